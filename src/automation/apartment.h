@@ -1,0 +1,78 @@
+// One single-threaded apartment: a thread running its own GMainContext.
+// Everything an object of the apartment does (calls, timer ticks, channels)
+// runs on that thread, one at a time. Post() and Call() are safe from any
+// thread; the deliveries counter lets the pool avoid busy apartments.
+#pragma once
+
+#include <glib.h>
+
+#include <atomic>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <type_traits>
+
+namespace qz {
+
+class Apartment {
+ public:
+  explicit Apartment(std::string name = "apartment");
+  // Runs the work already posted, then stops and joins the thread.
+  ~Apartment();
+  Apartment(const Apartment&) = delete;
+  Apartment& operator=(const Apartment&) = delete;
+
+  GMainContext* context() const { return context_; }
+  bool IsCurrent() const { return std::this_thread::get_id() == thread_id_; }
+
+  void Post(std::function<void()> work);
+
+  // Runs `work` on the apartment's thread and waits for its result (or
+  // exception). Runs inline when called from that thread already.
+  template <typename F>
+  std::invoke_result_t<F&> Call(F work);
+
+  // Deliveries (dispatch runs) in progress on this thread.
+  std::atomic<int>& deliveries() { return deliveries_; }
+  // Objects currently seated here (see ApartmentPool).
+  std::atomic<int>& objects() { return objects_; }
+
+ private:
+  std::string name_;
+  GMainContext* context_;
+  GMainLoop* loop_;
+  std::atomic<int> deliveries_{0};
+  std::atomic<int> objects_{0};
+  std::thread::id thread_id_;
+  std::thread thread_;
+};
+
+template <typename F>
+std::invoke_result_t<F&> Apartment::Call(F work) {
+  using Result = std::invoke_result_t<F&>;
+  if (IsCurrent()) return work();
+  auto task = std::make_shared<std::packaged_task<Result()>>(std::move(work));
+  std::future<Result> done = task->get_future();
+  Post([task] { (*task)(); });
+  return done.get();
+}
+
+// Counts one delivery in progress for as long as it lives.
+class DeliveryInProgress {
+ public:
+  explicit DeliveryInProgress(std::atomic<int>* counter) : counter_(counter) {
+    if (counter_) ++*counter_;
+  }
+  ~DeliveryInProgress() {
+    if (counter_) --*counter_;
+  }
+  DeliveryInProgress(const DeliveryInProgress&) = delete;
+  DeliveryInProgress& operator=(const DeliveryInProgress&) = delete;
+
+ private:
+  std::atomic<int>* counter_;
+};
+
+}  // namespace qz

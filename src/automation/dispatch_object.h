@@ -1,0 +1,25 @@
+// The late-bound interface of every component and callback party: properties
+// and methods reached by name with Variant arguments. Names match without
+// regard to case. A member an object does not have raises 438.
+// Objects are used on the thread of the apartment that created them.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "automation/variant.h"
+
+namespace qz {
+
+class DispatchObject {
+ public:
+  virtual ~DispatchObject() = default;
+
+  virtual Variant GetProperty(std::string_view name);
+  virtual void SetProperty(std::string_view name, const Variant& value);
+  // Arguments are passed by reference: the callee may change them and the
+  // caller sees the change, as with by-reference parameters.
+  virtual Variant CallMethod(std::string_view name, std::span<Variant> args);
+};
+
+}  // namespace qz

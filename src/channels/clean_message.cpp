@@ -1,0 +1,37 @@
+#include "channels/clean_message.h"
+
+#include "automation/utf8.h"
+
+namespace qz {
+
+// One pass does the work of the replacement steps: they act on disjoint
+// characters, CR LF pairs are matched before a lone CR or LF, and no
+// replacement creates a character a later step would match.
+void msubCleanMessage(std::string& text, bool limit) {
+  size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string::npos) {
+    text.clear();
+    return;
+  }
+  size_t end = text.find_last_not_of(' ') + 1;
+
+  std::string out;
+  out.reserve(end - begin);
+  for (size_t i = begin; i < end; ++i) {
+    char c = text[i];
+    switch (c) {
+      case '\r':
+        if (i + 1 < end && text[i + 1] == '\n') ++i;
+        out += ' ';
+        break;
+      case '\n':
+      case '\0': out += ' '; break;
+      case '\\': out += '/'; break;
+      default: out += c; break;
+    }
+  }
+  if (limit) out.resize(Utf8PrefixBytes(out, kPagedTextLimit));
+  text = std::move(out);
+}
+
+}  // namespace qz

@@ -1,0 +1,18 @@
+// The pager terminal channel: every message of one group goes, with all the
+// pager identifiers listed for it, to one new "QzTerminal.cPager" component.
+// Runs on the calling object's thread; SendPage blocks it until it returns.
+#pragma once
+
+#include "automation/component_registry.h"
+#include "automation/variant.h"
+
+namespace qz {
+
+inline constexpr std::string_view kPagerTerminalProgId = "QzTerminal.cPager";
+
+// True when nothing failed (gstrLastError empty at the end). A failure is
+// reported into gstrLastError and stops the group.
+bool mblnPaging(const ComponentRegistry& components, const Variant& lvarNotes,
+                const Variant& lvarPager);
+
+}  // namespace qz

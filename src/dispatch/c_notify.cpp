@@ -1,0 +1,110 @@
+#include "dispatch/c_notify.h"
+
+#include "diagnostics/error_reporter.h"
+#include "dispatch/logon_user.h"
+
+namespace qz {
+namespace {
+
+constexpr std::string_view kSource = "QzNotes.cServer";
+
+// An element used as text is non-empty when its text is; Null cannot be
+// used as text and raises 94.
+bool HasText(const Variant& element) { return !element.Text().empty(); }
+
+}  // namespace
+
+cNotify::cNotify(const ServerEnvironment& env, GMainContext* context, std::atomic<int>* deliveries)
+    : env_(env), context_(context), deliveries_(deliveries) {}
+
+cNotify::~cNotify() { UnloadForm(); }
+
+Variant cNotify::SendMessageCallBack(const Variant& lvarNotes, const Variant& lvarEmail,
+                                     const Variant& lvarPager, const Variant& lvarAny,
+                                     std::shared_ptr<DispatchObject> lobjNotify,
+                                     std::string_view lstrTestID) {
+  return Submit("SendMessageCallBack", lvarNotes, lvarEmail, lvarPager, lvarAny,
+                [&] { mobjNotify = std::move(lobjNotify); }, lstrTestID);
+}
+
+Variant cNotify::SendMessageCallBackEx(const Variant& lvarNotes, const Variant& lvarEmail,
+                                       const Variant& lvarPager, const Variant& lvarAny,
+                                       const Variant& lvarNotify, std::string_view lstrTestID) {
+  return Submit("SendMessageCallBackEx", lvarNotes, lvarEmail, lvarPager, lvarAny,
+                [&] { mstrNotifyServer = lvarNotify.Text(); }, lstrTestID);
+}
+
+Variant cNotify::Submit(std::string_view procedure, const Variant& lvarNotes,
+                        const Variant& lvarEmail, const Variant& lvarPager, const Variant& lvarAny,
+                        const std::function<void()>& store_callback_party,
+                        std::string_view lstrTestID) {
+  try {
+    mstrTestID = lstrTestID;
+    mvarNotes = lvarNotes;
+    mvarEmail = lvarEmail;
+    mvarPager = lvarPager;
+    mblnMailEnabled = false;
+    DecideMailRoute(lvarAny);
+    store_callback_party();
+    ArmTimer();
+    return Variant("Notes Server: Asynch mode");
+  } catch (...) {
+    CaughtError error = CurrentError();
+    gsubDisplayError(error, kSource, procedure);
+    // A failed call also cancels an earlier request still waiting here.
+    UnloadForm();
+    return Variant("Notes Server: " + error.description);
+  }
+}
+
+void cNotify::DecideMailRoute(const Variant& lvarAny) {
+  if (!lvarAny.IsArray()) return;
+  const Variant& subject = lvarAny.At(0);
+  if (subject.IsNull() || !HasText(subject)) return;  // Null subject: no e-mail
+  mstrSubject = subject.Text();
+
+  // All three are read before deciding, so a missing element 4 fails the
+  // call even when element 3 or 1 is empty.
+  bool server = HasText(lvarAny.At(3));
+  bool from = HasText(lvarAny.At(1));
+  const Variant& preference = lvarAny.At(4);
+  bool smtp_preferred = !preference.IsNull() && preference.Text() == "True";
+  if (server && from && smtp_preferred) {
+    mstrSMTPServer = lvarAny.At(3).Text();
+    mstrMailFrom = lvarAny.At(1).Text();
+    mblnMailEnabled = true;
+    return;
+  }
+
+  bool user_logged_on = mblnLogonUser(env_.seat);
+  if (HasText(lvarAny.At(2)) && user_logged_on) {
+    mstrProfile = lvarAny.At(2).Text();
+    mblnMailEnabled = true;
+    return;
+  }
+
+  if (HasText(lvarAny.At(3)) && HasText(lvarAny.At(1))) {
+    mstrSMTPServer = lvarAny.At(3).Text();
+    mstrMailFrom = lvarAny.At(1).Text();
+    mblnMailEnabled = true;
+  }
+}
+
+void cNotify::ArmTimer() {
+  // The earlier form, if any, is unloaded with its timer: the request it
+  // carried is replaced and must never run.
+  mfrmNotes = std::make_unique<frmNotes>(context_);
+  NotesTimer = &mfrmNotes->Timer1;
+  NotesTimer->SetHandler([this] { NotesTimer_Timer(); });
+  NotesTimer->SetInterval(1000);
+  NotesTimer->SetEnabled(true);
+  pending_ = true;
+}
+
+void cNotify::UnloadForm() {
+  NotesTimer = nullptr;
+  mfrmNotes.reset();
+  pending_ = false;
+}
+
+}  // namespace qz

@@ -1,0 +1,84 @@
+// cNotify: one notification request per object. A request call stores the
+// request, decides the e-mail route, arms a 1000 ms timer on a new host form
+// and answers at once; the tick runs the delivery (NotesTimer_Timer) and
+// calls the client back. Owned by one apartment: construct, call and destroy
+// it on that apartment's thread, whose GMainContext runs its timer.
+#pragma once
+
+#include <glib.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "automation/dispatch_object.h"
+#include "automation/timer.h"
+#include "automation/variant.h"
+#include "dispatch/frm_notes.h"
+#include "dispatch/server_environment.h"
+
+namespace qz {
+
+struct ChannelCall;
+
+inline constexpr std::string_view kCallbackProgId = "qzCallback.cService";
+
+class cNotify {
+ public:
+  // `deliveries`, when given, counts the runs in progress on the apartment.
+  cNotify(const ServerEnvironment& env, GMainContext* context,
+          std::atomic<int>* deliveries = nullptr);
+  ~cNotify();  // cancels an undispatched request
+  cNotify(const cNotify&) = delete;
+  cNotify& operator=(const cNotify&) = delete;
+
+  Variant SendMessageCallBack(const Variant& lvarNotes, const Variant& lvarEmail,
+                              const Variant& lvarPager, const Variant& lvarAny,
+                              std::shared_ptr<DispatchObject> lobjNotify,
+                              std::string_view lstrTestID);
+  Variant SendMessageCallBackEx(const Variant& lvarNotes, const Variant& lvarEmail,
+                                const Variant& lvarPager, const Variant& lvarAny,
+                                const Variant& lvarNotify, std::string_view lstrTestID);
+
+  // The dispatch run, handler of the bound timer's tick. Runs at most once
+  // per accepted request; without a pending request it does nothing.
+  void NotesTimer_Timer();
+
+  bool HasPendingRequest() const { return pending_; }
+
+ private:
+  Variant Submit(std::string_view procedure, const Variant& lvarNotes, const Variant& lvarEmail,
+                 const Variant& lvarPager, const Variant& lvarAny,
+                 const std::function<void()>& store_callback_party, std::string_view lstrTestID);
+  void DecideMailRoute(const Variant& lvarAny);
+  void ArmTimer();
+  void UnloadForm();
+  std::string DeliverGroups(const ChannelCall& call);
+  void CallBack(std::string_view outcome);
+  void msubWriteLog(std::string_view text);
+
+  const ServerEnvironment& env_;
+  GMainContext* context_;
+  std::atomic<int>* deliveries_;
+  bool pending_ = false;
+
+  bool mblnMailEnabled = false;
+  std::shared_ptr<DispatchObject> mobjNotify;
+  std::string mstrTestID;
+  std::unique_ptr<frmNotes> mfrmNotes;
+  Timer* NotesTimer = nullptr;  // bound to mfrmNotes->Timer1 while a request waits
+  Variant mvarNotes;
+  Variant mvarEmail;
+  Variant mvarPager;
+  std::string mstrSubject;
+  std::string mstrMailFrom;
+  std::string mstrProfile;
+  std::string mstrSMTPServer;
+  std::string mstrNotifyServer;
+  std::string mstrLastLogged;
+  std::string mstrSNPPStatus;
+};
+
+}  // namespace qz

@@ -1,0 +1,103 @@
+// The dispatch run of cNotify: delivery of the pending request at its tick,
+// the log entry and the callback.
+#include "automation/apartment.h"
+#include "automation/component_registry.h"
+#include "config/settings_path.h"
+#include "diagnostics/error_reporter.h"
+#include "diagnostics/last_error.h"
+#include "diagnostics/log_file.h"
+#include "dispatch/c_notify.h"
+#include "dispatch/delivery_channels.h"
+
+namespace qz {
+namespace {
+
+constexpr std::string_view kMessageSent = "Message Sent";
+constexpr std::string_view kUndeliverable =
+    "Message Undeliverable. See QzNotesLog.log file for details ";
+
+}  // namespace
+
+void cNotify::NotesTimer_Timer() {
+  if (!pending_) return;
+  pending_ = false;
+  DeliveryInProgress delivering(deliveries_);
+  // No second tick while a channel waits: the run is made once per request.
+  if (NotesTimer) NotesTimer->SetEnabled(false);
+
+  ChannelCall call{env_.folder,  env_.components, mstrSubject,   mstrMailFrom,
+                   mstrProfile,  mstrSMTPServer,  mstrSNPPStatus};
+  std::string failures = DeliverGroups(call);
+
+  // From here on every failure is ignored and the next step still runs.
+  std::string_view outcome = kMessageSent;
+  if (!failures.empty()) {
+    msubWriteLog(failures);
+    outcome = kUndeliverable;
+  }
+  UnloadForm();
+  CallBack(outcome);
+}
+
+std::string cNotify::DeliverGroups(const ChannelCall& call) {
+  DeliveryChannels& channels = env_.channels;
+  std::string failures;
+  bool paged = false;  // a group no paging channel runs for inherits the last value
+  try {
+    int32_t last = mvarNotes.UBound();
+    for (int64_t i = 0; i <= last; ++i) {
+      gstrLastError.clear();
+      std::string status;
+      if (mblnMailEnabled) {
+        bool mailed = !mstrProfile.empty()
+                          ? channels.mblnSendMail(call, mvarNotes.At(i), mvarEmail.At(i))
+                          : channels.mblnSendSMTPMail(call, mvarNotes.At(i), mvarEmail.At(i));
+        if (!mailed) status.append("Mail Status: ").append(gstrLastError).append("::");
+      }
+      // The gateway is asked afresh before each comparison.
+      if (EqualsNumber(channels.mvarGetDefaultGateway(call), 0)) {
+        paged = channels.mblnPaging(call, mvarNotes.At(i), mvarPager.At(i));
+      } else if (EqualsNumber(channels.mvarGetDefaultGateway(call), 1)) {
+        paged = channels.mblnPagingIP(call, mvarNotes.At(i), mvarPager.At(i));
+      } else if (EqualsNumber(channels.mvarGetDefaultGateway(call), 2)) {
+        if (channels.mblnInitialiseSMS(call))
+          paged = channels.mblnPagingEx(call, mvarNotes.At(i), mvarPager.At(i));
+      }
+      if (!paged) status.append("Page Status: ").append(gstrLastError).append("::");
+      failures += status;
+    }
+  } catch (...) {
+    gsubDisplayError("QzNotes.cServer", "NotesTimer_Timer");
+    failures = "Message Undeliverable. " + gstrLastError;
+  }
+  return failures;
+}
+
+void cNotify::CallBack(std::string_view outcome) {
+  try {
+    std::string_view method = "gsubAgentCallBack";
+    if (!mobjNotify && !mstrNotifyServer.empty()) {
+      mobjNotify = env_.components.Create(kCallbackProgId, mstrNotifyServer);
+      method = "CallBack";
+    }
+    if (mobjNotify) {
+      Variant args[] = {Variant(mstrTestID), Variant("QzNotes: " + std::string(outcome))};
+      mobjNotify->CallMethod(method, args);
+      if (args[0].IsString()) mstrTestID = args[0].Text();  // passed by reference
+    }
+  } catch (...) {
+    // A callback party that cannot be created or called means no callback.
+  }
+  mobjNotify.reset();
+}
+
+void cNotify::msubWriteLog(std::string_view text) {
+  try {
+    if (text == mstrLastLogged) return;
+    if (AppendLogEntry(SettingsPath(env_.folder, kLogFileName), text)) mstrLastLogged = text;
+  } catch (...) {
+    // Silent: the same text is tried again on this object's next run.
+  }
+}
+
+}  // namespace qz

@@ -1,0 +1,22 @@
+// The channels a running server uses. Channels whose gateway is not built
+// yet report a run-time error that says so, which makes a request needing
+// them end as an undeliverable outcome; none ever reports success.
+// Stateless; one instance may serve every apartment.
+#pragma once
+
+#include "dispatch/delivery_channels.h"
+
+namespace qz {
+
+class ServerChannels final : public DeliveryChannels {
+ public:
+  bool mblnSendMail(const ChannelCall& call, const Variant& notes, const Variant& emails) override;
+  bool mblnSendSMTPMail(const ChannelCall& call, const Variant& notes, const Variant& emails) override;
+  bool mblnPaging(const ChannelCall& call, const Variant& notes, const Variant& pagers) override;
+  bool mblnPagingIP(const ChannelCall& call, const Variant& notes, const Variant& pagers) override;
+  bool mblnPagingEx(const ChannelCall& call, const Variant& notes, const Variant& pagers) override;
+  bool mblnInitialiseSMS(const ChannelCall& call) override;
+  Variant mvarGetDefaultGateway(const ChannelCall& call) override;
+};
+
+}  // namespace qz
