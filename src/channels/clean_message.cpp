@@ -15,23 +15,24 @@ void msubCleanMessage(std::string& text, bool limit) {
   }
   size_t end = text.find_last_not_of(' ') + 1;
 
-  std::string out;
-  out.reserve(end - begin);
+  // In place: the output never runs ahead of the input.
+  size_t out = 0;
   for (size_t i = begin; i < end; ++i) {
     char c = text[i];
     switch (c) {
       case '\r':
         if (i + 1 < end && text[i + 1] == '\n') ++i;
-        out += ' ';
+        c = ' ';
         break;
       case '\n':
-      case '\0': out += ' '; break;
-      case '\\': out += '/'; break;
-      default: out += c; break;
+      case '\0': c = ' '; break;
+      case '\\': c = '/'; break;
+      default: break;
     }
+    text[out++] = c;
   }
-  if (limit) out.resize(Utf8PrefixBytes(out, kPagedTextLimit));
-  text = std::move(out);
+  text.resize(out);
+  if (limit) text.resize(Utf8PrefixBytes(text, kPagedTextLimit));
 }
 
 }  // namespace qz
