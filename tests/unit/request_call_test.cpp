@@ -59,7 +59,9 @@ TEST_F(DispatchTest, OptionDecision) {
       EXPECT_EQ(use.profile, c.profile) << c.why;
       EXPECT_EQ(use.server, c.server) << c.why;
       EXPECT_EQ(use.from, c.from) << c.why;
-      if (use.channel == "mail") EXPECT_EQ(use.subject, "Subject") << c.why;
+      if (use.channel == "mail") {
+        EXPECT_EQ(use.subject, "Subject") << c.why;
+      }
     }
     EXPECT_EQ(mailed, c.mail_channel) << c.why;
   }
