@@ -11,6 +11,7 @@
 #include "automation/dispatch_object.h"
 #include "automation/names.h"
 #include "automation/run_time_error.h"
+#include "channels/pager_terminal.h"
 #include "diagnostics/last_error.h"
 #include "dispatch/delivery_channels.h"
 #include "platform/seat.h"
@@ -37,10 +38,17 @@ class ScriptedChannels : public DeliveryChannels {
   std::function<bool()> sms_initialises = [] { return true; };
   std::function<Variant()> gateway = [] { return Variant(); };
   int gateway_reads = 0;
+  bool real_pager = false;  // run the real pager terminal channel
 
   bool mblnSendMail(const ChannelCall& c, const Variant& n, const Variant& r) override { return Use("mail", c, n, r); }
   bool mblnSendSMTPMail(const ChannelCall& c, const Variant& n, const Variant& r) override { return Use("smtp", c, n, r); }
-  bool mblnPaging(const ChannelCall& c, const Variant& n, const Variant& r) override { return Use("pager", c, n, r); }
+  bool mblnPaging(const ChannelCall& c, const Variant& n, const Variant& r) override {
+    if (real_pager) {
+      Use("pager", c, n, r);
+      return qz::mblnPaging(c.components, n, r);
+    }
+    return Use("pager", c, n, r);
+  }
   bool mblnPagingIP(const ChannelCall& c, const Variant& n, const Variant& r) override { return Use("snpp", c, n, r); }
   bool mblnPagingEx(const ChannelCall& c, const Variant& n, const Variant& r) override { return Use("sms", c, n, r); }
   bool mblnInitialiseSMS(const ChannelCall&) override {
