@@ -42,6 +42,20 @@ class cNotify {
                                 const Variant& lvarPager, const Variant& lvarAny,
                                 const Variant& lvarNotify, std::string_view lstrTestID);
 
+  // The settings operations, on the files of the program folder. Errors are
+  // raised to the caller with the operation's own source text.
+  Variant gvarGetSettings();
+  bool gblnSetSettings(const Variant& lvarSettings);
+  Variant gvarGetPagerSettings(int16_t Request);
+  bool gblnSetPagerSettings(int16_t lintSection, const Variant& lvarSettings);
+  // `lvarParams` is the optional by-reference parameter; it is neither read nor changed.
+  Variant gvarGetPagerSettingsEx(int16_t Request, Variant& lvarParams);
+  bool gblnSetPagerSettingsEx(std::string_view lstrSection, const Variant& lvarSettings);
+
+  // Observes every dispatch run's outcome (for the server's log).
+  using OutcomeListener = std::function<void(std::string_view test_id, std::string_view outcome)>;
+  void SetOutcomeListener(OutcomeListener listener) { outcome_listener_ = std::move(listener); }
+
   // The dispatch run, handler of the bound timer's tick. Runs at most once
   // per accepted request; without a pending request it does nothing.
   void NotesTimer_Timer();
@@ -63,6 +77,7 @@ class cNotify {
   GMainContext* context_;
   std::atomic<int>* deliveries_;
   bool pending_ = false;
+  OutcomeListener outcome_listener_;
 
   bool mblnMailEnabled = false;
   std::shared_ptr<DispatchObject> mobjNotify;

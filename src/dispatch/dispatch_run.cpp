@@ -36,6 +36,7 @@ void cNotify::NotesTimer_Timer() {
     outcome = kUndeliverable;
   }
   UnloadForm();
+  if (outcome_listener_) outcome_listener_(mstrTestID, outcome);
   CallBack(outcome);
 }
 

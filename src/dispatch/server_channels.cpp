@@ -4,6 +4,7 @@
 
 #include "automation/run_time_error.h"
 #include "channels/pager_terminal.h"
+#include "config/settings_interface.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/last_error.h"
 
@@ -48,9 +49,8 @@ bool ServerChannels::mblnInitialiseSMS(const ChannelCall&) {
   return NotBuilt("The SMS gateway settings", "mblnInitialiseSMS");
 }
 
-Variant ServerChannels::mvarGetDefaultGateway(const ChannelCall&) {
-  throw RunTimeError(kErrNoSuchAction, "Reading the default gateway is not built yet",
-                     "cNotify: mvarGetDefaultGateway");
+Variant ServerChannels::mvarGetDefaultGateway(const ChannelCall& call) {
+  return qz::mvarGetDefaultGateway(call.folder);
 }
 
 }  // namespace qz

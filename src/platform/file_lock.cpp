@@ -1,0 +1,27 @@
+#include "platform/file_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <cerrno>
+
+namespace qz {
+
+std::optional<LockedFile> LockedFile::Acquire(const std::string& path) {
+  for (;;) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd) return std::nullopt;
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) return std::nullopt;
+    }
+    struct stat locked {
+    }, current{};
+    if (::fstat(fd.get(), &locked) != 0) return std::nullopt;
+    if (::stat(path.c_str(), &current) != 0) continue;  // removed meanwhile: start over
+    if (locked.st_dev == current.st_dev && locked.st_ino == current.st_ino)
+      return LockedFile(std::move(fd), locked);
+    // Another writer replaced the file while we waited; lock its successor.
+  }
+}
+
+}  // namespace qz

@@ -1,0 +1,105 @@
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "config/path_confinement.h"
+#include "config/profile_string.h"
+#include "config/program_folder.h"
+#include "config_temp_folder.h"
+
+namespace qz {
+namespace {
+
+using Args = std::vector<std::string_view>;
+
+TEST(ProgramFolder, OptionThenEnvironmentThenExecutable) {
+  EXPECT_EQ(FolderOption(Args{"--system"}), std::nullopt);
+  EXPECT_EQ(FolderOption(Args{"--folder", "/a", "--folder=/b"}), "/b") << "the last one wins";
+  EXPECT_EQ(FolderOption(Args{"--folders=/a"}), std::nullopt);
+  for (Args bad : {Args{"--folder"}, Args{"--folder="}})
+    EXPECT_THROW(FolderOption(bad), std::invalid_argument);
+
+  ::unsetenv("QZNOTES_FOLDER");
+  EXPECT_TRUE(std::filesystem::exists(ProgramFolder(Args{}) + "/qznotes_tests"));
+  ::setenv("QZNOTES_FOLDER", "/srv/qz", 1);
+  EXPECT_EQ(ProgramFolder(Args{}), "/srv/qz");
+  EXPECT_EQ(ProgramFolder(Args{"--folder", "rel"}),
+            (std::filesystem::current_path() / "rel").string());
+  ::unsetenv("QZNOTES_FOLDER");
+}
+
+TEST(PathConfinement, KeepsSettingsPathsInsideTheFolder) {
+  qz::testing::TempFolder outside, program;
+  const std::string& folder = program.path();
+  std::filesystem::create_directory(program.File("sub"));
+  std::filesystem::create_symlink("sub", program.File("inner"));
+  std::filesystem::create_symlink(outside.path(), program.File("escape"));
+  std::filesystem::create_symlink(outside.File("none.ini"), program.File("dangling.ini"));
+  struct Case {
+    const char* why;
+    std::string relative;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"plain name", "QzPage.ini", folder + "/QzPage.ini"},
+      {"link staying inside", "inner/QzPage.ini", folder + "/inner/QzPage.ini"},
+      {"empty names the folder", "", folder + "/"},
+      {"absolute", "/etc/passwd", std::nullopt},
+      {"parent inside", "sub/../QzPage.ini", std::nullopt},
+      {"link to a folder outside", "escape/x.ini", std::nullopt},
+      {"dangling link outside", "dangling.ini", std::nullopt},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ConfinedSettingsPath(folder, c.relative), c.expected) << c.why;
+  EXPECT_EQ(ConfinedSettingsPath(folder + "/", "a.ini"), folder + "/a.ini");
+}
+
+std::string Repeat(std::string_view unit, size_t times) {
+  std::string text;
+  while (times--) text.append(unit);
+  return text;
+}
+
+TEST(ProfileString, ReadsAtMost99CharactersAndEmptyForMissingPieces) {
+  qz::testing::TempFolder folder;
+  struct Case {
+    const char* why;
+    std::string line;
+    const char* key;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"99 whole", "k=" + Repeat("a", 99), "k", Repeat("a", 99)},
+      {"150 cut to 99", "k=" + Repeat("b", 150), "k", Repeat("b", 99)},
+      {"never splits a sequence", "k=x" + Repeat("€", 110), "k", "x" + Repeat("€", 98)},
+      {"NUL ends the value", std::string("k=ab\0cd", 7), "k", "ab"},
+      {"missing key", "k=v", "other", ""},
+  };
+  for (const Case& c : cases) {
+    std::string file = folder.Write("s.ini", "[S]\n" + c.line + "\n"), value = "stale";
+    EXPECT_TRUE(mblnGetPrivateProfileString(file, "S", c.key, value)) << c.why;
+    EXPECT_EQ(value, c.expected) << c.why;
+  }
+  for (const std::string& file : {folder.File("none.ini"), folder.path()}) {
+    std::string value = "stale";
+    EXPECT_TRUE(mblnGetPrivateProfileString(file, "S", "k", value));
+    EXPECT_EQ(value, "") << file;
+  }
+}
+
+TEST(ProfileString, WriteAnswersFalseWithoutRaisingWhenRefused) {
+  qz::testing::TempFolder folder;
+  std::string file = folder.Write("s.ini", "[S]\nk=old\n");
+  EXPECT_FALSE(mblnWritePrivateProfileString(folder.path(), "S", "k", "v"));
+  EXPECT_FALSE(mblnWritePrivateProfileString(file, "S", "k", "line\nbreak"));
+  EXPECT_FALSE(mblnWritePrivateProfileString(std::string("x.ini\0", 6), "S", "k", "v"));
+  ASSERT_TRUE(mblnWritePrivateProfileString(file, "S", "k", ""));
+  EXPECT_EQ(folder.Read("s.ini"), "[S]\nk=\n");
+}
+
+}  // namespace
+}  // namespace qz
