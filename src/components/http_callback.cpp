@@ -1,0 +1,39 @@
+#include "components/http_callback.h"
+
+#include "automation/names.h"
+#include "automation/run_time_error.h"
+#include "components/callback_names.h"
+#include "components/http_post.h"
+#include "components/json_text.h"
+
+namespace qz {
+
+std::string CallbackBody(std::string_view test_id, std::string_view message) {
+  return "{\"testId\":" + JsonString(test_id) + ",\"message\":" + JsonString(message) + "}";
+}
+
+std::vector<std::string> CallbackHeaders() {
+  return {
+      "Content-Type: application/json; charset=utf-8",
+      "X-QzNotes-Callback: 1",
+      "User-Agent: qznotesd",
+      // Without this, curl holds larger bodies back waiting for 100 Continue.
+      "Expect:",
+  };
+}
+
+Variant HttpCallback::CallMethod(std::string_view name, std::span<Variant> args) {
+  if (!NamesEqual(name, kCallbackMethod)) throw RunTimeError(kErrNoSuchMember);
+  if (args.size() != 2) throw RunTimeError(kErrWrongArguments);
+  HttpPostRequest request{target_.url, CallbackHeaders(),
+                          CallbackBody(args[0].Text(), args[1].Text()), time_limit_};
+  HttpPostResult result = HttpPost(request);
+  if (!result.ok()) {
+    std::string why =
+        result.error.empty() ? "status " + std::to_string(result.status) : result.error;
+    throw RunTimeError(kErrInternal, target_.url + ": " + why, std::string(kCallbackBusName));
+  }
+  return Variant();
+}
+
+}  // namespace qz

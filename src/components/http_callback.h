@@ -1,0 +1,39 @@
+// The callback component for a remote host: CallBack(testId, message) is an
+// HTTP POST of {"testId": ..., "message": ...} as application/json, with the
+// header X-QzNotes-Callback: 1, to the target's URL. Blocks the calling
+// thread for at most the time limit. Use it on one thread at a time.
+#pragma once
+
+#include <chrono>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "automation/dispatch_object.h"
+#include "components/callback_target.h"
+
+namespace qz {
+
+// The JSON document that is posted.
+std::string CallbackBody(std::string_view test_id, std::string_view message);
+// The request headers, "Name: value".
+std::vector<std::string> CallbackHeaders();
+
+class HttpCallback : public DispatchObject {
+ public:
+  HttpCallback(CallbackTarget target, std::chrono::milliseconds time_limit)
+      : target_(std::move(target)), time_limit_(time_limit) {}
+
+  // "CallBack" with exactly two arguments (else 450); other names raise 438.
+  // Raises 51 unless the host answers with a 2xx status within the limit.
+  Variant CallMethod(std::string_view name, std::span<Variant> args) override;
+
+  const CallbackTarget& target() const { return target_; }
+
+ private:
+  CallbackTarget target_;
+  std::chrono::milliseconds time_limit_;
+};
+
+}  // namespace qz
