@@ -1,0 +1,92 @@
+// When the daemon ends: after the last object is gone and the linger time
+// passed without a call, or on a termination signal once every pending
+// request has been delivered.
+#include <set>
+
+#include "server/bus_server.h"
+#include "server/server_log.h"
+
+namespace qz {
+namespace {
+
+constexpr unsigned kShutdownGraceSeconds = 30;
+
+}  // namespace
+
+void BusServer::CheckIdle() {
+  if (stopping_ || linger_ || table_.size() > 0 || live_objects_ > 0) return;
+  ArmLinger();
+}
+
+void BusServer::ArmLinger() {
+  linger_activity_ = activity_;
+  linger_ = g_timeout_source_new_seconds(options_.linger_seconds);
+  g_source_set_callback(linger_, &BusServer::OnLinger, this, nullptr);
+  g_source_attach(linger_, main_context_);
+}
+
+gboolean BusServer::OnLinger(gpointer self) {
+  auto* server = static_cast<BusServer*>(self);
+  g_source_unref(server->linger_);
+  server->linger_ = nullptr;
+  bool idle = server->table_.size() == 0 && server->live_objects_ == 0;
+  if (idle && server->activity_ == server->linger_activity_) {
+    ServerLog("idle: exiting");
+    g_main_loop_quit(server->loop_);
+  } else if (idle) {
+    server->ArmLinger();  // a call came meanwhile: linger afresh
+  }
+  return G_SOURCE_REMOVE;
+}
+
+void BusServer::OnNameOwnerChanged(GVariant* parameters) {
+  const char* name = nullptr;
+  const char* old_owner = nullptr;
+  const char* new_owner = nullptr;
+  g_variant_get(parameters, "(&s&s&s)", &name, &old_owner, &new_owner);
+  if (name[0] != ':' || new_owner[0] != '\0') return;
+  for (auto& entry : table_.RemoveOwnedBy(name)) Destroy(entry, std::string("creator ") + name + " left the bus");
+}
+
+void BusServer::BeginShutdown() {
+  if (stopping_.exchange(true)) return;
+  auto entries = table_.All();
+  ServerLog("stopping: delivering " + std::to_string(entries.size()) + " objects' pending requests now");
+  std::set<Apartment*> apartments;
+  for (auto& entry : entries) {
+    apartments.insert(entry->apartment.get());
+    entry->apartment->Post([entry] {
+      if (auto* notify = dynamic_cast<NotifyObject*>(entry->object.get())) notify->notify().NotesTimer_Timer();
+    });
+  }
+  // Work runs in order on each apartment: once every apartment has reached
+  // its marker, every run started above has ended.
+  auto remaining = std::make_shared<std::atomic<size_t>>(apartments.size());
+  for (Apartment* apartment : apartments)
+    apartment->Post([this, remaining] {
+      if (--*remaining == 0) OnMain([this] { FinishShutdown(true); });
+    });
+  if (apartments.empty()) {
+    FinishShutdown(true);
+    return;
+  }
+  g_timeout_add_seconds(kShutdownGraceSeconds, [](gpointer self) -> gboolean {
+    static_cast<BusServer*>(self)->FinishShutdown(false);
+    return G_SOURCE_REMOVE;
+  }, this);
+}
+
+void BusServer::FinishShutdown(bool all_done) {
+  if (!g_main_loop_is_running(loop_)) return;
+  if (!all_done) {
+    // Deliveries still running past the grace time: say so and leave
+    // without waiting for them.
+    ServerLog("stopping: deliveries still in progress after " + std::to_string(kShutdownGraceSeconds) +
+              " s; exiting without them");
+    g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
+    _exit(1);
+  }
+  g_main_loop_quit(loop_);
+}
+
+}  // namespace qz

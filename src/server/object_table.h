@@ -1,0 +1,58 @@
+// The objects the server has handed out, by object path: their class,
+// creator, reference count and apartment. The served object itself is
+// created, used and destroyed only on its apartment's thread; the table
+// only hands the entry around. Safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "automation/apartment.h"
+#include "server/served_object.h"
+
+namespace qz {
+
+struct ObjectEntry {
+  std::string path;
+  std::string owner;  // unique bus name of the creating connection
+  const ClassDescription* description;
+  std::shared_ptr<Apartment> apartment;  // the object's seat
+  std::unique_ptr<ServedObject> object;  // apartment thread only
+  uint32_t refs = 1;                     // guarded by the table
+};
+
+inline constexpr std::string_view kObjectRoot = "/org/qznotes/QzNotes";
+
+class ObjectTable {
+ public:
+  // A new entry with one reference, at the class's next free path.
+  std::shared_ptr<ObjectEntry> Add(const ClassDescription& description, std::string owner,
+                                   std::shared_ptr<Apartment> apartment);
+  std::shared_ptr<ObjectEntry> Find(std::string_view path) const;
+
+  // The new count; nothing for an unknown path.
+  std::optional<uint32_t> AddRef(std::string_view path);
+  // The new count and, when it reached 0, the entry now removed.
+  std::optional<std::pair<uint32_t, std::shared_ptr<ObjectEntry>>> Release(std::string_view path);
+  // Removes every object the connection created.
+  std::vector<std::shared_ptr<ObjectEntry>> RemoveOwnedBy(std::string_view owner);
+  std::vector<std::shared_ptr<ObjectEntry>> RemoveAll();
+  std::vector<std::shared_ptr<ObjectEntry>> All() const;
+
+  // Names of the nodes right below `path` that lead to objects.
+  std::vector<std::string> ChildrenOf(std::string_view path) const;
+  size_t size() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<ObjectEntry>, std::less<>> entries_;
+  std::map<std::string, uint64_t, std::less<>> next_number_;  // per class
+};
+
+}  // namespace qz

@@ -1,0 +1,26 @@
+// Answers to method calls the server handled itself. Safe from any thread:
+// GDBus queues the message for its worker.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <string>
+#include <string_view>
+
+#include "automation/run_time_error.h"
+
+namespace qz {
+
+inline constexpr std::string_view kErrorPrefix = "org.qznotes.QzNotes.Error.";
+
+// "org.qznotes.QzNotes.Error.E13"; "…N5" for a negative number.
+std::string ErrorName(int32_t number);
+
+// `body` may be null (no out-arguments); a floating body is consumed.
+void SendReply(GDBusConnection* connection, GDBusMessage* call, GVariant* body);
+// The error as org.qznotes.QzNotes.Error.E<number>, "<source>: <description>".
+void SendError(GDBusConnection* connection, GDBusMessage* call, const RunTimeError& error);
+void SendErrorNamed(GDBusConnection* connection, GDBusMessage* call, std::string_view name,
+                    std::string_view message);
+
+}  // namespace qz

@@ -1,0 +1,12 @@
+// The daemon's own log: one line per accepted request, dispatch outcome and
+// error, on stderr (the journal under systemd). Safe from any thread: each
+// line is one write.
+#pragma once
+
+#include <string_view>
+
+namespace qz {
+
+void ServerLog(std::string_view line);
+
+}  // namespace qz

@@ -1,0 +1,112 @@
+#include "server/wire_variant.h"
+
+#include "automation/run_time_error.h"
+#include "server/remote_object.h"
+
+namespace qz {
+namespace {
+
+[[noreturn]] void Mismatch() { throw RunTimeError(kErrTypeMismatch, "QzNotes"); }
+
+Variant FromMarker(uint8_t marker) {
+  switch (marker) {
+    case kWireEmpty: return Variant();
+    case kWireNull: return Variant::Null();
+    case kWireNoDimensions: return Variant::NoDimensions();
+    case kWireMissing: return Variant::Missing();
+    default: Mismatch();
+  }
+}
+
+}  // namespace
+
+Variant FromWire(GVariant* value, const ObjectResolver& resolve_object) {
+  const GVariantType* type = g_variant_get_type(value);
+  switch (g_variant_classify(value)) {
+    case G_VARIANT_CLASS_VARIANT: {
+      GVariant* inner = g_variant_get_variant(value);
+      Variant v;
+      try {
+        v = FromWire(inner, resolve_object);
+      } catch (...) {
+        g_variant_unref(inner);
+        throw;
+      }
+      g_variant_unref(inner);
+      return v;
+    }
+    case G_VARIANT_CLASS_BYTE: return FromMarker(g_variant_get_byte(value));
+    case G_VARIANT_CLASS_BOOLEAN: return Variant::Boolean(g_variant_get_boolean(value));
+    case G_VARIANT_CLASS_INT16: return Variant(g_variant_get_int16(value));
+    case G_VARIANT_CLASS_INT32: return Variant(g_variant_get_int32(value));
+    // Other integer types are accepted as numbers.
+    case G_VARIANT_CLASS_UINT16: return Variant(static_cast<int32_t>(g_variant_get_uint16(value)));
+    case G_VARIANT_CLASS_UINT32: return Variant(static_cast<double>(g_variant_get_uint32(value)));
+    case G_VARIANT_CLASS_INT64: return Variant(static_cast<double>(g_variant_get_int64(value)));
+    case G_VARIANT_CLASS_UINT64: return Variant(static_cast<double>(g_variant_get_uint64(value)));
+    case G_VARIANT_CLASS_DOUBLE: return Variant(g_variant_get_double(value));
+    case G_VARIANT_CLASS_STRING:
+    case G_VARIANT_CLASS_OBJECT_PATH:
+    case G_VARIANT_CLASS_SIGNATURE: {
+      gsize length = 0;
+      const char* text = g_variant_get_string(value, &length);
+      return Variant(std::string_view(text, length));
+    }
+    case G_VARIANT_CLASS_ARRAY: {
+      if (g_variant_type_is_dict_entry(g_variant_type_element(type))) Mismatch();
+      std::vector<Variant> items;
+      gsize n = g_variant_n_children(value);
+      items.reserve(n);
+      for (gsize i = 0; i < n; ++i) {
+        GVariant* child = g_variant_get_child_value(value, i);
+        try {
+          items.push_back(FromWire(child, resolve_object));
+        } catch (...) {
+          g_variant_unref(child);
+          throw;
+        }
+        g_variant_unref(child);
+      }
+      return Variant::Array(std::move(items));
+    }
+    case G_VARIANT_CLASS_TUPLE:
+      if (g_variant_is_of_type(value, G_VARIANT_TYPE("(so)")) && resolve_object) {
+        const char* bus = nullptr;
+        const char* path = nullptr;
+        g_variant_get(value, "(&s&o)", &bus, &path);
+        return Variant(resolve_object(bus, path));
+      }
+      Mismatch();
+    default: Mismatch();
+  }
+}
+
+GVariant* ToWire(const Variant& value) {
+  switch (value.kind()) {
+    case Variant::Kind::Empty: return g_variant_new_byte(kWireEmpty);
+    case Variant::Kind::Null: return g_variant_new_byte(kWireNull);
+    case Variant::Kind::NoDimArray: return g_variant_new_byte(kWireNoDimensions);
+    case Variant::Kind::Missing: return g_variant_new_byte(kWireMissing);
+    case Variant::Kind::Integer: return g_variant_new_int16(value.ToInt16());
+    case Variant::Kind::Long: return g_variant_new_int32(value.ToInt32());
+    case Variant::Kind::Double: return g_variant_new_double(value.ToNumber());
+    case Variant::Kind::String: return g_variant_new_string(value.Text().c_str());
+    case Variant::Kind::Boolean: return g_variant_new_boolean(value.BooleanValue());
+    case Variant::Kind::Array: {
+      GVariantBuilder builder;
+      g_variant_builder_init(&builder, G_VARIANT_TYPE("av"));
+      for (const Variant& item : value.Items()) g_variant_builder_add_value(&builder, ToWireVariant(item));
+      return g_variant_builder_end(&builder);
+    }
+    case Variant::Kind::Object: {
+      auto remote = std::dynamic_pointer_cast<RemoteObject>(value.Object());
+      if (remote) return g_variant_new("(so)", remote->bus_name().c_str(), remote->path().c_str());
+      return g_variant_new("(so)", "", "/");
+    }
+  }
+  return g_variant_new_byte(kWireEmpty);
+}
+
+GVariant* ToWireVariant(const Variant& value) { return g_variant_new_variant(ToWire(value)); }
+
+}  // namespace qz

@@ -1,0 +1,240 @@
+// The real daemon on a private bus, and a client connection that calls it
+// and receives its callbacks. Used from the test's own thread.
+#pragma once
+
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/private_bus.h"
+
+namespace qz::testing {
+
+using namespace std::chrono_literals;
+
+struct VariantUnref {
+  void operator()(GVariant* v) const { g_variant_unref(v); }
+};
+using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
+
+inline constexpr const char* kName = "org.qznotes.QzNotes";
+inline constexpr const char* kRoot = "/org/qznotes/QzNotes";
+inline constexpr const char* kNotify = "org.qznotes.QzNotes._cNotify";
+inline constexpr const char* kDispatch = "org.qznotes.QzNotes.IDispatch";
+
+// A scratch program folder holding copies of the sample settings.
+class ProgramFolder {
+ public:
+  explicit ProgramFolder(bool with_samples = true) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qzfolder.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    if (!with_samples) return;
+    for (const char* name : {"QzNotes.ini", "QzPage.ini", "QzSNPP.ini", "QzSMS.ini"})
+      std::filesystem::copy_file(std::filesystem::path(QZ_SOURCE_DIR) / "packaging" / name, path_ / name);
+  }
+  ~ProgramFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+  std::string Read(const char* name) const {
+    std::ifstream in(path_ / name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// qznotesd serving a private bus; its stderr goes to a file.
+class Daemon {
+ public:
+  Daemon(const PrivateBus& bus, const std::filesystem::path& folder, std::vector<std::string> extra = {})
+      : log_(bus.folder() / ("qznotesd." + std::to_string(++count_) + ".log")) {
+    std::vector<std::string> args = {QZ_DAEMON_PATH, "--address", bus.address(), "--folder", folder.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&pid_, QZ_DAEMON_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    if (pid_ < 0) throw std::runtime_error("cannot start qznotesd");
+    // The name appears once the daemon serves; the loop is bounded.
+    BusConnection probe = bus.Connect();
+    for (int i = 0; i < 500 && !HasOwner(probe.get()); ++i) std::this_thread::sleep_for(20ms);
+  }
+  ~Daemon() {
+    if (pid_ > 0 && WaitExit(0ms) == kRunning) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  static constexpr int kRunning = -1000;
+  // The exit status once the daemon ended within `limit`; kRunning otherwise.
+  int WaitExit(std::chrono::milliseconds limit) {
+    if (exit_status_ != kRunning) return exit_status_;
+    auto give_up = std::chrono::steady_clock::now() + limit;
+    do {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        return exit_status_;
+      }
+      std::this_thread::sleep_for(20ms);
+    } while (std::chrono::steady_clock::now() < give_up);
+    return kRunning;
+  }
+  void Signal(int signal) { kill(pid_, signal); }
+  std::string Log() const {
+    std::ifstream in(log_);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  static bool HasOwner(GDBusConnection* connection) {
+    VariantPtr reply(g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                 "org.freedesktop.DBus", "NameHasOwner",
+                                                 g_variant_new("(s)", kName), G_VARIANT_TYPE("(b)"),
+                                                 G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
+    gboolean has = FALSE;
+    if (reply) g_variant_get(reply.get(), "(b)", &has);
+    return has;
+  }
+
+ private:
+  static inline int count_ = 0;
+  std::filesystem::path log_;
+  pid_t pid_ = -1;
+  int exit_status_ = kRunning;
+};
+
+// The answer of one call: the reply, or the D-Bus error's name and message.
+struct Answer {
+  VariantPtr value;
+  std::string error;    // e.g. "org.qznotes.QzNotes.Error.E13"
+  std::string message;
+  bool ok() const { return value != nullptr; }
+  std::string Print() const {
+    if (!value) return error + ": " + message;
+    gchar* text = g_variant_print(value.get(), TRUE);
+    std::string printed = text;
+    g_free(text);
+    return printed;
+  }
+};
+
+// A client of the daemon with a callback object at /callback.
+class Client {
+ public:
+  explicit Client(const PrivateBus& bus) : connection_(bus.Connect()), context_(g_main_context_new()) {
+    static const char* xml =
+        "<node><interface name='org.qznotes.QzNotes.Callback'><method name='gsubAgentCallBack'>"
+        "<arg name='testId' type='s' direction='in'/><arg name='message' type='s' direction='in'/>"
+        "</method></interface></node>";
+    node_ = g_dbus_node_info_new_for_xml(xml, nullptr);
+    static const GDBusInterfaceVTable vtable = {
+        [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* params,
+           GDBusMethodInvocation* invocation, gpointer self) {
+          const char* id = nullptr;
+          const char* message = nullptr;
+          g_variant_get(params, "(&s&s)", &id, &message);
+          static_cast<Client*>(self)->callbacks_.push_back({id, message});
+          g_dbus_method_invocation_return_value(invocation, nullptr);
+        },
+        nullptr, nullptr, {}};
+    g_main_context_push_thread_default(context_);
+    registration_ = g_dbus_connection_register_object(connection_.get(), "/callback", node_->interfaces[0],
+                                                      &vtable, this, nullptr, nullptr);
+    g_main_context_pop_thread_default(context_);
+  }
+  ~Client() {
+    if (connection_) g_dbus_connection_unregister_object(connection_.get(), registration_);
+    g_dbus_node_info_unref(node_);
+    while (g_main_context_iteration(context_, FALSE)) {
+    }
+    g_main_context_unref(context_);
+  }
+
+  Answer Call(const std::string& path, const char* interface, const char* method, GVariant* params,
+              int timeout_ms = 10000) {
+    GError* error = nullptr;
+    Answer answer;
+    answer.value.reset(g_dbus_connection_call_sync(connection_.get(), kName, path.c_str(), interface, method,
+                                                   params, nullptr, G_DBUS_CALL_FLAGS_NONE, timeout_ms,
+                                                   nullptr, &error));
+    if (error) {
+      gchar* remote = g_dbus_error_get_remote_error(error);
+      answer.error = remote ? remote : "";
+      g_free(remote);
+      g_dbus_error_strip_remote_error(error);
+      answer.message = error->message;
+      g_error_free(error);
+    }
+    return answer;
+  }
+
+  std::string Create(const char* progid = "QzNotes.cNotify") {
+    Answer a = Call(kRoot, "org.qznotes.QzNotes.ClassFactory", "CreateObject", g_variant_new("(s)", progid));
+    if (!a.ok()) return {};
+    const char* path = nullptr;
+    g_variant_get(a.value.get(), "(&o)", &path);
+    return path;
+  }
+
+  // Callbacks received so far, after processing what has arrived for up to `limit`.
+  const std::vector<std::pair<std::string, std::string>>& WaitForCallbacks(size_t count,
+                                                                           std::chrono::milliseconds limit) {
+    auto give_up = std::chrono::steady_clock::now() + limit;
+    while (callbacks_.size() < count && std::chrono::steady_clock::now() < give_up) {
+      GSource* tick = g_timeout_source_new(50);
+      g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+      g_source_attach(tick, context_);
+      g_main_context_iteration(context_, TRUE);
+      g_source_destroy(tick);
+      g_source_unref(tick);
+    }
+    return callbacks_;
+  }
+
+  void Disconnect() {
+    g_dbus_connection_unregister_object(connection_.get(), registration_);
+    g_dbus_connection_close_sync(connection_.get(), nullptr, nullptr);
+    connection_.reset();
+  }
+  GDBusConnection* connection() const { return connection_.get(); }
+
+ private:
+  BusConnection connection_;
+  GMainContext* context_;
+  GDBusNodeInfo* node_ = nullptr;
+  guint registration_ = 0;
+  std::vector<std::pair<std::string, std::string>> callbacks_;
+};
+
+// Request arrays: one group of one message to one pager number.
+inline GVariant* OneGroup(const char* text) {
+  return g_variant_new_parsed("<[<[<%s>]>]>", text);
+}
+inline GVariant* OnePager(const char* number) { return g_variant_new_parsed("<[<[<[<%s>]>]>]>", number); }
+inline GVariant* Marker(uint8_t marker) { return g_variant_new_variant(g_variant_new_byte(marker)); }
+
+}  // namespace qz::testing
