@@ -1,0 +1,89 @@
+#include "client/callback_listener.h"
+
+namespace qz::client {
+namespace {
+
+constexpr const char* kCallbackXml =
+    "<node>"
+    "  <interface name='org.qznotes.QzNotes.Callback'>"
+    "    <method name='gsubAgentCallBack'>"
+    "      <arg name='testId' type='s' direction='in'/>"
+    "      <arg name='message' type='s' direction='in'/>"
+    "    </method>"
+    "  </interface>"
+    "</node>";
+
+}  // namespace
+
+CallbackListener::~CallbackListener() {
+  if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
+}
+
+bool CallbackListener::Export(ErrorPtr& error) {
+  NodeInfoPtr node(g_dbus_node_info_new_for_xml(kCallbackXml, ErrorSlot(error)));
+  if (!node) return false;
+  static const GDBusInterfaceVTable kVTable = {
+      &CallbackListener::OnMethodCall, nullptr, nullptr, {}};
+  registration_ = g_dbus_connection_register_object(connection_, std::string(kPath).c_str(),
+                                                    node->interfaces[0], &kVTable, this, nullptr,
+                                                    ErrorSlot(error));
+  return registration_ != 0;
+}
+
+void CallbackListener::OnMethodCall(GDBusConnection*, const char*, const char*, const char*,
+                                    const char*, GVariant* parameters,
+                                    GDBusMethodInvocation* invocation, gpointer self) {
+  auto* listener = static_cast<CallbackListener*>(self);
+  const char* test_id = nullptr;
+  const char* message = nullptr;
+  g_variant_get(parameters, "(&s&s)", &test_id, &message);
+  // A late callback of an earlier request on this path is not ours.
+  if (!listener->delivered_ && listener->expected_id_ == test_id) {
+    listener->delivered_ = true;
+    listener->message_ = message;
+    listener->Finish(Outcome::kDelivered);
+  }
+  // The server asks for no reply; GDBus then sends none.
+  g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
+void CallbackListener::Finish(Outcome outcome) {
+  outcome_ = outcome;
+  if (loop_) g_main_loop_quit(loop_);
+}
+
+CallbackListener::Outcome CallbackListener::Wait(std::string_view server_name,
+                                                 int timeout_seconds) {
+  // Callbacks that came while the request call blocked are still queued on
+  // the default context; they run in the first iteration below.
+  MainLoopPtr loop(g_main_loop_new(nullptr, FALSE));
+  loop_ = loop.get();
+  outcome_ = Outcome::kTimedOut;
+
+  // Milliseconds: a seconds timeout may fire up to a second early.
+  timeout_id_ = g_timeout_add(
+      static_cast<guint>(timeout_seconds) * 1000,
+      [](gpointer self) -> gboolean {
+        auto* listener = static_cast<CallbackListener*>(self);
+        listener->timeout_id_ = 0;  // the source goes with this return
+        listener->Finish(Outcome::kTimedOut);
+        return G_SOURCE_REMOVE;
+      },
+      this);
+  guint watch_id = g_bus_watch_name_on_connection(
+      connection_, std::string(server_name).c_str(), G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
+      [](GDBusConnection*, const char*, gpointer self) {
+        auto* listener = static_cast<CallbackListener*>(self);
+        if (!listener->delivered_) listener->Finish(Outcome::kServerGone);
+      },
+      this, nullptr);
+
+  if (!delivered_) g_main_loop_run(loop.get());
+  g_bus_unwatch_name(watch_id);
+  if (timeout_id_) g_source_remove(timeout_id_);
+  timeout_id_ = 0;
+  loop_ = nullptr;
+  return delivered_ ? Outcome::kDelivered : outcome_;
+}
+
+}  // namespace qz::client

@@ -1,0 +1,31 @@
+#include "client/client_app.h"
+
+#include "client/bus_connection.h"
+#include "client/command_line.h"
+#include "client/help_text.h"
+#include "client/runners.h"
+
+namespace qz::client {
+
+ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
+  const ParsedCommandLine parsed = ParseCommandLine(words);
+  if (!parsed.error.empty()) {
+    console.err << "qznotes: " << parsed.error << "\n(qznotes --help lists the commands)\n";
+    return kExitUsage;
+  }
+  const Invocation& inv = parsed.invocation;
+  if (const auto* help = std::get_if<HelpCommand>(&inv.command)) {
+    console.out << HelpText(help->topic);
+    return kExitOk;
+  }
+  ErrorPtr error;
+  ConnectionPtr connection = OpenBus(inv.global, error);
+  if (!connection) return ReportFailure(error.get(), console);
+  if (const auto* send = std::get_if<SendCommand>(&inv.command))
+    return RunSend(connection.get(), inv.global, *send, console);
+  if (const auto* settings = std::get_if<SettingsCommand>(&inv.command))
+    return RunSettings(connection.get(), inv.global, *settings, console);
+  return RunCall(connection.get(), inv.global, std::get<CallCommand>(inv.command), console);
+}
+
+}  // namespace qz::client

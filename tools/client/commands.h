@@ -1,0 +1,79 @@
+// What a qznotes command line asks for, as plain values: the bus to use and
+// one command with its options. Built by ParseCommandLine, read by the
+// runners; no behaviour, so safe to copy between threads.
+#pragma once
+
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace qz::client {
+
+enum class BusKind { kSession, kSystem, kAddress };
+
+struct GlobalOptions {
+  BusKind bus = BusKind::kSession;
+  std::string address;  // with kAddress
+  std::string destination = "org.qznotes.QzNotes";
+  bool json = false;
+};
+
+struct Message {
+  std::string text;
+  std::vector<std::string> emails;
+  std::vector<std::string> pagers;
+};
+
+struct Group {
+  std::vector<Message> messages;
+};
+
+// Elements 0 to 4 of the mail options array.
+struct MailOptions {
+  std::string subject;
+  std::string from;
+  std::string profile;
+  std::string smtp_server;
+  bool prefer_smtp = false;
+  bool given = false;  // any mail option on the command line
+};
+
+struct SendCommand {
+  std::vector<Group> groups;
+  MailOptions mail;
+  std::string callback_host;  // non-empty: SendMessageCallBackEx names this host
+  bool wait = false;
+  int timeout_seconds = 30;
+  // Without --wait: how long the object is kept after the answer. Releasing
+  // it cancels a request the server has not dispatched yet, and the server
+  // dispatches about one second after the request.
+  int hold_seconds = 3;
+  std::string test_id;  // empty: the runner makes one up
+};
+
+struct SettingsCommand {
+  enum class Action { kShow, kGet, kSet };
+  Action action = Action::kShow;
+  std::string group;                     // kGet
+  std::string section;                   // kSet
+  std::vector<std::string> assignments;  // kSet: "KEY=VALUE"
+};
+
+struct CallCommand {
+  std::string class_name = "cNotify";
+  std::string operation;  // a name, or a dispatch identifier
+  std::vector<std::string> arguments;
+};
+
+struct HelpCommand {
+  std::string topic;  // "", "send", "settings" or "call"
+};
+
+using Command = std::variant<HelpCommand, SendCommand, SettingsCommand, CallCommand>;
+
+struct Invocation {
+  GlobalOptions global;
+  Command command;
+};
+
+}  // namespace qz::client

@@ -1,0 +1,110 @@
+#include "client/help_text.h"
+
+namespace qz::client {
+namespace {
+
+constexpr std::string_view kGeneral = R"txt(Usage: qznotes [BUS OPTIONS] [--json] COMMAND [ARGS...]
+
+Talks to the QzNotes notification server over D-Bus.
+
+Commands:
+  send       hand the server a notification request
+  settings   show, read or change the gateway settings
+  call       call any operation by name or dispatch identifier
+  help CMD   the options of one command (also: qznotes CMD --help)
+
+Bus options (before or among a command's options):
+  --session        the session bus (default)
+  --system         the system bus
+  --address ADDR   the message bus at this D-Bus address
+  --dest NAME      the server's bus name (default org.qznotes.QzNotes)
+  --json           print results as JSON
+
+Exit status: 0 success; 1 the server refused, failed to deliver, answered
+false or raised an error; 2 usage error, bus failure or no callback in time.
+)txt";
+
+constexpr std::string_view kSend =
+    R"txt(Usage: qznotes send [OPTIONS] --message TEXT [RECIPIENTS] [--message ...]...
+
+Builds one request: groups of messages, each message with its e-mail
+addresses and pager numbers. The first --message opens group 1 by itself.
+
+Request:
+  -g, --group            start a new group
+  -m, --message TEXT     add a message to the current group
+  -e, --email ADDR       add an e-mail address to the latest message
+  -p, --pager NUMBER     add a pager identifier or mobile number to the latest message
+  --test-id ID           the request's test identifier (default: a new qznotes-<uuid>)
+
+Mail (e-mail goes out only with a subject):
+  -s, --subject TEXT     subject
+  --from ADDR            sender address for SMTP
+  --profile NAME         mail profile
+  --smtp-server HOST     SMTP server
+  --prefer-smtp          use SMTP even when a mail profile could be used
+
+Callback:
+  -w, --wait             receive the callback on this client and print its message
+  --timeout SECONDS      how long --wait waits (default 30)
+  --callback-host HOST   have the server call back the callback service on HOST
+  --hold SECONDS         without --wait: keep the object this long after the
+                         answer (default 3); releasing it earlier cancels the
+                         request, which the server dispatches about 1 s later
+
+Without --wait, prints the server's answer; exit 0 for "Notes Server: Asynch
+mode", else 1. With --wait, prints the callback's message; exit 0 for
+"QzNotes: Message Sent", 1 for an undeliverable outcome or a refused request,
+2 when no callback came in time.
+)txt";
+
+constexpr std::string_view kSettings = R"txt(Usage: qznotes settings [show]
+       qznotes settings get GROUP
+       qznotes settings set SECTION KEY=VALUE...
+
+show   every group, one KEY=VALUE line per setting
+get    one group: terminal-short, terminal, gateways, sms (QzNotes.ini through
+       gvarGetSettings and gvarGetPagerSettings), terminal-ex (QzPage.ini),
+       snpp (QzSNPP.ini), gateways-ex, sms-ex (QzSMS.ini) through
+       gvarGetPagerSettingsEx
+set    writes the keys into SECTION with gblnSetPagerSettingsEx: "Default" is
+       the section of QzNotes.ini; any other section is written to the file
+       its "path" key in QzNotes.ini names. Prints true or false; exit 0 or 1.
+
+A group whose file is missing shows "(no settings file)".
+)txt";
+
+constexpr std::string_view kCall =
+    R"txt(Usage: qznotes call [--class cNotify|cPager] OPERATION|DISPID [ARG...]
+
+Creates an object of the class (default cNotify), calls the operation by its
+name (any letter case) or through IDispatch.Invoke by its dispatch identifier
+(0x6003000A or decimal), prints the result and any by-reference values, and
+releases the object. Options go before the operation: after it every word is
+an argument.
+
+Arguments are GVariant text, read for the parameter's type:
+  '"text"' or a plain word      a string (for a string or Variant parameter)
+  1, '@n 1', 'int16 1'          numbers: 16-bit for an n parameter, 32-bit
+                                by default in a Variant
+  true, false                   Booleans
+  '["a", "b"]', '[<1>, <"a">]'  arrays; [] is an empty array
+  "('', '/')"                   an object reference (bus name, path); "/" is none
+  empty, null, nodim, missing   Empty, Null, the array with no dimensions, Missing
+Variant parameters left out at the end are sent as missing.
+
+Exit status: 0 when the server answered; 1 for a run-time error of the server
+(printed as "error E<number>: <source>: <description>"); 2 for usage or bus
+errors.
+)txt";
+
+}  // namespace
+
+std::string_view HelpText(std::string_view topic) {
+  if (topic == "send") return kSend;
+  if (topic == "settings") return kSettings;
+  if (topic == "call") return kCall;
+  return kGeneral;
+}
+
+}  // namespace qz::client

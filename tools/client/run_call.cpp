@@ -1,0 +1,77 @@
+#include "client/call_answer.h"
+#include "client/call_arguments.h"
+#include "client/operations.h"
+#include "client/runners.h"
+#include "client/server_object.h"
+
+namespace qz::client {
+namespace {
+
+// The object's own description of its operations: GetTypeInfo, or the
+// standard introspection should that slot fail.
+bool ReadTypeInfo(const ServerObject& object, std::string& xml, ErrorPtr& error) {
+  VariantPtr reply = object.Call(kDispatchInterface, "GetTypeInfo", nullptr, error);
+  if (!reply) {
+    error.reset();
+    reply = object.Call("org.freedesktop.DBus.Introspectable", "Introspect", nullptr, error);
+  }
+  if (!reply) return false;
+  if (!g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(s)"))) {
+    error.reset(g_error_new(G_DBUS_ERROR, G_DBUS_ERROR_INVALID_SIGNATURE,
+                            "GetTypeInfo answered %s, not a string",
+                            g_variant_get_type_string(reply.get())));
+    return false;
+  }
+  const char* text = nullptr;
+  g_variant_get(reply.get(), "(&s)", &text);
+  xml = text;
+  return true;
+}
+
+ExitStatus Usage(Console console, const std::string& message) {
+  console.err << "qznotes: " << message << '\n';
+  return kExitUsage;
+}
+
+void Print(const CallAnswer& answer, bool json, Console console) {
+  if (json) {
+    console.out << AnswerJson(answer) << '\n';
+  } else {
+    console.out << AnswerText(answer);
+  }
+}
+
+}  // namespace
+
+ExitStatus RunCall(GDBusConnection* connection, const GlobalOptions& global,
+                   const CallCommand& call, Console console) {
+  ServerObject object(connection, global.destination);
+  ErrorPtr error;
+  if (!object.Create(call.class_name, error)) return ReportFailure(error.get(), console);
+  std::string xml;
+  if (!ReadTypeInfo(object, xml, error)) return ReportFailure(error.get(), console);
+  const std::string interface_name = "org.qznotes.QzNotes._" + call.class_name;
+  const OperationList list = ReadOperations(xml, interface_name);
+  if (!list.error.empty()) return Usage(console, list.error);
+
+  if (const auto dispid = ParseDispId(call.operation)) {
+    const Operation* op = FindByDispId(list.operations, *dispid);
+    BuiltArguments built = InvokeArguments(op, *dispid, call.arguments);
+    if (!built.parameters) return Usage(console, built.error);
+    VariantPtr reply = object.Call(kDispatchInterface, "Invoke", built.parameters.get(), error);
+    if (!reply) return ReportFailure(error.get(), console);
+    Print(AnswerOfInvoke(op, reply.get()), global.json, console);
+    return kExitOk;
+  }
+
+  const Operation* op = FindByName(list.operations, call.operation);
+  if (!op) return Usage(console, call.class_name + " has no operation " + call.operation);
+  BuiltArguments built = NamedCallArguments(*op, call.arguments);
+  if (!built.parameters) return Usage(console, built.error);
+  VariantPtr reply = object.Call(interface_name, op->name, built.parameters.get(), error);
+  if (!reply) return ReportFailure(error.get(), console);
+  Print(AnswerOfNamedCall(*op, reply.get()), global.json, console);
+  return kExitOk;
+}
+
+}  // namespace qz::client

@@ -1,0 +1,95 @@
+#include <glib.h>
+
+#include "client/callback_listener.h"
+#include "client/quoted_string.h"
+#include "client/request_arrays.h"
+#include "client/runners.h"
+#include "client/server_object.h"
+#include "client/value_json.h"
+#include "client/value_text.h"
+
+namespace qz::client {
+namespace {
+
+constexpr std::string_view kNotifyInterface = "org.qznotes.QzNotes._cNotify";
+
+std::string NewTestId() {
+  char* uuid = g_uuid_string_random();
+  std::string id = std::string("qznotes-") + uuid;
+  g_free(uuid);
+  return id;
+}
+
+// The request call's parameters; the fifth is the party to call back.
+GVariant* RequestParameters(const RequestArrays& a, GVariant* notify, const std::string& test_id) {
+  GVariant* items[] = {a.notes.get(), a.email.get(), a.pager.get(),
+                       a.any.get(),   notify,        g_variant_new_string(test_id.c_str())};
+  return g_variant_new_tuple(items, G_N_ELEMENTS(items));
+}
+
+void PrintAnswer(Console console, bool json, GVariant* answer, const std::string& test_id,
+                 const std::string* callback) {
+  if (!json) {
+    console.out << (callback ? *callback : FormatText(answer)) << '\n';
+    return;
+  }
+  std::string line = "{\"answer\":" + FormatJson(answer) + ",\"testId\":" + Quoted(test_id);
+  if (callback) line += ",\"callback\":" + Quoted(*callback);
+  console.out << line << "}\n";
+}
+
+}  // namespace
+
+ExitStatus RunSend(GDBusConnection* connection, const GlobalOptions& global,
+                   const SendCommand& send, Console console) {
+  ErrorPtr error;
+  CallbackListener listener(connection);
+  if (send.wait && !listener.Export(error)) return ReportFailure(error.get(), console);
+
+  ServerObject object(connection, global.destination);
+  if (!object.Create("cNotify", error)) return ReportFailure(error.get(), console);
+
+  const std::string test_id = send.test_id.empty() ? NewTestId() : send.test_id;
+  const RequestArrays arrays = BuildRequestArrays(send);
+  VariantPtr reply;
+  if (!send.callback_host.empty()) {
+    GVariant* host = g_variant_new_variant(g_variant_new_string(send.callback_host.c_str()));
+    reply = object.Call(kNotifyInterface, "SendMessageCallBackEx",
+                        RequestParameters(arrays, host, test_id), error);
+  } else {
+    // An empty bus name means this very connection; "/" means no object.
+    const std::string path = send.wait ? std::string(CallbackListener::kPath) : "/";
+    listener.Expect(test_id);
+    reply = object.Call(kNotifyInterface, "SendMessageCallBack",
+                        RequestParameters(arrays, g_variant_new("(so)", "", path.c_str()), test_id),
+                        error);
+  }
+  if (!reply) return ReportFailure(error.get(), console);
+  VariantPtr answer(g_variant_get_child_value(reply.get(), 0));
+  const ExitStatus accepted = ExitForAnswer(answer.get());
+
+  if (!send.wait || accepted != kExitOk) {
+    PrintAnswer(console, global.json, answer.get(), test_id, nullptr);
+    console.out.flush();
+    // Releasing at once would cancel the request before the server's timer.
+    if (accepted == kExitOk && send.hold_seconds > 0)
+      g_usleep(static_cast<gulong>(send.hold_seconds) * G_USEC_PER_SEC);
+    return accepted;
+  }
+
+  switch (listener.Wait(global.destination, send.timeout_seconds)) {
+    case CallbackListener::Outcome::kDelivered:
+      break;
+    case CallbackListener::Outcome::kTimedOut:
+      console.err << "qznotes: no callback within " << send.timeout_seconds << " s (test id "
+                  << test_id << ")\n";
+      return kExitUsage;
+    case CallbackListener::Outcome::kServerGone:
+      console.err << "qznotes: " << global.destination << " left the bus before calling back\n";
+      return kExitUsage;
+  }
+  PrintAnswer(console, global.json, answer.get(), test_id, &listener.message());
+  return ExitForCallback(listener.message());
+}
+
+}  // namespace qz::client

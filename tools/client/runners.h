@@ -1,0 +1,24 @@
+// The commands that talk to the server, each given an open connection and
+// answering the exit status. Main thread only: they block on the bus and
+// `send --wait` runs the default main context.
+#pragma once
+
+#include <gio/gio.h>
+
+#include "client/commands.h"
+#include "client/console.h"
+#include "client/exit_status.h"
+
+namespace qz::client {
+
+ExitStatus RunSend(GDBusConnection* connection, const GlobalOptions& global,
+                   const SendCommand& send, Console console);
+ExitStatus RunSettings(GDBusConnection* connection, const GlobalOptions& global,
+                       const SettingsCommand& settings, Console console);
+ExitStatus RunCall(GDBusConnection* connection, const GlobalOptions& global,
+                   const CallCommand& call, Console console);
+
+// Prints a failed call on standard error and answers its exit status.
+ExitStatus ReportFailure(const GError* error, Console console);
+
+}  // namespace qz::client
