@@ -111,6 +111,12 @@ bool BusServer::Route(GDBusMessage* call) {
   if (p == kObjectRoot) {
     if (introspect) {
       SendReply(connection_, call, g_variant_new("(s)", FactoryXml().c_str()));
+    } else if (const Operation* op = iface && NotifyClass().HasInterface(iface)
+                                         ? NotifyClass().FindByName(member)
+                                         : nullptr;
+               op && !stopping_) {
+      RunOnTransientObject(call, *op);
+      return true;
     } else if (Is(member, "CreateObject") && (!iface || Is(iface, "org.qznotes.QzNotes.ClassFactory"))) {
       OnMain([this, call] {
         CreateObject(call);

@@ -58,9 +58,15 @@ class BusServer {
   void BeginShutdown();
   void FinishShutdown(bool all_done);
 
-  // Any thread: posts to the entry's apartment.
+  // Any thread: posts to the entry's apartment; `call` is taken over.
   void RunOperation(std::shared_ptr<ObjectEntry> entry, GDBusMessage* call, const Operation& op,
                     bool invoke);
+  // A cNotify operation called on the factory path runs on a fresh object
+  // that lives until the call and any request it accepted are done, so that
+  // one-shot tools such as busctl can use the operations.
+  void RunOnTransientObject(GDBusMessage* call, const Operation& op);
+  // Apartment thread: parses, runs and answers one call.
+  void ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op, bool invoke);
 
   GDBusConnection* connection_;
   ServerOptions options_;

@@ -137,45 +137,76 @@ void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEnt
 void BusServer::RunOperation(std::shared_ptr<ObjectEntry> entry, GDBusMessage* call, const Operation& op,
                              bool invoke) {
   entry->apartment->Post([this, entry, call, &op, invoke] {
-    const char* sender = g_dbus_message_get_sender(call);
-    std::string caller = sender ? sender : "";
-    ObjectResolver resolve = [this, caller](std::string_view bus, std::string_view path)
-        -> std::shared_ptr<DispatchObject> {
-      if (path == "/") return nullptr;
-      return std::make_shared<RemoteObject>(connection_, bus.empty() ? caller : std::string(bus),
-                                            std::string(path));
-    };
-    try {
-      if (!entry->object) throw RunTimeError(kErrObjectNotSet, kBoundary);
-      GVariant* body = g_dbus_message_get_body(call);
-      std::vector<Variant> args;
-      if (invoke) {
-        GVariant* list = g_variant_get_child_value(body, 1);
-        try {
-          args = ArgumentsFromInvoke(op, list, resolve);
-        } catch (...) {
-          g_variant_unref(list);
-          throw;
-        }
-        g_variant_unref(list);
-      } else {
-        args = ArgumentsFromNamedCall(op, body, resolve);
-      }
-      if (!op.run) throw RunTimeError(kErrNoSuchAction, kBoundary);
-      Variant result = op.run(*entry->object, args);
-      if (op.name.starts_with("SendMessageCallBack"))
-        ServerLog(std::string(ShortPath(entry->path)) + ": " + std::string(op.name) + " " + args[5].Text() +
-                  ": " + result.Text());
-      SendReply(connection_, call, invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));
-    } catch (const RunTimeError& e) {
-      ServerLog(std::string(ShortPath(entry->path)) + ": " + std::string(op.name) + ": E" +
-                std::to_string(e.number()) + " " + e.source() + ": " + e.description());
-      SendError(connection_, call, e);
-    } catch (...) {
-      SendError(connection_, call, RunTimeError(kErrInternal, kBoundary));
-    }
+    ExecuteOperation(*entry, call, op, invoke);
     g_object_unref(call);
   });
+}
+
+void BusServer::RunOnTransientObject(GDBusMessage* call, const Operation& op) {
+  // In the table like any object, so a shutdown delivers its request too.
+  auto entry = table_.Add(NotifyClass(), "", pool_.Assign());
+  ++live_objects_;
+  auto release = [this](const std::shared_ptr<ObjectEntry>& e, std::string_view why) {
+    auto released = table_.Release(e->path);
+    if (released && released->second) Destroy(released->second, why);
+  };
+  entry->apartment->Post([this, entry, call, &op, release] {
+    auto object = std::make_unique<NotifyObject>(env_, entry->apartment->context(), &entry->apartment->deliveries());
+    cNotify& notify = object->notify();
+    entry->object = std::move(object);
+    ExecuteOperation(*entry, call, op, false);
+    g_object_unref(call);
+    if (!notify.HasPendingRequest()) {
+      release(entry, "one-shot call done");
+      return;
+    }
+    // The object lives until its request has been delivered; it is
+    // destroyed after the run, not inside it.
+    notify.SetOutcomeListener([entry, release](std::string_view test_id, std::string_view outcome) {
+      ServerLog(std::string(ShortPath(entry->path)) + ": request " + std::string(test_id) + ": " +
+                std::string(outcome));
+      release(entry, "one-shot request delivered");
+    });
+  });
+}
+
+void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op, bool invoke) {
+  const char* sender = g_dbus_message_get_sender(call);
+  std::string caller = sender ? sender : "";
+  ObjectResolver resolve = [this, caller](std::string_view bus, std::string_view path)
+      -> std::shared_ptr<DispatchObject> {
+    if (path == "/") return nullptr;
+    return std::make_shared<RemoteObject>(connection_, bus.empty() ? caller : std::string(bus), std::string(path));
+  };
+  try {
+    if (!entry.object) throw RunTimeError(kErrObjectNotSet, kBoundary);
+    GVariant* body = g_dbus_message_get_body(call);
+    std::vector<Variant> args;
+    if (invoke) {
+      GVariant* list = g_variant_get_child_value(body, 1);
+      try {
+        args = ArgumentsFromInvoke(op, list, resolve);
+      } catch (...) {
+        g_variant_unref(list);
+        throw;
+      }
+      g_variant_unref(list);
+    } else {
+      args = ArgumentsFromNamedCall(op, body, resolve);
+    }
+    if (!op.run) throw RunTimeError(kErrNoSuchAction, kBoundary);
+    Variant result = op.run(*entry.object, args);
+    if (op.name.starts_with("SendMessageCallBack"))
+      ServerLog(std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + " " + args[5].Text() + ": " +
+                result.Text());
+    SendReply(connection_, call, invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));
+  } catch (const RunTimeError& e) {
+    ServerLog(std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + ": E" + std::to_string(e.number()) +
+              " " + e.source() + ": " + e.description());
+    SendError(connection_, call, e);
+  } catch (...) {
+    SendError(connection_, call, RunTimeError(kErrInternal, kBoundary));
+  }
 }
 
 void BusServer::Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view why) {

@@ -149,9 +149,11 @@ class Client {
     static const char* xml =
         "<node><interface name='org.qznotes.QzNotes.Callback'><method name='gsubAgentCallBack'>"
         "<arg name='testId' type='s' direction='in'/><arg name='message' type='s' direction='in'/>"
+        "</method><method name='CallBack'>"
+        "<arg name='testId' type='s' direction='in'/><arg name='message' type='s' direction='in'/>"
         "</method></interface></node>";
     node_ = g_dbus_node_info_new_for_xml(xml, nullptr);
-    static const GDBusInterfaceVTable vtable = {
+    static const GDBusInterfaceVTable vtable_ = {
         [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* params,
            GDBusMethodInvocation* invocation, gpointer self) {
           const char* id = nullptr;
@@ -161,13 +163,31 @@ class Client {
           g_dbus_method_invocation_return_value(invocation, nullptr);
         },
         nullptr, nullptr, {}};
+    vtable = &vtable_;
     g_main_context_push_thread_default(context_);
     registration_ = g_dbus_connection_register_object(connection_.get(), "/callback", node_->interfaces[0],
-                                                      &vtable, this, nullptr, nullptr);
+                                                      vtable, this, nullptr, nullptr);
     g_main_context_pop_thread_default(context_);
+  }
+
+  // Plays the callback service of this machine: "qzCallback.cService" with
+  // its object at "/"; its CallBack calls are recorded like the others.
+  bool OwnCallbackService() {
+    g_main_context_push_thread_default(context_);
+    service_registration_ = g_dbus_connection_register_object(connection_.get(), "/", node_->interfaces[0],
+                                                              vtable, this, nullptr, nullptr);
+    g_main_context_pop_thread_default(context_);
+    VariantPtr reply(g_dbus_connection_call_sync(
+        connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+        g_variant_new("(su)", "qzCallback.cService", 4u), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000,
+        nullptr, nullptr));
+    guint32 result = 0;
+    if (reply) g_variant_get(reply.get(), "(u)", &result);
+    return result == 1;
   }
   ~Client() {
     if (connection_) g_dbus_connection_unregister_object(connection_.get(), registration_);
+    if (connection_ && service_registration_) g_dbus_connection_unregister_object(connection_.get(), service_registration_);
     g_dbus_node_info_unref(node_);
     while (g_main_context_iteration(context_, FALSE)) {
     }
@@ -227,6 +247,8 @@ class Client {
   GMainContext* context_;
   GDBusNodeInfo* node_ = nullptr;
   guint registration_ = 0;
+  guint service_registration_ = 0;
+  const GDBusInterfaceVTable* vtable = nullptr;
   std::vector<std::pair<std::string, std::string>> callbacks_;
 };
 

@@ -180,6 +180,27 @@ TEST_F(DaemonTest, WrongArgumentsAreRefusedAndTheDaemonGoesOn) {
   EXPECT_EQ(client_.WaitForCallbacks(1, 20s).size(), 1u) << daemon_.Log();
 }
 
+TEST_F(DaemonTest, OneShotCallsOnTheFactoryPath) {
+  // Tools that make one call per connection (busctl) reach the operations
+  // on the factory path; a request accepted there outlives its caller.
+  Answer settings = client_.Call(kRoot, kNotify, "gvarGetPagerSettings", g_variant_new("(n)", 2));
+  EXPECT_EQ(Unboxed(settings), "[<'Pager terminal on the local serial line'>, <'SNPP server (see QzSNPP.ini)'>, <'0'>]");
+  Client service(bus_);
+  ASSERT_TRUE(service.OwnCallbackService());
+  {
+    Client one_shot(bus_);
+    Answer a = one_shot.Call(kRoot, kNotify, "SendMessageCallBackEx",
+                             g_variant_new("(@v@v@v@v@vs)", OneGroup("x"), Marker(0), OnePager("1"), Marker(0),
+                                           g_variant_new_variant(g_variant_new_string("localhost")), "one-shot"));
+    EXPECT_EQ(a.Print(), "(<'Notes Server: Asynch mode'>,)");
+    one_shot.Disconnect();
+  }
+  auto& got = service.WaitForCallbacks(1, 20s);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].first, "one-shot");
+  EXPECT_EQ(client_.Call(kRoot, kNotify, "GetMessageProfiles", nullptr).error, "org.qznotes.QzNotes.Error.E445");
+}
+
 TEST(DaemonLifetime, ClientLeavingBeforeTheTickGetsNothingAndLeavesNothing) {
   PrivateBus bus;
   ProgramFolder folder;
