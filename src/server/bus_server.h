@@ -51,6 +51,7 @@ class BusServer {
   void CreateObject(GDBusMessage* call);
   void DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEntry>& entry);
   void Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view why);
+  void ReleaseIfCreatorGone(const std::string& owner);
   void CheckIdle();
   void ArmLinger();
   static gboolean OnLinger(gpointer self);

@@ -47,6 +47,7 @@ void BusServer::CreateObject(GDBusMessage* call) {
     const char* sender = g_dbus_message_get_sender(call);
     auto entry = table_.Add(*description, sender ? sender : "", pool_.Assign());
     ++live_objects_;
+    if (sender) ReleaseIfCreatorGone(entry->owner);
     g_object_ref(call);
     entry->apartment->Post([this, entry, call] {
       entry->object = MakeObject(*entry->description, env_, *entry->apartment);
@@ -63,6 +64,32 @@ void BusServer::CreateObject(GDBusMessage* call) {
     ServerLog(std::string("CreateObject: ") + e.description());
     SendError(connection_, call, e);
   }
+}
+
+void BusServer::ReleaseIfCreatorGone(const std::string& owner) {
+  // A creator that left before its object was in the table sent its
+  // NameOwnerChanged too early for us: ask the bus once more.
+  struct Check {
+    BusServer* server;
+    std::string owner;
+  };
+  auto check = std::make_unique<Check>(Check{this, owner});
+  g_dbus_connection_call(
+      connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+      g_variant_new("(s)", owner.c_str()), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<Check> check(static_cast<Check*>(data));
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+        gboolean present = TRUE;
+        if (reply) {
+          g_variant_get(reply, "(b)", &present);
+          g_variant_unref(reply);
+        }
+        if (present) return;
+        for (auto& entry : check->server->table_.RemoveOwnedBy(check->owner))
+          check->server->Destroy(entry, "creator " + check->owner + " left before its object was made");
+      },
+      check.release());
 }
 
 void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEntry>& entry) {
