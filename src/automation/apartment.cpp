@@ -2,17 +2,10 @@
 
 #include <pthread.h>
 
+#include "automation/context_post.h"
+
 namespace qz {
 namespace {
-
-gboolean RunPosted(gpointer data) {
-  (*static_cast<std::function<void()>*>(data))();
-  return G_SOURCE_REMOVE;
-}
-
-void DeletePosted(gpointer data) {
-  std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(data));
-}
 
 // Holds its own references, so a detached thread never touches a destroyed
 // Apartment.
@@ -52,13 +45,6 @@ Apartment::~Apartment() {
   g_main_context_unref(context_);
 }
 
-void Apartment::Post(std::function<void()> work) {
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  auto owned = std::make_unique<std::function<void()>>(std::move(work));
-  g_source_set_callback(source, RunPosted, owned.release(), DeletePosted);
-  g_source_attach(source, context_);
-  g_source_unref(source);
-}
+void Apartment::Post(std::function<void()> work) { PostToContext(context_, std::move(work)); }
 
 }  // namespace qz

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "automation/context_post.h"
 #include "server/class_table.h"
 #include "server/replies.h"
 #include "server/server_log.h"
@@ -22,15 +23,6 @@ std::vector<std::string> ChildrenAboveRoot(std::string_view path) {
   if (path == "/org") return {"qznotes"};
   if (path == "/org/qznotes") return {"QzNotes"};
   return {};
-}
-
-void DestroyPosted(gpointer data) {
-  std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(data));
-}
-
-gboolean RunPosted(gpointer data) {
-  (*static_cast<std::function<void()>*>(data))();
-  return G_SOURCE_REMOVE;
 }
 
 }  // namespace
@@ -76,13 +68,7 @@ BusServer::~BusServer() {
   g_object_unref(connection_);
 }
 
-void BusServer::OnMain(std::function<void()> work) {
-  GSource* source = g_idle_source_new();
-  auto owned = std::make_unique<std::function<void()>>(std::move(work));
-  g_source_set_callback(source, RunPosted, owned.release(), DestroyPosted);
-  g_source_attach(source, main_context_);
-  g_source_unref(source);
-}
+void BusServer::OnMain(std::function<void()> work) { PostToContext(main_context_, std::move(work)); }
 
 GDBusMessage* BusServer::Filter(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer self) {
   if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)

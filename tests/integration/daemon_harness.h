@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/private_bus.h"
+#include "support/temp_folder.h"
 
 namespace qz::testing {
 
@@ -36,27 +37,15 @@ inline constexpr const char* kDispatch = "org.qznotes.QzNotes.IDispatch";
 class ProgramFolder {
  public:
   explicit ProgramFolder(bool with_samples = true) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qzfolder.XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
     if (!with_samples) return;
     for (const char* name : {"QzNotes.ini", "QzPage.ini", "QzSNPP.ini", "QzSMS.ini"})
-      std::filesystem::copy_file(std::filesystem::path(QZ_SOURCE_DIR) / "packaging" / name, path_ / name);
+      std::filesystem::copy_file(std::filesystem::path(QZ_SOURCE_DIR) / "packaging" / name, folder_ / name);
   }
-  ~ProgramFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  std::string Read(const char* name) const {
-    std::ifstream in(path_ / name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::filesystem::path path() const { return folder_.path(); }
+  std::string Read(const char* name) const { return folder_.Read(name); }
 
  private:
-  std::filesystem::path path_;
+  TempFolder folder_;
 };
 
 // qznotesd serving a private bus; its stderr goes to a file.
@@ -258,5 +247,13 @@ inline GVariant* OneGroup(const char* text) {
 }
 inline GVariant* OnePager(const char* number) { return g_variant_new_parsed("<[<[<[<%s>]>]>]>", number); }
 inline GVariant* Marker(uint8_t marker) { return g_variant_new_variant(g_variant_new_byte(marker)); }
+
+// A one-message request to pager "1", called back at the client's /callback.
+inline Answer SendRequest(Client& client, const std::string& path, const char* test_id,
+                          const char* text = "x") {
+  return client.Call(path, kNotify, "SendMessageCallBack",
+                     g_variant_new("(@v@v@v@v(so)s)", OneGroup(text), Marker(0), OnePager("1"), Marker(0), "",
+                                   "/callback", test_id));
+}
 
 }  // namespace qz::testing

@@ -45,9 +45,7 @@ TEST_F(DaemonTest, ObjectsAreCountedAndReleased) {
 TEST_F(DaemonTest, RequestIsAnsweredThenCalledBack) {
   std::string path = client_.Create();
   auto start = std::chrono::steady_clock::now();
-  Answer a = client_.Call(path, kNotify, "SendMessageCallBack",
-                          g_variant_new("(@v@v@v@v(so)s)", OneGroup("disk full"), Marker(0), OnePager("555"),
-                                        Marker(0), "", "/callback", "T-42"));
+  Answer a = SendRequest(client_, path, "T-42", "disk full");
   EXPECT_EQ(a.Print(), "(<'Notes Server: Asynch mode'>,)");
   auto& got = client_.WaitForCallbacks(1, 20s);
   ASSERT_EQ(got.size(), 1u);
@@ -208,10 +206,7 @@ TEST(DaemonLifetime, ClientLeavingBeforeTheTickGetsNothingAndLeavesNothing) {
   {
     Client client(bus);
     std::string path = client.Create();
-    ASSERT_TRUE(client.Call(path, kNotify, "SendMessageCallBack",
-                            g_variant_new("(@v@v@v@v(so)s)", OneGroup("x"), Marker(0), OnePager("1"), Marker(0), "",
-                                          "/callback", "gone"))
-                    .ok());
+    ASSERT_TRUE(SendRequest(client, path, "gone").ok());
     client.Disconnect();
   }
   // The released object takes its request along, and the idle daemon ends.
@@ -239,10 +234,7 @@ TEST(DaemonLifetime, TerminationDeliversPendingRequestsAtOnce) {
   Daemon daemon(bus, folder.path(), {"--linger", "30"});
   Client client(bus);
   std::string path = client.Create();
-  ASSERT_TRUE(client.Call(path, kNotify, "SendMessageCallBack",
-                          g_variant_new("(@v@v@v@v(so)s)", OneGroup("x"), Marker(0), OnePager("1"), Marker(0), "",
-                                        "/callback", "term"))
-                  .ok());
+  ASSERT_TRUE(SendRequest(client, path, "term").ok());
   daemon.Signal(SIGTERM);
   EXPECT_EQ(daemon.WaitExit(20s), 0);
   auto& got = client.WaitForCallbacks(1, 5s);

@@ -11,7 +11,7 @@
 #include "automation/timer.h"
 #include "dispatch/c_notify.h"
 #include "fakes.h"
-#include "temp_dir.h"
+#include "support/temp_folder.h"
 
 namespace qz {
 namespace {
@@ -89,7 +89,7 @@ class RealTimerTest : public ::testing::Test {
     Clock::time_point at;
   };
 
-  RealTimerTest() : env_{folder_.str(), components_, channels_, seat_} {
+  RealTimerTest() : env_{folder_.path(), components_, channels_, seat_} {
     callback_->on_call = [this](const std::vector<std::string>& args) {
       std::lock_guard lock(mutex_);
       received_.push_back({args, std::this_thread::get_id(), Clock::now()});
@@ -115,7 +115,7 @@ class RealTimerTest : public ::testing::Test {
     return arrived_.wait_for(lock, limit, [&] { return received_.size() >= count; });
   }
 
-  testing::TempDir folder_;
+  testing::TempFolder folder_;
   ComponentRegistry components_;
   testing::ScriptedChannels channels_;
   testing::FakeSeat seat_;

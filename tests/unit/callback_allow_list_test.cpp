@@ -7,7 +7,7 @@
 #include "components/allowed_hosts.h"
 #include "components/callback_service.h"
 #include "dispatch/c_notify.h"
-#include "temp_dir.h"
+#include "support/temp_folder.h"
 
 namespace qz {
 namespace {
@@ -39,7 +39,7 @@ TEST(CallbackAllowList, MatchesListedHostsOnly) {
 class CallbackSystemBus : public ::testing::Test {
  protected:
   void SetUp() override {
-    RegisterCallbackService(registry_, {nullptr, true, folder_.str(), std::chrono::seconds(5)});
+    RegisterCallbackService(registry_, {nullptr, true, folder_.path(), std::chrono::seconds(5)});
   }
   void WriteSettings(const std::string& text) { std::ofstream(folder_ / "QzNotes.ini") << text; }
   bool Creates(const char* host) {
@@ -51,7 +51,7 @@ class CallbackSystemBus : public ::testing::Test {
     }
   }
 
-  testing::TempDir folder_;
+  testing::TempFolder folder_;
   ComponentRegistry registry_;
 };
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/private_bus.h"
+#include "support/private_bus.h"
 #include "automation/component_registry.h"
 #include "automation/run_time_error.h"
 #include "components/callback_names.h"

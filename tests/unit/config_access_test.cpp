@@ -9,7 +9,7 @@
 #include "config/path_confinement.h"
 #include "config/profile_string.h"
 #include "config/program_folder.h"
-#include "config_temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace qz {
 namespace {

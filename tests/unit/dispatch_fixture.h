@@ -9,7 +9,7 @@
 #include "automation/component_registry.h"
 #include "dispatch/c_notify.h"
 #include "fakes.h"
-#include "temp_dir.h"
+#include "support/temp_folder.h"
 
 namespace qz::testing {
 
@@ -17,7 +17,7 @@ class DispatchTest : public ::testing::Test {
  protected:
   DispatchTest()
       : context_(g_main_context_new()),
-        env_{folder_.str(), components_, channels_, seat_},
+        env_{folder_.path(), components_, channels_, seat_},
         notify_(std::make_unique<cNotify>(env_, context_)) {}
   ~DispatchTest() override {
     notify_.reset();
@@ -36,7 +36,7 @@ class DispatchTest : public ::testing::Test {
 
   std::string Log() const { return folder_.Read("QzNotesLog.log"); }
 
-  TempDir folder_;
+  TempFolder folder_;
   GMainContext* context_;
   ComponentRegistry components_;
   ScriptedChannels channels_;

@@ -10,7 +10,7 @@
 #include "diagnostics/log_file.h"
 #include "dispatch/logon_user.h"
 #include "fakes.h"
-#include "temp_dir.h"
+#include "support/temp_folder.h"
 
 namespace qz {
 namespace {
@@ -99,7 +99,7 @@ TEST(LogonUser, AnswersTheSeatAndReRaisesItsFailure) {
 }
 
 TEST(LogFile, EntriesAreWholeLinesEvenFromManyThreads) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   auto file = dir / "QzNotesLog.log";
   constexpr int kThreads = 4, kEntries = 200;
   std::vector<std::thread> writers;
@@ -121,7 +121,7 @@ TEST(LogFile, EntriesAreWholeLinesEvenFromManyThreads) {
 }
 
 TEST(LogFile, UnwritableTargetAnswersFalse) {
-  testing::TempDir dir;
+  testing::TempFolder dir;
   EXPECT_FALSE(AppendLogEntry(dir.path(), "a folder is no log"));
   EXPECT_FALSE(AppendLogEntry(dir / "missing" / "QzNotesLog.log", "no such folder"));
 }

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config_temp_folder.h"
+#include "support/temp_folder.h"
 #include "platform/ini_file.h"
 
 namespace qz {

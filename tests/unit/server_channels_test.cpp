@@ -10,14 +10,14 @@
 #include "automation/component_registry.h"
 #include "dispatch/c_notify.h"
 #include "fakes.h"
-#include "temp_dir.h"
+#include "support/temp_folder.h"
 
 namespace qz::testing {
 namespace {
 
 class ServerChannelsTest : public ::testing::Test {
  protected:
-  ServerChannelsTest() : context_(g_main_context_new()), env_{folder_.str(), components_, channels_, seat_} {}
+  ServerChannelsTest() : context_(g_main_context_new()), env_{folder_.path(), components_, channels_, seat_} {}
   ~ServerChannelsTest() override { g_main_context_unref(context_); }
 
   void WriteGateway(std::string_view index) {
@@ -36,7 +36,7 @@ class ServerChannelsTest : public ::testing::Test {
 
   std::string Log() const { return folder_.Read("QzNotesLog.log"); }
 
-  TempDir folder_;
+  TempFolder folder_;
   GMainContext* context_;
   ComponentRegistry components_;
   ServerChannels channels_;

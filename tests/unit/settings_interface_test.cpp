@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "automation/run_time_error.h"
-#include "config_temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace qz {
 namespace {
