@@ -1,0 +1,132 @@
+// Runs the qznotes client as a child process with its standard output and
+// error captured to files, and waits for it with a bounded deadline. Several
+// runs may be started before any is waited for. Use from one thread.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace qz::testing {
+
+struct CliResult {
+  static constexpr int kTimedOut = -1000;
+  int status = kTimedOut;  // exit status; minus the signal number if killed by one
+  std::string out;
+  std::string err;
+  // For failure messages: everything a reader needs to see what happened.
+  std::string Describe() const {
+    return "status " + std::to_string(status) + "\n--- stdout\n" + out + "--- stderr\n" + err;
+  }
+};
+
+class CliProcess {
+ public:
+  explicit CliProcess(std::vector<std::string> args) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qzcli.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    args.insert(args.begin(), QZ_CLIENT_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    // The client must never reach the user's own buses: only what a test
+    // names with --address is there.
+    std::vector<std::string> env_text;
+    for (char** e = environ; *e; ++e) {
+      std::string_view entry(*e);
+      if (!entry.starts_with("DBUS_SESSION_BUS_ADDRESS=") && !entry.starts_with("DBUS_SYSTEM_BUS_ADDRESS="))
+        env_text.emplace_back(entry);
+    }
+    env_text.emplace_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-session-bus").string());
+    env_text.emplace_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (dir_ / "no-system-bus").string());
+    std::vector<char*> envp;
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const std::string out = (dir_ / "stdout").string(), err = (dir_ / "stderr").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int spawned = posix_spawn(&pid_, QZ_CLIENT_PATH, &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+      pid_ = -1;
+      RemoveDir();
+      throw std::runtime_error("cannot start " QZ_CLIENT_PATH);
+    }
+  }
+  ~CliProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    RemoveDir();
+  }
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+
+  // The outcome once the client ended; a client still running at `limit`
+  // is killed and reported as kTimedOut, so a hang fails instead of stalling.
+  CliResult Wait(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    CliResult result;
+    const auto give_up = std::chrono::steady_clock::now() + limit;
+    while (pid_ > 0) {
+      int status = 0;
+      const pid_t done = waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        pid_ = -1;
+        break;
+      }
+      if (done < 0 || std::chrono::steady_clock::now() >= give_up) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    result.out = ReadFile(dir_ / "stdout");
+    result.err = ReadFile(dir_ / "stderr");
+    return result;
+  }
+
+ private:
+  static std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  void RemoveDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  std::filesystem::path dir_;
+  pid_t pid_ = -1;
+};
+
+// One run of the client, start to end.
+inline CliResult RunCli(std::vector<std::string> args) { return CliProcess(std::move(args)).Wait(); }
+
+}  // namespace qz::testing

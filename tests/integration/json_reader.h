@@ -1,0 +1,95 @@
+// Reads one JSON text with json-glib into a plain tree, so tests can check
+// what the client prints for scripts. Object members keep their order.
+#pragma once
+
+#include <json-glib/json-glib.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace qz::testing {
+
+struct Json {
+  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
+  Kind kind = Kind::kNull;
+  bool boolean = false;
+  double number = 0;
+  std::string text;  // kString
+  std::vector<Json> items;
+  std::vector<std::pair<std::string, Json>> members;
+
+  bool Is(Kind k) const { return kind == k; }
+  // The member named `key` of an object; null when absent or not an object.
+  const Json* Find(std::string_view key) const {
+    for (const auto& [name, value] : members)
+      if (name == key) return &value;
+    return nullptr;
+  }
+  std::vector<std::string> Keys() const {
+    std::vector<std::string> keys;
+    for (const auto& m : members) keys.push_back(m.first);
+    return keys;
+  }
+};
+
+class JsonReader {
+ public:
+  // The value of `text`; nothing when it is no JSON.
+  static std::optional<Json> Parse(std::string_view text) {
+    JsonParser* parser = json_parser_new();
+    std::optional<Json> value;
+    if (json_parser_load_from_data(parser, text.data(), static_cast<gssize>(text.size()), nullptr) &&
+        json_parser_get_root(parser))
+      value = From(json_parser_get_root(parser));
+    g_object_unref(parser);
+    return value;
+  }
+
+ private:
+  static Json From(JsonNode* node) {
+    Json out;
+    switch (json_node_get_node_type(node)) {
+      case JSON_NODE_OBJECT: {
+        out.kind = Json::Kind::kObject;
+        JsonObject* object = json_node_get_object(node);
+        GList* names = json_object_get_members(object);  // in document order
+        for (GList* n = names; n; n = n->next) {
+          const char* name = static_cast<const char*>(n->data);
+          out.members.emplace_back(name, From(json_object_get_member(object, name)));
+        }
+        g_list_free(names);
+        break;
+      }
+      case JSON_NODE_ARRAY: {
+        out.kind = Json::Kind::kArray;
+        JsonArray* array = json_node_get_array(node);
+        for (guint i = 0; i < json_array_get_length(array); ++i)
+          out.items.push_back(From(json_array_get_element(array, i)));
+        break;
+      }
+      case JSON_NODE_VALUE:
+        switch (json_node_get_value_type(node)) {
+          case G_TYPE_BOOLEAN:
+            out.kind = Json::Kind::kBool;
+            out.boolean = json_node_get_boolean(node);
+            break;
+          case G_TYPE_STRING:
+            out.kind = Json::Kind::kString;
+            out.text = json_node_get_string(node);
+            break;
+          default:
+            out.kind = Json::Kind::kNumber;
+            out.number = json_node_get_double(node);
+            break;
+        }
+        break;
+      case JSON_NODE_NULL: break;
+    }
+    return out;
+  }
+};
+
+}  // namespace qz::testing
