@@ -223,10 +223,11 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
     }
     if (!op.run) throw RunTimeError(kErrNoSuchAction, kBoundary);
     Variant result = op.run(*entry.object, args);
+    SendReply(connection_, call, invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));
+    // Logged after the reply, so the write to the journal adds no latency.
     if (op.name.starts_with("SendMessageCallBack"))
       ServerLog(std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + " " + args[5].Text() + ": " +
                 result.Text());
-    SendReply(connection_, call, invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));
   } catch (const RunTimeError& e) {
     ServerLog(std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + ": E" + std::to_string(e.number()) +
               " " + e.source() + ": " + e.description());

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -33,11 +34,13 @@ using BusConnection = std::unique_ptr<GDBusConnection, GObjectUnref>;
 
 class PrivateBus {
  public:
-  explicit PrivateBus(std::vector<std::string> service_dirs = {}) {
+  // `limits` become <limit> elements (e.g. max_connections_per_user, which
+  // is 256 by default).
+  explicit PrivateBus(std::vector<std::string> service_dirs = {}, std::map<std::string, long> limits = {}) {
     std::string pattern = (std::filesystem::temp_directory_path() / "qzbus.XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
-    const std::string config = WriteConfig(service_dirs);
+    const std::string config = WriteConfig(service_dirs, limits);
     try {
       Start(config);
     } catch (...) {
@@ -55,22 +58,28 @@ class PrivateBus {
 
   // A new registered connection; throws when the bus can't be reached.
   BusConnection Connect() const {
+    std::string why;
+    GDBusConnection* connection = TryConnect(&why);
+    if (!connection) throw std::runtime_error("connect to private bus: " + why);
+    return BusConnection(connection);
+  }
+
+  // A new registered connection, or null with `why` set.
+  GDBusConnection* TryConnect(std::string* why = nullptr) const {
     GError* error = nullptr;
     GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
         address_.c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, &error);
-    if (!connection) {
-      std::string why = error->message;
-      g_error_free(error);
-      throw std::runtime_error("connect to private bus: " + why);
-    }
-    return BusConnection(connection);
+    if (!connection && why) *why = error->message;
+    if (error) g_error_free(error);
+    return connection;
   }
 
  private:
-  std::string WriteConfig(const std::vector<std::string>& service_dirs) const {
+  std::string WriteConfig(const std::vector<std::string>& service_dirs,
+                          const std::map<std::string, long>& limits) const {
     const std::string path = (dir_ / "bus.conf").string();
     std::ofstream out(path);
     out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
@@ -80,6 +89,7 @@ class PrivateBus {
         << "  <auth>EXTERNAL</auth>\n";
     for (const std::string& service_dir : service_dirs)
       out << "  <servicedir>" << service_dir << "</servicedir>\n";
+    for (const auto& [name, value] : limits) out << "  <limit name=\"" << name << "\">" << value << "</limit>\n";
     out << "  <policy context=\"default\">\n"
            "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
            "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"

@@ -1,0 +1,192 @@
+// A thousand clients, each its own bus connection with a callback object at
+// /callback and one cNotify object, send one request each at once. Every
+// callback must arrive exactly once, within 1.1 s of its request; the
+// daemon's memory must stay under 64 MiB (VmRSS with every request pending,
+// VmHWM at the end). One thread drives every connection with asynchronous
+// calls on one GMainContext; GDBus does their I/O on its worker thread.
+//
+//   build/default/dbus_many_clients_bench
+#include <benchmark/benchmark.h>
+
+#include "bench_bus.h"
+#include "integration/daemon_harness.h"
+#include "proc_stats.h"
+
+namespace qz::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing::kName;
+using testing::kNotify;
+constexpr int kClients = 1000;
+
+struct ClientRecord {
+  GDBusConnection* connection = nullptr;
+  guint registration = 0;
+  std::string path;
+  Clock::time_point sent, replied, called_back;
+  bool reply_ok = false;
+  int replies = 0;
+  int callbacks = 0;
+  int wrong_ids = 0;
+  int index = 0;
+};
+
+const GDBusInterfaceVTable kCallbackVtable = {
+    [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* params,
+       GDBusMethodInvocation* invocation, gpointer data) {
+      auto* record = static_cast<ClientRecord*>(data);
+      const char* id = nullptr;
+      g_variant_get(params, "(&s&s)", &id, nullptr);
+      if (record->callbacks++ == 0) record->called_back = Clock::now();
+      if (id != "c" + std::to_string(record->index)) ++record->wrong_ids;
+      g_dbus_method_invocation_return_value(invocation, nullptr);
+    },
+    nullptr,
+    nullptr,
+    {}};
+
+void OnReply(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* record = static_cast<ClientRecord*>(data);
+  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+  record->replied = Clock::now();
+  ++record->replies;
+  record->reply_ok = reply != nullptr;
+  if (reply) g_variant_unref(reply);
+}
+
+// Runs `context` until `done()` or `limit` passes; 50 ms ticks bound each wait.
+template <typename Done>
+void RunUntil(GMainContext* context, std::chrono::milliseconds limit, Done done) {
+  const auto give_up = Clock::now() + limit;
+  while (!done() && Clock::now() < give_up) {
+    GSource* tick = g_timeout_source_new(50);
+    g_source_set_callback(
+        tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+    g_source_attach(tick, context);
+    g_main_context_iteration(context, TRUE);
+    g_source_destroy(tick);
+    g_source_unref(tick);
+  }
+}
+
+std::string Connect(std::vector<ClientRecord>& clients, const BenchBus& bus,
+                    GDBusInterfaceInfo* iface) {
+  for (int i = 0; i < kClients; ++i) {
+    ClientRecord& c = clients[i];
+    c.index = i;
+    std::string why;
+    c.connection = bus.TryConnect(&why);
+    if (!c.connection) return "connection " + std::to_string(i) + ": " + why;
+    c.registration = g_dbus_connection_register_object(c.connection, "/callback", iface,
+                                                       &kCallbackVtable, &c, nullptr, nullptr);
+    GVariant* reply = g_dbus_connection_call_sync(
+        c.connection, kName, testing::kRoot, "org.qznotes.QzNotes.ClassFactory", "CreateObject",
+        g_variant_new("(s)", "QzNotes.cNotify"), G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE,
+        10000, nullptr, nullptr);
+    if (!reply) return "CreateObject failed for client " + std::to_string(i);
+    const char* path = nullptr;
+    g_variant_get(reply, "(&o)", &path);
+    c.path = path;
+    g_variant_unref(reply);
+  }
+  return {};
+}
+
+void Disconnect(std::vector<ClientRecord>& clients, GMainContext* context) {
+  for (ClientRecord& c : clients) {
+    if (!c.connection) continue;
+    g_dbus_connection_unregister_object(c.connection, c.registration);
+    g_dbus_connection_close_sync(c.connection, nullptr, nullptr);
+    g_object_unref(c.connection);
+  }
+  while (g_main_context_iteration(context, FALSE)) {
+  }
+}
+
+void BM_ThousandClients(benchmark::State& state) {
+  testing::ProgramFolder folder;
+  std::filesystem::path services = folder.path() / "services";
+  std::filesystem::create_directory(services);
+  WriteDaemonService(services, "--folder " + folder.path().string() + " --linger 1");
+  BenchBus bus({services.string()}, {{"max_completed_connections", 4096},
+                                     {"max_connections_per_user", 4096},
+                                     {"max_incomplete_connections", 1024},
+                                     {"max_replies_per_connection", 4096}});
+  GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
+      "<node><interface name='org.qznotes.QzNotes.Callback'><method name='gsubAgentCallBack'>"
+      "<arg name='testId' type='s' direction='in'/><arg name='message' type='s' direction='in'/>"
+      "</method></interface></node>",
+      nullptr);
+  GMainContext* context = g_main_context_new();
+  g_main_context_push_thread_default(context);
+  std::vector<ClientRecord> clients(kClients);
+  double rss_pending = -1, hwm = -1;
+  pid_t pid = 0;
+  std::string failed = Connect(clients, bus, node->interfaces[0]);
+  for (auto _ : state) {
+    if (!failed.empty()) break;
+    pid = OwnerPid(clients[0].connection);
+    for (ClientRecord& c : clients) {
+      c.sent = Clock::now();
+      g_dbus_connection_call(
+          c.connection, kName, c.path.c_str(), kNotify, "SendMessageCallBack",
+          g_variant_new("(@v@v@v@v(so)s)", testing::OneGroup("x"), testing::Marker(0),
+                        testing::OnePager("1"), testing::Marker(0), "", "/callback",
+                        ("c" + std::to_string(c.index)).c_str()),
+          nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, OnReply, &c);
+    }
+    auto count = [&](auto field) {
+      int n = 0;
+      for (const ClientRecord& c : clients) n += (c.*field) > 0;
+      return n;
+    };
+    RunUntil(context, std::chrono::seconds(10),
+             [&] { return count(&ClientRecord::replies) == kClients; });
+    rss_pending = MemoryMiB(pid, "VmRSS");
+    RunUntil(context, std::chrono::seconds(15),
+             [&] { return count(&ClientRecord::callbacks) == kClients; });
+    // A second, duplicate run would come a tick later: keep listening that long.
+    RunUntil(context, std::chrono::milliseconds(1500), [] { return false; });
+    hwm = MemoryMiB(pid, "VmHWM");
+  }
+  std::vector<double> latency_ms, after_reply_ms;
+  int missing = 0, duplicates = 0, wrong = 0, late = 0, refused = 0;
+  for (const ClientRecord& c : clients) {
+    refused += !c.reply_ok;
+    wrong += c.wrong_ids;
+    if (c.callbacks == 0) {
+      ++missing;
+      continue;
+    }
+    duplicates += c.callbacks - 1;
+    double ms = std::chrono::duration<double, std::milli>(c.called_back - c.sent).count();
+    latency_ms.push_back(ms);
+    after_reply_ms.push_back(
+        std::chrono::duration<double, std::milli>(c.called_back - c.replied).count());
+    late += ms > 1100;
+  }
+  Disconnect(clients, context);
+  g_main_context_pop_thread_default(context);
+  g_main_context_unref(context);
+  g_dbus_node_info_unref(node);
+  if (!ProcessGone(pid) && !WaitGone(pid, std::chrono::seconds(5))) kill(pid, SIGTERM);
+  if (!failed.empty()) return state.SkipWithError(failed.c_str());
+  state.counters["missing"] = missing;
+  state.counters["duplicates"] = duplicates;
+  state.counters["wrong_ids"] = wrong;
+  state.counters["refused"] = refused;
+  state.counters["over_1100ms"] = late;
+  state.counters["p50_ms"] = Quantile(latency_ms, 0.50);
+  state.counters["p99_ms"] = Quantile(latency_ms, 0.99);
+  state.counters["max_ms"] = Quantile(latency_ms, 1.0);
+  state.counters["max_after_reply_ms"] = Quantile(after_reply_ms, 1.0);
+  state.counters["rss_pending_MiB"] = rss_pending;
+  state.counters["hwm_MiB"] = hwm;
+}
+BENCHMARK(BM_ThousandClients)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace qz::bench
+
+BENCHMARK_MAIN();
