@@ -93,55 +93,58 @@ bool BusServer::Route(GDBusMessage* call) {
     return true;
   }
   ++activity_;
-  g_object_ref(call);
-  if (p == kObjectRoot) {
-    if (introspect) {
-      SendReply(connection_, call, g_variant_new("(s)", FactoryXml().c_str()));
-    } else if (const Operation* op = iface && NotifyClass().HasInterface(iface)
-                                         ? NotifyClass().FindByName(member)
-                                         : nullptr;
-               op && !stopping_) {
-      RunOnTransientObject(call, *op);
-      return true;
-    } else if (Is(member, "CreateObject") && (!iface || Is(iface, "org.qznotes.QzNotes.ClassFactory"))) {
-      OnMain([this, call] {
-        CreateObject(call);
-        g_object_unref(call);
-      });
-      return true;
-    } else {
-      SendError(connection_, call, RunTimeError(kErrNoSuchMember, "QzNotes"));
-    }
-    g_object_unref(call);
+  if (introspect) {
+    std::shared_ptr<ObjectEntry> entry = p == kObjectRoot ? nullptr : table_.Find(p);
+    std::string xml = p == kObjectRoot ? FactoryXml()
+                      : entry          ? ObjectXml(*entry->description)
+                                       : NodeXml(table_.ChildrenOf(p));
+    SendReply(connection_, call, g_variant_new("(s)", xml.c_str()));
     return true;
   }
+  g_object_ref(call);  // the handler chosen below lets go of it
+  if (p == kObjectRoot)
+    RouteFactoryCall(call, iface, member);
+  else
+    RouteObjectCall(call, p, iface, member);
+  return true;
+}
 
-  std::shared_ptr<ObjectEntry> entry = table_.Find(p);
+void BusServer::RouteFactoryCall(GDBusMessage* call, const char* iface, const char* member) {
+  const Operation* op = iface && NotifyClass().HasInterface(iface) ? NotifyClass().FindByName(member) : nullptr;
+  if (op && !stopping_) {
+    RunOnTransientObject(call, *op);
+  } else if (Is(member, "CreateObject") && (!iface || Is(iface, "org.qznotes.QzNotes.ClassFactory"))) {
+    OnMain([this, call] {
+      CreateObject(call);
+      g_object_unref(call);
+    });
+  } else {
+    SendError(connection_, call, RunTimeError(kErrNoSuchMember, "QzNotes"));
+    g_object_unref(call);
+  }
+}
+
+void BusServer::RouteObjectCall(GDBusMessage* call, std::string_view path, const char* iface,
+                                const char* member) {
+  std::shared_ptr<ObjectEntry> entry = table_.Find(path);
+  const Operation* op = entry && (!iface || entry->description->HasInterface(iface))
+                            ? entry->description->FindByName(member)
+                            : nullptr;
   if (!entry) {
-    if (introspect)
-      SendReply(connection_, call, g_variant_new("(s)", NodeXml(table_.ChildrenOf(p)).c_str()));
-    else
-      SendErrorNamed(connection_, call, "org.freedesktop.DBus.Error.UnknownObject",
-                     std::string("No such object: ") + path);
-  } else if (introspect) {
-    SendReply(connection_, call, g_variant_new("(s)", ObjectXml(*entry->description).c_str()));
-  } else if (const Operation* op = (!iface || entry->description->HasInterface(iface))
-                                       ? entry->description->FindByName(member)
-                                       : nullptr;
-             op && !op->property_put) {
+    SendErrorNamed(connection_, call, "org.freedesktop.DBus.Error.UnknownObject",
+                   "No such object: " + std::string(path));
+    g_object_unref(call);
+  } else if (op && !op->property_put) {
     RunOperation(entry, call, *op, false);
-    return true;
   } else if (!iface || Is(iface, kDispatchInterface)) {
     OnMain([this, call, entry] {
       DispatchSlot(call, entry);
       g_object_unref(call);
     });
-    return true;
   } else {
     SendError(connection_, call, RunTimeError(kErrNoSuchMember, "QzNotes"));
+    g_object_unref(call);
   }
-  g_object_unref(call);
-  return true;
 }
 
 int BusServer::Run() {

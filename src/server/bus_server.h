@@ -44,7 +44,10 @@ class BusServer {
  private:
   static GDBusMessage* Filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
                               gpointer self);
-  bool Route(GDBusMessage* call);  // GDBus worker thread
+  // GDBus worker thread: true when the call is ours and has been handed on.
+  bool Route(GDBusMessage* call);
+  void RouteFactoryCall(GDBusMessage* call, const char* iface, const char* member);
+  void RouteObjectCall(GDBusMessage* call, std::string_view path, const char* iface, const char* member);
   void OnMain(std::function<void()> work);
 
   // Main thread.
