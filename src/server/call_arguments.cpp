@@ -1,5 +1,7 @@
 #include "server/call_arguments.h"
 
+#include <cstring>
+
 #include "automation/run_time_error.h"
 
 namespace qz {
@@ -71,6 +73,15 @@ GVariant* TypedValue(WireType type, const Variant& value) {
 }
 
 }  // namespace
+
+void RequireSignature(GDBusMessage* call, const char* signature) {
+  GVariant* body = g_dbus_message_get_body(call);
+  const char* actual = body ? g_variant_get_type_string(body) : "()";
+  if (std::strcmp(actual, signature) == 0) return;
+  size_t given = body ? g_variant_n_children(body) : 0;
+  size_t wanted = g_variant_type_n_items(G_VARIANT_TYPE(signature));
+  throw RunTimeError(given == wanted ? kErrTypeMismatch : kErrWrongArguments, kBoundary);
+}
 
 std::vector<Variant> ArgumentsFromNamedCall(const Operation& op, GVariant* body,
                                             const ObjectResolver& resolve) {

@@ -14,6 +14,10 @@
 
 namespace qz {
 
+// Raises unless the call's body has the type `signature`: 450 when the
+// number of arguments differs, 13 otherwise.
+void RequireSignature(GDBusMessage* call, const char* signature);
+
 // `body` is the call's tuple of arguments.
 std::vector<Variant> ArgumentsFromNamedCall(const Operation& op, GVariant* body,
                                             const ObjectResolver& resolve);

@@ -17,16 +17,6 @@ const char* kBoundary = "QzNotes";
 // "cNotify/3" of "/org/qznotes/QzNotes/cNotify/3", for log lines.
 std::string_view ShortPath(std::string_view path) { return path.substr(kObjectRoot.size() + 1); }
 
-// The body's type must be `signature`; otherwise 450 for a wrong count, 13.
-void RequireBody(GDBusMessage* call, const char* signature) {
-  GVariant* body = g_dbus_message_get_body(call);
-  const char* actual = body ? g_variant_get_type_string(body) : "()";
-  if (std::strcmp(actual, signature) == 0) return;
-  size_t given = body ? g_variant_n_children(body) : 0;
-  size_t wanted = g_variant_type_n_items(G_VARIANT_TYPE(signature));
-  throw RunTimeError(given == wanted ? kErrTypeMismatch : kErrWrongArguments, kBoundary);
-}
-
 std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description, const ServerEnvironment& env,
                                          Apartment& apartment) {
   if (&description == &NotifyClass())
@@ -38,7 +28,7 @@ std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description, co
 
 void BusServer::CreateObject(GDBusMessage* call) {
   try {
-    RequireBody(call, "(s)");
+    RequireSignature(call, "(s)");
     const char* progid = nullptr;
     g_variant_get(g_dbus_message_get_body(call), "(&s)", &progid);
     const ClassDescription* description = FindClass(progid);
@@ -90,75 +80,6 @@ void BusServer::ReleaseIfCreatorGone(const std::string& owner) {
           check->server->Destroy(entry, "creator " + check->owner + " left before its object was made");
       },
       check.release());
-}
-
-void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEntry>& entry) {
-  const ClassDescription& description = *entry->description;
-  std::string_view member = g_dbus_message_get_member(call);
-  GVariant* body = g_dbus_message_get_body(call);
-  try {
-    if (member == "QueryInterface") {
-      RequireBody(call, "(s)");
-      const char* name = nullptr;
-      g_variant_get(body, "(&s)", &name);
-      std::string_view n(name);
-      bool known = description.HasInterface(n) || n == kDispatchInterface ||
-                   n == "org.freedesktop.DBus.Introspectable" || n == "org.freedesktop.DBus.Peer";
-      SendReply(connection_, call, g_variant_new("(b)", known));
-    } else if (member == "AddRef") {
-      RequireBody(call, "()");
-      auto count = table_.AddRef(entry->path);
-      SendReply(connection_, call, g_variant_new("(u)", count.value_or(0)));
-    } else if (member == "Release") {
-      RequireBody(call, "()");
-      auto released = table_.Release(entry->path);
-      SendReply(connection_, call, g_variant_new("(u)", released ? released->first : 0u));
-      if (released && released->second) Destroy(released->second, "released");
-    } else if (member == "GetTypeInfoCount") {
-      RequireBody(call, "()");
-      SendReply(connection_, call, g_variant_new("(u)", 1u));
-    } else if (member == "GetTypeInfo") {
-      RequireBody(call, "()");
-      SendReply(connection_, call, g_variant_new("(s)", ObjectXml(description).c_str()));
-    } else if (member == "GetIDsOfNames") {
-      RequireBody(call, "(as)");
-      GVariantIter* names = nullptr;
-      g_variant_get(body, "(as)", &names);
-      std::vector<int32_t> ids;
-      const Operation* op = nullptr;
-      const char* name = nullptr;
-      bool known = true;
-      while (known && g_variant_iter_next(names, "&s", &name)) {
-        if (!op) {
-          op = description.FindByName(name);
-          known = op != nullptr;
-          if (known) ids.push_back(op->dispid);
-          continue;
-        }
-        known = false;
-        for (size_t i = 0; i < op->params.size() && !known; ++i)
-          if (NamesEqual(op->params[i].name, name)) {
-            ids.push_back(static_cast<int32_t>(i));
-            known = true;
-          }
-      }
-      g_variant_iter_free(names);
-      if (!known || !op) throw RunTimeError(kErrNoSuchMember, kBoundary);
-      GVariant* array = g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, ids.data(), ids.size(), sizeof(int32_t));
-      SendReply(connection_, call, g_variant_new_tuple(&array, 1));
-    } else if (member == "Invoke") {
-      RequireBody(call, "(iav)");
-      int32_t dispid = 0;
-      g_variant_get_child(body, 0, "i", &dispid);
-      const Operation* op = description.FindByDispId(dispid);
-      if (!op) throw RunTimeError(kErrNoSuchMember, kBoundary);
-      RunOperation(entry, g_object_ref(call), *op, true);
-    } else {
-      throw RunTimeError(kErrNoSuchMember, kBoundary);
-    }
-  } catch (const RunTimeError& e) {
-    SendError(connection_, call, e);
-  }
 }
 
 void BusServer::RunOperation(std::shared_ptr<ObjectEntry> entry, GDBusMessage* call, const Operation& op,

@@ -1,0 +1,84 @@
+// The seven IDispatch slots every served object answers.
+#include "automation/names.h"
+#include "server/bus_server.h"
+#include "server/call_arguments.h"
+#include "server/replies.h"
+#include "server/type_library.h"
+
+namespace qz {
+namespace {
+
+const char* kBoundary = "QzNotes";
+
+}  // namespace
+
+void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEntry>& entry) {
+  const ClassDescription& description = *entry->description;
+  std::string_view member = g_dbus_message_get_member(call);
+  GVariant* body = g_dbus_message_get_body(call);
+  try {
+    if (member == "QueryInterface") {
+      RequireSignature(call, "(s)");
+      const char* name = nullptr;
+      g_variant_get(body, "(&s)", &name);
+      std::string_view n(name);
+      bool known = description.HasInterface(n) || n == kDispatchInterface ||
+                   n == "org.freedesktop.DBus.Introspectable" || n == "org.freedesktop.DBus.Peer";
+      SendReply(connection_, call, g_variant_new("(b)", known));
+    } else if (member == "AddRef") {
+      RequireSignature(call, "()");
+      auto count = table_.AddRef(entry->path);
+      SendReply(connection_, call, g_variant_new("(u)", count.value_or(0)));
+    } else if (member == "Release") {
+      RequireSignature(call, "()");
+      auto released = table_.Release(entry->path);
+      SendReply(connection_, call, g_variant_new("(u)", released ? released->first : 0u));
+      if (released && released->second) Destroy(released->second, "released");
+    } else if (member == "GetTypeInfoCount") {
+      RequireSignature(call, "()");
+      SendReply(connection_, call, g_variant_new("(u)", 1u));
+    } else if (member == "GetTypeInfo") {
+      RequireSignature(call, "()");
+      SendReply(connection_, call, g_variant_new("(s)", ObjectXml(description).c_str()));
+    } else if (member == "GetIDsOfNames") {
+      RequireSignature(call, "(as)");
+      GVariantIter* names = nullptr;
+      g_variant_get(body, "(as)", &names);
+      std::vector<int32_t> ids;
+      const Operation* op = nullptr;
+      const char* name = nullptr;
+      bool known = true;
+      while (known && g_variant_iter_next(names, "&s", &name)) {
+        if (!op) {
+          op = description.FindByName(name);
+          known = op != nullptr;
+          if (known) ids.push_back(op->dispid);
+          continue;
+        }
+        known = false;
+        for (size_t i = 0; i < op->params.size() && !known; ++i)
+          if (NamesEqual(op->params[i].name, name)) {
+            ids.push_back(static_cast<int32_t>(i));
+            known = true;
+          }
+      }
+      g_variant_iter_free(names);
+      if (!known || !op) throw RunTimeError(kErrNoSuchMember, kBoundary);
+      GVariant* array = g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, ids.data(), ids.size(), sizeof(int32_t));
+      SendReply(connection_, call, g_variant_new_tuple(&array, 1));
+    } else if (member == "Invoke") {
+      RequireSignature(call, "(iav)");
+      int32_t dispid = 0;
+      g_variant_get_child(body, 0, "i", &dispid);
+      const Operation* op = description.FindByDispId(dispid);
+      if (!op) throw RunTimeError(kErrNoSuchMember, kBoundary);
+      RunOperation(entry, g_object_ref(call), *op, true);
+    } else {
+      throw RunTimeError(kErrNoSuchMember, kBoundary);
+    }
+  } catch (const RunTimeError& e) {
+    SendError(connection_, call, e);
+  }
+}
+
+}  // namespace qz
