@@ -17,11 +17,6 @@ void ComponentRegistry::Unregister(std::string_view id) {
   factories_.erase(FoldName(id));
 }
 
-bool ComponentRegistry::Has(std::string_view id) const {
-  std::shared_lock lock(mutex_);
-  return factories_.contains(FoldName(id));
-}
-
 std::shared_ptr<DispatchObject> ComponentRegistry::Create(std::string_view id,
                                                           std::string_view host) const {
   ComponentFactory factory;

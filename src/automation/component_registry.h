@@ -22,7 +22,6 @@ class ComponentRegistry {
  public:
   void Register(std::string_view id, ComponentFactory factory);
   void Unregister(std::string_view id);
-  bool Has(std::string_view id) const;
   // Raises 429 when `id` is unknown or its factory yields nothing; errors the
   // factory raises pass through.
   std::shared_ptr<DispatchObject> Create(std::string_view id, std::string_view host = {}) const;

@@ -47,20 +47,16 @@ void Arg(std::string& xml, std::string_view name, WireType type, std::string_vie
 
 }  // namespace
 
-char WireSignature(WireType type) {
-  switch (type) {
-    case WireType::kVariant: return 'v';
-    case WireType::kObject: return '(';
-    case WireType::kString: return 's';
-    case WireType::kInt16: return 'n';
-    case WireType::kInt32: return 'i';
-    case WireType::kBoolean: return 'b';
-  }
-  return 'v';
-}
-
 std::string WireTypeString(WireType type) {
-  return type == WireType::kObject ? "(so)" : std::string(1, WireSignature(type));
+  switch (type) {
+    case WireType::kVariant: return "v";
+    case WireType::kObject: return "(so)";
+    case WireType::kString: return "s";
+    case WireType::kInt16: return "n";
+    case WireType::kInt32: return "i";
+    case WireType::kBoolean: return "b";
+  }
+  return "v";
 }
 
 std::string InterfaceXml(const ClassDescription& description, std::string_view interface) {

@@ -13,8 +13,7 @@ namespace qz {
 
 inline constexpr std::string_view kFactoryInterface = "org.qznotes.QzNotes.ClassFactory";
 
-char WireSignature(WireType type);  // 'v', 's', 'n', 'i', 'b'; '(' for an object
-std::string WireTypeString(WireType type);
+std::string WireTypeString(WireType type);  // "v", "s", "n", "i", "b", "(so)"
 
 // The <interface> element of one of the class's interfaces.
 std::string InterfaceXml(const ClassDescription& description, std::string_view interface);

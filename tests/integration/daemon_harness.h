@@ -18,6 +18,7 @@
 
 #include "support/private_bus.h"
 #include "support/temp_folder.h"
+#include "support/variant_text.h"
 
 namespace qz::testing {
 
@@ -123,11 +124,7 @@ struct Answer {
   std::string message;
   bool ok() const { return value != nullptr; }
   std::string Print() const {
-    if (!value) return error + ": " + message;
-    gchar* text = g_variant_print(value.get(), TRUE);
-    std::string printed = text;
-    g_free(text);
-    return printed;
+    return value ? PrintedVariant(value.get()) : error + ": " + message;
   }
 };
 

@@ -20,10 +20,7 @@ std::string Unboxed(const Answer& a, size_t child = 0) {
   if (!a.ok()) return a.error;
   VariantPtr value(g_variant_get_child_value(a.value.get(), child));
   if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_VARIANT)) value.reset(g_variant_get_variant(value.get()));
-  gchar* text = g_variant_print(value.get(), TRUE);
-  std::string printed = text;
-  g_free(text);
-  return printed;
+  return PrintedVariant(value.get());
 }
 
 TEST_F(DaemonTest, ObjectsAreCountedAndReleased) {

@@ -2,16 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/variant_text.h"
+
 namespace qz::client {
 namespace {
 
-std::string Printed(GVariant* v) {
-  if (!v) return "(null)";
-  char* text = g_variant_print(v, TRUE);
-  std::string s(text);
-  g_free(text);
-  return s;
-}
+std::string Printed(GVariant* v) { return testing::PrintedVariant(v); }
 
 struct Case {
   const char* text;

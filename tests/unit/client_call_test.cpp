@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/variant_text.h"
+
 #include "client/call_answer.h"
 #include "client/call_arguments.h"
 #include "client/operations.h"
@@ -26,13 +28,7 @@ constexpr const char* kXml = R"(<node>
   </interface>
 </node>)";
 
-std::string Printed(GVariant* v) {
-  if (!v) return "(null)";
-  char* text = g_variant_print(v, TRUE);
-  std::string s(text);
-  g_free(text);
-  return s;
-}
+std::string Printed(GVariant* v) { return testing::PrintedVariant(v); }
 
 VariantPtr Value(const char* text) {
   return Own(g_variant_parse(nullptr, text, nullptr, nullptr, nullptr));

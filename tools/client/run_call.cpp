@@ -15,17 +15,7 @@ bool ReadTypeInfo(const ServerObject& object, std::string& xml, ErrorPtr& error)
     error.reset();
     reply = object.Call("org.freedesktop.DBus.Introspectable", "Introspect", nullptr, error);
   }
-  if (!reply) return false;
-  if (!g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(s)"))) {
-    error.reset(g_error_new(G_DBUS_ERROR, G_DBUS_ERROR_INVALID_SIGNATURE,
-                            "GetTypeInfo answered %s, not a string",
-                            g_variant_get_type_string(reply.get())));
-    return false;
-  }
-  const char* text = nullptr;
-  g_variant_get(reply.get(), "(&s)", &text);
-  xml = text;
-  return true;
+  return reply && OneStringReply(reply.get(), "(s)", "GetTypeInfo", xml, error);
 }
 
 ExitStatus Usage(Console console, const std::string& message) {

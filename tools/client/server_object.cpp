@@ -11,21 +11,23 @@ VariantPtr CallMethod(GDBusConnection* connection, std::string_view destination,
       G_DBUS_CALL_FLAGS_NONE, -1, nullptr, ErrorSlot(error)));
 }
 
+bool OneStringReply(GVariant* reply, const char* type, const char* what, std::string& out, ErrorPtr& error) {
+  if (!g_variant_is_of_type(reply, G_VARIANT_TYPE(type))) {
+    error.reset(g_error_new(G_DBUS_ERROR, G_DBUS_ERROR_INVALID_SIGNATURE, "%s answered %s, not %s", what,
+                            g_variant_get_type_string(reply), type));
+    return false;
+  }
+  const char* text = nullptr;
+  g_variant_get_child(reply, 0, type[1] == 'o' ? "&o" : "&s", &text);
+  out = text;
+  return true;
+}
+
 bool ServerObject::Create(std::string_view class_name, ErrorPtr& error) {
   const std::string progid = "QzNotes." + std::string(class_name);
   VariantPtr reply = CallMethod(connection_, destination_, kFactoryPath, kFactoryInterface,
                                 "CreateObject", g_variant_new("(s)", progid.c_str()), error);
-  if (!reply) return false;
-  if (!g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(o)"))) {
-    error.reset(g_error_new(G_DBUS_ERROR, G_DBUS_ERROR_INVALID_SIGNATURE,
-                            "CreateObject answered %s, not an object path",
-                            g_variant_get_type_string(reply.get())));
-    return false;
-  }
-  const char* path = nullptr;
-  g_variant_get(reply.get(), "(&o)", &path);
-  path_ = path;
-  return true;
+  return reply && OneStringReply(reply.get(), "(o)", "CreateObject", path_, error);
 }
 
 VariantPtr ServerObject::Call(std::string_view interface_name, std::string_view method,

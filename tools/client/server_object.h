@@ -22,6 +22,10 @@ VariantPtr CallMethod(GDBusConnection* connection, std::string_view destination,
                       std::string_view path, std::string_view interface_name,
                       std::string_view method, GVariant* parameters, ErrorPtr& error);
 
+// The one string of a `(s)` or `(o)` reply; false with `error` set when the
+// reply has another type (`what` names the operation in the message).
+bool OneStringReply(GVariant* reply, const char* type, const char* what, std::string& out, ErrorPtr& error);
+
 class ServerObject {
  public:
   ServerObject(GDBusConnection* connection, std::string destination)
