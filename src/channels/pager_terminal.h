@@ -5,10 +5,9 @@
 
 #include "automation/component_registry.h"
 #include "automation/variant.h"
+#include "contract/contract.h"
 
 namespace qz {
-
-inline constexpr std::string_view kPagerTerminalProgId = "QzTerminal.cPager";
 
 // True when nothing failed (gstrLastError empty at the end). A failure is
 // reported into gstrLastError and stops the group.

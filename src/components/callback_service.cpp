@@ -10,7 +10,7 @@
 #include "components/local_host.h"
 #include "config/settings_groups.h"
 #include "config/settings_path.h"
-#include "dispatch/c_notify.h"
+#include "contract/contract.h"
 #include "platform/ini_file.h"
 
 namespace qz {

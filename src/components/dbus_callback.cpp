@@ -33,14 +33,14 @@ SharedConnection ShareConnection(GDBusConnection* connection) {
 }
 
 Variant DbusCallback::CallMethod(std::string_view name, std::span<Variant> args) {
-  if (!NamesEqual(name, kCallbackMethod)) throw RunTimeError(kErrNoSuchMember);
+  if (!NamesEqual(name, kCallbackServiceMethod)) throw RunTimeError(kErrNoSuchMember);
   if (args.size() != 2) throw RunTimeError(kErrWrongArguments);
   const std::string test_id = ValidUtf8(args[0].Text());
   const std::string message = ValidUtf8(args[1].Text());
 
   std::unique_ptr<GDBusMessage, ObjectDeleter> call(g_dbus_message_new_method_call(
-      std::string(kCallbackBusName).c_str(), std::string(kCallbackObjectPath).c_str(),
-      std::string(kCallbackInterface).c_str(), std::string(kCallbackMethod).c_str()));
+      kCallbackProgId, kCallbackServicePath,
+      kCallbackInterface, kCallbackServiceMethod));
   g_dbus_message_set_body(call.get(), g_variant_new("(ss)", test_id.c_str(), message.c_str()));
   g_dbus_message_set_flags(call.get(), G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED);
 
@@ -50,7 +50,7 @@ Variant DbusCallback::CallMethod(std::string_view name, std::span<Variant> args)
   std::unique_ptr<GError, ErrorDeleter> error(raw_error);
   if (!queued) {
     throw RunTimeError(kErrInternal, std::string("callback not sent: ") + error->message,
-                       std::string(kCallbackBusName));
+                       kCallbackProgId);
   }
   return Variant();
 }

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "automation/dispatch_object.h"
-#include "components/callback_names.h"
+#include "contract/contract.h"
 
 namespace qz {
 

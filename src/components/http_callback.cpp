@@ -2,7 +2,7 @@
 
 #include "automation/names.h"
 #include "automation/run_time_error.h"
-#include "components/callback_names.h"
+#include "contract/contract.h"
 #include "components/http_post.h"
 #include "components/json_text.h"
 
@@ -23,7 +23,7 @@ std::vector<std::string> CallbackHeaders() {
 }
 
 Variant HttpCallback::CallMethod(std::string_view name, std::span<Variant> args) {
-  if (!NamesEqual(name, kCallbackMethod)) throw RunTimeError(kErrNoSuchMember);
+  if (!NamesEqual(name, kCallbackServiceMethod)) throw RunTimeError(kErrNoSuchMember);
   if (args.size() != 2) throw RunTimeError(kErrWrongArguments);
   HttpPostRequest request{target_.url, CallbackHeaders(),
                           CallbackBody(args[0].Text(), args[1].Text()), time_limit_};
@@ -31,7 +31,7 @@ Variant HttpCallback::CallMethod(std::string_view name, std::span<Variant> args)
   if (!result.ok()) {
     std::string why =
         result.error.empty() ? "status " + std::to_string(result.status) : result.error;
-    throw RunTimeError(kErrInternal, target_.url + ": " + why, std::string(kCallbackBusName));
+    throw RunTimeError(kErrInternal, target_.url + ": " + why, kCallbackProgId);
   }
   return Variant();
 }

@@ -16,14 +16,13 @@
 #include "automation/dispatch_object.h"
 #include "automation/timer.h"
 #include "automation/variant.h"
+#include "contract/contract.h"
 #include "dispatch/frm_notes.h"
 #include "dispatch/server_environment.h"
 
 namespace qz {
 
 struct ChannelCall;
-
-inline constexpr std::string_view kCallbackProgId = "qzCallback.cService";
 
 class cNotify {
  public:

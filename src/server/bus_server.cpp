@@ -13,8 +13,6 @@
 namespace qz {
 namespace {
 
-constexpr std::string_view kIntrospectable = "org.freedesktop.DBus.Introspectable";
-
 bool Is(const char* text, std::string_view expected) { return text && expected == text; }
 
 // Nodes above the object root, so that tree walkers find their way down.
@@ -82,11 +80,11 @@ bool BusServer::Route(GDBusMessage* call) {
   const char* path = g_dbus_message_get_path(call);
   const char* iface = g_dbus_message_get_interface(call);
   const char* member = g_dbus_message_get_member(call);
-  if (!path || !member || Is(iface, "org.freedesktop.DBus.Peer")) return false;
+  if (!path || !member || Is(iface, kPeer)) return false;
   std::string_view p(path);
   bool introspect = Is(member, "Introspect") && (!iface || Is(iface, kIntrospectable));
 
-  if (p != kObjectRoot && !p.starts_with(std::string(kObjectRoot) + "/")) {
+  if (p != kFactoryPath && !p.starts_with(std::string(kFactoryPath) + "/")) {
     std::vector<std::string> children = ChildrenAboveRoot(p);
     if (!introspect || children.empty()) return false;
     SendReply(connection_, call, g_variant_new("(s)", NodeXml(children).c_str()));
@@ -94,15 +92,15 @@ bool BusServer::Route(GDBusMessage* call) {
   }
   ++activity_;
   if (introspect) {
-    std::shared_ptr<ObjectEntry> entry = p == kObjectRoot ? nullptr : table_.Find(p);
-    std::string xml = p == kObjectRoot ? FactoryXml()
+    std::shared_ptr<ObjectEntry> entry = p == kFactoryPath ? nullptr : table_.Find(p);
+    std::string xml = p == kFactoryPath ? FactoryXml()
                       : entry          ? ObjectXml(*entry->description)
                                        : NodeXml(table_.ChildrenOf(p));
     SendReply(connection_, call, g_variant_new("(s)", xml.c_str()));
     return true;
   }
   g_object_ref(call);  // the handler chosen below lets go of it
-  if (p == kObjectRoot)
+  if (p == kFactoryPath)
     RouteFactoryCall(call, iface, member);
   else
     RouteObjectCall(call, p, iface, member);
@@ -113,13 +111,13 @@ void BusServer::RouteFactoryCall(GDBusMessage* call, const char* iface, const ch
   const Operation* op = iface && NotifyClass().HasInterface(iface) ? NotifyClass().FindByName(member) : nullptr;
   if (op && !stopping_) {
     RunOnTransientObject(call, *op);
-  } else if (Is(member, "CreateObject") && (!iface || Is(iface, "org.qznotes.QzNotes.ClassFactory"))) {
+  } else if (Is(member, "CreateObject") && (!iface || Is(iface, kFactoryInterface))) {
     OnMain([this, call] {
       CreateObject(call);
       g_object_unref(call);
     });
   } else {
-    SendError(connection_, call, RunTimeError(kErrNoSuchMember, "QzNotes"));
+    SendError(connection_, call, RunTimeError(kErrNoSuchMember, kBoundarySource));
     g_object_unref(call);
   }
 }
@@ -142,7 +140,7 @@ void BusServer::RouteObjectCall(GDBusMessage* call, std::string_view path, const
       g_object_unref(call);
     });
   } else {
-    SendError(connection_, call, RunTimeError(kErrNoSuchMember, "QzNotes"));
+    SendError(connection_, call, RunTimeError(kErrNoSuchMember, kBoundarySource));
     g_object_unref(call);
   }
 }

@@ -21,8 +21,6 @@
 
 namespace qz {
 
-inline constexpr const char* kBusName = "org.qznotes.QzNotes";
-
 struct ServerOptions {
   std::string folder;
   unsigned linger_seconds = 5;

@@ -7,7 +7,7 @@
 namespace qz {
 namespace {
 
-const char* kBoundary = "QzNotes";
+constexpr const char* kBoundary = kBoundarySource;
 
 [[noreturn]] void Raise(int32_t number) { throw RunTimeError(number, kBoundary); }
 

@@ -37,7 +37,7 @@ namespace {
 using W = WireType;
 
 ClassDescription MakePagerClass() {
-  return {"cPager", "org.qznotes.QzNotes._cPager", {}, true,
+  return {"cPager", kPagerInterface, {}, true,
           {
               {"Connect", 0x60030005, {}, W::kBoolean},
               {"SendPage", 0x60030006, {{"lstrPage", W::kString}, {"lstrMessage", W::kString}}, W::kBoolean},
@@ -54,7 +54,7 @@ ClassDescription MakeRegistryClass() {
   std::vector<Param> save(std::begin(by_ref_strings), std::end(by_ref_strings));
   save.push_back({"sSetting", W::kString, true});
   save.push_back({"hKey", W::kVariant, true, true});
-  return {"cRegistry", "org.qznotes.QzNotes._cRegistry", {}, false,
+  return {"cRegistry", kRegistryInterface, {}, false,
           {
               {"GetRegSetting", 0x60030004, get, W::kString},
               {"SaveRegSetting", 0x60030005, save, std::nullopt},

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "automation/variant.h"
+#include "contract/contract.h"
 
 namespace qz {
 
@@ -53,11 +54,6 @@ struct ClassDescription {
   const Operation* FindByDispId(int32_t dispid) const;
   bool HasInterface(std::string_view name) const;
 };
-
-inline constexpr std::string_view kLibraryName = "QzNotes";
-inline constexpr std::string_view kInterfacePrefix = "org.qznotes.QzNotes.";
-inline constexpr std::string_view kDispatchInterface = "org.qznotes.QzNotes.IDispatch";
-inline constexpr std::string_view kDispIdAnnotation = "org.qznotes.QzNotes.DispId";
 
 const ClassDescription& NotifyClass();
 const ClassDescription& PagerClass();

@@ -8,7 +8,7 @@
 namespace qz {
 namespace {
 
-const char* kBoundary = "QzNotes";
+constexpr const char* kBoundary = kBoundarySource;
 
 }  // namespace
 
@@ -23,7 +23,7 @@ void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEnt
       g_variant_get(body, "(&s)", &name);
       std::string_view n(name);
       bool known = description.HasInterface(n) || n == kDispatchInterface ||
-                   n == "org.freedesktop.DBus.Introspectable" || n == "org.freedesktop.DBus.Peer";
+                   n == kIntrospectable || n == kPeer;
       SendReply(connection_, call, g_variant_new("(b)", known));
     } else if (member == "AddRef") {
       RequireSignature(call, "()");

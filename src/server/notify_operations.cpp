@@ -18,9 +18,8 @@ std::vector<Param> RequestParams(Param fifth) {
 
 ClassDescription MakeNotifyClass() {
   ClassDescription c{"cNotify",
-                     "org.qznotes.QzNotes._cNotify",
-                     {"org.qznotes.QzNotes.cNotify___v0", "org.qznotes.QzNotes.cNotify___v1",
-                      "org.qznotes.QzNotes.cNotify___v2", "org.qznotes.QzNotes.cNotify___v3"},
+                     kNotifyInterface,
+                     {std::begin(kNotifyVersionInterfaces), std::end(kNotifyVersionInterfaces)},
                      true,
                      {}};
   c.operations = {

@@ -12,10 +12,10 @@
 namespace qz {
 namespace {
 
-const char* kBoundary = "QzNotes";
+constexpr const char* kBoundary = kBoundarySource;
 
 // "cNotify/3" of "/org/qznotes/QzNotes/cNotify/3", for log lines.
-std::string_view ShortPath(std::string_view path) { return path.substr(kObjectRoot.size() + 1); }
+std::string_view ShortPath(std::string_view path) { return path.substr(std::string_view(kFactoryPath).size() + 1); }
 
 std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description, const ServerEnvironment& env,
                                          Apartment& apartment) {

@@ -12,7 +12,7 @@ std::shared_ptr<ObjectEntry> ObjectTable::Add(const ClassDescription& descriptio
   entry->apartment = std::move(apartment);
   std::lock_guard lock(mutex_);
   uint64_t n = ++next_number_[std::string(description.class_name)];
-  entry->path = std::string(kObjectRoot) + "/" + std::string(description.class_name) + "/" + std::to_string(n);
+  entry->path = std::string(kFactoryPath) + "/" + std::string(description.class_name) + "/" + std::to_string(n);
   entries_.emplace(entry->path, entry);
   return entry;
 }

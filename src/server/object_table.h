@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "automation/apartment.h"
+#include "contract/contract.h"
 #include "server/served_object.h"
 
 namespace qz {
@@ -26,8 +27,6 @@ struct ObjectEntry {
   std::unique_ptr<ServedObject> object;  // apartment thread only
   uint32_t refs = 1;                     // guarded by the table
 };
-
-inline constexpr std::string_view kObjectRoot = "/org/qznotes/QzNotes";
 
 class ObjectTable {
  public:

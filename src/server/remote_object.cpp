@@ -31,7 +31,7 @@ Variant RemoteObject::CallMethod(std::string_view name, std::span<Variant> args)
   if (!sent) {
     std::string text = error->message;
     g_error_free(error);
-    throw RunTimeError(kErrInternal, text, "QzNotes");
+    throw RunTimeError(kErrInternal, text, kBoundarySource);
   }
   return {};
 }

@@ -9,10 +9,9 @@
 #include <string>
 
 #include "automation/dispatch_object.h"
+#include "contract/contract.h"
 
 namespace qz {
-
-inline constexpr const char* kCallbackInterface = "org.qznotes.QzNotes.Callback";
 
 class RemoteObject final : public DispatchObject {
  public:

@@ -33,7 +33,7 @@ void SendReply(GDBusConnection* connection, GDBusMessage* call, GVariant* body) 
 }
 
 void SendError(GDBusConnection* connection, GDBusMessage* call, const RunTimeError& error) {
-  std::string source = error.source().empty() ? "QzNotes" : error.source();
+  std::string source = error.source().empty() ? kBoundarySource : error.source();
   SendErrorNamed(connection, call, ErrorName(error.number()), source + ": " + error.description());
 }
 

@@ -8,10 +8,9 @@
 #include <string_view>
 
 #include "automation/run_time_error.h"
+#include "contract/contract.h"
 
 namespace qz {
-
-inline constexpr std::string_view kErrorPrefix = "org.qznotes.QzNotes.Error.";
 
 // "org.qznotes.QzNotes.Error.E13"; "…N5" for a negative number.
 std::string ErrorName(int32_t number);

@@ -18,7 +18,7 @@ constexpr std::string_view kStandardInterfaces = R"(  <interface name="org.freed
   </interface>
 )";
 
-constexpr std::string_view kDispatchXml = R"(  <interface name="org.qznotes.QzNotes.IDispatch">
+constexpr std::string_view kDispatchMethods = R"(
     <method name="QueryInterface"><arg name="name" type="s" direction="in"/><arg name="result" type="b" direction="out"/></method>
     <method name="AddRef"><arg name="count" type="u" direction="out"/></method>
     <method name="Release"><arg name="count" type="u" direction="out"/></method>
@@ -40,7 +40,7 @@ void Arg(std::string& xml, std::string_view name, WireType type, std::string_vie
   xml.append("      <arg name=\"").append(name).append("\" type=\"").append(WireTypeString(type));
   xml.append("\" direction=\"").append(direction).append("\"");
   if (optional)
-    xml.append("><annotation name=\"org.qznotes.QzNotes.Optional\" value=\"true\"/></arg>\n");
+    xml.append("><annotation name=\"").append(kOptionalAnnotation).append("\" value=\"true\"/></arg>\n");
   else
     xml.append("/>\n");
 }
@@ -83,7 +83,8 @@ std::string InterfaceXml(const ClassDescription& description, std::string_view i
 
 std::string ObjectXml(const ClassDescription& description) {
   std::string xml(kHeader);
-  xml.append("<node>\n").append(kStandardInterfaces).append(kDispatchXml);
+  xml.append("<node>\n").append(kStandardInterfaces);
+  xml.append("  <interface name=\"").append(kDispatchInterface).append("\">").append(kDispatchMethods);
   xml.append(InterfaceXml(description, description.interface));
   for (std::string_view alias : description.aliases) xml.append(InterfaceXml(description, alias));
   xml.append("</node>\n");

@@ -11,8 +11,6 @@
 
 namespace qz {
 
-inline constexpr std::string_view kFactoryInterface = "org.qznotes.QzNotes.ClassFactory";
-
 std::string WireTypeString(WireType type);  // "v", "s", "n", "i", "b", "(so)"
 
 // The <interface> element of one of the class's interfaces.

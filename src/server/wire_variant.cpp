@@ -6,14 +6,16 @@
 namespace qz {
 namespace {
 
-[[noreturn]] void Mismatch() { throw RunTimeError(kErrTypeMismatch, "QzNotes"); }
+[[noreturn]] void Mismatch() { throw RunTimeError(kErrTypeMismatch, kBoundarySource); }
+
+GVariant* Marker(WireMarker marker) { return g_variant_new_byte(static_cast<uint8_t>(marker)); }
 
 Variant FromMarker(uint8_t marker) {
   switch (marker) {
-    case kWireEmpty: return Variant();
-    case kWireNull: return Variant::Null();
-    case kWireNoDimensions: return Variant::NoDimensions();
-    case kWireMissing: return Variant::Missing();
+    case static_cast<uint8_t>(WireMarker::kEmpty): return Variant();
+    case static_cast<uint8_t>(WireMarker::kNull): return Variant::Null();
+    case static_cast<uint8_t>(WireMarker::kNoDimensions): return Variant::NoDimensions();
+    case static_cast<uint8_t>(WireMarker::kMissing): return Variant::Missing();
     default: Mismatch();
   }
 }
@@ -83,10 +85,10 @@ Variant FromWire(GVariant* value, const ObjectResolver& resolve_object) {
 
 GVariant* ToWire(const Variant& value) {
   switch (value.kind()) {
-    case Variant::Kind::Empty: return g_variant_new_byte(kWireEmpty);
-    case Variant::Kind::Null: return g_variant_new_byte(kWireNull);
-    case Variant::Kind::NoDimArray: return g_variant_new_byte(kWireNoDimensions);
-    case Variant::Kind::Missing: return g_variant_new_byte(kWireMissing);
+    case Variant::Kind::Empty: return Marker(WireMarker::kEmpty);
+    case Variant::Kind::Null: return Marker(WireMarker::kNull);
+    case Variant::Kind::NoDimArray: return Marker(WireMarker::kNoDimensions);
+    case Variant::Kind::Missing: return Marker(WireMarker::kMissing);
     case Variant::Kind::Integer: return g_variant_new_int16(value.ToInt16());
     case Variant::Kind::Long: return g_variant_new_int32(value.ToInt32());
     case Variant::Kind::Double: return g_variant_new_double(value.ToNumber());
@@ -104,7 +106,7 @@ GVariant* ToWire(const Variant& value) {
       return g_variant_new("(so)", "", "/");
     }
   }
-  return g_variant_new_byte(kWireEmpty);
+  return Marker(WireMarker::kEmpty);
 }
 
 GVariant* ToWireVariant(const Variant& value) { return g_variant_new_variant(ToWire(value)); }

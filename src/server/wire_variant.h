@@ -12,10 +12,9 @@
 
 #include "automation/dispatch_object.h"
 #include "automation/variant.h"
+#include "contract/contract.h"
 
 namespace qz {
-
-enum WireMarker : uint8_t { kWireEmpty = 0, kWireNull = 1, kWireNoDimensions = 2, kWireMissing = 3 };
 
 // Makes the object a `(so)` reference stands for; null for path "/".
 using ObjectResolver =

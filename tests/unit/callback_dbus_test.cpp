@@ -9,7 +9,7 @@
 #include "support/private_bus.h"
 #include "automation/component_registry.h"
 #include "automation/run_time_error.h"
-#include "components/callback_names.h"
+#include "contract/contract.h"
 #include "components/callback_service.h"
 #include "dispatch/c_notify.h"
 
@@ -38,7 +38,7 @@ class CallbackReceiver {
     GVariant* reply = g_dbus_connection_call_sync(
         connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
         "RequestName",
-        g_variant_new("(su)", std::string(kCallbackBusName).c_str(), 4u /* do not queue */),
+        g_variant_new("(su)", kCallbackProgId, 4u /* do not queue */),
         G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
     if (reply) {
       guint32 result = 0;

@@ -3,11 +3,11 @@
 #include <gio/gio.h>
 
 #include <string_view>
+#include "contract/contract.h"
 
 namespace qz::client {
 namespace {
 
-constexpr std::string_view kServerErrorPrefix = "org.qznotes.QzNotes.Error.";
 
 bool IsErrorCode(std::string_view code) {
   if (code.size() < 2 || (code[0] != 'E' && code[0] != 'N')) return false;
@@ -28,9 +28,9 @@ CallFailure DescribeFailure(const GError* error) {
   failure.message = copy->message;
   g_error_free(copy);
   const std::string_view view(name);
-  if (view.starts_with(kServerErrorPrefix) && IsErrorCode(view.substr(kServerErrorPrefix.size()))) {
+  if (view.starts_with(std::string_view(kErrorPrefix)) && IsErrorCode(view.substr(std::string_view(kErrorPrefix).size()))) {
     failure.raised_by_server = true;
-    failure.code = name.substr(kServerErrorPrefix.size());
+    failure.code = name.substr(std::string_view(kErrorPrefix).size());
   }
   return failure;
 }

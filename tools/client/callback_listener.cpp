@@ -1,26 +1,15 @@
 #include "client/callback_listener.h"
 
+#include "contract/contract.h"
+
 namespace qz::client {
-namespace {
-
-constexpr const char* kCallbackXml =
-    "<node>"
-    "  <interface name='org.qznotes.QzNotes.Callback'>"
-    "    <method name='gsubAgentCallBack'>"
-    "      <arg name='testId' type='s' direction='in'/>"
-    "      <arg name='message' type='s' direction='in'/>"
-    "    </method>"
-    "  </interface>"
-    "</node>";
-
-}  // namespace
 
 CallbackListener::~CallbackListener() {
   if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
 }
 
 bool CallbackListener::Export(ErrorPtr& error) {
-  NodeInfoPtr node(g_dbus_node_info_new_for_xml(kCallbackXml, ErrorSlot(error)));
+  NodeInfoPtr node(g_dbus_node_info_new_for_xml(kAgentCallbackXml, ErrorSlot(error)));
   if (!node) return false;
   static const GDBusInterfaceVTable kVTable = {
       &CallbackListener::OnMethodCall, nullptr, nullptr, {}};

@@ -6,6 +6,7 @@
 #include <string>
 #include <variant>
 #include <vector>
+#include "contract/contract.h"
 
 namespace qz::client {
 
@@ -14,7 +15,7 @@ enum class BusKind { kSession, kSystem, kAddress };
 struct GlobalOptions {
   BusKind bus = BusKind::kSession;
   std::string address;  // with kAddress
-  std::string destination = "org.qznotes.QzNotes";
+  std::string destination = kBusName;
   bool json = false;
 };
 

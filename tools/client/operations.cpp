@@ -5,11 +5,11 @@
 #include <charconv>
 
 #include "client/glib_holders.h"
+#include "contract/contract.h"
 
 namespace qz::client {
 namespace {
 
-constexpr const char* kDispIdAnnotation = "org.qznotes.QzNotes.DispId";
 
 std::vector<Parameter> ParametersOf(GDBusArgInfo** args) {
   std::vector<Parameter> params;

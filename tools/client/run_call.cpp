@@ -40,7 +40,7 @@ ExitStatus RunCall(GDBusConnection* connection, const GlobalOptions& global,
   if (!object.Create(call.class_name, error)) return ReportFailure(error.get(), console);
   std::string xml;
   if (!ReadTypeInfo(object, xml, error)) return ReportFailure(error.get(), console);
-  const std::string interface_name = "org.qznotes.QzNotes._" + call.class_name;
+  const std::string interface_name = std::string(kNamePrefix) + "_" + call.class_name;
   const OperationList list = ReadOperations(xml, interface_name);
   if (!list.error.empty()) return Usage(console, list.error);
 

@@ -11,7 +11,6 @@
 namespace qz::client {
 namespace {
 
-constexpr std::string_view kNotifyInterface = "org.qznotes.QzNotes._cNotify";
 
 std::string NewTestId() {
   char* uuid = g_uuid_string_random();

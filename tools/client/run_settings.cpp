@@ -9,7 +9,6 @@
 namespace qz::client {
 namespace {
 
-constexpr std::string_view kNotifyInterface = "org.qznotes.QzNotes._cNotify";
 
 // The read operation's result; the Ex operation also hands back its
 // by-reference lvarParams, which is sent as Missing and not looked at.

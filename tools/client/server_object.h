@@ -10,12 +10,9 @@
 #include <string_view>
 
 #include "client/glib_holders.h"
+#include "contract/contract.h"
 
 namespace qz::client {
-
-inline constexpr std::string_view kFactoryPath = "/org/qznotes/QzNotes";
-inline constexpr std::string_view kFactoryInterface = "org.qznotes.QzNotes.ClassFactory";
-inline constexpr std::string_view kDispatchInterface = "org.qznotes.QzNotes.IDispatch";
 
 // One method call to `destination`; `parameters` may be floating.
 VariantPtr CallMethod(GDBusConnection* connection, std::string_view destination,

@@ -5,13 +5,14 @@
 #include <glib.h>
 
 #include "client/glib_holders.h"
+#include "contract/contract.h"
 
 #include <optional>
 #include <string_view>
 
 namespace qz::client {
 
-enum class Marker : guchar { kEmpty = 0, kNull = 1, kNoDimensions = 2, kMissing = 3 };
+using Marker = WireMarker;
 
 // "Empty", "Null", "NoDimensions", "Missing".
 std::string_view MarkerName(Marker m);
