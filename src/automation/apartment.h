@@ -14,6 +14,9 @@
 #include <thread>
 #include <type_traits>
 
+#include "automation/context_post.h"
+#include "platform/holders.h"
+
 namespace qz {
 
 class Apartment {
@@ -24,10 +27,10 @@ class Apartment {
   Apartment(const Apartment&) = delete;
   Apartment& operator=(const Apartment&) = delete;
 
-  GMainContext* context() const { return context_; }
+  GMainContext* context() const { return context_.get(); }
   bool IsCurrent() const { return std::this_thread::get_id() == thread_id_; }
 
-  void Post(std::function<void()> work);
+  void Post(Work work);
 
   // Runs `work` on the apartment's thread and waits for its result (or
   // exception). Runs inline when called from that thread already.
@@ -41,8 +44,8 @@ class Apartment {
 
  private:
   std::string name_;
-  GMainContext* context_;
-  GMainLoop* loop_;
+  MainContextPtr context_;
+  MainLoopPtr loop_;
   std::atomic<int> deliveries_{0};
   std::atomic<int> objects_{0};
   std::thread::id thread_id_;
@@ -53,9 +56,9 @@ template <typename F>
 std::invoke_result_t<F&> Apartment::Call(F work) {
   using Result = std::invoke_result_t<F&>;
   if (IsCurrent()) return work();
-  auto task = std::make_shared<std::packaged_task<Result()>>(std::move(work));
-  std::future<Result> done = task->get_future();
-  Post([task] { (*task)(); });
+  std::packaged_task<Result()> task(std::move(work));
+  std::future<Result> done = task.get_future();
+  Post([task = std::move(task)]() mutable { task(); });
   return done.get();
 }
 

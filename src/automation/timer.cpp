@@ -17,17 +17,12 @@ void Timer::SetEnabled(bool enabled) {
 void Timer::Rearm() {
   Disarm();
   if (!enabled_ || interval_ == 0) return;
-  source_ = g_timeout_source_new(interval_);
-  g_source_set_callback(source_, &Timer::OnTick, this, nullptr);
-  g_source_attach(source_, context_);
+  source_.reset(g_timeout_source_new(interval_));
+  g_source_set_callback(source_.get(), &Timer::OnTick, this, nullptr);
+  g_source_attach(source_.get(), context_);
 }
 
-void Timer::Disarm() {
-  if (!source_) return;
-  g_source_destroy(source_);
-  g_source_unref(source_);
-  source_ = nullptr;
-}
+void Timer::Disarm() { source_.reset(); }
 
 gboolean Timer::OnTick(gpointer self) {
   // Copy first: the handler may destroy this timer.

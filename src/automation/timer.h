@@ -7,6 +7,8 @@
 
 #include <functional>
 
+#include "platform/holders.h"
+
 namespace qz {
 
 class Timer {
@@ -30,7 +32,7 @@ class Timer {
   GMainContext* context_;
   unsigned interval_ = 1000;
   bool enabled_ = false;
-  GSource* source_ = nullptr;
+  SourcePtr source_;
   std::function<void()> handler_;
 };
 

@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "automation/context_post.h"
-#include "server/class_table.h"
+#include "server/served_classes.h"
+#include "server/call_arguments.h"
 #include "server/replies.h"
 #include "server/server_log.h"
 #include "server/type_library.h"
@@ -25,70 +26,67 @@ std::vector<std::string> ChildrenAboveRoot(std::string_view path) {
 
 }  // namespace
 
-BusServer::BusServer(GDBusConnection* connection, ServerOptions options, ComponentRegistry& components)
-    : connection_(G_DBUS_CONNECTION(g_object_ref(connection))),
+BusServer::BusServer(GDBusConnection* connection, ServerOptions options, ServerEnvironment env)
+    : connection_(Ref(connection)),
       options_(std::move(options)),
-      env_{options_.folder, components, channels_, seat_},
+      env_(std::move(env)),
       main_context_(g_main_context_ref(g_main_context_default())),
-      loop_(g_main_loop_new(main_context_, FALSE)),
+      loop_(g_main_loop_new(main_context_.get(), FALSE)),
       pool_(options_.apartments) {
   owner_subscription_ = g_dbus_connection_signal_subscribe(
-      connection_, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+      connection_.get(), "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
       "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
       [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters,
          gpointer self) { static_cast<BusServer*>(self)->OnNameOwnerChanged(parameters); },
       this, nullptr);
-  filter_id_ = g_dbus_connection_add_filter(connection_, &BusServer::Filter, this, nullptr);
+  filter_id_ = g_dbus_connection_add_filter(connection_.get(), &BusServer::Filter, this, nullptr);
   // Without its bus the server can reach no client: end like an idle server.
-  closed_handler_ = g_signal_connect(connection_, "closed",
+  closed_handler_ = g_signal_connect(connection_.get(), "closed",
                                      G_CALLBACK(+[](GDBusConnection*, gboolean, GError*, gpointer self) {
                                        auto* server = static_cast<BusServer*>(self);
                                        server->OnMain([server] {
                                          ServerLog("bus connection closed: exiting");
                                          server->exit_status_ = 1;
-                                         g_main_loop_quit(server->loop_);
+                                         g_main_loop_quit(server->loop_.get());
                                        });
                                      }),
                                      this);
 }
 
 BusServer::~BusServer() {
-  g_signal_handler_disconnect(connection_, closed_handler_);
-  g_dbus_connection_remove_filter(connection_, filter_id_);
-  g_dbus_connection_signal_unsubscribe(connection_, owner_subscription_);
-  if (linger_) {
-    g_source_destroy(linger_);
-    g_source_unref(linger_);
-  }
+  g_signal_handler_disconnect(connection_.get(), closed_handler_);
+  g_dbus_connection_remove_filter(connection_.get(), filter_id_);
+  g_dbus_connection_signal_unsubscribe(connection_.get(), owner_subscription_);
+  linger_.reset();
+  grace_.reset();
   for (auto& entry : table_.RemoveAll()) entry->apartment->Call([&] { entry->object.reset(); });
-  g_main_loop_unref(loop_);
-  g_main_context_unref(main_context_);
-  g_object_unref(connection_);
 }
 
-void BusServer::OnMain(std::function<void()> work) { PostToContext(main_context_, std::move(work)); }
+void BusServer::OnMain(Work work) { PostToContext(main_context_.get(), std::move(work)); }
 
 GDBusMessage* BusServer::Filter(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer self) {
   if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)
     return message;
-  if (!static_cast<BusServer*>(self)->Route(message)) return message;
-  g_object_unref(message);  // consumed: the handlers hold their own references
-  return nullptr;
+  MessagePtr call(message);
+  static_cast<BusServer*>(self)->Route(call);
+  return call.release();  // null when a handler took it over
 }
 
-bool BusServer::Route(GDBusMessage* call) {
+void BusServer::Route(MessagePtr& held) {
+  GDBusMessage* call = held.get();
   const char* path = g_dbus_message_get_path(call);
   const char* iface = g_dbus_message_get_interface(call);
   const char* member = g_dbus_message_get_member(call);
-  if (!path || !member || Is(iface, kPeer)) return false;
+  if (!path || !member || Is(iface, kPeer)) return;
   std::string_view p(path);
   bool introspect = Is(member, "Introspect") && (!iface || Is(iface, kIntrospectable));
 
   if (p != kFactoryPath && !p.starts_with(std::string(kFactoryPath) + "/")) {
     std::vector<std::string> children = ChildrenAboveRoot(p);
-    if (!introspect || children.empty()) return false;
-    SendReply(connection_, call, g_variant_new("(s)", NodeXml(children).c_str()));
-    return true;
+    if (!introspect || children.empty()) return;
+    SendReply(connection_.get(), call, g_variant_new("(s)", NodeXml(children).c_str()));
+    held.reset();
+    return;
   }
   ++activity_;
   if (introspect) {
@@ -96,74 +94,75 @@ bool BusServer::Route(GDBusMessage* call) {
     std::string xml = p == kFactoryPath ? FactoryXml()
                       : entry          ? ObjectXml(*entry->description)
                                        : NodeXml(table_.ChildrenOf(p));
-    SendReply(connection_, call, g_variant_new("(s)", xml.c_str()));
-    return true;
+    SendReply(connection_.get(), call, g_variant_new("(s)", xml.c_str()));
+    held.reset();
+    return;
   }
-  g_object_ref(call);  // the handler chosen below lets go of it
   if (p == kFactoryPath)
-    RouteFactoryCall(call, iface, member);
+    RouteFactoryCall(std::move(held), iface, member);
   else
-    RouteObjectCall(call, p, iface, member);
-  return true;
+    RouteObjectCall(std::move(held), p, iface, member);
 }
 
-void BusServer::RouteFactoryCall(GDBusMessage* call, const char* iface, const char* member) {
-  const Operation* op = iface && NotifyClass().HasInterface(iface) ? NotifyClass().FindByName(member) : nullptr;
+void BusServer::RouteFactoryCall(MessagePtr call, const char* iface, const char* member) {
+  const ClassDescription* served = iface ? FactoryServedClass(iface) : nullptr;
+  const Operation* op = served ? served->FindByName(member) : nullptr;
   if (op && !stopping_) {
-    RunOnTransientObject(call, *op);
-  } else if (Is(member, "CreateObject") && (!iface || Is(iface, kFactoryInterface))) {
-    OnMain([this, call] {
-      CreateObject(call);
-      g_object_unref(call);
-    });
+    RunOnTransientObject(std::move(call), *served, *op);
+  } else if (Is(member, kCreateObject) && (!iface || Is(iface, kFactoryInterface))) {
+    OnMain([this, call = std::move(call)] { CreateObject(call.get()); });
   } else {
-    SendError(connection_, call, RunTimeError(kErrNoSuchMember, kBoundarySource));
-    g_object_unref(call);
+    SendError(connection_.get(), call.get(), RunTimeError(kErrNoSuchMember, kBoundarySource));
   }
 }
 
-void BusServer::RouteObjectCall(GDBusMessage* call, std::string_view path, const char* iface,
-                                const char* member) {
+void BusServer::RouteObjectCall(MessagePtr call, std::string_view path, const char* iface, const char* member) {
   std::shared_ptr<ObjectEntry> entry = table_.Find(path);
-  const Operation* op = entry && (!iface || entry->description->HasInterface(iface))
-                            ? entry->description->FindByName(member)
-                            : nullptr;
   if (!entry) {
-    SendErrorNamed(connection_, call, "org.freedesktop.DBus.Error.UnknownObject",
-                   "No such object: " + std::string(path));
-    g_object_unref(call);
-  } else if (op && !op->property_put) {
-    RunOperation(entry, call, *op, false);
-  } else if (!iface || Is(iface, kDispatchInterface)) {
-    OnMain([this, call, entry] {
-      DispatchSlot(call, entry);
-      g_object_unref(call);
-    });
+    SendErrorNamed(connection_.get(), call.get(), kUnknownObjectError, "No such object: " + std::string(path));
+    return;
+  }
+  const ClassDescription& description = *entry->description;
+  bool dispatch_slot = !iface || Is(iface, kDispatchInterface);
+  const Operation* op = !iface || description.HasInterface(iface) ? description.FindByName(member) : nullptr;
+  if (op && !op->property_put) {
+    RunOperation(std::move(entry), std::move(call), *op, false);
+  } else if (dispatch_slot && Is(member, "Invoke")) {
+    // Straight to the apartment like a named call, so calls stay in order.
+    try {
+      RequireSignature(call.get(), "(iav)");
+      int32_t dispid = 0;
+      g_variant_get_child(g_dbus_message_get_body(call.get()), 0, "i", &dispid);
+      const Operation* invoked = description.FindByDispId(dispid);
+      if (!invoked) throw RunTimeError(kErrNoSuchMember, kBoundarySource);
+      RunOperation(std::move(entry), std::move(call), *invoked, true);
+    } catch (const RunTimeError& e) {
+      SendError(connection_.get(), call.get(), e);
+    }
+  } else if (dispatch_slot) {
+    OnMain([this, call = std::move(call), entry = std::move(entry)] { DispatchSlot(call.get(), entry); });
   } else {
-    SendError(connection_, call, RunTimeError(kErrNoSuchMember, kBoundarySource));
-    g_object_unref(call);
+    SendError(connection_.get(), call.get(), RunTimeError(kErrNoSuchMember, kBoundarySource));
   }
 }
 
 int BusServer::Run() {
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(
-      connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+  ErrorPtr error;
+  VariantPtr reply(g_dbus_connection_call_sync(
+      connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
       g_variant_new("(su)", kBusName, 4u /* DO_NOT_QUEUE */), G_VARIANT_TYPE("(u)"),
-      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
+      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, ErrorSlot(error)));
   if (!reply) {
-    ServerLog(std::string("cannot request ") + kBusName + ": " + error->message);
-    g_error_free(error);
+    ServerLog(std::string("cannot request ") + kBusName + ": " + ErrorText(error));
     return 1;
   }
   guint32 result = 0;
-  g_variant_get(reply, "(u)", &result);
-  g_variant_unref(reply);
+  g_variant_get(reply.get(), "(u)", &result);
   if (result != 1 /* PRIMARY_OWNER */) {
     ServerLog(std::string(kBusName) + " is owned by another process");
     return 1;
   }
-  ServerLog(std::string("serving ") + kBusName + " from folder " + options_.folder);
+  ServerLog(std::string("serving ") + kBusName + " from folder " + env_.folder);
 
   auto on_signal = [](gpointer self) -> gboolean {
     static_cast<BusServer*>(self)->BeginShutdown();
@@ -172,18 +171,17 @@ int BusServer::Run() {
   guint term = g_unix_signal_add(SIGTERM, on_signal, this);
   guint intr = g_unix_signal_add(SIGINT, on_signal, this);
   CheckIdle();
-  g_main_loop_run(loop_);
+  g_main_loop_run(loop_.get());
   g_source_remove(term);
   g_source_remove(intr);
 
   for (auto& entry : table_.RemoveAll()) Destroy(entry, "server stopping");
   // Release the name before the objects' apartments wind down, so an
   // activation for the next client starts a fresh daemon.
-  reply = g_dbus_connection_call_sync(connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                      "org.freedesktop.DBus", "ReleaseName", g_variant_new("(s)", kBusName),
-                                      nullptr, G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
-  if (reply) g_variant_unref(reply);
-  g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
+  reply.reset(g_dbus_connection_call_sync(connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                          "org.freedesktop.DBus", "ReleaseName", g_variant_new("(s)", kBusName),
+                                          nullptr, G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
+  g_dbus_connection_flush_sync(connection_.get(), nullptr, nullptr);
   ServerLog("stopped");
   return exit_status_;
 }

@@ -10,27 +10,28 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "automation/apartment_pool.h"
-#include "automation/component_registry.h"
-#include "dispatch/server_channels.h"
 #include "dispatch/server_environment.h"
-#include "platform/seat.h"
+#include "platform/holders.h"
 #include "server/object_table.h"
 
 namespace qz {
 
 struct ServerOptions {
-  std::string folder;
-  unsigned linger_seconds = 5;
+  std::optional<unsigned> linger_seconds = 5;  // none: stay running when idle
+  unsigned shutdown_grace_seconds = 30;        // a stop waits this long for deliveries
   size_t apartments = 4;
   bool system_bus = false;
 };
 
 class BusServer {
  public:
-  BusServer(GDBusConnection* connection, ServerOptions options, ComponentRegistry& components);
+  // `env` names the program folder, channels, seat check and components
+  // every object uses; what it refers to must outlive the server.
+  BusServer(GDBusConnection* connection, ServerOptions options, ServerEnvironment env);
   ~BusServer();
   BusServer(const BusServer&) = delete;
   BusServer& operator=(const BusServer&) = delete;
@@ -42,11 +43,11 @@ class BusServer {
  private:
   static GDBusMessage* Filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
                               gpointer self);
-  // GDBus worker thread: true when the call is ours and has been handed on.
-  bool Route(GDBusMessage* call);
-  void RouteFactoryCall(GDBusMessage* call, const char* iface, const char* member);
-  void RouteObjectCall(GDBusMessage* call, std::string_view path, const char* iface, const char* member);
-  void OnMain(std::function<void()> work);
+  // GDBus worker thread: takes `call` over when it is ours.
+  void Route(MessagePtr& call);
+  void RouteFactoryCall(MessagePtr call, const char* iface, const char* member);
+  void RouteObjectCall(MessagePtr call, std::string_view path, const char* iface, const char* member);
+  void OnMain(Work work);
 
   // Main thread.
   void CreateObject(GDBusMessage* call);
@@ -60,24 +61,21 @@ class BusServer {
   void BeginShutdown();
   void FinishShutdown(bool all_done);
 
-  // Any thread: posts to the entry's apartment; `call` is taken over.
-  void RunOperation(std::shared_ptr<ObjectEntry> entry, GDBusMessage* call, const Operation& op,
-                    bool invoke);
-  // A cNotify operation called on the factory path runs on a fresh object
-  // that lives until the call and any request it accepted are done, so that
-  // one-shot tools such as busctl can use the operations.
-  void RunOnTransientObject(GDBusMessage* call, const Operation& op);
+  // Any thread: posts to the entry's apartment.
+  void RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call, const Operation& op, bool invoke);
+  // An operation called on the factory path runs on a fresh object that
+  // lives until the call and any work it accepted are done, so that one-shot
+  // tools such as busctl can use the operations.
+  void RunOnTransientObject(MessagePtr call, const ClassDescription& description, const Operation& op);
   // Apartment thread: parses, runs and answers one call.
   void ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op, bool invoke);
 
-  GDBusConnection* connection_;
+  ConnectionPtr connection_;
   ServerOptions options_;
-  ServerChannels channels_;
-  LoginSeatProbe seat_;
   ServerEnvironment env_;
   ObjectTable table_;
-  GMainContext* main_context_;
-  GMainLoop* loop_;
+  MainContextPtr main_context_;
+  MainLoopPtr loop_;
   guint filter_id_ = 0;
   guint owner_subscription_ = 0;
   gulong closed_handler_ = 0;
@@ -85,7 +83,8 @@ class BusServer {
   std::atomic<int> live_objects_{0};
   std::atomic<uint64_t> activity_{0};
   std::atomic<bool> stopping_{false};
-  GSource* linger_ = nullptr;  // main thread
+  SourcePtr linger_;  // main thread
+  SourcePtr grace_;   // main thread
   uint64_t linger_activity_ = 0;
   int exit_status_ = 0;
   // Last, so its threads stop before anything their work refers to goes.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "automation/run_time_error.h"
+#include "platform/holders.h"
 
 namespace qz {
 namespace {
@@ -10,12 +11,6 @@ namespace {
 constexpr const char* kBoundary = kBoundarySource;
 
 [[noreturn]] void Raise(int32_t number) { throw RunTimeError(number, kBoundary); }
-
-// Releases a GVariant reference at scope exit.
-struct Unref {
-  GVariant* value;
-  ~Unref() { g_variant_unref(value); }
-};
 
 Variant Typed(const Param& param, GVariant* value, const ObjectResolver& resolve) {
   auto require = [&](const char* type) {
@@ -48,12 +43,12 @@ std::vector<Variant> Collect(const Operation& op, GVariant* container, bool boxe
   std::vector<Variant> args;
   args.reserve(op.params.size());
   for (size_t i = 0; i < given; ++i) {
-    Unref child{g_variant_get_child_value(container, i)};
+    VariantPtr child(g_variant_get_child_value(container, i));
     if (boxed) {
-      Unref inner{g_variant_get_variant(child.value)};
-      args.push_back(Typed(op.params[i], inner.value, resolve));
+      VariantPtr inner(g_variant_get_variant(child.get()));
+      args.push_back(Typed(op.params[i], inner.get(), resolve));
     } else {
-      args.push_back(Typed(op.params[i], child.value, resolve));
+      args.push_back(Typed(op.params[i], child.get(), resolve));
     }
   }
   while (args.size() < op.params.size()) args.push_back(Variant::Missing());
@@ -64,7 +59,7 @@ GVariant* TypedValue(WireType type, const Variant& value) {
   switch (type) {
     case WireType::kVariant: return ToWireVariant(value);
     case WireType::kBoolean: return g_variant_new_boolean(value.BooleanValue());
-    case WireType::kString: return g_variant_new_string(value.Text().c_str());
+    case WireType::kString: return WireString(value.Text());
     case WireType::kInt16: return g_variant_new_int16(value.ToInt16());
     case WireType::kInt32: return g_variant_new_int32(value.ToInt32());
     case WireType::kObject: return ToWire(value);

@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <string>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -27,10 +29,15 @@ struct Param {
 };
 
 class ServedObject;
+struct ObjectSeat;
 
 // Runs an operation; arguments arrive in parameter order and by-reference
 // ones may be changed in place.
 using OperationHandler = std::function<Variant(ServedObject&, std::span<Variant> args)>;
+// The server's log line for a call that was answered; empty: nothing to say.
+using CallLogLine = std::function<std::string(std::span<const Variant> args, const Variant& result)>;
+// Builds a new object of the class.
+using ObjectFactory = std::function<std::unique_ptr<ServedObject>(const ObjectSeat& seat)>;
 
 struct Operation {
   std::string_view name;
@@ -39,6 +46,7 @@ struct Operation {
   std::optional<WireType> result = std::nullopt;  // none: the operation has no result
   bool property_put = false;       // a write-only property
   OperationHandler run = nullptr;  // empty: not built yet, answers 445
+  CallLogLine log_line = nullptr;
 
   size_t RequiredParams() const;
 };
@@ -47,21 +55,17 @@ struct ClassDescription {
   std::string_view class_name;        // "cNotify"
   std::string_view interface;         // its dual interface
   std::vector<std::string_view> aliases;  // further interfaces with the same operations
-  bool creatable;
   std::vector<Operation> operations;
+  ObjectFactory make = nullptr;  // empty: clients may not create it
+  // Its operations are answered on the factory path too, each by a fresh
+  // object that lives until its pending work is done (one-shot callers).
+  bool served_on_factory = false;
 
   const Operation* FindByName(std::string_view name) const;  // ignores case
   const Operation* FindByDispId(int32_t dispid) const;
   bool HasInterface(std::string_view name) const;
+  bool creatable() const { return make != nullptr; }
 };
 
-const ClassDescription& NotifyClass();
-const ClassDescription& PagerClass();
-const ClassDescription& RegistryClass();
-std::span<const ClassDescription* const> AllClasses();
-
-// The class a program identifier ("QzNotes.cNotify") names, creatable or
-// not; null for an unknown identifier.
-const ClassDescription* FindClass(std::string_view progid);
 
 }  // namespace qz

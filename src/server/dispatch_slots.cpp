@@ -1,4 +1,5 @@
-// The seven IDispatch slots every served object answers.
+// The IDispatch slots every served object answers on the main thread;
+// Invoke goes to the apartment like a named call (see RouteObjectCall).
 #include "automation/names.h"
 #include "server/bus_server.h"
 #include "server/call_arguments.h"
@@ -24,31 +25,32 @@ void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEnt
       std::string_view n(name);
       bool known = description.HasInterface(n) || n == kDispatchInterface ||
                    n == kIntrospectable || n == kPeer;
-      SendReply(connection_, call, g_variant_new("(b)", known));
+      SendReply(connection_.get(), call, g_variant_new("(b)", known));
     } else if (member == "AddRef") {
       RequireSignature(call, "()");
       auto count = table_.AddRef(entry->path);
-      SendReply(connection_, call, g_variant_new("(u)", count.value_or(0)));
+      SendReply(connection_.get(), call, g_variant_new("(u)", count.value_or(0)));
     } else if (member == "Release") {
       RequireSignature(call, "()");
       auto released = table_.Release(entry->path);
-      SendReply(connection_, call, g_variant_new("(u)", released ? released->first : 0u));
+      SendReply(connection_.get(), call, g_variant_new("(u)", released ? released->first : 0u));
       if (released && released->second) Destroy(released->second, "released");
     } else if (member == "GetTypeInfoCount") {
       RequireSignature(call, "()");
-      SendReply(connection_, call, g_variant_new("(u)", 1u));
+      SendReply(connection_.get(), call, g_variant_new("(u)", 1u));
     } else if (member == "GetTypeInfo") {
       RequireSignature(call, "()");
-      SendReply(connection_, call, g_variant_new("(s)", ObjectXml(description).c_str()));
+      SendReply(connection_.get(), call, g_variant_new("(s)", ObjectXml(description).c_str()));
     } else if (member == "GetIDsOfNames") {
       RequireSignature(call, "(as)");
-      GVariantIter* names = nullptr;
-      g_variant_get(body, "(as)", &names);
+      GVariantIter* raw_names = nullptr;
+      g_variant_get(body, "(as)", &raw_names);
+      VariantIterPtr names(raw_names);
       std::vector<int32_t> ids;
       const Operation* op = nullptr;
       const char* name = nullptr;
       bool known = true;
-      while (known && g_variant_iter_next(names, "&s", &name)) {
+      while (known && g_variant_iter_next(names.get(), "&s", &name)) {
         if (!op) {
           op = description.FindByName(name);
           known = op != nullptr;
@@ -62,22 +64,14 @@ void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEnt
             known = true;
           }
       }
-      g_variant_iter_free(names);
       if (!known || !op) throw RunTimeError(kErrNoSuchMember, kBoundary);
       GVariant* array = g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, ids.data(), ids.size(), sizeof(int32_t));
-      SendReply(connection_, call, g_variant_new_tuple(&array, 1));
-    } else if (member == "Invoke") {
-      RequireSignature(call, "(iav)");
-      int32_t dispid = 0;
-      g_variant_get_child(body, 0, "i", &dispid);
-      const Operation* op = description.FindByDispId(dispid);
-      if (!op) throw RunTimeError(kErrNoSuchMember, kBoundary);
-      RunOperation(entry, g_object_ref(call), *op, true);
+      SendReply(connection_.get(), call, g_variant_new_tuple(&array, 1));
     } else {
       throw RunTimeError(kErrNoSuchMember, kBoundary);
     }
   } catch (const RunTimeError& e) {
-    SendError(connection_, call, e);
+    SendError(connection_.get(), call, e);
   }
 }
 

@@ -7,32 +7,25 @@
 #include "server/server_log.h"
 
 namespace qz {
-namespace {
-
-constexpr unsigned kShutdownGraceSeconds = 30;
-
-}  // namespace
-
 void BusServer::CheckIdle() {
-  if (stopping_ || linger_ || table_.size() > 0 || live_objects_ > 0) return;
+  if (stopping_ || linger_ || !options_.linger_seconds || table_.size() > 0 || live_objects_ > 0) return;
   ArmLinger();
 }
 
 void BusServer::ArmLinger() {
   linger_activity_ = activity_;
-  linger_ = g_timeout_source_new_seconds(options_.linger_seconds);
-  g_source_set_callback(linger_, &BusServer::OnLinger, this, nullptr);
-  g_source_attach(linger_, main_context_);
+  linger_.reset(g_timeout_source_new_seconds(*options_.linger_seconds));
+  g_source_set_callback(linger_.get(), &BusServer::OnLinger, this, nullptr);
+  g_source_attach(linger_.get(), main_context_.get());
 }
 
 gboolean BusServer::OnLinger(gpointer self) {
   auto* server = static_cast<BusServer*>(self);
-  g_source_unref(server->linger_);
-  server->linger_ = nullptr;
+  server->linger_.reset();
   bool idle = server->table_.size() == 0 && server->live_objects_ == 0;
   if (idle && server->activity_ == server->linger_activity_) {
     ServerLog("idle: exiting");
-    g_main_loop_quit(server->loop_);
+    g_main_loop_quit(server->loop_.get());
   } else if (idle) {
     server->ArmLinger();  // a call came meanwhile: linger afresh
   }
@@ -56,7 +49,7 @@ void BusServer::BeginShutdown() {
   for (auto& entry : entries) {
     apartments.insert(entry->apartment.get());
     entry->apartment->Post([entry] {
-      if (auto* notify = dynamic_cast<NotifyObject*>(entry->object.get())) notify->notify().NotesTimer_Timer();
+      if (entry->object) entry->object->FinishPendingWork();
     });
   }
   // Work runs in order on each apartment: once every apartment has reached
@@ -70,23 +63,25 @@ void BusServer::BeginShutdown() {
     FinishShutdown(true);
     return;
   }
-  g_timeout_add_seconds(kShutdownGraceSeconds, [](gpointer self) -> gboolean {
+  grace_.reset(g_timeout_source_new_seconds(options_.shutdown_grace_seconds));
+  g_source_set_callback(grace_.get(), [](gpointer self) -> gboolean {
     static_cast<BusServer*>(self)->FinishShutdown(false);
     return G_SOURCE_REMOVE;
-  }, this);
+  }, this, nullptr);
+  g_source_attach(grace_.get(), main_context_.get());
 }
 
 void BusServer::FinishShutdown(bool all_done) {
-  if (!g_main_loop_is_running(loop_)) return;
+  if (!g_main_loop_is_running(loop_.get())) return;
   if (!all_done) {
     // Deliveries still running past the grace time: say so and leave
     // without waiting for them.
-    ServerLog("stopping: deliveries still in progress after " + std::to_string(kShutdownGraceSeconds) +
+    ServerLog("stopping: deliveries still in progress after " + std::to_string(options_.shutdown_grace_seconds) +
               " s; exiting without them");
-    g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
+    g_dbus_connection_flush_sync(connection_.get(), nullptr, nullptr);
     _exit(1);
   }
-  g_main_loop_quit(loop_);
+  g_main_loop_quit(loop_.get());
 }
 
 }  // namespace qz

@@ -1,11 +1,33 @@
 // The cNotify table: slot order, dispatch identifiers, parameters and the
-// code every operation reaches.
+// code every operation reaches, and the served object that holds a cNotify.
+#include <memory>
+#include <string>
+
+#include "dispatch/c_notify.h"
+#include "server/served_classes.h"
 #include "server/served_object.h"
 
 namespace qz {
 namespace {
 
 using W = WireType;
+
+class NotifyObject final : public ServedObject {
+ public:
+  explicit NotifyObject(const ObjectSeat& seat) : notify_(seat.env, seat.context, seat.deliveries) {}
+  cNotify& notify() { return notify_; }
+
+  bool HasPendingWork() const override { return notify_.HasPendingRequest(); }
+  void FinishPendingWork() override { notify_.NotesTimer_Timer(); }
+  void SetOutcomeSink(OutcomeSink sink) override {
+    notify_.SetOutcomeListener([sink = std::move(sink)](std::string_view test_id, std::string_view outcome) {
+      sink("request " + std::string(test_id) + ": " + std::string(outcome));
+    });
+  }
+
+ private:
+  cNotify notify_;
+};
 
 cNotify& Notify(ServedObject& object) { return static_cast<NotifyObject&>(object).notify(); }
 
@@ -14,20 +36,26 @@ std::vector<Param> RequestParams(Param fifth) {
           {"lvarAny", W::kVariant},   fifth,                      {"lstrTestID", W::kString}};
 }
 
-}  // namespace
+// An accepted or refused request is worth a line; the test identifier is
+// the sixth argument of both request calls.
+std::string RequestLogLine(std::string_view name, std::span<const Variant> args, const Variant& result) {
+  return std::string(name) + " " + args[5].Text() + ": " + result.Text();
+}
 
 ClassDescription MakeNotifyClass() {
   ClassDescription c{"cNotify",
                      kNotifyInterface,
                      {std::begin(kNotifyVersionInterfaces), std::end(kNotifyVersionInterfaces)},
-                     true,
-                     {}};
+                     {},
+                     [](const ObjectSeat& seat) { return std::make_unique<NotifyObject>(seat); },
+                     true};
   c.operations = {
       {"SendMessageCallBack", 0x60030000, RequestParams({"lobjNotify", W::kObject}), W::kVariant,
        false,
        [](ServedObject& o, std::span<Variant> a) {
          return Notify(o).SendMessageCallBack(a[0], a[1], a[2], a[3], a[4].Object(), a[5].Text());
-       }},
+       },
+       [](std::span<const Variant> a, const Variant& r) { return RequestLogLine("SendMessageCallBack", a, r); }},
       {"GetMessageProfiles", 0x60030009, {}, W::kVariant},
       {"gvarGetSettings", 0x6003000A, {}, W::kVariant, false,
        [](ServedObject& o, std::span<Variant>) { return Notify(o).gvarGetSettings(); }},
@@ -57,9 +85,17 @@ ClassDescription MakeNotifyClass() {
        false,
        [](ServedObject& o, std::span<Variant> a) {
          return Notify(o).SendMessageCallBackEx(a[0], a[1], a[2], a[3], a[4], a[5].Text());
-       }},
+       },
+       [](std::span<const Variant> a, const Variant& r) { return RequestLogLine("SendMessageCallBackEx", a, r); }},
   };
   return c;
+}
+
+}  // namespace
+
+const ClassDescription& NotifyClass() {
+  static const ClassDescription table = MakeNotifyClass();
+  return table;
 }
 
 }  // namespace qz

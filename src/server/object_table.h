@@ -15,6 +15,7 @@
 
 #include "automation/apartment.h"
 #include "contract/contract.h"
+#include "server/class_table.h"
 #include "server/served_object.h"
 
 namespace qz {

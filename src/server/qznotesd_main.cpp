@@ -1,93 +1,98 @@
-// qznotesd: the QzNotes notification server on D-Bus.
-//
-//   qznotesd [--system | --address ADDRESS] [--folder DIR] [--linger SECONDS] [--apartments N]
+// qznotesd: the QzNotes notification server on D-Bus. The composition root:
+// it reads the command line, connects to the bus and builds what every
+// object shares (channels, seat check, components) before serving.
 #include <gio/gio.h>
+#include <signal.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <string>
-#include <vector>
 
 #include "automation/component_registry.h"
 #include "components/callback_service.h"
 #include "config/program_folder.h"
+#include "config/settings_groups.h"
+#include "dispatch/server_channels.h"
+#include "platform/holders.h"
+#include "platform/seat.h"
 #include "server/bus_server.h"
+#include "server/daemon_options.h"
 #include "server/server_log.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: qznotesd [--system | --address ADDRESS] [--folder DIR] [--linger SECONDS] [--apartments N]\n"
-    "  --system         serve the system bus (default: the session bus)\n"
-    "  --address ADDR   serve the message bus at ADDR (tests)\n"
-    "  --folder DIR     program folder with the settings files and the log\n"
-    "  --linger S       seconds to stay after the last object is gone (default 5)\n"
-    "  --apartments N   at most N apartment threads (default 4)\n";
+// Answers what the administrator said instead of asking logind.
+class FixedSeatProbe final : public qz::SeatProbe {
+ public:
+  explicit FixedSeatProbe(bool present) : present_(present) {}
+  bool UserAtSeat() override { return present_; }
 
-bool ParseCount(const char* text, unsigned long max, unsigned long& out) {
-  char* end = nullptr;
-  unsigned long value = std::strtoul(text, &end, 10);
-  if (!*text || *end || value > max) return false;
-  out = value;
-  return true;
+ private:
+  bool present_;
+};
+
+std::unique_ptr<qz::SeatProbe> MakeSeatProbe(qz::SeatMode mode) {
+  if (mode == qz::SeatMode::kAuto) return std::make_unique<qz::LoginSeatProbe>();
+  return std::make_unique<FixedSeatProbe>(mode == qz::SeatMode::kPresent);
+}
+
+qz::ConnectionPtr Connect(const qz::DaemonOptions& options, qz::ErrorPtr& error) {
+  if (!options.address.empty())
+    return qz::ConnectionPtr(g_dbus_connection_new_for_address_sync(
+        options.address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, qz::ErrorSlot(error)));
+  return qz::ConnectionPtr(
+      g_bus_get_sync(options.server.system_bus ? G_BUS_TYPE_SYSTEM : G_BUS_TYPE_SESSION, nullptr, qz::ErrorSlot(error)));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string_view> args(argv + 1, argv + argc);
-  qz::ServerOptions options;
-  std::string address;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string_view a = args[i];
-    bool has_value = i + 1 < args.size();
-    unsigned long n = 0;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--system") {
-      options.system_bus = true;
-    } else if (a == "--address" && has_value) {
-      address = args[++i];
-    } else if (a == "--folder" && has_value) {
-      ++i;  // read below, with the rest of the folder rules
-    } else if (a.starts_with("--folder=")) {
-    } else if (a == "--linger" && has_value && ParseCount(argv[i + 2], 86400, n)) {
-      options.linger_seconds = static_cast<unsigned>(n);
-      ++i;
-    } else if (a == "--apartments" && has_value && ParseCount(argv[i + 2], 256, n) && n > 0) {
-      options.apartments = n;
-      ++i;
-    } else {
-      std::fprintf(stderr, "qznotesd: bad argument '%.*s'\n%s", static_cast<int>(a.size()), a.data(), kUsage);
-      return 2;
-    }
+  std::string error_text;
+  bool exit_now = false;
+  std::optional<qz::DaemonOptions> options = qz::ParseDaemonOptions(argc, argv, error_text, exit_now);
+  if (!options) {
+    std::fprintf(stderr, "qznotesd: %s (see qznotesd --help)\n", error_text.c_str());
+    return 2;
   }
-  options.folder = qz::ProgramFolder(args);
+  if (options->show_version) {
+    std::printf("qznotesd %s\n", QZ_VERSION);
+    return 0;
+  }
+  // A peer that closes while we write must not end the server.
+  signal(SIGPIPE, SIG_IGN);
 
-  GError* error = nullptr;
-  GDBusConnection* connection =
-      !address.empty()
-          ? g_dbus_connection_new_for_address_sync(
-                address.c_str(),
-                static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                nullptr, nullptr, &error)
-          : g_bus_get_sync(options.system_bus ? G_BUS_TYPE_SYSTEM : G_BUS_TYPE_SESSION, nullptr, &error);
+  std::string folder;
+  try {
+    folder = qz::ProgramFolder(options->folder);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qznotesd: cannot find the program folder: %s\n", e.what());
+    return 2;
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    std::fprintf(stderr, "qznotesd: the program folder %s is not a folder\n", folder.c_str());
+    return 2;
+  }
+  // The settings files are optional: every read of a missing one is empty.
+  if (!std::filesystem::exists(std::filesystem::path(folder) / qz::kMainSettingsFile, ec))
+    qz::ServerLog("warning: no " + std::string(qz::kMainSettingsFile) + " in " + folder +
+                  "; every setting reads as empty");
+
+  qz::ErrorPtr error;
+  qz::ConnectionPtr connection = Connect(*options, error);
   if (!connection) {
-    qz::ServerLog(std::string("cannot connect to the bus: ") + error->message);
-    g_error_free(error);
+    qz::ServerLog(std::string("cannot connect to the bus: ") + qz::ErrorText(error));
     return 1;
   }
-  g_dbus_connection_set_exit_on_close(connection, FALSE);
+  g_dbus_connection_set_exit_on_close(connection.get(), FALSE);
 
   qz::ComponentRegistry components;
-  qz::RegisterCallbackService(components, {connection, options.system_bus, options.folder});
-  int status;
-  {
-    qz::BusServer server(connection, options, components);
-    status = server.Run();
-  }
-  g_object_unref(connection);
-  return status;
+  qz::RegisterCallbackService(components, {connection.get(), options->server.system_bus, folder});
+  qz::ServerChannels channels;
+  std::unique_ptr<qz::SeatProbe> seat = MakeSeatProbe(options->seat);
+  qz::BusServer server(connection.get(), options->server, {folder, components, channels, *seat});
+  return server.Run();
 }

@@ -10,13 +10,13 @@
 
 #include "automation/dispatch_object.h"
 #include "contract/contract.h"
+#include "platform/holders.h"
 
 namespace qz {
 
 class RemoteObject final : public DispatchObject {
  public:
   RemoteObject(GDBusConnection* connection, std::string bus_name, std::string path);
-  ~RemoteObject() override;
   RemoteObject(const RemoteObject&) = delete;
   RemoteObject& operator=(const RemoteObject&) = delete;
 
@@ -27,7 +27,7 @@ class RemoteObject final : public DispatchObject {
   const std::string& path() const { return path_; }
 
  private:
-  GDBusConnection* connection_;
+  ConnectionPtr connection_;
   std::string bus_name_;
   std::string path_;
 };

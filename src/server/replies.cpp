@@ -1,13 +1,15 @@
 #include "server/replies.h"
 
+#include "platform/holders.h"
+#include "server/wire_variant.h"
+
 namespace qz {
 namespace {
 
-void Send(GDBusConnection* connection, GDBusMessage* reply) {
-  // Nobody may be waiting (NO_REPLY_EXPECTED) or the caller may be gone:
-  // nothing to do about a reply that cannot go out.
-  g_dbus_connection_send_message(connection, reply, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
-  g_object_unref(reply);
+void Send(GDBusConnection* connection, MessagePtr reply) {
+  // The caller may be gone: nothing to do about a reply that cannot go out.
+  if (reply)
+    g_dbus_connection_send_message(connection, reply.get(), G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
 }
 
 }  // namespace
@@ -23,13 +25,11 @@ std::string ErrorName(int32_t number) {
 }
 
 void SendReply(GDBusConnection* connection, GDBusMessage* call, GVariant* body) {
-  if (g_dbus_message_get_flags(call) & G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED) {
-    if (body) g_variant_unref(g_variant_ref_sink(body));
-    return;
-  }
-  GDBusMessage* reply = g_dbus_message_new_method_reply(call);
-  if (body) g_dbus_message_set_body(reply, body);
-  Send(connection, reply);
+  VariantPtr held = Own(body);
+  if (g_dbus_message_get_flags(call) & G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED) return;
+  MessagePtr reply(g_dbus_message_new_method_reply(call));
+  if (held) g_dbus_message_set_body(reply.get(), held.get());
+  Send(connection, std::move(reply));
 }
 
 void SendError(GDBusConnection* connection, GDBusMessage* call, const RunTimeError& error) {
@@ -40,8 +40,8 @@ void SendError(GDBusConnection* connection, GDBusMessage* call, const RunTimeErr
 void SendErrorNamed(GDBusConnection* connection, GDBusMessage* call, std::string_view name,
                     std::string_view message) {
   if (g_dbus_message_get_flags(call) & G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED) return;
-  std::string error_name(name), text(message);
-  Send(connection, g_dbus_message_new_method_error_literal(call, error_name.c_str(), text.c_str()));
+  std::string error_name(name), text = ValidUtf8(message);
+  Send(connection, MessagePtr(g_dbus_message_new_method_error_literal(call, error_name.c_str(), text.c_str())));
 }
 
 }  // namespace qz

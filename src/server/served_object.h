@@ -1,44 +1,37 @@
-// The objects the server hands out: a class description plus the object the
-// operations run on. Created, called and destroyed on the thread of their
-// apartment.
+// What the boundary needs of an object it serves, whatever its class: work
+// it has accepted but not done yet, a way to do that work at once when the
+// server stops, and a line for the server's log whenever such work ends.
+// Created, called and destroyed on the thread of its apartment.
 #pragma once
 
-#include <memory>
-#include <string>
+#include <glib.h>
 
-#include "dispatch/c_notify.h"
-#include "server/class_table.h"
+#include <atomic>
+#include <functional>
+#include <string_view>
+
+#include "dispatch/server_environment.h"
 
 namespace qz {
 
 class ServedObject {
  public:
-  explicit ServedObject(const ClassDescription& description) : description_(description) {}
   virtual ~ServedObject() = default;
-  const ClassDescription& description() const { return description_; }
 
- private:
-  const ClassDescription& description_;
+  virtual bool HasPendingWork() const { return false; }
+  // Does the pending work now rather than when it is due (server stopping).
+  virtual void FinishPendingWork() {}
+  // `sink` receives one line each time accepted work ends.
+  using OutcomeSink = std::function<void(std::string_view line)>;
+  virtual void SetOutcomeSink(OutcomeSink) {}
 };
 
-class NotifyObject final : public ServedObject {
- public:
-  NotifyObject(const ServerEnvironment& env, GMainContext* context, std::atomic<int>* deliveries)
-      : ServedObject(NotifyClass()), notify_(env, context, deliveries) {}
-  cNotify& notify() { return notify_; }
-
- private:
-  cNotify notify_;
+// Where a new object lives; handed to its class's factory on the apartment
+// thread.
+struct ObjectSeat {
+  const ServerEnvironment& env;
+  GMainContext* context;          // the apartment's; its timers run there
+  std::atomic<int>* deliveries;   // the apartment's count of runs in progress
 };
-
-// cPager's operations are answered by the table alone until the SNPP client
-// exists.
-class PagerObject final : public ServedObject {
- public:
-  PagerObject() : ServedObject(PagerClass()) {}
-};
-
-// Builds the cNotify table; defined with the operations it reaches.
-ClassDescription MakeNotifyClass();
 
 }  // namespace qz

@@ -1,5 +1,7 @@
 #include "server/type_library.h"
 
+#include "server/served_classes.h"
+
 #include <cstdio>
 
 namespace qz {
@@ -98,7 +100,7 @@ std::string FactoryXml() {
   xml.append("    <method name=\"CreateObject\"><arg name=\"progid\" type=\"s\" direction=\"in\"/>");
   xml.append("<arg name=\"path\" type=\"o\" direction=\"out\"/></method>\n  </interface>\n");
   for (const ClassDescription* c : AllClasses())
-    if (c->creatable) xml.append("  <node name=\"").append(c->class_name).append("\"/>\n");
+    if (c->creatable()) xml.append("  <node name=\"").append(c->class_name).append("\"/>\n");
   xml.append("</node>\n");
   return xml;
 }

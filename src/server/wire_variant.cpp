@@ -1,6 +1,7 @@
 #include "server/wire_variant.h"
 
 #include "automation/run_time_error.h"
+#include "platform/holders.h"
 #include "server/remote_object.h"
 
 namespace qz {
@@ -22,20 +23,20 @@ Variant FromMarker(uint8_t marker) {
 
 }  // namespace
 
+std::string ValidUtf8(std::string_view text) {
+  if (g_utf8_validate_len(text.data(), text.size(), nullptr)) return std::string(text);
+  CharPtr valid(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
+  return valid.get();
+}
+
+GVariant* WireString(std::string_view text) { return g_variant_new_string(ValidUtf8(text).c_str()); }
+
 Variant FromWire(GVariant* value, const ObjectResolver& resolve_object) {
   const GVariantType* type = g_variant_get_type(value);
   switch (g_variant_classify(value)) {
     case G_VARIANT_CLASS_VARIANT: {
-      GVariant* inner = g_variant_get_variant(value);
-      Variant v;
-      try {
-        v = FromWire(inner, resolve_object);
-      } catch (...) {
-        g_variant_unref(inner);
-        throw;
-      }
-      g_variant_unref(inner);
-      return v;
+      VariantPtr inner(g_variant_get_variant(value));
+      return FromWire(inner.get(), resolve_object);
     }
     case G_VARIANT_CLASS_BYTE: return FromMarker(g_variant_get_byte(value));
     case G_VARIANT_CLASS_BOOLEAN: return Variant::Boolean(g_variant_get_boolean(value));
@@ -60,14 +61,8 @@ Variant FromWire(GVariant* value, const ObjectResolver& resolve_object) {
       gsize n = g_variant_n_children(value);
       items.reserve(n);
       for (gsize i = 0; i < n; ++i) {
-        GVariant* child = g_variant_get_child_value(value, i);
-        try {
-          items.push_back(FromWire(child, resolve_object));
-        } catch (...) {
-          g_variant_unref(child);
-          throw;
-        }
-        g_variant_unref(child);
+        VariantPtr child(g_variant_get_child_value(value, i));
+        items.push_back(FromWire(child.get(), resolve_object));
       }
       return Variant::Array(std::move(items));
     }
@@ -92,7 +87,7 @@ GVariant* ToWire(const Variant& value) {
     case Variant::Kind::Integer: return g_variant_new_int16(value.ToInt16());
     case Variant::Kind::Long: return g_variant_new_int32(value.ToInt32());
     case Variant::Kind::Double: return g_variant_new_double(value.ToNumber());
-    case Variant::Kind::String: return g_variant_new_string(value.Text().c_str());
+    case Variant::Kind::String: return WireString(value.Text());
     case Variant::Kind::Boolean: return g_variant_new_boolean(value.BooleanValue());
     case Variant::Kind::Array: {
       GVariantBuilder builder;

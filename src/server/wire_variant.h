@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "automation/dispatch_object.h"
@@ -24,6 +25,13 @@ using ObjectResolver =
 // Raises 13 for values with no Variant form (unknown byte markers, dict
 // entries, file descriptors, object references without a resolver).
 Variant FromWire(GVariant* value, const ObjectResolver& resolve_object);
+
+// The one place where text enters the bus: valid UTF-8 stays as it is,
+// anything else (bytes from a network peer, a NUL) becomes U+FFFD, so no
+// reply can ever fail to serialise.
+std::string ValidUtf8(std::string_view text);
+// A new floating `s`.
+GVariant* WireString(std::string_view text);
 
 // A new floating `v` holding the wire form of `value`.
 GVariant* ToWireVariant(const Variant& value);

@@ -1,6 +1,6 @@
 #include "client/settings_groups.h"
 
-#include "client/glib_holders.h"
+#include "platform/holders.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "client/glib_holders.h"
+#include "platform/holders.h"
 #include "client/value_json.h"
 #include "client/value_text.h"
 

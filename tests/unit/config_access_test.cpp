@@ -14,20 +14,12 @@
 namespace qz {
 namespace {
 
-using Args = std::vector<std::string_view>;
-
 TEST(ProgramFolder, OptionThenEnvironmentThenExecutable) {
-  EXPECT_EQ(FolderOption(Args{"--system"}), std::nullopt);
-  EXPECT_EQ(FolderOption(Args{"--folder", "/a", "--folder=/b"}), "/b") << "the last one wins";
-  EXPECT_EQ(FolderOption(Args{"--folders=/a"}), std::nullopt);
-  for (Args bad : {Args{"--folder"}, Args{"--folder="}})
-    EXPECT_THROW(FolderOption(bad), std::invalid_argument);
-
   ::unsetenv("QZNOTES_FOLDER");
-  EXPECT_TRUE(std::filesystem::exists(ProgramFolder(Args{}) + "/qznotes_tests"));
+  EXPECT_TRUE(std::filesystem::exists(ProgramFolder(std::nullopt) + "/qznotes_tests"));
   ::setenv("QZNOTES_FOLDER", "/srv/qz", 1);
-  EXPECT_EQ(ProgramFolder(Args{}), "/srv/qz");
-  EXPECT_EQ(ProgramFolder(Args{"--folder", "rel"}),
+  EXPECT_EQ(ProgramFolder(std::nullopt), "/srv/qz");
+  EXPECT_EQ(ProgramFolder("rel"),
             (std::filesystem::current_path() / "rel").string());
   ::unsetenv("QZNOTES_FOLDER");
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "client/glib_holders.h"
+#include "platform/holders.h"
 
 namespace qz::client {
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "client/commands.h"
-#include "client/glib_holders.h"
+#include "platform/holders.h"
 
 namespace qz::client {
 

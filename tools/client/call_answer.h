@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "client/glib_holders.h"
+#include "platform/holders.h"
 #include "client/operations.h"
 
 namespace qz::client {

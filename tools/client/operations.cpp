@@ -4,7 +4,7 @@
 
 #include <charconv>
 
-#include "client/glib_holders.h"
+#include "platform/holders.h"
 #include "contract/contract.h"
 
 namespace qz::client {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "client/glib_holders.h"
+#include "platform/holders.h"
 #include "contract/contract.h"
 
 namespace qz::client {

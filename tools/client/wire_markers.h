@@ -4,7 +4,7 @@
 
 #include <glib.h>
 
-#include "client/glib_holders.h"
+#include "platform/holders.h"
 #include "contract/contract.h"
 
 #include <optional>

@@ -1,0 +1,102 @@
+// Owning holders for the C resources of GLib/GIO and libcurl, so an early
+// return or an exception never leaks and nothing is released by hand. Each
+// is a plain unique_ptr; like what they hold, they are not shared between
+// threads unless the resource itself is thread-safe.
+#pragma once
+
+#include <curl/curl.h>
+#include <gio/gio.h>
+
+#include <memory>
+
+namespace qz {
+
+struct VariantUnref {
+  void operator()(GVariant* v) const { g_variant_unref(v); }
+};
+struct VariantIterFree {
+  void operator()(GVariantIter* i) const { g_variant_iter_free(i); }
+};
+struct ErrorFree {
+  void operator()(GError* e) const { g_error_free(e); }
+};
+struct ObjectUnref {
+  void operator()(gpointer o) const { g_object_unref(o); }
+};
+struct GFree {
+  void operator()(gpointer p) const { g_free(p); }
+};
+struct StrvFree {
+  void operator()(gchar** v) const { g_strfreev(v); }
+};
+struct NodeInfoUnref {
+  void operator()(GDBusNodeInfo* n) const { g_dbus_node_info_unref(n); }
+};
+struct MainLoopUnref {
+  void operator()(GMainLoop* l) const { g_main_loop_unref(l); }
+};
+struct MainContextUnref {
+  void operator()(GMainContext* c) const { g_main_context_unref(c); }
+};
+// A source is destroyed (taken off its context) and then let go.
+struct SourceDestroy {
+  void operator()(GSource* s) const {
+    g_source_destroy(s);
+    g_source_unref(s);
+  }
+};
+struct OptionContextFree {
+  void operator()(GOptionContext* c) const { g_option_context_free(c); }
+};
+struct CurlCleanup {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct CurlSlistFree {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
+using VariantIterPtr = std::unique_ptr<GVariantIter, VariantIterFree>;
+using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
+template <typename T>
+using ObjectPtr = std::unique_ptr<T, ObjectUnref>;
+using ConnectionPtr = ObjectPtr<GDBusConnection>;
+using MessagePtr = ObjectPtr<GDBusMessage>;
+using CharPtr = std::unique_ptr<gchar, GFree>;
+using StrvPtr = std::unique_ptr<gchar*, StrvFree>;
+using NodeInfoPtr = std::unique_ptr<GDBusNodeInfo, NodeInfoUnref>;
+using MainLoopPtr = std::unique_ptr<GMainLoop, MainLoopUnref>;
+using MainContextPtr = std::unique_ptr<GMainContext, MainContextUnref>;
+using SourcePtr = std::unique_ptr<GSource, SourceDestroy>;
+using OptionContextPtr = std::unique_ptr<GOptionContext, OptionContextFree>;
+using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
+using CurlSlistPtr = std::unique_ptr<curl_slist, CurlSlistFree>;
+
+// Takes a value that may be floating: the holder owns a full reference.
+inline VariantPtr Own(GVariant* v) { return VariantPtr(v ? g_variant_ref_sink(v) : nullptr); }
+// A further reference to a GObject, held.
+template <typename T>
+ObjectPtr<T> Ref(T* object) {
+  return ObjectPtr<T>(object ? static_cast<T*>(g_object_ref(object)) : nullptr);
+}
+
+// Fills a holder through the GError** convention of the C API.
+class ErrorSlot {
+ public:
+  explicit ErrorSlot(ErrorPtr& target) : target_(target) {}
+  ~ErrorSlot() { target_.reset(raw_); }
+  ErrorSlot(const ErrorSlot&) = delete;
+  ErrorSlot& operator=(const ErrorSlot&) = delete;
+  operator GError**() { return &raw_; }
+
+ private:
+  ErrorPtr& target_;
+  GError* raw_ = nullptr;
+};
+
+// The message of an error, or `fallback` when a call failed without one.
+inline const char* ErrorText(const ErrorPtr& error, const char* fallback = "unknown error") {
+  return error && error->message ? error->message : fallback;
+}
+
+}  // namespace qz

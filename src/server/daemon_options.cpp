@@ -1,0 +1,119 @@
+#include "server/daemon_options.h"
+
+#include "platform/holders.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace qz {
+namespace {
+
+struct OptionText {
+  gchar* address = nullptr;
+  gchar* folder = nullptr;
+  gchar* linger = nullptr;
+  gchar* seat = nullptr;
+  gint apartments = 4;
+  gint grace = 30;
+  gboolean system = FALSE;
+  gboolean version = FALSE;
+  // The parser allocates what it stores in the fields above.
+  ~OptionText() {
+    for (gchar* held : {address, folder, linger, seat}) CharPtr{held};
+  }
+};
+
+bool ParseWhole(std::string_view text, long max, long& out) {
+  std::string s(text);
+  char* end = nullptr;
+  long value = std::strtol(s.c_str(), &end, 10);
+  if (s.empty() || *end || value < 0 || value > max) return false;
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::string& error, bool& exit_now) {
+  exit_now = false;
+  OptionText text;
+  const GOptionEntry entries[] = {
+      {"system", 0, 0, G_OPTION_ARG_NONE, &text.system, "Serve the system bus (default: the session bus)", nullptr},
+      {"address", 0, 0, G_OPTION_ARG_STRING, &text.address, "Serve the message bus at ADDRESS", "ADDRESS"},
+      {"folder", 0, 0, G_OPTION_ARG_FILENAME, &text.folder,
+       "Program folder with the settings files and the log", "DIR"},
+      {"linger", 0, 0, G_OPTION_ARG_STRING, &text.linger,
+       "Seconds to stay after the last object is gone (default 5), or 'forever'", "SECONDS"},
+      {"apartments", 0, 0, G_OPTION_ARG_INT, &text.apartments, "At most N apartment threads (default 4)", "N"},
+      {"shutdown-grace", 0, 0, G_OPTION_ARG_INT, &text.grace,
+       "Seconds a stop waits for deliveries in progress (default 30)", "SECONDS"},
+      {"seat", 0, 0, G_OPTION_ARG_STRING, &text.seat,
+       "Whether a user counts as logged on at seat0: auto (ask logind), present or absent", "MODE"},
+      {"version", 0, 0, G_OPTION_ARG_NONE, &text.version, "Print the version and exit", nullptr},
+      {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+  OptionContextPtr context(g_option_context_new("- the QzNotes notification server"));
+  g_option_context_add_main_entries(context.get(), entries, nullptr);
+  ErrorPtr parse_error;
+  if (!g_option_context_parse(context.get(), &argc, &argv, ErrorSlot(parse_error))) {
+    error = ErrorText(parse_error);
+    return std::nullopt;
+  }
+  if (argc > 1) {
+    error = std::string("unexpected argument '") + argv[1] + "'";
+    return std::nullopt;
+  }
+
+  DaemonOptions options;
+  options.show_version = text.version;
+  exit_now = text.version;
+  options.server.system_bus = text.system;
+  if (text.address) options.address = text.address;
+  if (text.system && !options.address.empty()) {
+    error = "--system and --address exclude each other";
+    return std::nullopt;
+  }
+  if (text.folder) {
+    if (*text.folder == '\0') {
+      error = "--folder needs a folder";
+      return std::nullopt;
+    }
+    options.folder = text.folder;
+  }
+  if (text.linger) {
+    long seconds = 0;
+    if (std::string_view(text.linger) == "forever") {
+      options.server.linger_seconds = std::nullopt;
+    } else if (ParseWhole(text.linger, 86400, seconds)) {
+      options.server.linger_seconds = static_cast<unsigned>(seconds);
+    } else {
+      error = "--linger takes seconds from 0 to 86400 or 'forever'";
+      return std::nullopt;
+    }
+  }
+  if (text.apartments < 1 || text.apartments > 256) {
+    error = "--apartments takes a number from 1 to 256";
+    return std::nullopt;
+  }
+  options.server.apartments = static_cast<size_t>(text.apartments);
+  if (text.grace < 0 || text.grace > 3600) {
+    error = "--shutdown-grace takes seconds from 0 to 3600";
+    return std::nullopt;
+  }
+  options.server.shutdown_grace_seconds = static_cast<unsigned>(text.grace);
+  if (text.seat) {
+    std::string_view seat(text.seat);
+    if (seat == "auto") {
+      options.seat = SeatMode::kAuto;
+    } else if (seat == "present") {
+      options.seat = SeatMode::kPresent;
+    } else if (seat == "absent") {
+      options.seat = SeatMode::kAbsent;
+    } else {
+      error = "--seat takes auto, present or absent";
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+}  // namespace qz

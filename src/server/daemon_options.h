@@ -1,0 +1,27 @@
+// The daemon's command line, parsed in one place with GLib's option parser
+// (--help, --version and clear errors come with it). Stateless.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "server/bus_server.h"
+
+namespace qz {
+
+enum class SeatMode { kAuto, kPresent, kAbsent };
+
+struct DaemonOptions {
+  ServerOptions server;
+  std::string address;                 // empty: the session or system bus
+  std::optional<std::string> folder;   // --folder; else the environment, else the executable's
+  SeatMode seat = SeatMode::kAuto;
+  bool show_version = false;
+};
+
+// Parses argv (program name first). Nothing: the command line is wrong and
+// `error` says why; help has been printed when it was asked for, with
+// `exit_now` set.
+std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::string& error, bool& exit_now);
+
+}  // namespace qz
