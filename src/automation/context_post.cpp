@@ -1,5 +1,7 @@
 #include "automation/context_post.h"
 
+#include "platform/holders.h"
+
 namespace qz {
 namespace {
 
@@ -13,12 +15,12 @@ void DeletePosted(gpointer data) { std::unique_ptr<Work> owned(static_cast<Work*
 }  // namespace
 
 void PostToContext(GMainContext* context, Work work) {
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  // Attached, the context holds the source; ours is let go at once.
+  AttachedSourcePtr source(g_idle_source_new());
+  g_source_set_priority(source.get(), G_PRIORITY_DEFAULT);
   auto owned = std::make_unique<Work>(std::move(work));
-  g_source_set_callback(source, RunPosted, owned.release(), DeletePosted);
-  g_source_attach(source, context);
-  g_source_unref(source);
+  g_source_set_callback(source.get(), RunPosted, owned.release(), DeletePosted);
+  g_source_attach(source.get(), context);
 }
 
 }  // namespace qz

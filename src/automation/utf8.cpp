@@ -1,5 +1,9 @@
 #include "automation/utf8.h"
 
+#include <glib.h>
+
+#include "platform/holders.h"
+
 namespace qz {
 namespace {
 bool Continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
@@ -44,6 +48,12 @@ size_t Utf8Length(std::string_view s) {
   size_t count = 0;
   for (size_t i = 0; i < s.size(); i += Utf8CharBytes(s.substr(i))) ++count;
   return count;
+}
+
+std::string ValidUtf8(std::string_view text) {
+  if (g_utf8_validate_len(text.data(), text.size(), nullptr)) return std::string(text);
+  CharPtr valid(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
+  return valid.get();
 }
 
 }  // namespace qz

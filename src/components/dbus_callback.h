@@ -15,7 +15,7 @@
 
 namespace qz {
 
-// Shares ownership of a GDBusConnection (released with g_object_unref).
+// Shares ownership of a GDBusConnection.
 using SharedConnection = std::shared_ptr<GDBusConnection>;
 SharedConnection ShareConnection(GDBusConnection* connection);  // takes a new reference
 

@@ -4,15 +4,10 @@
 
 #include <memory>
 
+#include "platform/holders.h"
+
 namespace qz {
 namespace {
-
-struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
 
 void InitialiseCurlOnce() {
   static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -25,10 +20,10 @@ size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * coun
 
 HttpPostResult HttpPost(const HttpPostRequest& request) {
   InitialiseCurlOnce();
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  CurlPtr easy(curl_easy_init());
   if (!easy) return {0, "no curl handle"};
 
-  std::unique_ptr<curl_slist, ListDeleter> headers;
+  CurlSlistPtr headers;
   for (const std::string& header : request.headers) {
     curl_slist* grown = curl_slist_append(headers.get(), header.c_str());
     if (!grown) return {0, "out of memory"};

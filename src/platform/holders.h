@@ -38,6 +38,10 @@ struct MainLoopUnref {
 struct MainContextUnref {
   void operator()(GMainContext* c) const { g_main_context_unref(c); }
 };
+// A source that stays on its context when we let go of it.
+struct SourceUnref {
+  void operator()(GSource* s) const { g_source_unref(s); }
+};
 // A source is destroyed (taken off its context) and then let go.
 struct SourceDestroy {
   void operator()(GSource* s) const {
@@ -68,6 +72,7 @@ using NodeInfoPtr = std::unique_ptr<GDBusNodeInfo, NodeInfoUnref>;
 using MainLoopPtr = std::unique_ptr<GMainLoop, MainLoopUnref>;
 using MainContextPtr = std::unique_ptr<GMainContext, MainContextUnref>;
 using SourcePtr = std::unique_ptr<GSource, SourceDestroy>;
+using AttachedSourcePtr = std::unique_ptr<GSource, SourceUnref>;
 using OptionContextPtr = std::unique_ptr<GOptionContext, OptionContextFree>;
 using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
 using CurlSlistPtr = std::unique_ptr<curl_slist, CurlSlistFree>;

@@ -1,7 +1,7 @@
 #include "server/replies.h"
 
 #include "platform/holders.h"
-#include "server/wire_variant.h"
+#include "automation/utf8.h"
 
 namespace qz {
 namespace {

@@ -1,6 +1,7 @@
 #include "server/wire_variant.h"
 
 #include "automation/run_time_error.h"
+#include "automation/utf8.h"
 #include "platform/holders.h"
 #include "server/remote_object.h"
 
@@ -22,12 +23,6 @@ Variant FromMarker(uint8_t marker) {
 }
 
 }  // namespace
-
-std::string ValidUtf8(std::string_view text) {
-  if (g_utf8_validate_len(text.data(), text.size(), nullptr)) return std::string(text);
-  CharPtr valid(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
-  return valid.get();
-}
 
 GVariant* WireString(std::string_view text) { return g_variant_new_string(ValidUtf8(text).c_str()); }
 

@@ -26,11 +26,7 @@ using ObjectResolver =
 // entries, file descriptors, object references without a resolver).
 Variant FromWire(GVariant* value, const ObjectResolver& resolve_object);
 
-// The one place where text enters the bus: valid UTF-8 stays as it is,
-// anything else (bytes from a network peer, a NUL) becomes U+FFFD, so no
-// reply can ever fail to serialise.
-std::string ValidUtf8(std::string_view text);
-// A new floating `s`.
+// A new floating `s` of the text made valid UTF-8 (ValidUtf8).
 GVariant* WireString(std::string_view text);
 
 // A new floating `v` holding the wire form of `value`.

@@ -20,9 +20,8 @@ VariantPtr Parse(std::string_view text, const GVariantType* type, std::string& e
   VariantPtr value = Own(g_variant_parse(type, owned.c_str(), owned.c_str() + owned.size(), nullptr,
                                          ErrorSlot(parse_error)));
   if (!value) {
-    char* context = g_variant_parse_error_print_context(parse_error.get(), owned.c_str());
-    error = g_strchomp(context);  // the context ends in a line break
-    g_free(context);
+    CharPtr context(g_variant_parse_error_print_context(parse_error.get(), owned.c_str()));
+    error = g_strchomp(context.get());  // the context ends in a line break
   }
   return value;
 }

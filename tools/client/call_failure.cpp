@@ -4,6 +4,7 @@
 
 #include <string_view>
 #include "contract/contract.h"
+#include "platform/holders.h"
 
 namespace qz::client {
 namespace {
@@ -19,14 +20,12 @@ bool IsErrorCode(std::string_view code) {
 CallFailure DescribeFailure(const GError* error) {
   CallFailure failure;
   if (!error) return failure;
-  char* remote = g_dbus_error_get_remote_error(error);
-  const std::string name = remote ? remote : "";
-  g_free(remote);
+  CharPtr remote(g_dbus_error_get_remote_error(error));
+  const std::string name = remote ? remote.get() : "";
   // The stripped text is the server's message without GDBus's name prefix.
-  GError* copy = g_error_copy(error);
-  g_dbus_error_strip_remote_error(copy);
+  ErrorPtr copy(g_error_copy(error));
+  g_dbus_error_strip_remote_error(copy.get());
   failure.message = copy->message;
-  g_error_free(copy);
   const std::string_view view(name);
   if (view.starts_with(std::string_view(kErrorPrefix)) && IsErrorCode(view.substr(std::string_view(kErrorPrefix).size()))) {
     failure.raised_by_server = true;

@@ -13,10 +13,8 @@ namespace {
 
 
 std::string NewTestId() {
-  char* uuid = g_uuid_string_random();
-  std::string id = std::string("qznotes-") + uuid;
-  g_free(uuid);
-  return id;
+  CharPtr uuid(g_uuid_string_random());
+  return std::string("qznotes-") + uuid.get();
 }
 
 // The request call's parameters; the fifth is the party to call back.

@@ -37,11 +37,9 @@ std::string ScalarText(GVariant* v, bool quote_strings) {
     const double d = g_variant_get_double(v);
     return d != d ? "NaN" : (d > 0 ? "Infinity" : "-Infinity");
   }
-  char* printed =
-      g_variant_print(v, TRUE);  // maybe types and the like: rare, shown as GVariant text
-  std::string text(printed);
-  g_free(printed);
-  return text;
+  // Maybe types and the like: rare, shown as GVariant text.
+  CharPtr printed(g_variant_print(v, TRUE));
+  return printed.get();
 }
 
 void AppendList(std::string& out, GVariant* list, int depth) {
