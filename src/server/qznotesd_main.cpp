@@ -10,6 +10,7 @@
 
 #include "automation/component_registry.h"
 #include "components/callback_service.h"
+#include "components/system_bus_address.h"
 #include "config/program_folder.h"
 #include "server/bus_server.h"
 #include "server/server_log.h"
@@ -19,7 +20,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: qznotesd [--system | --address ADDRESS] [--folder DIR] [--linger SECONDS] [--apartments N]\n"
     "  --system         serve the system bus (default: the session bus)\n"
-    "  --address ADDR   serve the message bus at ADDR (tests)\n"
+    "  --address ADDR   serve the message bus at ADDR (tests); with --system, as the system bus\n"
     "  --folder DIR     program folder with the settings files and the log\n"
     "  --linger S       seconds to stay after the last object is gone (default 5)\n"
     "  --apartments N   at most N apartment threads (default 4)\n";
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
     }
   }
   options.folder = qz::ProgramFolder(args);
+  // The system bus keeps its rules however it was named.
+  options.system_bus = options.system_bus || qz::NamesSystemBus(address, qz::SystemBusAddress());
 
   GError* error = nullptr;
   GDBusConnection* connection =
