@@ -176,10 +176,10 @@ TEST(CallbackAddress, LoopbackLiteralsAreAllowed) {
   if (probe < 0) GTEST_SKIP() << "no IPv6";
   ::close(probe);
   Tripwire v6(AF_INET6);  // connected to, never answered: the post times out
-  HttpPostResult result = HttpPost({"http://[::1]:" + std::to_string(v6.port()) + "/",
-                                    {},
-                                    "{}",
-                                    std::chrono::milliseconds(300)});
+  HttpPostRequest request;
+  request.url = "http://[::1]:" + std::to_string(v6.port()) + "/";
+  request.time_limit = std::chrono::milliseconds(300);
+  HttpPostResult result = HttpPost(request);
   EXPECT_EQ(result.error.find("refused"), std::string::npos) << result.error;
   EXPECT_TRUE(v6.Touched()) << "::1 should have been connected to";
 }
