@@ -53,8 +53,16 @@ TEST_F(SystemBusPolicy, OnlyRootChangesSettingsAndEveryoneReadsThem) {
   };
   const Case cases[] = {
       {"root changes settings", *root_, {"call", "gblnSetSettings", SetBy("root")}, 0, "True"},
-      {"nobody may not", *nobody_, {"call", "gblnSetSettings", SetBy("nobody")}, 2, "Rejected send message"},
-      {"nor through Invoke", *nobody_, {"call", "0x6003000C", SetBy("nobody")}, 2, "Rejected send message"},
+      {"nobody may not",
+       *nobody_,
+       {"call", "gblnSetSettings", SetBy("nobody")},
+       2,
+       "Rejected send message"},
+      {"nor through Invoke",
+       *nobody_,
+       {"call", "0x6003000C", SetBy("nobody")},
+       2,
+       "Rejected send message"},
       {"nobody reads them", *nobody_, {"settings", "get", "terminal-short"}, 0, "Number=from-root"},
   };
   for (const Case& c : cases) {
