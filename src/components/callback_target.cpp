@@ -6,17 +6,10 @@
 #include <memory>
 
 #include "automation/names.h"
+#include "platform/holders.h"
 
 namespace qz {
 namespace {
-
-struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-struct CurlTextDeleter {
-  void operator()(char* text) const { curl_free(text); }
-};
-using CurlText = std::unique_ptr<char, CurlTextDeleter>;
 
 std::optional<std::string> Part(CURLU* url, CURLUPart part) {
   char* raw = nullptr;
@@ -37,7 +30,7 @@ std::optional<CallbackTarget> ParseCallbackTarget(std::string_view host) {
   const bool has_scheme = host.find("://") != std::string_view::npos;
   std::string text = has_scheme ? std::string(host) : "http://" + std::string(host);
 
-  std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+  CurlUrlPtr url(curl_url());
   if (!url || curl_url_set(url.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK)
     return std::nullopt;
   // Credentials would be sent to whoever answers; a callback never needs them.

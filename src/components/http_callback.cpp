@@ -26,7 +26,7 @@ Variant HttpCallback::CallMethod(std::string_view name, std::span<Variant> args)
   if (!NamesEqual(name, kCallbackServiceMethod)) throw RunTimeError(kErrNoSuchMember);
   if (args.size() != 2) throw RunTimeError(kErrWrongArguments);
   HttpPostRequest request{target_.url, CallbackHeaders(),
-                          CallbackBody(args[0].Text(), args[1].Text()), time_limit_};
+                          CallbackBody(args[0].Text(), args[1].Text()), time_limit_, resolver_};
   HttpPostResult result = HttpPost(request);
   if (!result.ok()) {
     std::string why =

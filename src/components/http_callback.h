@@ -12,6 +12,7 @@
 
 #include "automation/dispatch_object.h"
 #include "components/callback_target.h"
+#include "components/host_resolver.h"
 
 namespace qz {
 
@@ -22,11 +23,14 @@ std::vector<std::string> CallbackHeaders();
 
 class HttpCallback : public DispatchObject {
  public:
-  HttpCallback(CallbackTarget target, std::chrono::milliseconds time_limit)
-      : target_(std::move(target)), time_limit_(time_limit) {}
+  // `resolver` empty: the system's (tests pin names to loopback).
+  HttpCallback(CallbackTarget target, std::chrono::milliseconds time_limit,
+               HostResolver resolver = {})
+      : target_(std::move(target)), time_limit_(time_limit), resolver_(std::move(resolver)) {}
 
   // "CallBack" with exactly two arguments (else 450); other names raise 438.
-  // Raises 51 unless the host answers with a 2xx status within the limit.
+  // Raises 51 unless the host answers with a 2xx status within the limit,
+  // and without connecting when the host has a refused address.
   Variant CallMethod(std::string_view name, std::span<Variant> args) override;
 
   const CallbackTarget& target() const { return target_; }
@@ -34,6 +38,7 @@ class HttpCallback : public DispatchObject {
  private:
   CallbackTarget target_;
   std::chrono::milliseconds time_limit_;
+  HostResolver resolver_;
 };
 
 }  // namespace qz

@@ -1,10 +1,15 @@
 #include "config/path_confinement.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
+#include <string>
 
-#include "config/settings_path.h"
+#include "automation/names.h"
+#include "diagnostics/log_file.h"
+#include "platform/atomic_replace.h"
 
 namespace qz {
 namespace {
@@ -15,57 +20,41 @@ bool HasParentComponent(const fs::path& path) {
   return std::any_of(path.begin(), path.end(), [](const fs::path& part) { return part == ".."; });
 }
 
-// Without a trailing "/", whose empty last component would break IsWithin.
-fs::path Normal(const fs::path& path) {
-  fs::path normal = path.lexically_normal();
-  if (normal.has_relative_path() && normal.filename().empty()) normal = normal.parent_path();
-  return normal;
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Component-wise, so "/opt/qz" does not contain "/opt/qzz".
-bool IsWithin(const fs::path& inner, const fs::path& outer) {
-  auto [outer_end, inner_pos] =
-      std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
-  (void)inner_pos;
-  return outer_end == outer.end();
-}
-
-// Follows every link along `relative` one hop at a time, so that a link whose
-// target does not exist (which the canonical form leaves unresolved) is
-// judged too. False as soon as a hop lands outside `root`.
-bool LinksStayWithin(const fs::path& root, const fs::path& relative) {
-  fs::path current = root;
-  std::error_code error;
-  for (const fs::path& part : relative) {
-    if (part.empty() || part == ".") continue;
-    current /= part;
-    for (int hops = 0; fs::is_symlink(current, error); ++hops) {
-      if (hops == 40) return false;  // a loop
-      fs::path target = fs::read_symlink(current, error);
-      if (error) return false;
-      current = Normal(target.is_absolute() ? target : current.parent_path() / target);
-      if (!IsWithin(current, root)) return false;
-    }
-  }
-  return true;
+// The log is refused by name (it may not exist yet) and by identity (a hard
+// link to it under another name); temporaries by their form, wherever.
+bool IsServerFile(const std::string& folder, const FolderEntry& entry) {
+  if (IsTemporaryName(entry.name)) return true;
+  struct stat dir {
+  }, root{}, log{};
+  const bool in_root = ::fstat(entry.dir.get(), &dir) == 0 && ::stat(folder.c_str(), &root) == 0 &&
+                       SameFile(dir, root);
+  if (in_root && NamesEqual(entry.name, kLogFileName)) return true;
+  std::optional<struct stat> target = EntryStatus(entry);
+  const std::string log_path = (fs::path(folder) / kLogFileName).string();
+  return target && ::lstat(log_path.c_str(), &log) == 0 && SameFile(*target, log);
 }
 
 }  // namespace
 
-std::optional<std::string> ConfinedSettingsPath(std::string_view folder,
+std::optional<FolderEntry> ConfinedSettingsFile(std::string_view folder,
                                                 std::string_view relative) {
-  if (relative.find('\0') != relative.npos) return std::nullopt;
-  fs::path rel(relative);
+  if (relative.find('\0') != relative.npos || folder.find('\0') != folder.npos) return std::nullopt;
+  const fs::path rel(relative);
   if (rel.is_absolute() || HasParentComponent(rel)) return std::nullopt;
-  std::string joined = SettingsPath(folder, relative);
-  std::error_code error;
-  fs::path real_folder = fs::weakly_canonical(fs::path(folder), error);
-  if (error) return std::nullopt;
-  fs::path real_target = fs::weakly_canonical(fs::path(joined), error);
-  if (error) return std::nullopt;
-  if (!IsWithin(Normal(real_target), Normal(real_folder))) return std::nullopt;
-  if (!LinksStayWithin(Normal(real_folder), rel)) return std::nullopt;
-  return joined;
+  const std::string root(folder);
+  std::optional<FolderEntry> entry = ResolveInFolder(root, relative);
+  if (!entry || IsServerFile(root, *entry)) return std::nullopt;
+  return entry;
+}
+
+bool ConfinedFileExists(const FolderEntry& entry) {
+  if (entry.name.empty()) return false;
+  std::optional<struct stat> st = EntryStatus(entry);
+  return st && S_ISREG(st->st_mode);
 }
 
 }  // namespace qz

@@ -38,4 +38,13 @@ bool mblnWritePrivateProfileString(std::string_view lstrFile, std::string_view l
   }
 }
 
+bool mblnWritePrivateProfileString(const FolderEntry& lstrFile, std::string_view lstrSection,
+                                   std::string_view lstrKey, std::string_view lstrValue) {
+  try {
+    return IniFile(lstrFile).Write(lstrSection, lstrKey, lstrValue);
+  } catch (...) {
+    ReRaiseWithSource("cNotify:mblnWritePrivateProfileString");
+  }
+}
+
 }  // namespace qz

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/folder_entry.h"
+
 namespace qz {
 
 // Values longer than this many characters read as their first this many.
@@ -23,6 +25,10 @@ bool mblnGetPrivateProfileString(std::string_view lstrFile, std::string_view lst
 // can't hold) answers false; a run-time error is raised again with the
 // source "cNotify:mblnWritePrivateProfileString".
 bool mblnWritePrivateProfileString(std::string_view lstrFile, std::string_view lstrSection,
+                                   std::string_view lstrKey, std::string_view lstrValue);
+// The same into a file resolved in the program folder (path_confinement.h),
+// written exactly there.
+bool mblnWritePrivateProfileString(const FolderEntry& lstrFile, std::string_view lstrSection,
                                    std::string_view lstrKey, std::string_view lstrValue);
 
 }  // namespace qz

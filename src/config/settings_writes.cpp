@@ -12,14 +12,18 @@
 
 namespace qz {
 
+// Every write goes to a file resolved once in the program folder and then
+// written through that resolution, so no link swapped in meanwhile can turn
+// the write elsewhere. A file that can't be resolved so counts as missing.
+
 bool gblnSetSettings(std::string_view folder, const Variant& lvarSettings) {
   try {
     if (!lvarSettings.IsArray()) return false;
-    std::string file = SettingsPath(folder, kMainSettingsFile);
-    if (!SettingsFileExists(file)) return false;
+    std::optional<FolderEntry> file = ConfinedSettingsFile(folder, kMainSettingsFile);
+    if (!file || !ConfinedFileExists(*file)) return false;
     for (size_t k = 0; k < kShortPagerTerminalKeys; ++k) {
       const SettingKey& key = kPagerTerminalGroup[k];
-      if (!mblnWritePrivateProfileString(file, key.section, key.key,
+      if (!mblnWritePrivateProfileString(*file, key.section, key.key,
                                          lvarSettings.At(static_cast<int64_t>(k)).Text()))
         return false;
     }
@@ -35,15 +39,13 @@ bool gblnSetPagerSettingsEx(std::string_view folder, std::string_view lstrSectio
                             const Variant& lvarSettings) {
   try {
     if (!lvarSettings.IsArray()) return false;
-    std::string target = SettingsPath(folder, kMainSettingsFile);
+    std::string relative(kMainSettingsFile);
     if (lstrSection != kDefaultSection) {
-      std::string relative;
-      mblnGetPrivateProfileString(target, lstrSection, kPathKey, relative);
-      std::optional<std::string> confined = ConfinedSettingsPath(folder, relative);
-      if (!confined) return false;
-      target = std::move(*confined);
+      mblnGetPrivateProfileString(SettingsPath(folder, kMainSettingsFile), lstrSection, kPathKey,
+                                  relative);
     }
-    if (!SettingsFileExists(target)) return false;
+    std::optional<FolderEntry> target = ConfinedSettingsFile(folder, relative);
+    if (!target || !ConfinedFileExists(*target)) return false;
     const int16_t upper = Variant(lvarSettings.UBound()).ToInt16();
     for (int32_t i = 0; i <= upper; ++i) {
       std::string element = lvarSettings.At(i).Text();
@@ -51,7 +53,7 @@ bool gblnSetPagerSettingsEx(std::string_view folder, std::string_view lstrSectio
       if (equals == element.npos) throw RunTimeError(kErrSubscript);
       // All after the first "=" is the value, so values holding "=" survive.
       std::string_view text(element);
-      if (!mblnWritePrivateProfileString(target, lstrSection, text.substr(0, equals),
+      if (!mblnWritePrivateProfileString(*target, lstrSection, text.substr(0, equals),
                                          text.substr(equals + 1)))
         return false;
     }

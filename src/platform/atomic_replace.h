@@ -1,6 +1,8 @@
 // Replaces a file's contents so that every reader sees either the old or the
 // new contents, never a part: the new text goes to a temporary file beside
-// the target, is flushed to disk, and is renamed over the target.
+// the target, is flushed to disk, and is renamed over the target. Both the
+// temporary and the rename are relative to one open directory, so the file
+// replaced is the one in that directory whatever happens to paths meanwhile.
 // Stateless; callers serialise writers of one file (see LockedFile).
 #pragma once
 
@@ -11,14 +13,19 @@
 
 namespace qz {
 
-// Gives the new file the permissions (and, where allowed, the owner) in
-// `like`. False when any step fails; the target is then untouched and no
-// temporary file is left behind.
-bool ReplaceFileContents(const std::string& path, std::string_view text, const struct stat& like);
+// Replaces `name` in the directory `dir`, giving the new file the
+// permissions (and, where allowed, the owner) in `like`. False when any step
+// fails; the target is then untouched and no temporary file is left behind.
+bool ReplaceFileContentsAt(int dir, const std::string& name, std::string_view text,
+                           const struct stat& like);
 
-// Removes temporary files that writers of `path` killed mid-write left
+// Removes temporary files that writers of `name` killed mid-write left
 // behind. Only while holding the file's lock, which every writer holds from
 // before it creates its temporary file until after the rename.
-void RemoveStaleTemporaries(const std::string& path);
+void RemoveStaleTemporariesAt(int dir, const std::string& name);
+
+// True for a name of the form the temporaries take (".<file>.XXXXXX"), which
+// the writers create and remove themselves.
+bool IsTemporaryName(std::string_view name);
 
 }  // namespace qz

@@ -7,9 +7,10 @@
 
 namespace qz {
 
-std::optional<LockedFile> LockedFile::Acquire(const std::string& path) {
+std::optional<LockedFile> LockedFile::AcquireAt(int dir, const std::string& name) {
   for (;;) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
+    // O_NOFOLLOW also keeps O_CREAT from creating the target of a dangling link.
+    UniqueFd fd(::openat(dir, name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!fd) return std::nullopt;
     while (::flock(fd.get(), LOCK_EX) != 0) {
       if (errno != EINTR) return std::nullopt;
@@ -17,7 +18,7 @@ std::optional<LockedFile> LockedFile::Acquire(const std::string& path) {
     struct stat locked {
     }, current{};
     if (::fstat(fd.get(), &locked) != 0) return std::nullopt;
-    if (::stat(path.c_str(), &current) != 0) continue;  // removed meanwhile: start over
+    if (::fstatat(dir, name.c_str(), &current, AT_SYMLINK_NOFOLLOW) != 0) continue;  // removed
     if (locked.st_dev == current.st_dev && locked.st_ino == current.st_ino)
       return LockedFile(std::move(fd), locked);
     // Another writer replaced the file while we waited; lock its successor.

@@ -55,6 +55,12 @@ struct OptionContextFree {
 struct CurlCleanup {
   void operator()(CURL* c) const { curl_easy_cleanup(c); }
 };
+struct CurlUrlCleanup {
+  void operator()(CURLU* u) const { curl_url_cleanup(u); }
+};
+struct CurlFree {
+  void operator()(char* text) const { curl_free(text); }
+};
 struct CurlSlistFree {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
@@ -75,6 +81,8 @@ using SourcePtr = std::unique_ptr<GSource, SourceDestroy>;
 using AttachedSourcePtr = std::unique_ptr<GSource, SourceUnref>;
 using OptionContextPtr = std::unique_ptr<GOptionContext, OptionContextFree>;
 using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
+using CurlUrlPtr = std::unique_ptr<CURLU, CurlUrlCleanup>;
+using CurlText = std::unique_ptr<char, CurlFree>;
 using CurlSlistPtr = std::unique_ptr<curl_slist, CurlSlistFree>;
 
 // Takes a value that may be floating: the holder owns a full reference.

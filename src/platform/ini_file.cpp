@@ -1,10 +1,12 @@
 #include "platform/ini_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "platform/atomic_replace.h"
@@ -26,16 +28,50 @@ std::string WriteTarget(const std::string& path) {
   return real ? std::string(real.get()) : path;
 }
 
+// The directory and name a path's writes go to. A path ending in "/" (or
+// naming "." or "..") has no file name and gets none, so the write fails.
+std::optional<FolderEntry> EntryOfPath(const std::string& path) {
+  const std::filesystem::path target(WriteTarget(path));
+  const std::string name = target.filename().string();
+  if (name.empty() || name == "." || name == "..") return std::nullopt;
+  const std::string dir = target.parent_path().empty() ? "." : target.parent_path().string();
+  UniqueFd fd(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return std::nullopt;
+  return FolderEntry{std::move(fd), name};
+}
+
 // The file's own write permission counts even for root, as a read-only
 // attribute does on other platforms.
-bool IsWritable(const std::string& path, const struct stat& st) {
-  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.c_str(), W_OK) == 0;
+bool IsWritable(const FolderEntry& entry, const struct stat& st) {
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+         ::faccessat(entry.dir.get(), entry.name.c_str(), W_OK, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool WriteEntry(const FolderEntry& entry, std::string_view section, std::string_view key,
+                std::string_view value) {
+  if (entry.name.empty()) return false;  // the folder itself
+  std::optional<LockedFile> locked = LockedFile::AcquireAt(entry.dir.get(), entry.name);
+  if (!locked) return false;
+  if (!S_ISREG(locked->status().st_mode) || !IsWritable(entry, locked->status())) return false;
+  std::optional<std::string> text = ReadAll(locked->fd());
+  if (!text) return false;
+  RemoveStaleTemporariesAt(entry.dir.get(), entry.name);
+  ini::IniDocument document(*text);
+  document.Set(section, key, value);
+  return ReplaceFileContentsAt(entry.dir.get(), entry.name, document.Text(), locked->status());
+}
+
+std::optional<std::string> ReadEntry(const FolderEntry& entry) {
+  if (entry.name.empty()) return std::nullopt;
+  UniqueFd fd(::openat(entry.dir.get(), entry.name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return std::nullopt;
+  return ReadAll(fd.get());
 }
 
 }  // namespace
 
 std::optional<std::string> IniFile::Read(std::string_view section, std::string_view key) const {
-  std::optional<std::string> text = ReadFileText(path_.c_str());
+  std::optional<std::string> text = entry_ ? ReadEntry(*entry_) : ReadFileText(path_.c_str());
   if (!text) return std::nullopt;
   std::optional<std::string_view> value = ini::FindValue(*text, section, key);
   if (!value) return std::nullopt;
@@ -45,16 +81,9 @@ std::optional<std::string> IniFile::Read(std::string_view section, std::string_v
 bool IniFile::Write(std::string_view section, std::string_view key, std::string_view value) const {
   if (!ini::IsStorableSection(section) || !ini::IsStorableKey(key) || !ini::IsStorableValue(value))
     return false;
-  const std::string target = WriteTarget(path_);
-  std::optional<LockedFile> locked = LockedFile::Acquire(target);
-  if (!locked) return false;
-  if (!S_ISREG(locked->status().st_mode) || !IsWritable(target, locked->status())) return false;
-  std::optional<std::string> text = ReadAll(locked->fd());
-  if (!text) return false;
-  RemoveStaleTemporaries(target);
-  ini::IniDocument document(*text);
-  document.Set(section, key, value);
-  return ReplaceFileContents(target, document.Text(), locked->status());
+  if (entry_) return WriteEntry(*entry_, section, key, value);
+  std::optional<FolderEntry> entry = EntryOfPath(path_);
+  return entry && WriteEntry(*entry, section, key, value);
 }
 
 }  // namespace qz

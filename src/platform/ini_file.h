@@ -9,11 +9,18 @@
 #include <string>
 #include <string_view>
 
+#include "platform/folder_entry.h"
+
 namespace qz {
 
 class IniFile {
  public:
+  // A file by path; a path that is a symbolic link is edited where it points.
   explicit IniFile(std::string path) : path_(std::move(path)) {}
+  // A file resolved in a folder (folder_entry.h): read and written exactly
+  // there, relative to the entry's directory and never through a link. The
+  // entry must outlive the IniFile.
+  explicit IniFile(const FolderEntry& entry) : entry_(&entry) {}
 
   // The value, unquoted and whole; nullopt when the file, the section or the
   // key is missing or the file can't be read.
@@ -29,6 +36,7 @@ class IniFile {
 
  private:
   std::string path_;
+  const FolderEntry* entry_ = nullptr;
 };
 
 }  // namespace qz

@@ -39,7 +39,7 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
   OptionText text;
   const GOptionEntry entries[] = {
       {"system", 0, 0, G_OPTION_ARG_NONE, &text.system, "Serve the system bus (default: the session bus)", nullptr},
-      {"address", 0, 0, G_OPTION_ARG_STRING, &text.address, "Serve the message bus at ADDRESS", "ADDRESS"},
+      {"address", 0, 0, G_OPTION_ARG_STRING, &text.address, "Serve the message bus at ADDRESS (with --system: with the system bus's rules)", "ADDRESS"},
       {"folder", 0, 0, G_OPTION_ARG_FILENAME, &text.folder,
        "Program folder with the settings files and the log", "DIR"},
       {"linger", 0, 0, G_OPTION_ARG_STRING, &text.linger,
@@ -68,10 +68,6 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
   exit_now = text.version;
   options.server.system_bus = text.system;
   if (text.address) options.address = text.address;
-  if (text.system && !options.address.empty()) {
-    error = "--system and --address exclude each other";
-    return std::nullopt;
-  }
   if (text.folder) {
     if (*text.folder == '\0') {
       error = "--folder needs a folder";

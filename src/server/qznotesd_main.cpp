@@ -10,6 +10,7 @@
 
 #include "automation/component_registry.h"
 #include "components/callback_service.h"
+#include "components/system_bus_address.h"
 #include "config/program_folder.h"
 #include "config/settings_groups.h"
 #include "dispatch/server_channels.h"
@@ -61,6 +62,9 @@ int main(int argc, char** argv) {
     std::printf("qznotesd %s\n", QZ_VERSION);
     return 0;
   }
+  // The system bus keeps its rules however it was named.
+  options->server.system_bus =
+      options->server.system_bus || qz::NamesSystemBus(options->address, qz::SystemBusAddress());
   // A peer that closes while we write must not end the server.
   signal(SIGPIPE, SIG_IGN);
 

@@ -1,6 +1,7 @@
 // Runs the qznotes client as a child process with its standard output and
 // error captured to files, and waits for it with a bounded deadline. Several
-// runs may be started before any is waited for. Use from one thread.
+// runs may be started before any is waited for; a run may be made as another
+// Unix user (support/unix_user.h). Use from one thread.
 #pragma once
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,6 +21,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "support/unix_user.h"
 
 extern char** environ;
 
@@ -37,11 +41,15 @@ struct CliResult {
 
 class CliProcess {
  public:
-  explicit CliProcess(std::vector<std::string> args) {
+  // `user`: run as that user instead of this process's own. `program`:
+  // another program than the client (e.g. gdbus), run the same way.
+  explicit CliProcess(std::vector<std::string> args, const std::optional<UnixUser>& user = std::nullopt,
+                      std::string program = QZ_CLIENT_PATH) {
     std::string pattern = (std::filesystem::temp_directory_path() / "qzcli.XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
-    args.insert(args.begin(), QZ_CLIENT_PATH);
+    args.insert(args.begin(), std::move(program));
+    if (user) args = AsUser(*user, std::move(args));
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -66,12 +74,12 @@ class CliProcess {
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int spawned = posix_spawn(&pid_, QZ_CLIENT_PATH, &actions, nullptr, argv.data(), envp.data());
+    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
       pid_ = -1;
       RemoveDir();
-      throw std::runtime_error("cannot start " QZ_CLIENT_PATH);
+      throw std::runtime_error("cannot start " + std::string(argv[0]));
     }
   }
   ~CliProcess() {
@@ -128,5 +136,13 @@ class CliProcess {
 
 // One run of the client, start to end.
 inline CliResult RunCli(std::vector<std::string> args) { return CliProcess(std::move(args)).Wait(); }
+// The same as `user`.
+inline CliResult RunCliAs(const UnixUser& user, std::vector<std::string> args) {
+  return CliProcess(std::move(args), user).Wait();
+}
+// Any program (an absolute path) as `user`.
+inline CliResult RunAs(const UnixUser& user, std::string program, std::vector<std::string> args) {
+  return CliProcess(std::move(args), user, std::move(program)).Wait();
+}
 
 }  // namespace qz::testing

@@ -1,6 +1,8 @@
 // A private dbus-daemon for one test: started in a scratch folder of its own
 // with a configuration that lets anyone own any name, stopped and reaped by
-// the destructor. Optional service folders allow bus activation tests.
+// the destructor. Optional service folders allow bus activation tests. A
+// system-type bus (SystemType) instead has the system bus's default policy
+// and the given policy files, and lets every Unix user connect.
 // Use from one thread; connections it hands out are safe from any thread.
 #pragma once
 
@@ -32,6 +34,12 @@ struct GObjectUnref {
 };
 using BusConnection = std::unique_ptr<GDBusConnection, GObjectUnref>;
 
+// A bus configured as the system bus is: anyone may connect, nobody may own
+// a name or call anything but the bus itself unless a policy file says so.
+struct SystemType {
+  std::vector<std::string> policy_files;  // included as the system bus includes system.d
+};
+
 class PrivateBus {
  public:
   // `limits` become <limit> elements (e.g. max_connections_per_user, which
@@ -43,6 +51,19 @@ class PrivateBus {
     const std::string config = WriteConfig(service_dirs, limits);
     try {
       Start(config);
+    } catch (...) {
+      Stop();
+      throw;
+    }
+  }
+  explicit PrivateBus(const SystemType& system) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qzbus.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    // Other users reach the socket through this folder.
+    std::filesystem::permissions(dir_, std::filesystem::perms(0755));
+    try {
+      Start(WriteSystemConfig(system));
     } catch (...) {
       Stop();
       throw;
@@ -94,6 +115,45 @@ class PrivateBus {
            "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
            "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
            "  </policy>\n</busconfig>\n";
+    if (!out.flush()) throw std::runtime_error("cannot write " + path);
+    return path;
+  }
+
+  // The default policy of a stock system bus (as Debian ships it), then the
+  // policies of the installed services.
+  std::string WriteSystemConfig(const SystemType& system) const {
+    const std::string path = (dir_ / "bus.conf").string();
+    std::ofstream out(path);
+    out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig>\n  <type>system</type>\n"
+        << "  <listen>unix:path=" << (dir_ / "system_bus_socket").string() << "</listen>\n"
+        << "  <auth>EXTERNAL</auth>\n"
+           "  <policy context=\"default\">\n"
+           "    <allow user=\"*\"/>\n"
+           "    <deny own=\"*\"/>\n"
+           "    <deny send_type=\"method_call\"/>\n"
+           "    <allow send_type=\"signal\"/>\n"
+           "    <allow send_requested_reply=\"true\" send_type=\"method_return\"/>\n"
+           "    <allow send_requested_reply=\"true\" send_type=\"error\"/>\n"
+           "    <allow receive_type=\"method_call\"/>\n"
+           "    <allow receive_type=\"method_return\"/>\n"
+           "    <allow receive_type=\"error\"/>\n"
+           "    <allow receive_type=\"signal\"/>\n"
+           "    <allow send_destination=\"org.freedesktop.DBus\" send_interface=\"org.freedesktop.DBus\"/>\n"
+           "    <allow send_destination=\"org.freedesktop.DBus\"\n"
+           "           send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n"
+           "    <allow send_destination=\"org.freedesktop.DBus\"\n"
+           "           send_interface=\"org.freedesktop.DBus.Properties\"/>\n"
+           "    <deny send_destination=\"org.freedesktop.DBus\" send_interface=\"org.freedesktop.DBus\"\n"
+           "          send_member=\"UpdateActivationEnvironment\"/>\n"
+           "  </policy>\n"
+           "  <policy user=\"root\">\n"
+           "    <allow send_destination=\"org.freedesktop.DBus\"\n"
+           "           send_interface=\"org.freedesktop.DBus.Monitoring\"/>\n"
+           "  </policy>\n";
+    for (const std::string& policy : system.policy_files) out << "  <include>" << policy << "</include>\n";
+    out << "</busconfig>\n";
     if (!out.flush()) throw std::runtime_error("cannot write " + path);
     return path;
   }

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "config/path_confinement.h"
 #include "config/profile_string.h"
 #include "config/program_folder.h"
 #include "support/temp_folder.h"
@@ -22,32 +21,6 @@ TEST(ProgramFolder, OptionThenEnvironmentThenExecutable) {
   EXPECT_EQ(ProgramFolder("rel"),
             (std::filesystem::current_path() / "rel").string());
   ::unsetenv("QZNOTES_FOLDER");
-}
-
-TEST(PathConfinement, KeepsSettingsPathsInsideTheFolder) {
-  qz::testing::TempFolder outside, program;
-  const std::string& folder = program.path();
-  std::filesystem::create_directory(program.File("sub"));
-  std::filesystem::create_symlink("sub", program.File("inner"));
-  std::filesystem::create_symlink(outside.path(), program.File("escape"));
-  std::filesystem::create_symlink(outside.File("none.ini"), program.File("dangling.ini"));
-  struct Case {
-    const char* why;
-    std::string relative;
-    std::optional<std::string> expected;
-  };
-  const Case cases[] = {
-      {"plain name", "QzPage.ini", folder + "/QzPage.ini"},
-      {"link staying inside", "inner/QzPage.ini", folder + "/inner/QzPage.ini"},
-      {"empty names the folder", "", folder + "/"},
-      {"absolute", "/etc/passwd", std::nullopt},
-      {"parent inside", "sub/../QzPage.ini", std::nullopt},
-      {"link to a folder outside", "escape/x.ini", std::nullopt},
-      {"dangling link outside", "dangling.ini", std::nullopt},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(ConfinedSettingsPath(folder, c.relative), c.expected) << c.why;
-  EXPECT_EQ(ConfinedSettingsPath(folder + "/", "a.ini"), folder + "/a.ini");
 }
 
 std::string Repeat(std::string_view unit, size_t times) {

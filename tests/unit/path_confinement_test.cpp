@@ -1,0 +1,166 @@
+#include "config/path_confinement.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "config/settings_interface.h"
+#include "support/temp_folder.h"
+
+namespace qz {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kOutsideText = "[Pager Terminal]\nNumber=outside\n";
+
+// A program folder with QzNotes.ini naming every `path` below, and a folder
+// outside it whose files must never change.
+class Confinement : public ::testing::Test {
+ protected:
+  Confinement() {
+    outside_.Write("QzPage.ini", kOutsideText);
+    folder_.Write("QzPage.ini", "[Pager Terminal]\nNumber=1\n");
+    folder_.Write("QzNotesLog.log", "2026-01-01 00:00:00 Page Status: x::\r\n");
+    fs::create_directory(folder_ / "sub");
+    folder_.Write("sub/QzPage.ini", "[Pager Terminal]\n");
+  }
+  void Link(const std::string& target, const char* name) {
+    fs::create_symlink(target, folder_ / name);
+  }
+  // QzNotes.ini with section [S] whose path is `relative`.
+  void PathIs(const std::string& relative) {
+    folder_.Write("QzNotes.ini", "[S]\npath=" + relative + "\n");
+  }
+  bool Write(const char* value = "Number=new") {
+    return gblnSetPagerSettingsEx(folder_.path(), "S", Variant::Array({Variant(value)}, 0));
+  }
+
+  qz::testing::TempFolder outside_, folder_;
+};
+
+TEST_F(Confinement, PathValuesStayInsideTheFolder) {
+  Link("sub", "inner");
+  Link(folder_.File("sub"), "absolute-inner");
+  Link(outside_.path(), "escape");
+  Link(outside_.File("QzPage.ini"), "outside.ini");
+  Link(outside_.File("none.ini"), "dangling-out.ini");
+  Link("missing.ini", "dangling-in.ini");
+  Link("../QzPage.ini", "sub/up.ini");
+  Link("../../" + fs::path(outside_.path()).filename().string() + "/QzPage.ini", "sub/out.ini");
+  Link("loop-b", "loop-a");
+  Link("loop-a", "loop-b");
+  Link("QzNotesLog.log", "log-link.ini");
+  fs::create_hard_link(folder_ / "QzNotesLog.log", folder_ / "log-hard.ini");
+  folder_.Write(".QzPage.ini.Ab12Cd", "[Pager Terminal]\n");
+  struct Case {
+    const char* why;
+    std::string relative;
+    bool resolves;  // ConfinedSettingsFile answers an entry
+    bool writes;    // and the settings write answers true
+  };
+  const Case cases[] = {
+      {"plain name", "QzPage.ini", true, true},
+      {"sub-folder", "sub/QzPage.ini", true, true},
+      {"link staying inside", "inner/QzPage.ini", true, true},
+      {"absolute link to inside", "absolute-inner/QzPage.ini", true, true},
+      {"link up to the folder", "sub/up.ini", true, true},
+      {"empty names the folder", "", true, false},
+      {"dangling link inside", "dangling-in.ini", true, false},
+      {"missing file", "QzNone.ini", true, false},
+      {"absolute", outside_.File("QzPage.ini"), false, false},
+      {"parent component", "sub/../QzPage.ini", false, false},
+      {"link to a folder outside", "escape/QzPage.ini", false, false},
+      {"link to a file outside", "outside.ini", false, false},
+      {"dangling link outside", "dangling-out.ini", false, false},
+      {"link climbing out", "sub/out.ini", false, false},
+      {"link loop", "loop-a", false, false},
+      {"the log file", "QzNotesLog.log", false, false},
+      {"the log file in another case", "qznoteslog.LOG", false, false},
+      {"a link to the log file", "log-link.ini", false, false},
+      {"a hard link to the log file", "log-hard.ini", false, false},
+      {"a writer's temporary file", ".QzPage.ini.Ab12Cd", false, false},
+  };
+  const std::string log_before = folder_.Read("QzNotesLog.log");
+  for (const Case& c : cases) {
+    EXPECT_EQ(ConfinedSettingsFile(folder_.path(), c.relative).has_value(), c.resolves) << c.why;
+    PathIs(c.relative);
+    EXPECT_EQ(Write(), c.writes) << c.why;
+  }
+  EXPECT_EQ(outside_.Read("QzPage.ini"), kOutsideText);
+  EXPECT_EQ(outside_.EntryCount(), 1) << "nothing created outside";
+  EXPECT_EQ(folder_.Read("QzNotesLog.log"), log_before);
+  EXPECT_NE(folder_.Read("QzPage.ini").find("[S]\nNumber=new\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(folder_ / "missing.ini")) << "a dangling link creates nothing";
+}
+
+TEST_F(Confinement, TheMainFileStaysInsideToo) {
+  fs::remove(folder_ / "QzPage.ini");
+  fs::rename(folder_ / "sub", outside_ / "sub");
+  outside_.Write("QzNotes.ini", "[Default]\nIndex=0\n");
+  Link(outside_.File("QzNotes.ini"), "QzNotes.ini");
+  EXPECT_FALSE(gblnSetSettings(folder_.path(), Variant::Array({"1", "2", "3", "4"}, 0)));
+  EXPECT_FALSE(
+      gblnSetPagerSettingsEx(folder_.path(), "Default", Variant::Array({Variant("Index=1")}, 0)));
+  EXPECT_EQ(outside_.Read("QzNotes.ini"), "[Default]\nIndex=0\n");
+}
+
+// The attack the single resolution defeats: a link swapped in for the file,
+// or for a folder on its path, while writes run. However the swaps and the
+// writes interleave, no write lands outside.
+TEST_F(Confinement, NoWriteEscapesThroughALinkSwappedInMeanwhile) {
+  fs::create_directory(outside_ / "sub");
+  outside_.Write("sub/QzPage.ini", kOutsideText);
+  struct Case {
+    const char* why;
+    std::string relative;  // the `path` value
+    std::string swapped;   // the name that turns into a link now and then
+    std::string outside;   // where that link points
+  };
+  const Case cases[] = {
+      {"the file itself", "QzPage.ini", "QzPage.ini", outside_.File("QzPage.ini")},
+      {"a folder on its path", "sub/QzPage.ini", "sub", outside_.File("sub")},
+  };
+  for (const Case& c : cases) {
+    PathIs(c.relative);
+    const fs::path real = folder_ / c.swapped, parked = folder_ / ("parked-" + c.swapped),
+                   link = folder_ / "link-ready";
+    std::atomic<bool> writing{true};
+    std::thread attacker([&] {
+      // Each round parks the real entry and renames a ready link into its
+      // place, then puts the real one back: both steps are atomic renames.
+      for (int round = 0; round < 100000 && writing; ++round) {
+        std::error_code ignored;
+        fs::create_symlink(c.outside, link, ignored);
+        fs::rename(real, parked, ignored);
+        fs::rename(link, real, ignored);
+        std::this_thread::yield();
+        fs::remove(real, ignored);  // the link (or, after a lost race, nothing)
+        fs::rename(parked, real, ignored);
+        // Pacing only: the real entry stays in place most of the time, so
+        // writes also run (and must stay inside) while swaps hit them.
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    });
+    int successes = 0;
+    for (int i = 0; i < 400; ++i)
+      successes += Write(("Number=" + std::to_string(i)).c_str()) ? 1 : 0;
+    writing = false;
+    attacker.join();
+    EXPECT_EQ(outside_.Read("QzPage.ini"), kOutsideText) << c.why;
+    EXPECT_EQ(outside_.Read("sub/QzPage.ini"), kOutsideText) << c.why;
+    EXPECT_EQ(outside_.EntryCount(), 2) << c.why << ": nothing created outside";
+    EXPECT_GT(successes, 0) << c.why << ": the writes themselves work between swaps";
+  }
+}
+
+}  // namespace
+}  // namespace qz
