@@ -26,6 +26,8 @@ inline constexpr const char* kBusName = "org.qznotes.QzNotes";
 struct ServerOptions {
   std::string folder;
   unsigned linger_seconds = 5;
+  // On SIGTERM, how long deliveries in progress (a TAP call) may go on.
+  unsigned shutdown_grace_seconds = 30;
   size_t apartments = 4;
   bool system_bus = false;
 };

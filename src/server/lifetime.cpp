@@ -7,12 +7,6 @@
 #include "server/server_log.h"
 
 namespace qz {
-namespace {
-
-constexpr unsigned kShutdownGraceSeconds = 30;
-
-}  // namespace
-
 void BusServer::CheckIdle() {
   if (stopping_ || linger_ || table_.size() > 0 || live_objects_ > 0) return;
   ArmLinger();
@@ -70,7 +64,7 @@ void BusServer::BeginShutdown() {
     FinishShutdown(true);
     return;
   }
-  g_timeout_add_seconds(kShutdownGraceSeconds, [](gpointer self) -> gboolean {
+  g_timeout_add_seconds(options_.shutdown_grace_seconds, [](gpointer self) -> gboolean {
     static_cast<BusServer*>(self)->FinishShutdown(false);
     return G_SOURCE_REMOVE;
   }, this);
@@ -81,7 +75,7 @@ void BusServer::FinishShutdown(bool all_done) {
   if (!all_done) {
     // Deliveries still running past the grace time: say so and leave
     // without waiting for them.
-    ServerLog("stopping: deliveries still in progress after " + std::to_string(kShutdownGraceSeconds) +
+    ServerLog("stopping: deliveries still in progress after " + std::to_string(options_.shutdown_grace_seconds) +
               " s; exiting without them");
     g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
     _exit(1);

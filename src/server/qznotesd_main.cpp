@@ -1,6 +1,7 @@
 // qznotesd: the QzNotes notification server on D-Bus.
 //
-//   qznotesd [--system | --address ADDRESS] [--folder DIR] [--linger SECONDS] [--apartments N]
+//   qznotesd [--system | --address ADDRESS] [--folder DIR] [--linger SECONDS]
+//            [--apartments N] [--grace SECONDS]
 #include <gio/gio.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "automation/component_registry.h"
 #include "components/callback_service.h"
+#include "components/terminal_pager.h"
 #include "config/program_folder.h"
 #include "server/bus_server.h"
 #include "server/server_log.h"
@@ -18,11 +20,13 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: qznotesd [--system | --address ADDRESS] [--folder DIR] [--linger SECONDS] [--apartments N]\n"
+    "                [--grace SECONDS]\n"
     "  --system         serve the system bus (default: the session bus)\n"
     "  --address ADDR   serve the message bus at ADDR (tests)\n"
     "  --folder DIR     program folder with the settings files and the log\n"
     "  --linger S       seconds to stay after the last object is gone (default 5)\n"
-    "  --apartments N   at most N apartment threads (default 4)\n";
+    "  --apartments N   at most N apartment threads (default 4)\n"
+    "  --grace S        on SIGTERM, seconds to let deliveries in progress finish (default 30)\n";
 
 bool ParseCount(const char* text, unsigned long max, unsigned long& out) {
   char* end = nullptr;
@@ -55,6 +59,9 @@ int main(int argc, char** argv) {
     } else if (a == "--linger" && has_value && ParseCount(argv[i + 2], 86400, n)) {
       options.linger_seconds = static_cast<unsigned>(n);
       ++i;
+    } else if (a == "--grace" && has_value && ParseCount(argv[i + 2], 86400, n) && n > 0) {
+      options.shutdown_grace_seconds = static_cast<unsigned>(n);
+      ++i;
     } else if (a == "--apartments" && has_value && ParseCount(argv[i + 2], 256, n) && n > 0) {
       options.apartments = n;
       ++i;
@@ -83,6 +90,7 @@ int main(int argc, char** argv) {
 
   qz::ComponentRegistry components;
   qz::RegisterCallbackService(components, {connection, options.system_bus, options.folder});
+  qz::RegisterTerminalPager(components, options.folder);
   int status;
   {
     qz::BusServer server(connection, options, components);
