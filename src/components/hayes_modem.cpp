@@ -65,14 +65,18 @@ void HayesModem::Dial(std::string_view number) {
   if (r != "OK") Fail("set-up (ATE0V1Q0) answered " + r);
   r = Command("DT" + std::string(number), duration_cast<seconds>(kDialLimit));
   if (!r.starts_with("CONNECT")) Fail(DialFailureText(r, number));
+  online_ = true;
 }
 
 void HayesModem::HangUp() noexcept {
   try {
-    // The guard silence around "+++" is what makes the modem listen again.
-    link_.Drain(std::chrono::duration_cast<std::chrono::milliseconds>(kEscapeGuard));
-    link_.Send("+++", Clock::now() + kModemCommandLimit);
-    link_.Drain(std::chrono::duration_cast<std::chrono::milliseconds>(kEscapeGuard));
+    if (online_) {
+      // The guard silence around "+++" is what makes the modem listen again.
+      link_.Drain(std::chrono::duration_cast<std::chrono::milliseconds>(kEscapeGuard));
+      link_.Send("+++", Clock::now() + kModemCommandLimit);
+      link_.Drain(std::chrono::duration_cast<std::chrono::milliseconds>(kEscapeGuard));
+      online_ = false;
+    }
     link_.Send("ATH0\r", Clock::now() + kModemCommandLimit);
     link_.WaitFor(ResultLineEnd, Clock::now() + kModemCommandLimit);
   } catch (...) {

@@ -29,6 +29,7 @@ class HayesModem {
   std::string Command(std::string_view command, std::chrono::seconds limit);
 
   TerminalLink& link_;
+  bool online_ = false;  // connected: "+++" is needed to reach the modem again
 };
 
 }  // namespace qz::tap

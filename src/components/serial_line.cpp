@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -46,15 +47,27 @@ speed_t SpeedCode(unsigned baud) {
   }
 }
 
-void Configure(int fd, const std::string& device, const LineSettings& line, HandShaking hs) {
+// Unix 98 pseudo-terminal devices: they carry 8 bits whatever is asked and
+// refuse a change of character size or parity.
+bool IsPseudoTerminal(const struct stat& st) {
+  return major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+}
+
+void Configure(int fd, const std::string& device, const LineSettings& line, HandShaking hs,
+               bool pseudo) {
   termios t{};
   if (tcgetattr(fd, &t) != 0) Fail(device, "cannot read its terminal settings: " + ErrnoText(errno));
+  const tcflag_t framing = t.c_cflag & (CSIZE | PARENB | PARODD);
   cfmakeraw(&t);
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
   t.c_cflag |= CREAD | CLOCAL | HUPCL;
-  t.c_cflag |= line.data_bits == 7 ? CS7 : line.data_bits == 6 ? CS6 : line.data_bits == 5 ? CS5 : CS8;
-  if (line.parity != Parity::kNone) t.c_cflag |= PARENB;
-  if (line.parity == Parity::kOdd) t.c_cflag |= PARODD;
+  if (pseudo) {
+    t.c_cflag |= framing;
+  } else {
+    t.c_cflag |= line.data_bits == 7 ? CS7 : line.data_bits == 6 ? CS6 : line.data_bits == 5 ? CS5 : CS8;
+    if (line.parity != Parity::kNone) t.c_cflag |= PARENB;
+    if (line.parity == Parity::kOdd) t.c_cflag |= PARODD;
+  }
   if (line.stop_bits == 2) t.c_cflag |= CSTOPB;
   t.c_iflag &= ~(IXON | IXOFF | IXANY);
   if (hs == HandShaking::kXonXoff || hs == HandShaking::kBoth) t.c_iflag |= IXON | IXOFF;
@@ -86,7 +99,7 @@ SerialLine SerialLine::Open(const std::string& device, const LineSettings& line,
     if (Clock::now() >= lock_deadline) Fail(device, "is in use by another caller (locked)");
     ::poll(nullptr, 0, std::min(100, PollMs(lock_deadline)));
   }
-  Configure(fd.get(), device, line, hand_shaking);
+  Configure(fd.get(), device, line, hand_shaking, IsPseudoTerminal(st));
   tcflush(fd.get(), TCIOFLUSH);
   return SerialLine(std::move(fd), device);
 }

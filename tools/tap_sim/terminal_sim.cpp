@@ -87,7 +87,7 @@ void TerminalSim::Byte(char c) {
       if (line_.empty() && c == kEot) {
         Say("\r");
         Say(std::string{kEsc, kEot, kCr});
-        EndCall(false);
+        EndCall(true);  // with a modem, the carrier goes as the terminal hangs up
         return;
       }
       if (line_.empty() && c == kCr) {  // a new call after one that broke off
@@ -136,7 +136,10 @@ void TerminalSim::CommandLine(const std::string& line) {
   if (script_.modem_silent) return;
   std::string upper;
   for (char c : line) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (!upper.starts_with("AT")) return;
+  // Like a modem, look for "AT" and let whatever came before it go.
+  const size_t at = upper.find("AT");
+  if (at == std::string::npos) return;
+  upper.erase(0, at);
   if (upper.find("E0") != std::string::npos) command_echo_ = false;
   if (upper.find("E1") != std::string::npos) command_echo_ = true;
   if (upper == "ATZ") command_echo_ = true;
