@@ -1,5 +1,7 @@
 #include "terminal_sim.h"
 
+#include <utility>
+
 #include "components/tap_frame.h"
 
 namespace qz::tapsim {
@@ -53,6 +55,7 @@ void TerminalSim::Byte(char c) {
   }
   switch (state_) {
     case State::kCommand:
+      eot_cr_ = false;
       if (command_echo_ && !script_.modem_silent) Say(std::string_view(&c, 1));
       if (c == '\r') {
         CommandLine(line_);
@@ -62,6 +65,7 @@ void TerminalSim::Byte(char c) {
       }
       return;
     case State::kWake:
+      if (std::exchange(eot_cr_, false) && c == '\r') return;  // the CR after EOT
       if (c == '\r') {
         if (!script_.get_nbr.empty()) {
           Say(script_.get_nbr);
@@ -88,6 +92,7 @@ void TerminalSim::Byte(char c) {
         Say("\r");
         Say(std::string{kEsc, kEot, kCr});
         EndCall(true);  // with a modem, the carrier goes as the terminal hangs up
+        eot_cr_ = true;
         return;
       }
       if (line_.empty() && c == kCr) {  // a new call after one that broke off
