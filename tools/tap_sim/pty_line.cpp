@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace qz::tapsim {
 
@@ -58,8 +59,17 @@ void PtyLine::Serve(TerminalSim& terminal, const volatile int& stop) {
     return static_cast<size_t>(std::min<long long>(4096, 1 + (now - free_at) / char_time_));
   };
   bool in_idle = false;
+  // Characters read from the line reach the terminal once their time on the
+  // line is over, not when they were written.
+  std::string arrived;
   while (!stop) {
     auto now = Clock::now();
+    if (!arrived.empty() && now >= in_free) {
+      const bool was_quiet = terminal.Output().empty();
+      terminal.Feed(std::exchange(arrived, {}));
+      // A reply's first character takes its own time to cross.
+      if (was_quiet && !terminal.Output().empty()) out_free = std::max(out_free, now + char_time_);
+    }
     std::string& out = terminal.Output();
     if (!out.empty() && now >= out_free) {
       const ssize_t n = write(master_.get(), out.data(), std::min(out.size(), allowance(now, out_free)));
@@ -68,13 +78,11 @@ void PtyLine::Serve(TerminalSim& terminal, const volatile int& stop) {
         out_free += char_time_ * n;
       }
     }
-    if (now >= in_free) {
+    if (arrived.empty() && now >= in_free) {
       char buffer[4096];
       const ssize_t n = read(master_.get(), buffer, std::min(sizeof buffer, allowance(now, in_free)));
       if (n > 0) {
-        const bool was_quiet = terminal.Output().empty();
-        terminal.Feed(std::string_view(buffer, static_cast<size_t>(n)));
-        if (was_quiet && !terminal.Output().empty()) out_free = std::max(out_free, now);
+        arrived.assign(buffer, static_cast<size_t>(n));
         in_free += char_time_ * n;
         continue;
       }
@@ -82,7 +90,7 @@ void PtyLine::Serve(TerminalSim& terminal, const volatile int& stop) {
     }
     pollfd p{master_.get(), 0, 0};
     auto wake = now + std::chrono::milliseconds(200);
-    if (now >= in_free) p.events |= POLLIN;
+    if (arrived.empty() && now >= in_free) p.events |= POLLIN;
     else wake = std::min(wake, in_free);
     if (!terminal.Output().empty()) {
       if (now >= out_free) p.events |= POLLOUT;
