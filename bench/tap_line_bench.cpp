@@ -26,20 +26,22 @@ std::string Identifier(int k) { return std::to_string(4000100 + k); }
 
 // Every byte the call puts on the line, as the simulator answers it.
 size_t CallBytes() {
-  size_t bytes = 1 + 3;                                 // CR, "ID="
-  bytes += 11 + 8 + 2 + 4;                              // ESC PG1 000000 CR; "110 1.8" CR; ACK CR; ESC [p CR
+  size_t bytes = 1 + 3;     // CR, "ID="
+  bytes += 11 + 8 + 2 + 4;  // ESC PG1 000000 CR; "110 1.8" CR; ACK CR; ESC [p CR
   for (int k = 0; k < kPages; ++k) {
-    for (const std::string& block : qz::tap::TransactionBlocks(Identifier(k), kText)) bytes += block.size();
-    bytes += 3;                                         // CR ACK CR
+    for (const std::string& block : qz::tap::TransactionBlocks(Identifier(k), kText))
+      bytes += block.size();
+    bytes += 3;  // CR ACK CR
   }
-  bytes += 2 + 4;                                       // EOT CR; CR ESC EOT CR
+  bytes += 2 + 4;  // EOT CR; CR ESC EOT CR
   return bytes;
 }
 
 void BM_TapPagesAt2400(benchmark::State& state) {
   qz::testing::TempFolder folder;
   qz::testing::TapSimulator sim(folder.path(), "baud " + std::to_string(kBaud) + "\n");
-  folder.Write("QzNotes.ini", "[Pager Terminal]\nSettings=2400,E,7,1\nComPort=" + sim.link().string() + "\n");
+  folder.Write("QzNotes.ini",
+               "[Pager Terminal]\nSettings=2400,E,7,1\nComPort=" + sim.link().string() + "\n");
   std::vector<qz::Variant> ids;
   for (int k = 0; k < kPages; ++k) ids.emplace_back(Identifier(k));
   const double line_seconds = static_cast<double>(CallBytes()) * 10 / kBaud;
@@ -52,7 +54,8 @@ void BM_TapPagesAt2400(benchmark::State& state) {
     const auto start = std::chrono::steady_clock::now();
     const qz::Variant accepted = pager.CallMethod("SendPage", {});
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (accepted != qz::Variant(int32_t{kPages})) state.SkipWithError("not every page was accepted");
+    if (accepted != qz::Variant(int32_t{kPages}))
+      state.SkipWithError("not every page was accepted");
   }
   const double per_call = seconds / static_cast<double>(state.iterations());
   const double ratio = line_seconds / per_call;

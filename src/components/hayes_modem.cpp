@@ -8,8 +8,8 @@
 namespace qz::tap {
 namespace {
 
-constexpr std::array<std::string_view, 7> kResults = {"OK",          "CONNECT",   "NO CARRIER", "BUSY",
-                                                      "NO DIALTONE", "NO ANSWER", "ERROR"};
+constexpr std::array<std::string_view, 7> kResults = {
+    "OK", "CONNECT", "NO CARRIER", "BUSY", "NO DIALTONE", "NO ANSWER", "ERROR"};
 
 [[noreturn]] void Fail(const std::string& why) {
   throw RunTimeError(kErrTerminal, "modem: " + why, "QzTerminal.cPager");
@@ -18,7 +18,8 @@ constexpr std::array<std::string_view, 7> kResults = {"OK",          "CONNECT", 
 // The end of the first complete line that starts with a result code.
 size_t ResultLineEnd(std::string_view got) {
   size_t start = 0;
-  for (size_t end; (end = got.find_first_of("\r\n", start)) != std::string_view::npos; start = end + 1) {
+  for (size_t end; (end = got.find_first_of("\r\n", start)) != std::string_view::npos;
+       start = end + 1) {
     std::string_view line = got.substr(start, end - start);
     for (std::string_view r : kResults)
       if (line.starts_with(r)) return end + 1;
@@ -28,7 +29,8 @@ size_t ResultLineEnd(std::string_view got) {
 
 // The result code line at the end of `before`.
 std::string LastLine(std::string_view before) {
-  while (!before.empty() && (before.back() == '\r' || before.back() == '\n')) before.remove_suffix(1);
+  while (!before.empty() && (before.back() == '\r' || before.back() == '\n'))
+    before.remove_suffix(1);
   const size_t cut = before.find_last_of("\r\n");
   return std::string(cut == std::string_view::npos ? before : before.substr(cut + 1));
 }
@@ -38,7 +40,8 @@ std::string LastLine(std::string_view before) {
 std::string DialFailureText(std::string_view result, std::string_view number) {
   const std::string n(number);
   if (result.starts_with("BUSY")) return "the line to " + n + " is busy (BUSY)";
-  if (result.starts_with("NO DIALTONE")) return "no dial tone; is the telephone line plugged in? (NO DIALTONE)";
+  if (result.starts_with("NO DIALTONE"))
+    return "no dial tone; is the telephone line plugged in? (NO DIALTONE)";
   if (result.starts_with("NO ANSWER")) return n + " does not answer (NO ANSWER)";
   if (result.starts_with("NO CARRIER")) return "no carrier from " + n + " (NO CARRIER)";
   if (result.starts_with("ERROR")) return "the modem refused to dial " + n + " (ERROR)";
@@ -50,7 +53,8 @@ std::string HayesModem::Command(std::string_view command, std::chrono::seconds l
   link_.Send("AT" + std::string(command) + "\r", deadline);
   TerminalLink::Match m = link_.WaitFor(ResultLineEnd, deadline);
   if (!m.found)
-    Fail("no answer to AT" + std::string(command) + " within " + std::to_string(limit.count()) + " s");
+    Fail("no answer to AT" + std::string(command) + " within " + std::to_string(limit.count()) +
+         " s");
   return LastLine(m.before);
 }
 

@@ -32,18 +32,30 @@ int PollMs(Clock::time_point deadline) {
 
 speed_t SpeedCode(unsigned baud) {
   switch (baud) {
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: return B460800;  // the settings parser admits nothing else
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    default:
+      return B460800;  // the settings parser admits nothing else
   }
 }
 
@@ -56,7 +68,8 @@ bool IsPseudoTerminal(const struct stat& st) {
 void Configure(int fd, const std::string& device, const LineSettings& line, HandShaking hs,
                bool pseudo) {
   termios t{};
-  if (tcgetattr(fd, &t) != 0) Fail(device, "cannot read its terminal settings: " + ErrnoText(errno));
+  if (tcgetattr(fd, &t) != 0)
+    Fail(device, "cannot read its terminal settings: " + ErrnoText(errno));
   const tcflag_t framing = t.c_cflag & (CSIZE | PARENB | PARODD);
   cfmakeraw(&t);
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
@@ -64,7 +77,10 @@ void Configure(int fd, const std::string& device, const LineSettings& line, Hand
   if (pseudo) {
     t.c_cflag |= framing;
   } else {
-    t.c_cflag |= line.data_bits == 7 ? CS7 : line.data_bits == 6 ? CS6 : line.data_bits == 5 ? CS5 : CS8;
+    t.c_cflag |= line.data_bits == 7   ? CS7
+                 : line.data_bits == 6 ? CS6
+                 : line.data_bits == 5 ? CS5
+                                       : CS8;
     if (line.parity != Parity::kNone) t.c_cflag |= PARENB;
     if (line.parity == Parity::kOdd) t.c_cflag |= PARODD;
   }
@@ -77,7 +93,8 @@ void Configure(int fd, const std::string& device, const LineSettings& line, Hand
   t.c_cc[VTIME] = 0;
   if (cfsetispeed(&t, SpeedCode(line.baud)) != 0 || cfsetospeed(&t, SpeedCode(line.baud)) != 0)
     Fail(device, "refuses the speed " + std::to_string(line.baud));
-  if (tcsetattr(fd, TCSANOW, &t) != 0) Fail(device, "refuses the line settings: " + ErrnoText(errno));
+  if (tcsetattr(fd, TCSANOW, &t) != 0)
+    Fail(device, "refuses the line settings: " + ErrnoText(errno));
 }
 
 }  // namespace
@@ -86,7 +103,7 @@ SerialLine SerialLine::Open(const std::string& device, const LineSettings& line,
                             HandShaking hand_shaking, Clock::time_point lock_deadline) {
   // Checked before opening, so not even an open(2) reaches a file that is no
   // device; checked again on the descriptor, which is what counts.
-  struct stat st{};
+  struct stat st {};
   if (::stat(device.c_str(), &st) != 0) Fail(device, "cannot be found: " + ErrnoText(errno));
   if (!S_ISCHR(st.st_mode)) Fail(device, "is not a terminal device");
   UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -95,7 +112,8 @@ SerialLine SerialLine::Open(const std::string& device, const LineSettings& line,
     Fail(device, "is not a terminal device");
   // Another caller on the same line finishes its call first.
   while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) Fail(device, "cannot be locked: " + ErrnoText(errno));
+    if (errno != EWOULDBLOCK && errno != EINTR)
+      Fail(device, "cannot be locked: " + ErrnoText(errno));
     if (Clock::now() >= lock_deadline) Fail(device, "is in use by another caller (locked)");
     ::poll(nullptr, 0, std::min(100, PollMs(lock_deadline)));
   }
@@ -111,10 +129,12 @@ void SerialLine::Write(std::string_view bytes, Clock::time_point deadline) {
       bytes.remove_prefix(static_cast<size_t>(n));
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) Fail(device_, "write failed: " + ErrnoText(errno));
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+      Fail(device_, "write failed: " + ErrnoText(errno));
     pollfd p{fd_.get(), POLLOUT, 0};
     const int ms = PollMs(deadline);
-    if (ms == 0 || ::poll(&p, 1, ms) == 0) Fail(device_, "does not take what is sent (hand-shaking holds it)");
+    if (ms == 0 || ::poll(&p, 1, ms) == 0)
+      Fail(device_, "does not take what is sent (hand-shaking holds it)");
     if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) Fail(device_, "was hung up");
   }
 }
@@ -127,7 +147,8 @@ bool SerialLine::Read(std::string& into, Clock::time_point deadline) {
       into.append(buffer, static_cast<size_t>(n));
       return true;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) Fail(device_, "read failed: " + ErrnoText(errno));
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+      Fail(device_, "read failed: " + ErrnoText(errno));
     pollfd p{fd_.get(), POLLIN, 0};
     const int ms = PollMs(deadline);
     if (ms == 0) return false;

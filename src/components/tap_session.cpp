@@ -18,19 +18,34 @@ enum class Reply { kAck, kNak, kRs, kDisconnect, kGoAhead, kNoCarrier };
 size_t ReplyEnd(std::string_view got, Reply& reply) {
   for (size_t i = 0; i < got.size(); ++i) {
     switch (got[i]) {
-      case kAck: reply = Reply::kAck; return i + 1;
-      case kNak: reply = Reply::kNak; return i + 1;
-      case kRs: reply = Reply::kRs; return i + 1;
+      case kAck:
+        reply = Reply::kAck;
+        return i + 1;
+      case kNak:
+        reply = Reply::kNak;
+        return i + 1;
+      case kRs:
+        reply = Reply::kRs;
+        return i + 1;
       case kEsc:
         if (i + 1 == got.size()) return std::string_view::npos;  // the rest is on its way
-        if (got[i + 1] == kEot) { reply = Reply::kDisconnect; return i + 2; }
+        if (got[i + 1] == kEot) {
+          reply = Reply::kDisconnect;
+          return i + 2;
+        }
         if (got[i + 1] == '[') {
           if (i + 2 == got.size()) return std::string_view::npos;
-          if (got[i + 2] == 'p') { reply = Reply::kGoAhead; return i + 3; }
+          if (got[i + 2] == 'p') {
+            reply = Reply::kGoAhead;
+            return i + 3;
+          }
         }
         break;
       default:
-        if (got.substr(i).starts_with("NO CARRIER")) { reply = Reply::kNoCarrier; return i + 10; }
+        if (got.substr(i).starts_with("NO CARRIER")) {
+          reply = Reply::kNoCarrier;
+          return i + 10;
+        }
     }
   }
   return std::string_view::npos;
@@ -82,7 +97,8 @@ void TapSession::LogOn() {
     Heard h = WaitForReply(link_, deadline);
     if (!h.found) Fail("the terminal did not answer the log-on within " + Seconds(kLogOnLimit));
     if (h.reply == Reply::kAck) break;
-    if (h.reply == Reply::kDisconnect) Fail("the terminal refused the log-on; is the Password right?" + Said(h.text));
+    if (h.reply == Reply::kDisconnect)
+      Fail("the terminal refused the log-on; is the Password right?" + Said(h.text));
     if (h.reply == Reply::kNoCarrier) CallEnded(h, "during the log-on");
     if (attempt == kMaxLogOnAttempts)
       Fail("the terminal refused the log-on " + std::to_string(attempt) + " times" + Said(h.text));
@@ -91,7 +107,8 @@ void TapSession::LogOn() {
     Heard h = WaitForReply(link_, deadline);
     if (!h.found) Fail("the terminal gave no go-ahead (ESC [p) within " + Seconds(kLogOnLimit));
     if (h.reply == Reply::kGoAhead) return;
-    if (h.reply == Reply::kDisconnect || h.reply == Reply::kNoCarrier) CallEnded(h, "after the log-on");
+    if (h.reply == Reply::kDisconnect || h.reply == Reply::kNoCarrier)
+      CallEnded(h, "after the log-on");
   }
 }
 
@@ -104,9 +121,11 @@ PageAnswer TapSession::Page(std::string_view identifier, std::string_view text) 
       if (!h.found) Fail("the terminal did not answer a page within " + Seconds(page_timeout_));
       if (h.reply == Reply::kAck) break;
       if (h.reply == Reply::kRs) return {false, h.text.empty() ? "refused (RS)" : h.text};
-      if (h.reply == Reply::kDisconnect || h.reply == Reply::kNoCarrier) CallEnded(h, "during the pages");
+      if (h.reply == Reply::kDisconnect || h.reply == Reply::kNoCarrier)
+        CallEnded(h, "during the pages");
       if (sent == kMaxRetransmits)
-        return {false, "NAK after " + std::to_string(kMaxRetransmits) + " retransmissions" + Said(h.text)};
+        return {false,
+                "NAK after " + std::to_string(kMaxRetransmits) + " retransmissions" + Said(h.text)};
       // NAK (or a stray go-ahead): send the block again
     }
   }

@@ -17,9 +17,12 @@ bool TerminalLink::ReadMore(Clock::time_point deadline) {
   // The echo comes back first and in order; what differs from it is the
   // terminal speaking, and the echo expected is dropped from then on.
   size_t same = 0;
-  while (same < fresh.size() && same < pending_echo_.size() && fresh[same] == pending_echo_[same]) ++same;
-  if (same < fresh.size() && same < pending_echo_.size()) pending_echo_.clear();
-  else pending_echo_.erase(0, same);
+  while (same < fresh.size() && same < pending_echo_.size() && fresh[same] == pending_echo_[same])
+    ++same;
+  if (same < fresh.size() && same < pending_echo_.size())
+    pending_echo_.clear();
+  else
+    pending_echo_.erase(0, same);
   buffer_.append(fresh, same);
   return true;
 }
@@ -77,7 +80,8 @@ void TerminalLink::Heard(std::string_view consumed) {
   std::string words = Printable(consumed);
   if (words.empty()) return;
   last_words_ = std::move(words);
-  if (last_words_.size() > kLastWordsChars) last_words_.erase(0, last_words_.size() - kLastWordsChars);
+  if (last_words_.size() > kLastWordsChars)
+    last_words_.erase(0, last_words_.size() - kLastWordsChars);
 }
 
 std::string TerminalLink::LastWords() const { return last_words_; }

@@ -31,7 +31,8 @@ class TerminalLink {
 
   // Lets whatever arrives go by until the line has been quiet for `quiet`
   // (a modem's leftovers, the guard time around "+++"), at most `limit`.
-  void Drain(std::chrono::milliseconds quiet, std::chrono::milliseconds limit = std::chrono::seconds(5));
+  void Drain(std::chrono::milliseconds quiet,
+             std::chrono::milliseconds limit = std::chrono::seconds(5));
 
   // Printable text the terminal sent lately, blanks collapsed: what it said
   // last, for an error description. Empty when it said nothing.

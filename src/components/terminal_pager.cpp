@@ -30,7 +30,8 @@ Recipient ToRecipient(const Variant& entry, size_t index) {
   if (id.empty()) return {{}, "entry " + std::to_string(index) + " (empty)", false};
   bool printable = true;
   for (char c : id) printable = printable && c > ' ' && c <= '~';
-  if (!printable) return {{}, "\"" + tap::TerminalLink::Printable(id) + "\" (not printable ASCII)", false};
+  if (!printable)
+    return {{}, "\"" + tap::TerminalLink::Printable(id) + "\" (not printable ASCII)", false};
   return {id, id, true};
 }
 
@@ -41,7 +42,8 @@ std::string Describe(std::string_view failure, const std::vector<std::string>& n
     d += "; not accepted: ";
     for (size_t i = 0; i < not_accepted.size(); ++i) d += (i ? ", " : "") + not_accepted[i];
   }
-  d += last_words.empty() ? "; the terminal said nothing" : "; the terminal's last words: \"" + last_words + "\"";
+  d += last_words.empty() ? "; the terminal said nothing"
+                          : "; the terminal's last words: \"" + last_words + "\"";
   return d;
 }
 
@@ -78,7 +80,8 @@ Variant TerminalPager::CallMethod(std::string_view name, std::span<Variant> args
 int32_t TerminalPager::SendPage() {
   std::vector<Recipient> recipients;
   if (pager_ids_.kind() == Variant::Kind::Array)
-    for (const Variant& entry : pager_ids_.Items()) recipients.push_back(ToRecipient(entry, recipients.size()));
+    for (const Variant& entry : pager_ids_.Items())
+      recipients.push_back(ToRecipient(entry, recipients.size()));
   if (recipients.empty()) return 0;
 
   const std::chrono::seconds page_timeout(timeout_);
@@ -97,7 +100,8 @@ int32_t TerminalPager::SendPage() {
     link.emplace(*line, settings.echo);
     std::unique_ptr<tap::TerminalDialogue> dialogue;
     if (settings.prompt_dialogue())
-      dialogue = std::make_unique<tap::PromptSession>(*link, settings.get_nbr, settings.get_note, page_timeout);
+      dialogue = std::make_unique<tap::PromptSession>(*link, settings.get_nbr, settings.get_note,
+                                                      page_timeout);
     else
       dialogue = std::make_unique<tap::TapSession>(*link, settings.password, page_timeout);
     if (!settings.number.empty()) {
@@ -126,9 +130,10 @@ int32_t TerminalPager::SendPage() {
   if (modem) modem->HangUp();
   if (failure.empty() && not_accepted.empty()) return accepted;
   if (failure.empty())
-    failure = "the terminal accepted " + std::to_string(accepted) + " of " + std::to_string(recipients.size()) +
-              " pages";
-  throw RunTimeError(tap::kErrTerminal, Describe(failure, not_accepted, link ? link->LastWords() : ""),
+    failure = "the terminal accepted " + std::to_string(accepted) + " of " +
+              std::to_string(recipients.size()) + " pages";
+  throw RunTimeError(tap::kErrTerminal,
+                     Describe(failure, not_accepted, link ? link->LastWords() : ""),
                      std::string(kTerminalPagerProgId));
 }
 

@@ -57,10 +57,20 @@ LineSettings ParseLineSettings(std::string_view value) {
     Refuse(kKey, value, "has a speed that is not one of 300 to 460800 bit/s");
   if (parts[1].size() != 1) Refuse(kKey, value, "has a parity that is not N, E or O");
   switch (parts[1][0]) {
-    case 'N': case 'n': line.parity = Parity::kNone; break;
-    case 'E': case 'e': line.parity = Parity::kEven; break;
-    case 'O': case 'o': line.parity = Parity::kOdd; break;
-    default: Refuse(kKey, value, "has a parity that is not N, E or O");
+    case 'N':
+    case 'n':
+      line.parity = Parity::kNone;
+      break;
+    case 'E':
+    case 'e':
+      line.parity = Parity::kEven;
+      break;
+    case 'O':
+    case 'o':
+      line.parity = Parity::kOdd;
+      break;
+    default:
+      Refuse(kKey, value, "has a parity that is not N, E or O");
   }
   if (!ToUnsigned(parts[2], line.data_bits) || line.data_bits < 5 || line.data_bits > 8)
     Refuse(kKey, value, "has data bits that are not 5 to 8");
@@ -80,7 +90,8 @@ std::string ParseComPort(std::string_view value) {
     if (n < 1 || n > 64) Refuse(kKey, value, "is not a port number from 1 to 64");
     return "/dev/ttyS" + std::to_string(n - 1);  // port 1 is the first serial port
   }
-  if (port.front() != '/') Refuse(kKey, value, "is neither a port number nor an absolute device path");
+  if (port.front() != '/')
+    Refuse(kKey, value, "is neither a port number nor an absolute device path");
   if (port.find('\0') != std::string_view::npos) Refuse(kKey, value, "holds a NUL character");
   return std::string(port);
 }
@@ -126,7 +137,8 @@ std::string ParsePassword(std::string_view value) {
 TerminalSettings ReadTerminalSettings(std::string_view folder) {
   const std::string file = SettingsPath(folder, kMainSettingsFile);
   if (!SettingsFileExists(file))
-    throw RunTimeError(kErrTerminal, "the settings file " + file + " is missing", std::string(kSource));
+    throw RunTimeError(kErrTerminal, "the settings file " + file + " is missing",
+                       std::string(kSource));
   auto read = [&](std::string_view key) {
     std::string value;
     mblnGetPrivateProfileString(file, kSection, key, value);

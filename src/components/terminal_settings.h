@@ -34,12 +34,12 @@ struct TerminalSettings {
 
 // Each raises a RunTimeError (kErrTerminal) whose description names the key
 // and the value refused.
-LineSettings ParseLineSettings(std::string_view value);            // "9600,N,8,1"
-std::string ParseComPort(std::string_view value);                  // "1" or "/dev/ttyUSB0"
-HandShaking ParseHandShaking(std::string_view value);              // "0" to "3", empty 0
-bool ParseEcho(std::string_view value);                            // "1", "0" or empty
-std::string ParseNumber(std::string_view value);                   // what ATDT dials
-std::string ParsePassword(std::string_view value);                 // empty: 000000
+LineSettings ParseLineSettings(std::string_view value);  // "9600,N,8,1"
+std::string ParseComPort(std::string_view value);        // "1" or "/dev/ttyUSB0"
+HandShaking ParseHandShaking(std::string_view value);    // "0" to "3", empty 0
+bool ParseEcho(std::string_view value);                  // "1", "0" or empty
+std::string ParseNumber(std::string_view value);         // what ATDT dials
+std::string ParsePassword(std::string_view value);       // empty: 000000
 
 // All keys from the "Pager Terminal" section of QzNotes.ini in `folder`,
 // read afresh. Raises when the file is missing or any value is refused.

@@ -27,12 +27,15 @@ class TapSimulator {
  public:
   // `script` is the text of the simulator's script; `folder` holds the
   // link, the script, the record and the simulator's own log.
-  TapSimulator(const std::filesystem::path& folder, const std::string& script, std::vector<std::string> extra = {})
-      : link_(folder / "tap-line"), record_(folder / "tap-record.txt"), log_(folder / "tap-sim.log") {
+  TapSimulator(const std::filesystem::path& folder, const std::string& script,
+               std::vector<std::string> extra = {})
+      : link_(folder / "tap-line"),
+        record_(folder / "tap-record.txt"),
+        log_(folder / "tap-sim.log") {
     const auto script_file = folder / "tap-script.txt";
     std::ofstream(record_, std::ios::trunc).flush();
     std::ofstream(script_file) << script;
-    std::vector<std::string> args = {QZ_TAP_SIM_PATH, "--link",   link_.string(),  "--script",
+    std::vector<std::string> args = {QZ_TAP_SIM_PATH,      "--link",   link_.string(),  "--script",
                                      script_file.string(), "--record", record_.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
@@ -40,9 +43,11 @@ class TapSimulator {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, QZ_TAP_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, QZ_TAP_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0)
+      pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     if (pid_ < 0) throw std::runtime_error("cannot start qznotes-tap-sim");
     // The link appears once the line is open; the wait is bounded.
@@ -53,7 +58,8 @@ class TapSimulator {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (!std::filesystem::is_symlink(link_)) throw std::runtime_error("qznotes-tap-sim made no link");
+    if (!std::filesystem::is_symlink(link_))
+      throw std::runtime_error("qznotes-tap-sim made no link");
   }
   ~TapSimulator() {
     if (pid_ <= 0) return;

@@ -28,16 +28,18 @@ class TerminalPagerDaemon : public ::testing::Test {
   void Start(const std::string& script) {
     sim_ = std::make_unique<TapSimulator>(folder_.path(), script);
     const std::string ini = (folder_.path() / "QzNotes.ini").string();
-    ASSERT_TRUE(mblnWritePrivateProfileString(ini, "Pager Terminal", "ComPort", sim_->link().string()));
-    daemon_ = std::make_unique<Daemon>(bus_, folder_.path(), std::vector<std::string>{"--linger", "30"});
+    ASSERT_TRUE(
+        mblnWritePrivateProfileString(ini, "Pager Terminal", "ComPort", sim_->link().string()));
+    daemon_ =
+        std::make_unique<Daemon>(bus_, folder_.path(), std::vector<std::string>{"--linger", "30"});
     client_ = std::make_unique<Client>(bus_);
   }
 
   std::string Deliver(const char* test_id) {
     const std::string path = client_->Create();
     Answer a = client_->Call(path, kNotify, "SendMessageCallBack",
-                             g_variant_new("(@v@v@v@v(so)s)", TwoMessages(), Marker(0), ThreePagersEach(),
-                                           Marker(0), "", "/callback", test_id));
+                             g_variant_new("(@v@v@v@v(so)s)", TwoMessages(), Marker(0),
+                                           ThreePagersEach(), Marker(0), "", "/callback", test_id));
     EXPECT_EQ(a.Print(), "(<'Notes Server: Asynch mode'>,)");
     auto& got = client_->WaitForCallbacks(1, std::chrono::seconds(60));
     if (got.empty()) return "no callback";
@@ -66,9 +68,13 @@ TEST_F(TerminalPagerDaemon, TwoMessagesForThreeIdentifiersAreSixPages) {
 
 TEST_F(TerminalPagerDaemon, RefusedIdentifierMakesTheRequestUndeliverableAndIsLogged) {
   Start("refuse 1002 Unknown pager\n");
-  EXPECT_EQ(Deliver("tap-rs"), "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ");
+  EXPECT_EQ(Deliver("tap-rs"),
+            "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ");
   const std::string log = folder_.Read("QzNotesLog.log");
-  EXPECT_THAT(log, HasSubstr("Page Status: the terminal accepted 2 of 3 pages; not accepted: 1002 (Unknown pager)"));
+  EXPECT_THAT(
+      log,
+      HasSubstr(
+          "Page Status: the terminal accepted 2 of 3 pages; not accepted: 1002 (Unknown pager)"));
   EXPECT_THAT(log, HasSubstr(".\r\n::"));
   // The channel stops at the failed message: the second one is not paged.
   EXPECT_EQ(sim_->Pages(), (Pages{{"1001", "disk full"}, {"1003", "disk full"}}));

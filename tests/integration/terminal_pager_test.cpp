@@ -36,7 +36,9 @@ Settings With(std::string Settings::*field, std::string value) {
 
 class TerminalPagerTest : public ::testing::Test {
  protected:
-  void StartSim(const std::string& script) { sim_ = std::make_unique<TapSimulator>(folder_.path(), script); }
+  void StartSim(const std::string& script) {
+    sim_ = std::make_unique<TapSimulator>(folder_.path(), script);
+  }
 
   void WriteSettings(const Settings& s) {
     const std::string port = s.com_port.empty() && sim_ ? sim_->link().string() : s.com_port;
@@ -114,7 +116,8 @@ TEST_F(TerminalPagerTest, PasswordDecidesTheLogOn) {
   WriteSettings({});  // the default password 000000
   const std::string said = Send({"1001"}, "x");
   EXPECT_THAT(said, HasSubstr("refused the log-on; is the Password right?"));
-  EXPECT_THAT(said, HasSubstr("not accepted: 1001; the terminal's last words: \"Invalid password\""));
+  EXPECT_THAT(said,
+              HasSubstr("not accepted: 1001; the terminal's last words: \"Invalid password\""));
   WriteSettings(With(&Settings::password, "4711"));
   EXPECT_EQ(Send({"1001"}, "x"), "sent 1");
   EXPECT_EQ(sim_->Pages(), (Pages{{"1001", "x"}}));
@@ -139,7 +142,8 @@ TEST_F(TerminalPagerTest, RefusedIdentifierIsNamedAndTheOthersGoThrough) {
   StartSim("refuse 1002 Invalid pager ID\n");
   WriteSettings({});
   const std::string said = Send({"1001", "1002", "1003"}, "x");
-  EXPECT_THAT(said, HasSubstr("the terminal accepted 2 of 3 pages; not accepted: 1002 (Invalid pager ID)"));
+  EXPECT_THAT(
+      said, HasSubstr("the terminal accepted 2 of 3 pages; not accepted: 1002 (Invalid pager ID)"));
   EXPECT_EQ(sim_->Pages(), (Pages{{"1001", "x"}, {"1003", "x"}}));
 }
 
@@ -179,7 +183,8 @@ TEST_F(TerminalPagerTest, TerminalThatNeverAnswers) {
   WriteSettings({});
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Send({"1"}, "x"),
-            "the terminal did not ask for a log-on (ID=) within 30 s; not accepted: 1; the terminal said nothing");
+            "the terminal did not ask for a log-on (ID=) within 30 s; not accepted: 1; the "
+            "terminal said nothing");
   EXPECT_LT(std::chrono::steady_clock::now() - start, tap::kLogOnLimit + std::chrono::seconds(20));
 }
 
@@ -214,9 +219,16 @@ TEST_F(TerminalPagerTest, PromptDialogue) {
 TEST_F(TerminalPagerTest, EntriesThatCannotBeSentAreNamed) {
   StartSim("");
   WriteSettings({});
-  const std::string said = Send({Variant::Null(), "", "12 34", "\x1b" "9", "500"}, "x");
-  EXPECT_THAT(said, HasSubstr("the terminal accepted 1 of 5 pages; not accepted: entry 0 (Null), entry 1 (empty), "
-                              "\"12 34\" (not printable ASCII), \"9\" (not printable ASCII)"));
+  const std::string said = Send({Variant::Null(), "", "12 34",
+                                 "\x1b"
+                                 "9",
+                                 "500"},
+                                "x");
+  EXPECT_THAT(
+      said,
+      HasSubstr(
+          "the terminal accepted 1 of 5 pages; not accepted: entry 0 (Null), entry 1 (empty), "
+          "\"12 34\" (not printable ASCII), \"9\" (not printable ASCII)"));
   EXPECT_EQ(sim_->Pages(), (Pages{{"500", "x"}}));
 }
 
@@ -228,7 +240,8 @@ TEST_F(TerminalPagerTest, ComPortMustBeAnUnlockedTerminalDevice) {
     std::string port;
     std::string says;
   } cases[] = {
-      {folder_.File("no-such-device"), "serial line " + folder_.File("no-such-device") + ": cannot be found"},
+      {folder_.File("no-such-device"),
+       "serial line " + folder_.File("no-such-device") + ": cannot be found"},
       {file, "serial line " + file + ": is not a terminal device"},
       {folder_.File("a-directory"), "is not a terminal device"},
       {"/dev/null", "serial line /dev/null: is not a terminal device"},
@@ -240,7 +253,8 @@ TEST_F(TerminalPagerTest, ComPortMustBeAnUnlockedTerminalDevice) {
     Settings s;
     s.com_port = c.port.empty() ? " " : c.port;
     WriteSettings(s);
-    if (c.port.empty()) folder_.Write("QzNotes.ini", "[Pager Terminal]\nSettings=9600,N,8,1\nComPort=\n");
+    if (c.port.empty())
+      folder_.Write("QzNotes.ini", "[Pager Terminal]\nSettings=9600,N,8,1\nComPort=\n");
     EXPECT_THAT(Send({"1"}, "x", 1), HasSubstr(c.says)) << c.port;
   }
   EXPECT_EQ(folder_.Read("plain-file"), "keep me");
@@ -250,7 +264,8 @@ TEST_F(TerminalPagerTest, ComPortMustBeAnUnlockedTerminalDevice) {
   const int holder = open(sim_->link().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX), 0);
-  EXPECT_THAT(Send({"1"}, "x", 1), HasSubstr("is in use by another caller (locked); not accepted: 1"));
+  EXPECT_THAT(Send({"1"}, "x", 1),
+              HasSubstr("is in use by another caller (locked); not accepted: 1"));
   close(holder);
   EXPECT_EQ(Send({"1"}, "x", 1), "sent 1");
 }

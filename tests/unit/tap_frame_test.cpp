@@ -14,16 +14,22 @@ TEST(TapChecksum, WorkedOutByHand) {
     const char* why;
   } cases[] = {
       // 2 + '1'+'2'+'3' (150) + 13 + 'A'+'B'+'C' (198) + 13 + 3 = 379 = 0x17B
-      {"\x02" "123\rABC\r\x03", "17;", "a page of two short fields"},
+      {"\x02"
+       "123\rABC\r\x03",
+       "17;", "a page of two short fields"},
       {"\x02\x03", "005", "nothing between STX and ETX: 2 + 3"},
       // 2 + 'A' (65) + 3 = 70 = 0x046
-      {"\x02" "A\x03", "046", "one character"},
+      {"\x02"
+       "A\x03",
+       "046", "one character"},
       // The eighth bit does not count: 0xC1 adds 0x41 like 'A'.
       {"\x02\xc1\x03", "046", "only seven bits are summed"},
       // 2 + 33 * 127 (4191) + 3 = 4196 = 0x1064: the thirteenth bit is dropped
       {"\x02" + std::string(33, '\x7f') + "\x03", "064", "only twelve bits are kept"},
       // 2 + '1' (49) + 13 + 'x' (120) + 13 + 23 = 220 = 0x0DC
-      {"\x02" "1\rx\r\x17", "0=<", "a block continued with ETB"},
+      {"\x02"
+       "1\rx\r\x17",
+       "0=<", "a block continued with ETB"},
   };
   for (const Case& c : cases) EXPECT_EQ(Checksum(c.block), c.sum) << c.why;
 }
@@ -34,13 +40,17 @@ TEST(TapEscape, ControlCharactersAndNonAscii) {
     std::string sent;
   } cases[] = {
       {"plain text 123", "plain text 123"},
-      {"a\rb", "a\x1aMb"},                              // CR as SUB 'M'
-      {"\x1b\x02\x03\x04", "\x1a[\x1a" "B\x1a" "C\x1a" "D"},  // ESC STX ETX EOT
-      {std::string(1, '\0'), "\x1a@"},                  // NUL is a control character too
+      {"a\rb", "a\x1aMb"},  // CR as SUB 'M'
+      {"\x1b\x02\x03\x04",
+       "\x1a[\x1a"
+       "B\x1a"
+       "C\x1a"
+       "D"},                            // ESC STX ETX EOT
+      {std::string(1, '\0'), "\x1a@"},  // NUL is a control character too
       {"\x1f", "\x1a_"},
-      {"caf\xc3\xa9", "caf?"},                          // one character, one '?'
-      {"\xe2\x82\xac 5", "? 5"},                        // three bytes, one character
-      {"\xff\x7f", "??"},                               // a stray byte and DEL
+      {"caf\xc3\xa9", "caf?"},    // one character, one '?'
+      {"\xe2\x82\xac 5", "? 5"},  // three bytes, one character
+      {"\xff\x7f", "??"},         // a stray byte and DEL
   };
   for (const Case& c : cases) {
     EXPECT_EQ(EscapeField(c.text), c.sent);
@@ -67,8 +77,9 @@ std::string JoinedData(const std::vector<std::string>& blocks) {
 }
 
 TEST(TapBlocks, OneShortPageIsOneBlock) {
-  EXPECT_EQ(TransactionBlocks("123", "ABC"),
-            std::vector<std::string>{"\x02" "123\rABC\r\x03" "17;\r"});
+  EXPECT_EQ(TransactionBlocks("123", "ABC"), std::vector<std::string>{"\x02"
+                                                                      "123\rABC\r\x03"
+                                                                      "17;\r"});
 }
 
 TEST(TapBlocks, TwoHundredFiftyCharactersFitOneBlock) {
@@ -94,7 +105,12 @@ TEST(TapBlocks, BlockEndingBetweenFieldsEndsInEtb) {
   const auto blocks = TransactionBlocks(id, "short");
   ASSERT_EQ(blocks.size(), 2u);
   EXPECT_EQ(blocks[0][251], kEtb);
-  EXPECT_EQ(blocks[1], "\x02" "short\r\x03" + Checksum("\x02" "short\r\x03") + "\r");
+  EXPECT_EQ(blocks[1],
+            "\x02"
+            "short\r\x03" +
+                Checksum("\x02"
+                         "short\r\x03") +
+                "\r");
   EXPECT_EQ(JoinedData(blocks), id + "\rshort\r");
 }
 
@@ -106,7 +122,8 @@ TEST(TapBlocks, EscapePairsAreNeverCut) {
     for (const std::string& b : blocks) {
       const std::string data = b.substr(1, b.size() - 6);
       EXPECT_LE(data.size(), size);
-      EXPECT_TRUE(data.empty() || data.back() != kSub) << "block of " << size << " ends inside an escape";
+      EXPECT_TRUE(data.empty() || data.back() != kSub)
+          << "block of " << size << " ends inside an escape";
     }
     EXPECT_EQ(JoinedData(blocks), "1\r" + EscapeField(text) + "\r") << size;
   }

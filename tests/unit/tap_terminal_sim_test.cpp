@@ -16,9 +16,9 @@ class TerminalSimTest : public ::testing::Test {
     std::string error;
     auto parsed = ParseScript(script, error);
     EXPECT_TRUE(parsed) << error;
-    sim_ = std::make_unique<TerminalSim>(*parsed, [this](const std::string& id, const std::string& text) {
-      pages_.emplace_back(id, text);
-    });
+    sim_ = std::make_unique<TerminalSim>(
+        *parsed,
+        [this](const std::string& id, const std::string& text) { pages_.emplace_back(id, text); });
   }
   std::string Say(std::string_view bytes) {
     sim_->Feed(bytes);

@@ -82,7 +82,8 @@ TEST(TerminalSettings, ComPortNumbersAndPaths) {
   EXPECT_EQ(ParseComPort("/dev/ttyUSB0"), "/dev/ttyUSB0");
   EXPECT_EQ(ParseComPort(" /dev/serial/by-id/x "), "/dev/serial/by-id/x");
   for (const char* bad : {"", "  ", "0", "65", "-1", "COM1", "ttyS0", "./tty", "1x"})
-    EXPECT_THAT(Refusal([&] { ParseComPort(bad); }), HasSubstr("ComPort=\"" + std::string(bad) + "\""))
+    EXPECT_THAT(Refusal([&] { ParseComPort(bad); }),
+                HasSubstr("ComPort=\"" + std::string(bad) + "\""))
         << bad;
 }
 
@@ -118,7 +119,8 @@ TEST(TerminalSettings, NumberIsWhatTheModemDials) {
 
 TEST(TerminalSettings, ReadFromTheProgramFolder) {
   qz::testing::TempFolder folder;
-  EXPECT_THAT(Refusal([&] { ReadTerminalSettings(folder.path()); }), HasSubstr("QzNotes.ini is missing"));
+  EXPECT_THAT(Refusal([&] { ReadTerminalSettings(folder.path()); }),
+              HasSubstr("QzNotes.ini is missing"));
 
   folder.Write("QzNotes.ini",
                "[pager terminal]\nnumber=555 1234\nSettings=1200,e,7,1\nComPort=2\nHandShaking=2\n"
@@ -133,10 +135,12 @@ TEST(TerminalSettings, ReadFromTheProgramFolder) {
   EXPECT_EQ(s.password, "000000");
 
   // Read afresh: a change is seen at once.
-  folder.Write("QzNotes.ini", "[Pager Terminal]\nSettings=9600,N,8,1\nComPort=/dev/x\nGetNote=Msg?\n");
+  folder.Write("QzNotes.ini",
+               "[Pager Terminal]\nSettings=9600,N,8,1\nComPort=/dev/x\nGetNote=Msg?\n");
   EXPECT_THAT(Refusal([&] { ReadTerminalSettings(folder.path()); }),
               HasSubstr("GetNote=\"Msg?\" is set without its partner"));
-  folder.Write("QzNotes.ini", "[Pager Terminal]\nSettings=9600,N,8,1\nComPort=/dev/x\nPassword=abc\n");
+  folder.Write("QzNotes.ini",
+               "[Pager Terminal]\nSettings=9600,N,8,1\nComPort=/dev/x\nPassword=abc\n");
   EXPECT_EQ(ReadTerminalSettings(folder.path()).password, "abc");
   EXPECT_FALSE(ReadTerminalSettings(folder.path()).prompt_dialogue());
 }

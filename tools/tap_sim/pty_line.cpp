@@ -31,15 +31,17 @@ PtyLine::PtyLine(std::string link, unsigned baud) : link_(std::move(link)) {
   fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(slave, F_SETFD, FD_CLOEXEC);
   if (baud > 0) char_time_ = std::chrono::nanoseconds(10'000'000'000LL / baud);
-  struct stat st{};
+  struct stat st {};
   if (lstat(link_.c_str(), &st) == 0) {
-    if (!S_ISLNK(st.st_mode)) throw std::runtime_error(link_ + " exists and is not a symbolic link");
+    if (!S_ISLNK(st.st_mode))
+      throw std::runtime_error(link_ + " exists and is not a symbolic link");
     unlink(link_.c_str());
   }
   // Linked under a temporary name and renamed, so a watcher never sees a
   // half-made link.
   const std::string temporary = link_ + ".tmp" + std::to_string(getpid());
-  if (symlink(device_.c_str(), temporary.c_str()) != 0 || rename(temporary.c_str(), link_.c_str()) != 0) {
+  if (symlink(device_.c_str(), temporary.c_str()) != 0 ||
+      rename(temporary.c_str(), link_.c_str()) != 0) {
     unlink(temporary.c_str());
     throw std::runtime_error("cannot link " + link_ + ": " + std::strerror(errno));
   }
@@ -72,7 +74,8 @@ void PtyLine::Serve(TerminalSim& terminal, const volatile int& stop) {
     }
     std::string& out = terminal.Output();
     if (!out.empty() && now >= out_free) {
-      const ssize_t n = write(master_.get(), out.data(), std::min(out.size(), allowance(now, out_free)));
+      const ssize_t n =
+          write(master_.get(), out.data(), std::min(out.size(), allowance(now, out_free)));
       if (n > 0) {
         out.erase(0, static_cast<size_t>(n));
         out_free += char_time_ * n;
@@ -80,7 +83,8 @@ void PtyLine::Serve(TerminalSim& terminal, const volatile int& stop) {
     }
     if (arrived.empty() && now >= in_free) {
       char buffer[4096];
-      const ssize_t n = read(master_.get(), buffer, std::min(sizeof buffer, allowance(now, in_free)));
+      const ssize_t n =
+          read(master_.get(), buffer, std::min(sizeof buffer, allowance(now, in_free)));
       if (n > 0) {
         arrived.assign(buffer, static_cast<size_t>(n));
         in_free += char_time_ * n;
@@ -90,11 +94,15 @@ void PtyLine::Serve(TerminalSim& terminal, const volatile int& stop) {
     }
     pollfd p{master_.get(), 0, 0};
     auto wake = now + std::chrono::milliseconds(200);
-    if (arrived.empty() && now >= in_free) p.events |= POLLIN;
-    else wake = std::min(wake, in_free);
+    if (arrived.empty() && now >= in_free)
+      p.events |= POLLIN;
+    else
+      wake = std::min(wake, in_free);
     if (!terminal.Output().empty()) {
-      if (now >= out_free) p.events |= POLLOUT;
-      else wake = std::min(wake, out_free);
+      if (now >= out_free)
+        p.events |= POLLOUT;
+      else
+        wake = std::min(wake, out_free);
     }
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now()).count();
     poll(&p, 1, static_cast<int>(std::max<long long>(ms, 0)));

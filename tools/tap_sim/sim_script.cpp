@@ -49,28 +49,45 @@ std::optional<SimScript> ParseScript(std::string_view text, std::string& error) 
     if (line.empty()) continue;
     const size_t blank = line.find_first_of(" \t");
     const std::string_view word = line.substr(0, blank);
-    const std::string_view arg = blank == std::string_view::npos ? std::string_view() : Trim(line.substr(blank));
+    const std::string_view arg =
+        blank == std::string_view::npos ? std::string_view() : Trim(line.substr(blank));
     bool ok = true;
-    if (word == "modem") s.modem = true;
-    else if (word == "dial-result") s.dial_result = arg == "silent" ? "" : std::string(arg);
-    else if (word == "modem-silent") s.modem_silent = true;
-    else if (word == "password") s.password = arg;
-    else if (word == "nak-first") s.nak_first = true;
-    else if (word == "nak-always") s.nak_always = true;
-    else if (word == "no-checksum-check") s.check_sums = false;
+    if (word == "modem")
+      s.modem = true;
+    else if (word == "dial-result")
+      s.dial_result = arg == "silent" ? "" : std::string(arg);
+    else if (word == "modem-silent")
+      s.modem_silent = true;
+    else if (word == "password")
+      s.password = arg;
+    else if (word == "nak-first")
+      s.nak_first = true;
+    else if (word == "nak-always")
+      s.nak_always = true;
+    else if (word == "no-checksum-check")
+      s.check_sums = false;
     else if (word == "refuse" && !arg.empty()) {
       const size_t cut = arg.find_first_of(" \t");
       s.refuse[std::string(arg.substr(0, cut))] =
           cut == std::string_view::npos ? "" : std::string(Trim(arg.substr(cut)));
-    } else if (word == "disconnect-after" && (ok = ToInt(arg, number))) s.disconnect_after = number;
-    else if (word == "silent-after" && (ok = ToInt(arg, number))) s.silent_after = number;
-    else if (word == "silent") s.silent = true;
-    else if (word == "garbage") s.garbage = true;
-    else if (word == "echo") s.echo = true;
-    else if (word == "baud" && (ok = ToInt(arg, number))) s.baud = static_cast<unsigned>(number);
-    else if (word == "get-nbr" && !arg.empty()) s.get_nbr = arg;
-    else if (word == "get-note" && !arg.empty()) s.get_note = arg;
-    else ok = false;
+    } else if (word == "disconnect-after" && (ok = ToInt(arg, number)))
+      s.disconnect_after = number;
+    else if (word == "silent-after" && (ok = ToInt(arg, number)))
+      s.silent_after = number;
+    else if (word == "silent")
+      s.silent = true;
+    else if (word == "garbage")
+      s.garbage = true;
+    else if (word == "echo")
+      s.echo = true;
+    else if (word == "baud" && (ok = ToInt(arg, number)))
+      s.baud = static_cast<unsigned>(number);
+    else if (word == "get-nbr" && !arg.empty())
+      s.get_nbr = arg;
+    else if (word == "get-note" && !arg.empty())
+      s.get_note = arg;
+    else
+      ok = false;
     if (!ok) {
       error = "cannot understand script line: " + std::string(line);
       return std::nullopt;

@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     script->baud = static_cast<unsigned>(baud);
   }
 
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = [](int) { g_stop = 1; };
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);

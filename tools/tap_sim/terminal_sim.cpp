@@ -80,8 +80,10 @@ void TerminalSim::Byte(char c) {
       if (c == '\r') {
         // A bare CR is a caller still waking us (or a new call after one
         // that broke off): ask again.
-        if (line_.empty()) Say("ID=");
-        else LogOnLine(line_);
+        if (line_.empty())
+          Say("ID=");
+        else
+          LogOnLine(line_);
         line_.clear();
       } else {
         line_ += c;

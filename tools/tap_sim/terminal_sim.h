@@ -49,7 +49,7 @@ class TerminalSim {
   std::string prompt_id_;
   bool command_echo_ = true;
   bool eot_cr_ = false;  // the CR that follows a log-off's EOT is not a new call
-  int plus_ = 0;  // "+" in a row while on line
+  int plus_ = 0;         // "+" in a row while on line
   int pages_ = 0;
 };
 
