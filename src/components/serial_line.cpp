@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 #include "automation/run_time_error.h"
 #include "components/tap_limits.h"
@@ -162,7 +161,7 @@ bool SerialLine::Read(std::string& into, Clock::time_point deadline) {
 void SerialLine::PulseDtr() {
   int dtr = TIOCM_DTR;
   if (::ioctl(fd_.get(), TIOCMBIC, &dtr) != 0) return;
-  std::this_thread::sleep_for(kDtrDropTime);
+  ::poll(nullptr, 0, static_cast<int>(kDtrDropTime.count()));
   ::ioctl(fd_.get(), TIOCMBIS, &dtr);
 }
 

@@ -49,7 +49,7 @@ PtyLine::PtyLine(std::string link, unsigned baud) : link_(std::move(link)) {
 
 PtyLine::~PtyLine() { unlink(link_.c_str()); }
 
-void PtyLine::Serve(TerminalSim& terminal, const volatile int& stop) {
+void PtyLine::Serve(TerminalSim& terminal, const volatile sig_atomic_t& stop) {
   // Each direction of the line carries one character per char_time_: the
   // times below are when it has carried everything so far. Credit for time
   // the line stood idle is never banked, so a block arriving after a pause

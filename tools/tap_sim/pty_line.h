@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <string>
 
 #include "platform/unique_fd.h"
@@ -21,7 +22,7 @@ class PtyLine {
   PtyLine& operator=(const PtyLine&) = delete;
 
   // Passes bytes between the line and `terminal` until `stop` turns true.
-  void Serve(TerminalSim& terminal, const volatile int& stop);
+  void Serve(TerminalSim& terminal, const volatile sig_atomic_t& stop);
 
   const std::string& device() const { return device_; }
 

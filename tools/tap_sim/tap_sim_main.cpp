@@ -16,7 +16,7 @@
 
 namespace {
 
-volatile int g_stop = 0;  // set by SIGTERM / SIGINT only
+volatile sig_atomic_t g_stop = 0;  // set by SIGTERM / SIGINT only
 
 constexpr const char* kUsage =
     "usage: qznotes-tap-sim --link PATH [--script FILE] [--record FILE] [--baud N]\n"
