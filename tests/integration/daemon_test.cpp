@@ -48,9 +48,9 @@ TEST_F(DaemonTest, RequestIsAnsweredThenCalledBack) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms);
   EXPECT_EQ(got[0].first, "T-42");
-  // The pager terminal component is not there, so the page fails and says why.
+  // The sample's serial device is not there, so the page fails and says why.
   EXPECT_EQ(got[0].second, "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ");
-  EXPECT_NE(folder_.Read("QzNotesLog.log").find("Page Status: ActiveX component can't create object.\r\n::"),
+  EXPECT_NE(folder_.Read("QzNotesLog.log").find("Page Status: serial line /dev/ttyUSB0: cannot be found"),
             std::string::npos);
   EXPECT_NE(daemon_.Log().find("cNotify/1: request T-42: Message Undeliverable."), std::string::npos);
 }
@@ -109,7 +109,7 @@ TEST_F(DaemonTest, MarkersRoundTrip) {
 TEST_F(DaemonTest, SettingsOperationsAndTheirErrors) {
   std::string path = client_.Create();
   Answer settings = client_.Call(path, kNotify, "gvarGetSettings", nullptr);
-  EXPECT_EQ(Unboxed(settings), "[<'5551234'>, <'1200,e,7,1'>, <'/dev/ttyS0'>, <'0'>]");
+  EXPECT_EQ(Unboxed(settings), "[<''>, <'1200,e,7,1'>, <'/dev/ttyUSB0'>, <'0'>]");
 
   Answer page = client_.Call(path, kNotify, "gvarGetPagerSettingsEx", g_variant_new("(n@v)", 0, Marker(3)));
   ASSERT_TRUE(page.ok());

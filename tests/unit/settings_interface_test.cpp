@@ -45,7 +45,7 @@ class SettingsInterface : public ::testing::Test {
 
 TEST_F(SettingsInterface, ReadsAnswerTheirShapes) {
   const std::string& f = folder_.path();
-  EXPECT_EQ(gvarGetSettings(f), Items({"5551234", "1200,e,7,1", "/dev/ttyS0", "0"}));
+  EXPECT_EQ(gvarGetSettings(f), Items({"", "1200,e,7,1", "/dev/ttyUSB0", "0"}));
   EXPECT_EQ(gvarGetPagerSettings(f, 2), Items({"Pager terminal on the local serial line",
                                                "SNPP server (see QzSNPP.ini)", "0"}));
   EXPECT_EQ(gvarGetPagerSettingsEx(f, 2), gvarGetPagerSettings(f, 2));
