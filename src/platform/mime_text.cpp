@@ -121,6 +121,9 @@ bool SevenBitLines(std::string_view crlf_text) {
       continue;
     }
     if (!Printable(static_cast<unsigned char>(crlf_text[i])) || ++line > kMaxLine) return false;
+    // Blanks at a line end may be stripped in transit.
+    const bool line_end = i + 1 == crlf_text.size() || crlf_text.compare(i + 1, 2, "\r\n") == 0;
+    if (line_end && (crlf_text[i] == ' ' || crlf_text[i] == '\t')) return false;
   }
   return true;
 }

@@ -30,7 +30,7 @@ std::string FoldedHeader(std::string_view name, std::string_view value);
 std::string CrLfLines(std::string_view text);
 
 // True when CR LF text is printable ASCII (and tabs) in lines of at most
-// 998 characters, which may go as 7bit.
+// 998 characters that end in no blank, which may go as 7bit.
 bool SevenBitLines(std::string_view crlf_text);
 
 // RFC 2045 quoted-printable of CR LF text: line ends stay hard breaks,
