@@ -32,7 +32,7 @@ def parse_args():
                    help="answer MAIL FROM:<ADDR> with 550 (repeatable; '*' refuses every sender)")
     p.add_argument("--refuse-rcpt", action="append", default=[], metavar="ADDR",
                    help="answer RCPT TO:<ADDR> with 550 (repeatable)")
-    p.add_argument("--refuse-data", action="store_true", help="answer the end of the data with 554")
+    p.add_argument("--refuse-data", action="store_true", help="answer the end of the data with a two-line 554")
     p.add_argument("--drop-in-data", action="store_true",
                    help="close the connection after the data, before any reply")
     p.add_argument("--silent", action="store_true", help="accept connections and never say a word")
@@ -83,7 +83,8 @@ class Handler:
             server.transport.abort()
             return "451 never seen"
         if self.args.refuse_data:
-            return "554 5.6.0 Message refused by the test sink"
+            # A reply of two lines: the last one is the final reply.
+            return "554-5.6.0 Message refused\r\n554 5.6.0 Message refused by the test sink"
         self.count += 1
         if self.args.dir:
             self.store(server, session, envelope)
