@@ -5,8 +5,9 @@ Stores every message it accepts as NNNNNN.eml (the raw data) and
 NNNNNN.envelope (lines "tls yes|no", "from ADDR", "to ADDR"...) in --dir,
 the envelope last and renamed into place, so a reader that sees it sees the
 whole message. Can refuse chosen senders or recipients, refuse the data,
-drop the connection in the middle of the data or after it, or never answer; offers STARTTLS
-or speaks TLS from the start with a certificate it makes with openssl.
+drop the connection in the middle of the data or after it, or never
+answer; offers STARTTLS or speaks TLS from the start with a certificate it
+makes with openssl.
 Writes its port to --port-file once it listens, and exits on SIGTERM,
 SIGINT or when its parent goes away.
 """
