@@ -2,12 +2,11 @@
 // to a real SMTP server on loopback; mails are checked as the server got them.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "automation/component_registry.h"
 #include "channels/smtp_mail_channel.h"
 #include "components/smtp_mail.h"
 #include "diagnostics/last_error.h"
+#include "support/mime_decode.h"
 #include "support/smtp_sink.h"
 
 namespace qz::testing {
@@ -16,48 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 
 Variant List(std::initializer_list<Variant> items) { return Variant::Array(items); }
-
-std::string Base64Decode(std::string_view text) {
-  static const std::string kDigits =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    const size_t v = kDigits.find(c);
-    if (v == std::string::npos) continue;
-    bits = (bits << 6) | static_cast<uint32_t>(v);
-    if ((count += 6) >= 8) out += static_cast<char>((bits >> (count -= 8)) & 0xFF);
-  }
-  return out;
-}
-
-// Encoded words decoded, plain text kept; blanks between words dropped.
-std::string DecodedHeader(const std::string& value) {
-  static const std::regex kWord(R"(=\?UTF-8\?B\?([A-Za-z0-9+/=]*)\?=\s*)");
-  std::string out;
-  size_t last = 0;
-  for (std::sregex_iterator it(value.begin(), value.end(), kWord), end; it != end; ++it) {
-    out += value.substr(last, it->position() - last) + Base64Decode((*it)[1].str());
-    last = it->position() + it->length();
-  }
-  return out + value.substr(last);
-}
-
-std::string QpDecode(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '=') {
-      out += text[i];
-    } else if (text.compare(i + 1, 2, "\r\n") == 0) {
-      i += 2;
-    } else {
-      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
-      i += 2;
-    }
-  }
-  return out;
-}
 
 std::string BodyText(const SunkMail& mail) {
   std::string body = mail.Header("Content-Transfer-Encoding") == "quoted-printable"
