@@ -18,6 +18,7 @@
 #include "automation/variant.h"
 #include "dispatch/frm_notes.h"
 #include "dispatch/server_environment.h"
+#include "paging/sms_settings.h"
 
 namespace qz {
 
@@ -94,6 +95,7 @@ class cNotify {
   std::string mstrNotifyServer;
   std::string mstrLastLogged;
   std::string mstrSNPPStatus;
+  SmsSettings msmsSettings;  // the fourteen SMS fields
 };
 
 }  // namespace qz

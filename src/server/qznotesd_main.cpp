@@ -10,6 +10,7 @@
 
 #include "automation/component_registry.h"
 #include "components/callback_service.h"
+#include "components/sms_gateway_request.h"
 #include "config/program_folder.h"
 #include "server/bus_server.h"
 #include "server/server_log.h"
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
 
   qz::ComponentRegistry components;
   qz::RegisterCallbackService(components, {connection, options.system_bus, options.folder});
+  qz::RegisterSmsGatewayRequest(components);
   int status;
   {
     qz::BusServer server(connection, options, components);
