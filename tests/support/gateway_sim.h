@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,18 +14,24 @@
 
 namespace qz::testing {
 
+struct GatewaySimOptions {
+  bool tls = false;
+  double delay_seconds = 60;  // of a /slow answer
+  std::string answer;         // empty: the simulator's default
+};
+
 class GatewaySim {
  public:
-  struct Options {
-    bool tls = false;
-    double delay_seconds = 60;  // of a /slow answer
-    std::string answer;         // empty: the simulator's default
-  };
-
-  explicit GatewaySim(Options options = {}) {
-    std::vector<std::string> args = {QZ_GATEWAY_SIM, "--port-file", folder_.File("port"), "--log",
-                                     folder_.File("requests.log"), "--delay",
-                                     std::to_string(options.delay_seconds), "--lifetime", "900"};
+  explicit GatewaySim(GatewaySimOptions options = {}) {
+    std::vector<std::string> args = {QZ_GATEWAY_SIM,
+                                     "--port-file",
+                                     folder_.File("port"),
+                                     "--log",
+                                     folder_.File("requests.log"),
+                                     "--delay",
+                                     std::to_string(options.delay_seconds),
+                                     "--lifetime",
+                                     "900"};
     if (options.tls) args.insert(args.end(), {"--tls-dir", folder_.path()});
     if (!options.answer.empty()) args.insert(args.end(), {"--answer", options.answer});
     process_ = std::make_unique<ChildProcess>(std::move(args), folder_ / "output");

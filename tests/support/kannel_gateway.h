@@ -32,7 +32,9 @@ class KannelGateway {
   static constexpr const char* kPassword = "s3cret";
 
   KannelGateway()
-      : admin_(FreeLoopbackPort()), box_(FreeLoopbackPort()), smsc_(FreeLoopbackPort()),
+      : admin_(FreeLoopbackPort()),
+        box_(FreeLoopbackPort()),
+        smsc_(FreeLoopbackPort()),
         sendsms_(FreeLoopbackPort()) {
     std::ofstream(folder_.File("kannel.conf")) << Configuration();
     using namespace std::chrono_literals;
@@ -77,8 +79,8 @@ class KannelGateway {
   }
 
   // Waits (bounded) until at least `count` messages arrived.
-  std::vector<SmscMessage> WaitForMessages(size_t count,
-                                           std::chrono::milliseconds limit = std::chrono::seconds(60)) const {
+  std::vector<SmscMessage> WaitForMessages(
+      size_t count, std::chrono::milliseconds limit = std::chrono::seconds(60)) const {
     const auto give_up = std::chrono::steady_clock::now() + limit;
     std::vector<SmscMessage> messages = Received();
     while (messages.size() < count && std::chrono::steady_clock::now() < give_up) {
@@ -92,33 +94,51 @@ class KannelGateway {
   std::string Configuration() const {
     const std::string log = folder_.path();
     return "group = core\n"
-           "admin-port = " + std::to_string(admin_) + "\n"
+           "admin-port = " +
+           std::to_string(admin_) +
+           "\n"
            "admin-interface = 127.0.0.1\n"
            "admin-password = admin\n"
-           "smsbox-port = " + std::to_string(box_) + "\n"
+           "smsbox-port = " +
+           std::to_string(box_) +
+           "\n"
            "smsbox-interface = 127.0.0.1\n"
            "box-allow-ip = 127.0.0.1\n"
            "log-level = 1\n"
-           "log-file = \"" + log + "/bearerbox.log\"\n"
+           "log-file = \"" +
+           log +
+           "/bearerbox.log\"\n"
            "\n"
            "group = smsc\n"
            "smsc = fake\n"
            "smsc-id = FAKE\n"
            "host = 127.0.0.1\n"
-           "port = " + std::to_string(smsc_) + "\n"
+           "port = " +
+           std::to_string(smsc_) +
+           "\n"
            "connect-allow-ip = 127.0.0.1\n"
            "\n"
            "group = smsbox\n"
            "bearerbox-host = 127.0.0.1\n"
-           "bearerbox-port = " + std::to_string(box_) + "\n"
-           "sendsms-port = " + std::to_string(sendsms_) + "\n"
+           "bearerbox-port = " +
+           std::to_string(box_) +
+           "\n"
+           "sendsms-port = " +
+           std::to_string(sendsms_) +
+           "\n"
            "sendsms-interface = 127.0.0.1\n"
            "log-level = 1\n"
-           "log-file = \"" + log + "/smsbox.log\"\n"
+           "log-file = \"" +
+           log +
+           "/smsbox.log\"\n"
            "\n"
            "group = sendsms-user\n"
-           "username = " + kUser + "\n"
-           "password = " + kPassword + "\n"
+           "username = " +
+           kUser +
+           "\n"
+           "password = " +
+           kPassword +
+           "\n"
            "\n"
            "group = sms-service\n"
            "keyword = default\n"

@@ -30,12 +30,16 @@ class SmsChannelTest : public ::testing::Test {
 TEST_F(SmsChannelTest, SetsTheSevenPropertiesOnceInOrderThenSendsTheWorkedExample) {
   ASSERT_TRUE(Page(List({"Hi there"}), List({List({"012"})})));
   const std::vector<std::pair<std::string, Variant>> expected = {
-      {"Protocol", Variant("http")},     {"IPAddress", Variant("127.0.0.1:9")},
-      {"Connect", Variant("/cgi-bin/sendsms")}, {"Access", Variant(int16_t{0})},
-      {"Method", Variant("GET")},        {"Header", Variant("")},
+      {"Protocol", Variant("http")},
+      {"IPAddress", Variant("127.0.0.1:9")},
+      {"Connect", Variant("/cgi-bin/sendsms")},
+      {"Access", Variant(int16_t{0})},
+      {"Method", Variant("GET")},
+      {"Header", Variant("")},
       {"Accept", Variant("text/plain")}};
   EXPECT_EQ(state_.log->properties, expected);
-  EXPECT_EQ(requests(), std::vector<std::string>{"to=%2B4412&from=Monitor&text=Hi+there&left=152&go=1"});
+  EXPECT_EQ(requests(),
+            std::vector<std::string>{"to=%2B4412&from=Monitor&text=Hi+there&left=152&go=1"});
   EXPECT_TRUE(state_.log->arrays_well_formed);
   EXPECT_EQ(state_.log->created, 1);
   EXPECT_EQ(state_.log->released, 1);
@@ -45,19 +49,21 @@ TEST_F(SmsChannelTest, SetsTheSevenPropertiesOnceInOrderThenSendsTheWorkedExampl
 TEST_F(SmsChannelTest, OneComponentForAllMessagesAndNumbersInOrder) {
   // Empty numbers are skipped; a number given as a numeric value becomes its
   // decimal text before it loses its first digit.
-  ASSERT_TRUE(Page(List({"first", "second", "third"}),
-                   List({List({"0111", Variant(), Variant(int32_t{9222})}), Variant(), List({"0333"})})));
-  EXPECT_EQ(requests(), (std::vector<std::string>{
-                            "to=%2B44111&from=Monitor&text=first&left=155&go=1",
-                            "to=%2B44222&from=Monitor&text=first&left=155&go=1",
-                            "to=%2B44333&from=Monitor&text=third&left=155&go=1"}));
+  ASSERT_TRUE(
+      Page(List({"first", "second", "third"}),
+           List({List({"0111", Variant(), Variant(int32_t{9222})}), Variant(), List({"0333"})})));
+  EXPECT_EQ(requests(),
+            (std::vector<std::string>{"to=%2B44111&from=Monitor&text=first&left=155&go=1",
+                                      "to=%2B44222&from=Monitor&text=first&left=155&go=1",
+                                      "to=%2B44333&from=Monitor&text=third&left=155&go=1"}));
   EXPECT_EQ(state_.log->created, 1);
 }
 
 TEST_F(SmsChannelTest, CleansTheMessageBeforeItGoesIn) {
   ASSERT_TRUE(Page(List({"  two\r\nlines  " + std::string(200, 'z')}), List({List({"012"})})));
   const std::string text = "two+lines++" + std::string(145, 'z');  // 156 characters
-  EXPECT_EQ(requests(), std::vector<std::string>{"to=%2B4412&from=Monitor&text=" + text + "&left=4&go=1"});
+  EXPECT_EQ(requests(),
+            std::vector<std::string>{"to=%2B4412&from=Monitor&text=" + text + "&left=4&go=1"});
 }
 
 TEST_F(SmsChannelTest, NothingToSendIsSuccessWithoutAComponent) {
@@ -96,7 +102,8 @@ TEST_F(SmsChannelTest, AccessMustBeASixteenBitNumberBeforeAnyRequest) {
   struct Case {
     const char* access;
     std::string error;
-  } cases[] = {{"", "Type mismatch.\r\n"}, {"40000", "Overflow.\r\n"}, {"one", "Type mismatch.\r\n"}};
+  } cases[] = {
+      {"", "Type mismatch.\r\n"}, {"40000", "Overflow.\r\n"}, {"one", "Type mismatch.\r\n"}};
   for (const Case& c : cases) {
     state_.sms.mstrAccess = c.access;
     EXPECT_FALSE(Page(List({"m"}), List({List({"012"})}))) << c.access;
@@ -164,10 +171,11 @@ TEST_F(SmsChannelTest, FormEncodingIsOptInThroughQzNotesIni) {
   ASSERT_TRUE(Page(notes, pagers));
   state_.folder.Write("QzNotes.ini", "[SMS]\nEncoding=forms\n");
   ASSERT_TRUE(Page(notes, pagers));
-  EXPECT_EQ(requests(), (std::vector<std::string>{
-                            "to=%2B44+12&from=Monitor&text=a&b=c%d+e+\xC3\xA9&left=149&go=1",
-                            "to=%2B44%2B12&from=Monitor&text=a%26b%3Dc%25d%2Be%20%C3%A9&left=149&go=1",
-                            "to=%2B44+12&from=Monitor&text=a&b=c%d+e+\xC3\xA9&left=149&go=1"}));
+  EXPECT_EQ(requests(),
+            (std::vector<std::string>{
+                "to=%2B44+12&from=Monitor&text=a&b=c%d+e+\xC3\xA9&left=149&go=1",
+                "to=%2B44%2B12&from=Monitor&text=a%26b%3Dc%25d%2Be%20%C3%A9&left=149&go=1",
+                "to=%2B44+12&from=Monitor&text=a&b=c%d+e+\xC3\xA9&left=149&go=1"}));
 }
 
 }  // namespace

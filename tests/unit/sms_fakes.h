@@ -20,7 +20,7 @@ namespace qz::testing {
 // What the recording gateway saw, shared with the test beyond its lifetime.
 struct GatewayLog {
   std::vector<std::pair<std::string, Variant>> properties;  // in the order set
-  std::vector<std::string> requests;                         // element 0 of the second array
+  std::vector<std::string> requests;                        // element 0 of the second array
   bool arrays_well_formed = true;  // two one-element arrays, the first one Empty
   int created = 0;
   int released = 0;
@@ -32,7 +32,9 @@ struct GatewayLog {
 
 class RecordingGateway final : public DispatchObject {
  public:
-  explicit RecordingGateway(std::shared_ptr<GatewayLog> log) : log_(std::move(log)) { ++log_->created; }
+  explicit RecordingGateway(std::shared_ptr<GatewayLog> log) : log_(std::move(log)) {
+    ++log_->created;
+  }
   ~RecordingGateway() override { ++log_->released; }
 
   void SetProperty(std::string_view name, const Variant& value) override {

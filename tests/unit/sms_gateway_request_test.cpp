@@ -95,8 +95,8 @@ TEST(SmsGatewayRequest, NoAnswerRaisesNamingWhatAndWhere) {
   } catch (const RunTimeError& e) {
     EXPECT_EQ(e.number(), kErrGatewayTransport);
     EXPECT_EQ(e.source(), kSmsGatewaySource);
-    EXPECT_THAT(e.description(),
-                HasSubstr("No answer from the SMS gateway at http://127.0.0.1:" + std::to_string(port) + "/send: "));
+    EXPECT_THAT(e.description(), HasSubstr("No answer from the SMS gateway at http://127.0.0.1:" +
+                                           std::to_string(port) + "/send: "));
     EXPECT_THAT(e.description(), Not(HasSubstr("to=1"))) << "the request text may hold credentials";
   }
 }

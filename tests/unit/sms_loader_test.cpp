@@ -63,12 +63,14 @@ TEST_F(SmsLoaderTest, MissingSectionsEmptyEveryField) {
 }
 
 TEST_F(SmsLoaderTest, FieldNamesOnlyInSmsSectionAreNotUsed) {
-  state_.folder.Write("QzNotes.ini",
-                      "[SMS]\nProtocol=http\nSMSTo=to\nSMSFrom=from\nSMSMsg=m\nSMSOffset=o\nSMSTrailer=t\n");
+  state_.folder.Write(
+      "QzNotes.ini",
+      "[SMS]\nProtocol=http\nSMSTo=to\nSMSFrom=from\nSMSMsg=m\nSMSOffset=o\nSMSTrailer=t\n");
   ASSERT_TRUE(mblnInitialiseSMS(state_.call()));
   EXPECT_EQ(state_.sms.mstrProtocol, "http");
-  for (const std::string* field : {&state_.sms.mstrSMSTo, &state_.sms.mstrSMSFrom, &state_.sms.mstrSMSMsg,
-                                   &state_.sms.mstrSMSOffset, &state_.sms.mstrSMSTrailer})
+  for (const std::string* field :
+       {&state_.sms.mstrSMSTo, &state_.sms.mstrSMSFrom, &state_.sms.mstrSMSMsg,
+        &state_.sms.mstrSMSOffset, &state_.sms.mstrSMSTrailer})
     EXPECT_EQ(*field, "");
 }
 

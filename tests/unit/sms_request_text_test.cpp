@@ -31,8 +31,10 @@ TEST(SmsRequestText, BuildsEachFieldCharacterForCharacter) {
        "to=%2B44012&from=Monitor&text=x&left=159&go=1"},
       {"an empty number keeps the country code alone", "x", "", SmsEncoding::Seed,
        "to=%2B44&from=Monitor&text=x&left=159&go=1"},
-      {"the first character is a whole UTF-8 character", "x", "\xC3\xA9" "12", SmsEncoding::Seed,
-       "to=%2B4412&from=Monitor&text=x&left=159&go=1"},
+      {"the first character is a whole UTF-8 character", "x",
+       "\xC3\xA9"
+       "12",
+       SmsEncoding::Seed, "to=%2B4412&from=Monitor&text=x&left=159&go=1"},
       {"seed: & = % + go in unencoded", "a&b=c%d+e f", "012", SmsEncoding::Seed,
        "to=%2B4412&from=Monitor&text=a&b=c%d+e+f&left=149&go=1"},
       {"seed: length counts characters, not bytes", "h\xC3\xA9llo", "012", SmsEncoding::Seed,
@@ -59,8 +61,9 @@ TEST(SmsRequestText, FieldNamesAndTrailerComeFromTheSettings) {
   s.mstrSMSMsg = "body";
   s.mstrSMSOffset = "rest";
   s.mstrSMSTrailer = "username=u&password=p";
-  EXPECT_EQ(SmsRequestText(s, SmsMessageFieldOf("a b", SmsEncoding::Seed), "5551234", SmsEncoding::Seed),
-            "dest=%2B1551234&sender=Monitor&body=a+b&rest=157&username=u&password=p");
+  EXPECT_EQ(
+      SmsRequestText(s, SmsMessageFieldOf("a b", SmsEncoding::Seed), "5551234", SmsEncoding::Seed),
+      "dest=%2B1551234&sender=Monitor&body=a+b&rest=157&username=u&password=p");
   // Empty settings still give every separator.
   EXPECT_EQ(SmsRequestText({}, SmsMessageFieldOf("", SmsEncoding::Seed), "0", SmsEncoding::Seed),
             "=%2B&=Monitor&=&=160&");
@@ -87,7 +90,10 @@ TEST(SmsResponseOccurs, IgnoresCaseAndFollowsTheEmptyTextRules) {
       {"", "", false, "nothing occurs in an empty answer"},
       {"OK", "", false, "nothing occurs in an empty answer"},
       {"\xC3\x89T\xC3\x89", "un \xC3\xA9t\xC3\xA9 ok", true, "non-ASCII letters fold too"},
-      {"ok", "\xFF" "OK\xFE", true, "invalid UTF-8 still folds ASCII"},
+      {"ok",
+       "\xFF"
+       "OK\xFE",
+       true, "invalid UTF-8 still folds ASCII"},
       {"OK", "O K", false, "no partial matches"},
   };
   for (const Case& c : cases) EXPECT_EQ(SmsResponseOccurs(c.response, c.answer), c.occurs) << c.why;
