@@ -7,6 +7,7 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ inline constexpr const char* kFakeSmsc = "/usr/lib/kannel/test/fakesmsc";
 struct SmscMessage {
   std::string from, to, text;
   bool operator==(const SmscMessage&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const SmscMessage& m) {
+    return out << "<" << m.from << " " << m.to << " " << m.text << ">";
+  }
 };
 
 class KannelGateway {
