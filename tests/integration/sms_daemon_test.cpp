@@ -3,6 +3,8 @@
 // QzNotes.ini is used as shipped but for the gateway's port and password.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <fstream>
 
 #include "daemon_harness.h"
@@ -13,11 +15,8 @@ namespace {
 
 class SmsDaemonTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { kannel_ = new KannelGateway(); }
-  static void TearDownTestSuite() {
-    delete kannel_;
-    kannel_ = nullptr;
-  }
+  static void SetUpTestSuite() { kannel_ = std::make_unique<KannelGateway>(); }
+  static void TearDownTestSuite() { kannel_.reset(); }
 
   // The sample settings aimed at the test's Kannel with `password`.
   void UseSmsGateway(const std::string& password) {
@@ -35,12 +34,10 @@ class SmsDaemonTest : public ::testing::Test {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
   }
 
-  static KannelGateway* kannel_;
+  static inline std::unique_ptr<KannelGateway> kannel_;
   PrivateBus bus_;
   ProgramFolder folder_;
 };
-
-KannelGateway* SmsDaemonTest::kannel_ = nullptr;
 
 TEST_F(SmsDaemonTest, PageArrivesAtTheSmsCentreAndTheClientIsCalledBack) {
   UseSmsGateway(KannelGateway::kPassword);

@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <array>
+#include <cstdlib>
 #include <string>
 
 #include "automation/run_time_error.h"
@@ -23,11 +26,10 @@ using testing::JsonReader;
 
 class SmsGatewaySimTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { sim_ = new GatewaySim({.delay_seconds = 30}); }
-  static void TearDownTestSuite() {
-    delete sim_;
-    sim_ = nullptr;
+  static void SetUpTestSuite() {
+    sim_ = std::make_unique<GatewaySim>(testing::GatewaySimOptions{.delay_seconds = 30});
   }
+  static void TearDownTestSuite() { sim_.reset(); }
 
   // A component aimed at `path` of the simulator.
   std::unique_ptr<SmsGatewayRequest> Gateway(const char* path, const char* method = "GET",
@@ -68,10 +70,8 @@ class SmsGatewaySimTest : public ::testing::Test {
     return headers ? Member(*headers, name) : "";
   }
 
-  static GatewaySim* sim_;
+  static inline std::unique_ptr<GatewaySim> sim_;
 };
-
-GatewaySim* SmsGatewaySimTest::sim_ = nullptr;
 
 const std::string kText = "to=%2B4412&from=Monitor&text=Hi+there&left=152&go=1";
 
@@ -150,6 +150,50 @@ TEST_F(SmsGatewaySimTest, NoAnswerRaisesWithWhatAndWhere) {
   EXPECT_EQ(e.number(), kErrGatewayTransport);
   EXPECT_THAT(e.description(), HasSubstr("/slow: ")) << e.description();
   EXPECT_THAT(e.description(), HasSubstr("imed out")) << e.description();
+}
+
+TEST(SmsGatewayAddressTest, IPv6AddressInBrackets) {
+  GatewaySim sim(testing::GatewaySimOptions{.host = "::1"});
+  SmsGatewayRequest gateway;
+  gateway.SetProperty("Protocol", Variant("http"));
+  gateway.SetProperty("IPAddress", Variant(sim.address()));
+  gateway.SetProperty("Connect", Variant("/v6"));
+  gateway.SetProperty("Access", Variant(int16_t{0}));
+  gateway.SetProperty("Method", Variant("POST"));
+  std::array<Variant, 2> args{Variant::Array({Variant()}), Variant::Array({Variant("to=1")})};
+  EXPECT_EQ(gateway.CallMethod("SendRequest", args).Text(), "0: Accepted for delivery");
+  ASSERT_EQ(sim.Requests().size(), 1u);
+}
+
+// Access 1 takes the proxy from the environment; Access 0 ignores it.
+TEST(SmsGatewayAccessTest, OneUsesTheEnvironmentsProxyZeroGoesDirect) {
+  GatewaySim proxy;
+  const uint16_t nobody = testing::FreeLoopbackPort();
+  struct SavedEnv {
+    ~SavedEnv() {
+      unsetenv("http_proxy");
+      if (!no_proxy.empty()) setenv("no_proxy", no_proxy.c_str(), 1);
+    }
+    std::string no_proxy = getenv("no_proxy") ? getenv("no_proxy") : "";
+  } restore;
+  setenv("http_proxy", ("http://" + proxy.address()).c_str(), 1);
+  unsetenv("no_proxy");
+  auto send = [&](int16_t access) {
+    SmsGatewayRequest gateway;
+    gateway.SetProperty("Protocol", Variant("http"));
+    gateway.SetProperty("IPAddress", Variant("127.0.0.1:" + std::to_string(nobody)));
+    gateway.SetProperty("Connect", Variant("/through-proxy"));
+    gateway.SetProperty("Access", Variant(access));
+    gateway.SetProperty("Method", Variant("GET"));
+    std::array<Variant, 2> args{Variant::Array({Variant()}), Variant::Array({Variant("to=1")})};
+    return gateway.CallMethod("SendRequest", args).Text();
+  };
+  EXPECT_EQ(send(1), "0: Accepted for delivery");
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_NE(proxy.Requests()[0].find("127.0.0.1:" + std::to_string(nobody)), std::string::npos)
+      << "the proxy was asked for the gateway";
+  EXPECT_THROW(send(0), RunTimeError) << "direct: nobody listens there";
+  EXPECT_EQ(proxy.Requests().size(), 1u);
 }
 
 TEST(SmsGatewayTlsTest, SelfSignedCertificateIsRefusedUnlessTrusted) {

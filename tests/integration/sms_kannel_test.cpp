@@ -24,11 +24,8 @@ Variant List(std::initializer_list<Variant> items) { return Variant::Array(items
 
 class SmsKannelTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { kannel_ = new KannelGateway(); }
-  static void TearDownTestSuite() {
-    delete kannel_;
-    kannel_ = nullptr;
-  }
+  static void SetUpTestSuite() { kannel_ = std::make_unique<KannelGateway>(); }
+  static void TearDownTestSuite() { kannel_.reset(); }
 
   SmsKannelTest() {
     RegisterSmsGatewayRequest(components_);
@@ -59,15 +56,13 @@ class SmsKannelTest : public ::testing::Test {
     return {all.begin() + static_cast<long>(std::min(already_, all.size())), all.end()};
   }
 
-  static KannelGateway* kannel_;
+  static inline std::unique_ptr<KannelGateway> kannel_;
   testing::TempFolder folder_;
   ComponentRegistry components_;
   std::string snpp_;
   SmsSettings sms_;
   size_t already_ = 0;
 };
-
-KannelGateway* SmsKannelTest::kannel_ = nullptr;
 
 TEST_F(SmsKannelTest, EveryNumberReachesTheSmsCentre) {
   ASSERT_TRUE(Page(List({"Disk full on db1", "Load high"}),

@@ -16,8 +16,9 @@ namespace qz::testing {
 
 struct GatewaySimOptions {
   bool tls = false;
-  double delay_seconds = 60;  // of a /slow answer
-  std::string answer;         // empty: the simulator's default
+  double delay_seconds = 60;       // of a /slow answer
+  std::string answer;              // empty: the simulator's default
+  std::string host = "127.0.0.1";  // or "::1"
 };
 
 class GatewaySim {
@@ -32,16 +33,22 @@ class GatewaySim {
                                      std::to_string(options.delay_seconds),
                                      "--lifetime",
                                      "900"};
+    args.insert(args.end(), {"--host", options.host});
     if (options.tls) args.insert(args.end(), {"--tls-dir", folder_.path()});
     if (!options.answer.empty()) args.insert(args.end(), {"--answer", options.answer});
     process_ = std::make_unique<ChildProcess>(std::move(args), folder_ / "output");
     if (!process_->WaitForOutput("listening on", std::chrono::seconds(30)))
       throw std::runtime_error("gateway simulator did not start: " + process_->Output());
     port_ = static_cast<uint16_t>(std::stoi(folder_.Read("port")));
+    host_ = options.host;
   }
 
   uint16_t port() const { return port_; }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // host:port as the IPAddress setting writes it (IPv6 in brackets).
+  std::string address() const {
+    return (host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_) + ":" +
+           std::to_string(port_);
+  }
   std::string certificate() const { return folder_.File("cert.pem"); }
   // One JSON object per request, in arrival order.
   std::vector<std::string> Requests() const {
@@ -55,6 +62,7 @@ class GatewaySim {
   TempFolder folder_;
   std::unique_ptr<ChildProcess> process_;
   uint16_t port_ = 0;
+  std::string host_;
 };
 
 }  // namespace qz::testing

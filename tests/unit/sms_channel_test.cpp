@@ -11,6 +11,7 @@
 #include "diagnostics/last_error.h"
 #include "fakes.h"
 #include "sms_fakes.h"
+#include "support/child_process.h"
 
 namespace qz {
 namespace {
@@ -176,6 +177,39 @@ TEST_F(SmsChannelTest, FormEncodingIsOptInThroughQzNotesIni) {
                 "to=%2B44+12&from=Monitor&text=a&b=c%d+e+\xC3\xA9&left=149&go=1",
                 "to=%2B44%2B12&from=Monitor&text=a%26b%3Dc%25d%2Be%20%C3%A9&left=149&go=1",
                 "to=%2B44+12&from=Monitor&text=a&b=c%d+e+\xC3\xA9&left=149&go=1"}));
+}
+
+}  // namespace
+}  // namespace qz
+
+namespace qz {
+namespace {
+
+// With the real gateway request component: settings it refuses and a
+// gateway nobody answers for end the group before or at the first number.
+TEST(SmsChannelWithGatewayComponent, RefusedSettingsAndNoAnswerAreReported) {
+  struct Case {
+    void (*change)(SmsSettings&);
+    std::string error_start;
+  } cases[] = {
+      {[](SmsSettings& s) { s.mstrProtocol = "ftp"; }, "Protocol must be http or https, not 'ftp'"},
+      {[](SmsSettings& s) { s.mstrMethod = "PUT"; }, "Method must be GET or POST, not 'PUT'"},
+      {[](SmsSettings& s) { s.mstrHeader = "X: 1\nY: 2"; },
+       "Header line 'X: 1\nY: 2' is not of the form"},
+      {[](SmsSettings& s) { s.mstrConnect = "/a\r\nX: 1"; }, "Connect must be a path"},
+      {[](SmsSettings&) {}, "No answer from the SMS gateway at http://127.0.0.1:"},
+  };
+  for (const Case& c : cases) {
+    testing::SmsCallState state;
+    state.components.Unregister(kSmsGatewayClassId);
+    RegisterSmsGatewayRequest(state.components);
+    state.sms.mstrIPAddress = "127.0.0.1:" + std::to_string(testing::FreeLoopbackPort());
+    c.change(state.sms);
+    EXPECT_FALSE(mblnPagingEx(state.call(), testing::List({"m"}),
+                              testing::List({testing::List({"012", "034"})})));
+    EXPECT_EQ(gstrLastError.rfind(c.error_start, 0), 0u) << gstrLastError;
+    EXPECT_EQ(gstrLastError.substr(gstrLastError.size() - 3), ".\r\n");
+  }
 }
 
 }  // namespace
