@@ -68,7 +68,9 @@ TEST(SmsGatewayRequest, RefusesSettingsItCannotSendWith) {
     SmsGatewayRequest gateway;
     RunTimeError e = Assign(gateway, c.property, c.value);
     EXPECT_EQ(e.number(), c.error) << c.property << ": " << c.why;
-    if (e.number() == kErrInvalidCall) EXPECT_THAT(e.description(), HasSubstr(c.property)) << c.why;
+    if (e.number() == kErrInvalidCall) {
+      EXPECT_THAT(e.description(), HasSubstr(c.property)) << c.why;
+    }
   }
 }
 
