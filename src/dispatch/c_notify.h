@@ -95,7 +95,7 @@ class cNotify {
   std::string mstrNotifyServer;
   std::string mstrLastLogged;
   std::string mstrSNPPStatus;
-  SmsSettings msmsSettings;  // the fourteen SMS fields
+  SmsSettings sms_settings_;  // the fourteen SMS fields
 };
 
 }  // namespace qz
