@@ -58,6 +58,27 @@ bool NamesHeader(const std::vector<std::string>& lines, std::string_view name) {
   return false;
 }
 
+// The request text as a query string: bytes a URL cannot carry (blanks,
+// control characters, non-ASCII, and "#" which would end the query) are
+// percent-encoded; everything else, "&", "=", "%" and "+" included, stays as
+// the channel built it.
+std::string QueryString(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7F ||
+        std::string_view("\"#<>\\^`{|}").find(static_cast<char>(c)) != std::string_view::npos) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 struct Body {
   std::string text;
   size_t cap = 0;
@@ -145,17 +166,6 @@ void SmsGatewayRequest::SetProperty(std::string_view name, const Variant& value)
   }
 }
 
-Variant SmsGatewayRequest::GetProperty(std::string_view name) {
-  if (NamesEqual(name, "Protocol")) return Variant(protocol_);
-  if (NamesEqual(name, "IPAddress")) return Variant(host_);
-  if (NamesEqual(name, "Connect")) return Variant(connect_);
-  if (NamesEqual(name, "Access")) return Variant(access_);
-  if (NamesEqual(name, "Method")) return Variant(method_);
-  if (NamesEqual(name, "Header")) return Variant(header_);
-  if (NamesEqual(name, "Accept")) return Variant(accept_);
-  return DispatchObject::GetProperty(name);
-}
-
 Variant SmsGatewayRequest::CallMethod(std::string_view name, std::span<Variant> args) {
   if (!NamesEqual(name, "SendRequest")) return DispatchObject::CallMethod(name, args);
   if (args.size() != 2) throw RunTimeError(kErrWrongArguments, std::string(kSmsGatewaySource));
@@ -183,7 +193,9 @@ std::string SmsGatewayRequest::SendRequest(std::string_view request_text) {
   headers_ = std::move(list);
 
   std::string url = Where();
-  if (!post_) url.append(connect_.find('?') == std::string::npos ? "?" : "&").append(request_text);
+  if (!post_)
+    url.append(connect_.find('?') == std::string::npos ? "?" : "&")
+        .append(QueryString(request_text));
 
   Body body;
   body.cap = limits_.body_bytes;

@@ -40,7 +40,6 @@ class SmsGatewayRequest final : public DispatchObject {
   // Protocol, IPAddress, Connect, Access, Method, Header, Accept. A value the
   // component cannot use raises 5 with a description naming the property.
   void SetProperty(std::string_view name, const Variant& value) override;
-  Variant GetProperty(std::string_view name) override;
   // SendRequest(first array, second array): sends element 0 of the second.
   Variant CallMethod(std::string_view name, std::span<Variant> args) override;
 

@@ -27,7 +27,9 @@ using testing::JsonReader;
 class SmsGatewaySimTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    sim_ = std::make_unique<GatewaySim>(testing::GatewaySimOptions{.delay_seconds = 30});
+    testing::GatewaySimOptions options;
+    options.delay_seconds = 30;
+    sim_ = std::make_unique<GatewaySim>(options);
   }
   static void TearDownTestSuite() { sim_.reset(); }
 
@@ -85,6 +87,13 @@ TEST_F(SmsGatewaySimTest, GetCarriesTheRequestTextAsTheQueryString) {
   EXPECT_EQ(Header(r, "Accept"), "text/plain");
   EXPECT_EQ(Header(r, "X-Api-Key"), "k1");
   EXPECT_EQ(Header(r, "X-Trace"), "t");
+}
+
+TEST_F(SmsGatewaySimTest, GetEncodesOnlyWhatAUrlCannotCarry) {
+  auto gateway = Gateway("/cgi-bin/sendsms");
+  EXPECT_EQ(Send(*gateway, "to=%2B44123 456&text=a&b=c+50%#1 h\xC3\xA9\x01"),
+            "0: Accepted for delivery");
+  EXPECT_EQ(Member(LastRequest(), "query"), "to=%2B44123%20456&text=a&b=c+50%%231%20h%C3%A9%01");
 }
 
 TEST_F(SmsGatewaySimTest, PostCarriesItAsAFormBody) {
@@ -153,7 +162,9 @@ TEST_F(SmsGatewaySimTest, NoAnswerRaisesWithWhatAndWhere) {
 }
 
 TEST(SmsGatewayAddressTest, IPv6AddressInBrackets) {
-  GatewaySim sim(testing::GatewaySimOptions{.host = "::1"});
+  testing::GatewaySimOptions options;
+  options.host = "::1";
+  GatewaySim sim(options);
   SmsGatewayRequest gateway;
   gateway.SetProperty("Protocol", Variant("http"));
   gateway.SetProperty("IPAddress", Variant(sim.address()));
@@ -197,7 +208,9 @@ TEST(SmsGatewayAccessTest, OneUsesTheEnvironmentsProxyZeroGoesDirect) {
 }
 
 TEST(SmsGatewayTlsTest, SelfSignedCertificateIsRefusedUnlessTrusted) {
-  GatewaySim sim({.tls = true});
+  testing::GatewaySimOptions options;
+  options.tls = true;
+  GatewaySim sim(options);
   auto configure = [&](SmsGatewayRequest& g) {
     g.SetProperty("Protocol", Variant("https"));
     g.SetProperty("IPAddress", Variant(sim.address()));

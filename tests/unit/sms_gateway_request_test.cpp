@@ -74,14 +74,6 @@ TEST(SmsGatewayRequest, RefusesSettingsItCannotSendWith) {
   }
 }
 
-TEST(SmsGatewayRequest, PropertiesReadBackNormalised) {
-  SmsGatewayRequest gateway;
-  gateway.SetProperty("protocol", Variant("HTTP"));
-  gateway.SetProperty("Connect", Variant("cgi-bin/sendsms"));
-  EXPECT_EQ(gateway.GetProperty("Protocol"), Variant("http"));
-  EXPECT_EQ(gateway.GetProperty("connect"), Variant("/cgi-bin/sendsms"));
-}
-
 TEST(SmsGatewayRequest, NoAnswerRaisesNamingWhatAndWhere) {
   const uint16_t port = testing::FreeLoopbackPort();  // nobody listens there
   SmsGatewayRequest gateway({std::chrono::seconds(20), std::chrono::seconds(30), 64 * 1024, {}});
