@@ -92,7 +92,11 @@ class ChildProcess {
     pid_ = -1;
   }
 
-  bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+  // False once it has ended (it is reaped then).
+  bool Running() {
+    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
+    return pid_ > 0;
+  }
 
   std::string Output() const {
     std::ifstream in(output_);

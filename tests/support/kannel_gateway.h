@@ -35,40 +35,22 @@ class KannelGateway {
   static constexpr const char* kUser = "qznotes";
   static constexpr const char* kPassword = "s3cret";
 
-  KannelGateway()
-      : admin_(FreeLoopbackPort()),
-        box_(FreeLoopbackPort()),
-        smsc_(FreeLoopbackPort()),
-        sendsms_(FreeLoopbackPort()) {
-    std::ofstream(folder_.File("kannel.conf")) << Configuration();
-    using namespace std::chrono_literals;
-    bearerbox_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{kBearerbox, "-v", "1", folder_.File("kannel.conf")},
-        folder_ / "bearerbox.out");
-    if (!WaitListening(admin_, 30s) || !WaitListening(smsc_, 30s))
-      throw std::runtime_error("bearerbox did not start: " + bearerbox_->Output());
-    // -m 0: the fake centre sends nothing itself, it only receives.
-    fakesmsc_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{kFakeSmsc, "-H", "127.0.0.1", "-r", std::to_string(smsc_), "-m",
-                                 "0", "0 0 text nop"},
-        folder_ / "fakesmsc.out");
-    smsbox_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{kSmsbox, "-v", "1", folder_.File("kannel.conf")},
-        folder_ / "smsbox.out");
-    if (!WaitListening(sendsms_, 30s))
-      throw std::runtime_error("smsbox did not start: " + smsbox_->Output());
-    // Messages queue in the bearerbox until both boxes are there; waiting
-    // here keeps the tests' own limits about delivery alone.
-    if (!bearerbox_->WaitForOutput("Fakesmsc client connected", 30s) ||
-        !bearerbox_->WaitForOutput("Client connected from", 30s))
-      throw std::runtime_error("kannel boxes did not connect: " + bearerbox_->Output());
+  // Ports are picked free just before the start; another program may take
+  // one in between, so a start that fails is tried again on new ports.
+  KannelGateway() {
+    for (int attempt = 1;; ++attempt) {
+      try {
+        Start();
+        return;
+      } catch (const std::exception&) {
+        Stop();
+        if (attempt == 3) throw;
+      }
+    }
   }
-  ~KannelGateway() {
-    // Boxes first, so the bearerbox sees them leave.
-    if (smsbox_) smsbox_->Stop();
-    if (fakesmsc_) fakesmsc_->Stop();
-    if (bearerbox_) bearerbox_->Stop();
-  }
+  ~KannelGateway() { Stop(); }
+  KannelGateway(const KannelGateway&) = delete;
+  KannelGateway& operator=(const KannelGateway&) = delete;
 
   // host:port of the sendsms interface; its path is "/cgi-bin/sendsms".
   std::string sendsms_address() const { return "127.0.0.1:" + std::to_string(sendsms_); }
@@ -95,6 +77,42 @@ class KannelGateway {
   }
 
  private:
+  void Start() {
+    using namespace std::chrono_literals;
+    admin_ = FreeLoopbackPort();
+    box_ = FreeLoopbackPort();
+    smsc_ = FreeLoopbackPort();
+    sendsms_ = FreeLoopbackPort();
+    std::ofstream(folder_.File("kannel.conf"), std::ios::trunc) << Configuration();
+    bearerbox_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{kBearerbox, "-v", "1", folder_.File("kannel.conf")},
+        folder_ / "bearerbox.out");
+    if (!WaitListening(admin_, 30s) || !WaitListening(smsc_, 30s) || !bearerbox_->Running())
+      throw std::runtime_error("bearerbox did not start: " + bearerbox_->Output());
+    // -m 0: the fake centre sends nothing itself, it only receives.
+    fakesmsc_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{kFakeSmsc, "-H", "127.0.0.1", "-r", std::to_string(smsc_), "-m",
+                                 "0", "0 0 text nop"},
+        folder_ / "fakesmsc.out");
+    smsbox_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{kSmsbox, "-v", "1", folder_.File("kannel.conf")},
+        folder_ / "smsbox.out");
+    if (!WaitListening(sendsms_, 30s) || !smsbox_->Running())
+      throw std::runtime_error("smsbox did not start: " + smsbox_->Output());
+    // Messages queue in the bearerbox until both boxes are there; waiting
+    // here keeps the tests' own limits about delivery alone.
+    if (!bearerbox_->WaitForOutput("Fakesmsc client connected", 30s) ||
+        !bearerbox_->WaitForOutput("Client connected from", 30s))
+      throw std::runtime_error("kannel boxes did not connect: " + bearerbox_->Output());
+  }
+
+  void Stop() {
+    // Boxes first, so the bearerbox sees them leave.
+    smsbox_.reset();
+    fakesmsc_.reset();
+    bearerbox_.reset();
+  }
+
   std::string Configuration() const {
     const std::string log = folder_.path();
     return "group = core\n"
@@ -150,7 +168,7 @@ class KannelGateway {
   }
 
   TempFolder folder_;
-  uint16_t admin_, box_, smsc_, sendsms_;
+  uint16_t admin_ = 0, box_ = 0, smsc_ = 0, sendsms_ = 0;
   std::unique_ptr<ChildProcess> bearerbox_, fakesmsc_, smsbox_;
 };
 
