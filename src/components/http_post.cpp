@@ -22,14 +22,6 @@ void InitialiseCurlOnce() {
 
 size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
 
-bool Append(CurlSlistPtr& list, const std::string& line) {
-  curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-  if (!grown) return false;
-  (void)list.release();  // `grown` now owns the old list
-  list.reset(grown);
-  return true;
-}
-
 struct HostAndPort {
   std::string host;  // IPv6 without brackets
   uint16_t port = 0;
@@ -102,13 +94,13 @@ HttpPostResult HttpPost(const HttpPostRequest& request) {
   if (!easy) return {0, "no curl handle"};
   CurlSlistPtr headers;
   for (const std::string& header : request.headers) {
-    if (!Append(headers, header)) return {0, "out of memory"};
+    if (!AppendLine(headers, header.c_str())) return {0, "out of memory"};
   }
   CurlSlistPtr pins;
   // A literal address needs no lookup; for a name, curl's own lookup is
   // replaced by the vetted addresses.
   if (!NumericEndpoint(target->host, target->port) &&
-      !Append(pins, ResolveEntry(*target, pinned.endpoints)))
+      !AppendLine(pins, ResolveEntry(*target, pinned.endpoints).c_str()))
     return {0, "out of memory"};
 
   char error[CURL_ERROR_SIZE] = "";

@@ -19,6 +19,7 @@
 #include "contract/contract.h"
 #include "dispatch/frm_notes.h"
 #include "dispatch/server_environment.h"
+#include "paging/sms_settings.h"
 
 namespace qz {
 
@@ -93,6 +94,7 @@ class cNotify {
   std::string mstrNotifyServer;
   std::string mstrLastLogged;
   std::string mstrSNPPStatus;
+  SmsSettings sms_settings_;  // the fourteen SMS fields
 };
 
 }  // namespace qz

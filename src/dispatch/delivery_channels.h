@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "automation/variant.h"
+#include "paging/sms_settings.h"
 
 namespace qz {
 
@@ -23,6 +24,7 @@ struct ChannelCall {
   std::string_view mstrProfile;
   std::string_view mstrSMTPServer;
   std::string& mstrSNPPStatus;      // left behind by the SNPP channel
+  SmsSettings& sms;                 // loaded by mblnInitialiseSMS, kept by the object
 };
 
 class DeliveryChannels {

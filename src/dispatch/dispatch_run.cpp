@@ -25,8 +25,8 @@ void cNotify::NotesTimer_Timer() {
   // No second tick while a channel waits: the run is made once per request.
   if (NotesTimer) NotesTimer->SetEnabled(false);
 
-  ChannelCall call{env_.folder,  env_.components, mstrSubject,   mstrMailFrom,
-                   mstrProfile,  mstrSMTPServer,  mstrSNPPStatus};
+  ChannelCall call{env_.folder,  env_.components, mstrSubject,    mstrMailFrom,
+                   mstrProfile,  mstrSMTPServer,  mstrSNPPStatus, sms_settings_};
   std::string failures = DeliverGroups(call);
 
   // From here on every failure is ignored and the next step still runs.

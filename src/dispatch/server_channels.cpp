@@ -8,6 +8,8 @@
 #include "config/settings_interface.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/last_error.h"
+#include "paging/sms_channel.h"
+#include "paging/sms_loader.h"
 
 namespace qz {
 namespace {
@@ -42,12 +44,12 @@ bool ServerChannels::mblnPagingIP(const ChannelCall&, const Variant&, const Vari
   return NotBuilt("SNPP paging", "mblnPagingIP");
 }
 
-bool ServerChannels::mblnPagingEx(const ChannelCall&, const Variant&, const Variant&) {
-  return NotBuilt("SMS gateway paging", "mblnPagingEx");
+bool ServerChannels::mblnPagingEx(const ChannelCall& call, const Variant& notes, const Variant& pagers) {
+  return qz::mblnPagingEx(call, notes, pagers);
 }
 
-bool ServerChannels::mblnInitialiseSMS(const ChannelCall&) {
-  return NotBuilt("The SMS gateway settings", "mblnInitialiseSMS");
+bool ServerChannels::mblnInitialiseSMS(const ChannelCall& call) {
+  return qz::mblnInitialiseSMS(call);
 }
 
 Variant ServerChannels::mvarGetDefaultGateway(const ChannelCall& call) {

@@ -93,6 +93,15 @@ ObjectPtr<T> Ref(T* object) {
   return ObjectPtr<T>(object ? static_cast<T*>(g_object_ref(object)) : nullptr);
 }
 
+// Appends a copy of `line`; false (the list unchanged) when out of memory.
+inline bool AppendLine(CurlSlistPtr& list, const char* line) {
+  curl_slist* grown = curl_slist_append(list.get(), line);
+  if (!grown) return false;
+  (void)list.release();  // `grown` owns the old list now
+  list.reset(grown);
+  return true;
+}
+
 // Fills a holder through the GError** convention of the C API.
 class ErrorSlot {
  public:

@@ -101,10 +101,7 @@ SmtpOutcome SendSmtp(std::string_view server, std::string_view envelope_from,
   if (!easy) return {false, "Mail not sent: out of memory"};
   CurlSlistPtr rcpt;
   for (const std::string& to : recipients) {
-    curl_slist* grown = curl_slist_append(rcpt.get(), to.c_str());
-    if (!grown) return {false, "Mail not sent: out of memory"};
-    (void)rcpt.release();  // `grown` now owns the old list
-    rcpt.reset(grown);
+    if (!AppendLine(rcpt, to.c_str())) return {false, "Mail not sent: out of memory"};
   }
 
   const std::string from(envelope_from);

@@ -12,6 +12,7 @@
 #include "components/callback_service.h"
 #include "components/system_bus_address.h"
 #include "components/smtp_mail.h"
+#include "components/sms_gateway_request.h"
 #include "components/terminal_pager.h"
 #include "config/program_folder.h"
 #include "config/settings_groups.h"
@@ -99,6 +100,7 @@ int main(int argc, char** argv) {
   qz::RegisterCallbackService(components, {connection.get(), options->server.system_bus, folder});
   qz::RegisterTerminalPager(components, folder);
   qz::RegisterSmtpMail(components);
+  qz::RegisterSmsGatewayRequest(components);
   qz::ServerChannels channels;
   std::unique_ptr<qz::SeatProbe> seat = MakeSeatProbe(options->seat);
   qz::BusServer server(connection.get(), options->server, {folder, components, channels, *seat});

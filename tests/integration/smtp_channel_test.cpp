@@ -31,10 +31,10 @@ class SmtpChannelTest : public ::testing::Test {
     options.ca_file = sink.ca_file();
     RegisterSmtpMail(components_, options);
     std::string snpp;
+    SmsSettings sms;
     const std::string server = " " + sink.server() + " ";
-    ChannelCall call{
-        "/nonexistent", components_, "unused subject", " QzNotes <notes@example.org> ", "",
-        server,         snpp};
+    ChannelCall call{"/nonexistent", components_, "unused subject", " QzNotes <notes@example.org> ", "",
+                     server,         snpp,        sms};
     return mblnSendSMTPMail(call, notes, lists);
   }
 

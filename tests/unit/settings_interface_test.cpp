@@ -49,7 +49,7 @@ TEST_F(SettingsInterface, ReadsAnswerTheirShapes) {
   EXPECT_EQ(gvarGetPagerSettings(f, 2), Items({"Pager terminal on the local serial line",
                                                "SNPP server (see QzSNPP.ini)", "0"}));
   EXPECT_EQ(gvarGetPagerSettingsEx(f, 2), gvarGetPagerSettings(f, 2));
-  EXPECT_EQ(gvarGetPagerSettings(f, 3).At(13), Variant("&client=qznotes"));
+  EXPECT_EQ(gvarGetPagerSettings(f, 3).At(13), Variant("username=qznotes&password=change-me"));
   EXPECT_EQ(gvarGetPagerSettingsEx(f, 1),
             Items({"TCPPort=444", "HostName=127.0.0.1", "Timeout=20"}));
   EXPECT_EQ(gvarGetPagerSettings(f, 7), Variant::NoDimensions());

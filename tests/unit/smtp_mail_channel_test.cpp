@@ -61,7 +61,8 @@ class SmtpMailChannelTest : public ::testing::Test {
   }
   bool Send(const Variant& notes, const Variant& lists) {
     std::string snpp;
-    ChannelCall call{"/nonexistent", components_, "request subject", from_, "", server_, snpp};
+    SmsSettings sms;
+    ChannelCall call{"/nonexistent", components_, "request subject", from_, "", server_, snpp, sms};
     return mblnSendSMTPMail(call, notes, lists);
   }
 

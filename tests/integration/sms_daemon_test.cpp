@@ -1,0 +1,78 @@
+// A page through qznotesd with the SMS gateway as default gateway (Index=2),
+// on a private bus, delivered by Kannel to its fake SMS centre; the sample
+// QzNotes.ini is used as shipped but for the gateway's port and password.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include <fstream>
+
+#include "daemon_harness.h"
+#include "support/kannel_gateway.h"
+
+namespace qz::testing {
+namespace {
+
+class SmsDaemonTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { kannel_ = std::make_unique<KannelGateway>(); }
+  static void TearDownTestSuite() { kannel_.reset(); }
+
+  // The sample settings aimed at the test's Kannel with `password`.
+  void UseSmsGateway(const std::string& password) {
+    const std::filesystem::path file = folder_.path() / "QzNotes.ini";
+    std::string text = folder_.Read("QzNotes.ini");
+    auto replace_all = [&](const std::string& from, const std::string& to) {
+      for (size_t at = text.find(from); at != std::string::npos;
+           at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    };
+    replace_all("Index=0", "Index=2");
+    replace_all("IPAddress=127.0.0.1:13013", "IPAddress=" + kannel_->sendsms_address());
+    replace_all("username=qznotes&password=change-me",
+                std::string("username=") + KannelGateway::kUser + "&password=" + password);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+  }
+
+  static inline std::unique_ptr<KannelGateway> kannel_;
+  PrivateBus bus_;
+  ProgramFolder folder_;
+};
+
+TEST_F(SmsDaemonTest, PageArrivesAtTheSmsCentreAndTheClientIsCalledBack) {
+  UseSmsGateway(KannelGateway::kPassword);
+  Daemon daemon(bus_, folder_.path(), {"--linger", "30"});
+  Client client(bus_);
+  const size_t before = kannel_->Received().size();
+  Answer a =
+      client.Call(client.Create(), kNotify, "SendMessageCallBack",
+                  g_variant_new("(@v@v@v@v(so)s)", OneGroup("Disk full & 95% used"), Marker(0),
+                                OnePager("07700900123"), Marker(0), "", "/callback", "SMS-1"));
+  EXPECT_EQ(a.Print(), "(<'Notes Server: Asynch mode'>,)");
+  auto& got = client.WaitForCallbacks(1, std::chrono::seconds(60));
+  ASSERT_EQ(got.size(), 1u) << daemon.Log();
+  EXPECT_EQ(got[0], (std::pair<std::string, std::string>{"SMS-1", "QzNotes: Message Sent"}));
+  auto received = kannel_->WaitForMessages(before + 1);
+  ASSERT_EQ(received.size(), before + 1);
+  EXPECT_EQ(received.back(), (SmscMessage{"Monitor", "+447700900123", "Disk full & 95% used"}));
+}
+
+TEST_F(SmsDaemonTest, RefusedPageIsCalledBackUndeliverableAndLogged) {
+  UseSmsGateway("wrong");
+  Daemon daemon(bus_, folder_.path(), {"--linger", "30"});
+  Client client(bus_);
+  Answer a = client.Call(client.Create(), kNotify, "SendMessageCallBack",
+                         g_variant_new("(@v@v@v@v(so)s)", OneGroup("x"), Marker(0),
+                                       OnePager("0123"), Marker(0), "", "/callback", "SMS-2"));
+  auto& got = client.WaitForCallbacks(1, std::chrono::seconds(60));
+  ASSERT_EQ(got.size(), 1u) << daemon.Log();
+  EXPECT_EQ(got[0].second, "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ");
+  EXPECT_NE(
+      folder_.Read("QzNotesLog.log")
+          .find("Page Status: SMS to 0123 is undelivered. Authorization failed for sendsms::"),
+      std::string::npos)
+      << folder_.Read("QzNotesLog.log");
+}
+
+}  // namespace
+}  // namespace qz::testing

@@ -1,0 +1,103 @@
+// The SMS channel end to end against a real SMS gateway on loopback: Kannel
+// (bearerbox + smsbox) with its fake SMS centre, driven through the real
+// gateway request component. Checks what the SMS centre received and how
+// Kannel's refusals end.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "automation/component_registry.h"
+#include "components/sms_gateway_request.h"
+#include "diagnostics/last_error.h"
+#include "paging/sms_channel.h"
+#include "support/kannel_gateway.h"
+#include "support/temp_folder.h"
+
+namespace qz {
+namespace {
+
+using testing::KannelGateway;
+using testing::SmscMessage;
+
+Variant List(std::initializer_list<Variant> items) { return Variant::Array(items); }
+
+class SmsKannelTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { kannel_ = std::make_unique<KannelGateway>(); }
+  static void TearDownTestSuite() { kannel_.reset(); }
+
+  SmsKannelTest() {
+    RegisterSmsGatewayRequest(components_);
+    sms_.mstrProtocol = "http";
+    sms_.mstrIPAddress = kannel_->sendsms_address();
+    sms_.mstrConnect = "/cgi-bin/sendsms";
+    sms_.mstrAccess = "0";
+    sms_.mstrMethod = "GET";
+    sms_.mstrAccept = "text/plain";
+    sms_.mstrResponse = "Accepted for delivery";
+    sms_.mstrCountryCode = "44";
+    sms_.mstrSMSTo = "to";
+    sms_.mstrSMSFrom = "from";
+    sms_.mstrSMSMsg = "text";
+    sms_.mstrSMSOffset = "left";
+    sms_.mstrSMSTrailer =
+        std::string("username=") + KannelGateway::kUser + "&password=" + KannelGateway::kPassword;
+    already_ = kannel_->Received().size();
+  }
+
+  bool Page(const Variant& notes, const Variant& pagers) {
+    ChannelCall call{folder_.path(), components_, {}, {}, {}, {}, snpp_, sms_};
+    return mblnPagingEx(call, notes, pagers);
+  }
+  // The messages that arrived since this test began, waiting for `count`.
+  std::vector<SmscMessage> Arrived(size_t count) {
+    auto all = kannel_->WaitForMessages(already_ + count);
+    return {all.begin() + static_cast<long>(std::min(already_, all.size())), all.end()};
+  }
+
+  static inline std::unique_ptr<KannelGateway> kannel_;
+  testing::TempFolder folder_;
+  ComponentRegistry components_;
+  std::string snpp_;
+  SmsSettings sms_;
+  size_t already_ = 0;
+};
+
+TEST_F(SmsKannelTest, EveryNumberReachesTheSmsCentre) {
+  ASSERT_TRUE(Page(List({"Disk full on db1", "Load high"}),
+                   List({List({"07700900001", "07700900002"}), List({"07700900003"})})))
+      << gstrLastError;
+  EXPECT_EQ(Arrived(3), (std::vector<SmscMessage>{{"Monitor", "+447700900001", "Disk full on db1"},
+                                                  {"Monitor", "+447700900002", "Disk full on db1"},
+                                                  {"Monitor", "+447700900003", "Load high"}}));
+}
+
+TEST_F(SmsKannelTest, RefusalsAreUndeliveredInKannelsOwnWords) {
+  sms_.mstrSMSTrailer = std::string("username=") + KannelGateway::kUser + "&password=wrong";
+  EXPECT_FALSE(Page(List({"x"}), List({List({"0111"})})));
+  EXPECT_EQ(gstrLastError, "SMS to 0111 is undelivered. Authorization failed for sendsms");
+
+  // A field name Kannel does not know: no receiver.
+  sms_.mstrSMSTrailer =
+      std::string("username=") + KannelGateway::kUser + "&password=" + KannelGateway::kPassword;
+  sms_.mstrSMSTo = "dest";
+  EXPECT_FALSE(Page(List({"x"}), List({List({"0222"})})));
+  EXPECT_EQ(gstrLastError, "SMS to 0222 is undelivered. Missing receiver number, rejected");
+  EXPECT_EQ(kannel_->Received().size(), already_) << "nothing reached the SMS centre";
+}
+
+TEST_F(SmsKannelTest, FormEncodingKeepsReservedAndNonAsciiCharacters) {
+  const Variant text = List({"a&b=c+d 50% h\xC3\xA9llo"});
+  ASSERT_TRUE(Page(text, List({List({"0333"})}))) << gstrLastError;
+  folder_.Write("QzNotes.ini", "[SMS]\nEncoding=form\n");
+  ASSERT_TRUE(Page(text, List({List({"0444"})}))) << gstrLastError;
+  auto got = Arrived(2);
+  ASSERT_EQ(got.size(), 2u);
+  // Unencoded, the "&" ends the text field early.
+  EXPECT_EQ(got[0], (SmscMessage{"Monitor", "+44333", "a"}));
+  EXPECT_EQ(got[1], (SmscMessage{"Monitor", "+44444", "a&b=c+d 50% h\xC3\xA9llo"}));
+}
+
+}  // namespace
+}  // namespace qz
