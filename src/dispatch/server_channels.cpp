@@ -7,6 +7,7 @@
 #include "config/settings_interface.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/last_error.h"
+#include "paging/snpp_channel.h"
 
 namespace qz {
 namespace {
@@ -37,8 +38,8 @@ bool ServerChannels::mblnPaging(const ChannelCall& call, const Variant& notes, c
   return qz::mblnPaging(call.components, notes, pagers);
 }
 
-bool ServerChannels::mblnPagingIP(const ChannelCall&, const Variant&, const Variant&) {
-  return NotBuilt("SNPP paging", "mblnPagingIP");
+bool ServerChannels::mblnPagingIP(const ChannelCall& call, const Variant& notes, const Variant& pagers) {
+  return qz::mblnPagingIP(call, notes, pagers);
 }
 
 bool ServerChannels::mblnPagingEx(const ChannelCall&, const Variant&, const Variant&) {
