@@ -36,12 +36,20 @@ namespace {
 
 using W = WireType;
 
+cPager& Pager(ServedObject& object) { return static_cast<PagerObject&>(object).pager(); }
+
 ClassDescription MakePagerClass() {
   return {"cPager", "org.qznotes.QzNotes._cPager", {}, true,
           {
-              {"Connect", 0x60030005, {}, W::kBoolean},
-              {"SendPage", 0x60030006, {{"lstrPage", W::kString}, {"lstrMessage", W::kString}}, W::kBoolean},
-              {"IsSocketConnected", 0x6003000A, {}, W::kBoolean},
+              {"Connect", 0x60030005, {}, W::kBoolean, false,
+               [](ServedObject& o, std::span<Variant>) { return Variant::Boolean(Pager(o).Connect()); }},
+              {"SendPage", 0x60030006, {{"lstrPage", W::kString}, {"lstrMessage", W::kString}}, W::kBoolean,
+               false,
+               [](ServedObject& o, std::span<Variant> a) {
+                 return Variant::Boolean(Pager(o).SendPage(a[0].Text(), a[1].Text()));
+               }},
+              {"IsSocketConnected", 0x6003000A, {}, W::kBoolean, false,
+               [](ServedObject& o, std::span<Variant>) { return Variant::Boolean(Pager(o).IsSocketConnected()); }},
           }};
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dispatch/c_notify.h"
+#include "paging/c_pager.h"
 #include "server/class_table.h"
 
 namespace qz {
@@ -31,11 +32,14 @@ class NotifyObject final : public ServedObject {
   cNotify notify_;
 };
 
-// cPager's operations are answered by the table alone until the SNPP client
-// exists.
+// A client's cPager: host, port and timeout cannot be set from outside.
 class PagerObject final : public ServedObject {
  public:
   PagerObject() : ServedObject(PagerClass()) {}
+  cPager& pager() { return pager_; }
+
+ private:
+  cPager pager_;
 };
 
 // Builds the cNotify table; defined with the operations it reaches.
