@@ -38,6 +38,7 @@ void SnppSocket::Close() {
   fd_.Reset();
   lookup_.reset();
   addresses_.clear();
+  next_address_ = 0;
   inbox_.clear();
   outbox_.clear();
   input_open_ = false;
