@@ -19,9 +19,9 @@ void Sleep(int ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-bool SendAll(int fd, std::string_view bytes) {
+bool SendAll(int fd, std::string_view bytes, int flags = 0) {
   while (!bytes.empty()) {
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | flags);
     if (n <= 0) return false;
     bytes.remove_prefix(static_cast<size_t>(n));
   }
@@ -70,9 +70,15 @@ class Session {
     return true;
   }
 
-  bool Send(const std::string& bytes) {
+  // `last`: the connection ends after these bytes. They are corked and go
+  // out with the FIN in one segment, so the client sees the reply and the
+  // close together, never the reply alone.
+  bool Send(const std::string& bytes, bool last = false) {
     Log("sent", bytes);
-    return SendAll(fd_.get(), bytes);
+    if (!last) return SendAll(fd_.get(), bytes);
+    bool ok = SendAll(fd_.get(), bytes, MSG_MORE);
+    ::shutdown(fd_.get(), SHUT_WR);
+    return ok;
   }
 
   void Converse() {
@@ -107,22 +113,22 @@ class Session {
       return false;
     }
     if (rule.close) return false;
+    const bool last = command == "QUIT" || (command == "SEND" && behaviour_.close_after_pages > 0 &&
+                                            ++pages_ >= behaviour_.close_after_pages);
     if (rule.text) {
       const std::string reply = *rule.text + "\r\n";
       if (rule.split_ms >= 0) {
         size_t half = reply.size() / 2;
         if (!Send(reply.substr(0, half))) return false;
         Sleep(rule.split_ms);
-        if (!Send(reply.substr(half))) return false;
-      } else if (!Send(reply)) {
+        if (!Send(reply.substr(half), last)) return false;
+      } else if (!Send(reply, last)) {
         return false;
       }
+    } else if (last) {
+      ::shutdown(fd_.get(), SHUT_WR);
     }
-    if (command == "QUIT") return false;
-    if (command == "SEND" && behaviour_.close_after_pages > 0 &&
-        ++pages_ >= behaviour_.close_after_pages)
-      return false;
-    return true;
+    return !last;
   }
 
   UniqueFd fd_;
