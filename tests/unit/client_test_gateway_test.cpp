@@ -31,7 +31,10 @@ TEST(ClientTestGateway, CommandLine) {
        "",
        0},
       {{"test-gateway", "--timeout", "0", "1", "2"},
-       "--timeout takes whole seconds from 1 to 86400"},
+       "--timeout takes whole seconds from 1 to 86400",
+       0,
+       "",
+       0},
       {{"test-gateway", "--nope", "1", "2"}, "test-gateway has no option --nope", 0, "", 0},
   };
   for (const auto& c : cases) {
