@@ -17,6 +17,7 @@
 #include "paging/c_pager.h"
 #include "paging/snpp_channel.h"
 #include "platform/seat.h"
+#include "rfc1861_gateway.h"
 #include "support/snpp_sim.h"
 #include "support/temp_folder.h"
 
@@ -33,52 +34,6 @@ double Seconds(Clock::time_point since) {
 }
 
 Variant List(std::initializer_list<Variant> items) { return Variant::Array(items); }
-
-// Net::SNPP::Server behind rfc1861_gateway.pl.
-class PerlGateway {
- public:
-  PerlGateway() {
-    std::string script = std::string(QZ_SOURCE_DIR) + "/tests/integration/rfc1861_gateway.pl";
-    std::vector<std::string> args = {"/usr/bin/perl", script, folder_.File("port"),
-                                     folder_.File("record"), "300"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    for (int i = 0; pid_ > 0 && i < 1000 && port_ == 0; ++i) {
-      std::ifstream in(folder_.File("port"));
-      if (!(in >> port_)) std::this_thread::sleep_for(10ms);
-    }
-  }
-  ~PerlGateway() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  int port() const { return port_; }
-  // Lines of the record that start with `prefix`, waiting (bounded) for `count` "END" lines.
-  std::vector<std::string> Lines(const std::string& prefix, int ends = 1) const {
-    std::vector<std::string> found;
-    for (int i = 0; i < 500; ++i) {
-      found.clear();
-      int seen = 0;
-      std::istringstream lines(folder_.Read("record"));
-      for (std::string line; std::getline(lines, line);) {
-        seen += line == "END";
-        if (line.rfind(prefix, 0) == 0) found.push_back(line);
-      }
-      if (seen >= ends) break;
-      std::this_thread::sleep_for(20ms);
-    }
-    return found;
-  }
-
- private:
-  TempFolder folder_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
 
 class NoSeat : public SeatProbe {
  public:
