@@ -144,7 +144,7 @@ void cPager::mySocket_DataArrival(int32_t bytesTotal) {
     if (rfc1861_) {
       RfcBlockArrived(block);
     } else {
-      SeedReplyArrived(block);
+      ExactReplyArrived(block);
     }
   } catch (...) {
     gsubDisplayError(kSource, "mySocket_DataArrival");
@@ -159,27 +159,27 @@ void cPager::mySocket_Error(int32_t, std::string_view Description) {
   }
 }
 
-void cPager::SeedReplyArrived(const std::string& block) {
-  switch (MatchSeedReply(block)) {
-    case SeedReply::kGreeting:
+void cPager::ExactReplyArrived(const std::string& block) {
+  switch (MatchExactReply(block)) {
+    case ExactReply::kGreeting:
       mblnGreeted = true;
       mblnDone = true;
       break;
-    case SeedReply::kPagerAccepted: {
+    case ExactReply::kPagerAccepted: {
       std::string command = "MESSAGE " + mstrMessage;
       QueryServer(command);
       break;
     }
-    case SeedReply::kMessageOk: {
+    case ExactReply::kMessageOk: {
       std::string command = "SEND";
       QueryServer(command);
       break;
     }
-    case SeedReply::kMessageSent:
+    case ExactReply::kMessageSent:
       mblnSent = true;
       mblnDone = true;
       break;
-    case SeedReply::kNone:
+    case ExactReply::kNone:
       break;
   }
   mstrStatus = block;

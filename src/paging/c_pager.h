@@ -46,7 +46,7 @@ class cPager {
   void QueryServer(std::string& command);
   void mySocket_DataArrival(int32_t bytesTotal);
   void mySocket_Error(int32_t Number, std::string_view Description);
-  void SeedReplyArrived(const std::string& block);
+  void ExactReplyArrived(const std::string& block);
   void RfcBlockArrived(const std::string& block);
   void RfcLine(const std::string& line);
   void CloseConnection();

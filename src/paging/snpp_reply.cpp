@@ -5,16 +5,16 @@
 
 namespace qz {
 
-SeedReply MatchSeedReply(std::string_view block) {
-  static constexpr std::array<std::pair<std::string_view, SeedReply>, 4> kInOrder = {{
-      {kSnppGreeting, SeedReply::kGreeting},
-      {kSnppPagerAccepted, SeedReply::kPagerAccepted},
-      {kSnppMessageOk, SeedReply::kMessageOk},
-      {kSnppMessageSent, SeedReply::kMessageSent},
+ExactReply MatchExactReply(std::string_view block) {
+  static constexpr std::array<std::pair<std::string_view, ExactReply>, 4> kInOrder = {{
+      {kSnppGreeting, ExactReply::kGreeting},
+      {kSnppPagerAccepted, ExactReply::kPagerAccepted},
+      {kSnppMessageOk, ExactReply::kMessageOk},
+      {kSnppMessageSent, ExactReply::kMessageSent},
   }};
   for (const auto& [text, reply] : kInOrder)
     if (block.find(text) != std::string_view::npos) return reply;
-  return SeedReply::kNone;
+  return ExactReply::kNone;
 }
 
 std::optional<int> ReplyCode(std::string_view line) {

@@ -9,14 +9,14 @@
 
 namespace qz {
 
-enum class SeedReply { kNone, kGreeting, kPagerAccepted, kMessageOk, kMessageSent };
+enum class ExactReply { kNone, kGreeting, kPagerAccepted, kMessageOk, kMessageSent };
 
 inline constexpr std::string_view kSnppGreeting = "220 SNPP Gateway Ready";
 inline constexpr std::string_view kSnppPagerAccepted = "250 Pager ID Accepted";
 inline constexpr std::string_view kSnppMessageOk = "250 Message OK";
 inline constexpr std::string_view kSnppMessageSent = "250 Message Sent OK";
 
-SeedReply MatchSeedReply(std::string_view block);
+ExactReply MatchExactReply(std::string_view block);
 
 // The reply code at the start of an RFC 1861 reply line ("250 ..."), or
 // nothing when the line does not start with three digits.

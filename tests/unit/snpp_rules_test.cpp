@@ -20,26 +20,26 @@ using namespace std::string_literals;
 TEST(SnppReplyRule, FirstTextInListOrderActsAnywhereInTheBlock) {
   struct Case {
     std::string block;
-    SeedReply expected;
+    ExactReply expected;
     const char* why;
   } cases[] = {
-      {"220 SNPP Gateway Ready\r\n", SeedReply::kGreeting, "greeting"},
-      {"xx 220 SNPP Gateway Ready yy", SeedReply::kGreeting, "a substring anywhere"},
-      {"220 snpp gateway ready\r\n", SeedReply::kNone, "case-sensitive"},
-      {"220 SNPP Gateway  Ready", SeedReply::kNone, "exact text, blanks included"},
-      {"250 Pager ID Accepted\r\n250 Message OK\r\n", SeedReply::kPagerAccepted,
+      {"220 SNPP Gateway Ready\r\n", ExactReply::kGreeting, "greeting"},
+      {"xx 220 SNPP Gateway Ready yy", ExactReply::kGreeting, "a substring anywhere"},
+      {"220 snpp gateway ready\r\n", ExactReply::kNone, "case-sensitive"},
+      {"220 SNPP Gateway  Ready", ExactReply::kNone, "exact text, blanks included"},
+      {"250 Pager ID Accepted\r\n250 Message OK\r\n", ExactReply::kPagerAccepted,
        "two replies: the earlier in the list acts"},
-      {"250 Message OK\r\n250 Pager ID Accepted\r\n", SeedReply::kPagerAccepted,
+      {"250 Message OK\r\n250 Pager ID Accepted\r\n", ExactReply::kPagerAccepted,
        "list order, not position in the block"},
-      {"250 Message Sent OK\r\n", SeedReply::kMessageSent, "not mistaken for 250 Message OK"},
-      {"250 Message Sent OK 220 SNPP Gateway Ready", SeedReply::kGreeting,
+      {"250 Message Sent OK\r\n", ExactReply::kMessageSent, "not mistaken for 250 Message OK"},
+      {"250 Message Sent OK 220 SNPP Gateway Ready", ExactReply::kGreeting,
        "the greeting comes first"},
-      {"250 Message Sent Successfully\r\n", SeedReply::kNone, "RFC wording is not the fixed text"},
-      {"250 Pager ID Acc", SeedReply::kNone, "half a reply"},
-      {"", SeedReply::kNone, "empty block"},
-      {"\0 250 Message OK"s, SeedReply::kMessageOk, "a NUL before the text"},
+      {"250 Message Sent Successfully\r\n", ExactReply::kNone, "RFC wording is not the fixed text"},
+      {"250 Pager ID Acc", ExactReply::kNone, "half a reply"},
+      {"", ExactReply::kNone, "empty block"},
+      {"\0 250 Message OK"s, ExactReply::kMessageOk, "a NUL before the text"},
   };
-  for (const auto& c : cases) EXPECT_EQ(MatchSeedReply(c.block), c.expected) << c.why;
+  for (const auto& c : cases) EXPECT_EQ(MatchExactReply(c.block), c.expected) << c.why;
 }
 
 TEST(SnppReplyRule, RfcReplyCodes) {
