@@ -60,7 +60,7 @@ TEST(SnppClient, PagesGoOverOneConnectionAsPageMessageSend) {
   EXPECT_TRUE(pager->SendPage("\"100\"", "\"disk full\""));
   EXPECT_EQ(pager->StatusText(), "250 Message Sent OK\r\n");
   EXPECT_TRUE(pager->SendPage("\"101\"", "\"caf\xC3\xA9 \xE2\x82\xAC\""));
-  EXPECT_LT(Seconds(start), 3.0) << "every wait ended at its reply";
+  EXPECT_LT(Seconds(start), 4.5) << "every wait ended at its reply";
   pager.reset();
   ASSERT_TRUE(sim.WaitFor("close", 1, 10s));
   EXPECT_THAT(sim.Received(), ElementsAre("1 PAGE \"100\"", "1 MESSAGE \"disk full\"", "1 SEND",
@@ -193,7 +193,7 @@ TEST(SnppClient, TimeoutArithmeticOnTheWire) {
   ASSERT_TRUE(pager->Connect());
   auto start = Clock::now();
   EXPECT_FALSE(pager->SendPage("\"1\"", "\"m\""));
-  EXPECT_LT(Seconds(start), 0.5) << "a negative timeout returns at once";
+  EXPECT_LT(Seconds(start), 1.0) << "a negative timeout returns at once";
   ASSERT_TRUE(sim.WaitFor("sent", 2, 10s)) << "the PAGE line went out anyway";
   // The late acceptance acts at the next wait: MESSAGE goes out with that
   // wait's message text.
