@@ -52,6 +52,10 @@ class cNotify {
   Variant gvarGetPagerSettingsEx(int16_t Request, Variant& lvarParams);
   bool gblnSetPagerSettingsEx(std::string_view lstrSection, const Variant& lvarSettings);
 
+  // Sends "This is Alert Test Message" to `Mobile` through gateway `Index`
+  // (0 pager terminal, 1 SNPP, 2 SMS) at once and answers what happened.
+  Variant gvarTestGateway(int16_t Index, std::string_view Mobile);
+
   // Observes every dispatch run's outcome (for the server's log).
   using OutcomeListener = std::function<void(std::string_view test_id, std::string_view outcome)>;
   void SetOutcomeListener(OutcomeListener listener) { outcome_listener_ = std::move(listener); }
@@ -69,6 +73,8 @@ class cNotify {
   void DecideMailRoute(const Variant& lvarAny);
   void ArmTimer();
   void UnloadForm();
+  // What the channels may read and change of this object.
+  ChannelCall ChannelState();
   std::string DeliverGroups(const ChannelCall& call);
   void CallBack(std::string_view outcome);
   void msubWriteLog(std::string_view text);

@@ -25,8 +25,7 @@ void cNotify::NotesTimer_Timer() {
   // No second tick while a channel waits: the run is made once per request.
   if (NotesTimer) NotesTimer->SetEnabled(false);
 
-  ChannelCall call{env_.folder,  env_.components, mstrSubject,    mstrMailFrom,
-                   mstrProfile,  mstrSMTPServer,  mstrSNPPStatus, sms_settings_};
+  ChannelCall call = ChannelState();
   std::string failures = DeliverGroups(call);
 
   // From here on every failure is ignored and the next step still runs.
@@ -38,6 +37,11 @@ void cNotify::NotesTimer_Timer() {
   UnloadForm();
   if (outcome_listener_) outcome_listener_(mstrTestID, outcome);
   CallBack(outcome);
+}
+
+ChannelCall cNotify::ChannelState() {
+  return {env_.folder, env_.components, mstrSubject,    mstrMailFrom,
+          mstrProfile, mstrSMTPServer,  mstrSNPPStatus, sms_settings_};
 }
 
 std::string cNotify::DeliverGroups(const ChannelCall& call) {

@@ -10,6 +10,7 @@
 #include "diagnostics/last_error.h"
 #include "paging/sms_channel.h"
 #include "paging/sms_loader.h"
+#include "paging/snpp_channel.h"
 
 namespace qz {
 namespace {
@@ -40,8 +41,8 @@ bool ServerChannels::mblnPaging(const ChannelCall& call, const Variant& notes, c
   return qz::mblnPaging(call.components, notes, pagers);
 }
 
-bool ServerChannels::mblnPagingIP(const ChannelCall&, const Variant&, const Variant&) {
-  return NotBuilt("SNPP paging", "mblnPagingIP");
+bool ServerChannels::mblnPagingIP(const ChannelCall& call, const Variant& notes, const Variant& pagers) {
+  return qz::mblnPagingIP(call, notes, pagers);
 }
 
 bool ServerChannels::mblnPagingEx(const ChannelCall& call, const Variant& notes, const Variant& pagers) {

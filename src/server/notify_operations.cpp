@@ -63,7 +63,8 @@ ClassDescription MakeNotifyClass() {
        [](ServedObject& o, std::span<Variant> a) {
          return Variant::Boolean(Notify(o).gblnSetSettings(a[0]));
        }},
-      {"gvarTestGateway", 0x6003000D, {{"Index", W::kInt16}, {"Mobile", W::kString}}, W::kVariant},
+      {"gvarTestGateway", 0x6003000D, {{"Index", W::kInt16}, {"Mobile", W::kString}}, W::kVariant, false,
+       [](ServedObject& o, std::span<Variant> a) { return Notify(o).gvarTestGateway(a[0].ToInt16(), a[1].Text()); }},
       {"gvarGetPagerSettings", 0x60030018, {{"Request", W::kInt16}}, W::kVariant, false,
        [](ServedObject& o, std::span<Variant> a) { return Notify(o).gvarGetPagerSettings(a[0].ToInt16()); }},
       {"gblnSetPagerSettings", 0x6003001A, {{"lintSection", W::kInt16}, {"lvarSettings", W::kVariant}},

@@ -1,7 +1,9 @@
-// The cPager table. Its operations answer 445 until the SNPP client is
-// served behind them.
+// The cPager table and the served object that holds a client's cPager. Its
+// host, port and timeout cannot be set from outside, so Connect fails on the
+// empty port as the SNPP client says.
 #include <memory>
 
+#include "paging/c_pager.h"
 #include "server/served_classes.h"
 #include "server/served_object.h"
 
@@ -10,16 +12,32 @@ namespace {
 
 using W = WireType;
 
+class PagerObject final : public ServedObject {
+ public:
+  cPager& pager() { return pager_; }
+
+ private:
+  cPager pager_;
+};
+
+cPager& Pager(ServedObject& object) { return static_cast<PagerObject&>(object).pager(); }
+
 ClassDescription MakePagerClass() {
   return {"cPager",
           kPagerInterface,
           {},
           {
-              {"Connect", 0x60030005, {}, W::kBoolean},
-              {"SendPage", 0x60030006, {{"lstrPage", W::kString}, {"lstrMessage", W::kString}}, W::kBoolean},
-              {"IsSocketConnected", 0x6003000A, {}, W::kBoolean},
+              {"Connect", 0x60030005, {}, W::kBoolean, false,
+               [](ServedObject& o, std::span<Variant>) { return Variant::Boolean(Pager(o).Connect()); }},
+              {"SendPage", 0x60030006, {{"lstrPage", W::kString}, {"lstrMessage", W::kString}}, W::kBoolean,
+               false,
+               [](ServedObject& o, std::span<Variant> a) {
+                 return Variant::Boolean(Pager(o).SendPage(a[0].Text(), a[1].Text()));
+               }},
+              {"IsSocketConnected", 0x6003000A, {}, W::kBoolean, false,
+               [](ServedObject& o, std::span<Variant>) { return Variant::Boolean(Pager(o).IsSocketConnected()); }},
           },
-          [](const ObjectSeat&) { return std::make_unique<ServedObject>(); }};
+          [](const ObjectSeat&) { return std::make_unique<PagerObject>(); }};
 }
 
 }  // namespace

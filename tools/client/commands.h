@@ -66,11 +66,18 @@ struct CallCommand {
   std::vector<std::string> arguments;
 };
 
-struct HelpCommand {
-  std::string topic;  // "", "send", "settings" or "call"
+struct TestGatewayCommand {
+  int index = 0;
+  std::string number;
+  int timeout_seconds = 0;  // 0: wait as long as the gateway takes
 };
 
-using Command = std::variant<HelpCommand, SendCommand, SettingsCommand, CallCommand>;
+struct HelpCommand {
+  std::string topic;  // "", "send", "settings", "call" or "test-gateway"
+};
+
+using Command =
+    std::variant<HelpCommand, SendCommand, SettingsCommand, CallCommand, TestGatewayCommand>;
 
 struct Invocation {
   GlobalOptions global;

@@ -11,6 +11,7 @@ Commands:
   send       hand the server a notification request
   settings   show, read or change the gateway settings
   call       call any operation by name or dispatch identifier
+  test-gateway INDEX NUMBER   send a test message through one paging gateway
   help CMD   the options of one command (also: qznotes CMD --help)
 
 Bus options (before or among a command's options):
@@ -98,12 +99,27 @@ Exit status: 0 when the server answered; 1 for a run-time error of the server
 errors.
 )txt";
 
+constexpr std::string_view kTestGateway =
+    R"txt(Usage: qznotes test-gateway [--timeout SECONDS] INDEX NUMBER
+
+Sends "This is Alert Test Message" to NUMBER (a pager identifier or mobile
+number) through gateway INDEX at once (gvarTestGateway) and prints the answer:
+0 the pager terminal, 1 the SNPP server, 2 the SMS gateway.
+
+  --timeout SECONDS   give up waiting after this long (default: wait as long
+                      as the gateway's own time limits take)
+
+Exit status: 0 for "Message Sent" or, with INDEX 1, a reply of the SNPP
+server; 1 for any other answer or a run-time error; 2 for usage or bus errors.
+)txt";
+
 }  // namespace
 
 std::string_view HelpText(std::string_view topic) {
   if (topic == "send") return kSend;
   if (topic == "settings") return kSettings;
   if (topic == "call") return kCall;
+  if (topic == "test-gateway") return kTestGateway;
   return kGeneral;
 }
 

@@ -17,6 +17,8 @@ ExitStatus RunSettings(GDBusConnection* connection, const GlobalOptions& global,
                        const SettingsCommand& settings, Console console);
 ExitStatus RunCall(GDBusConnection* connection, const GlobalOptions& global,
                    const CallCommand& call, Console console);
+ExitStatus RunTestGateway(GDBusConnection* connection, const GlobalOptions& global,
+                          const TestGatewayCommand& test, Console console);
 
 // Prints a failed call on standard error and answers its exit status.
 ExitStatus ReportFailure(const GError* error, Console console);
