@@ -52,6 +52,10 @@ class cNotify {
   Variant gvarGetPagerSettingsEx(int16_t Request, Variant& lvarParams);
   bool gblnSetPagerSettingsEx(std::string_view lstrSection, const Variant& lvarSettings);
 
+  // The messaging profiles recorded in the registry store: an array of their
+  // names (no elements when there are none), Empty when the listing failed.
+  Variant GetMessageProfiles();
+
   // Observes every dispatch run's outcome (for the server's log).
   using OutcomeListener = std::function<void(std::string_view test_id, std::string_view outcome)>;
   void SetOutcomeListener(OutcomeListener listener) { outcome_listener_ = std::move(listener); }

@@ -6,6 +6,7 @@
 
 #include "automation/context_post.h"
 #include "server/class_table.h"
+#include "server/profiles_interface.h"
 #include "server/replies.h"
 #include "server/server_log.h"
 #include "server/type_library.h"
@@ -30,7 +31,9 @@ std::vector<std::string> ChildrenAboveRoot(std::string_view path) {
 BusServer::BusServer(GDBusConnection* connection, ServerOptions options, ComponentRegistry& components)
     : connection_(G_DBUS_CONNECTION(g_object_ref(connection))),
       options_(std::move(options)),
-      env_{options_.folder, components, channels_, seat_},
+      seat_(options_.seat),
+      registry_(options_.folder + "/" + std::string(kRegistryFileName)),
+      env_{options_.folder, components, channels_, seat_, &registry_},
       main_context_(g_main_context_ref(g_main_context_default())),
       loop_(g_main_loop_new(main_context_, FALSE)),
       pool_(options_.apartments) {
@@ -113,6 +116,11 @@ void BusServer::RouteFactoryCall(GDBusMessage* call, const char* iface, const ch
   const Operation* op = iface && NotifyClass().HasInterface(iface) ? NotifyClass().FindByName(member) : nullptr;
   if (op && !stopping_) {
     RunOnTransientObject(call, *op);
+  } else if (Is(iface, kProfilesInterface)) {
+    OnMain([this, call] {
+      AnswerProfilesCall(connection_, call, registry_);
+      g_object_unref(call);
+    });
   } else if (Is(member, "CreateObject") && (!iface || Is(iface, "org.qznotes.QzNotes.ClassFactory"))) {
     OnMain([this, call] {
       CreateObject(call);

@@ -16,7 +16,8 @@
 #include "automation/component_registry.h"
 #include "dispatch/server_channels.h"
 #include "dispatch/server_environment.h"
-#include "platform/seat.h"
+#include "platform/registry_store.h"
+#include "platform/seat_override.h"
 #include "server/object_table.h"
 
 namespace qz {
@@ -28,6 +29,7 @@ struct ServerOptions {
   unsigned linger_seconds = 5;
   size_t apartments = 4;
   bool system_bus = false;
+  SeatMode seat = SeatMode::kAuto;
 };
 
 class BusServer {
@@ -75,7 +77,8 @@ class BusServer {
   GDBusConnection* connection_;
   ServerOptions options_;
   ServerChannels channels_;
-  LoginSeatProbe seat_;
+  ConfiguredSeatProbe seat_;
+  RegistryStore registry_;  // the program folder's registry store file
   ServerEnvironment env_;
   ObjectTable table_;
   GMainContext* main_context_;

@@ -1,6 +1,7 @@
 // qznotesd: the QzNotes notification server on D-Bus.
 //
 //   qznotesd [--system | --address ADDRESS] [--folder DIR] [--linger SECONDS] [--apartments N]
+//            [--seat=auto|present|absent]
 #include <gio/gio.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "automation/component_registry.h"
 #include "components/callback_service.h"
 #include "config/program_folder.h"
+#include "platform/seat_override.h"
 #include "server/bus_server.h"
 #include "server/server_log.h"
 
@@ -18,11 +20,15 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: qznotesd [--system | --address ADDRESS] [--folder DIR] [--linger SECONDS] [--apartments N]\n"
+    "                [--seat=auto|present|absent]\n"
     "  --system         serve the system bus (default: the session bus)\n"
     "  --address ADDR   serve the message bus at ADDR (tests)\n"
     "  --folder DIR     program folder with the settings files and the log\n"
     "  --linger S       seconds to stay after the last object is gone (default 5)\n"
-    "  --apartments N   at most N apartment threads (default 4)\n";
+    "  --apartments N   at most N apartment threads (default 4)\n"
+    "  --seat=MODE      whether a user counts as logged on at the console, which the mail\n"
+    "                   profile route needs: auto asks systemd-logind (default), present\n"
+    "                   and absent answer without asking (headless servers, tests)\n";
 
 bool ParseCount(const char* text, unsigned long max, unsigned long& out) {
   char* end = nullptr;
@@ -55,6 +61,10 @@ int main(int argc, char** argv) {
     } else if (a == "--linger" && has_value && ParseCount(argv[i + 2], 86400, n)) {
       options.linger_seconds = static_cast<unsigned>(n);
       ++i;
+    } else if (a.starts_with("--seat=") && qz::ParseSeatMode(a.substr(7))) {
+      options.seat = *qz::ParseSeatMode(a.substr(7));
+    } else if (a == "--seat" && has_value && qz::ParseSeatMode(args[i + 1])) {
+      options.seat = *qz::ParseSeatMode(args[++i]);
     } else if (a == "--apartments" && has_value && ParseCount(argv[i + 2], 256, n) && n > 0) {
       options.apartments = n;
       ++i;

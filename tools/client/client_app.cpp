@@ -25,6 +25,8 @@ ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
     return RunSend(connection.get(), inv.global, *send, console);
   if (const auto* settings = std::get_if<SettingsCommand>(&inv.command))
     return RunSettings(connection.get(), inv.global, *settings, console);
+  if (const auto* profiles = std::get_if<ProfilesCommand>(&inv.command))
+    return RunProfiles(connection.get(), inv.global, *profiles, console);
   return RunCall(connection.get(), inv.global, std::get<CallCommand>(inv.command), console);
 }
 

@@ -15,5 +15,6 @@ bool TakeGlobalOption(OptionReader& reader, GlobalOptions& global);
 Command ParseSend(OptionReader& reader, GlobalOptions& global);
 Command ParseSettings(OptionReader& reader, GlobalOptions& global);
 Command ParseCall(OptionReader& reader, GlobalOptions& global);
+Command ParseProfiles(OptionReader& reader, GlobalOptions& global);
 
 }  // namespace qz::client

@@ -65,11 +65,19 @@ struct CallCommand {
   std::vector<std::string> arguments;
 };
 
-struct HelpCommand {
-  std::string topic;  // "", "send", "settings" or "call"
+struct ProfilesCommand {
+  enum class Action { kList, kSet, kRemove };
+  Action action = Action::kList;
+  std::string name;       // kSet, kRemove
+  std::string transport;  // kSet: an smtp:// or smtps:// URL, or "sendmail"
+  std::string from;       // kSet: empty leaves From out
 };
 
-using Command = std::variant<HelpCommand, SendCommand, SettingsCommand, CallCommand>;
+struct HelpCommand {
+  std::string topic;  // "", "send", "settings", "call" or "profiles"
+};
+
+using Command = std::variant<HelpCommand, SendCommand, SettingsCommand, CallCommand, ProfilesCommand>;
 
 struct Invocation {
   GlobalOptions global;

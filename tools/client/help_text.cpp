@@ -11,6 +11,7 @@ Commands:
   send       hand the server a notification request
   settings   show, read or change the gateway settings
   call       call any operation by name or dispatch identifier
+  profiles   list, set or remove the server's mail profiles
   help CMD   the options of one command (also: qznotes CMD --help)
 
 Bus options (before or among a command's options):
@@ -98,12 +99,31 @@ Exit status: 0 when the server answered; 1 for a run-time error of the server
 errors.
 )txt";
 
+constexpr std::string_view kProfiles = R"txt(Usage: qznotes profiles [list]
+       qznotes profiles set NAME --transport URL|sendmail [--from ADDRESS]
+       qznotes profiles remove NAME
+
+The mail profiles a request may name (its --profile) for the profile route,
+kept in the server's registry store.
+
+list     the profile names, one a line (JSON: an array)
+set      creates or replaces profile NAME: --transport is smtp://[USER:PASS@]HOST[:PORT]
+         or smtps://..., or sendmail for the local "sendmail -t -i";
+         --from is the sender address of its mail
+remove   deletes profile NAME
+
+On the system bus only root and members of the group qznotes may set and
+remove profiles. Exit status: 0 done; 1 the server refused; 2 usage or bus
+errors.
+)txt";
+
 }  // namespace
 
 std::string_view HelpText(std::string_view topic) {
   if (topic == "send") return kSend;
   if (topic == "settings") return kSettings;
   if (topic == "call") return kCall;
+  if (topic == "profiles") return kProfiles;
   return kGeneral;
 }
 

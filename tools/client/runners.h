@@ -18,6 +18,9 @@ ExitStatus RunSettings(GDBusConnection* connection, const GlobalOptions& global,
 ExitStatus RunCall(GDBusConnection* connection, const GlobalOptions& global,
                    const CallCommand& call, Console console);
 
+ExitStatus RunProfiles(GDBusConnection* connection, const GlobalOptions& global,
+                       const ProfilesCommand& profiles, Console console);
+
 // Prints a failed call on standard error and answers its exit status.
 ExitStatus ReportFailure(const GError* error, Console console);
 
