@@ -391,8 +391,6 @@ TEST_F(ClientCli, ServerErrorsArePrintedWithTheirCode) {
     std::vector<std::string> args;  // after "call"
     const char* err;
   } cases[] = {
-      {{"GetMessageProfiles"}, kNotSupported},
-      {{"0x60030009"}, kNotSupported},
       {{"gvarTestGateway", "0", "5551234"}, kNotSupported},
       {{"--class", "cPager", "SendPage", "5551234", "hello"}, kNotSupported},
       {{"--class", "QzNotes.CPAGER", "IsSocketConnected"}, kNotSupported},
