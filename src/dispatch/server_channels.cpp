@@ -4,6 +4,7 @@
 
 #include "automation/run_time_error.h"
 #include "channels/pager_terminal.h"
+#include "channels/smtp_mail_channel.h"
 #include "config/settings_interface.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/last_error.h"
@@ -29,8 +30,8 @@ bool ServerChannels::mblnSendMail(const ChannelCall&, const Variant&, const Vari
   return NotBuilt("MAPI e-mail delivery", "mblnSendMail");
 }
 
-bool ServerChannels::mblnSendSMTPMail(const ChannelCall&, const Variant&, const Variant&) {
-  return NotBuilt("SMTP e-mail delivery", "mblnSendSMTPMail");
+bool ServerChannels::mblnSendSMTPMail(const ChannelCall& call, const Variant& notes, const Variant& emails) {
+  return qz::mblnSendSMTPMail(call, notes, emails);
 }
 
 bool ServerChannels::mblnPaging(const ChannelCall& call, const Variant& notes, const Variant& pagers) {

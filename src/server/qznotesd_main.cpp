@@ -11,6 +11,7 @@
 
 #include "automation/component_registry.h"
 #include "components/callback_service.h"
+#include "components/smtp_mail.h"
 #include "config/program_folder.h"
 #include "platform/seat_override.h"
 #include "server/bus_server.h"
@@ -93,6 +94,7 @@ int main(int argc, char** argv) {
 
   qz::ComponentRegistry components;
   qz::RegisterCallbackService(components, {connection, options.system_bus, options.folder});
+  qz::RegisterSmtpMail(components);
   int status;
   {
     qz::BusServer server(connection, options, components);

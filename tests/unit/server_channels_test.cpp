@@ -79,11 +79,11 @@ TEST_F(ServerChannelsTest, NoSettingsFileMeansThePagerTerminal) {
   EXPECT_NE(Log().find("Page Status: ActiveX component can't create object.\r\n::"), std::string::npos);
 }
 
-TEST_F(ServerChannelsTest, MailChannelsNotBuiltNeverReportSuccess) {
+TEST_F(ServerChannelsTest, SmtpMailWithoutItsComponentIsUndeliverable) {
   WriteGateway("9");
   Variant smtp = List({Variant("s"), Variant("f@example.org"), Variant(""), Variant("mail"), Variant("True")});
   EXPECT_EQ(Deliver(smtp), "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ");
-  EXPECT_NE(Log().find("Mail Status: SMTP e-mail delivery is not built yet.\r\n::"), std::string::npos);
+  EXPECT_NE(Log().find("Mail Status: ActiveX component can't create object.\r\n::"), std::string::npos);
 }
 
 }  // namespace
