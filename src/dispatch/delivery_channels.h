@@ -13,6 +13,7 @@
 namespace qz {
 
 class ComponentRegistry;
+class frmNotes;
 
 // What a channel may read of the object it runs for.
 struct ChannelCall {
@@ -23,6 +24,7 @@ struct ChannelCall {
   std::string_view mstrProfile;
   std::string_view mstrSMTPServer;
   std::string& mstrSNPPStatus;      // left behind by the SNPP channel
+  frmNotes* mfrmNotes = nullptr;    // the request's host form, with its mail controls
 };
 
 class DeliveryChannels {

@@ -26,7 +26,7 @@ void cNotify::NotesTimer_Timer() {
   if (NotesTimer) NotesTimer->SetEnabled(false);
 
   ChannelCall call{env_.folder,  env_.components, mstrSubject,   mstrMailFrom,
-                   mstrProfile,  mstrSMTPServer,  mstrSNPPStatus};
+                   mstrProfile,  mstrSMTPServer,  mstrSNPPStatus, mfrmNotes.get()};
   std::string failures = DeliverGroups(call);
 
   // From here on every failure is ignored and the next step still runs.

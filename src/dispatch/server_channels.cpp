@@ -3,6 +3,7 @@
 #include <string>
 
 #include "automation/run_time_error.h"
+#include "channels/mapi_mail_channel.h"
 #include "channels/pager_terminal.h"
 #include "channels/smtp_mail_channel.h"
 #include "config/settings_interface.h"
@@ -26,8 +27,8 @@ bool NotBuilt(std::string_view feature, std::string_view procedure) {
 
 }  // namespace
 
-bool ServerChannels::mblnSendMail(const ChannelCall&, const Variant&, const Variant&) {
-  return NotBuilt("MAPI e-mail delivery", "mblnSendMail");
+bool ServerChannels::mblnSendMail(const ChannelCall& call, const Variant& notes, const Variant& emails) {
+  return qz::mblnSendMail(call, notes, emails);
 }
 
 bool ServerChannels::mblnSendSMTPMail(const ChannelCall& call, const Variant& notes, const Variant& emails) {

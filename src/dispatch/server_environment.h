@@ -1,6 +1,7 @@
 // What every object of one server shares: the program folder, the component
-// registry, the channel set, the seat check and the registry store. Owned by whoever runs the
-// server (the daemon, a test, the demonstration); it outlives every object.
+// registry, the channel set, the seat check and the registry store. Owned by
+// whoever runs the server (the daemon, a test, the demonstration); it
+// outlives every object.
 #pragma once
 
 #include <string>
