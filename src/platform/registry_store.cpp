@@ -35,41 +35,57 @@ int32_t FromSqlite(int code) {
   }
 }
 
-// One prepared statement with its parameters bound in order.
+using StatementCache = std::map<const char*, SqliteStatement>;
+
+// One use of a cached prepared statement, parameters bound in order. It is
+// reset when the use ends, so no read stays open on the file.
 class Query {
  public:
-  Query(sqlite3* db, const char* sql) {
-    sqlite3_stmt* raw = nullptr;
-    status_ = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
-    statement_.reset(raw);
+  Query(StatementCache& cache, sqlite3* db, const char* sql) {
+    SqliteStatement& cached = cache[sql];
+    if (!cached) {
+      sqlite3_stmt* raw = nullptr;
+      status_ = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+      cached.reset(raw);
+      if (status_ != SQLITE_OK) cache.erase(sql);
+    }
+    if (status_ == SQLITE_OK) statement_ = cache[sql].get();
   }
+  ~Query() {
+    if (statement_) {
+      sqlite3_reset(statement_);
+      sqlite3_clear_bindings(statement_);
+    }
+  }
+  Query(const Query&) = delete;
+  Query& operator=(const Query&) = delete;
   Query& Bind(int64_t value) {
-    if (status_ == SQLITE_OK) status_ = sqlite3_bind_int64(statement_.get(), ++index_, value);
+    if (status_ == SQLITE_OK) status_ = sqlite3_bind_int64(statement_, ++index_, value);
     return *this;
   }
   Query& Bind(std::string_view text) {
     if (status_ == SQLITE_OK)
-      status_ = sqlite3_bind_text64(statement_.get(), ++index_, text.data(), text.size(),
+      status_ = sqlite3_bind_text64(statement_, ++index_, text.data(), text.size(),
                                     SQLITE_TRANSIENT, SQLITE_UTF8);
     return *this;
   }
   // SQLITE_ROW, SQLITE_DONE or the error.
-  int Step() { return status_ == SQLITE_OK ? sqlite3_step(statement_.get()) : status_; }
+  int Step() { return status_ == SQLITE_OK ? sqlite3_step(statement_) : status_; }
   // Runs a statement that answers no rows.
   int32_t Run() {
     int code = Step();
     return code == SQLITE_DONE ? kRegOk : FromSqlite(code);
   }
   std::string Text(int column) const {
-    const auto* text = sqlite3_column_text(statement_.get(), column);
+    const auto* text = sqlite3_column_text(statement_, column);
     return text ? std::string(reinterpret_cast<const char*>(text),
-                              sqlite3_column_bytes(statement_.get(), column))
+                              sqlite3_column_bytes(statement_, column))
                 : std::string();
   }
 
  private:
-  SqliteStatement statement_;
-  int status_;
+  sqlite3_stmt* statement_ = nullptr;
+  int status_ = SQLITE_OK;
   int index_ = 0;
 };
 
@@ -102,9 +118,9 @@ std::string ChildPath(std::string_view base, std::string_view rest) {
   return std::string(base) + "\\" + std::string(rest);
 }
 
-bool KeyExists(sqlite3* db, RegHandle root, std::string_view path) {
+bool KeyExists(StatementCache& cache, sqlite3* db, RegHandle root, std::string_view path) {
   if (path.empty()) return true;
-  Query q(db, "SELECT 1 FROM reg_keys WHERE root = ?1 AND path = ?2");
+  Query q(cache, db, "SELECT 1 FROM reg_keys WHERE root = ?1 AND path = ?2");
   return q.Bind(root).Bind(path).Step() == SQLITE_ROW;
 }
 
@@ -188,7 +204,7 @@ int32_t RegistryStore::Locate(RegHandle key, std::string_view sub_key, KeyRef& r
     return kRegOk;
   }
   if (status != kRegOk) return status;
-  exists = KeyExists(db_.get(), ref.root, ref.path);
+  exists = KeyExists(statements_, db_.get(), ref.root, ref.path);
   return kRegOk;
 }
 
@@ -217,7 +233,7 @@ int32_t RegistryStore::CreatePath(const KeyRef& base, const std::vector<std::str
   for (const std::string& name : names) {
     std::string parent = path;
     path = ChildPath(parent, name);
-    Query insert(db_.get(),
+    Query insert(statements_, db_.get(),
                  "INSERT OR IGNORE INTO reg_keys(root, path, parent, name) VALUES(?1, ?2, ?3, ?4)");
     if (int32_t status = insert.Bind(base.root).Bind(path).Bind(parent).Bind(name).Run();
         status != kRegOk)
@@ -241,7 +257,7 @@ int32_t RegistryStore::CreateKey(RegHandle key, std::string_view sub_key, RegHan
   if (int32_t status = Connect(true); status != kRegOk) return status;
   WriteTransaction transaction(db_.get());
   if (transaction.status() != kRegOk) return transaction.status();
-  if (!KeyExists(db_.get(), base.root, base.path)) return kRegNotFound;
+  if (!KeyExists(statements_, db_.get(), base.root, base.path)) return kRegNotFound;
   KeyRef created;
   if (int32_t status = CreatePath(base, *names, created); status != kRegOk) return status;
   if (int32_t status = transaction.Commit(); status != kRegOk) return status;
@@ -261,7 +277,8 @@ int32_t RegistryStore::QueryValue(RegHandle key, std::string_view name, size_t c
   KeyRef ref;
   if (int32_t status = Resolve(key, ref); status != kRegOk) return status;
   if (int32_t status = Connect(false); status != kRegOk) return status;
-  Query q(db_.get(), "SELECT data FROM reg_values WHERE root = ?1 AND path = ?2 AND name = ?3");
+  Query q(statements_, db_.get(),
+          "SELECT data FROM reg_values WHERE root = ?1 AND path = ?2 AND name = ?3");
   int code = q.Bind(ref.root).Bind(ref.path).Bind(name).Step();
   if (code == SQLITE_DONE) return kRegNotFound;
   if (code != SQLITE_ROW) return FromSqlite(code);
@@ -278,9 +295,9 @@ int32_t RegistryStore::SetValue(RegHandle key, std::string_view name, std::strin
   if (int32_t status = Connect(true); status != kRegOk) return status;
   WriteTransaction transaction(db_.get());
   if (transaction.status() != kRegOk) return transaction.status();
-  if (!KeyExists(db_.get(), ref.root, ref.path))
+  if (!KeyExists(statements_, db_.get(), ref.root, ref.path))
     return kRegNotFound;  // deleted since it was opened
-  Query q(db_.get(),
+  Query q(statements_, db_.get(),
           "INSERT OR REPLACE INTO reg_values(root, path, name, data) VALUES(?1, ?2, ?3, ?4)");
   if (int32_t status = q.Bind(ref.root).Bind(ref.path).Bind(name).Bind(data).Run();
       status != kRegOk)
@@ -295,7 +312,7 @@ int32_t RegistryStore::EnumKey(RegHandle key, uint32_t index, size_t capacity, s
   int32_t status = Connect(false);
   if (status == kRegNotFound) return kRegNoMoreItems;
   if (status != kRegOk) return status;
-  Query q(db_.get(),
+  Query q(statements_, db_.get(),
           "SELECT name FROM reg_keys WHERE root = ?1 AND parent = ?2"
           " ORDER BY name COLLATE NOCASE, name LIMIT 1 OFFSET ?3");
   int code = q.Bind(ref.root).Bind(ref.path).Bind(int64_t{index}).Step();
@@ -317,11 +334,11 @@ int32_t RegistryStore::ReplaceValues(RegHandle root, std::string_view path, cons
   if (transaction.status() != kRegOk) return transaction.status();
   KeyRef key;
   if (int32_t status = CreatePath({root, {}}, *names, key); status != kRegOk) return status;
-  Query clear(db_.get(), "DELETE FROM reg_values WHERE root = ?1 AND path = ?2");
+  Query clear(statements_, db_.get(), "DELETE FROM reg_values WHERE root = ?1 AND path = ?2");
   if (int32_t status = clear.Bind(root).Bind(key.path).Run(); status != kRegOk) return status;
   for (const auto& [name, data] : values) {
     Query insert(
-        db_.get(),
+        statements_, db_.get(),
         "INSERT OR REPLACE INTO reg_values(root, path, name, data) VALUES(?1, ?2, ?3, ?4)");
     if (int32_t status = insert.Bind(root).Bind(key.path).Bind(name).Bind(data).Run();
         status != kRegOk)
@@ -338,8 +355,8 @@ int32_t RegistryStore::ReadValues(RegHandle root, std::string_view path, Values&
   if (!names) return kRegBadPath;
   if (int32_t status = Connect(false); status != kRegOk) return status;
   std::string joined = JoinKeyPath(*names, names->size());
-  if (!KeyExists(db_.get(), root, joined)) return kRegNotFound;
-  Query q(db_.get(),
+  if (!KeyExists(statements_, db_.get(), root, joined)) return kRegNotFound;
+  Query q(statements_, db_.get(),
           "SELECT name, data FROM reg_values WHERE root = ?1 AND path = ?2 ORDER BY name COLLATE "
           "NOCASE");
   q.Bind(root).Bind(joined);
@@ -358,12 +375,12 @@ int32_t RegistryStore::DeleteTree(RegHandle root, std::string_view path) {
   std::string joined = JoinKeyPath(*names, names->size());
   WriteTransaction transaction(db_.get());
   if (transaction.status() != kRegOk) return transaction.status();
-  if (!KeyExists(db_.get(), root, joined)) return kRegNotFound;
+  if (!KeyExists(statements_, db_.get(), root, joined)) return kRegNotFound;
   for (const char* sql : {"DELETE FROM reg_keys WHERE root = ?1 AND (path = ?2 OR"
                           " substr(path, 1, length(?2) + 1) = ?2 || '\\' COLLATE NOCASE)",
                           "DELETE FROM reg_values WHERE root = ?1 AND (path = ?2 OR"
                           " substr(path, 1, length(?2) + 1) = ?2 || '\\' COLLATE NOCASE)"}) {
-    Query q(db_.get(), sql);
+    Query q(statements_, db_.get(), sql);
     if (int32_t status = q.Bind(root).Bind(joined).Run(); status != kRegOk) return status;
   }
   return transaction.Commit();

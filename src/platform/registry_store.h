@@ -89,6 +89,9 @@ class RegistryStore {
   int busy_timeout_ms_;
   std::mutex mutex_;
   SqliteDb db_;
+  // Prepared once per connection, keyed by their constant SQL text; after
+  // db_, so they are finalized before it closes.
+  std::map<const char*, SqliteStatement> statements_;
   std::map<RegHandle, KeyRef> open_keys_;
   RegHandle next_handle_ = 0x100;
 };
