@@ -11,6 +11,7 @@
 #include "dispatch/frm_notes.h"
 #include "fakes.h"
 #include "platform/mail_profile.h"
+#include "platform/seat_override.h"
 #include "support/sendmail_stand_in.h"
 
 namespace qz::testing {
@@ -139,6 +140,50 @@ TEST_F(MapiMailChannelTest, RefusedHandOffIsReportedAndTheSessionEndsAtRelease) 
   ASSERT_NE(form_->MAPIMessages1.SessionID, nullptr);
   EXPECT_FALSE(form_->MAPIMessages1.SessionID->open);
   EXPECT_THROW(form_->MAPIMessages1.Send(), RunTimeError);
+}
+
+TEST_F(MapiMailChannelTest, HostileEntriesEndAsUnknownRecipientsOrQuotedNames) {
+  struct Case {
+    Variant entry;
+    const char* to;  // nullptr: refused, with this text in gstrLastError
+    const char* error;
+  };
+  const std::string long_local = std::string(1000, 'a') + "@example.org";
+  const Case cases[] = {
+      {Variant("Ann \"The Boss\" $ ann@example.org"), "\"Ann \\\"The Boss\\\"\" <ann@example.org>",
+       ""},
+      {Variant("Ops, Night $ ops@example.org"), "\"Ops, Night\" <ops@example.org>", ""},
+      {Variant(long_local), nullptr, "is no e-mail address"},
+      {Variant("a@example.org\r\nBcc: victim@example.org"), nullptr, "is no e-mail address"},
+      {Variant("Ann\nLee $ ann@example.org"), nullptr,
+       "display name of ann@example.org holds a line break"},
+      {Variant("<ops@example.org>"), nullptr, "is no e-mail address"},
+  };
+  for (const Case& c : cases) {
+    size_t before = sendmail_.Mails().size();
+    bool sent = Send(List({Variant("m")}), List({List({c.entry})}));
+    if (c.to) {
+      EXPECT_TRUE(sent) << c.entry.Text() << ": " << gstrLastError;
+      ASSERT_EQ(sendmail_.Mails().size(), before + 1);
+      EXPECT_EQ(MailHeader(sendmail_.Mails().back(), "To"), c.to);
+    } else {
+      EXPECT_FALSE(sent) << c.entry.Text();
+      EXPECT_NE(gstrLastError.find(c.error), std::string::npos) << gstrLastError;
+      EXPECT_TRUE(gstrLastError.starts_with("Unknown recipient: ")) << gstrLastError;
+      EXPECT_EQ(sendmail_.Mails().size(), before);
+    }
+  }
+}
+
+TEST(SeatOption, ModesAndWhatTheyAnswer) {
+  EXPECT_EQ(ParseSeatMode("auto"), SeatMode::kAuto);
+  EXPECT_EQ(ParseSeatMode("present"), SeatMode::kPresent);
+  EXPECT_EQ(ParseSeatMode("absent"), SeatMode::kAbsent);
+  for (const char* bad : {"", "Present", "yes", "present "})
+    EXPECT_FALSE(ParseSeatMode(bad)) << bad;
+  ConfiguredSeatProbe present(SeatMode::kPresent), absent(SeatMode::kAbsent);
+  EXPECT_TRUE(present.UserAtSeat());
+  EXPECT_FALSE(absent.UserAtSeat());
 }
 
 TEST(MailProfileRules, TransportsAndNames) {
