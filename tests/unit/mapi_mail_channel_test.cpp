@@ -116,6 +116,12 @@ TEST_F(MapiMailChannelTest, SessionFailuresAndWhatNeedsNoSession) {
       {[&] { return Send(Variant("text"), lists, "nope"); }, true, "", "messages not an array"},
       {[&] { return Send(Variant::NoDimensions(), lists); }, false, "Subscript out of range.\r\n",
        "the channel's own failure"},
+      {[&] { return Send(notes, List({List({})})); }, false, "Subscript out of range.\r\n",
+       "an empty recipient list fails inside cEmail"},
+      {[&] {
+         return Send(List({Variant("m0"), Variant("m1")}), lists);
+       },
+       false, "Subscript out of range.\r\n", "fewer lists than messages stops the group"},
       {[&] {
          form_.reset();
          return Send(notes, lists);
@@ -127,7 +133,9 @@ TEST_F(MapiMailChannelTest, SessionFailuresAndWhatNeedsNoSession) {
     EXPECT_EQ(c.send(), c.result) << c.why;
     EXPECT_EQ(gstrLastError, c.last_error) << c.why;
   }
-  EXPECT_TRUE(sendmail_.Mails().empty());
+  // Only message 0 of the group whose lists ran short went out.
+  ASSERT_EQ(sendmail_.Mails().size(), 1u);
+  EXPECT_NE(sendmail_.Mails()[0].find("\r\n\r\nm0"), std::string::npos);
 }
 
 TEST_F(MapiMailChannelTest, RefusedHandOffIsReportedAndTheSessionEndsAtRelease) {
