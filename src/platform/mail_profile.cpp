@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "automation/utf8.h"
+#include "platform/registry_store.h"
 
 namespace qz {
 namespace {

@@ -5,13 +5,13 @@
 // comes from (From). Stateless functions; safe from any thread.
 #pragma once
 
-#include <optional>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "platform/registry_store.h"
-
 namespace qz {
+
+class RegistryStore;
 
 inline constexpr std::string_view kMessageProfilesKey =
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles\\";
