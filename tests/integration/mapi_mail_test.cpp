@@ -7,6 +7,7 @@
 #include "diagnostics/last_error.h"
 #include "dispatch/frm_notes.h"
 #include "platform/mail_profile.h"
+#include "platform/registry_store.h"
 #include "support/smtp_sink.h"
 
 namespace qz::testing {

@@ -11,6 +11,7 @@
 #include "dispatch/frm_notes.h"
 #include "fakes.h"
 #include "platform/mail_profile.h"
+#include "platform/registry_store.h"
 #include "platform/seat_override.h"
 #include "support/sendmail_stand_in.h"
 
