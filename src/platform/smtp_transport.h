@@ -12,7 +12,7 @@
 
 namespace qz {
 
-// Default limits: reaching the server (TCP and TLS handshake) and the whole
+// Default limits: reaching the server (TCP, and TLS for smtps) and the whole
 // exchange, greeting to the reply after the data.
 inline constexpr std::chrono::milliseconds kSmtpConnectLimit{10'000};
 inline constexpr std::chrono::milliseconds kSmtpTotalLimit{60'000};

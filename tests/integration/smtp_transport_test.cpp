@@ -117,13 +117,20 @@ TEST(SmtpTransportTest, RefusalsAnswerWithTheServersFinalReplyLine) {
   }
 }
 
-TEST(SmtpTransportTest, ConnectionDroppedAfterTheDataIsNoAcceptance) {
-  SmtpSink sink({.drop_in_data = true});
-  SmtpOutcome outcome = Send(sink, {"ops@example.org"}, Composed("ops@example.org"));
-  EXPECT_FALSE(outcome.accepted);
-  EXPECT_TRUE(outcome.reply.starts_with(
-      "The SMTP exchange with smtp://127.0.0.1:" + std::to_string(sink.port()) + " broke off: "))
-      << outcome.reply;
+TEST(SmtpTransportTest, ConnectionDroppedDuringOrAfterTheDataIsNoAcceptance) {
+  // A body large enough that the drop comes while it is still being sent.
+  const std::string big = Composed("ops@example.org", "big", std::string(4 << 20, 'x'));
+  for (SinkOptions options :
+       {SinkOptions{.drop_in_data = true}, SinkOptions{.drop_after_data = true}}) {
+    SmtpSink sink(options);
+    SmtpOutcome outcome =
+        Send(sink, {"ops@example.org"}, options.drop_in_data ? big : Composed("ops@example.org"));
+    EXPECT_FALSE(outcome.accepted);
+    EXPECT_TRUE(outcome.reply.starts_with(
+        "The SMTP exchange with smtp://127.0.0.1:" + std::to_string(sink.port()) + " broke off: "))
+        << outcome.reply;
+    EXPECT_TRUE(sink.Mails().empty());
+  }
 }
 
 TEST(SmtpTransportTest, ServerThatNeverAnswersEndsAtTheTimeLimit) {

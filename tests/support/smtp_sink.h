@@ -33,6 +33,7 @@ struct SinkOptions {
   std::vector<std::string> refuse_from = {};
   bool refuse_data = false;
   bool drop_in_data = false;
+  bool drop_after_data = false;
   bool silent = false;
   bool starttls = false;
   bool tls_on_connect = false;
@@ -85,6 +86,7 @@ class SmtpSink {
     for (const auto& a : options.refuse_from) args.insert(args.end(), {"--refuse-from", a});
     if (options.refuse_data) args.push_back("--refuse-data");
     if (options.drop_in_data) args.push_back("--drop-in-data");
+    if (options.drop_after_data) args.push_back("--drop-after-data");
     if (options.silent) args.push_back("--silent");
     if (options.starttls) args.push_back("--starttls");
     if (options.tls_on_connect) args.push_back("--tls-on-connect");

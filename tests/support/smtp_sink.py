@@ -5,8 +5,9 @@ Stores every message it accepts as NNNNNN.eml (the raw data) and
 NNNNNN.envelope (lines "tls yes|no", "from ADDR", "to ADDR"...) in --dir,
 the envelope last and renamed into place, so a reader that sees it sees the
 whole message. Can refuse chosen senders or recipients, refuse the data,
-drop the connection after the data, or never answer at all; offers STARTTLS
-or speaks TLS from the start with a certificate it makes with openssl.
+drop the connection in the middle of the data or after it, or never
+answer; offers STARTTLS or speaks TLS from the start with a certificate it
+makes with openssl.
 Writes its port to --port-file once it listens, and exits on SIGTERM,
 SIGINT or when its parent goes away.
 """
@@ -32,9 +33,11 @@ def parse_args():
                    help="answer MAIL FROM:<ADDR> with 550 (repeatable; '*' refuses every sender)")
     p.add_argument("--refuse-rcpt", action="append", default=[], metavar="ADDR",
                    help="answer RCPT TO:<ADDR> with 550 (repeatable)")
-    p.add_argument("--refuse-data", action="store_true", help="answer the end of the data with 554")
+    p.add_argument("--refuse-data", action="store_true", help="answer the end of the data with a two-line 554")
     p.add_argument("--drop-in-data", action="store_true",
-                   help="close the connection after the data, before any reply")
+                   help="close the connection after the first line of the data")
+    p.add_argument("--drop-after-data", action="store_true",
+                   help="close the connection after the whole data, before any reply")
     p.add_argument("--silent", action="store_true", help="accept connections and never say a word")
     p.add_argument("--starttls", action="store_true", help="offer STARTTLS")
     p.add_argument("--tls-on-connect", action="store_true", help="speak TLS from the start (smtps)")
@@ -79,11 +82,12 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        if self.args.drop_in_data:
+        if self.args.drop_after_data:
             server.transport.abort()
             return "451 never seen"
         if self.args.refuse_data:
-            return "554 5.6.0 Message refused by the test sink"
+            # A reply of two lines: the last one is the final reply.
+            return "554-5.6.0 Message refused\r\n554 5.6.0 Message refused by the test sink"
         self.count += 1
         if self.args.dir:
             self.store(server, session, envelope)
@@ -99,6 +103,17 @@ class Handler:
         with open(stem + ".tmp", "w") as f:
             f.write("\n".join(lines) + "\n")
         os.rename(stem + ".tmp", stem + ".envelope")
+
+
+class DroppingSMTP(SMTP):
+    """Goes away in the middle of the data."""
+
+    async def smtp_DATA(self, arg):
+        if not self.envelope.rcpt_tos:
+            return await super().smtp_DATA(arg)
+        await self.push("354 End data with <CR><LF>.<CR><LF>")
+        await self._reader.readuntil(b"\r\n")
+        self.transport.abort()
 
 
 class Silent(asyncio.Protocol):
@@ -119,8 +134,8 @@ async def main(args):
         handler = Handler(args)
         context = tls_context(args.cert_dir) if args.cert_dir else None
         starttls = context if args.starttls else None
-        factory = lambda: SMTP(handler, hostname="sink.test", tls_context=starttls, data_size_limit=0,
-                               timeout=60)
+        smtp = DroppingSMTP if args.drop_in_data else SMTP
+        factory = lambda: smtp(handler, hostname="sink.test", tls_context=starttls, data_size_limit=0, timeout=60)
         ssl_context = context if args.tls_on_connect else None
     server = await loop.create_server(factory, args.host, args.port, ssl=ssl_context)
     port = server.sockets[0].getsockname()[1]
