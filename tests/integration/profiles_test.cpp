@@ -89,5 +89,17 @@ TEST_F(ProfilesTest, BadProfilesAreRefusedWithAReason) {
   EXPECT_THAT(xml.Print(), HasSubstr("<interface name=\"org.qznotes.QzNotes.Profiles\">"));
 }
 
+TEST_F(ProfilesTest, ADamagedStoreIsReportedAndKept) {
+  const std::string garbage(8192, 'x');
+  std::ofstream(folder_.path() / "QzRegistry.db", std::ios::binary) << garbage;
+  CliResult list = Run({"profiles", "list"});
+  EXPECT_EQ(list.status, 1) << list.Describe();
+  EXPECT_THAT(list.err, HasSubstr("damaged or is no database"));
+  EXPECT_EQ(Run({"profiles", "set", "x", "--transport", "sendmail"}).status, 1);
+  // The listing for clients finds nothing rather than failing.
+  EXPECT_EQ(client_.Call(kRoot, kNotify, "GetMessageProfiles", nullptr).Print(), "(<@av []>,)");
+  EXPECT_EQ(folder_.Read("QzRegistry.db"), garbage);
+}
+
 }  // namespace
 }  // namespace qz::testing
