@@ -27,7 +27,7 @@ std::string DefaultSender() { return std::string(g_get_user_name()) + "@" + g_ge
 void MailSession::SignOn() {
   if (!store_)
     Raise(kMailErrLoginFailed, "Login has failed: no registry store holds mail profiles");
-  if (UserName.empty()) Raise(kMailErrLoginFailed, "Login has failed: no mail profile named");
+  if (UserName.empty()) Raise(kMailErrLoginFailed, "Login has failed: no mail profile was named");
   MailProfile profile;
   int32_t status = ReadMailProfile(*store_, UserName, profile);
   if (status == kRegNotFound)
