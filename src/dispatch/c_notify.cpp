@@ -93,7 +93,7 @@ void cNotify::DecideMailRoute(const Variant& lvarAny) {
 void cNotify::ArmTimer() {
   // The earlier form, if any, is unloaded with its timer: the request it
   // carried is replaced and must never run.
-  mfrmNotes = std::make_unique<frmNotes>(context_);
+  mfrmNotes = std::make_unique<frmNotes>(context_, env_.registry);
   NotesTimer = &mfrmNotes->Timer1;
   NotesTimer->SetHandler([this] { NotesTimer_Timer(); });
   NotesTimer->SetInterval(1000);

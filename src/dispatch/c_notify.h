@@ -55,6 +55,9 @@ class cNotify {
   // Sends "This is Alert Test Message" to `Mobile` through gateway `Index`
   // (0 pager terminal, 1 SNPP, 2 SMS) at once and answers what happened.
   Variant gvarTestGateway(int16_t Index, std::string_view Mobile);
+  // The messaging profiles recorded in the registry store: an array of their
+  // names (no elements when there are none), Empty when the listing failed.
+  Variant GetMessageProfiles();
 
   // Observes every dispatch run's outcome (for the server's log).
   using OutcomeListener = std::function<void(std::string_view test_id, std::string_view outcome)>;

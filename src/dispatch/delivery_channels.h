@@ -14,6 +14,7 @@
 namespace qz {
 
 class ComponentRegistry;
+class frmNotes;
 
 // What a channel may read of the object it runs for.
 struct ChannelCall {
@@ -25,6 +26,7 @@ struct ChannelCall {
   std::string_view mstrSMTPServer;
   std::string& mstrSNPPStatus;      // left behind by the SNPP channel
   SmsSettings& sms;                 // loaded by mblnInitialiseSMS, kept by the object
+  frmNotes* mfrmNotes = nullptr;    // the request's host form, with its mail controls
 };
 
 class DeliveryChannels {

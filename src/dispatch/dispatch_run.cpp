@@ -40,8 +40,8 @@ void cNotify::NotesTimer_Timer() {
 }
 
 ChannelCall cNotify::ChannelState() {
-  return {env_.folder, env_.components, mstrSubject,    mstrMailFrom,
-          mstrProfile, mstrSMTPServer,  mstrSNPPStatus, sms_settings_};
+  return {env_.folder,    env_.components, mstrSubject,   mstrMailFrom,     mstrProfile,
+          mstrSMTPServer, mstrSNPPStatus,  sms_settings_, mfrmNotes.get()};
 }
 
 std::string cNotify::DeliverGroups(const ChannelCall& call) {

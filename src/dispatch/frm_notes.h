@@ -7,14 +7,21 @@
 #include <glib.h>
 
 #include "automation/timer.h"
+#include "platform/mail_system.h"
 
 namespace qz {
 
+class RegistryStore;
+
 class frmNotes {
  public:
-  explicit frmNotes(GMainContext* context) : Timer1(context) {}
+  // `registry` holds the mail profiles the session control signs on with.
+  explicit frmNotes(GMainContext* context, RegistryStore* registry = nullptr)
+      : Timer1(context), MAPISession1(registry) {}
 
   Timer Timer1;  // designed disabled, interval 1000 ms
+  MailSession MAPISession1;
+  MailMessages MAPIMessages1;
 };
 
 }  // namespace qz

@@ -1,7 +1,6 @@
-// The channels a running server uses. Channels whose gateway is not built
-// yet report a run-time error that says so, which makes a request needing
-// them end as an undeliverable outcome; none ever reports success.
-// Stateless; one instance may serve every apartment.
+// The channels a running server uses: each forwards to the channel
+// procedure of its gateway. Stateless (what a channel keeps lives in the
+// object it runs for); one instance may serve every apartment.
 #pragma once
 
 #include "dispatch/delivery_channels.h"

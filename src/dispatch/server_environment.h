@@ -1,6 +1,7 @@
 // What every object of one server shares: the program folder, the component
-// registry, the channel set and the seat check. Owned by whoever runs the
-// server (the daemon, a test, the demonstration); it outlives every object.
+// registry, the channel set, the seat check and the registry store. Owned by
+// whoever runs the server (the daemon, a test, the demonstration); it
+// outlives every object.
 #pragma once
 
 #include <string>
@@ -9,6 +10,7 @@ namespace qz {
 
 class ComponentRegistry;
 class DeliveryChannels;
+class RegistryStore;
 class SeatProbe;
 
 struct ServerEnvironment {
@@ -16,6 +18,7 @@ struct ServerEnvironment {
   ComponentRegistry& components;
   DeliveryChannels& channels;
   SeatProbe& seat;
+  RegistryStore* registry = nullptr;  // none: registry operations fail as a missing object
 };
 
 }  // namespace qz

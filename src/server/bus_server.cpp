@@ -7,6 +7,7 @@
 #include "automation/context_post.h"
 #include "server/served_classes.h"
 #include "server/call_arguments.h"
+#include "server/profiles_interface.h"
 #include "server/replies.h"
 #include "server/server_log.h"
 #include "server/type_library.h"
@@ -109,6 +110,8 @@ void BusServer::RouteFactoryCall(MessagePtr call, const char* iface, const char*
   const Operation* op = served ? served->FindByName(member) : nullptr;
   if (op && !stopping_) {
     RunOnTransientObject(std::move(call), *served, *op);
+  } else if (Is(iface, kProfilesInterface) && env_.registry) {
+    OnMain([this, call = std::move(call)] { AnswerProfilesCall(connection_.get(), call.get(), *env_.registry); });
   } else if (Is(member, kCreateObject) && (!iface || Is(iface, kFactoryInterface))) {
     OnMain([this, call = std::move(call)] { CreateObject(call.get()); });
   } else {

@@ -97,13 +97,8 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
   }
   options.server.shutdown_grace_seconds = static_cast<unsigned>(text.grace);
   if (text.seat) {
-    std::string_view seat(text.seat);
-    if (seat == "auto") {
-      options.seat = SeatMode::kAuto;
-    } else if (seat == "present") {
-      options.seat = SeatMode::kPresent;
-    } else if (seat == "absent") {
-      options.seat = SeatMode::kAbsent;
+    if (std::optional<SeatMode> mode = ParseSeatMode(text.seat)) {
+      options.seat = *mode;
     } else {
       error = "--seat takes auto, present or absent";
       return std::nullopt;

@@ -5,11 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "platform/seat_override.h"
 #include "server/bus_server.h"
 
 namespace qz {
-
-enum class SeatMode { kAuto, kPresent, kAbsent };
 
 struct DaemonOptions {
   ServerOptions server;

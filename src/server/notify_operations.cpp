@@ -56,7 +56,8 @@ ClassDescription MakeNotifyClass() {
          return Notify(o).SendMessageCallBack(a[0], a[1], a[2], a[3], a[4].Object(), a[5].Text());
        },
        [](std::span<const Variant> a, const Variant& r) { return RequestLogLine("SendMessageCallBack", a, r); }},
-      {"GetMessageProfiles", 0x60030009, {}, W::kVariant},
+      {"GetMessageProfiles", 0x60030009, {}, W::kVariant, false,
+       [](ServedObject& o, std::span<Variant>) { return Notify(o).GetMessageProfiles(); }},
       {"gvarGetSettings", 0x6003000A, {}, W::kVariant, false,
        [](ServedObject& o, std::span<Variant>) { return Notify(o).gvarGetSettings(); }},
       {"gblnSetSettings", 0x6003000C, {{"lvarSettings", W::kVariant}}, W::kBoolean, false,

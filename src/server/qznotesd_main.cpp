@@ -18,27 +18,13 @@
 #include "config/settings_groups.h"
 #include "dispatch/server_channels.h"
 #include "platform/holders.h"
-#include "platform/seat.h"
+#include "platform/registry_store.h"
+#include "platform/seat_override.h"
 #include "server/bus_server.h"
 #include "server/daemon_options.h"
 #include "server/server_log.h"
 
 namespace {
-
-// Answers what the administrator said instead of asking logind.
-class FixedSeatProbe final : public qz::SeatProbe {
- public:
-  explicit FixedSeatProbe(bool present) : present_(present) {}
-  bool UserAtSeat() override { return present_; }
-
- private:
-  bool present_;
-};
-
-std::unique_ptr<qz::SeatProbe> MakeSeatProbe(qz::SeatMode mode) {
-  if (mode == qz::SeatMode::kAuto) return std::make_unique<qz::LoginSeatProbe>();
-  return std::make_unique<FixedSeatProbe>(mode == qz::SeatMode::kPresent);
-}
 
 qz::ConnectionPtr Connect(const qz::DaemonOptions& options, qz::ErrorPtr& error) {
   if (!options.address.empty())
@@ -102,7 +88,8 @@ int main(int argc, char** argv) {
   qz::RegisterSmtpMail(components);
   qz::RegisterSmsGatewayRequest(components);
   qz::ServerChannels channels;
-  std::unique_ptr<qz::SeatProbe> seat = MakeSeatProbe(options->seat);
-  qz::BusServer server(connection.get(), options->server, {folder, components, channels, *seat});
+  qz::ConfiguredSeatProbe seat(options->seat);
+  qz::RegistryStore registry(folder + "/" + std::string(qz::kRegistryFileName));
+  qz::BusServer server(connection.get(), options->server, {folder, components, channels, seat, &registry});
   return server.Run();
 }

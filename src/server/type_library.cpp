@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "server/profiles_interface.h"
+
 namespace qz {
 namespace {
 
@@ -99,6 +101,7 @@ std::string FactoryXml() {
   xml.append("  <interface name=\"").append(kFactoryInterface).append("\">\n");
   xml.append("    <method name=\"CreateObject\"><arg name=\"progid\" type=\"s\" direction=\"in\"/>");
   xml.append("<arg name=\"path\" type=\"o\" direction=\"out\"/></method>\n  </interface>\n");
+  xml.append(ProfilesInterfaceXml());
   for (const ClassDescription* c : AllClasses())
     if (c->creatable()) xml.append("  <node name=\"").append(c->class_name).append("\"/>\n");
   xml.append("</node>\n");

@@ -394,8 +394,6 @@ TEST_F(ClientCli, ServerErrorsArePrintedWithTheirCode) {
     std::vector<std::string> args;  // after "call"
     const char* err;
   } cases[] = {
-      {{"GetMessageProfiles"}, kNotSupported},
-      {{"0x60030009"}, kNotSupported},
       {{"--class", "cRegistry", "Anything"}, "error E429: QzNotes: Can't create object\n"},
       {{"gblnSetSettings", "[\"1\"]"}, "error E9: cNotify:gblnSetSettings: Subscript out of range\n"},
       // Through Invoke extra arguments are sent, so the server's own count check answers.

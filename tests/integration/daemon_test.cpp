@@ -193,7 +193,7 @@ TEST_F(DaemonTest, OneShotCallsOnTheFactoryPath) {
   auto& got = service.WaitForCallbacks(1, 20s);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].first, "one-shot");
-  EXPECT_EQ(client_.Call(kRoot, kNotify, "GetMessageProfiles", nullptr).error, "org.qznotes.QzNotes.Error.E445");
+  EXPECT_EQ(client_.Call(kRoot, kNotify, "GetMessageProfiles", nullptr).Print(), "(<@av []>,)");
 }
 
 TEST(DaemonLifetime, ClientLeavingBeforeTheTickGetsNothingAndLeavesNothing) {

@@ -27,6 +27,8 @@ ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
     return RunSettings(connection.get(), inv.global, *settings, console);
   if (const auto* test = std::get_if<TestGatewayCommand>(&inv.command))
     return RunTestGateway(connection.get(), inv.global, *test, console);
+  if (const auto* profiles = std::get_if<ProfilesCommand>(&inv.command))
+    return RunProfiles(connection.get(), inv.global, *profiles, console);
   return RunCall(connection.get(), inv.global, std::get<CallCommand>(inv.command), console);
 }
 

@@ -13,7 +13,8 @@ void ChooseBus(OptionReader& reader, GlobalOptions& global, BusKind kind, std::s
 }
 
 bool IsCommand(std::string_view word) {
-  return word == "send" || word == "settings" || word == "call" || word == "test-gateway";
+  return word == "send" || word == "settings" || word == "call" || word == "test-gateway" ||
+         word == "profiles";
 }
 
 }  // namespace
@@ -66,8 +67,10 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
       parsed.invocation.command = ParseCall(reader, global);
     } else if (word == "test-gateway") {
       parsed.invocation.command = ParseTestGateway(reader, global);
+    } else if (word == "profiles") {
+      parsed.invocation.command = ParseProfiles(reader, global);
     } else {
-      reader.Fail("no command " + std::string(word) + " (send, settings, call, test-gateway, help)");
+      reader.Fail("no command " + std::string(word) + " (send, settings, call, test-gateway, profiles, help)");
     }
     // A command's --help ends the reading; whatever follows it is not looked at.
     const bool help = std::holds_alternative<HelpCommand>(parsed.invocation.command);
@@ -76,7 +79,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
     parsed.error = reader.error();
     return parsed;
   }
-  parsed.error = reader.failed() ? reader.error() : "no command given (send, settings, call, help)";
+  parsed.error = reader.failed() ? reader.error() : "no command given (send, settings, call, profiles, help)";
   return parsed;
 }
 

@@ -16,5 +16,6 @@ Command ParseSend(OptionReader& reader, GlobalOptions& global);
 Command ParseSettings(OptionReader& reader, GlobalOptions& global);
 Command ParseCall(OptionReader& reader, GlobalOptions& global);
 Command ParseTestGateway(OptionReader& reader, GlobalOptions& global);
+Command ParseProfiles(OptionReader& reader, GlobalOptions& global);
 
 }  // namespace qz::client

@@ -72,12 +72,20 @@ struct TestGatewayCommand {
   int timeout_seconds = 0;  // 0: wait as long as the gateway takes
 };
 
-struct HelpCommand {
-  std::string topic;  // "", "send", "settings", "call" or "test-gateway"
+struct ProfilesCommand {
+  enum class Action { kList, kSet, kRemove };
+  Action action = Action::kList;
+  std::string name;       // kSet, kRemove
+  std::string transport;  // kSet: an smtp:// or smtps:// URL, or "sendmail"
+  std::string from;       // kSet: empty leaves From out
 };
 
-using Command =
-    std::variant<HelpCommand, SendCommand, SettingsCommand, CallCommand, TestGatewayCommand>;
+struct HelpCommand {
+  std::string topic;  // "", "send", "settings", "call", "test-gateway" or "profiles"
+};
+
+using Command = std::variant<HelpCommand, SendCommand, SettingsCommand, CallCommand, TestGatewayCommand,
+                             ProfilesCommand>;
 
 struct Invocation {
   GlobalOptions global;

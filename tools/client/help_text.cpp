@@ -12,6 +12,7 @@ Commands:
   settings   show, read or change the gateway settings
   call       call any operation by name or dispatch identifier
   test-gateway INDEX NUMBER   send a test message through one paging gateway
+  profiles                    list, set or remove the server's mail profiles
   help CMD   the options of one command (also: qznotes CMD --help)
 
 Bus options (before or among a command's options):
@@ -113,6 +114,24 @@ Exit status: 0 for "Message Sent" or, with INDEX 1, a reply of the SNPP
 server; 1 for any other answer or a run-time error; 2 for usage or bus errors.
 )txt";
 
+constexpr std::string_view kProfiles = R"txt(Usage: qznotes profiles [list]
+       qznotes profiles set NAME --transport URL|sendmail [--from ADDRESS]
+       qznotes profiles remove NAME
+
+The mail profiles a request may name (its --profile) for the profile route,
+kept in the server's registry store.
+
+list     the profile names, one a line (JSON: an array)
+set      creates or replaces profile NAME: --transport is smtp://[USER:PASS@]HOST[:PORT]
+         or smtps://..., or sendmail for the local "sendmail -t -i";
+         --from is the sender address of its mail
+remove   deletes profile NAME
+
+On the system bus only root and members of the group qznotes may set and
+remove profiles. Exit status: 0 done; 1 the server refused; 2 usage or bus
+errors.
+)txt";
+
 }  // namespace
 
 std::string_view HelpText(std::string_view topic) {
@@ -120,6 +139,7 @@ std::string_view HelpText(std::string_view topic) {
   if (topic == "settings") return kSettings;
   if (topic == "call") return kCall;
   if (topic == "test-gateway") return kTestGateway;
+  if (topic == "profiles") return kProfiles;
   return kGeneral;
 }
 

@@ -6,7 +6,7 @@
 
 namespace qz::client {
 
-// `topic` is "", "send", "settings" or "call"; anything else gives the
+// `topic` is "", "send", "settings", "call" or "profiles"; anything else gives the
 // general text.
 std::string_view HelpText(std::string_view topic);
 

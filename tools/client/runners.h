@@ -20,6 +20,9 @@ ExitStatus RunCall(GDBusConnection* connection, const GlobalOptions& global,
 ExitStatus RunTestGateway(GDBusConnection* connection, const GlobalOptions& global,
                           const TestGatewayCommand& test, Console console);
 
+ExitStatus RunProfiles(GDBusConnection* connection, const GlobalOptions& global,
+                       const ProfilesCommand& profiles, Console console);
+
 // Prints a failed call on standard error and answers its exit status.
 ExitStatus ReportFailure(const GError* error, Console console);
 

@@ -1,0 +1,25 @@
+// cNotify's listing of the messaging profiles, through a cRegistry object.
+#include "automation/run_time_error.h"
+#include "channels/c_registry.h"
+#include "diagnostics/error_reporter.h"
+#include "dispatch/c_notify.h"
+#include "platform/mail_profile.h"
+
+namespace qz {
+
+Variant cNotify::GetMessageProfiles() {
+  Variant result;
+  try {
+    if (!env_.registry) throw RunTimeError(kErrObjectNotSet, "QzNotes.cServer");
+    cRegistry registry(*env_.registry);
+    registry.Key(static_cast<int32_t>(kHkeyCurrentUser));
+    registry.SubKey(kMessageProfilesKey);
+    Variant names = registry.gvarEnumerateProfiles();
+    if (!names.IsEmpty() && names.IsArray()) result = std::move(names);
+  } catch (...) {
+    gsubDisplayError("QzNotes.cServer", "GetMessageProfiles");
+  }
+  return result;
+}
+
+}  // namespace qz
