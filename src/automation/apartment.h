@@ -37,7 +37,8 @@ class Apartment {
   template <typename F>
   std::invoke_result_t<F&> Call(F work);
 
-  // Deliveries (dispatch runs) in progress on this thread.
+  // Work that may wait on a gateway (dispatch runs, operations) in progress
+  // on this thread.
   std::atomic<int>& deliveries() { return deliveries_; }
   // Objects currently seated here (see ApartmentPool).
   std::atomic<int>& objects() { return objects_; }

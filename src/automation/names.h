@@ -7,7 +7,7 @@
 
 namespace qz {
 
-bool NamesEqual(std::string_view a, std::string_view b);
+bool AsciiCaseEqual(std::string_view a, std::string_view b);
 std::string FoldName(std::string_view name);  // ASCII lower case
 
 }  // namespace qz

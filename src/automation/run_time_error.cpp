@@ -32,8 +32,4 @@ RunTimeError::RunTimeError(int32_t number, std::string description, std::string 
       description_(std::move(description)),
       source_(std::move(source)) {}
 
-RunTimeError RunTimeError::WithSource(std::string source) const {
-  return RunTimeError(number_, description_, std::move(source));
-}
-
 }  // namespace qz

@@ -39,10 +39,6 @@ class RunTimeError : public std::runtime_error {
   const std::string& description() const { return description_; }
   const std::string& source() const { return source_; }
 
-  // The same error raised again under another source, as the re-raising
-  // procedures do.
-  RunTimeError WithSource(std::string source) const;
-
  private:
   int32_t number_;
   std::string description_;

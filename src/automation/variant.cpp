@@ -6,17 +6,11 @@
 #include <limits>
 
 #include "automation/run_time_error.h"
+#include "automation/trim.h"
 
 namespace qz {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 [[noreturn]] void Raise(int32_t number) { throw RunTimeError(number); }
 

@@ -6,17 +6,13 @@
 #include "automation/run_time_error.h"
 #include "diagnostics/error_reporter.h"
 #include "dispatch/frm_notes.h"
+#include "diagnostics/error_sources.h"
+#include "automation/trim.h"
 
 namespace qz {
 namespace {
 
-constexpr std::string_view kSource = "cEmail";
-
-std::string_view TrimSpaces(std::string_view s) {
-  size_t begin = s.find_first_not_of(' ');
-  if (begin == std::string_view::npos) return {};
-  return s.substr(begin, s.find_last_not_of(' ') + 1 - begin);
-}
+constexpr std::string_view kSource = kEmailSource;
 
 // An entry as trimmed text. Null, like Empty, holds no "@" and is passed
 // over rather than raising.

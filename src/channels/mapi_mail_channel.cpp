@@ -8,6 +8,7 @@
 #include "channels/clean_message.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/last_error.h"
+#include "diagnostics/error_sources.h"
 
 namespace qz {
 
@@ -32,7 +33,7 @@ bool mblnSendMail(const ChannelCall& call, const Variant& lvarNotes, const Varia
     }
     sent = gstrLastError.empty();
   } catch (...) {
-    gsubDisplayError("QzNotes.cServer", "mblnSendMail");
+    gsubDisplayError(kServerSource, "mblnSendMail");
     sent = false;
   }
   email.reset();  // signs off

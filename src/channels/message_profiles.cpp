@@ -4,20 +4,21 @@
 #include "diagnostics/error_reporter.h"
 #include "dispatch/c_notify.h"
 #include "platform/mail_profile.h"
+#include "diagnostics/error_sources.h"
 
 namespace qz {
 
 Variant cNotify::GetMessageProfiles() {
   Variant result;
   try {
-    if (!env_.registry) throw RunTimeError(kErrObjectNotSet, "QzNotes.cServer");
+    if (!env_.registry) throw RunTimeError(kErrObjectNotSet, kServerSource);
     cRegistry registry(*env_.registry);
     registry.Key(static_cast<int32_t>(kHkeyCurrentUser));
     registry.SubKey(kMessageProfilesKey);
     Variant names = registry.gvarEnumerateProfiles();
     if (!names.IsEmpty() && names.IsArray()) result = std::move(names);
   } catch (...) {
-    gsubDisplayError("QzNotes.cServer", "GetMessageProfiles");
+    gsubDisplayError(kServerSource, "GetMessageProfiles");
   }
   return result;
 }

@@ -7,15 +7,11 @@
 #include "channels/clean_message.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/last_error.h"
+#include "diagnostics/error_sources.h"
+#include "automation/trim.h"
 
 namespace qz {
 namespace {
-
-std::string TrimSpaces(std::string s) {
-  size_t begin = s.find_first_not_of(' ');
-  if (begin == std::string::npos) return {};
-  return s.substr(begin, s.find_last_not_of(' ') + 1 - begin);
-}
 
 // The identifier list of one message: its non-Empty entries, trimmed. A Null
 // entry stays Null, as trimming Null yields Null.
@@ -56,7 +52,7 @@ bool mblnPaging(const ComponentRegistry& components, const Variant& lvarNotes,
     }
     delivered = gstrLastError.empty();
   } catch (...) {
-    gsubDisplayError("QzNotes.cServer", "mblnPaging");
+    gsubDisplayError(kServerSource, "mblnPaging");
   }
   pager.reset();
   return delivered;

@@ -9,15 +9,11 @@
 #include "channels/clean_message.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/last_error.h"
+#include "diagnostics/error_sources.h"
+#include "automation/trim.h"
 
 namespace qz {
 namespace {
-
-std::string TrimSpaces(std::string_view s) {
-  const size_t begin = s.find_first_not_of(' ');
-  if (begin == std::string_view::npos) return {};
-  return std::string(s.substr(begin, s.find_last_not_of(' ') + 1 - begin));
-}
 
 bool Accepted(std::string_view reply) {
   std::string lower(reply);
@@ -68,7 +64,7 @@ bool mblnSendSMTPMail(const ChannelCall& call, const Variant& lvarNotes, const V
     }
     delivered = gstrLastError.empty();
   } catch (...) {
-    gsubDisplayError("QzNotes.cServer", "mblnSendSMTPMail");
+    gsubDisplayError(kServerSource, "mblnSendSMTPMail");
   }
   mail.reset();
   return delivered;

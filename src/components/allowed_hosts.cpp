@@ -21,7 +21,7 @@ bool HostAllowed(std::string_view list, std::string_view host) {
   while ((pos = list.find_first_not_of(kSeparators, pos)) != std::string_view::npos) {
     size_t end = list.find_first_of(kSeparators, pos);
     if (end == std::string_view::npos) end = list.size();
-    if (NamesEqual(WithoutBrackets(list.substr(pos, end - pos)), host)) return true;
+    if (AsciiCaseEqual(WithoutBrackets(list.substr(pos, end - pos)), host)) return true;
     pos = end;
   }
   return false;

@@ -12,15 +12,10 @@
 #include "config/settings_path.h"
 #include "contract/contract.h"
 #include "platform/ini_file.h"
+#include "automation/trim.h"
 
 namespace qz {
 namespace {
-
-std::string_view Trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 bool AllowedBySettings(const std::string& folder, std::string_view host) {
   IniFile settings(SettingsPath(folder, kMainSettingsFile));
@@ -34,7 +29,7 @@ void RegisterCallbackService(ComponentRegistry& registry, CallbackServiceOptions
   auto factory = [connection = ShareConnection(options.connection), system_bus = options.system_bus,
                   folder = std::move(options.folder), limit = options.http_time_limit](
                      std::string_view requested) -> std::shared_ptr<DispatchObject> {
-    const std::string_view host = Trimmed(requested);
+    const std::string_view host = TrimBlanks(requested);
     if (IsLocalHost(host)) {
       if (!connection) return nullptr;
       return std::make_shared<DbusCallback>(connection);

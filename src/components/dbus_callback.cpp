@@ -18,7 +18,7 @@ SharedConnection ShareConnection(GDBusConnection* connection) {
 }
 
 Variant DbusCallback::CallMethod(std::string_view name, std::span<Variant> args) {
-  if (!NamesEqual(name, kCallbackServiceMethod)) throw RunTimeError(kErrNoSuchMember);
+  if (!AsciiCaseEqual(name, kCallbackServiceMethod)) throw RunTimeError(kErrNoSuchMember);
   if (args.size() != 2) throw RunTimeError(kErrWrongArguments);
   const std::string test_id = ValidUtf8(args[0].Text());
   const std::string message = ValidUtf8(args[1].Text());

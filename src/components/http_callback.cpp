@@ -23,7 +23,7 @@ std::vector<std::string> CallbackHeaders() {
 }
 
 Variant HttpCallback::CallMethod(std::string_view name, std::span<Variant> args) {
-  if (!NamesEqual(name, kCallbackServiceMethod)) throw RunTimeError(kErrNoSuchMember);
+  if (!AsciiCaseEqual(name, kCallbackServiceMethod)) throw RunTimeError(kErrNoSuchMember);
   if (args.size() != 2) throw RunTimeError(kErrWrongArguments);
   HttpPostRequest request{target_.url, CallbackHeaders(),
                           CallbackBody(args[0].Text(), args[1].Text()), time_limit_, resolver_};

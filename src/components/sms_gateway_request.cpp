@@ -53,7 +53,7 @@ std::vector<std::string> HeaderLines(std::string_view text) {
 bool NamesHeader(const std::vector<std::string>& lines, std::string_view name) {
   for (const std::string& line : lines)
     if (line.size() > name.size() && line[name.size()] == ':' &&
-        NamesEqual(std::string_view(line).substr(0, name.size()), name))
+        AsciiCaseEqual(std::string_view(line).substr(0, name.size()), name))
       return true;
   return false;
 }
@@ -126,38 +126,38 @@ SmsGatewayRequest::SmsGatewayRequest(SmsGatewayLimits limits) : limits_(std::mov
 SmsGatewayRequest::~SmsGatewayRequest() = default;
 
 void SmsGatewayRequest::SetProperty(std::string_view name, const Variant& value) {
-  if (NamesEqual(name, "Protocol")) {
+  if (AsciiCaseEqual(name, "Protocol")) {
     std::string v = FoldName(value.Text());
     if (v != "http" && v != "https")
       Refuse("Protocol must be http or https, not '" + value.Text() + "'");
     protocol_ = std::move(v);
-  } else if (NamesEqual(name, "IPAddress")) {
+  } else if (AsciiCaseEqual(name, "IPAddress")) {
     std::string v = value.Text();
     if (v.empty() || HasControl(v) || v.find_first_of(" /?#@\\") != std::string::npos)
       Refuse("IPAddress must be a host or host:port, not '" + v + "'");
     host_ = std::move(v);
-  } else if (NamesEqual(name, "Connect")) {
+  } else if (AsciiCaseEqual(name, "Connect")) {
     std::string v = value.Text();
     if (HasControl(v) || v.find_first_of(" #") != std::string::npos)
       Refuse("Connect must be a path without blanks, line breaks or '#'");
     connect_ = v.empty() || v.front() != '/' ? "/" + v : std::move(v);
-  } else if (NamesEqual(name, "Access")) {
+  } else if (AsciiCaseEqual(name, "Access")) {
     const int16_t v = value.ToInt16();
     if (v != 0 && v != 1)
       Refuse("Access must be 0 (direct) or 1 (proxy settings of the environment), not " +
              std::to_string(v));
     access_ = v;
-  } else if (NamesEqual(name, "Method")) {
+  } else if (AsciiCaseEqual(name, "Method")) {
     std::string v = value.Text();
-    if (!NamesEqual(v, "GET") && !NamesEqual(v, "POST"))
+    if (!AsciiCaseEqual(v, "GET") && !AsciiCaseEqual(v, "POST"))
       Refuse("Method must be GET or POST, not '" + v + "'");
-    post_ = NamesEqual(v, "POST");
+    post_ = AsciiCaseEqual(v, "POST");
     method_ = std::move(v);
-  } else if (NamesEqual(name, "Header")) {
+  } else if (AsciiCaseEqual(name, "Header")) {
     std::string v = value.Text();
     HeaderLines(v);  // refuses what cannot be sent
     header_ = std::move(v);
-  } else if (NamesEqual(name, "Accept")) {
+  } else if (AsciiCaseEqual(name, "Accept")) {
     std::string v = value.Text();
     if (HasControl(v)) Refuse("Accept must be one line");
     accept_ = std::move(v);
@@ -167,7 +167,7 @@ void SmsGatewayRequest::SetProperty(std::string_view name, const Variant& value)
 }
 
 Variant SmsGatewayRequest::CallMethod(std::string_view name, std::span<Variant> args) {
-  if (!NamesEqual(name, "SendRequest")) return DispatchObject::CallMethod(name, args);
+  if (!AsciiCaseEqual(name, "SendRequest")) return DispatchObject::CallMethod(name, args);
   if (args.size() != 2) throw RunTimeError(kErrWrongArguments, std::string(kSmsGatewaySource));
   return Variant(SendRequest(args[1].At(0).Text()));
 }

@@ -11,11 +11,11 @@
 namespace qz {
 
 std::string* SmtpMail::Field(std::string_view name) {
-  if (NamesEqual(name, "ServerName")) return &server_name_;
-  if (NamesEqual(name, "MailFrom")) return &mail_from_;
-  if (NamesEqual(name, "MailTo")) return &mail_to_;
-  if (NamesEqual(name, "Subject")) return &subject_;
-  if (NamesEqual(name, "Message")) return &message_;
+  if (AsciiCaseEqual(name, "ServerName")) return &server_name_;
+  if (AsciiCaseEqual(name, "MailFrom")) return &mail_from_;
+  if (AsciiCaseEqual(name, "MailTo")) return &mail_to_;
+  if (AsciiCaseEqual(name, "Subject")) return &subject_;
+  if (AsciiCaseEqual(name, "Message")) return &message_;
   return nullptr;
 }
 
@@ -31,7 +31,7 @@ void SmtpMail::SetProperty(std::string_view name, const Variant& value) {
 }
 
 Variant SmtpMail::CallMethod(std::string_view name, std::span<Variant> args) {
-  if (!NamesEqual(name, "gvarSendMessage")) return DispatchObject::CallMethod(name, args);
+  if (!AsciiCaseEqual(name, "gvarSendMessage")) return DispatchObject::CallMethod(name, args);
   if (!args.empty()) throw RunTimeError(kErrWrongArguments);
   return Variant(Send());
 }

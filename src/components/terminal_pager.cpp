@@ -50,19 +50,19 @@ std::string Describe(std::string_view failure, const std::vector<std::string>& n
 }  // namespace
 
 Variant TerminalPager::GetProperty(std::string_view name) {
-  if (NamesEqual(name, "PagerID")) return pager_ids_;
-  if (NamesEqual(name, "Message")) return Variant(message_);
-  if (NamesEqual(name, "Timeout")) return Variant(timeout_);
+  if (AsciiCaseEqual(name, "PagerID")) return pager_ids_;
+  if (AsciiCaseEqual(name, "Message")) return Variant(message_);
+  if (AsciiCaseEqual(name, "Timeout")) return Variant(timeout_);
   return DispatchObject::GetProperty(name);
 }
 
 void TerminalPager::SetProperty(std::string_view name, const Variant& value) {
-  if (NamesEqual(name, "PagerID")) {
+  if (AsciiCaseEqual(name, "PagerID")) {
     if (!value.IsArray()) throw RunTimeError(kErrTypeMismatch);
     pager_ids_ = value;
-  } else if (NamesEqual(name, "Message")) {
+  } else if (AsciiCaseEqual(name, "Message")) {
     message_ = value.Text();
-  } else if (NamesEqual(name, "Timeout")) {
+  } else if (AsciiCaseEqual(name, "Timeout")) {
     const int16_t seconds = value.ToInt16();
     if (seconds < 1) throw RunTimeError(kErrInvalidCall);
     timeout_ = seconds;
@@ -72,7 +72,7 @@ void TerminalPager::SetProperty(std::string_view name, const Variant& value) {
 }
 
 Variant TerminalPager::CallMethod(std::string_view name, std::span<Variant> args) {
-  if (!NamesEqual(name, "SendPage")) return DispatchObject::CallMethod(name, args);
+  if (!AsciiCaseEqual(name, "SendPage")) return DispatchObject::CallMethod(name, args);
   if (!args.empty()) throw RunTimeError(kErrWrongArguments);
   return Variant(SendPage());
 }

@@ -9,6 +9,7 @@
 #include "config/profile_string.h"
 #include "config/settings_groups.h"
 #include "config/settings_path.h"
+#include "automation/trim.h"
 
 namespace qz::tap {
 namespace {
@@ -21,12 +22,6 @@ constexpr std::string_view kSource = "QzTerminal.cPager";
                      "Pager Terminal setting " + std::string(key) + "=\"" + std::string(value) +
                          "\" " + std::string(why),
                      std::string(kSource));
-}
-
-std::string_view Trim(std::string_view s) {
-  const size_t first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
 bool ToUnsigned(std::string_view text, unsigned& out) {
@@ -48,7 +43,7 @@ LineSettings ParseLineSettings(std::string_view value) {
     const size_t comma = rest.find(',');
     if ((comma == std::string_view::npos) != (i == parts.size() - 1))
       Refuse(kKey, value, "is not speed,parity,data,stop (e.g. 9600,N,8,1)");
-    parts[i] = Trim(rest.substr(0, comma));
+    parts[i] = TrimBlanks(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
   }
   LineSettings line;
@@ -83,7 +78,7 @@ LineSettings ParseLineSettings(std::string_view value) {
 
 std::string ParseComPort(std::string_view value) {
   constexpr std::string_view kKey = "ComPort";
-  const std::string_view port = Trim(value);
+  const std::string_view port = TrimBlanks(value);
   if (port.empty()) Refuse(kKey, value, "is empty; give a port number or a device path");
   unsigned n = 0;
   if (ToUnsigned(port, n)) {
@@ -97,7 +92,7 @@ std::string ParseComPort(std::string_view value) {
 }
 
 HandShaking ParseHandShaking(std::string_view value) {
-  const std::string_view v = Trim(value);
+  const std::string_view v = TrimBlanks(value);
   if (v.empty()) return HandShaking::kNone;
   unsigned n = 0;
   if (!ToUnsigned(v, n) || n > 3)
@@ -106,7 +101,7 @@ HandShaking ParseHandShaking(std::string_view value) {
 }
 
 bool ParseEcho(std::string_view value) {
-  const std::string_view v = Trim(value);
+  const std::string_view v = TrimBlanks(value);
   if (v.empty() || v == "0") return false;
   if (v == "1") return true;
   Refuse("Echo", value, "is not 0 or 1");
@@ -114,19 +109,19 @@ bool ParseEcho(std::string_view value) {
 
 std::string ParseNumber(std::string_view value) {
   std::string dial;
-  for (char c : Trim(value)) {
+  for (char c : TrimBlanks(value)) {
     if ((c >= '0' && c <= '9') || c == '*' || c == '#' || c == ',') {
       dial += c;
     } else if (c != ' ' && c != '-' && c != '(' && c != ')' && c != '.') {
       Refuse("Number", value, "may hold only digits, * # , and the separators - ( ) . and blank");
     }
   }
-  if (dial.empty() && !Trim(value).empty()) Refuse("Number", value, "holds no digit");
+  if (dial.empty() && !TrimBlanks(value).empty()) Refuse("Number", value, "holds no digit");
   return dial;
 }
 
 std::string ParsePassword(std::string_view value) {
-  const std::string_view v = Trim(value);
+  const std::string_view v = TrimBlanks(value);
   if (v.empty()) return "000000";
   for (char c : v)
     if (c <= ' ' || c > '~') Refuse("Password", value, "may hold only printable ASCII characters");

@@ -32,7 +32,7 @@ bool IsServerFile(const std::string& folder, const FolderEntry& entry) {
   }, root{}, log{};
   const bool in_root = ::fstat(entry.dir.get(), &dir) == 0 && ::stat(folder.c_str(), &root) == 0 &&
                        SameFile(dir, root);
-  if (in_root && NamesEqual(entry.name, kLogFileName)) return true;
+  if (in_root && AsciiCaseEqual(entry.name, kLogFileName)) return true;
   std::optional<struct stat> target = EntryStatus(entry);
   const std::string log_path = (fs::path(folder) / kLogFileName).string();
   return target && ::lstat(log_path.c_str(), &log) == 0 && SameFile(*target, log);

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "automation/utf8.h"
-#include "config/reraise.h"
+#include "diagnostics/reraise.h"
 #include "platform/ini_file.h"
 
 namespace qz {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "config/profile_string.h"
-#include "config/reraise.h"
+#include "diagnostics/reraise.h"
 #include "config/settings_groups.h"
 #include "config/settings_interface.h"
 #include "config/settings_path.h"

@@ -2,11 +2,12 @@
 
 #include "diagnostics/error_reporter.h"
 #include "dispatch/logon_user.h"
+#include "diagnostics/error_sources.h"
 
 namespace qz {
 namespace {
 
-constexpr std::string_view kSource = "QzNotes.cServer";
+constexpr std::string_view kSource = kServerSource;
 
 // An element used as text is non-empty when its text is; Null cannot be
 // used as text and raises 94.

@@ -8,6 +8,7 @@
 #include "diagnostics/log_file.h"
 #include "dispatch/c_notify.h"
 #include "dispatch/delivery_channels.h"
+#include "diagnostics/error_sources.h"
 
 namespace qz {
 namespace {
@@ -72,7 +73,7 @@ std::string cNotify::DeliverGroups(const ChannelCall& call) {
       failures += status;
     }
   } catch (...) {
-    gsubDisplayError("QzNotes.cServer", "NotesTimer_Timer");
+    gsubDisplayError(kServerSource, "NotesTimer_Timer");
     failures = "Message Undeliverable. " + gstrLastError;
   }
   return failures;

@@ -1,5 +1,7 @@
 #include "dispatch/logon_user.h"
 
+#include "diagnostics/reraise.h"
+
 #include "automation/run_time_error.h"
 #include "diagnostics/error_reporter.h"
 #include "platform/seat.h"
@@ -10,8 +12,7 @@ bool mblnLogonUser(SeatProbe& seat) {
   try {
     return seat.UserAtSeat();
   } catch (...) {
-    CaughtError error = CurrentError();
-    throw RunTimeError(error.number, error.description, "cNotes:mblnLogonUser");
+    ReRaiseWithSource("cNotes:mblnLogonUser");
   }
 }
 

@@ -10,11 +10,12 @@
 #include "paging/ansi_text.h"
 #include "paging/snpp_reply.h"
 #include "paging/snpp_timing.h"
+#include "diagnostics/error_sources.h"
 
 namespace qz {
 namespace {
 
-constexpr std::string_view kSource = "QzNotes.cPager";
+constexpr std::string_view kSource = kPagerSource;
 // Longest RFC 1861 reply line kept; the rest of a longer line is dropped.
 constexpr size_t kMaxRfcLine = 4096;
 
@@ -48,7 +49,7 @@ void cPager::BindSocket() {
 
 void cPager::Timeout(std::string_view value) { mstrTimeout = TimeoutSetting(value); }
 
-void cPager::Protocol(std::string_view value) { rfc1861_ = NamesEqual(value, kSnppRfc1861); }
+void cPager::Protocol(std::string_view value) { rfc1861_ = AsciiCaseEqual(value, kSnppRfc1861); }
 
 void cPager::CloseConnection() {
   // An RFC 1861 server is told that we are leaving; the exact dialogue never says QUIT.

@@ -12,6 +12,7 @@
 #include "diagnostics/last_error.h"
 #include "paging/sms_encoding.h"
 #include "paging/sms_request_text.h"
+#include "diagnostics/error_sources.h"
 
 namespace qz {
 namespace {
@@ -64,7 +65,7 @@ bool mblnPagingEx(const ChannelCall& call, const Variant& lvarNotes, const Varia
     }
     delivered = gstrLastError.empty();
   } catch (...) {
-    gsubDisplayError("QzNotes.cServer", "mblnPagingEx");
+    gsubDisplayError(kServerSource, "mblnPagingEx");
   }
   gateway.reset();
   return delivered;

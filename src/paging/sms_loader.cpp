@@ -6,6 +6,7 @@
 #include "config/profile_string.h"
 #include "config/settings_path.h"
 #include "diagnostics/error_reporter.h"
+#include "diagnostics/error_sources.h"
 
 namespace qz {
 namespace {
@@ -57,7 +58,7 @@ bool mblnInitialiseSMS(const ChannelCall& call) {
     for (size_t r = 1; r < kListSize; ++r) call.sms.*kRows[r - 1].field = std::move(values[r]);
     loaded = true;
   } catch (...) {
-    gsubDisplayError("QzNotes.cServer", "mblnInitialiseSMS");
+    gsubDisplayError(kServerSource, "mblnInitialiseSMS");
   }
   return loaded;
 }

@@ -11,15 +11,11 @@
 #include "diagnostics/last_error.h"
 #include "paging/c_pager.h"
 #include "paging/strip_buffer.h"
+#include "diagnostics/error_sources.h"
+#include "automation/trim.h"
 
 namespace qz {
 namespace {
-
-std::string TrimSpaces(std::string s) {
-  size_t begin = s.find_first_not_of(' ');
-  if (begin == std::string::npos) return {};
-  return s.substr(begin, s.find_last_not_of(' ') + 1 - begin);
-}
 
 bool HasItems(const Variant& v) { return !v.IsEmpty() && v.IsArray(); }
 
@@ -81,7 +77,7 @@ bool mblnPagingIP(const ChannelCall& call, const Variant& lvarNotes, const Varia
     }
     result = gstrLastError.empty();
   } catch (...) {
-    gsubDisplayError("QzNotes.cServer", "mblnPagingIP");
+    gsubDisplayError(kServerSource, "mblnPagingIP");
   }
   pager.reset();
   return result;

@@ -47,9 +47,9 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
     ParsedLine line = ParseLine(lines_[i].text);
     if (line.kind == LineKind::kSection) {
       if (header != lines_.size()) break;
-      if (NamesEqual(line.name, section)) header = insert_at = i;
+      if (FoldedCaseEqual(line.name, section)) header = insert_at = i;
     } else if (header != lines_.size() && line.kind == LineKind::kEntry) {
-      if (NamesEqual(line.name, TrimBlanks(key))) {
+      if (FoldedCaseEqual(line.name, TrimBlanks(key))) {
         lines_[i].text.resize(line.value_offset);
         lines_[i].text.append(Quote(value));
         return;

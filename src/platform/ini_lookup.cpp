@@ -14,8 +14,8 @@ std::optional<std::string_view> FindValue(std::string_view text, std::string_vie
     ParsedLine line = ParseLine(NextLine(text).text);
     if (line.kind == LineKind::kSection) {
       if (inside) return std::nullopt;  // the first matching section ended
-      inside = NamesEqual(line.name, section);
-    } else if (inside && line.kind == LineKind::kEntry && NamesEqual(line.name, key)) {
+      inside = FoldedCaseEqual(line.name, section);
+    } else if (inside && line.kind == LineKind::kEntry && FoldedCaseEqual(line.name, key)) {
       return Unquote(line.raw_value);
     }
   }

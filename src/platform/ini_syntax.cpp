@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "automation/trim.h"
+
 namespace qz::ini {
 namespace {
 
@@ -34,12 +36,6 @@ bool HasLineBreakOrNul(std::string_view s) {
 }
 
 }  // namespace
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 LineSpan NextLine(std::string_view& rest) {
   size_t lf = rest.find('\n');
@@ -95,7 +91,7 @@ std::string Quote(std::string_view value) {
   return quoted;
 }
 
-bool NamesEqual(std::string_view a, std::string_view b) {
+bool FoldedCaseEqual(std::string_view a, std::string_view b) {
   if (IsAscii(a) && IsAscii(b)) return AsciiEqual(a, b);
   // Case folding is defined only for valid UTF-8; other bytes compare as they are.
   if (!g_utf8_validate(a.data(), static_cast<gssize>(a.size()), nullptr) ||

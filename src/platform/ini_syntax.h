@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "automation/trim.h"
+
 namespace qz::ini {
 
 enum class LineKind { kOther, kSection, kEntry };  // kOther: blank, comment or stray text
@@ -32,8 +34,6 @@ LineSpan NextLine(std::string_view& rest);
 
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-std::string_view TrimBlanks(std::string_view s);
-
 // A value as stored in a file (`raw`) and as written (`Quote`): a value with
 // blanks at either end, or one that is itself quoted, is wrapped in quotes so
 // that trimming and unquoting on reading give it back unchanged.
@@ -41,7 +41,7 @@ std::string_view Unquote(std::string_view raw);
 std::string Quote(std::string_view value);
 
 // Section and key names are compared without regard to case, Unicode-aware.
-bool NamesEqual(std::string_view a, std::string_view b);
+bool FoldedCaseEqual(std::string_view a, std::string_view b);
 
 // Whether a name or value can be written so that it reads back the same.
 bool IsStorableSection(std::string_view section);

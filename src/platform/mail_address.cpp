@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "platform/mail_message.h"
+#include "automation/trim.h"
 
 namespace qz {
 namespace {
@@ -69,12 +70,6 @@ bool DomainLiteral(std::string_view s) {
     if (c < 33 || c > 126 || c == '[' || c == ']' || c == '\\') return false;
   }
   return true;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  const size_t first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
 }  // namespace

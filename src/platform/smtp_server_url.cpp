@@ -5,16 +5,10 @@
 #include <memory>
 
 #include "platform/holders.h"
+#include "automation/trim.h"
 
 namespace qz {
 namespace {
-
-
-std::string_view TrimBlanks(std::string_view s) {
-  const size_t first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
 
 std::string Lower(std::string_view s) {
   std::string out(s);

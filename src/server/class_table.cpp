@@ -12,7 +12,7 @@ size_t Operation::RequiredParams() const {
 
 const Operation* ClassDescription::FindByName(std::string_view name) const {
   for (const Operation& op : operations)
-    if (NamesEqual(op.name, name)) return &op;
+    if (AsciiCaseEqual(op.name, name)) return &op;
   return nullptr;
 }
 

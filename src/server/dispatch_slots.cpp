@@ -59,7 +59,7 @@ void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEnt
         }
         known = false;
         for (size_t i = 0; i < op->params.size() && !known; ++i)
-          if (NamesEqual(op->params[i].name, name)) {
+          if (AsciiCaseEqual(op->params[i].name, name)) {
             ids.push_back(static_cast<int32_t>(i));
             known = true;
           }

@@ -129,7 +129,13 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
       args = ArgumentsFromNamedCall(op, body, resolve);
     }
     if (!op.run) throw RunTimeError(kErrNoSuchAction, kBoundary);
-    Variant result = op.run(*entry.object, args);
+    Variant result;
+    {
+      // An operation may wait on a gateway (the gateway test, cPager): the
+      // pool then seats new objects elsewhere.
+      DeliveryInProgress busy(&entry.apartment->deliveries());
+      result = op.run(*entry.object, args);
+    }
     SendReply(connection_.get(), call, invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));
     // Logged after the reply, so the write to the journal adds no latency.
     if (op.log_line) ServerLog(std::string(ShortPath(entry.path)) + ": " + op.log_line(args, result));

@@ -16,7 +16,7 @@ std::span<const ClassDescription* const> AllClasses() {
 const ClassDescription* FindClass(std::string_view progid) {
   for (const ClassDescription* c : AllClasses()) {
     std::string full = std::string(kLibraryName) + "." + std::string(c->class_name);
-    if (NamesEqual(full, progid)) return c;
+    if (AsciiCaseEqual(full, progid)) return c;
   }
   return nullptr;
 }

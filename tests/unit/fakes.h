@@ -98,7 +98,7 @@ class RecordingCallback : public DispatchObject {
  public:
   explicit RecordingCallback(std::string method = "gsubAgentCallBack") : method_(std::move(method)) {}
   Variant CallMethod(std::string_view name, std::span<Variant> args) override {
-    if (!NamesEqual(name, method_)) return DispatchObject::CallMethod(name, args);
+    if (!AsciiCaseEqual(name, method_)) return DispatchObject::CallMethod(name, args);
     std::vector<std::string> texts;
     for (const auto& a : args) texts.push_back(a.Text());
     calls.push_back(texts);

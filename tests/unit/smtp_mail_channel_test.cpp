@@ -34,7 +34,7 @@ class StubMail : public DispatchObject {
     mails_[index_].properties.emplace_back(name, v.Text());
   }
   Variant CallMethod(std::string_view name, std::span<Variant> args) override {
-    if (!NamesEqual(name, "gvarSendMessage")) return DispatchObject::CallMethod(name, args);
+    if (!AsciiCaseEqual(name, "gvarSendMessage")) return DispatchObject::CallMethod(name, args);
     mails_[index_].sent = true;
     std::string reply = replies_.empty() ? std::string(kAccepted) : replies_.front();
     if (!replies_.empty()) replies_.erase(replies_.begin());

@@ -1,4 +1,5 @@
 #include "automation/variant.h"
+#include "diagnostics/reraise.h"
 
 #include <gtest/gtest.h>
 
@@ -121,10 +122,19 @@ TEST(Variant, ArraysAreValues) {
 TEST(RunTimeError, StandardTexts) {
   EXPECT_EQ(RunTimeError(429).description(), "ActiveX component can't create object");
   EXPECT_EQ(RunTimeError(9).description(), "Subscript out of range");
-  RunTimeError raised = RunTimeError(13, "inner").WithSource("cNotify:gvarGetSettings");
-  EXPECT_EQ(raised.number(), 13);
-  EXPECT_EQ(raised.description(), "Type mismatch");
-  EXPECT_EQ(raised.source(), "cNotify:gvarGetSettings");
+  try {
+    try {
+      throw RunTimeError(13, "inner");
+    } catch (...) {
+      ReRaiseWithSource("cNotify:gvarGetSettings");
+    }
+  } catch (const RunTimeError& raised) {
+    EXPECT_EQ(raised.number(), 13);
+    EXPECT_EQ(raised.description(), "Type mismatch");
+    EXPECT_EQ(raised.source(), "cNotify:gvarGetSettings");
+    return;
+  }
+  ADD_FAILURE() << "nothing was raised again";
 }
 
 }  // namespace

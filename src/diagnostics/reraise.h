@@ -1,6 +1,6 @@
-// The settings procedures' error convention: a run-time error inside them
-// reaches their caller with its number and description and their own name as
-// the source. Stateless.
+// The re-raising convention (the settings procedures, the window-station
+// check): a run-time error inside them reaches their caller with its number
+// and description and their own name as the source. Stateless.
 #pragma once
 
 #include <string_view>

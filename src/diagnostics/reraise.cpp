@@ -1,4 +1,4 @@
-#include "config/reraise.h"
+#include "diagnostics/reraise.h"
 
 #include <string>
 
