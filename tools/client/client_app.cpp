@@ -18,6 +18,10 @@ ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
     console.out << HelpText(help->topic);
     return kExitOk;
   }
+  if (std::holds_alternative<VersionCommand>(inv.command)) {
+    console.out << "qznotes " << QZ_VERSION << "\n";
+    return kExitOk;
+  }
   ErrorPtr error;
   ConnectionPtr connection = OpenBus(inv.global, error);
   if (!connection) return ReportFailure(error.get(), console);

@@ -49,6 +49,10 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
       parsed.invocation.command = HelpCommand{};
       return parsed;
     }
+    if (reader.Flag({"--version"})) {
+      parsed.invocation.command = VersionCommand{};
+      return parsed;
+    }
     if (reader.AtOption()) {
       reader.Fail("unknown option " + std::string(reader.Current()));
       break;

@@ -80,11 +80,13 @@ struct ProfilesCommand {
   std::string from;       // kSet: empty leaves From out
 };
 
+struct VersionCommand {};
+
 struct HelpCommand {
   std::string topic;  // "", "send", "settings", "call", "test-gateway" or "profiles"
 };
 
-using Command = std::variant<HelpCommand, SendCommand, SettingsCommand, CallCommand, TestGatewayCommand,
+using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand, TestGatewayCommand,
                              ProfilesCommand>;
 
 struct Invocation {

@@ -21,6 +21,7 @@ Bus options (before or among a command's options):
   --address ADDR   the message bus at this D-Bus address
   --dest NAME      the server's bus name (default org.qznotes.QzNotes)
   --json           print results as JSON
+  --version        print the version and exit
 
 Exit status: 0 success; 1 the server refused, failed to deliver, answered
 false or raised an error; 2 usage error, bus failure or no callback in time.
