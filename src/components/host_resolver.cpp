@@ -10,28 +10,10 @@
 namespace qz {
 namespace {
 
-struct AddrInfoDeleter {
-  void operator()(addrinfo* list) const { freeaddrinfo(list); }
-};
-
 std::optional<std::vector<Endpoint>> Lookup(const std::string& host, uint16_t port, int flags) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = flags | AI_NUMERICSERV;
-  addrinfo* raw = nullptr;
-  const std::string service = std::to_string(port);
-  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &raw) != 0) return std::nullopt;
-  std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
   std::vector<Endpoint> endpoints;
-  for (const addrinfo* entry = list.get(); entry; entry = entry->ai_next) {
-    if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
-    Endpoint endpoint;
-    std::memcpy(&endpoint.address, entry->ai_addr, entry->ai_addrlen);
-    endpoint.length = entry->ai_addrlen;
-    endpoints.push_back(endpoint);
-  }
-  if (endpoints.empty()) return std::nullopt;
+  std::string error;
+  if (!ResolveTcpAddresses(host, port, flags, endpoints, error)) return std::nullopt;
   return endpoints;
 }
 
@@ -51,10 +33,10 @@ std::string EndpointAddressText(const Endpoint& endpoint) {
   char text[INET6_ADDRSTRLEN] = "";
   const sockaddr& address = endpoint.sockaddr_ref();
   if (address.sa_family == AF_INET) {
-    const auto& v4 = reinterpret_cast<const sockaddr_in&>(endpoint.address);
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(endpoint.storage);
     inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
   } else if (address.sa_family == AF_INET6) {
-    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(endpoint.address);
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(endpoint.storage);
     inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
   }
   return text;
@@ -66,13 +48,13 @@ bool SameEndpoint(const sockaddr& address, const Endpoint& endpoint) {
   if (address.sa_family == AF_INET) {
     sockaddr_in a{};
     std::memcpy(&a, &address, sizeof a);
-    const auto& b = reinterpret_cast<const sockaddr_in&>(endpoint.address);
+    const auto& b = reinterpret_cast<const sockaddr_in&>(endpoint.storage);
     return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
   }
   if (address.sa_family == AF_INET6) {
     sockaddr_in6 a{};
     std::memcpy(&a, &address, sizeof a);
-    const auto& b = reinterpret_cast<const sockaddr_in6&>(endpoint.address);
+    const auto& b = reinterpret_cast<const sockaddr_in6&>(endpoint.storage);
     return a.sin6_port == b.sin6_port &&
            std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof a.sin6_addr) == 0;
   }

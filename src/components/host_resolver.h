@@ -13,14 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/tcp_addresses.h"
+
 namespace qz {
 
-struct Endpoint {
-  sockaddr_storage address{};
-  socklen_t length = 0;
-
-  const sockaddr& sockaddr_ref() const { return reinterpret_cast<const sockaddr&>(address); }
-};
+using Endpoint = SocketAddress;
 
 // Every TCP address of `host` (a name, or an IPv4 or IPv6 literal without
 // brackets) at `port`; nullopt when the name does not resolve.

@@ -20,35 +20,6 @@ struct HostLookup::Shared {
   UniqueFd event;
 };
 
-namespace {
-
-// False when getaddrinfo failed; `error` then says why.
-bool Resolve(const std::string& host, int port, int flags, std::vector<SocketAddress>& out,
-             std::string& error) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = flags | AI_NUMERICSERV;
-  addrinfo* list = nullptr;
-  const std::string service = std::to_string(port);
-  int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-  if (rc != 0) {
-    error = rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc);
-    return false;
-  }
-  for (addrinfo* a = list; a; a = a->ai_next) {
-    SocketAddress address;
-    std::memcpy(&address.storage, a->ai_addr, a->ai_addrlen);
-    address.length = a->ai_addrlen;
-    out.push_back(address);
-  }
-  ::freeaddrinfo(list);
-  if (out.empty()) error = "Host not found";
-  return !out.empty();
-}
-
-}  // namespace
-
 HostLookup::HostLookup(const std::string& host, int port) : shared_(std::make_shared<Shared>()) {
   std::vector<SocketAddress> addresses;
   std::string error;
@@ -57,7 +28,7 @@ HostLookup::HostLookup(const std::string& host, int port) : shared_(std::make_sh
     shared_->done = true;
     return;
   }
-  if (Resolve(host, port, AI_NUMERICHOST, addresses, error)) {
+  if (ResolveTcpAddresses(host, port, AI_NUMERICHOST, addresses, error)) {
     shared_->addresses = std::move(addresses);
     shared_->done = true;
     return;
@@ -71,7 +42,7 @@ HostLookup::HostLookup(const std::string& host, int port) : shared_(std::make_sh
   std::thread([shared = shared_, host, port] {
     std::vector<SocketAddress> found;
     std::string why;
-    Resolve(host, port, AI_ADDRCONFIG, found, why);
+    ResolveTcpAddresses(host, port, AI_ADDRCONFIG, found, why);
     std::lock_guard lock(shared->mutex);
     shared->addresses = std::move(found);
     shared->error = std::move(why);

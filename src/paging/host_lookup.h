@@ -10,12 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace qz {
+#include "platform/tcp_addresses.h"
 
-struct SocketAddress {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-};
+namespace qz {
 
 class HostLookup {
  public:
