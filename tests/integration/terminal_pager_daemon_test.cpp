@@ -59,12 +59,7 @@ class TerminalPagerDaemon : public ::testing::Test {
     Answer a = client_->Call(client_->Create(), kNotify, "gvarTestGateway",
                              g_variant_new("(ns)", int16_t{0}, id.c_str()), 120000);
     EXPECT_TRUE(a.ok()) << a.Print();
-    if (a.ok() && g_variant_is_of_type(a.value.get(), G_VARIANT_TYPE("(v)"))) {
-      VariantPtr inner(g_variant_get_child_value(a.value.get(), 0));
-      VariantPtr text(g_variant_get_variant(inner.get()));
-      if (g_variant_is_of_type(text.get(), G_VARIANT_TYPE_STRING))
-        answers.called = g_variant_get_string(text.get(), nullptr);
-    }
+    answers.called = a.Text();
     answers.client = RunCli({"--address", bus_.address(), "test-gateway", "0", id});
     return answers;
   }
