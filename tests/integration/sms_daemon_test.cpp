@@ -1,6 +1,7 @@
 // A page through qznotesd with the SMS gateway as default gateway (Index=2),
-// on a private bus, delivered by Kannel to its fake SMS centre; the sample
-// QzNotes.ini is used as shipped but for the gateway's port and password.
+// on a private bus, delivered by Kannel to its fake SMS centre, and the
+// gateway test through the same Kannel; the sample QzNotes.ini is used as
+// shipped but for the gateway's port and password.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,6 +1,7 @@
 // End to end: qznotesd on a private bus with the pager terminal as its
 // default gateway pages through the terminal simulator over a real
-// pseudo-terminal, and calls back with the outcome.
+// pseudo-terminal, and calls back with the outcome; the gateway test pages
+// through the same simulator.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
