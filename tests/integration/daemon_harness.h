@@ -126,6 +126,15 @@ struct Answer {
   std::string Print() const {
     return value ? PrintedVariant(value.get()) : error + ": " + message;
   }
+  // The string of a reply that is one variant holding a string (as the
+  // gateway test answers); empty for any other reply.
+  std::string Text() const {
+    if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE("(v)"))) return {};
+    VariantPtr boxed(g_variant_get_child_value(value.get(), 0));
+    VariantPtr inner(g_variant_get_variant(boxed.get()));
+    if (!g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_STRING)) return {};
+    return g_variant_get_string(inner.get(), nullptr);
+  }
 };
 
 // A client of the daemon with a callback object at /callback.

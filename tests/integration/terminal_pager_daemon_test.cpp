@@ -1,9 +1,11 @@
 // End to end: qznotesd on a private bus with the pager terminal as its
 // default gateway pages through the terminal simulator over a real
-// pseudo-terminal, and calls back with the outcome.
+// pseudo-terminal, and calls back with the outcome; the gateway test pages
+// through the same simulator.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "cli_runner.h"
 #include "config/profile_string.h"
 #include "daemon_harness.h"
 #include "tap_sim_process.h"
@@ -47,6 +49,22 @@ class TerminalPagerDaemon : public ::testing::Test {
     return got[0].second;
   }
 
+  // The gateway test through the terminal, once as a bus call on a fresh
+  // object and once from the client: both answers and the client's status.
+  struct TestAnswers {
+    std::string called;
+    CliResult client;
+  };
+  TestAnswers TestGateway(const std::string& id) {
+    TestAnswers answers;
+    Answer a = client_->Call(client_->Create(), kNotify, "gvarTestGateway",
+                             g_variant_new("(ns)", int16_t{0}, id.c_str()), 120000);
+    EXPECT_TRUE(a.ok()) << a.Print();
+    answers.called = a.Text();
+    answers.client = RunCli({"--address", bus_.address(), "test-gateway", "0", id});
+    return answers;
+  }
+
   PrivateBus bus_;
   ProgramFolder folder_;
   std::unique_ptr<TapSimulator> sim_;
@@ -79,6 +97,42 @@ TEST_F(TerminalPagerDaemon, RefusedIdentifierMakesTheRequestUndeliverableAndIsLo
   // The channel stops at the failed message: the second one is not paged.
   EXPECT_EQ(sim_->Pages(), (Pages{{"1001", "disk full"}, {"1003", "disk full"}}));
   EXPECT_THAT(daemon_->Log(), HasSubstr("request tap-rs: Message Undeliverable"));
+}
+
+TEST_F(TerminalPagerDaemon, GatewayTestPagesTheTestMessageAndAnswersWhatHappened) {
+  Start("refuse 2002 Unknown pager\n");
+  struct Case {
+    const char* id;
+    const char* answer;  // of the bus call; the client prints it without its line end
+    int status;
+    Pages paged;  // what the terminal accepted for the two tests
+  } cases[] = {
+      {"1001",
+       "Message Sent",
+       0,
+       {{"1001", "This is Alert Test Message"}, {"1001", "This is Alert Test Message"}}},
+      {"2002",
+       "the terminal accepted 0 of 1 pages; not accepted: 2002 (Unknown pager); the "
+       "terminal's last words: \"Unknown pager\".\r\n",
+       1,
+       {}},
+  };
+  for (const auto& c : cases) {
+    const size_t before = sim_->Pages().size();
+    const TestAnswers got = TestGateway(c.id);
+    EXPECT_EQ(got.called, c.answer) << c.id;
+    std::string line(c.answer);
+    while (line.ends_with('\n') || line.ends_with('\r')) line.pop_back();
+    EXPECT_EQ(got.client.out, line + "\n") << got.client.Describe();
+    EXPECT_EQ(got.client.status, c.status) << got.client.Describe();
+    const Pages all = sim_->Pages();
+    EXPECT_EQ(
+        Pages(all.begin() + static_cast<std::ptrdiff_t>(std::min(before, all.size())), all.end()),
+        c.paged)
+        << c.id;
+  }
+  // The gateway test is no request: nothing is logged.
+  EXPECT_EQ(folder_.Read("QzNotesLog.log"), "");
 }
 
 }  // namespace
