@@ -83,7 +83,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
     parsed.error = reader.error();
     return parsed;
   }
-  parsed.error = reader.failed() ? reader.error() : "no command given (send, settings, call, profiles, help)";
+  parsed.error = reader.failed() ? reader.error() : "no command given (send, settings, call, test-gateway, profiles, help)";
   return parsed;
 }
 
