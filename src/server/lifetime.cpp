@@ -33,6 +33,7 @@ gboolean BusServer::OnLinger(gpointer self) {
 }
 
 void BusServer::OnNameOwnerChanged(GVariant* parameters) {
+  if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sss)"))) return;
   const char* name = nullptr;
   const char* old_owner = nullptr;
   const char* new_owner = nullptr;
