@@ -11,10 +11,10 @@ namespace {
 
 // The unique name that owns `name` now; nothing when nobody does.
 std::optional<std::string> OwnerOf(GDBusConnection* connection, const std::string& name) {
-  VariantPtr reply(g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                               "org.freedesktop.DBus", "GetNameOwner",
-                                               g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(s)"),
-                                               G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr));
+  VariantPtr reply(g_dbus_connection_call_sync(
+      connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "GetNameOwner", g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(s)"),
+      G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr));
   if (!reply) return std::nullopt;
   const char* owner = nullptr;
   g_variant_get(reply.get(), "(&s)", &owner);
@@ -23,8 +23,9 @@ std::optional<std::string> OwnerOf(GDBusConnection* connection, const std::strin
 
 }  // namespace
 
-std::string VetCallbackReference(GDBusConnection* connection, CallerUids& uids, const std::string& caller,
-                                 std::string_view bus_name, std::string_view path) {
+std::string VetCallbackReference(GDBusConnection* connection, CallerUids& uids,
+                                 const std::string& caller, std::string_view bus_name,
+                                 std::string_view path) {
   const std::string name(bus_name), object(path);
   if (!g_variant_is_object_path(object.c_str())) Refuse();
   if (!name.empty() && !g_dbus_is_name(name.c_str())) Refuse();

@@ -17,7 +17,8 @@ namespace qz {
 // The bus name the server will call back (the caller's for ""); raises 13
 // (source "QzNotes") for a reference the caller may not give. Path "/"
 // names no object: only the syntax of its bus name is checked.
-std::string VetCallbackReference(GDBusConnection* connection, CallerUids& uids, const std::string& caller,
-                                 std::string_view bus_name, std::string_view path);
+std::string VetCallbackReference(GDBusConnection* connection, CallerUids& uids,
+                                 const std::string& caller, std::string_view bus_name,
+                                 std::string_view path);
 
 }  // namespace qz

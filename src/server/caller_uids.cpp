@@ -29,10 +29,10 @@ std::optional<uid_t> CallerUids::Cached(std::string_view name) const {
 
 std::optional<uid_t> CallerUids::Lookup(const std::string& name) {
   if (auto uid = Cached(name)) return uid;
-  VariantPtr reply(g_dbus_connection_call_sync(connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                               "org.freedesktop.DBus", "GetConnectionUnixUser", UserQuery(name),
-                                               G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs,
-                                               nullptr, nullptr));
+  VariantPtr reply(g_dbus_connection_call_sync(
+      connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "GetConnectionUnixUser", UserQuery(name), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
+      kBusTimeoutMs, nullptr, nullptr));
   std::optional<uid_t> uid = UidOf(reply.get());
   // Only unique names are kept: a well-known name may change hands.
   if (uid && name.starts_with(':')) {
@@ -65,8 +65,8 @@ void CallerUids::Ask(const std::string& name) {
   g_main_context_push_thread_default(context_);
   g_dbus_connection_call(
       connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-      "GetConnectionUnixUser", UserQuery(name), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs,
-      nullptr,
+      "GetConnectionUnixUser", UserQuery(name), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
+      kBusTimeoutMs, nullptr,
       [](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<Question> question(static_cast<Question*>(data));
         VariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr));

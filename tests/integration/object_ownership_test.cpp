@@ -24,23 +24,26 @@ constexpr const char* kIntrospectable = "org.freedesktop.DBus.Introspectable";
 const std::string kFolderPath = std::string(kRoot) + "/cNotify";
 
 // A request called back at `bus_name`'s /callback.
-Answer SendCalledBackAt(Client& client, const std::string& path, const std::string& bus_name, const char* test_id) {
+Answer SendCalledBackAt(Client& client, const std::string& path, const std::string& bus_name,
+                        const char* test_id) {
   return client.Call(path, kNotify, "SendMessageCallBack",
-                     g_variant_new("(@v@v@v@v(so)s)", OneGroup("x"), Marker(0), OnePager("1"), Marker(0),
-                                   bus_name.c_str(), "/callback", test_id));
+                     g_variant_new("(@v@v@v@v(so)s)", OneGroup("x"), Marker(0), OnePager("1"),
+                                   Marker(0), bus_name.c_str(), "/callback", test_id));
 }
 
 bool OwnName(Client& client, const char* name) {
-  VariantPtr reply(g_dbus_connection_call_sync(client.connection(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                               "org.freedesktop.DBus", "RequestName",
-                                               g_variant_new("(su)", name, 4u), G_VARIANT_TYPE("(u)"),
-                                               G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
+  VariantPtr reply(g_dbus_connection_call_sync(
+      client.connection(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "RequestName", g_variant_new("(su)", name, 4u), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
+      5000, nullptr, nullptr));
   guint32 result = 0;
   if (reply) g_variant_get(reply.get(), "(u)", &result);
   return result == 1;
 }
 
-std::string UniqueName(Client& client) { return g_dbus_connection_get_unique_name(client.connection()); }
+std::string UniqueName(Client& client) {
+  return g_dbus_connection_get_unique_name(client.connection());
+}
 
 std::string Xml(const Answer& a) {
   if (!a.ok()) return a.Print();
@@ -51,7 +54,8 @@ std::string Xml(const Answer& a) {
 
 class CallbackReferences : public ::testing::Test {
  protected:
-  CallbackReferences() : daemon_(bus_, folder_.path(), {"--linger", "30"}), caller_(bus_), other_(bus_) {}
+  CallbackReferences()
+      : daemon_(bus_, folder_.path(), {"--linger", "30"}), caller_(bus_), other_(bus_) {}
 
   PrivateBus bus_;
   ProgramFolder folder_;
@@ -91,8 +95,8 @@ TEST_F(CallbackReferences, OnlyReferencesBackToTheCallerAreTaken) {
   // A path that is no object path cannot even be sent as `o`: as a string
   // the reference has the wrong type.
   Answer as_string = caller_.Call(caller_.Create(), kNotify, "SendMessageCallBack",
-                                  g_variant_new("(@v@v@v@v(ss)s)", OneGroup("x"), Marker(0), OnePager("1"),
-                                                Marker(0), "", "not a path", "T"));
+                                  g_variant_new("(@v@v@v@v(ss)s)", OneGroup("x"), Marker(0),
+                                                OnePager("1"), Marker(0), "", "not a path", "T"));
   EXPECT_EQ(as_string.error, "org.qznotes.QzNotes.Error.E13") << as_string.Print();
 
   auto& to_caller = caller_.WaitForCallbacks(expected_caller, 60s);
@@ -100,8 +104,9 @@ TEST_F(CallbackReferences, OnlyReferencesBackToTheCallerAreTaken) {
   std::vector<std::string> caller_ids, other_ids;
   for (auto& [id, message] : to_caller) caller_ids.push_back(id);
   for (auto& [id, message] : to_other) other_ids.push_back(id);
-  EXPECT_THAT(caller_ids, ::testing::UnorderedElementsAre("the caller itself", "the caller's own unique name",
-                                                          "the caller's own well-known name"));
+  EXPECT_THAT(caller_ids,
+              ::testing::UnorderedElementsAre("the caller itself", "the caller's own unique name",
+                                              "the caller's own well-known name"));
   EXPECT_THAT(other_ids, ::testing::ElementsAre("a well-known name of the same user"));
   EXPECT_EQ(daemon_.WaitExit(0ms), Daemon::kRunning) << daemon_.Log();
 }
@@ -115,7 +120,8 @@ TEST_F(ObjectOwnership, AnotherConnectionFindsNoObject) {
   // What a path that does not exist answers, for comparison.
   const std::string absent = kFolderPath + "/12345";
   const std::string absent_xml = Xml(other_.Call(absent, kIntrospectable, "Introspect", nullptr));
-  ASSERT_THAT(absent_xml, ::testing::Not(HasSubstr("<interface name=\"org.qznotes.QzNotes._cNotify\"")));
+  ASSERT_THAT(absent_xml,
+              ::testing::Not(HasSubstr("<interface name=\"org.qznotes.QzNotes._cNotify\"")));
 
   struct Case {
     const char* why;
@@ -135,7 +141,8 @@ TEST_F(ObjectOwnership, AnotherConnectionFindsNoObject) {
     auto args = [&] { return c.args.empty() ? nullptr : g_variant_new_parsed(c.args.c_str()); };
     Answer stolen = other_.Call(victim, c.interface, c.member, args());
     Answer missing = other_.Call(absent, c.interface, c.member, args());
-    EXPECT_EQ(stolen.error, "org.freedesktop.DBus.Error.UnknownObject") << c.why << ": " << stolen.Print();
+    EXPECT_EQ(stolen.error, "org.freedesktop.DBus.Error.UnknownObject")
+        << c.why << ": " << stolen.Print();
     EXPECT_EQ(stolen.message, "No such object: " + victim) << c.why;
     EXPECT_EQ(missing.message, "No such object: " + absent) << c.why;
   }
@@ -145,9 +152,12 @@ TEST_F(ObjectOwnership, AnotherConnectionFindsNoObject) {
 
   // The class folder lists each caller's own objects only.
   const std::string mine = other_.Create();
-  const std::string tail_victim = victim.substr(kFolderPath.size() + 1), tail_mine = mine.substr(kFolderPath.size() + 1);
-  const std::string seen_by_other = Xml(other_.Call(kFolderPath, kIntrospectable, "Introspect", nullptr));
-  const std::string seen_by_caller = Xml(caller_.Call(kFolderPath, kIntrospectable, "Introspect", nullptr));
+  const std::string tail_victim = victim.substr(kFolderPath.size() + 1),
+                    tail_mine = mine.substr(kFolderPath.size() + 1);
+  const std::string seen_by_other =
+      Xml(other_.Call(kFolderPath, kIntrospectable, "Introspect", nullptr));
+  const std::string seen_by_caller =
+      Xml(caller_.Call(kFolderPath, kIntrospectable, "Introspect", nullptr));
   EXPECT_THAT(seen_by_other, HasSubstr("<node name=\"" + tail_mine + "\"/>"));
   EXPECT_THAT(seen_by_other, ::testing::Not(HasSubstr(tail_victim)));
   EXPECT_THAT(seen_by_caller, HasSubstr("<node name=\"" + tail_victim + "\"/>"));
@@ -184,11 +194,13 @@ class SystemBusOwnership : public ::testing::Test {
     std::ofstream(hooks_policy_.path() / "hooks.conf")
         << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\" "
            "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><policy user=\"root\"><allow own=\"org.example.RootHooks\"/></policy></busconfig>\n";
+           "<busconfig><policy user=\"root\"><allow "
+           "own=\"org.example.RootHooks\"/></policy></busconfig>\n";
     bus_ = std::make_unique<PrivateBus>(
         SystemType{{std::string(QZ_SOURCE_DIR) + "/packaging/org.qznotes.QzNotes.conf",
                     (hooks_policy_.path() / "hooks.conf").string()}});
-    daemon_ = std::make_unique<Daemon>(*bus_, folder_.path(), std::vector<std::string>{"--system", "--linger", "30"});
+    daemon_ = std::make_unique<Daemon>(*bus_, folder_.path(),
+                                       std::vector<std::string>{"--system", "--linger", "30"});
     root_ = std::make_unique<Client>(*bus_);
   }
   CliResult GdbusAsNobody(std::vector<std::string> args) const {
@@ -215,27 +227,35 @@ TEST_F(SystemBusOwnership, NobodyCannotTouchRootsObject) {
       {"Release", {"--object-path", victim, "--method", std::string(kDispatch) + ".Release"}},
       {"a read", {"--object-path", victim, "--method", std::string(kNotify) + ".gvarGetSettings"}},
       {"a failing request",
-       {"--object-path", victim, "--method", std::string(kNotify) + ".SendMessageCallBack", "<int16 5>",
-        "<byte 0>", "<int16 5>", "<byte 0>", "('', objectpath '/callback')", "'T-attack'"}},
+       {"--object-path", victim, "--method", std::string(kNotify) + ".SendMessageCallBack",
+        "<int16 5>", "<byte 0>", "<int16 5>", "<byte 0>", "('', objectpath '/callback')",
+        "'T-attack'"}},
   };
   for (const Case& c : cases) {
     CliResult result = GdbusAsNobody(c.args);
     EXPECT_NE(result.status, 0) << c.why << "\n" << result.Describe();
-    EXPECT_THAT(result.err, HasSubstr("org.freedesktop.DBus.Error.UnknownObject")) << c.why << "\n"
-                                                                                   << result.Describe();
+    EXPECT_THAT(result.err, HasSubstr("org.freedesktop.DBus.Error.UnknownObject"))
+        << c.why << "\n"
+        << result.Describe();
     EXPECT_THAT(result.err, HasSubstr("No such object: " + victim)) << c.why;
   }
-  CliResult folder = GdbusAsNobody({"--object-path", kFolderPath, "--method", std::string(kIntrospectable) +
-                                                                              ".Introspect"});
+  CliResult folder = GdbusAsNobody(
+      {"--object-path", kFolderPath, "--method", std::string(kIntrospectable) + ".Introspect"});
   EXPECT_EQ(folder.status, 0) << folder.Describe();
   EXPECT_THAT(folder.out, ::testing::Not(HasSubstr(victim.substr(kFolderPath.size() + 1))));
-  CliResult object = GdbusAsNobody({"--object-path", victim, "--method", std::string(kIntrospectable) + ".Introspect"});
+  CliResult object = GdbusAsNobody(
+      {"--object-path", victim, "--method", std::string(kIntrospectable) + ".Introspect"});
   EXPECT_EQ(object.status, 0) << object.Describe();
   EXPECT_THAT(object.out, ::testing::Not(HasSubstr("_cNotify")));
 
-  // Root, the creator, still sees its object; its request is delivered.
+  // Root, the creator, still sees its object, and so does any connection
+  // of root's on the system bus; the request is delivered.
   EXPECT_THAT(Xml(root_->Call(kFolderPath, kIntrospectable, "Introspect", nullptr)),
               HasSubstr(victim.substr(kFolderPath.size() + 1)));
+  Client other_root(*bus_);
+  EXPECT_THAT(Xml(other_root.Call(kFolderPath, kIntrospectable, "Introspect", nullptr)),
+              HasSubstr(victim.substr(kFolderPath.size() + 1)));
+  EXPECT_TRUE(other_root.Call(victim, kNotify, "gvarGetSettings", nullptr).ok());
   auto& got = root_->WaitForCallbacks(1, 30s);
   ASSERT_EQ(got.size(), 1u) << daemon_->Log();
   EXPECT_EQ(got[0].first, "job-42");
@@ -254,11 +274,12 @@ TEST_F(SystemBusOwnership, NobodyCannotHaveRootCalledBack) {
       {"not a bus name", "('not a bus name!', objectpath '/callback')"},
   };
   for (const Case& c : cases) {
-    CliResult result = GdbusAsNobody({"--object-path", kRoot, "--method", std::string(kNotify) + ".SendMessageCallBack",
-                                      "<[<[<'x'>]>]>", "<byte 0>", "<[<[<[<'1'>]>]>]>", "<byte 0>", c.reference,
-                                      "'forged'"});
+    CliResult result = GdbusAsNobody(
+        {"--object-path", kRoot, "--method", std::string(kNotify) + ".SendMessageCallBack",
+         "<[<[<'x'>]>]>", "<byte 0>", "<[<[<[<'1'>]>]>]>", "<byte 0>", c.reference, "'forged'"});
     EXPECT_NE(result.status, 0) << c.why << "\n" << result.Describe();
-    EXPECT_THAT(result.err, HasSubstr("org.qznotes.QzNotes.Error.E13")) << c.why << "\n" << result.Describe();
+    EXPECT_THAT(result.err, HasSubstr("org.qznotes.QzNotes.Error.E13")) << c.why << "\n"
+                                                                        << result.Describe();
   }
   EXPECT_TRUE(root_->WaitForCallbacks(1, 3s).empty());
   EXPECT_EQ(daemon_->WaitExit(0ms), Daemon::kRunning) << daemon_->Log();

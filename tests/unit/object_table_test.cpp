@@ -33,7 +33,8 @@ TEST(ObjectTable, PathsAreRandomUniqueAndValid) {
     ASSERT_TRUE(entry->path.starts_with(folder)) << entry->path;
     const std::string tail = entry->path.substr(folder.size());
     ASSERT_FALSE(tail.empty());
-    ASSERT_TRUE(std::all_of(tail.begin(), tail.end(), [](char c) { return c >= '0' && c <= '9'; })) << tail;
+    ASSERT_TRUE(std::all_of(tail.begin(), tail.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        << tail;
     numbers.push_back(std::stoull(tail));
     paths.insert(entry->path);
   }
@@ -54,15 +55,21 @@ TEST(ObjectTable, FoldersListOnlyVisibleObjects) {
   auto mine = table.Add(notify, ":1.7", nullptr);
   auto theirs = table.Add(notify, ":1.8", nullptr);
   auto their_pager = table.Add(pager, ":1.8", nullptr);
-  auto owned_by = [](const char* who) { return [who](const ObjectEntry& e) { return e.owner == who; }; };
-  auto tail = [](const std::shared_ptr<ObjectEntry>& e) { return e->path.substr(e->path.rfind('/') + 1); };
+  auto owned_by = [](const char* who) {
+    return [who](const ObjectEntry& e) { return e.owner == who; };
+  };
+  auto tail = [](const std::shared_ptr<ObjectEntry>& e) {
+    return e->path.substr(e->path.rfind('/') + 1);
+  };
   const std::string folder = std::string(kFactoryPath) + "/cNotify";
   EXPECT_THAT(table.ChildrenOf(folder, owned_by(":1.7")), ::testing::ElementsAre(tail(mine)));
   EXPECT_THAT(table.ChildrenOf(folder, owned_by(":1.8")), ::testing::ElementsAre(tail(theirs)));
   EXPECT_THAT(table.ChildrenOf(kFactoryPath, owned_by(":1.7")), ::testing::ElementsAre("cNotify"));
-  EXPECT_THAT(table.ChildrenOf(kFactoryPath, owned_by(":1.8")), ::testing::ElementsAre("cNotify", "cPager"));
+  EXPECT_THAT(table.ChildrenOf(kFactoryPath, owned_by(":1.8")),
+              ::testing::ElementsAre("cNotify", "cPager"));
   EXPECT_THAT(table.ChildrenOf(folder, owned_by(":1.9")), ::testing::IsEmpty());
-  EXPECT_THAT(table.ChildrenOf(mine->path, [](const ObjectEntry&) { return true; }), ::testing::IsEmpty());
+  EXPECT_THAT(table.ChildrenOf(mine->path, [](const ObjectEntry&) { return true; }),
+              ::testing::IsEmpty());
   EXPECT_EQ(table.ChildrenOf(folder, [](const ObjectEntry&) { return true; }).size(), 2u);
 }
 
