@@ -103,7 +103,7 @@ void BusServer::Route(MessagePtr& held) {
   // Objects answer their creator only, and on the system bus root too.
   const char* sender = g_dbus_message_get_sender(call);
   std::shared_ptr<ObjectEntry> entry = table_.Find(p);
-  if (!options_.system_bus || !sender || (entry && entry->owner == sender && !introspect)) {
+  if (!options_.system_bus || !sender || (entry && entry->owner == sender)) {
     RouteBelowFactory(std::move(held), false);
     return;
   }
