@@ -26,6 +26,8 @@ Variant DbusCallback::CallMethod(std::string_view name, std::span<Variant> args)
   MessagePtr call(g_dbus_message_new_method_call(
       kCallbackProgId, kCallbackServicePath,
       kCallbackInterface, kCallbackServiceMethod));
+  // Neither can be null as used today; a null would otherwise fail unnoticed.
+  if (!call || !connection_) throw RunTimeError(kErrInternal, "callback not sent: no bus", kCallbackProgId);
   g_dbus_message_set_body(call.get(), g_variant_new("(ss)", test_id.c_str(), message.c_str()));
   g_dbus_message_set_flags(call.get(), G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED);
 

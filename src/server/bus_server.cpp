@@ -32,6 +32,7 @@ BusServer::BusServer(GDBusConnection* connection, ServerOptions options, ServerE
       options_(std::move(options)),
       env_(std::move(env)),
       main_context_(g_main_context_ref(g_main_context_default())),
+      uids_(connection, main_context_.get()),
       loop_(g_main_loop_new(main_context_.get(), FALSE)),
       pool_(options_.apartments) {
   owner_subscription_ = g_dbus_connection_signal_subscribe(
@@ -90,19 +91,49 @@ void BusServer::Route(MessagePtr& held) {
     return;
   }
   ++activity_;
-  if (introspect) {
-    std::shared_ptr<ObjectEntry> entry = p == kFactoryPath ? nullptr : table_.Find(p);
-    std::string xml = p == kFactoryPath ? FactoryXml()
-                      : entry          ? ObjectXml(*entry->description)
-                                       : NodeXml(table_.ChildrenOf(p));
-    SendReply(connection_.get(), call, g_variant_new("(s)", xml.c_str()));
-    held.reset();
+  if (p == kFactoryPath) {
+    if (introspect) {
+      SendReply(connection_.get(), call, g_variant_new("(s)", FactoryXml().c_str()));
+      held.reset();
+    } else {
+      RouteFactoryCall(std::move(held), iface, member);
+    }
     return;
   }
-  if (p == kFactoryPath)
-    RouteFactoryCall(std::move(held), iface, member);
-  else
-    RouteObjectCall(std::move(held), p, iface, member);
+  // Objects answer their creator only, and on the system bus root too.
+  const char* sender = g_dbus_message_get_sender(call);
+  std::shared_ptr<ObjectEntry> entry = table_.Find(p);
+  if (!options_.system_bus || !sender || (entry && entry->owner == sender)) {
+    RouteBelowFactory(std::move(held), false);
+    return;
+  }
+  std::string name(sender);
+  if (auto uid = uids_.Cached(name)) {
+    RouteBelowFactory(std::move(held), *uid == 0);
+    return;
+  }
+  // The bus has to be asked, which this thread never waits for.
+  uids_.WhenKnown(name, [this, name, call = std::move(held)]() mutable {
+    auto uid = uids_.Cached(name);
+    RouteBelowFactory(std::move(call), uid && *uid == 0);
+  });
+}
+
+void BusServer::RouteBelowFactory(MessagePtr call, bool privileged) {
+  const char* sender = g_dbus_message_get_sender(call.get());
+  std::string caller = sender ? sender : "";
+  auto visible = [&](const ObjectEntry& entry) { return privileged || (sender && entry.owner == caller); };
+  std::string_view path = g_dbus_message_get_path(call.get());
+  const char* iface = g_dbus_message_get_interface(call.get());
+  const char* member = g_dbus_message_get_member(call.get());
+  std::shared_ptr<ObjectEntry> entry = table_.Find(path);
+  if (entry && !visible(*entry)) entry.reset();  // as if it did not exist
+  if (Is(member, "Introspect") && (!iface || Is(iface, kIntrospectable))) {
+    std::string xml = entry ? ObjectXml(*entry->description) : NodeXml(table_.ChildrenOf(path, visible));
+    SendReply(connection_.get(), call.get(), g_variant_new("(s)", xml.c_str()));
+    return;
+  }
+  RouteObjectCall(std::move(call), std::move(entry), iface, member);
 }
 
 void BusServer::RouteFactoryCall(MessagePtr call, const char* iface, const char* member) {
@@ -119,10 +150,11 @@ void BusServer::RouteFactoryCall(MessagePtr call, const char* iface, const char*
   }
 }
 
-void BusServer::RouteObjectCall(MessagePtr call, std::string_view path, const char* iface, const char* member) {
-  std::shared_ptr<ObjectEntry> entry = table_.Find(path);
+void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface,
+                                const char* member) {
   if (!entry) {
-    SendErrorNamed(connection_.get(), call.get(), kUnknownObjectError, "No such object: " + std::string(path));
+    SendErrorNamed(connection_.get(), call.get(), kUnknownObjectError,
+                   "No such object: " + std::string(g_dbus_message_get_path(call.get())));
     return;
   }
   const ClassDescription& description = *entry->description;

@@ -16,6 +16,7 @@
 #include "automation/apartment_pool.h"
 #include "dispatch/server_environment.h"
 #include "platform/holders.h"
+#include "server/caller_uids.h"
 #include "server/object_table.h"
 
 namespace qz {
@@ -46,7 +47,10 @@ class BusServer {
   // GDBus worker thread: takes `call` over when it is ours.
   void Route(MessagePtr& call);
   void RouteFactoryCall(MessagePtr call, const char* iface, const char* member);
-  void RouteObjectCall(MessagePtr call, std::string_view path, const char* iface, const char* member);
+  // Any thread but never waiting: below the factory path, once it is known
+  // whether the caller is privileged (root on the system bus).
+  void RouteBelowFactory(MessagePtr call, bool privileged);
+  void RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface, const char* member);
   void OnMain(Work work);
 
   // Main thread.
@@ -75,6 +79,7 @@ class BusServer {
   ServerEnvironment env_;
   ObjectTable table_;
   MainContextPtr main_context_;
+  CallerUids uids_;
   MainLoopPtr loop_;
   guint filter_id_ = 0;
   guint owner_subscription_ = 0;

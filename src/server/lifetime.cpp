@@ -33,11 +33,13 @@ gboolean BusServer::OnLinger(gpointer self) {
 }
 
 void BusServer::OnNameOwnerChanged(GVariant* parameters) {
+  if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sss)"))) return;
   const char* name = nullptr;
   const char* old_owner = nullptr;
   const char* new_owner = nullptr;
   g_variant_get(parameters, "(&s&s&s)", &name, &old_owner, &new_owner);
   if (name[0] != ':' || new_owner[0] != '\0') return;
+  uids_.Forget(name);
   for (auto& entry : table_.RemoveOwnedBy(name)) Destroy(entry, std::string("creator ") + name + " left the bus");
 }
 

@@ -4,6 +4,7 @@
 #include "automation/names.h"
 #include "server/bus_server.h"
 #include "server/call_arguments.h"
+#include "server/callback_reference.h"
 #include "server/remote_object.h"
 #include "server/replies.h"
 #include "server/served_classes.h"
@@ -113,10 +114,13 @@ void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& de
 void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op, bool invoke) {
   const char* sender = g_dbus_message_get_sender(call);
   std::string caller = sender ? sender : "";
+  // Runs while the arguments are read, so a reference the caller may not
+  // give answers 13 before the operation starts.
   ObjectResolver resolve = [this, caller](std::string_view bus, std::string_view path)
       -> std::shared_ptr<DispatchObject> {
+    std::string name = VetCallbackReference(connection_.get(), uids_, caller, bus, path);
     if (path == "/") return nullptr;
-    return std::make_shared<RemoteObject>(connection_.get(), bus.empty() ? caller : std::string(bus), std::string(path));
+    return std::make_shared<RemoteObject>(connection_.get(), std::move(name), std::string(path));
   };
   try {
     if (!entry.object) throw RunTimeError(kErrObjectNotSet, kBoundary);

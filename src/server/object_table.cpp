@@ -1,8 +1,27 @@
 #include "server/object_table.h"
 
+#include <sys/random.h>
+
+#include <cerrno>
 #include <set>
 
+#include "automation/run_time_error.h"
+
 namespace qz {
+namespace {
+
+uint64_t RandomNumber() {
+  uint64_t n = 0;
+  auto* bytes = reinterpret_cast<unsigned char*>(&n);
+  for (size_t got = 0; got < sizeof n;) {
+    ssize_t r = getrandom(bytes + got, sizeof n - got, 0);
+    if (r < 0 && errno != EINTR) throw RunTimeError(kErrInternal, "no random numbers", kBoundarySource);
+    if (r > 0) got += static_cast<size_t>(r);
+  }
+  return n;
+}
+
+}  // namespace
 
 std::shared_ptr<ObjectEntry> ObjectTable::Add(const ClassDescription& description, std::string owner,
                                               std::shared_ptr<Apartment> apartment) {
@@ -11,9 +30,9 @@ std::shared_ptr<ObjectEntry> ObjectTable::Add(const ClassDescription& descriptio
   entry->description = &description;
   entry->apartment = std::move(apartment);
   std::lock_guard lock(mutex_);
-  uint64_t n = ++next_number_[std::string(description.class_name)];
-  entry->path = std::string(kFactoryPath) + "/" + std::string(description.class_name) + "/" + std::to_string(n);
-  entries_.emplace(entry->path, entry);
+  const std::string folder = std::string(kFactoryPath) + "/" + std::string(description.class_name) + "/";
+  do entry->path = folder + std::to_string(RandomNumber());
+  while (!entries_.emplace(entry->path, entry).second);
   return entry;
 }
 
@@ -71,12 +90,14 @@ std::vector<std::shared_ptr<ObjectEntry>> ObjectTable::All() const {
   return all;
 }
 
-std::vector<std::string> ObjectTable::ChildrenOf(std::string_view path) const {
+std::vector<std::string> ObjectTable::ChildrenOf(std::string_view path,
+                                                const std::function<bool(const ObjectEntry&)>& visible) const {
   std::string prefix(path);
   if (prefix.back() != '/') prefix += '/';
   std::set<std::string> children;
   std::lock_guard lock(mutex_);
   for (auto it = entries_.lower_bound(prefix); it != entries_.end() && it->first.starts_with(prefix); ++it) {
+    if (!visible(*it->second)) continue;
     std::string_view rest = std::string_view(it->first).substr(prefix.size());
     children.emplace(rest.substr(0, rest.find('/')));
   }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,7 +32,8 @@ struct ObjectEntry {
 
 class ObjectTable {
  public:
-  // A new entry with one reference, at the class's next free path.
+  // A new entry with one reference at a path of the class ending in a
+  // random 64-bit number, so that nobody can guess another's object.
   std::shared_ptr<ObjectEntry> Add(const ClassDescription& description, std::string owner,
                                    std::shared_ptr<Apartment> apartment);
   std::shared_ptr<ObjectEntry> Find(std::string_view path) const;
@@ -45,14 +47,15 @@ class ObjectTable {
   std::vector<std::shared_ptr<ObjectEntry>> RemoveAll();
   std::vector<std::shared_ptr<ObjectEntry>> All() const;
 
-  // Names of the nodes right below `path` that lead to objects.
-  std::vector<std::string> ChildrenOf(std::string_view path) const;
+  // Names of the nodes right below `path` that lead to objects `visible`
+  // accepts.
+  std::vector<std::string> ChildrenOf(std::string_view path,
+                                      const std::function<bool(const ObjectEntry&)>& visible) const;
   size_t size() const;
 
  private:
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<ObjectEntry>, std::less<>> entries_;
-  std::map<std::string, uint64_t, std::less<>> next_number_;  // per class
 };
 
 }  // namespace qz

@@ -28,7 +28,7 @@ void SendReply(GDBusConnection* connection, GDBusMessage* call, GVariant* body) 
   VariantPtr held = Own(body);
   if (g_dbus_message_get_flags(call) & G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED) return;
   MessagePtr reply(g_dbus_message_new_method_reply(call));
-  if (held) g_dbus_message_set_body(reply.get(), held.get());
+  if (reply && held) g_dbus_message_set_body(reply.get(), held.get());
   Send(connection, std::move(reply));
 }
 
