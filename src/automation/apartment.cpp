@@ -18,16 +18,19 @@ void RunLoop(MainContextPtr context, MainLoopPtr loop) {
 }  // namespace
 
 Apartment::Apartment(std::string name)
-    : name_(std::move(name)), context_(g_main_context_new()), loop_(g_main_loop_new(context_.get(), FALSE)) {
+    : name_(std::move(name)),
+      context_(g_main_context_new()),
+      loop_(g_main_loop_new(context_.get(), FALSE)) {
   std::promise<void> started;
   std::future<void> ready = started.get_future();
-  thread_ = std::thread([this, &started, context = MainContextPtr(g_main_context_ref(context_.get())),
-                         loop = MainLoopPtr(g_main_loop_ref(loop_.get()))]() mutable {
-    thread_id_ = std::this_thread::get_id();
-    pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
-    started.set_value();
-    RunLoop(std::move(context), std::move(loop));
-  });
+  thread_ =
+      std::thread([this, &started, context = MainContextPtr(g_main_context_ref(context_.get())),
+                   loop = MainLoopPtr(g_main_loop_ref(loop_.get()))]() mutable {
+        thread_id_ = std::this_thread::get_id();
+        pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
+        started.set_value();
+        RunLoop(std::move(context), std::move(loop));
+      });
   ready.wait();
 }
 

@@ -17,8 +17,8 @@ class Work {
  public:
   Work() = default;
   template <typename F>
-    requires(!std::same_as<std::decay_t<F>, Work> && std::invocable<std::decay_t<F>&>)
-  Work(F&& f) : impl_(std::make_unique<Impl<std::decay_t<F>>>(std::forward<F>(f))) {}
+  requires(!std::same_as<std::decay_t<F>, Work> && std::invocable<std::decay_t<F>&>) Work(F&& f)
+      : impl_(std::make_unique<Impl<std::decay_t<F>>>(std::forward<F>(f))) {}
 
   void operator()() { impl_->Run(); }
   explicit operator bool() const { return impl_ != nullptr; }

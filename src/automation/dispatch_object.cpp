@@ -5,7 +5,9 @@
 namespace qz {
 
 Variant DispatchObject::GetProperty(std::string_view) { throw RunTimeError(kErrNoSuchMember); }
-void DispatchObject::SetProperty(std::string_view, const Variant&) { throw RunTimeError(kErrNoSuchMember); }
+void DispatchObject::SetProperty(std::string_view, const Variant&) {
+  throw RunTimeError(kErrNoSuchMember);
+}
 Variant DispatchObject::CallMethod(std::string_view, std::span<Variant>) {
   throw RunTimeError(kErrNoSuchMember);
 }

@@ -15,11 +15,12 @@ size_t Utf8CharBytes(std::string_view s) {
   size_t need;
   unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
   if (b < 0x80) return 1;
-  if (b >= 0xC2 && b <= 0xDF) need = 2;
+  if (b >= 0xC2 && b <= 0xDF)
+    need = 2;
   else if (b >= 0xE0 && b <= 0xEF) {
     need = 3;
-    if (b == 0xE0) lo = 0xA0;   // no overlong forms
-    if (b == 0xED) hi = 0x9F;   // no surrogates
+    if (b == 0xE0) lo = 0xA0;  // no overlong forms
+    if (b == 0xED) hi = 0x9F;  // no surrogates
   } else if (b >= 0xF0 && b <= 0xF4) {
     need = 4;
     if (b == 0xF0) lo = 0x90;

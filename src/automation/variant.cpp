@@ -11,7 +11,6 @@
 namespace qz {
 namespace {
 
-
 [[noreturn]] void Raise(int32_t number) { throw RunTimeError(number); }
 
 // "&H" / "&O" literals: up to 4 hex digits read as a 16-bit value, up to 8
@@ -21,10 +20,14 @@ double ParseRadix(std::string_view digits, int base) {
   uint64_t value = 0;
   for (char c : digits) {
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else Raise(kErrTypeMismatch);
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      Raise(kErrTypeMismatch);
     if (d >= base) Raise(kErrTypeMismatch);
     value = value * base + d;
     if (value > 0xFFFFFFFFull) Raise(kErrOverflow);
@@ -65,7 +68,8 @@ double ParseNumber(std::string_view text) {
   while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) normal += s[i++], ++digits;
   if (i < s.size() && s[i] == '.') {
     normal += s[i++];
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) normal += s[i++], ++digits;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
+      normal += s[i++], ++digits;
   }
   if (digits == 0) Raise(kErrTypeMismatch);
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {
@@ -73,7 +77,8 @@ double ParseNumber(std::string_view text) {
     ++i;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) normal += s[i++];
     size_t exp_digits = 0;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) normal += s[i++], ++exp_digits;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
+      normal += s[i++], ++exp_digits;
     if (exp_digits == 0) Raise(kErrTypeMismatch);
   }
   if (i != s.size()) Raise(kErrTypeMismatch);
@@ -90,36 +95,53 @@ Variant Variant::Array(std::vector<Variant> items, int32_t lbound) {
 
 std::string Variant::Text() const {
   switch (kind()) {
-    case Kind::Empty: return {};
-    case Kind::Null: Raise(kErrInvalidNull);
-    case Kind::Integer: return std::to_string(std::get<int16_t>(value_));
-    case Kind::Long: return std::to_string(std::get<int32_t>(value_));
+    case Kind::Empty:
+      return {};
+    case Kind::Null:
+      Raise(kErrInvalidNull);
+    case Kind::Integer:
+      return std::to_string(std::get<int16_t>(value_));
+    case Kind::Long:
+      return std::to_string(std::get<int32_t>(value_));
     case Kind::Double: {
       char buf[32];
       std::snprintf(buf, sizeof buf, "%.15G", std::get<double>(value_));
       return buf;
     }
-    case Kind::String: return std::get<std::string>(value_);
-    case Kind::Boolean: return std::get<BoolValue>(value_).value ? "True" : "False";
-    case Kind::Missing: Raise(kErrArgumentNotOptional);
+    case Kind::String:
+      return std::get<std::string>(value_);
+    case Kind::Boolean:
+      return std::get<BoolValue>(value_).value ? "True" : "False";
+    case Kind::Missing:
+      Raise(kErrArgumentNotOptional);
     case Kind::Object:
     case Kind::Array:
-    case Kind::NoDimArray: break;
+    case Kind::NoDimArray:
+      break;
   }
   Raise(kErrTypeMismatch);
 }
 
 double Variant::ToNumber() const {
   switch (kind()) {
-    case Kind::Empty: return 0;
-    case Kind::Null: Raise(kErrInvalidNull);
-    case Kind::Integer: return std::get<int16_t>(value_);
-    case Kind::Long: return std::get<int32_t>(value_);
-    case Kind::Double: return std::get<double>(value_);
-    case Kind::String: return ParseNumber(std::get<std::string>(value_));
-    case Kind::Boolean: return std::get<BoolValue>(value_).value ? -1 : 0;
-    case Kind::Missing: Raise(kErrArgumentNotOptional);
-    default: Raise(kErrTypeMismatch);
+    case Kind::Empty:
+      return 0;
+    case Kind::Null:
+      Raise(kErrInvalidNull);
+    case Kind::Integer:
+      return std::get<int16_t>(value_);
+    case Kind::Long:
+      return std::get<int32_t>(value_);
+    case Kind::Double:
+      return std::get<double>(value_);
+    case Kind::String:
+      return ParseNumber(std::get<std::string>(value_));
+    case Kind::Boolean:
+      return std::get<BoolValue>(value_).value ? -1 : 0;
+    case Kind::Missing:
+      Raise(kErrArgumentNotOptional);
+    default:
+      Raise(kErrTypeMismatch);
   }
 }
 

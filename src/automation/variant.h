@@ -18,7 +18,19 @@ class DispatchObject;
 
 class Variant {
  public:
-  enum class Kind { Empty, Null, Integer, Long, Double, String, Boolean, Object, Array, NoDimArray, Missing };
+  enum class Kind {
+    Empty,
+    Null,
+    Integer,
+    Long,
+    Double,
+    String,
+    Boolean,
+    Object,
+    Array,
+    NoDimArray,
+    Missing
+  };
 
   Variant() = default;  // Empty
   Variant(int16_t v) : value_(v) {}
@@ -67,9 +79,15 @@ class Variant {
   friend bool operator==(const Variant&, const Variant&) = default;
 
  private:
-  struct NullTag { bool operator==(const NullTag&) const = default; };
-  struct NoDimTag { bool operator==(const NoDimTag&) const = default; };
-  struct MissingTag { bool operator==(const MissingTag&) const = default; };
+  struct NullTag {
+    bool operator==(const NullTag&) const = default;
+  };
+  struct NoDimTag {
+    bool operator==(const NoDimTag&) const = default;
+  };
+  struct MissingTag {
+    bool operator==(const MissingTag&) const = default;
+  };
   struct BoolValue {
     bool value;
     bool operator==(const BoolValue&) const = default;

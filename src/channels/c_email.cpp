@@ -4,10 +4,10 @@
 
 #include "automation/counter16.h"
 #include "automation/run_time_error.h"
-#include "diagnostics/error_reporter.h"
-#include "dispatch/frm_notes.h"
-#include "diagnostics/error_sources.h"
 #include "automation/trim.h"
+#include "diagnostics/error_reporter.h"
+#include "diagnostics/error_sources.h"
+#include "dispatch/frm_notes.h"
 
 namespace qz {
 namespace {

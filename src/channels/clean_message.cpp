@@ -25,9 +25,14 @@ void msubCleanMessage(std::string& text, bool limit) {
         c = ' ';
         break;
       case '\n':
-      case '\0': c = ' '; break;
-      case '\\': c = '/'; break;
-      default: break;
+      case '\0':
+        c = ' ';
+        break;
+      case '\\':
+        c = '/';
+        break;
+      default:
+        break;
     }
     text[out++] = c;
   }

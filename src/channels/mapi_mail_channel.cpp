@@ -7,8 +7,8 @@
 #include "channels/c_email.h"
 #include "channels/clean_message.h"
 #include "diagnostics/error_reporter.h"
-#include "diagnostics/last_error.h"
 #include "diagnostics/error_sources.h"
+#include "diagnostics/last_error.h"
 
 namespace qz {
 

@@ -2,9 +2,9 @@
 #include "automation/run_time_error.h"
 #include "channels/c_registry.h"
 #include "diagnostics/error_reporter.h"
+#include "diagnostics/error_sources.h"
 #include "dispatch/c_notify.h"
 #include "platform/mail_profile.h"
-#include "diagnostics/error_sources.h"
 
 namespace qz {
 

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "automation/counter16.h"
+#include "automation/trim.h"
 #include "channels/clean_message.h"
 #include "diagnostics/error_reporter.h"
-#include "diagnostics/last_error.h"
 #include "diagnostics/error_sources.h"
-#include "automation/trim.h"
+#include "diagnostics/last_error.h"
 
 namespace qz {
 namespace {
@@ -36,7 +36,8 @@ bool mblnPaging(const ComponentRegistry& components, const Variant& lvarNotes,
   std::shared_ptr<DispatchObject> pager;
   try {
     gstrLastError.clear();
-    if (!lvarNotes.IsEmpty() && lvarNotes.IsArray() && !lvarPager.IsEmpty() && lvarPager.IsArray()) {
+    if (!lvarNotes.IsEmpty() && lvarNotes.IsArray() && !lvarPager.IsEmpty() &&
+        lvarPager.IsArray()) {
       for (int32_t k = 0, last = Int16LoopLimit(lvarNotes.UBound()); k <= last; Step16(k)) {
         std::string text = lvarNotes.At(k).Text();
         msubCleanMessage(text, true);

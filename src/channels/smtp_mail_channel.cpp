@@ -5,12 +5,12 @@
 
 #include "automation/component_registry.h"
 #include "automation/counter16.h"
+#include "automation/trim.h"
 #include "automation/utf8.h"
 #include "channels/clean_message.h"
 #include "diagnostics/error_reporter.h"
-#include "diagnostics/last_error.h"
 #include "diagnostics/error_sources.h"
-#include "automation/trim.h"
+#include "diagnostics/last_error.h"
 
 namespace qz {
 namespace {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "automation/trim.h"
 #include "components/allowed_hosts.h"
 #include "components/callback_target.h"
 #include "components/dbus_callback.h"
@@ -12,7 +13,6 @@
 #include "config/settings_path.h"
 #include "contract/contract.h"
 #include "platform/ini_file.h"
-#include "automation/trim.h"
 
 namespace qz {
 namespace {

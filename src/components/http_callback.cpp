@@ -2,9 +2,9 @@
 
 #include "automation/names.h"
 #include "automation/run_time_error.h"
-#include "contract/contract.h"
 #include "components/http_post.h"
 #include "components/json_text.h"
+#include "contract/contract.h"
 
 namespace qz {
 

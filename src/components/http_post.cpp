@@ -34,7 +34,8 @@ std::optional<HostAndPort> HostOf(const std::string& url_text) {
   char* host = nullptr;
   char* port = nullptr;
   HostAndPort result;
-  if (curl_url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) result.host = CurlText(host).get();
+  if (curl_url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK)
+    result.host = CurlText(host).get();
   if (curl_url_get(url.get(), CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK)
     result.port = static_cast<uint16_t>(std::strtoul(CurlText(port).get(), nullptr, 10));
   if (result.host.size() > 2 && result.host.front() == '[' && result.host.back() == ']')

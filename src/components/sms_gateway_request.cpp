@@ -185,7 +185,8 @@ std::string SmsGatewayRequest::SendRequest(std::string_view request_text) {
     lines.emplace_back("Content-Type: application/x-www-form-urlencoded");
   CurlSlistPtr list;
   for (const std::string& line : lines) {
-    if (!AppendLine(list, line.c_str())) throw RunTimeError(kErrOutOfMemory, std::string(kSmsGatewaySource));
+    if (!AppendLine(list, line.c_str()))
+      throw RunTimeError(kErrOutOfMemory, std::string(kSmsGatewaySource));
   }
   headers_ = std::move(list);
 

@@ -5,11 +5,11 @@
 #include <charconv>
 
 #include "automation/run_time_error.h"
+#include "automation/trim.h"
 #include "components/tap_limits.h"
 #include "config/profile_string.h"
 #include "config/settings_groups.h"
 #include "config/settings_path.h"
-#include "automation/trim.h"
 
 namespace qz::tap {
 namespace {

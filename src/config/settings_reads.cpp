@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "config/profile_string.h"
-#include "diagnostics/reraise.h"
 #include "config/settings_groups.h"
 #include "config/settings_interface.h"
 #include "config/settings_path.h"
+#include "diagnostics/reraise.h"
 
 namespace qz {
 namespace {

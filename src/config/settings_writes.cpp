@@ -5,10 +5,10 @@
 #include "automation/run_time_error.h"
 #include "config/path_confinement.h"
 #include "config/profile_string.h"
-#include "diagnostics/reraise.h"
 #include "config/settings_groups.h"
 #include "config/settings_interface.h"
 #include "config/settings_path.h"
+#include "diagnostics/reraise.h"
 
 namespace qz {
 

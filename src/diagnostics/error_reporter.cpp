@@ -25,10 +25,17 @@ CaughtError CurrentError() {
 std::string ReportedText(int32_t number, std::string_view description) {
   std::string_view text = description;
   switch (number) {
-    case 60001: text = "Invalid parameter is passed to procedure"; break;
-    case 60002: text = "Invalid program flow"; break;
-    case 60003: text = "Inconsistent data in database"; break;
-    default: break;
+    case 60001:
+      text = "Invalid parameter is passed to procedure";
+      break;
+    case 60002:
+      text = "Invalid program flow";
+      break;
+    case 60003:
+      text = "Inconsistent data in database";
+      break;
+    default:
+      break;
   }
   std::string reported;
   reported.reserve(text.size() + 3);

@@ -32,6 +32,7 @@ std::string ReporterFailureText(int32_t number, std::string_view description);
 // appears in the stored text. Errors numbered 0 or below leave
 // gstrLastError unchanged.
 void gsubDisplayError(std::string_view source, std::string_view procedure);
-void gsubDisplayError(const CaughtError& error, std::string_view source, std::string_view procedure);
+void gsubDisplayError(const CaughtError& error, std::string_view source,
+                      std::string_view procedure);
 
 }  // namespace qz

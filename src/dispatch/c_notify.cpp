@@ -1,8 +1,8 @@
 #include "dispatch/c_notify.h"
 
 #include "diagnostics/error_reporter.h"
-#include "dispatch/logon_user.h"
 #include "diagnostics/error_sources.h"
+#include "dispatch/logon_user.h"
 
 namespace qz {
 namespace {
@@ -24,15 +24,17 @@ Variant cNotify::SendMessageCallBack(const Variant& lvarNotes, const Variant& lv
                                      const Variant& lvarPager, const Variant& lvarAny,
                                      std::shared_ptr<DispatchObject> lobjNotify,
                                      std::string_view lstrTestID) {
-  return Submit("SendMessageCallBack", lvarNotes, lvarEmail, lvarPager, lvarAny,
-                [&] { mobjNotify = std::move(lobjNotify); }, lstrTestID);
+  return Submit(
+      "SendMessageCallBack", lvarNotes, lvarEmail, lvarPager, lvarAny,
+      [&] { mobjNotify = std::move(lobjNotify); }, lstrTestID);
 }
 
 Variant cNotify::SendMessageCallBackEx(const Variant& lvarNotes, const Variant& lvarEmail,
                                        const Variant& lvarPager, const Variant& lvarAny,
                                        const Variant& lvarNotify, std::string_view lstrTestID) {
-  return Submit("SendMessageCallBackEx", lvarNotes, lvarEmail, lvarPager, lvarAny,
-                [&] { mstrNotifyServer = lvarNotify.Text(); }, lstrTestID);
+  return Submit(
+      "SendMessageCallBackEx", lvarNotes, lvarEmail, lvarPager, lvarAny,
+      [&] { mstrNotifyServer = lvarNotify.Text(); }, lstrTestID);
 }
 
 Variant cNotify::Submit(std::string_view procedure, const Variant& lvarNotes,

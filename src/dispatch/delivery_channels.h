@@ -18,26 +18,30 @@ class frmNotes;
 
 // What a channel may read of the object it runs for.
 struct ChannelCall {
-  std::string_view folder;          // program folder: settings and log live here
+  std::string_view folder;  // program folder: settings and log live here
   const ComponentRegistry& components;
   std::string_view mstrSubject;
   std::string_view mstrMailFrom;
   std::string_view mstrProfile;
   std::string_view mstrSMTPServer;
-  std::string& mstrSNPPStatus;      // left behind by the SNPP channel
-  SmsSettings& sms;                 // loaded by mblnInitialiseSMS, kept by the object
-  frmNotes* mfrmNotes = nullptr;    // the request's host form, with its mail controls
+  std::string& mstrSNPPStatus;    // left behind by the SNPP channel
+  SmsSettings& sms;               // loaded by mblnInitialiseSMS, kept by the object
+  frmNotes* mfrmNotes = nullptr;  // the request's host form, with its mail controls
 };
 
 class DeliveryChannels {
  public:
   virtual ~DeliveryChannels() = default;
 
-  virtual bool mblnSendMail(const ChannelCall& call, const Variant& notes, const Variant& emails) = 0;
-  virtual bool mblnSendSMTPMail(const ChannelCall& call, const Variant& notes, const Variant& emails) = 0;
+  virtual bool mblnSendMail(const ChannelCall& call, const Variant& notes,
+                            const Variant& emails) = 0;
+  virtual bool mblnSendSMTPMail(const ChannelCall& call, const Variant& notes,
+                                const Variant& emails) = 0;
   virtual bool mblnPaging(const ChannelCall& call, const Variant& notes, const Variant& pagers) = 0;
-  virtual bool mblnPagingIP(const ChannelCall& call, const Variant& notes, const Variant& pagers) = 0;
-  virtual bool mblnPagingEx(const ChannelCall& call, const Variant& notes, const Variant& pagers) = 0;
+  virtual bool mblnPagingIP(const ChannelCall& call, const Variant& notes,
+                            const Variant& pagers) = 0;
+  virtual bool mblnPagingEx(const ChannelCall& call, const Variant& notes,
+                            const Variant& pagers) = 0;
   virtual bool mblnInitialiseSMS(const ChannelCall& call) = 0;
   // The configured paging gateway number; raises when it cannot be read.
   virtual Variant mvarGetDefaultGateway(const ChannelCall& call) = 0;

@@ -4,11 +4,11 @@
 #include "automation/component_registry.h"
 #include "config/settings_path.h"
 #include "diagnostics/error_reporter.h"
+#include "diagnostics/error_sources.h"
 #include "diagnostics/last_error.h"
 #include "diagnostics/log_file.h"
 #include "dispatch/c_notify.h"
 #include "dispatch/delivery_channels.h"
-#include "diagnostics/error_sources.h"
 
 namespace qz {
 namespace {
@@ -41,7 +41,7 @@ void cNotify::NotesTimer_Timer() {
 }
 
 ChannelCall cNotify::ChannelState() {
-  return {env_.folder,    env_.components, mstrSubject,   mstrMailFrom,     mstrProfile,
+  return {env_.folder,    env_.components, mstrSubject,   mstrMailFrom,   mstrProfile,
           mstrSMTPServer, mstrSNPPStatus,  sms_settings_, mfrmNotes.get()};
 }
 

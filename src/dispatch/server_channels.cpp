@@ -10,23 +10,28 @@
 
 namespace qz {
 
-bool ServerChannels::mblnSendMail(const ChannelCall& call, const Variant& notes, const Variant& emails) {
+bool ServerChannels::mblnSendMail(const ChannelCall& call, const Variant& notes,
+                                  const Variant& emails) {
   return qz::mblnSendMail(call, notes, emails);
 }
 
-bool ServerChannels::mblnSendSMTPMail(const ChannelCall& call, const Variant& notes, const Variant& emails) {
+bool ServerChannels::mblnSendSMTPMail(const ChannelCall& call, const Variant& notes,
+                                      const Variant& emails) {
   return qz::mblnSendSMTPMail(call, notes, emails);
 }
 
-bool ServerChannels::mblnPaging(const ChannelCall& call, const Variant& notes, const Variant& pagers) {
+bool ServerChannels::mblnPaging(const ChannelCall& call, const Variant& notes,
+                                const Variant& pagers) {
   return qz::mblnPaging(call.components, notes, pagers);
 }
 
-bool ServerChannels::mblnPagingIP(const ChannelCall& call, const Variant& notes, const Variant& pagers) {
+bool ServerChannels::mblnPagingIP(const ChannelCall& call, const Variant& notes,
+                                  const Variant& pagers) {
   return qz::mblnPagingIP(call, notes, pagers);
 }
 
-bool ServerChannels::mblnPagingEx(const ChannelCall& call, const Variant& notes, const Variant& pagers) {
+bool ServerChannels::mblnPagingEx(const ChannelCall& call, const Variant& notes,
+                                  const Variant& pagers) {
   return qz::mblnPagingEx(call, notes, pagers);
 }
 

@@ -10,7 +10,8 @@ namespace qz {
 class ServerChannels final : public DeliveryChannels {
  public:
   bool mblnSendMail(const ChannelCall& call, const Variant& notes, const Variant& emails) override;
-  bool mblnSendSMTPMail(const ChannelCall& call, const Variant& notes, const Variant& emails) override;
+  bool mblnSendSMTPMail(const ChannelCall& call, const Variant& notes,
+                        const Variant& emails) override;
   bool mblnPaging(const ChannelCall& call, const Variant& notes, const Variant& pagers) override;
   bool mblnPagingIP(const ChannelCall& call, const Variant& notes, const Variant& pagers) override;
   bool mblnPagingEx(const ChannelCall& call, const Variant& notes, const Variant& pagers) override;

@@ -7,10 +7,10 @@
 #include "automation/run_time_error.h"
 #include "automation/variant.h"
 #include "diagnostics/error_reporter.h"
+#include "diagnostics/error_sources.h"
 #include "paging/ansi_text.h"
 #include "paging/snpp_reply.h"
 #include "paging/snpp_timing.h"
-#include "diagnostics/error_sources.h"
 
 namespace qz {
 namespace {

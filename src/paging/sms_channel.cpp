@@ -9,10 +9,10 @@
 #include "channels/clean_message.h"
 #include "components/sms_gateway_request.h"
 #include "diagnostics/error_reporter.h"
+#include "diagnostics/error_sources.h"
 #include "diagnostics/last_error.h"
 #include "paging/sms_encoding.h"
 #include "paging/sms_request_text.h"
-#include "diagnostics/error_sources.h"
 
 namespace qz {
 namespace {

@@ -4,15 +4,15 @@
 #include <string>
 
 #include "automation/counter16.h"
+#include "automation/trim.h"
 #include "channels/clean_message.h"
 #include "config/profile_string.h"
 #include "config/settings_path.h"
 #include "diagnostics/error_reporter.h"
+#include "diagnostics/error_sources.h"
 #include "diagnostics/last_error.h"
 #include "paging/c_pager.h"
 #include "paging/strip_buffer.h"
-#include "diagnostics/error_sources.h"
-#include "automation/trim.h"
 
 namespace qz {
 namespace {

@@ -1,8 +1,8 @@
 // Address syntax: what may stand in a header and on the SMTP envelope.
 #include <string_view>
 
-#include "platform/mail_message.h"
 #include "automation/trim.h"
+#include "platform/mail_message.h"
 
 namespace qz {
 namespace {

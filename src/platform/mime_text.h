@@ -12,7 +12,6 @@ namespace qz {
 
 std::string Base64(std::string_view bytes);
 
-
 // "=?UTF-8?B?...?=" words of at most 75 characters, joined by blanks where
 // FoldedHeader may fold; a UTF-8 sequence is never split between words.
 std::string EncodedWords(std::string_view utf8);

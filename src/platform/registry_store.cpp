@@ -153,6 +153,8 @@ std::string_view RegStatusText(int32_t status) {
   }
 }
 
+constexpr int kSetupRetryMs = 10;
+
 RegistryStore::RegistryStore(std::string path, int busy_timeout_ms)
     : path_(std::move(path)), busy_timeout_ms_(busy_timeout_ms) {}
 
@@ -170,8 +172,15 @@ int32_t RegistryStore::Connect(bool create) {
   sqlite3_busy_timeout(db.get(), busy_timeout_ms_);
   // The first statements read the file header: a file that is no database
   // fails here, before anything is written to it.
-  code = sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-  if (code == SQLITE_OK) code = sqlite3_exec(db.get(), kSchema, nullptr, nullptr, nullptr);
+  // Several processes opening a new file at once race to switch it to WAL
+  // and create the tables; SQLite answers that race with BUSY at once,
+  // without its busy handler, so the setup is tried again within the limit.
+  for (int waited_ms = 0;; waited_ms += kSetupRetryMs) {
+    code = sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (code == SQLITE_OK) code = sqlite3_exec(db.get(), kSchema, nullptr, nullptr, nullptr);
+    if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || waited_ms >= busy_timeout_ms_) break;
+    sqlite3_sleep(kSetupRetryMs);
+  }
   if (code != SQLITE_OK) return FromSqlite(code);
   db_ = std::move(db);
   return kRegOk;

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "platform/holders.h"
 #include "automation/trim.h"
+#include "platform/holders.h"
 
 namespace qz {
 namespace {

@@ -12,7 +12,6 @@
 namespace qz {
 namespace {
 
-
 void InitialiseCurlOnce() {
   static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
   (void)initialised;

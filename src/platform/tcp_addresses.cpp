@@ -13,8 +13,8 @@ struct AddrInfoFree {
 
 }  // namespace
 
-bool ResolveTcpAddresses(const std::string& host, int port, int flags, std::vector<SocketAddress>& out,
-                         std::string& error) {
+bool ResolveTcpAddresses(const std::string& host, int port, int flags,
+                         std::vector<SocketAddress>& out, std::string& error) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;

@@ -22,7 +22,7 @@ struct SocketAddress {
 // Every address of `host` at `port`, in the resolver's order; `flags` are
 // getaddrinfo's (AI_NUMERICHOST: never consult a name service). False with
 // `error` saying why when there is none.
-bool ResolveTcpAddresses(const std::string& host, int port, int flags, std::vector<SocketAddress>& out,
-                         std::string& error);
+bool ResolveTcpAddresses(const std::string& host, int port, int flags,
+                         std::vector<SocketAddress>& out, std::string& error);
 
 }  // namespace qz

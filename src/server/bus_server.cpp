@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "automation/context_post.h"
-#include "server/served_classes.h"
 #include "server/call_arguments.h"
 #include "server/profiles_interface.h"
 #include "server/replies.h"
+#include "server/served_classes.h"
 #include "server/server_log.h"
 #include "server/type_library.h"
 
@@ -43,16 +43,17 @@ BusServer::BusServer(GDBusConnection* connection, ServerOptions options, ServerE
       this, nullptr);
   filter_id_ = g_dbus_connection_add_filter(connection_.get(), &BusServer::Filter, this, nullptr);
   // Without its bus the server can reach no client: end like an idle server.
-  closed_handler_ = g_signal_connect(connection_.get(), "closed",
-                                     G_CALLBACK(+[](GDBusConnection*, gboolean, GError*, gpointer self) {
-                                       auto* server = static_cast<BusServer*>(self);
-                                       server->OnMain([server] {
-                                         ServerLog("bus connection closed: exiting");
-                                         server->exit_status_ = 1;
-                                         g_main_loop_quit(server->loop_.get());
-                                       });
-                                     }),
-                                     this);
+  closed_handler_ =
+      g_signal_connect(connection_.get(), "closed",
+                       G_CALLBACK(+[](GDBusConnection*, gboolean, GError*, gpointer self) {
+                         auto* server = static_cast<BusServer*>(self);
+                         server->OnMain([server] {
+                           ServerLog("bus connection closed: exiting");
+                           server->exit_status_ = 1;
+                           g_main_loop_quit(server->loop_.get());
+                         });
+                       }),
+                       this);
 }
 
 BusServer::~BusServer() {
@@ -66,7 +67,8 @@ BusServer::~BusServer() {
 
 void BusServer::OnMain(Work work) { PostToContext(main_context_.get(), std::move(work)); }
 
-GDBusMessage* BusServer::Filter(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer self) {
+GDBusMessage* BusServer::Filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
+                                gpointer self) {
   if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)
     return message;
   MessagePtr call(message);
@@ -122,14 +124,17 @@ void BusServer::Route(MessagePtr& held) {
 void BusServer::RouteBelowFactory(MessagePtr call, bool privileged) {
   const char* sender = g_dbus_message_get_sender(call.get());
   std::string caller = sender ? sender : "";
-  auto visible = [&](const ObjectEntry& entry) { return privileged || (sender && entry.owner == caller); };
+  auto visible = [&](const ObjectEntry& entry) {
+    return privileged || (sender && entry.owner == caller);
+  };
   std::string_view path = g_dbus_message_get_path(call.get());
   const char* iface = g_dbus_message_get_interface(call.get());
   const char* member = g_dbus_message_get_member(call.get());
   std::shared_ptr<ObjectEntry> entry = table_.Find(path);
   if (entry && !visible(*entry)) entry.reset();  // as if it did not exist
   if (Is(member, "Introspect") && (!iface || Is(iface, kIntrospectable))) {
-    std::string xml = entry ? ObjectXml(*entry->description) : NodeXml(table_.ChildrenOf(path, visible));
+    std::string xml =
+        entry ? ObjectXml(*entry->description) : NodeXml(table_.ChildrenOf(path, visible));
     SendReply(connection_.get(), call.get(), g_variant_new("(s)", xml.c_str()));
     return;
   }
@@ -142,7 +147,9 @@ void BusServer::RouteFactoryCall(MessagePtr call, const char* iface, const char*
   if (op && !stopping_) {
     RunOnTransientObject(std::move(call), *served, *op);
   } else if (Is(iface, kProfilesInterface) && env_.registry) {
-    OnMain([this, call = std::move(call)] { AnswerProfilesCall(connection_.get(), call.get(), *env_.registry); });
+    OnMain([this, call = std::move(call)] {
+      AnswerProfilesCall(connection_.get(), call.get(), *env_.registry);
+    });
   } else if (Is(member, kCreateObject) && (!iface || Is(iface, kFactoryInterface))) {
     OnMain([this, call = std::move(call)] { CreateObject(call.get()); });
   } else {
@@ -150,8 +157,8 @@ void BusServer::RouteFactoryCall(MessagePtr call, const char* iface, const char*
   }
 }
 
-void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface,
-                                const char* member) {
+void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry,
+                                const char* iface, const char* member) {
   if (!entry) {
     SendErrorNamed(connection_.get(), call.get(), kUnknownObjectError,
                    "No such object: " + std::string(g_dbus_message_get_path(call.get())));
@@ -159,7 +166,8 @@ void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> en
   }
   const ClassDescription& description = *entry->description;
   bool dispatch_slot = !iface || Is(iface, kDispatchInterface);
-  const Operation* op = !iface || description.HasInterface(iface) ? description.FindByName(member) : nullptr;
+  const Operation* op =
+      !iface || description.HasInterface(iface) ? description.FindByName(member) : nullptr;
   if (op && !op->property_put) {
     RunOperation(std::move(entry), std::move(call), *op, false);
   } else if (dispatch_slot && Is(member, "Invoke")) {
@@ -175,7 +183,9 @@ void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> en
       SendError(connection_.get(), call.get(), e);
     }
   } else if (dispatch_slot) {
-    OnMain([this, call = std::move(call), entry = std::move(entry)] { DispatchSlot(call.get(), entry); });
+    OnMain([this, call = std::move(call), entry = std::move(entry)] {
+      DispatchSlot(call.get(), entry);
+    });
   } else {
     SendError(connection_.get(), call.get(), RunTimeError(kErrNoSuchMember, kBoundarySource));
   }
@@ -184,8 +194,8 @@ void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> en
 int BusServer::Run() {
   ErrorPtr error;
   VariantPtr reply(g_dbus_connection_call_sync(
-      connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-      g_variant_new("(su)", kBusName, 4u /* DO_NOT_QUEUE */), G_VARIANT_TYPE("(u)"),
+      connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "RequestName", g_variant_new("(su)", kBusName, 4u /* DO_NOT_QUEUE */), G_VARIANT_TYPE("(u)"),
       G_DBUS_CALL_FLAGS_NONE, -1, nullptr, ErrorSlot(error)));
   if (!reply) {
     ServerLog(std::string("cannot request ") + kBusName + ": " + ErrorText(error));
@@ -213,9 +223,10 @@ int BusServer::Run() {
   for (auto& entry : table_.RemoveAll()) Destroy(entry, "server stopping");
   // Release the name before the objects' apartments wind down, so an
   // activation for the next client starts a fresh daemon.
-  reply.reset(g_dbus_connection_call_sync(connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                          "org.freedesktop.DBus", "ReleaseName", g_variant_new("(s)", kBusName),
-                                          nullptr, G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
+  reply.reset(g_dbus_connection_call_sync(connection_.get(), "org.freedesktop.DBus",
+                                          "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                          "ReleaseName", g_variant_new("(s)", kBusName), nullptr,
+                                          G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
   g_dbus_connection_flush_sync(connection_.get(), nullptr, nullptr);
   ServerLog("stopped");
   return exit_status_;

@@ -50,7 +50,8 @@ class BusServer {
   // Any thread but never waiting: below the factory path, once it is known
   // whether the caller is privileged (root on the system bus).
   void RouteBelowFactory(MessagePtr call, bool privileged);
-  void RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface, const char* member);
+  void RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface,
+                       const char* member);
   void OnMain(Work work);
 
   // Main thread.
@@ -66,11 +67,13 @@ class BusServer {
   void FinishShutdown(bool all_done);
 
   // Any thread: posts to the entry's apartment.
-  void RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call, const Operation& op, bool invoke);
+  void RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call, const Operation& op,
+                    bool invoke);
   // An operation called on the factory path runs on a fresh object that
   // lives until the call and any work it accepted are done, so that one-shot
   // tools such as busctl can use the operations.
-  void RunOnTransientObject(MessagePtr call, const ClassDescription& description, const Operation& op);
+  void RunOnTransientObject(MessagePtr call, const ClassDescription& description,
+                            const Operation& op);
   // Apartment thread: parses, runs and answers one call.
   void ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op, bool invoke);
 

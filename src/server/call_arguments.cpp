@@ -17,17 +17,26 @@ Variant Typed(const Param& param, GVariant* value, const ObjectResolver& resolve
     if (!g_variant_is_of_type(value, G_VARIANT_TYPE(type))) Raise(kErrTypeMismatch);
   };
   switch (param.type) {
-    case WireType::kVariant: return FromWire(value, resolve);
-    case WireType::kInt16: require("n"); return Variant(g_variant_get_int16(value));
-    case WireType::kInt32: require("i"); return Variant(g_variant_get_int32(value));
-    case WireType::kBoolean: require("b"); return Variant::Boolean(g_variant_get_boolean(value));
+    case WireType::kVariant:
+      return FromWire(value, resolve);
+    case WireType::kInt16:
+      require("n");
+      return Variant(g_variant_get_int16(value));
+    case WireType::kInt32:
+      require("i");
+      return Variant(g_variant_get_int32(value));
+    case WireType::kBoolean:
+      require("b");
+      return Variant::Boolean(g_variant_get_boolean(value));
     case WireType::kString: {
       require("s");
       gsize length = 0;
       const char* text = g_variant_get_string(value, &length);
       return Variant(std::string_view(text, length));
     }
-    case WireType::kObject: require("(so)"); return FromWire(value, resolve);
+    case WireType::kObject:
+      require("(so)");
+      return FromWire(value, resolve);
   }
   Raise(kErrTypeMismatch);
 }
@@ -57,12 +66,18 @@ std::vector<Variant> Collect(const Operation& op, GVariant* container, bool boxe
 
 GVariant* TypedValue(WireType type, const Variant& value) {
   switch (type) {
-    case WireType::kVariant: return ToWireVariant(value);
-    case WireType::kBoolean: return g_variant_new_boolean(value.BooleanValue());
-    case WireType::kString: return WireString(value.Text());
-    case WireType::kInt16: return g_variant_new_int16(value.ToInt16());
-    case WireType::kInt32: return g_variant_new_int32(value.ToInt32());
-    case WireType::kObject: return ToWire(value);
+    case WireType::kVariant:
+      return ToWireVariant(value);
+    case WireType::kBoolean:
+      return g_variant_new_boolean(value.BooleanValue());
+    case WireType::kString:
+      return WireString(value.Text());
+    case WireType::kInt16:
+      return g_variant_new_int16(value.ToInt16());
+    case WireType::kInt32:
+      return g_variant_new_int32(value.ToInt32());
+    case WireType::kObject:
+      return ToWire(value);
   }
   return ToWireVariant(value);
 }
@@ -97,7 +112,8 @@ GVariant* NamedReply(const Operation& op, const Variant& result, std::span<const
   g_variant_builder_init(&reply, G_VARIANT_TYPE_TUPLE);
   if (op.result) g_variant_builder_add_value(&reply, TypedValue(*op.result, result));
   for (size_t i = 0; i < op.params.size(); ++i)
-    if (op.params[i].by_ref) g_variant_builder_add_value(&reply, TypedValue(op.params[i].type, args[i]));
+    if (op.params[i].by_ref)
+      g_variant_builder_add_value(&reply, TypedValue(op.params[i].type, args[i]));
   return g_variant_builder_end(&reply);
 }
 

@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,7 +35,8 @@ struct ObjectSeat;
 // ones may be changed in place.
 using OperationHandler = std::function<Variant(ServedObject&, std::span<Variant> args)>;
 // The server's log line for a call that was answered; empty: nothing to say.
-using CallLogLine = std::function<std::string(std::span<const Variant> args, const Variant& result)>;
+using CallLogLine =
+    std::function<std::string(std::span<const Variant> args, const Variant& result)>;
 // Builds a new object of the class.
 using ObjectFactory = std::function<std::unique_ptr<ServedObject>(const ObjectSeat& seat)>;
 
@@ -44,16 +45,16 @@ struct Operation {
   int32_t dispid;
   std::vector<Param> params;
   std::optional<WireType> result = std::nullopt;  // none: the operation has no result
-  bool property_put = false;       // a write-only property
-  OperationHandler run = nullptr;  // empty: not built yet, answers 445
+  bool property_put = false;                      // a write-only property
+  OperationHandler run = nullptr;                 // empty: not built yet, answers 445
   CallLogLine log_line = nullptr;
 
   size_t RequiredParams() const;
 };
 
 struct ClassDescription {
-  std::string_view class_name;        // "cNotify"
-  std::string_view interface;         // its dual interface
+  std::string_view class_name;            // "cNotify"
+  std::string_view interface;             // its dual interface
   std::vector<std::string_view> aliases;  // further interfaces with the same operations
   std::vector<Operation> operations;
   ObjectFactory make = nullptr;  // empty: clients may not create it
@@ -66,6 +67,5 @@ struct ClassDescription {
   bool HasInterface(std::string_view name) const;
   bool creatable() const { return make != nullptr; }
 };
-
 
 }  // namespace qz

@@ -34,17 +34,21 @@ bool ParseWhole(std::string_view text, long max, long& out) {
 
 }  // namespace
 
-std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::string& error, bool& exit_now) {
+std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::string& error,
+                                                bool& exit_now) {
   exit_now = false;
   OptionText text;
   const GOptionEntry entries[] = {
-      {"system", 0, 0, G_OPTION_ARG_NONE, &text.system, "Serve the system bus (default: the session bus)", nullptr},
-      {"address", 0, 0, G_OPTION_ARG_STRING, &text.address, "Serve the message bus at ADDRESS (with --system: with the system bus's rules)", "ADDRESS"},
+      {"system", 0, 0, G_OPTION_ARG_NONE, &text.system,
+       "Serve the system bus (default: the session bus)", nullptr},
+      {"address", 0, 0, G_OPTION_ARG_STRING, &text.address,
+       "Serve the message bus at ADDRESS (with --system: with the system bus's rules)", "ADDRESS"},
       {"folder", 0, 0, G_OPTION_ARG_FILENAME, &text.folder,
        "Program folder with the settings files and the log", "DIR"},
       {"linger", 0, 0, G_OPTION_ARG_STRING, &text.linger,
        "Seconds to stay after the last object is gone (default 5), or 'forever'", "SECONDS"},
-      {"apartments", 0, 0, G_OPTION_ARG_INT, &text.apartments, "At most N apartment threads (default 4)", "N"},
+      {"apartments", 0, 0, G_OPTION_ARG_INT, &text.apartments,
+       "At most N apartment threads (default 4)", "N"},
       {"shutdown-grace", 0, 0, G_OPTION_ARG_INT, &text.grace,
        "Seconds a stop waits for deliveries in progress (default 30)", "SECONDS"},
       {"seat", 0, 0, G_OPTION_ARG_STRING, &text.seat,

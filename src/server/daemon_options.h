@@ -12,8 +12,8 @@ namespace qz {
 
 struct DaemonOptions {
   ServerOptions server;
-  std::string address;                 // empty: the session or system bus
-  std::optional<std::string> folder;   // --folder; else the environment, else the executable's
+  std::string address;                // empty: the session or system bus
+  std::optional<std::string> folder;  // --folder; else the environment, else the executable's
   SeatMode seat = SeatMode::kAuto;
   bool show_version = false;
 };
@@ -21,6 +21,7 @@ struct DaemonOptions {
 // Parses argv (program name first). Nothing: the command line is wrong and
 // `error` says why; help has been printed when it was asked for, with
 // `exit_now` set.
-std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::string& error, bool& exit_now);
+std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::string& error,
+                                                bool& exit_now);
 
 }  // namespace qz

@@ -23,8 +23,8 @@ void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEnt
       const char* name = nullptr;
       g_variant_get(body, "(&s)", &name);
       std::string_view n(name);
-      bool known = description.HasInterface(n) || n == kDispatchInterface ||
-                   n == kIntrospectable || n == kPeer;
+      bool known = description.HasInterface(n) || n == kDispatchInterface || n == kIntrospectable ||
+                   n == kPeer;
       SendReply(connection_.get(), call, g_variant_new("(b)", known));
     } else if (member == "AddRef") {
       RequireSignature(call, "()");
@@ -65,7 +65,8 @@ void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEnt
           }
       }
       if (!known || !op) throw RunTimeError(kErrNoSuchMember, kBoundary);
-      GVariant* array = g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, ids.data(), ids.size(), sizeof(int32_t));
+      GVariant* array =
+          g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, ids.data(), ids.size(), sizeof(int32_t));
       SendReply(connection_.get(), call, g_variant_new_tuple(&array, 1));
     } else {
       throw RunTimeError(kErrNoSuchMember, kBoundary);

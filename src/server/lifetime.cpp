@@ -8,7 +8,8 @@
 
 namespace qz {
 void BusServer::CheckIdle() {
-  if (stopping_ || linger_ || !options_.linger_seconds || table_.size() > 0 || live_objects_ > 0) return;
+  if (stopping_ || linger_ || !options_.linger_seconds || table_.size() > 0 || live_objects_ > 0)
+    return;
   ArmLinger();
 }
 
@@ -40,13 +41,15 @@ void BusServer::OnNameOwnerChanged(GVariant* parameters) {
   g_variant_get(parameters, "(&s&s&s)", &name, &old_owner, &new_owner);
   if (name[0] != ':' || new_owner[0] != '\0') return;
   uids_.Forget(name);
-  for (auto& entry : table_.RemoveOwnedBy(name)) Destroy(entry, std::string("creator ") + name + " left the bus");
+  for (auto& entry : table_.RemoveOwnedBy(name))
+    Destroy(entry, std::string("creator ") + name + " left the bus");
 }
 
 void BusServer::BeginShutdown() {
   if (stopping_.exchange(true)) return;
   auto entries = table_.All();
-  ServerLog("stopping: delivering " + std::to_string(entries.size()) + " objects' pending requests now");
+  ServerLog("stopping: delivering " + std::to_string(entries.size()) +
+            " objects' pending requests now");
   std::set<Apartment*> apartments;
   for (auto& entry : entries) {
     apartments.insert(entry->apartment.get());
@@ -66,10 +69,13 @@ void BusServer::BeginShutdown() {
     return;
   }
   grace_.reset(g_timeout_source_new_seconds(options_.shutdown_grace_seconds));
-  g_source_set_callback(grace_.get(), [](gpointer self) -> gboolean {
-    static_cast<BusServer*>(self)->FinishShutdown(false);
-    return G_SOURCE_REMOVE;
-  }, this, nullptr);
+  g_source_set_callback(
+      grace_.get(),
+      [](gpointer self) -> gboolean {
+        static_cast<BusServer*>(self)->FinishShutdown(false);
+        return G_SOURCE_REMOVE;
+      },
+      this, nullptr);
   g_source_attach(grace_.get(), main_context_.get());
 }
 
@@ -78,8 +84,8 @@ void BusServer::FinishShutdown(bool all_done) {
   if (!all_done) {
     // Deliveries still running past the grace time: say so and leave
     // without waiting for them.
-    ServerLog("stopping: deliveries still in progress after " + std::to_string(options_.shutdown_grace_seconds) +
-              " s; exiting without them");
+    ServerLog("stopping: deliveries still in progress after " +
+              std::to_string(options_.shutdown_grace_seconds) + " s; exiting without them");
     g_dbus_connection_flush_sync(connection_.get(), nullptr, nullptr);
     _exit(1);
   }

@@ -14,15 +14,17 @@ using W = WireType;
 
 class NotifyObject final : public ServedObject {
  public:
-  explicit NotifyObject(const ObjectSeat& seat) : notify_(seat.env, seat.context, seat.deliveries) {}
+  explicit NotifyObject(const ObjectSeat& seat)
+      : notify_(seat.env, seat.context, seat.deliveries) {}
   cNotify& notify() { return notify_; }
 
   bool HasPendingWork() const override { return notify_.HasPendingRequest(); }
   void FinishPendingWork() override { notify_.NotesTimer_Timer(); }
   void SetOutcomeSink(OutcomeSink sink) override {
-    notify_.SetOutcomeListener([sink = std::move(sink)](std::string_view test_id, std::string_view outcome) {
-      sink("request " + std::string(test_id) + ": " + std::string(outcome));
-    });
+    notify_.SetOutcomeListener(
+        [sink = std::move(sink)](std::string_view test_id, std::string_view outcome) {
+          sink("request " + std::string(test_id) + ": " + std::string(outcome));
+        });
   }
 
  private:
@@ -32,13 +34,18 @@ class NotifyObject final : public ServedObject {
 cNotify& Notify(ServedObject& object) { return static_cast<NotifyObject&>(object).notify(); }
 
 std::vector<Param> RequestParams(Param fifth) {
-  return {{"lvarNotes", W::kVariant}, {"lvarEmail", W::kVariant}, {"lvarPager", W::kVariant},
-          {"lvarAny", W::kVariant},   fifth,                      {"lstrTestID", W::kString}};
+  return {{"lvarNotes", W::kVariant},
+          {"lvarEmail", W::kVariant},
+          {"lvarPager", W::kVariant},
+          {"lvarAny", W::kVariant},
+          fifth,
+          {"lstrTestID", W::kString}};
 }
 
 // An accepted or refused request is worth a line; the test identifier is
 // the sixth argument of both request calls.
-std::string RequestLogLine(std::string_view name, std::span<const Variant> args, const Variant& result) {
+std::string RequestLogLine(std::string_view name, std::span<const Variant> args,
+                           const Variant& result) {
   return std::string(name) + " " + args[5].Text() + ": " + result.Text();
 }
 
@@ -55,31 +62,66 @@ ClassDescription MakeNotifyClass() {
        [](ServedObject& o, std::span<Variant> a) {
          return Notify(o).SendMessageCallBack(a[0], a[1], a[2], a[3], a[4].Object(), a[5].Text());
        },
-       [](std::span<const Variant> a, const Variant& r) { return RequestLogLine("SendMessageCallBack", a, r); }},
-      {"GetMessageProfiles", 0x60030009, {}, W::kVariant, false,
+       [](std::span<const Variant> a, const Variant& r) {
+         return RequestLogLine("SendMessageCallBack", a, r);
+       }},
+      {"GetMessageProfiles",
+       0x60030009,
+       {},
+       W::kVariant,
+       false,
        [](ServedObject& o, std::span<Variant>) { return Notify(o).GetMessageProfiles(); }},
-      {"gvarGetSettings", 0x6003000A, {}, W::kVariant, false,
+      {"gvarGetSettings",
+       0x6003000A,
+       {},
+       W::kVariant,
+       false,
        [](ServedObject& o, std::span<Variant>) { return Notify(o).gvarGetSettings(); }},
-      {"gblnSetSettings", 0x6003000C, {{"lvarSettings", W::kVariant}}, W::kBoolean, false,
+      {"gblnSetSettings",
+       0x6003000C,
+       {{"lvarSettings", W::kVariant}},
+       W::kBoolean,
+       false,
        [](ServedObject& o, std::span<Variant> a) {
          return Variant::Boolean(Notify(o).gblnSetSettings(a[0]));
        }},
-      {"gvarTestGateway", 0x6003000D, {{"Index", W::kInt16}, {"Mobile", W::kString}}, W::kVariant, false,
-       [](ServedObject& o, std::span<Variant> a) { return Notify(o).gvarTestGateway(a[0].ToInt16(), a[1].Text()); }},
-      {"gvarGetPagerSettings", 0x60030018, {{"Request", W::kInt16}}, W::kVariant, false,
-       [](ServedObject& o, std::span<Variant> a) { return Notify(o).gvarGetPagerSettings(a[0].ToInt16()); }},
-      {"gblnSetPagerSettings", 0x6003001A, {{"lintSection", W::kInt16}, {"lvarSettings", W::kVariant}},
-       W::kBoolean, false,
+      {"gvarTestGateway",
+       0x6003000D,
+       {{"Index", W::kInt16}, {"Mobile", W::kString}},
+       W::kVariant,
+       false,
+       [](ServedObject& o, std::span<Variant> a) {
+         return Notify(o).gvarTestGateway(a[0].ToInt16(), a[1].Text());
+       }},
+      {"gvarGetPagerSettings",
+       0x60030018,
+       {{"Request", W::kInt16}},
+       W::kVariant,
+       false,
+       [](ServedObject& o, std::span<Variant> a) {
+         return Notify(o).gvarGetPagerSettings(a[0].ToInt16());
+       }},
+      {"gblnSetPagerSettings",
+       0x6003001A,
+       {{"lintSection", W::kInt16}, {"lvarSettings", W::kVariant}},
+       W::kBoolean,
+       false,
        [](ServedObject& o, std::span<Variant> a) {
          return Variant::Boolean(Notify(o).gblnSetPagerSettings(a[0].ToInt16(), a[1]));
        }},
-      {"gvarGetPagerSettingsEx", 0x60030026,
-       {{"Request", W::kInt16}, {"lvarParams", W::kVariant, true, true}}, W::kVariant, false,
+      {"gvarGetPagerSettingsEx",
+       0x60030026,
+       {{"Request", W::kInt16}, {"lvarParams", W::kVariant, true, true}},
+       W::kVariant,
+       false,
        [](ServedObject& o, std::span<Variant> a) {
          return Notify(o).gvarGetPagerSettingsEx(a[0].ToInt16(), a[1]);
        }},
-      {"gblnSetPagerSettingsEx", 0x60030028, {{"lstrSection", W::kString}, {"lvarSettings", W::kVariant}},
-       W::kBoolean, false,
+      {"gblnSetPagerSettingsEx",
+       0x60030028,
+       {{"lstrSection", W::kString}, {"lvarSettings", W::kVariant}},
+       W::kBoolean,
+       false,
        [](ServedObject& o, std::span<Variant> a) {
          return Variant::Boolean(Notify(o).gblnSetPagerSettingsEx(a[0].Text(), a[1]));
        }},
@@ -88,7 +130,9 @@ ClassDescription MakeNotifyClass() {
        [](ServedObject& o, std::span<Variant> a) {
          return Notify(o).SendMessageCallBackEx(a[0], a[1], a[2], a[3], a[4], a[5].Text());
        },
-       [](std::span<const Variant> a, const Variant& r) { return RequestLogLine("SendMessageCallBackEx", a, r); }},
+       [](std::span<const Variant> a, const Variant& r) {
+         return RequestLogLine("SendMessageCallBackEx", a, r);
+       }},
   };
   return c;
 }

@@ -17,10 +17,12 @@ namespace {
 constexpr const char* kBoundary = kBoundarySource;
 
 // "cNotify/3" of "/org/qznotes/QzNotes/cNotify/3", for log lines.
-std::string_view ShortPath(std::string_view path) { return path.substr(std::string_view(kFactoryPath).size() + 1); }
+std::string_view ShortPath(std::string_view path) {
+  return path.substr(std::string_view(kFactoryPath).size() + 1);
+}
 
-std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description, const ServerEnvironment& env,
-                                         Apartment& apartment) {
+std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description,
+                                         const ServerEnvironment& env, Apartment& apartment) {
   return description.make(ObjectSeat{env, apartment.context(), &apartment.deliveries()});
 }
 
@@ -64,8 +66,9 @@ void BusServer::ReleaseIfCreatorGone(const std::string& owner) {
   };
   auto check = std::make_unique<Check>(Check{this, owner});
   g_dbus_connection_call(
-      connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-      g_variant_new("(s)", owner.c_str()), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+      connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "NameHasOwner", g_variant_new("(s)", owner.c_str()), G_VARIANT_TYPE("(b)"),
+      G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
       [](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<Check> check(static_cast<Check*>(data));
         VariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr));
@@ -73,13 +76,14 @@ void BusServer::ReleaseIfCreatorGone(const std::string& owner) {
         if (reply) g_variant_get(reply.get(), "(b)", &present);
         if (present) return;
         for (auto& entry : check->server->table_.RemoveOwnedBy(check->owner))
-          check->server->Destroy(entry, "creator " + check->owner + " left before its object was made");
+          check->server->Destroy(entry,
+                                 "creator " + check->owner + " left before its object was made");
       },
       check.release());
 }
 
-void BusServer::RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call, const Operation& op,
-                             bool invoke) {
+void BusServer::RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call,
+                             const Operation& op, bool invoke) {
   Apartment& apartment = *entry->apartment;
   apartment.Post([this, entry = std::move(entry), call = std::move(call), &op, invoke] {
     ExecuteOperation(*entry, call.get(), op, invoke);
@@ -111,13 +115,15 @@ void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& de
   });
 }
 
-void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op, bool invoke) {
+void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op,
+                                 bool invoke) {
   const char* sender = g_dbus_message_get_sender(call);
   std::string caller = sender ? sender : "";
   // Runs while the arguments are read, so a reference the caller may not
   // give answers 13 before the operation starts.
-  ObjectResolver resolve = [this, caller](std::string_view bus, std::string_view path)
-      -> std::shared_ptr<DispatchObject> {
+  ObjectResolver resolve = [this, caller](
+                               std::string_view bus,
+                               std::string_view path) -> std::shared_ptr<DispatchObject> {
     std::string name = VetCallbackReference(connection_.get(), uids_, caller, bus, path);
     if (path == "/") return nullptr;
     return std::make_shared<RemoteObject>(connection_.get(), std::move(name), std::string(path));
@@ -140,12 +146,14 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
       DeliveryInProgress busy(&entry.apartment->deliveries());
       result = op.run(*entry.object, args);
     }
-    SendReply(connection_.get(), call, invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));
+    SendReply(connection_.get(), call,
+              invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));
     // Logged after the reply, so the write to the journal adds no latency.
-    if (op.log_line) ServerLog(std::string(ShortPath(entry.path)) + ": " + op.log_line(args, result));
+    if (op.log_line)
+      ServerLog(std::string(ShortPath(entry.path)) + ": " + op.log_line(args, result));
   } catch (const RunTimeError& e) {
-    ServerLog(std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + ": E" + std::to_string(e.number()) +
-              " " + e.source() + ": " + e.description());
+    ServerLog(std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + ": E" +
+              std::to_string(e.number()) + " " + e.source() + ": " + e.description());
     SendError(connection_.get(), call, e);
   } catch (...) {
     SendError(connection_.get(), call, RunTimeError(kErrInternal, kBoundary));

@@ -15,7 +15,8 @@ uint64_t RandomNumber() {
   auto* bytes = reinterpret_cast<unsigned char*>(&n);
   for (size_t got = 0; got < sizeof n;) {
     ssize_t r = getrandom(bytes + got, sizeof n - got, 0);
-    if (r < 0 && errno != EINTR) throw RunTimeError(kErrInternal, "no random numbers", kBoundarySource);
+    if (r < 0 && errno != EINTR)
+      throw RunTimeError(kErrInternal, "no random numbers", kBoundarySource);
     if (r > 0) got += static_cast<size_t>(r);
   }
   return n;
@@ -23,14 +24,16 @@ uint64_t RandomNumber() {
 
 }  // namespace
 
-std::shared_ptr<ObjectEntry> ObjectTable::Add(const ClassDescription& description, std::string owner,
+std::shared_ptr<ObjectEntry> ObjectTable::Add(const ClassDescription& description,
+                                              std::string owner,
                                               std::shared_ptr<Apartment> apartment) {
   auto entry = std::make_shared<ObjectEntry>();
   entry->owner = std::move(owner);
   entry->description = &description;
   entry->apartment = std::move(apartment);
   std::lock_guard lock(mutex_);
-  const std::string folder = std::string(kFactoryPath) + "/" + std::string(description.class_name) + "/";
+  const std::string folder =
+      std::string(kFactoryPath) + "/" + std::string(description.class_name) + "/";
   do entry->path = folder + std::to_string(RandomNumber());
   while (!entries_.emplace(entry->path, entry).second);
   return entry;
@@ -90,13 +93,14 @@ std::vector<std::shared_ptr<ObjectEntry>> ObjectTable::All() const {
   return all;
 }
 
-std::vector<std::string> ObjectTable::ChildrenOf(std::string_view path,
-                                                const std::function<bool(const ObjectEntry&)>& visible) const {
+std::vector<std::string> ObjectTable::ChildrenOf(
+    std::string_view path, const std::function<bool(const ObjectEntry&)>& visible) const {
   std::string prefix(path);
   if (prefix.back() != '/') prefix += '/';
   std::set<std::string> children;
   std::lock_guard lock(mutex_);
-  for (auto it = entries_.lower_bound(prefix); it != entries_.end() && it->first.starts_with(prefix); ++it) {
+  for (auto it = entries_.lower_bound(prefix);
+       it != entries_.end() && it->first.starts_with(prefix); ++it) {
     if (!visible(*it->second)) continue;
     std::string_view rest = std::string_view(it->first).substr(prefix.size());
     children.emplace(rest.substr(0, rest.find('/')));

@@ -27,15 +27,30 @@ ClassDescription MakePagerClass() {
           kPagerInterface,
           {},
           {
-              {"Connect", 0x60030005, {}, W::kBoolean, false,
-               [](ServedObject& o, std::span<Variant>) { return Variant::Boolean(Pager(o).Connect()); }},
-              {"SendPage", 0x60030006, {{"lstrPage", W::kString}, {"lstrMessage", W::kString}}, W::kBoolean,
+              {"Connect",
+               0x60030005,
+               {},
+               W::kBoolean,
+               false,
+               [](ServedObject& o, std::span<Variant>) {
+                 return Variant::Boolean(Pager(o).Connect());
+               }},
+              {"SendPage",
+               0x60030006,
+               {{"lstrPage", W::kString}, {"lstrMessage", W::kString}},
+               W::kBoolean,
                false,
                [](ServedObject& o, std::span<Variant> a) {
                  return Variant::Boolean(Pager(o).SendPage(a[0].Text(), a[1].Text()));
                }},
-              {"IsSocketConnected", 0x6003000A, {}, W::kBoolean, false,
-               [](ServedObject& o, std::span<Variant>) { return Variant::Boolean(Pager(o).IsSocketConnected()); }},
+              {"IsSocketConnected",
+               0x6003000A,
+               {},
+               W::kBoolean,
+               false,
+               [](ServedObject& o, std::span<Variant>) {
+                 return Variant::Boolean(Pager(o).IsSocketConnected());
+               }},
           },
           [](const ObjectSeat&) { return std::make_unique<PagerObject>(); }};
 }

@@ -10,9 +10,9 @@
 
 #include "automation/component_registry.h"
 #include "components/callback_service.h"
-#include "components/system_bus_address.h"
-#include "components/smtp_mail.h"
 #include "components/sms_gateway_request.h"
+#include "components/smtp_mail.h"
+#include "components/system_bus_address.h"
 #include "components/terminal_pager.h"
 #include "config/program_folder.h"
 #include "config/settings_groups.h"
@@ -34,7 +34,8 @@ qz::ConnectionPtr Connect(const qz::DaemonOptions& options, qz::ErrorPtr& error)
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, qz::ErrorSlot(error)));
   return qz::ConnectionPtr(
-      g_bus_get_sync(options.server.system_bus ? G_BUS_TYPE_SYSTEM : G_BUS_TYPE_SESSION, nullptr, qz::ErrorSlot(error)));
+      g_bus_get_sync(options.server.system_bus ? G_BUS_TYPE_SYSTEM : G_BUS_TYPE_SESSION, nullptr,
+                     qz::ErrorSlot(error)));
 }
 
 }  // namespace
@@ -42,7 +43,8 @@ qz::ConnectionPtr Connect(const qz::DaemonOptions& options, qz::ErrorPtr& error)
 int main(int argc, char** argv) {
   std::string error_text;
   bool exit_now = false;
-  std::optional<qz::DaemonOptions> options = qz::ParseDaemonOptions(argc, argv, error_text, exit_now);
+  std::optional<qz::DaemonOptions> options =
+      qz::ParseDaemonOptions(argc, argv, error_text, exit_now);
   if (!options) {
     std::fprintf(stderr, "qznotesd: %s (see qznotesd --help)\n", error_text.c_str());
     return 2;
@@ -90,6 +92,7 @@ int main(int argc, char** argv) {
   qz::ServerChannels channels;
   qz::ConfiguredSeatProbe seat(options->seat);
   qz::RegistryStore registry(folder + "/" + std::string(qz::kRegistryFileName));
-  qz::BusServer server(connection.get(), options->server, {folder, components, channels, seat, &registry});
+  qz::BusServer server(connection.get(), options->server,
+                       {folder, components, channels, seat, &registry});
   return server.Run();
 }

@@ -1,7 +1,7 @@
 #include "server/replies.h"
 
-#include "platform/holders.h"
 #include "automation/utf8.h"
+#include "platform/holders.h"
 
 namespace qz {
 namespace {
@@ -9,7 +9,8 @@ namespace {
 void Send(GDBusConnection* connection, MessagePtr reply) {
   // The caller may be gone: nothing to do about a reply that cannot go out.
   if (reply)
-    g_dbus_connection_send_message(connection, reply.get(), G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
+    g_dbus_connection_send_message(connection, reply.get(), G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr,
+                                   nullptr);
 }
 
 }  // namespace
@@ -41,7 +42,8 @@ void SendErrorNamed(GDBusConnection* connection, GDBusMessage* call, std::string
                     std::string_view message) {
   if (g_dbus_message_get_flags(call) & G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED) return;
   std::string error_name(name), text = ValidUtf8(message);
-  Send(connection, MessagePtr(g_dbus_message_new_method_error_literal(call, error_name.c_str(), text.c_str())));
+  Send(connection,
+       MessagePtr(g_dbus_message_new_method_error_literal(call, error_name.c_str(), text.c_str())));
 }
 
 }  // namespace qz

@@ -30,8 +30,8 @@ class ServedObject {
 // thread.
 struct ObjectSeat {
   const ServerEnvironment& env;
-  GMainContext* context;          // the apartment's; its timers run there
-  std::atomic<int>* deliveries;   // the apartment's count of runs in progress
+  GMainContext* context;         // the apartment's; its timers run there
+  std::atomic<int>* deliveries;  // the apartment's count of runs in progress
 };
 
 }  // namespace qz

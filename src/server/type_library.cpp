@@ -13,7 +13,8 @@ constexpr std::string_view kHeader =
     "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
     " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n";
 
-constexpr std::string_view kStandardInterfaces = R"(  <interface name="org.freedesktop.DBus.Introspectable">
+constexpr std::string_view kStandardInterfaces =
+    R"(  <interface name="org.freedesktop.DBus.Introspectable">
     <method name="Introspect"><arg name="xml" type="s" direction="out"/></method>
   </interface>
   <interface name="org.freedesktop.DBus.Peer">
@@ -44,7 +45,9 @@ void Arg(std::string& xml, std::string_view name, WireType type, std::string_vie
   xml.append("      <arg name=\"").append(name).append("\" type=\"").append(WireTypeString(type));
   xml.append("\" direction=\"").append(direction).append("\"");
   if (optional)
-    xml.append("><annotation name=\"").append(kOptionalAnnotation).append("\" value=\"true\"/></arg>\n");
+    xml.append("><annotation name=\"")
+        .append(kOptionalAnnotation)
+        .append("\" value=\"true\"/></arg>\n");
   else
     xml.append("/>\n");
 }
@@ -53,12 +56,18 @@ void Arg(std::string& xml, std::string_view name, WireType type, std::string_vie
 
 std::string WireTypeString(WireType type) {
   switch (type) {
-    case WireType::kVariant: return "v";
-    case WireType::kObject: return "(so)";
-    case WireType::kString: return "s";
-    case WireType::kInt16: return "n";
-    case WireType::kInt32: return "i";
-    case WireType::kBoolean: return "b";
+    case WireType::kVariant:
+      return "v";
+    case WireType::kObject:
+      return "(so)";
+    case WireType::kString:
+      return "s";
+    case WireType::kInt16:
+      return "n";
+    case WireType::kInt32:
+      return "i";
+    case WireType::kBoolean:
+      return "b";
   }
   return "v";
 }
@@ -88,7 +97,10 @@ std::string InterfaceXml(const ClassDescription& description, std::string_view i
 std::string ObjectXml(const ClassDescription& description) {
   std::string xml(kHeader);
   xml.append("<node>\n").append(kStandardInterfaces);
-  xml.append("  <interface name=\"").append(kDispatchInterface).append("\">").append(kDispatchMethods);
+  xml.append("  <interface name=\"")
+      .append(kDispatchInterface)
+      .append("\">")
+      .append(kDispatchMethods);
   xml.append(InterfaceXml(description, description.interface));
   for (std::string_view alias : description.aliases) xml.append(InterfaceXml(description, alias));
   xml.append("</node>\n");
@@ -99,7 +111,8 @@ std::string FactoryXml() {
   std::string xml(kHeader);
   xml.append("<node>\n").append(kStandardInterfaces);
   xml.append("  <interface name=\"").append(kFactoryInterface).append("\">\n");
-  xml.append("    <method name=\"CreateObject\"><arg name=\"progid\" type=\"s\" direction=\"in\"/>");
+  xml.append(
+      "    <method name=\"CreateObject\"><arg name=\"progid\" type=\"s\" direction=\"in\"/>");
   xml.append("<arg name=\"path\" type=\"o\" direction=\"out\"/></method>\n  </interface>\n");
   xml.append(ProfilesInterfaceXml());
   for (const ClassDescription* c : AllClasses())
@@ -111,7 +124,8 @@ std::string FactoryXml() {
 std::string NodeXml(const std::vector<std::string>& children) {
   std::string xml(kHeader);
   xml.append("<node>\n").append(kStandardInterfaces);
-  for (const std::string& child : children) xml.append("  <node name=\"").append(child).append("\"/>\n");
+  for (const std::string& child : children)
+    xml.append("  <node name=\"").append(child).append("\"/>\n");
   xml.append("</node>\n");
   return xml;
 }

@@ -18,8 +18,8 @@
 namespace qz {
 
 // Makes the object a `(so)` reference stands for; null for path "/".
-using ObjectResolver =
-    std::function<std::shared_ptr<DispatchObject>(std::string_view bus_name, std::string_view path)>;
+using ObjectResolver = std::function<std::shared_ptr<DispatchObject>(std::string_view bus_name,
+                                                                     std::string_view path)>;
 
 // The Variant a wire value holds (the content of a `v`, or any other value).
 // Raises 13 for values with no Variant form (unknown byte markers, dict

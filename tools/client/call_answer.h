@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/holders.h"
 #include "client/operations.h"
+#include "platform/holders.h"
 
 namespace qz::client {
 

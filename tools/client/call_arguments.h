@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "platform/holders.h"
 #include "client/operations.h"
+#include "platform/holders.h"
 
 namespace qz::client {
 

@@ -9,7 +9,6 @@
 namespace qz::client {
 namespace {
 
-
 bool IsErrorCode(std::string_view code) {
   if (code.size() < 2 || (code[0] != 'E' && code[0] != 'N')) return false;
   return code.find_first_not_of("0123456789", 1) == std::string_view::npos;
@@ -27,7 +26,8 @@ CallFailure DescribeFailure(const GError* error) {
   g_dbus_error_strip_remote_error(copy.get());
   failure.message = copy->message;
   const std::string_view view(name);
-  if (view.starts_with(std::string_view(kErrorPrefix)) && IsErrorCode(view.substr(std::string_view(kErrorPrefix).size()))) {
+  if (view.starts_with(std::string_view(kErrorPrefix)) &&
+      IsErrorCode(view.substr(std::string_view(kErrorPrefix).size()))) {
     failure.raised_by_server = true;
     failure.code = name.substr(std::string_view(kErrorPrefix).size());
   }

@@ -74,7 +74,8 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
     } else if (word == "profiles") {
       parsed.invocation.command = ParseProfiles(reader, global);
     } else {
-      reader.Fail("no command " + std::string(word) + " (send, settings, call, test-gateway, profiles, help)");
+      reader.Fail("no command " + std::string(word) +
+                  " (send, settings, call, test-gateway, profiles, help)");
     }
     // A command's --help ends the reading; whatever follows it is not looked at.
     const bool help = std::holds_alternative<HelpCommand>(parsed.invocation.command);
@@ -83,7 +84,9 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
     parsed.error = reader.error();
     return parsed;
   }
-  parsed.error = reader.failed() ? reader.error() : "no command given (send, settings, call, test-gateway, profiles, help)";
+  parsed.error = reader.failed()
+                     ? reader.error()
+                     : "no command given (send, settings, call, test-gateway, profiles, help)";
   return parsed;
 }
 

@@ -86,8 +86,8 @@ struct HelpCommand {
   std::string topic;  // "", "send", "settings", "call", "test-gateway" or "profiles"
 };
 
-using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand, TestGatewayCommand,
-                             ProfilesCommand>;
+using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand,
+                             TestGatewayCommand, ProfilesCommand>;
 
 struct Invocation {
   GlobalOptions global;

@@ -4,12 +4,11 @@
 
 #include <charconv>
 
-#include "platform/holders.h"
 #include "contract/contract.h"
+#include "platform/holders.h"
 
 namespace qz::client {
 namespace {
-
 
 std::vector<Parameter> ParametersOf(GDBusArgInfo** args) {
   std::vector<Parameter> params;

@@ -11,7 +11,6 @@
 namespace qz::client {
 namespace {
 
-
 std::string NewTestId() {
   CharPtr uuid(g_uuid_string_random());
   return std::string("qznotes-") + uuid.get();

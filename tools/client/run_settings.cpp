@@ -9,7 +9,6 @@
 namespace qz::client {
 namespace {
 
-
 // The read operation's result; the Ex operation also hands back its
 // by-reference lvarParams, which is sent as Missing and not looked at.
 VariantPtr ReadGroup(const ServerObject& object, const SettingsGroup& group, ErrorPtr& error) {

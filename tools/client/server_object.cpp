@@ -11,10 +11,11 @@ VariantPtr CallMethod(GDBusConnection* connection, std::string_view destination,
       G_DBUS_CALL_FLAGS_NONE, -1, nullptr, ErrorSlot(error)));
 }
 
-bool OneStringReply(GVariant* reply, const char* type, const char* what, std::string& out, ErrorPtr& error) {
+bool OneStringReply(GVariant* reply, const char* type, const char* what, std::string& out,
+                    ErrorPtr& error) {
   if (!g_variant_is_of_type(reply, G_VARIANT_TYPE(type))) {
-    error.reset(g_error_new(G_DBUS_ERROR, G_DBUS_ERROR_INVALID_SIGNATURE, "%s answered %s, not %s", what,
-                            g_variant_get_type_string(reply), type));
+    error.reset(g_error_new(G_DBUS_ERROR, G_DBUS_ERROR_INVALID_SIGNATURE, "%s answered %s, not %s",
+                            what, g_variant_get_type_string(reply), type));
     return false;
   }
   const char* text = nullptr;

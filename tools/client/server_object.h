@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/holders.h"
 #include "contract/contract.h"
+#include "platform/holders.h"
 
 namespace qz::client {
 
@@ -21,7 +21,8 @@ VariantPtr CallMethod(GDBusConnection* connection, std::string_view destination,
 
 // The one string of a `(s)` or `(o)` reply; false with `error` set when the
 // reply has another type (`what` names the operation in the message).
-bool OneStringReply(GVariant* reply, const char* type, const char* what, std::string& out, ErrorPtr& error);
+bool OneStringReply(GVariant* reply, const char* type, const char* what, std::string& out,
+                    ErrorPtr& error);
 
 class ServerObject {
  public:

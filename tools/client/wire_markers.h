@@ -4,8 +4,8 @@
 
 #include <glib.h>
 
-#include "platform/holders.h"
 #include "contract/contract.h"
+#include "platform/holders.h"
 
 #include <optional>
 #include <string_view>
