@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/mime_decode.h"
 #include "support/temp_folder.h"
 
 namespace qz::testing {
@@ -57,26 +58,5 @@ class SendmailStandIn {
   TempFolder folder_;
   std::string saved_path_;
 };
-
-// The value of header `name` in a raw mail (first occurrence, unfolded).
-inline std::string MailHeader(const std::string& mail, std::string_view name) {
-  std::string head = "\r\n" + mail.substr(0, mail.find("\r\n\r\n"));
-  const std::string key = "\r\n" + std::string(name) + ":";
-  size_t at = head.find(key);
-  if (at == std::string::npos) return {};
-  std::string value;
-  for (size_t i = at + key.size(); i < head.size(); ++i) {
-    if (head.compare(i, 2, "\r\n") == 0) {
-      if (i + 2 < head.size() && (head[i + 2] == ' ' || head[i + 2] == '\t')) {
-        ++i;
-        continue;
-      }
-      break;
-    }
-    value += head[i];
-  }
-  value.erase(0, value.find_first_not_of(' '));
-  return value;
-}
 
 }  // namespace qz::testing

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
+#include "support/mime_decode.h"
 #include "support/temp_folder.h"
 
 extern char** environ;
@@ -48,26 +50,7 @@ struct SunkMail {
   std::string data;  // raw, as received after the DATA command
 
   // The value of the first header `name` (unfolded), empty when absent.
-  std::string Header(std::string_view name) const {
-    const size_t end = data.find("\r\n\r\n");
-    std::string head = "\r\n" + data.substr(0, end);
-    const std::string key = "\r\n" + std::string(name) + ":";
-    size_t at = head.find(key);
-    if (at == std::string::npos) return {};
-    std::string value;
-    for (size_t i = at + key.size(); i < head.size(); ++i) {
-      if (head.compare(i, 2, "\r\n") == 0) {
-        if (i + 2 < head.size() && (head[i + 2] == ' ' || head[i + 2] == '\t')) {
-          ++i;
-          continue;
-        }
-        break;
-      }
-      value += head[i];
-    }
-    value.erase(0, value.find_first_not_of(' '));
-    return value;
-  }
+  std::string Header(std::string_view name) const { return MailHeader(data, name); }
   std::string Body() const {
     const size_t end = data.find("\r\n\r\n");
     return end == std::string::npos ? std::string() : data.substr(end + 4);
@@ -170,20 +153,7 @@ class SmtpSink {
  private:
   bool host_v6() const { return host_.find(':') != std::string::npos; }
 
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 250; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  void Stop() { StopChild(pid_); }
 
   TempFolder folder_;
   std::string host_;
