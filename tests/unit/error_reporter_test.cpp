@@ -120,6 +120,52 @@ TEST(LogFile, EntriesAreWholeLinesEvenFromManyThreads) {
   EXPECT_EQ(count, size_t{kThreads * kEntries});
 }
 
+TEST(LogFile, RotatesAtItsBoundWithWholeEntries) {
+  testing::TempFolder dir;
+  auto file = dir / "QzNotesLog.log";
+  const LogBound bound{1000, 3};
+  const std::string text(100, 'x');  // 122 bytes an entry with timestamp and CR LF
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(AppendLogEntry(file, text, bound));
+  static const std::regex whole(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d x{100}\r\n)+)");
+  for (const char* name : {"QzNotesLog.log", "QzNotesLog.log.1", "QzNotesLog.log.2", "QzNotesLog.log.3"}) {
+    std::string content = dir.Read(name);
+    EXPECT_LE(content.size(), bound.max_bytes) << name;
+    EXPECT_TRUE(std::regex_match(content, whole)) << name;
+  }
+  EXPECT_EQ(dir.Read("QzNotesLog.log.1").size(), 8u * 122) << "a full file holds as many whole entries as fit";
+  EXPECT_FALSE(std::filesystem::exists(dir / "QzNotesLog.log.4")) << "only three old files are kept";
+
+  // An entry larger than the bound is never cut: it starts a file of its own.
+  ASSERT_TRUE(AppendLogEntry(file, std::string(5000, 'y'), bound));
+  EXPECT_EQ(dir.Read("QzNotesLog.log").size(), 20u + 5000 + 2);
+}
+
+TEST(LogFile, WritersRotatingTogetherLoseNoEntry) {
+  testing::TempFolder dir;
+  auto file = dir / "QzNotesLog.log";
+  const LogBound bound{4096, 1000};  // enough old files to keep every entry
+  constexpr int kThreads = 4, kEntries = 150;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t)
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < kEntries; ++i)
+        ASSERT_TRUE(AppendLogEntry(file, std::string(60, static_cast<char>('a' + t)), bound));
+    });
+  for (auto& w : writers) w.join();
+  static const std::regex entry(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ([a-d])\1{59}\r\n)");
+  size_t count = 0;
+  for (const auto& found : std::filesystem::directory_iterator(dir.path())) {
+    std::string content = dir.Read(found.path().filename().string());
+    EXPECT_LE(content.size(), bound.max_bytes);
+    size_t here = 0;
+    for (auto it = std::sregex_iterator(content.begin(), content.end(), entry); it != std::sregex_iterator(); ++it)
+      EXPECT_EQ(it->position(), static_cast<long>(here++ * it->length()));
+    EXPECT_EQ(here * 82, content.size()) << found.path();
+    count += here;
+  }
+  EXPECT_EQ(count, size_t{kThreads * kEntries});
+}
+
 TEST(LogFile, UnwritableTargetAnswersFalse) {
   testing::TempFolder dir;
   EXPECT_FALSE(AppendLogEntry(dir.path(), "a folder is no log"));
