@@ -35,6 +35,8 @@ inline constexpr char kPeer[] = "org.freedesktop.DBus.Peer";
 // Run-time errors that reach a client: kErrorPrefix + "E13" ("N5" for -5).
 inline constexpr char kErrorPrefix[] = "org.qznotes.QzNotes.Error.";
 inline constexpr char kUnknownObjectError[] = "org.freedesktop.DBus.Error.UnknownObject";
+// A call that arrives once the server has decided to stop is not run.
+inline constexpr char kStoppingError[] = "org.qznotes.QzNotes.Error.Stopping";
 // The source of the errors the boundary raises itself.
 inline constexpr char kBoundarySource[] = "QzNotes";
 

@@ -144,13 +144,18 @@ void BusServer::RouteBelowFactory(MessagePtr call, bool privileged) {
 void BusServer::RouteFactoryCall(MessagePtr call, const char* iface, const char* member) {
   const ClassDescription* served = iface ? FactoryServedClass(iface) : nullptr;
   const Operation* op = served ? served->FindByName(member) : nullptr;
-  if (op && !stopping_) {
+  bool create = Is(member, kCreateObject) && (!iface || Is(iface, kFactoryInterface));
+  if (op) {
+    // Checked and entered as one step against an idle exit deciding meanwhile.
+    std::unique_lock lock(stop_mutex_);
+    if (stopping_) return RefuseWhileStopping(call.get());
     RunOnTransientObject(std::move(call), *served, *op);
   } else if (Is(iface, kProfilesInterface) && env_.registry) {
     OnMain([this, call = std::move(call)] {
       AnswerProfilesCall(connection_.get(), call.get(), *env_.registry);
     });
-  } else if (Is(member, kCreateObject) && (!iface || Is(iface, kFactoryInterface))) {
+  } else if (create) {
+    if (stopping_) return RefuseWhileStopping(call.get());
     OnMain([this, call = std::move(call)] { CreateObject(call.get()); });
   } else {
     SendError(connection_.get(), call.get(), RunTimeError(kErrNoSuchMember, kBoundarySource));
@@ -168,9 +173,12 @@ void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> en
   bool dispatch_slot = !iface || Is(iface, kDispatchInterface);
   const Operation* op =
       !iface || description.HasInterface(iface) ? description.FindByName(member) : nullptr;
-  if (op && !op->property_put) {
+  bool invoke = dispatch_slot && Is(member, "Invoke");
+  if (stopping_ && ((op && !op->property_put) || invoke)) {
+    RefuseWhileStopping(call.get());
+  } else if (op && !op->property_put) {
     RunOperation(std::move(entry), std::move(call), *op, false);
-  } else if (dispatch_slot && Is(member, "Invoke")) {
+  } else if (invoke) {
     // Straight to the apartment like a named call, so calls stay in order.
     try {
       RequireSignature(call.get(), "(iav)");
@@ -189,6 +197,11 @@ void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> en
   } else {
     SendError(connection_.get(), call.get(), RunTimeError(kErrNoSuchMember, kBoundarySource));
   }
+}
+
+void BusServer::RefuseWhileStopping(GDBusMessage* call) {
+  SendErrorNamed(connection_.get(), call, kStoppingError,
+                 "qznotesd is stopping: the call was not run");
 }
 
 int BusServer::Run() {

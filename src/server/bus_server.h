@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -50,6 +51,7 @@ class BusServer {
   // Any thread but never waiting: below the factory path, once it is known
   // whether the caller is privileged (root on the system bus).
   void RouteBelowFactory(MessagePtr call, bool privileged);
+  void RefuseWhileStopping(GDBusMessage* call);
   void RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface,
                        const char* member);
   void OnMain(Work work);
@@ -91,8 +93,9 @@ class BusServer {
   std::atomic<int> live_objects_{0};
   std::atomic<uint64_t> activity_{0};
   std::atomic<bool> stopping_{false};
-  SourcePtr linger_;  // main thread
-  SourcePtr grace_;   // main thread
+  std::mutex stop_mutex_;  // makes deciding to stop and taking a one-shot call exclusive
+  SourcePtr linger_;       // main thread
+  SourcePtr grace_;        // main thread
   uint64_t linger_activity_ = 0;
   int exit_status_ = 0;
   // Last, so its threads stop before anything their work refers to goes.

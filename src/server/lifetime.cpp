@@ -23,8 +23,12 @@ void BusServer::ArmLinger() {
 gboolean BusServer::OnLinger(gpointer self) {
   auto* server = static_cast<BusServer*>(self);
   server->linger_.reset();
+  std::unique_lock lock(server->stop_mutex_);
   bool idle = server->table_.size() == 0 && server->live_objects_ == 0;
   if (idle && server->activity_ == server->linger_activity_) {
+    // From here on calls are refused, so nothing is accepted that would
+    // never run.
+    server->stopping_ = true;
     ServerLog("idle: exiting");
     g_main_loop_quit(server->loop_.get());
   } else if (idle) {
@@ -46,7 +50,10 @@ void BusServer::OnNameOwnerChanged(GVariant* parameters) {
 }
 
 void BusServer::BeginShutdown() {
-  if (stopping_.exchange(true)) return;
+  {
+    std::unique_lock lock(stop_mutex_);
+    if (stopping_.exchange(true)) return;
+  }
   auto entries = table_.All();
   ServerLog("stopping: delivering " + std::to_string(entries.size()) +
             " objects' pending requests now");

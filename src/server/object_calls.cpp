@@ -151,6 +151,9 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
     // Logged after the reply, so the write to the journal adds no latency.
     if (op.log_line)
       ServerLog(std::string(ShortPath(entry.path)) + ": " + op.log_line(args, result));
+    // Accepted while the server stops (it was on its way before the stop
+    // was decided): done now, as the stop does with everything pending.
+    if (stopping_ && entry.object->HasPendingWork()) entry.object->FinishPendingWork();
   } catch (const RunTimeError& e) {
     ServerLog(std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + ": E" +
               std::to_string(e.number()) + " " + e.source() + ": " + e.description());

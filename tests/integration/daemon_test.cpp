@@ -1,7 +1,10 @@
 // The real daemon on a real private bus, called the way clients call it.
 #include <gmock/gmock.h>
+#include <map>
+#include <set>
 #include <gtest/gtest.h>
 
+#include "contract/contract.h"
 #include "daemon_harness.h"
 
 namespace qz::testing {
@@ -254,6 +257,55 @@ TEST(DaemonLifetime, StartsByBusActivation) {
   std::string path = client.Create();  // no daemon yet: the bus starts one
   EXPECT_THAT(path, ::testing::MatchesRegex("/org/qznotes/QzNotes/cNotify/[0-9]+"));
   EXPECT_TRUE(Daemon::HasOwner(client.connection()));
+}
+
+
+// Every request answered "Asynch mode" is called back, however close to a
+// stop it came, unless a later request on the same object replaced it; the
+// rest are refused or find nobody.
+TEST(DaemonLifetime, RequestsRacingAStopAreDeliveredOrRefused) {
+  PrivateBus bus;
+  ProgramFolder folder;
+  Daemon daemon(bus, folder.path(), {"--linger", "30"});
+  Client client(bus);
+  std::vector<std::string> paths;
+  for (int i = 0; i < 8; ++i) paths.push_back(client.Create());
+  std::map<std::string, std::string> last_accepted;  // object -> test identifier
+  for (int i = 0; i < 400; ++i) {
+    if (i == 40) daemon.Signal(SIGTERM);
+    const std::string& path = paths[i % paths.size()];
+    std::string id = "race-" + std::to_string(i);
+    Answer a = SendRequest(client, path, id.c_str());
+    if (a.ok()) {
+      ASSERT_NE(a.Print().find("Asynch mode"), std::string::npos) << a.Print();
+      last_accepted[path] = id;
+    } else if (a.error != kStoppingError) {
+      break;  // gone from the bus
+    }
+  }
+  EXPECT_EQ(daemon.WaitExit(30s), 0) << daemon.Log();
+  ASSERT_EQ(last_accepted.size(), paths.size());
+  std::set<std::string> called;
+  for (const auto& [id, message] : client.WaitForCallbacks(paths.size(), 10s)) called.insert(id);
+  for (const auto& [path, id] : last_accepted) EXPECT_TRUE(called.count(id)) << id << "\n" << daemon.Log();
+}
+
+TEST(DaemonLifetime, OneShotCallsRacingAnIdleExitAreDeliveredOrRefused) {
+  PrivateBus bus;
+  ProgramFolder folder;
+  Daemon daemon(bus, folder.path(), {"--linger", "0"});
+  Client client(bus);
+  size_t accepted = 0;
+  for (int i = 0; i < 200 && daemon.WaitExit(0ms) == Daemon::kRunning; ++i) {
+    std::string id = "idle-" + std::to_string(i);
+    Answer a = client.Call(kRoot, kNotify, "SendMessageCallBack",
+                           g_variant_new("(@v@v@v@v(so)s)", OneGroup("x"), Marker(0), OnePager("1"),
+                                         Marker(0), "", "/callback", id.c_str()));
+    if (a.ok()) ++accepted;
+    else if (a.error != kStoppingError) break;
+  }
+  EXPECT_EQ(daemon.WaitExit(30s), 0) << daemon.Log();
+  EXPECT_EQ(client.WaitForCallbacks(accepted, 10s).size(), accepted) << daemon.Log();
 }
 
 }  // namespace
