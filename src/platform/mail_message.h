@@ -13,7 +13,7 @@ namespace qz {
 
 struct MailAddress {
   std::string display_name;  // may be empty
-  std::string address;       // an addr-spec, local-part@domain
+  std::string address;       // a bare address, local-part@domain
 };
 
 struct MailMessage {
@@ -30,12 +30,12 @@ struct MailMessage {
 // ASCII and quoted-printable otherwise; display names quoted or encoded as
 // needed. Invalid UTF-8 becomes U+FFFD. Throws std::invalid_argument with a
 // clear reason when a header value holds CR or LF or an address is not a
-// valid addr-spec.
+// valid bare address.
 std::string ComposeMail(const MailMessage& message);
 
-// True for an RFC 5322 addr-spec in ASCII (dot-atom or quoted local part of
-// at most 64 octets, dot-atom domain or domain literal, at most 254 octets
-// in all). No display name, no angle brackets, no comments.
+// True for an RFC 5322 bare address (local-part@domain) in ASCII: dot-atom
+// or quoted local part of at most 64 octets, dot-atom domain or domain
+// literal, at most 254 octets in all. No display name, no angle brackets, no comments.
 bool IsAddrSpec(std::string_view address);
 
 // Reads "address", "<address>", "Name <address>" or "\"Name\" <address>"

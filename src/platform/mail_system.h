@@ -22,7 +22,7 @@ class RegistryStore;
 enum MailError : int32_t {
   kMailErrFailure = 32002,           // the mail was not accepted
   kMailErrLoginFailed = 32003,       // no such profile, or it can't be read
-  kMailErrUnknownRecipient = 32014,  // not an addr-spec
+  kMailErrUnknownRecipient = 32014,  // not a bare local-part@domain address
   kMailErrInvalidSession = 32019,    // no session signed on
 };
 
@@ -72,7 +72,7 @@ class MailMessages {
   void RecipDisplayName(std::string_view name);
   void RecipAddress(std::string_view address);
   // Checks the selected recipient silently: its address must be an RFC 5322
-  // addr-spec and its display name a single line.
+  // bare address and its display name a single line.
   void ResolveName();
   // One mail to every To and Cc recipient, in index order, through the
   // session's transport; raises kMailErrFailure with the reason if refused.

@@ -13,14 +13,14 @@
 #include "paging/sms_channel.h"
 #include "support/kannel_gateway.h"
 #include "support/temp_folder.h"
+#include "unit/fakes.h"
 
 namespace qz {
 namespace {
 
 using testing::KannelGateway;
+using testing::List;
 using testing::SmscMessage;
-
-Variant List(std::initializer_list<Variant> items) { return Variant::Array(items); }
 
 class SmsKannelTest : public ::testing::Test {
  protected:

@@ -8,13 +8,12 @@
 #include "diagnostics/last_error.h"
 #include "support/mime_decode.h"
 #include "support/smtp_sink.h"
+#include "unit/fakes.h"
 
 namespace qz::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-Variant List(std::initializer_list<Variant> items) { return Variant::Array(items); }
 
 std::string BodyText(const SunkMail& mail) {
   std::string body = mail.Header("Content-Transfer-Encoding") == "quoted-printable"

@@ -14,18 +14,12 @@
 #include "platform/seat.h"
 #include "support/snpp_sim.h"
 #include "support/temp_folder.h"
+#include "unit/fakes.h"
 
 namespace qz::testing {
 namespace {
 
 using ::testing::ElementsAre;
-
-Variant List(std::initializer_list<Variant> items) { return Variant::Array(items); }
-
-class NoSeat : public SeatProbe {
- public:
-  bool UserAtSeat() override { return false; }
-};
 
 class SnppChannel : public ::testing::Test {
  protected:
@@ -143,7 +137,7 @@ TEST_F(SnppChannel, GatewayTestAnswersTheServersStatus) {
   Configure(sim.PortText(), "127.0.0.1", "1");
   GMainContext* context = g_main_context_new();
   ServerChannels channels;
-  NoSeat seat;
+  FakeSeat seat(false);
   ServerEnvironment env{folder_.path(), components_, channels, seat};
   {
     cNotify notify(env, context);

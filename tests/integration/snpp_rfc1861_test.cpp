@@ -20,6 +20,7 @@
 #include "rfc1861_gateway.h"
 #include "support/snpp_sim.h"
 #include "support/temp_folder.h"
+#include "unit/fakes.h"
 
 namespace qz::testing {
 namespace {
@@ -32,13 +33,6 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
-
-Variant List(std::initializer_list<Variant> items) { return Variant::Array(items); }
-
-class NoSeat : public SeatProbe {
- public:
-  bool UserAtSeat() override { return false; }
-};
 
 class Rfc1861 : public ::testing::Test {
  protected:
@@ -98,7 +92,7 @@ TEST_F(Rfc1861, GatewayTestAnswersTheRfcStatus) {
   Configure(gateway.port());
   GMainContext* context = g_main_context_new();
   ServerChannels channels;
-  NoSeat seat;
+  FakeSeat seat(false);
   ServerEnvironment env{folder_.path(), components_, channels, seat};
   {
     cNotify notify(env, context);
