@@ -134,6 +134,7 @@ TEST_F(Confinement, NoWriteEscapesThroughALinkSwappedInMeanwhile) {
     const fs::path real = folder_ / c.swapped, parked = folder_ / ("parked-" + c.swapped),
                    link = folder_ / "link-ready";
     std::atomic<bool> writing{true};
+    std::atomic<int> rounds{0};
     std::thread attacker([&] {
       // Each round parks the real entry and renames a ready link into its
       // place, then puts the real one back: both steps are atomic renames.
@@ -148,10 +149,14 @@ TEST_F(Confinement, NoWriteEscapesThroughALinkSwappedInMeanwhile) {
         // Pacing only: the real entry stays in place most of the time, so
         // writes also run (and must stay inside) while swaps hit them.
         std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ++rounds;
       }
     });
+    // Writes go on until the attacker has swapped a few hundred times and at
+    // least one write has landed: a descheduled attacker (a loaded machine)
+    // must not leave every write inside one long swap window.
     int successes = 0;
-    for (int i = 0; i < 400; ++i)
+    for (int i = 0; i < 100000 && (rounds < 300 || successes == 0); ++i)
       successes += Write(("Number=" + std::to_string(i)).c_str()) ? 1 : 0;
     writing = false;
     attacker.join();
