@@ -84,21 +84,40 @@ TEST_F(ClientWarnings, SettingsSetWritesWhatTheServerNeverReadsOnlyWithForce) {
     std::vector<std::string> args;  // after "settings set"
     int status;
     const char* out;
-    const char* err;        // part of standard error
-    const char* file;       // changed file, or nullptr: nothing changes
-    const char* written;    // a line the file then holds
+    const char* err;      // part of standard error
+    const char* file;     // changed file, or nullptr: nothing changes
+    const char* written;  // a line the file then holds
   } cases[] = {
-      {{"Default", "Index=5"}, 1, "false\n", "nothing written (settings set --force writes anyway)",
-       nullptr, nullptr},
-      {{"--force", "Default", "Index=5"}, 0, "true\n", "warning: Index=5", "QzNotes.ini",
-       "Index=5"},
-      {{"SNPP Paging Service", "Colour=red"}, 1, "false\n", "reads no key Colour", nullptr,
+      {{"Default", "Index=5"},
+       1,
+       "false\n",
+       "nothing written (settings set --force writes anyway)",
+       nullptr,
        nullptr},
-      {{"-f", "SNPP Paging Service", "Colour=red"}, 0, "true\n", "reads no key Colour",
-       "QzSNPP.ini", "Colour=red"},
+      {{"--force", "Default", "Index=5"},
+       0,
+       "true\n",
+       "warning: Index=5",
+       "QzNotes.ini",
+       "Index=5"},
+      {{"SNPP Paging Service", "Colour=red"},
+       1,
+       "false\n",
+       "reads no key Colour",
+       nullptr,
+       nullptr},
+      {{"-f", "SNPP Paging Service", "Colour=red"},
+       0,
+       "true\n",
+       "reads no key Colour",
+       "QzSNPP.ini",
+       "Colour=red"},
       // Written anyway, and refused by the server: the client says why.
-      {{"-f", "Nowhere", "Key=1"}, 1, "false\n",
-       "not written: the \"path\" key of [Nowhere] in QzNotes.ini is missing or empty", nullptr,
+      {{"-f", "Nowhere", "Key=1"},
+       1,
+       "false\n",
+       "not written: the \"path\" key of [Nowhere] in QzNotes.ini is missing or empty",
+       nullptr,
        nullptr},
       {{"Default", "Index=0"}, 0, "true\n", "", "QzNotes.ini", "Index=0"},
   };
@@ -170,13 +189,27 @@ TEST_F(ClientWarnings, EveryErrorIsOneJsonObjectWithJson) {
     const char* hint;  // part of the hint; "" when none
   } cases[] = {
       {{"--address", bus_.address(), "send"}, 2, "usage", "", "qznotes --help"},
-      {{"--address", bus_.address(), "send", "-m", "x", "--frob"}, 2, "usage", "", "qznotes --help"},
-      {{"--address", bus_.address(), "call", "NoSuchOperation"}, 2, "usage", "", "call --list cNotify"},
+      {{"--address", bus_.address(), "send", "-m", "x", "--frob"},
+       2,
+       "usage",
+       "",
+       "qznotes --help"},
+      {{"--address", bus_.address(), "call", "NoSuchOperation"},
+       2,
+       "usage",
+       "",
+       "call --list cNotify"},
       {{"--address", bus_.address(), "call", "--class", "cRegistry", "X"}, 1, "server", "E429", ""},
-      {{"--address", bus_.address(), "--dest", "org.qznotes.Nobody", "settings"}, 2, "bus", "",
+      {{"--address", bus_.address(), "--dest", "org.qznotes.Nobody", "settings"},
+       2,
+       "bus",
+       "",
        "qznotesd serves org.qznotes.QzNotes"},
       {{"--address", nowhere, "settings"}, 2, "bus", "", "dbus-run-session"},
-      {{"--address", bus_.address(), "settings", "set", "Default", "Index=9"}, 1, "not-written", "",
+      {{"--address", bus_.address(), "settings", "set", "Default", "Index=9"},
+       1,
+       "not-written",
+       "",
        ""},
   };
   for (const Case& c : cases) {
@@ -217,7 +250,8 @@ TEST_F(ClientWarnings, CallListNamesEachOperationByTheIdentifierThatCallsIt) {
   }
   EXPECT_EQ(id_of["SendMessageCallBack"], "0x60030000");
   EXPECT_EQ(id_of["gvarTestGateway"], "0x6003000D");
-  EXPECT_THAT(list.out, HasSubstr("gvarGetPagerSettingsEx(n Request, v lvarParams) -> v, v lvarParams\n"));
+  EXPECT_THAT(list.out,
+              HasSubstr("gvarGetPagerSettingsEx(n Request, v lvarParams) -> v, v lvarParams\n"));
   // Calling by a listed identifier is calling the operation of that name.
   for (const char* name : {"gvarGetSettings", "gvarGetPagerSettings"}) {
     std::vector<std::string> by_name = {"call", name}, by_id = {"call", id_of[name]};

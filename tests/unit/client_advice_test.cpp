@@ -124,14 +124,15 @@ TEST(ClientAdvice, AFalseAnswerExitsOneWhereverItComesFrom) {
     ExitStatus status;
   } cases[] = {
       {"false", kExitFailed}, {"<false>", kExitFailed}, {"true", kExitOk},
-      {"<'False'>", kExitOk},  {"<int16 0>", kExitOk},  {nullptr, kExitOk},
+      {"<'False'>", kExitOk}, {"<int16 0>", kExitOk},   {nullptr, kExitOk},
   };
   for (const Case& c : cases) {
-    VariantPtr v = c.result ? Own(g_variant_parse(nullptr, c.result, nullptr, nullptr, nullptr))
-                            : nullptr;
+    VariantPtr v =
+        c.result ? Own(g_variant_parse(nullptr, c.result, nullptr, nullptr, nullptr)) : nullptr;
     EXPECT_EQ(ExitForResult(v.get()), c.status) << (c.result ? c.result : "none");
-    if (v && g_variant_is_of_type(Unwrapped(v.get()).get(), G_VARIANT_TYPE_BOOLEAN))
+    if (v && g_variant_is_of_type(Unwrapped(v.get()).get(), G_VARIANT_TYPE_BOOLEAN)) {
       EXPECT_EQ(ExitForBoolean(v.get()), c.status) << "settings set agrees: " << c.result;
+    }
   }
 }
 

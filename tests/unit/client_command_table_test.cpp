@@ -30,7 +30,9 @@ TEST(ClientCommandTable, EveryCommandHasItsHelpAndALineInTheGeneralOne) {
     }
     // A command's name is what the client runs it by.
     ParsedCommandLine run = Parse({name});
-    if (run.error.empty()) EXPECT_EQ(run.invocation.command_name, name);
+    if (run.error.empty()) {
+      EXPECT_EQ(run.invocation.command_name, name);
+    }
   }
   EXPECT_EQ(HelpText("no-such-command"), general);
 }

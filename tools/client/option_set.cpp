@@ -9,6 +9,11 @@ bool IsUtf8(std::string_view text) {
   return g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr);
 }
 
+// "-1" is a number (an INDEX, a dispatch identifier), not an option.
+bool LooksLikeOption(std::string_view word) {
+  return word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9');
+}
+
 }  // namespace
 
 OptionSet::OptionSet(GlobalOptions& global) : global_(global) {
@@ -84,9 +89,6 @@ std::vector<std::string> OptionSet::Parse(std::span<const std::string_view> word
     table.push_back(GOptionEntry{e.long_name.c_str(), e.short_name, flags, G_OPTION_ARG_CALLBACK,
                                  reinterpret_cast<gpointer>(&OptionSet::Take), nullptr, nullptr});
   }
-  gchar** rest_raw = nullptr;
-  table.push_back(GOptionEntry{G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_FILENAME_ARRAY, &rest_raw,
-                               nullptr, nullptr});
   table.push_back(GOptionEntry{nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
 
   OptionContextPtr context(g_option_context_new(nullptr));
@@ -94,6 +96,9 @@ std::vector<std::string> OptionSet::Parse(std::span<const std::string_view> word
   // GOption's own would print and exit inside the parse.
   g_option_context_set_help_enabled(context.get(), FALSE);
   g_option_context_set_strict_posix(context.get(), stop_at_first_word_);
+  // Unknown options stay in the words, so that a negative number can be a
+  // word; the walk below refuses the others.
+  g_option_context_set_ignore_unknown_options(context.get(), TRUE);
   GOptionGroup* group = g_option_group_new("qznotes", "", "", this, nullptr);
   g_option_group_add_entries(group, table.data());
   g_option_context_set_main_group(context.get(), group);  // the context owns it
@@ -108,7 +113,6 @@ std::vector<std::string> OptionSet::Parse(std::span<const std::string_view> word
   ErrorPtr parse_error;
   const bool parsed =
       g_option_context_parse(context.get(), &argc, &argv_data, ErrorSlot(parse_error));
-  StrvPtr rest(rest_raw);
   if (help_) {
     error_.clear();
     return {};
@@ -117,13 +121,27 @@ std::vector<std::string> OptionSet::Parse(std::span<const std::string_view> word
     Fail(ErrorText(parse_error));
     return {};
   }
+  // What GOption left, in order: words, unknown options and "--" (kept
+  // when a word after it starts with '-').
   std::vector<std::string> positional;
-  for (gchar** w = rest.get(); w && *w; ++w) {
-    if (check_words_ && !IsUtf8(*w)) {
+  bool options_ended = false;
+  for (int k = 1; k < argc; ++k) {
+    const std::string_view word = argv_data[k];
+    if (!options_ended && word == "--") {
+      options_ended = true;
+      continue;
+    }
+    if (!options_ended && LooksLikeOption(word)) {
+      Fail("Unknown option " + std::string(word));
+      return {};
+    }
+    if (check_words_ && !IsUtf8(word)) {
       Fail("an argument is not valid UTF-8");
       return {};
     }
-    positional.emplace_back(*w);
+    positional.emplace_back(word);
+    // After the first word everything is a word ("call OPERATION ARGS").
+    options_ended = options_ended || stop_at_first_word_;
   }
   return positional;
 }
