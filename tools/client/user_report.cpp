@@ -85,11 +85,13 @@ std::string StartHint(const GError* error, const GlobalOptions& global) {
     return "no server owns " + global.destination + " on this bus. Start one: `qznotesd" + bus +
            " &`; or install qznotesd's D-Bus service file so the bus starts it on demand "
            "(bus activation, see README \"Activation\"); or run both on a private bus: "
-           "`dbus-run-session -- sh -c 'qznotesd --linger 30 & sleep 1; qznotes ...'`";
+           "`dbus-run-session -- sh -c 'qznotesd --linger 30 & gdbus wait --session -t 10 "
+           "org.qznotes.QzNotes; qznotes ...'`";
   }
   if (NoBus(error)) {
     return "no message bus answers there. For a private one: `dbus-run-session -- sh -c "
-           "'qznotesd --linger 30 & sleep 1; qznotes ...'`; for the system bus: --system with "
+           "'qznotesd --linger 30 & gdbus wait --session -t 10 org.qznotes.QzNotes; qznotes ...'`; "
+           "for the system bus: --system with "
            "`systemctl start qznotesd`";
   }
   return "";
