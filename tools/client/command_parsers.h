@@ -1,7 +1,7 @@
 // The parsers of the single commands. Each declares its options on the set it
 // is given (the bus options and --help are already there), reads its words
-// and checks what they ask for, refusing through OptionSet::Fail. Main thread
-// only, as OptionSet.
+// and checks what they ask for, refusing through OptionSet::Fail. Not shared
+// between threads, as OptionSet.
 #pragma once
 
 #include <span>

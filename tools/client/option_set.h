@@ -2,7 +2,7 @@
 // GOptionContext: each option is declared with the handler that takes it,
 // handlers run in command-line order, and the words that are no option come
 // back in order. Every set also accepts the bus options and --help. One set
-// per parse; main thread only (GOption is not shared between threads).
+// per parse, its own GOption context; not shared between threads.
 #pragma once
 
 #include <glib.h>
@@ -26,8 +26,8 @@ class OptionSet {
 
   explicit OptionSet(GlobalOptions& global);
 
-  // `short_name` 0 for none; `value_name` and `help` show in nothing but
-  // GOption's own messages, the help texts being written by hand.
+  // `short_name` 0 for none. No per-option help: each command's help text
+  // is written by hand (help_text.cpp) to group its options.
   void Flag(const char* long_name, char short_name, FlagHandler handler);
   void Value(const char* long_name, char short_name, ValueHandler handler);
   // Options end at the first word that is no option ("call OPERATION ARGS").
@@ -36,7 +36,8 @@ class OptionSet {
   void LeaveWordsToCommand() { check_words_ = false; }
 
   // The words that are no option, "--" left out; empty after an error or
-  // --help. A handler's Fail or a bad option ends the reading.
+  // --help. A handler's Fail ends the reading; an unknown option is refused
+  // once every known one was read.
   std::vector<std::string> Parse(std::span<const std::string_view> words);
 
   // For handlers: refuse the option being read; the first reason is kept.
