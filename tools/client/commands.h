@@ -58,12 +58,14 @@ struct SettingsCommand {
   std::string group;                     // kGet
   std::string section;                   // kSet
   std::vector<std::string> assignments;  // kSet: "KEY=VALUE"
+  bool force = false;                    // kSet: write even what the server would never read
 };
 
 struct CallCommand {
   std::string class_name = "cNotify";
   std::string operation;  // a name, or a dispatch identifier
   std::vector<std::string> arguments;
+  bool list = false;  // --list: print the class's operations instead of calling one
 };
 
 struct TestGatewayCommand {
@@ -83,7 +85,7 @@ struct ProfilesCommand {
 struct VersionCommand {};
 
 struct HelpCommand {
-  std::string topic;  // "", "send", "settings", "call", "test-gateway" or "profiles"
+  std::string topic;  // "" or a command's name
 };
 
 using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand,
@@ -91,6 +93,7 @@ using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsC
 
 struct Invocation {
   GlobalOptions global;
+  std::string command_name;  // the command table's name; empty for help and --version
   Command command;
 };
 
