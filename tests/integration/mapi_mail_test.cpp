@@ -19,7 +19,7 @@ Variant List(std::vector<Variant> items) { return Variant::Array(std::move(items
 
 class MapiMailSmtpTest : public ::testing::Test {
  protected:
-  explicit MapiMailSmtpTest(SinkOptions options = {}) : sink_(std::move(options)) {
+  MapiMailSmtpTest() {
     context_ = g_main_context_new();
     EXPECT_EQ(store_.ReplaceValues(
                   kHkeyCurrentUser, std::string(kMessageProfilesKey) + "Ops Desk",
@@ -32,8 +32,8 @@ class MapiMailSmtpTest : public ::testing::Test {
   }
   bool Send(const Variant& notes, const Variant& lists) {
     SmsSettings sms;
-    ChannelCall call{folder_.path(), components_, "Zürich: disk full", "", "Ops Desk", "", snpp_, sms,
-                     form_.get()};
+    ChannelCall call{folder_.path(), components_, "Zürich: disk full", "", "Ops Desk", "",
+                     snpp_,          sms,         form_.get()};
     return mblnSendMail(call, notes, lists);
   }
 
@@ -63,23 +63,6 @@ TEST_F(MapiMailSmtpTest, OneMailPerMessageWithToAndCcOnTheEnvelope) {
   EXPECT_EQ(mails[1].to, std::vector<std::string>{"night@example.org"});
   EXPECT_EQ(mails[1].Header("Cc"), "");
   EXPECT_NE(mails[1].Body().find("second line"), std::string::npos);
-}
-
-class MapiMailRefusingTest : public MapiMailSmtpTest {
- protected:
-  MapiMailRefusingTest() : MapiMailSmtpTest(SinkOptions{.refuse_rcpt = {"gone@example.org"}}) {}
-};
-
-TEST_F(MapiMailRefusingTest, ARefusedMailIsReportedAndTheNextMessageStillGoes) {
-  Variant notes = List({Variant("m0"), Variant("m1")});
-  Variant lists = List({List({Variant("ops@example.org"), Variant("gone@example.org")}),
-                        List({Variant("ops@example.org")})});
-  EXPECT_FALSE(Send(notes, lists));
-  EXPECT_TRUE(gstrLastError.starts_with("The mail was not sent: 550")) << gstrLastError;
-  EXPECT_TRUE(gstrLastError.ends_with(".\r\n"));
-  auto mails = sink_.WaitForMails(1, 20s);
-  ASSERT_EQ(mails.size(), 1u);
-  EXPECT_EQ(mails[0].Body(), "m1\r\n");
 }
 
 }  // namespace

@@ -86,15 +86,6 @@ TEST_F(ProfileRouteTest, SeatPresentHandsMailToSendmail) {
   EXPECT_EQ(MailHeader(mails[1], "To"), "night@example.org");
 }
 
-TEST_F(ProfileRouteTest, AnUnknownProfileIsLoggedAsUndeliverable) {
-  StartDaemon("--seat=present");
-  EXPECT_EQ(Deliver(MailOptions("Nobody")),
-            "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ");
-  EXPECT_NE(folder_.Read("QzNotesLog.log")
-                .find("Mail Status: Login has failed: there is no mail profile named 'Nobody'."),
-            std::string::npos);
-}
-
 TEST_F(ProfileRouteTest, SeatAbsentFallsBackToSmtpOptions) {
   SmtpSink sink;
   StartDaemon("--seat=absent");

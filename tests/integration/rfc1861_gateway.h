@@ -4,10 +4,6 @@
 // Used from the test's own thread.
 #pragma once
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -15,32 +11,22 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/temp_folder.h"
-
-extern char** environ;
 
 namespace qz::testing {
 
 // Net::SNPP::Server behind rfc1861_gateway.pl.
 class PerlGateway {
  public:
-  PerlGateway() {
-    std::string script = std::string(QZ_SOURCE_DIR) + "/tests/integration/rfc1861_gateway.pl";
-    std::vector<std::string> args = {"/usr/bin/perl", script, folder_.File("port"),
-                                     folder_.File("record"), "300"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    for (int i = 0; pid_ > 0 && i < 1000 && port_ == 0; ++i) {
+  PerlGateway()
+      : process_(
+            {"/usr/bin/perl", std::string(QZ_SOURCE_DIR) + "/tests/integration/rfc1861_gateway.pl",
+             folder_.File("port"), folder_.File("record"), "300"},
+            folder_ / "output") {
+    for (int i = 0; i < 1000 && port_ == 0 && process_.Running(); ++i) {
       std::ifstream in(folder_.File("port"));
       if (!(in >> port_)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-  ~PerlGateway() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
     }
   }
   int port() const { return port_; }
@@ -63,7 +49,7 @@ class PerlGateway {
 
  private:
   TempFolder folder_;
-  pid_t pid_ = -1;
+  ChildProcess process_;
   int port_ = 0;
 };
 

@@ -59,23 +59,6 @@ TEST_F(SmsDaemonTest, PageArrivesAtTheSmsCentreAndTheClientIsCalledBack) {
   EXPECT_EQ(received.back(), (SmscMessage{"Monitor", "+447700900123", "Disk full & 95% used"}));
 }
 
-TEST_F(SmsDaemonTest, RefusedPageIsCalledBackUndeliverableAndLogged) {
-  UseSmsGateway("wrong");
-  Daemon daemon(bus_, folder_.path(), {"--linger", "30"});
-  Client client(bus_);
-  Answer a = client.Call(client.Create(), kNotify, "SendMessageCallBack",
-                         g_variant_new("(@v@v@v@v(so)s)", OneGroup("x"), Marker(0),
-                                       OnePager("0123"), Marker(0), "", "/callback", "SMS-2"));
-  auto& got = client.WaitForCallbacks(1, std::chrono::seconds(60));
-  ASSERT_EQ(got.size(), 1u) << daemon.Log();
-  EXPECT_EQ(got[0].second, "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ");
-  EXPECT_NE(
-      folder_.Read("QzNotesLog.log")
-          .find("Page Status: SMS to 0123 is undelivered. Authorization failed for sendsms::"),
-      std::string::npos)
-      << folder_.Read("QzNotesLog.log");
-}
-
 TEST_F(SmsDaemonTest, GatewayTestSendsTheTestMessageAndAnswersWhatHappened) {
   Daemon daemon(bus_, folder_.path(), {"--linger", "60"});
   Client client(bus_);

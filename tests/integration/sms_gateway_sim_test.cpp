@@ -24,6 +24,25 @@ using ::testing::HasSubstr;
 using testing::Json;
 using testing::JsonReader;
 
+// A component sending to `address` + `path` with the given settings.
+std::unique_ptr<SmsGatewayRequest> Configured(const std::string& address, const char* path,
+                                              const char* method = "GET", int16_t access = 0,
+                                              SmsGatewayLimits limits = {},
+                                              const char* protocol = "http") {
+  auto gateway = std::make_unique<SmsGatewayRequest>(std::move(limits));
+  gateway->SetProperty("Protocol", Variant(protocol));
+  gateway->SetProperty("IPAddress", Variant(address));
+  gateway->SetProperty("Connect", Variant(path));
+  gateway->SetProperty("Access", Variant(access));
+  gateway->SetProperty("Method", Variant(method));
+  return gateway;
+}
+
+std::string Send(SmsGatewayRequest& gateway, const std::string& text = "to=1") {
+  std::array<Variant, 2> args{Variant::Array({Variant()}), Variant::Array({Variant(text)})};
+  return gateway.CallMethod("SendRequest", args).Text();
+}
+
 class SmsGatewaySimTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -36,19 +55,10 @@ class SmsGatewaySimTest : public ::testing::Test {
   // A component aimed at `path` of the simulator.
   std::unique_ptr<SmsGatewayRequest> Gateway(const char* path, const char* method = "GET",
                                              SmsGatewayLimits limits = {}) {
-    auto gateway = std::make_unique<SmsGatewayRequest>(std::move(limits));
-    gateway->SetProperty("Protocol", Variant("http"));
-    gateway->SetProperty("IPAddress", Variant(sim_->address()));
-    gateway->SetProperty("Connect", Variant(path));
-    gateway->SetProperty("Access", Variant(int16_t{0}));
-    gateway->SetProperty("Method", Variant(method));
+    auto gateway = Configured(sim_->address(), path, method, 0, std::move(limits));
     gateway->SetProperty("Header", Variant("X-Api-Key: k1\r\nX-Trace: t"));
     gateway->SetProperty("Accept", Variant("text/plain"));
     return gateway;
-  }
-  static std::string Send(SmsGatewayRequest& gateway, const std::string& text) {
-    std::array<Variant, 2> args{Variant::Array({Variant()}), Variant::Array({Variant(text)})};
-    return gateway.CallMethod("SendRequest", args).Text();
   }
   static RunTimeError SendFails(SmsGatewayRequest& gateway) {
     try {
@@ -165,14 +175,7 @@ TEST(SmsGatewayAddressTest, IPv6AddressInBrackets) {
   testing::GatewaySimOptions options;
   options.host = "::1";
   GatewaySim sim(options);
-  SmsGatewayRequest gateway;
-  gateway.SetProperty("Protocol", Variant("http"));
-  gateway.SetProperty("IPAddress", Variant(sim.address()));
-  gateway.SetProperty("Connect", Variant("/v6"));
-  gateway.SetProperty("Access", Variant(int16_t{0}));
-  gateway.SetProperty("Method", Variant("POST"));
-  std::array<Variant, 2> args{Variant::Array({Variant()}), Variant::Array({Variant("to=1")})};
-  EXPECT_EQ(gateway.CallMethod("SendRequest", args).Text(), "0: Accepted for delivery");
+  EXPECT_EQ(Send(*Configured(sim.address(), "/v6", "POST")), "0: Accepted for delivery");
   ASSERT_EQ(sim.Requests().size(), 1u);
 }
 
@@ -190,14 +193,8 @@ TEST(SmsGatewayAccessTest, OneUsesTheEnvironmentsProxyZeroGoesDirect) {
   setenv("http_proxy", ("http://" + proxy.address()).c_str(), 1);
   unsetenv("no_proxy");
   auto send = [&](int16_t access) {
-    SmsGatewayRequest gateway;
-    gateway.SetProperty("Protocol", Variant("http"));
-    gateway.SetProperty("IPAddress", Variant("127.0.0.1:" + std::to_string(nobody)));
-    gateway.SetProperty("Connect", Variant("/through-proxy"));
-    gateway.SetProperty("Access", Variant(access));
-    gateway.SetProperty("Method", Variant("GET"));
-    std::array<Variant, 2> args{Variant::Array({Variant()}), Variant::Array({Variant("to=1")})};
-    return gateway.CallMethod("SendRequest", args).Text();
+    return Send(
+        *Configured("127.0.0.1:" + std::to_string(nobody), "/through-proxy", "GET", access));
   };
   EXPECT_EQ(send(1), "0: Accepted for delivery");
   ASSERT_EQ(proxy.Requests().size(), 1u);
@@ -211,27 +208,17 @@ TEST(SmsGatewayTlsTest, SelfSignedCertificateIsRefusedUnlessTrusted) {
   testing::GatewaySimOptions options;
   options.tls = true;
   GatewaySim sim(options);
-  auto configure = [&](SmsGatewayRequest& g) {
-    g.SetProperty("Protocol", Variant("https"));
-    g.SetProperty("IPAddress", Variant(sim.address()));
-    g.SetProperty("Connect", Variant("/ok"));
-    g.SetProperty("Access", Variant(int16_t{0}));
-    g.SetProperty("Method", Variant("GET"));
-  };
-  std::array<Variant, 2> args{Variant::Array({Variant()}), Variant::Array({Variant("to=1")})};
-  SmsGatewayRequest strict;
-  configure(strict);
   try {
-    strict.CallMethod("SendRequest", args);
+    Send(*Configured(sim.address(), "/ok", "GET", 0, {}, "https"));
     ADD_FAILURE() << "a self-signed certificate was accepted";
   } catch (const RunTimeError& e) {
     EXPECT_THAT(e.description(), HasSubstr("https://" + sim.address() + "/ok: "));
     EXPECT_THAT(e.description(), HasSubstr("certificate")) << e.description();
   }
-  SmsGatewayRequest trusting(
-      {std::chrono::seconds(10), std::chrono::seconds(30), 64 * 1024, sim.certificate()});
-  configure(trusting);
-  EXPECT_EQ(trusting.CallMethod("SendRequest", args).Text(), "0: Accepted for delivery");
+  const SmsGatewayLimits trusting{std::chrono::seconds(10), std::chrono::seconds(30), 64 * 1024,
+                                  sim.certificate()};
+  EXPECT_EQ(Send(*Configured(sim.address(), "/ok", "GET", 0, trusting, "https")),
+            "0: Accepted for delivery");
 }
 
 }  // namespace

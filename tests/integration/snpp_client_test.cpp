@@ -5,15 +5,14 @@
 #include <glib.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <string>
 
 #include "diagnostics/last_error.h"
 #include "paging/c_pager.h"
+#include "support/child_process.h"
 #include "support/snpp_sim.h"
 
 namespace qz::testing {
@@ -26,19 +25,6 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-// A loopback port nobody listens on: bound once, then released.
-int RefusingPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
 }
 
 std::unique_ptr<cPager> PagerFor(const SnppSim& sim, const std::string& timeout = "3",
@@ -71,7 +57,7 @@ TEST(SnppClient, ConnectFailuresSayWhy) {
   SnppSim silent("greeting none\n");
   SnppSim wrong("greeting 220 Some Other Gateway\n");
   SnppSim late("greeting-delay 8000\n");
-  const int refused = RefusingPort();
+  const int refused = FreeLoopbackPort();  // nobody listens there
   struct Case {
     std::string host, port;
     std::string status;
@@ -178,15 +164,6 @@ TEST(SnppClient, RepliesThatDoNotConfirmWaitOutTheTimeout) {
   }
 }
 
-TEST(SnppClient, TwoRepliesInOneBlockStillCompleteThePage) {
-  SnppSim sim("reply PAGE 250 Pager ID Accepted\\r\\n250 Message OK\n");
-  auto pager = PagerFor(sim);
-  ASSERT_TRUE(pager->Connect());
-  EXPECT_TRUE(pager->SendPage("\"7\"", "\"m\""));
-  EXPECT_THAT(sim.Received(), ElementsAre("1 PAGE \"7\"", "1 MESSAGE \"m\"", "1 SEND"))
-      << "one SEND: the MESSAGE reply led to it, the first block did not";
-}
-
 TEST(SnppClient, TimeoutArithmeticOnTheWire) {
   SnppSim sim("delay PAGE 1500\n");
   auto pager = PagerFor(sim, "-1");
@@ -273,7 +250,8 @@ TEST(SnppClient, ReceivedBytesAreCleanedAndBounded) {
   EXPECT_EQ(status, "250 Message Sent OK\0\xC3\xBF\xC3\xA9\r\n"s);
   const size_t nul = status.find('\0');
   EXPECT_TRUE(g_utf8_validate(status.data(), static_cast<gssize>(nul), nullptr));
-  EXPECT_TRUE(g_utf8_validate(status.data() + nul + 1, static_cast<gssize>(status.size() - nul - 1), nullptr));
+  EXPECT_TRUE(g_utf8_validate(status.data() + nul + 1, static_cast<gssize>(status.size() - nul - 1),
+                              nullptr));
 
   SnppSim flood("flood 10000000\n");
   auto flooded = PagerFor(flood, "1");

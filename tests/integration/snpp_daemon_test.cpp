@@ -8,7 +8,6 @@
 
 #include "cli_runner.h"
 #include "daemon_harness.h"
-#include "rfc1861_gateway.h"
 #include "support/snpp_sim.h"
 
 namespace qz::testing {
@@ -58,37 +57,6 @@ TEST_F(SnppDaemon, RequestIsPagedOverOneConnectionAndCalledBack) {
     expected.push_back("1 SEND");
   }
   EXPECT_EQ(sim_.Received(), expected) << "six exchanges over connection 1 only";
-}
-
-TEST_F(SnppDaemon, RequestIsPagedThroughNetSnppServerInRfc1861Mode) {
-  PerlGateway gateway;
-  ASSERT_NE(gateway.port(), 0) << "Net::SNPP::Server did not start (libnet-snpp-perl)";
-  std::ofstream(folder_.path() / "QzSNPP.ini", std::ios::binary)
-      << "[SNPP Paging Service]\nTCPPort=" << gateway.port()
-      << "\nHostName=localhost\nTimeout=5\nProtocol=RFC1861\n";
-  std::string path = client_.Create();
-  GVariant* notes = g_variant_new_parsed("<[<['disk full', 'cpu hot']>]>");
-  GVariant* pagers = g_variant_new_parsed("<[<[<['5551234', '5559876']>, <['5551234']>]>]>");
-  Answer a = client_.Call(path, kNotify, "SendMessageCallBack",
-                          g_variant_new("(@v@v@v@v(so)s)", notes, Marker(0), pagers, Marker(0), "",
-                                        "/callback", "T-rfc"));
-  EXPECT_EQ(a.Print(), "(<'Notes Server: Asynch mode'>,)");
-  auto& got = client_.WaitForCallbacks(1, 60s);
-  ASSERT_EQ(got.size(), 1u) << daemon_.Log();
-  EXPECT_EQ(got[0].second, "QzNotes: Message Sent");
-  EXPECT_THAT(gateway.Lines("PAGED"),
-              ::testing::ElementsAre("PAGED 5551234 disk full", "PAGED 5559876 disk full",
-                                     "PAGED 5551234 cpu hot"));
-}
-
-TEST_F(SnppDaemon, FailedConnectionIsLoggedAndCalledBackUndeliverable) {
-  UseGateway("abc");
-  std::string path = client_.Create();
-  EXPECT_EQ(SendRequest(client_, path, "T-bad").Print(), "(<'Notes Server: Asynch mode'>,)");
-  auto& got = client_.WaitForCallbacks(1, 30s);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].second, "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ");
-  EXPECT_THAT(folder_.Read("QzNotesLog.log"), ::testing::HasSubstr("Page Status: Type mismatch::"));
 }
 
 TEST_F(SnppDaemon, TestGatewayFromTheClient) {

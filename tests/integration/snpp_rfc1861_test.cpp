@@ -5,18 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 
 #include "automation/component_registry.h"
 #include "diagnostics/last_error.h"
-#include "dispatch/c_notify.h"
-#include "dispatch/server_channels.h"
 #include "paging/c_pager.h"
 #include "paging/snpp_channel.h"
-#include "platform/seat.h"
 #include "rfc1861_gateway.h"
 #include "support/snpp_sim.h"
 #include "support/temp_folder.h"
@@ -84,22 +78,6 @@ TEST_F(Rfc1861, ErrorReplyEndsTheWaitAtOnceAndTheNextIdentifierGoesOn) {
   EXPECT_EQ(pager.StatusText(), "550 Error, Invalid Pager ID\r\n");
   EXPECT_TRUE(pager.SendPage("5551234", "after the error"));
   EXPECT_EQ(pager.StatusText(), "250 Message Sent Successfully\r\n");
-}
-
-TEST_F(Rfc1861, GatewayTestAnswersTheRfcStatus) {
-  PerlGateway gateway;
-  ASSERT_NE(gateway.port(), 0);
-  Configure(gateway.port());
-  GMainContext* context = g_main_context_new();
-  ServerChannels channels;
-  FakeSeat seat(false);
-  ServerEnvironment env{folder_.path(), components_, channels, seat};
-  {
-    cNotify notify(env, context);
-    EXPECT_EQ(notify.gvarTestGateway(1, "5551234").Text(), "250 Message Sent Successfully\r\n");
-  }
-  g_main_context_unref(context);
-  EXPECT_THAT(gateway.Lines("PAGED"), ElementsAre("PAGED 5551234 This is Alert Test Message"));
 }
 
 TEST_F(Rfc1861, RepliesByCodeNotByText) {

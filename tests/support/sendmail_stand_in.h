@@ -23,19 +23,12 @@ class SendmailStandIn {
     const char* path = std::getenv("PATH");
     saved_path_ = path ? path : "/usr/bin:/bin";
     const std::string dir = folder_.path();
-    folder_.Write("sendmail",
-                  "#!/bin/sh\n"
-                  "n=$(ls '" +
-                      dir +
-                      "' | grep -c '\\.mail$')\n"
-                      "if [ -e '" +
-                      dir +
-                      "/fail' ]; then echo 'queue is full' >&2; exit 75; fi\n"
-                      "echo \"$@\" > '" +
-                      dir +
-                      "/'$n.args\n"
-                      "cat > '" +
-                      dir + "/'$n.part && mv '" + dir + "/'$n.part '" + dir + "/'$n.mail\n");
+    folder_.Write("sendmail", "#!/bin/sh\ncd '" + dir + R"(' || exit 1
+n=$(ls | grep -c '\.mail$')
+if [ -e fail ]; then echo 'queue is full' >&2; exit 75; fi
+echo "$@" > $n.args
+cat > $n.part && mv $n.part $n.mail
+)");
     ::chmod(folder_.File("sendmail").c_str(), 0755);
     ::setenv("PATH", (dir + ":" + saved_path_).c_str(), 1);
   }

@@ -3,16 +3,11 @@
 // destructor. Use from one thread.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -22,8 +17,6 @@
 #include "support/child_process.h"
 #include "support/mime_decode.h"
 #include "support/temp_folder.h"
-
-extern char** environ;
 
 namespace qz::testing {
 
@@ -77,35 +70,16 @@ class SmtpSink {
       args.insert(args.end(), {"--cert-dir", folder_.path()});
     std::filesystem::create_directory(MailFolder());
 
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string log = folder_.File("sink.log");
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, kSinkPython, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (pid_ < 0) throw std::runtime_error("cannot start the SMTP sink");
+    process_.emplace(std::move(args), folder_ / "sink.log");
     // Bounded: python start-up and, with TLS, making a key.
-    for (int i = 0; i < 1500 && !std::filesystem::exists(port_file); ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        break;
-      }
+    for (int i = 0; i < 1500 && !std::filesystem::exists(port_file) && process_->Running(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     std::ifstream(port_file) >> port_;
     if (port_ == 0) {
-      Stop();
+      process_.reset();
       throw std::runtime_error("the SMTP sink did not start: " + folder_.Read("sink.log"));
     }
   }
-  ~SmtpSink() { Stop(); }
-  SmtpSink(const SmtpSink&) = delete;
-  SmtpSink& operator=(const SmtpSink&) = delete;
 
   int port() const { return port_; }
   // host:port as a ServerName; IPv6 in brackets.
@@ -153,11 +127,9 @@ class SmtpSink {
  private:
   bool host_v6() const { return host_.find(':') != std::string::npos; }
 
-  void Stop() { StopChild(pid_); }
-
   TempFolder folder_;
   std::string host_;
-  pid_t pid_ = -1;
+  std::optional<ChildProcess> process_;
   int port_ = 0;
 };
 

@@ -29,10 +29,5 @@ TEST(CallbackJson, EscapesWhatJsonRequires) {
   for (const Case& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.text;
 }
 
-TEST(CallbackJson, BodyCarriesBothFields) {
-  EXPECT_EQ(CallbackBody("T-1 \"x\"", "QzNotes: Message Sent"),
-            R"({"testId":"T-1 \"x\"","message":"QzNotes: Message Sent"})");
-}
-
 }  // namespace
 }  // namespace qz

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "automation/run_time_error.h"
 #include "callback_http_server.h"
 #include "components/http_callback.h"
+#include "support/child_process.h"
 
 namespace qz {
 namespace {
@@ -23,19 +21,6 @@ HttpCallback CallbackTo(const std::string& host, milliseconds limit = millisecon
 void CallBack(HttpCallback& callback, const char* test_id, const char* message) {
   Variant args[] = {Variant(test_id), Variant(message)};
   callback.CallMethod("CallBack", args);
-}
-
-// A loopback port nobody listens on: bound, never listened, then closed.
-uint16_t ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 TEST(CallbackHttp, PostsJsonToTheNamedPath) {
@@ -65,36 +50,29 @@ TEST(CallbackHttp, PostsJsonToTheNamedPath) {
 }
 
 TEST(CallbackHttp, FailuresRaise) {
+  testing::OneRequestHttpServer elsewhere;
   struct Case {
     int status;  // 0: the server never answers
+    std::string headers;
     const char* why;
   } cases[] = {
-      {500, "an error status"},
-      {0, "no answer within the limit"},
+      {500, "", "an error status"},
+      {0, "", "no answer within the limit"},
+      {307, "Location: http://127.0.0.1:" + std::to_string(elsewhere.port()) + "/\r\n",
+       "redirects are not followed"},
   };
   for (const Case& c : cases) {
-    testing::OneRequestHttpServer server(c.status);
+    testing::OneRequestHttpServer server(c.status, c.headers);
     const milliseconds limit(c.status == 0 ? 300 : 5000);
     HttpCallback callback = CallbackTo("127.0.0.1:" + std::to_string(server.port()), limit);
     EXPECT_THROW(CallBack(callback, "T", "m"), RunTimeError) << c.why;
   }
-}
-
-TEST(CallbackHttp, RedirectsAreNotFollowed) {
-  testing::OneRequestHttpServer elsewhere;
-  testing::OneRequestHttpServer server(
-      307, "Location: http://127.0.0.1:" + std::to_string(elsewhere.port()) + "/\r\n");
-  HttpCallback callback = CallbackTo("127.0.0.1:" + std::to_string(server.port()));
-  EXPECT_THROW(CallBack(callback, "T", "m"), RunTimeError);
-}
-
-TEST(CallbackHttp, ClosedPortRaises) {
-  HttpCallback callback = CallbackTo("127.0.0.1:" + std::to_string(ClosedPort()));
-  EXPECT_THROW(CallBack(callback, "T", "m"), RunTimeError);
+  HttpCallback closed = CallbackTo("127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()));
+  EXPECT_THROW(CallBack(closed, "T", "m"), RunTimeError) << "nobody listens";
 }
 
 TEST(CallbackHttp, ArgumentsAndMembersAreChecked) {
-  HttpCallback callback = CallbackTo("127.0.0.1:" + std::to_string(ClosedPort()));
+  HttpCallback callback = CallbackTo("127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()));
   struct Case {
     const char* method;
     size_t count;

@@ -85,6 +85,10 @@ TEST(TerminalSettings, ComPortNumbersAndPaths) {
     EXPECT_THAT(Refusal([&] { ParseComPort(bad); }),
                 HasSubstr("ComPort=\"" + std::string(bad) + "\""))
         << bad;
+  EXPECT_THAT(Refusal([] { ParseComPort(""); }), HasSubstr("\"\" is empty"));
+  EXPECT_THAT(Refusal([] { ParseComPort("0"); }), HasSubstr("is not a port number from 1 to 64"));
+  EXPECT_THAT(Refusal([] { ParseComPort("ttyS0"); }),
+              HasSubstr("is neither a port number nor an absolute device path"));
 }
 
 TEST(TerminalSettings, SmallKeys) {
@@ -105,6 +109,8 @@ TEST(TerminalSettings, SmallKeys) {
   EXPECT_EQ(ParsePassword(" 4711 "), "4711");
   for (const char* bad : {"a b", "pass\x1bword", "12345678901234567", "caf\xc3\xa9"})
     EXPECT_THAT(Refusal([&] { ParsePassword(bad); }), HasSubstr("Password")) << bad;
+  EXPECT_THAT(Refusal([] { ParsePassword("a b"); }),
+              HasSubstr("Password=\"a b\" may hold only printable ASCII"));
 }
 
 TEST(TerminalSettings, NumberIsWhatTheModemDials) {
@@ -115,6 +121,8 @@ TEST(TerminalSettings, NumberIsWhatTheModemDials) {
   // Letters and ";" would be modem commands of their own.
   for (const char* bad : {"555;1234", "555-CALL", "ATH", "12\r", "-()"})
     EXPECT_THAT(Refusal([&] { ParseNumber(bad); }), HasSubstr("Number=")) << bad;
+  EXPECT_THAT(Refusal([] { ParseNumber("CALL-ME"); }),
+              HasSubstr("Number=\"CALL-ME\" may hold only digits"));
 }
 
 TEST(TerminalSettings, ReadFromTheProgramFolder) {
