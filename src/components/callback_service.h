@@ -11,6 +11,7 @@
 #include <string>
 
 #include "automation/component_registry.h"
+#include "components/callback_worker.h"
 
 namespace qz {
 
@@ -19,6 +20,7 @@ struct CallbackServiceOptions {
   bool system_bus = false;                // remote hosts must be allowed
   std::string folder;                     // program folder holding QzNotes.ini
   std::chrono::milliseconds http_time_limit{5000};
+  CallbackWorker* http_worker = nullptr;  // posts HTTP callbacks; null: on the caller's thread
 };
 
 // Registers the factory under kCallbackProgId. The factory yields nothing

@@ -27,6 +27,12 @@ Variant HttpCallback::CallMethod(std::string_view name, std::span<Variant> args)
   if (args.size() != 2) throw RunTimeError(kErrWrongArguments);
   HttpPostRequest request{target_.url, CallbackHeaders(),
                           CallbackBody(args[0].Text(), args[1].Text()), time_limit_, resolver_};
+  if (worker_) {
+    // Failures are silent either way; a full queue is logged by the worker.
+    worker_->Post("of request " + args[0].Text() + " to " + target_.url,
+                  [request = std::move(request)] { HttpPost(request); });
+    return Variant();
+  }
   HttpPostResult result = HttpPost(request);
   if (!result.ok()) {
     std::string why =

@@ -1,7 +1,8 @@
 // The callback component for a remote host: CallBack(testId, message) is an
 // HTTP POST of {"testId": ..., "message": ...} as application/json, with the
-// header X-QzNotes-Callback: 1, to the target's URL. Blocks the calling
-// thread for at most the time limit. Use it on one thread at a time.
+// header X-QzNotes-Callback: 1, to the target's URL. With a worker the post
+// is queued there and the call returns at once; without one it blocks the
+// calling thread for at most the time limit. Use it on one thread at a time.
 #pragma once
 
 #include <chrono>
@@ -12,6 +13,7 @@
 
 #include "automation/dispatch_object.h"
 #include "components/callback_target.h"
+#include "components/callback_worker.h"
 #include "components/host_resolver.h"
 
 namespace qz {
@@ -23,14 +25,19 @@ std::vector<std::string> CallbackHeaders();
 
 class HttpCallback : public DispatchObject {
  public:
-  // `resolver` empty: the system's (tests pin names to loopback).
+  // `resolver` empty: the system's (tests pin names to loopback). `worker`
+  // null: post on the calling thread; else it must outlive the object.
   HttpCallback(CallbackTarget target, std::chrono::milliseconds time_limit,
-               HostResolver resolver = {})
-      : target_(std::move(target)), time_limit_(time_limit), resolver_(std::move(resolver)) {}
+               HostResolver resolver = {}, CallbackWorker* worker = nullptr)
+      : target_(std::move(target)),
+        time_limit_(time_limit),
+        resolver_(std::move(resolver)),
+        worker_(worker) {}
 
   // "CallBack" with exactly two arguments (else 450); other names raise 438.
-  // Raises 51 unless the host answers with a 2xx status within the limit,
-  // and without connecting when the host has a refused address.
+  // Without a worker, raises 51 unless the host answers with a 2xx status
+  // within the limit, and without connecting when the host has a refused
+  // address. With one, raises nothing more: the outcome is not waited for.
   Variant CallMethod(std::string_view name, std::span<Variant> args) override;
 
   const CallbackTarget& target() const { return target_; }
@@ -39,6 +46,7 @@ class HttpCallback : public DispatchObject {
   CallbackTarget target_;
   std::chrono::milliseconds time_limit_;
   HostResolver resolver_;
+  CallbackWorker* worker_;
 };
 
 }  // namespace qz

@@ -68,6 +68,8 @@ class cNotify {
   void NotesTimer_Timer();
 
   bool HasPendingRequest() const { return pending_; }
+  // The test identifier of the latest request.
+  std::string_view TestId() const { return mstrTestID; }
 
  private:
   Variant Submit(std::string_view procedure, const Variant& lvarNotes, const Variant& lvarEmail,

@@ -1,13 +1,14 @@
 // What every object of one server shares: the program folder, the component
-// registry, the channel set, the seat check and the registry store. Owned by
-// whoever runs the server (the daemon, a test, the demonstration); it
-// outlives every object.
+// registry, the channel set, the seat check, the registry store and the
+// worker that posts HTTP callbacks. Owned by whoever runs the server (the
+// daemon, a test, the demonstration); it outlives every object.
 #pragma once
 
 #include <string>
 
 namespace qz {
 
+class CallbackWorker;
 class ComponentRegistry;
 class DeliveryChannels;
 class RegistryStore;
@@ -18,7 +19,8 @@ struct ServerEnvironment {
   ComponentRegistry& components;
   DeliveryChannels& channels;
   SeatProbe& seat;
-  RegistryStore* registry = nullptr;  // none: registry operations fail as a missing object
+  RegistryStore* registry = nullptr;    // none: registry operations fail as a missing object
+  CallbackWorker* callbacks = nullptr;  // HTTP callbacks under way; a stop waits for them
 };
 
 }  // namespace qz

@@ -233,13 +233,8 @@ int BusServer::Run() {
   g_source_remove(term);
   g_source_remove(intr);
 
+  // The name was released when the stop was decided (lifetime.cpp).
   for (auto& entry : table_.RemoveAll()) Destroy(entry, "server stopping");
-  // Release the name before the objects' apartments wind down, so an
-  // activation for the next client starts a fresh daemon.
-  reply.reset(g_dbus_connection_call_sync(connection_.get(), "org.freedesktop.DBus",
-                                          "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                          "ReleaseName", g_variant_new("(s)", kBusName), nullptr,
-                                          G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
   g_dbus_connection_flush_sync(connection_.get(), nullptr, nullptr);
   ServerLog("stopped");
   return exit_status_;

@@ -19,6 +19,7 @@
 #include "platform/holders.h"
 #include "server/caller_uids.h"
 #include "server/object_table.h"
+#include "server/pending_work.h"
 
 namespace qz {
 
@@ -66,6 +67,12 @@ class BusServer {
   static gboolean OnLinger(gpointer self);
   void OnNameOwnerChanged(GVariant* parameters);
   void BeginShutdown();
+  // Once stopping_ is set: releases the name, runs every pending request
+  // at once and ends the loop when they and the callbacks are done, or at
+  // the grace time.
+  void StopDecided();
+  void ReleaseName();
+  void WaitForCallbacks();
   void FinishShutdown(bool all_done);
 
   // Any thread: posts to the entry's apartment.
@@ -83,6 +90,7 @@ class BusServer {
   ServerOptions options_;
   ServerEnvironment env_;
   ObjectTable table_;
+  PendingWork pending_;  // accepted requests whose run has not ended
   MainContextPtr main_context_;
   CallerUids uids_;
   MainLoopPtr loop_;

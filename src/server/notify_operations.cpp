@@ -19,6 +19,9 @@ class NotifyObject final : public ServedObject {
   cNotify& notify() { return notify_; }
 
   bool HasPendingWork() const override { return notify_.HasPendingRequest(); }
+  std::string PendingWorkName() const override {
+    return "request " + std::string(notify_.TestId());
+  }
   void FinishPendingWork() override { notify_.NotesTimer_Timer(); }
   void SetOutcomeSink(OutcomeSink sink) override {
     notify_.SetOutcomeListener(

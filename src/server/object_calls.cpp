@@ -26,9 +26,10 @@ std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description,
   return description.make(ObjectSeat{env, apartment.context(), &apartment.deliveries()});
 }
 
-void LogOutcomes(ServedObject& object, const std::string& path) {
-  object.SetOutcomeSink([who = std::string(ShortPath(path))](std::string_view line) {
-    ServerLog(who + ": " + std::string(line));
+void LogOutcomes(ServedObject& object, const std::string& path, PendingWork& pending) {
+  object.SetOutcomeSink([&pending, path](std::string_view line) {
+    pending.Ended(path);
+    ServerLog(std::string(ShortPath(path)) + ": " + std::string(line));
   });
 }
 
@@ -48,7 +49,7 @@ void BusServer::CreateObject(GDBusMessage* call) {
     if (sender) ReleaseIfCreatorGone(entry->owner);
     entry->apartment->Post([this, entry, call = Ref(call)] {
       entry->object = MakeObject(*entry->description, env_, *entry->apartment);
-      LogOutcomes(*entry->object, entry->path);
+      LogOutcomes(*entry->object, entry->path, pending_);
       SendReply(connection_.get(), call.get(), g_variant_new("(o)", entry->path.c_str()));
     });
   } catch (const RunTimeError& e) {
@@ -108,7 +109,8 @@ void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& de
     }
     // The object lives until its work is done; it is destroyed after the
     // run, not inside it.
-    entry->object->SetOutcomeSink([entry, release](std::string_view line) {
+    entry->object->SetOutcomeSink([this, entry, release](std::string_view line) {
+      pending_.Ended(entry->path);
       ServerLog(std::string(ShortPath(entry->path)) + ": " + std::string(line));
       release(entry, "one-shot work done");
     });
@@ -146,6 +148,9 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
       DeliveryInProgress busy(&entry.apartment->deliveries());
       result = op.run(*entry.object, args);
     }
+    // Before the answer, so that a stop from now on can name it.
+    if (entry.object->HasPendingWork())
+      pending_.Accepted(entry.path, entry.object->PendingWorkName());
     SendReply(connection_.get(), call,
               invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));
     // Logged after the reply, so the write to the journal adds no latency.
@@ -168,6 +173,7 @@ void BusServer::Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view why
   Apartment& apartment = *entry->apartment;
   apartment.Post([this, entry = std::move(entry)] {
     entry->object.reset();  // an undispatched request goes with it
+    pending_.Ended(entry->path);
     --live_objects_;
     if (!stopping_) OnMain([this] { CheckIdle(); });
   });

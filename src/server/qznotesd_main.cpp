@@ -4,12 +4,14 @@
 #include <gio/gio.h>
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "automation/component_registry.h"
 #include "components/callback_service.h"
+#include "components/callback_worker.h"
 #include "components/sms_gateway_request.h"
 #include "components/smtp_mail.h"
 #include "components/system_bus_address.h"
@@ -84,15 +86,30 @@ int main(int argc, char** argv) {
   }
   g_dbus_connection_set_exit_on_close(connection.get(), FALSE);
 
+  // Outlives the server: runs that end while it winds down still post here.
+  qz::CallbackWorker http_callbacks(qz::CallbackWorker::Limits{}, qz::ServerLog);
   qz::ComponentRegistry components;
-  qz::RegisterCallbackService(components, {connection.get(), options->server.system_bus, folder});
+  qz::RegisterCallbackService(components, {.connection = connection.get(),
+                                           .system_bus = options->server.system_bus,
+                                           .folder = folder,
+                                           .http_worker = &http_callbacks});
   qz::RegisterTerminalPager(components, folder);
   qz::RegisterSmtpMail(components);
   qz::RegisterSmsGatewayRequest(components);
   qz::ServerChannels channels;
   qz::ConfiguredSeatProbe seat(options->seat);
   qz::RegistryStore registry(folder + "/" + std::string(qz::kRegistryFileName));
-  qz::BusServer server(connection.get(), options->server,
-                       {folder, components, channels, seat, &registry});
-  return server.Run();
+  int status = 0;
+  {
+    qz::BusServer server(connection.get(), options->server,
+                         {folder, components, channels, seat, &registry, &http_callbacks});
+    status = server.Run();
+  }
+  // A run finished while the server wound down may have queued one more.
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::seconds(options->server.shutdown_grace_seconds);
+  if (!http_callbacks.WaitIdle(deadline))
+    for (const std::string& label : http_callbacks.Unfinished())
+      qz::ServerLog("stopping: callback " + label + " not made within the grace time");
+  return status;
 }

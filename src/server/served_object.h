@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "dispatch/server_environment.h"
@@ -19,6 +20,8 @@ class ServedObject {
   virtual ~ServedObject() = default;
 
   virtual bool HasPendingWork() const { return false; }
+  // Names the pending work in log lines ("request T-42").
+  virtual std::string PendingWorkName() const { return {}; }
   // Does the pending work now rather than when it is due (server stopping).
   virtual void FinishPendingWork() {}
   // `sink` receives one line each time accepted work ends.
