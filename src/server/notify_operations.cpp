@@ -20,12 +20,7 @@ class NotifyObject final : public ServedObject {
 
   bool HasPendingWork() const override { return notify_.HasPendingRequest(); }
   void FinishPendingWork() override { notify_.NotesTimer_Timer(); }
-  void SetOutcomeSink(OutcomeSink sink) override {
-    notify_.SetOutcomeListener(
-        [sink = std::move(sink)](std::string_view test_id, std::string_view outcome) {
-          sink("request " + std::string(test_id) + ": " + std::string(outcome));
-        });
-  }
+  void SetOutcomeSink(OutcomeSink sink) override { notify_.SetOutcomeListener(std::move(sink)); }
 
  private:
   cNotify notify_;
@@ -47,6 +42,16 @@ std::vector<Param> RequestParams(Param fifth) {
 std::string RequestLogLine(std::string_view name, std::span<const Variant> args,
                            const Variant& result) {
   return std::string(name) + " " + args[5].Text() + ": " + result.Text();
+}
+
+// A settings write is logged with its caller (added by the boundary); the
+// values are left out, since they may hold a gateway's password.
+CallLogLine SettingsWriteLine(std::string_view name, int target) {
+  return [name, target](std::span<const Variant> a, const Variant& r) {
+    std::string line = "settings write " + std::string(name);
+    if (target >= 0) line.append(" ").append(a[target].Text());
+    return line + ": " + r.Text();
+  };
 }
 
 ClassDescription MakeNotifyClass() {
@@ -84,7 +89,9 @@ ClassDescription MakeNotifyClass() {
        false,
        [](ServedObject& o, std::span<Variant> a) {
          return Variant::Boolean(Notify(o).gblnSetSettings(a[0]));
-       }},
+       },
+       SettingsWriteLine("gblnSetSettings", -1),
+       true},
       {"gvarTestGateway",
        0x6003000D,
        {{"Index", W::kInt16}, {"Mobile", W::kString}},
@@ -108,7 +115,9 @@ ClassDescription MakeNotifyClass() {
        false,
        [](ServedObject& o, std::span<Variant> a) {
          return Variant::Boolean(Notify(o).gblnSetPagerSettings(a[0].ToInt16(), a[1]));
-       }},
+       },
+       SettingsWriteLine("gblnSetPagerSettings", 0),
+       true},
       {"gvarGetPagerSettingsEx",
        0x60030026,
        {{"Request", W::kInt16}, {"lvarParams", W::kVariant, true, true}},
@@ -124,7 +133,9 @@ ClassDescription MakeNotifyClass() {
        false,
        [](ServedObject& o, std::span<Variant> a) {
          return Variant::Boolean(Notify(o).gblnSetPagerSettingsEx(a[0].Text(), a[1]));
-       }},
+       },
+       SettingsWriteLine("gblnSetPagerSettingsEx", 0),
+       true},
       {"SendMessageCallBackEx", 0x6003002A, RequestParams({"lvarNotify", W::kVariant}), W::kVariant,
        false,
        [](ServedObject& o, std::span<Variant> a) {

@@ -33,6 +33,8 @@ ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
     return RunTestGateway(connection.get(), inv.global, *test, console);
   if (const auto* profiles = std::get_if<ProfilesCommand>(&inv.command))
     return RunProfiles(connection.get(), inv.global, *profiles, console);
+  if (const auto* watch = std::get_if<WatchCommand>(&inv.command))
+    return RunWatch(connection.get(), inv.global, *watch, console);
   return RunCall(connection.get(), inv.global, std::get<CallCommand>(inv.command), console);
 }
 

@@ -14,7 +14,7 @@ void ChooseBus(OptionReader& reader, GlobalOptions& global, BusKind kind, std::s
 
 bool IsCommand(std::string_view word) {
   return word == "send" || word == "settings" || word == "call" || word == "test-gateway" ||
-         word == "profiles";
+         word == "profiles" || word == "watch";
 }
 
 }  // namespace
@@ -73,9 +73,11 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
       parsed.invocation.command = ParseTestGateway(reader, global);
     } else if (word == "profiles") {
       parsed.invocation.command = ParseProfiles(reader, global);
+    } else if (word == "watch") {
+      parsed.invocation.command = ParseWatch(reader, global);
     } else {
       reader.Fail("no command " + std::string(word) +
-                  " (send, settings, call, test-gateway, profiles, help)");
+                  " (send, settings, call, test-gateway, profiles, watch, help)");
     }
     // A command's --help ends the reading; whatever follows it is not looked at.
     const bool help = std::holds_alternative<HelpCommand>(parsed.invocation.command);
@@ -84,9 +86,10 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
     parsed.error = reader.error();
     return parsed;
   }
-  parsed.error = reader.failed()
-                     ? reader.error()
-                     : "no command given (send, settings, call, test-gateway, profiles, help)";
+  parsed.error =
+      reader.failed()
+          ? reader.error()
+          : "no command given (send, settings, call, test-gateway, profiles, watch, help)";
   return parsed;
 }
 

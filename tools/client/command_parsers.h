@@ -17,5 +17,6 @@ Command ParseSettings(OptionReader& reader, GlobalOptions& global);
 Command ParseCall(OptionReader& reader, GlobalOptions& global);
 Command ParseTestGateway(OptionReader& reader, GlobalOptions& global);
 Command ParseProfiles(OptionReader& reader, GlobalOptions& global);
+Command ParseWatch(OptionReader& reader, GlobalOptions& global);
 
 }  // namespace qz::client

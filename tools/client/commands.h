@@ -6,6 +6,7 @@
 #include <string>
 #include <variant>
 #include <vector>
+#include "client/watch_command.h"
 #include "contract/contract.h"
 
 namespace qz::client {
@@ -83,11 +84,11 @@ struct ProfilesCommand {
 struct VersionCommand {};
 
 struct HelpCommand {
-  std::string topic;  // "", "send", "settings", "call", "test-gateway" or "profiles"
+  std::string topic;  // "", "send", "settings", "call", "test-gateway", "profiles" or "watch"
 };
 
 using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand,
-                             TestGatewayCommand, ProfilesCommand>;
+                             TestGatewayCommand, ProfilesCommand, WatchCommand>;
 
 struct Invocation {
   GlobalOptions global;

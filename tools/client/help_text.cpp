@@ -13,6 +13,7 @@ Commands:
   call       call any operation by name or dispatch identifier
   test-gateway INDEX NUMBER   send a test message through one paging gateway
   profiles                    list, set or remove the server's mail profiles
+  watch      print each delivery's outcome as the server reports it
   help CMD   the options of one command (also: qznotes CMD --help)
 
 Bus options (before or among a command's options):
@@ -133,6 +134,17 @@ remove profiles. Exit status: 0 done; 1 the server refused; 2 usage or bus
 errors.
 )txt";
 
+constexpr std::string_view kWatch = R"txt(Usage: qznotes watch [--json] [--count N]
+
+Prints the server's Delivered signal after each dispatch run, live: the test
+identifier and outcome, then what each channel did for each group (with
+--json: one object a line, {"testId", "outcome", "details"}). Ends on Ctrl+C
+or after N deliveries. On the system bus only root and members of the group
+qznotes receive them.
+
+Exit status: 0 interrupted or N printed; 2 usage or bus errors.
+)txt";
+
 }  // namespace
 
 std::string_view HelpText(std::string_view topic) {
@@ -141,6 +153,7 @@ std::string_view HelpText(std::string_view topic) {
   if (topic == "call") return kCall;
   if (topic == "test-gateway") return kTestGateway;
   if (topic == "profiles") return kProfiles;
+  if (topic == "watch") return kWatch;
   return kGeneral;
 }
 

@@ -23,6 +23,9 @@ ExitStatus RunTestGateway(GDBusConnection* connection, const GlobalOptions& glob
 ExitStatus RunProfiles(GDBusConnection* connection, const GlobalOptions& global,
                        const ProfilesCommand& profiles, Console console);
 
+ExitStatus RunWatch(GDBusConnection* connection, const GlobalOptions& global,
+                    const WatchCommand& watch, Console console);
+
 // Prints a failed call on standard error and answers its exit status.
 ExitStatus ReportFailure(const GError* error, Console console);
 
