@@ -84,7 +84,7 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
   } catch (...) {
     gsubDisplayError(kServerSource, "NotesTimer_Timer");
     failures = "Message Undeliverable. " + gstrLastError;
-    trace.error = failures;
+    trace.error = failures.substr(0, failures.find_last_not_of("\r\n") + 1);
   }
   return failures;
 }

@@ -7,7 +7,8 @@ std::vector<std::string> TraceDetails(const DispatchTrace& trace) {
   details.reserve(trace.steps.size() + 1);
   for (const ChannelStep& step : trace.steps) {
     std::string line = "group " + std::to_string(step.group) + ": " + step.channel;
-    line.append(" to ").append(step.recipients.empty() ? "(none)" : step.recipients);
+    if (step.addressed)
+      line.append(" to ").append(step.recipients.empty() ? "(none)" : step.recipients);
     if (step.delivered) {
       line.append(": delivered");
     } else {

@@ -13,6 +13,7 @@ struct ChannelStep {
   long group = 0;          // index of the message group
   std::string channel;     // "mail (SMTP)", "page (SNPP)", ...
   std::string recipients;  // the group's addresses or numbers, flattened
+  bool addressed = true;   // false for a step that has no recipients (loading settings)
   bool delivered = false;
   std::string reason;  // the channel's failure text when not delivered
 };

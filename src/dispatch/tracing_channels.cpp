@@ -51,16 +51,15 @@ std::string OneLine(std::string_view text) {
 }
 
 std::string GatewayName(const Variant& number) {
+  if (number.IsNull()) return "no gateway (Null)";
   try {
-    if (!number.IsNull() && !number.IsArray() && !number.IsObject()) {
-      double n = number.ToNumber();
-      if (n == 0) return "pager terminal";
-      if (n == 1) return "SNPP";
-      if (n == 2) return "SMS";
-    }
-    return "none (" + (number.IsString() ? number.Text() : std::string("not a number")) + ")";
+    const double n = number.ToNumber();
+    if (n == 0) return "pager terminal";
+    if (n == 1) return "SNPP";
+    if (n == 2) return "SMS";
+    return "no gateway (" + number.Text() + ")";
   } catch (...) {
-    return "none (not a number)";
+    return "no gateway (not a number)";
   }
 }
 
@@ -81,8 +80,8 @@ std::string RecipientsText(const Variant& recipients) {
 
 bool TracingChannels::Record(const std::string& channel, const Variant* recipients,
                              bool delivered) {
-  ChannelStep step{group_, channel, recipients ? RecipientsText(*recipients) : "", delivered,
-                   delivered ? "" : OneLine(gstrLastError)};
+  ChannelStep step{group_,       channel,   recipients ? RecipientsText(*recipients) : "",
+                   !!recipients, delivered, delivered ? "" : OneLine(gstrLastError)};
   trace_.steps.push_back(std::move(step));
   return delivered;
 }
@@ -136,7 +135,7 @@ bool TracingChannels::mblnPagingEx(const ChannelCall& call, const Variant& notes
 bool TracingChannels::mblnInitialiseSMS(const ChannelCall& call) {
   bool loaded = channels_.mblnInitialiseSMS(call);
   // Only a failure is worth a step: the page that follows a success has its own.
-  if (!loaded) Record("SMS settings", nullptr, false);
+  if (!loaded) Record("loading SMS settings", nullptr, false);
   return loaded;
 }
 
