@@ -22,6 +22,10 @@ using ::testing::StartsWith;
 constexpr const char* kSent = "QzNotes: Message Sent\n";
 constexpr const char* kUndeliverable = "QzNotes: Message Undeliverable. See QzNotesLog.log file for details \n";
 constexpr const char* kNotSupported = "error E445: QzNotes: Object doesn't support this action\n";
+// The client's warning before sending a request without any recipient.
+constexpr const char* kNobodyWarning =
+    "qznotes: warning: no message has a recipient (--email or --pager after its --message): "
+    "nothing will be delivered\n";
 // The sample settings name a serial device a test machine does not have.
 constexpr const char* kPageFailure = "Page Status: serial line /dev/ttyUSB0: cannot be found";
 
@@ -112,7 +116,7 @@ TEST_F(ClientCli, SendWaitWithNothingToDeliverIsSent) {
   CliResult r = Run({"send", "-w", "-m", "nothing to page", "--test-id", "cli-nothing"});
   EXPECT_EQ(r.status, 0) << r.Describe();
   EXPECT_EQ(r.out, kSent);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, kNobodyWarning);  // the client says so, and sends all the same
   EXPECT_EQ(folder_.Read("QzNotesLog.log"), "");
   EXPECT_THAT(daemon_.Log(), HasSubstr("request cli-nothing: Message Sent"));
 }
@@ -123,10 +127,15 @@ TEST_F(ClientCli, SendWaitOutcomesFollowTheRequest) {
     std::vector<std::string> args;
     int status;
     const char* out;
+    const char* err = "";
   } cases[] = {
-      {"groups", {"-m", "a", "--group", "-m", "b", "-m", "c"}, 0, kSent},
+      {"groups", {"-m", "a", "--group", "-m", "b", "-m", "c"}, 0, kSent, kNobodyWarning},
       // The pager number belongs to the second group's message only.
-      {"second-group-pager", {"-m", "a", "-g", "-m", "b", "-p", "77"}, 1, kUndeliverable},
+      {"second-group-pager",
+       {"-m", "a", "-g", "-m", "b", "-p", "77"},
+       1,
+       kUndeliverable,
+       "qznotes: warning: message 1 of group 1 has no recipient: it will not be delivered\n"},
       // Subject, sender and server make an SMTP request; nothing listens on port 1 of loopback.
       {"smtp",
        {"-m", "x", "-e", "ops@example.org", "--subject", "nightly", "--from", "qz@example.org", "--smtp-server",
@@ -134,7 +143,8 @@ TEST_F(ClientCli, SendWaitOutcomesFollowTheRequest) {
        1,
        kUndeliverable},
       // Without a subject the server sends no mail at all.
-      {"no-subject", {"-m", "x", "--from", "qz@example.org", "--smtp-server", "127.0.0.1:1"}, 0, kSent},
+      {"no-subject", {"-m", "x", "--from", "qz@example.org", "--smtp-server", "127.0.0.1:1"}, 0, kSent,
+       kNobodyWarning},
   };
   // Concurrent clients, each waiting for its own callback.
   std::vector<std::unique_ptr<CliProcess>> running;
@@ -147,7 +157,7 @@ TEST_F(ClientCli, SendWaitOutcomesFollowTheRequest) {
     CliResult r = running[k]->Wait();
     EXPECT_EQ(r.status, cases[k].status) << cases[k].id << "\n" << r.Describe();
     EXPECT_EQ(r.out, cases[k].out) << cases[k].id;
-    EXPECT_EQ(r.err, "") << cases[k].id;
+    EXPECT_EQ(r.err, cases[k].err) << cases[k].id;
     const std::string outcome = cases[k].status == 0 ? "Message Sent" : "Message Undeliverable";
     EXPECT_THAT(daemon_.Log(), HasSubstr("request " + std::string(cases[k].id) + ": " + outcome));
   }
@@ -236,20 +246,25 @@ TEST_F(ClientCli, SettingsJsonMatchesTheText) {
   const auto text_groups = ShownGroups(Run({"settings"}).out);
   ASSERT_EQ(text_groups.size(), std::size(kAllGroups));
   for (size_t k = 0; k < std::size(kAllGroups); ++k) {
-    const Json& answer = parsed->members[k].second;
-    ASSERT_TRUE(answer.Is(Json::Kind::kArray)) << kAllGroups[k];
-    const std::vector<std::string> values = Strings(answer);
+    // A group is an object keyed by setting name, in the order the text shows.
+    const Json& group = parsed->members[k].second;
+    ASSERT_TRUE(group.Is(Json::Kind::kObject)) << kAllGroups[k];
     const std::vector<std::string>& lines = text_groups[k].second;
-    ASSERT_EQ(values.size(), lines.size()) << kAllGroups[k];
-    // Text adds key names to bare values; JSON gives the answer as it is.
-    for (size_t n = 0; n < values.size(); ++n)
-      EXPECT_TRUE(lines[n] == values[n] || lines[n].ends_with("=" + values[n])) << lines[n] << " vs " << values[n];
+    ASSERT_EQ(group.members.size(), lines.size()) << kAllGroups[k];
+    for (size_t n = 0; n < lines.size(); ++n) {
+      const auto& [key, value] = group.members[n];
+      ASSERT_TRUE(value.Is(Json::Kind::kString)) << key;
+      EXPECT_EQ(key + "=" + value.text, lines[n]) << kAllGroups[k];
+    }
   }
   CliResult get = Run({"--json", "settings", "get", "snpp"});
   EXPECT_EQ(get.status, 0) << get.Describe();
   auto snpp = OneJsonLine(get);
   ASSERT_TRUE(snpp) << get.out;
-  EXPECT_EQ(Strings(*snpp), (std::vector<std::string>{"TCPPort=444", "HostName=127.0.0.1", "Timeout=20"}));
+  EXPECT_EQ(snpp->Keys(), (std::vector<std::string>{"TCPPort", "HostName", "Timeout"}));
+  EXPECT_EQ(snpp->Find("TCPPort")->text, "444");
+  EXPECT_EQ(snpp->Find("HostName")->text, "127.0.0.1");
+  EXPECT_EQ(snpp->Find("Timeout")->text, "20");
 }
 
 TEST_F(ClientCli, SettingsSetRoundTripsThroughTheFile) {
@@ -296,14 +311,17 @@ TEST_F(ClientCli, SettingsSetRoundTripsThroughTheFile) {
 
 TEST_F(ClientCli, SettingsValuesWithQuotesAndControlCharactersStayOneLine) {
   const std::string host = "a\"b\\c", timeout = "x\ty";
-  CliResult set = Run({"settings", "set", "SNPP Paging Service", "HostName=" + host, "Timeout=" + timeout});
+  // --force: a Timeout that is no number is warned about and not written without it.
+  CliResult set = Run({"settings", "set", "--force", "SNPP Paging Service", "HostName=" + host, "Timeout=" + timeout});
   ASSERT_EQ(set.status, 0) << set.Describe();
   CliResult text = Run({"settings", "get", "snpp"});
   EXPECT_EQ(Lines(text.out), (std::vector<std::string>{"TCPPort=444", "HostName=" + host, "\"Timeout=x\\ty\""}));
   CliResult json = Run({"--json", "settings", "get", "snpp"});
   auto parsed = OneJsonLine(json);
   ASSERT_TRUE(parsed) << json.out;
-  EXPECT_EQ(Strings(*parsed), (std::vector<std::string>{"TCPPort=444", "HostName=" + host, "Timeout=" + timeout}));
+  ASSERT_EQ(parsed->Keys(), (std::vector<std::string>{"TCPPort", "HostName", "Timeout"}));
+  EXPECT_EQ(parsed->Find("HostName")->text, host);
+  EXPECT_EQ(parsed->Find("Timeout")->text, timeout);
 }
 
 TEST_F(ClientCli, MissingSettingsFileIsShownAsSuch) {
@@ -393,12 +411,13 @@ TEST_F(ClientCli, CallJsonNamesByReferenceValuesAndMarkers) {
 TEST_F(ClientCli, ServerErrorsArePrintedWithTheirCode) {
   struct Case {
     std::vector<std::string> args;  // after "call"
-    const char* err;
+    const char* code;
+    const char* message;
   } cases[] = {
-      {{"--class", "cRegistry", "Anything"}, "error E429: QzNotes: Can't create object\n"},
-      {{"gblnSetSettings", "[\"1\"]"}, "error E9: cNotify:gblnSetSettings: Subscript out of range\n"},
+      {{"--class", "cRegistry", "Anything"}, "E429", "QzNotes: Can't create object"},
+      {{"gblnSetSettings", "[\"1\"]"}, "E9", "cNotify:gblnSetSettings: Subscript out of range"},
       // Through Invoke extra arguments are sent, so the server's own count check answers.
-      {{"0x60030018", "1", "2"}, "error E450: QzNotes: Wrong number of arguments or invalid property assignment\n"},
+      {{"0x60030018", "1", "2"}, "E450", "QzNotes: Wrong number of arguments or invalid property assignment"},
   };
   for (const Case& c : cases) {
     for (bool json : {false, true}) {
@@ -407,8 +426,19 @@ TEST_F(ClientCli, ServerErrorsArePrintedWithTheirCode) {
       args.insert(args.end(), c.args.begin(), c.args.end());
       CliResult r = Run(args);
       EXPECT_EQ(r.status, 1) << c.args[0] << "\n" << r.Describe();
-      EXPECT_EQ(r.err, c.err) << c.args.back();
       EXPECT_EQ(r.out, "") << c.args.back();
+      if (!json) {
+        EXPECT_EQ(r.err, "error " + std::string(c.code) + ": " + c.message + "\n") << c.args.back();
+        continue;
+      }
+      // With --json the error is one JSON object on standard error.
+      auto error = JsonReader::Parse(r.err);
+      ASSERT_TRUE(error && error->Find("error")) << r.err;
+      const Json& e = *error->Find("error");
+      EXPECT_EQ(e.Keys(), (std::vector<std::string>{"kind", "code", "message"})) << r.err;
+      EXPECT_EQ(e.Find("kind")->text, "server");
+      EXPECT_EQ(e.Find("code")->text, c.code);
+      EXPECT_EQ(e.Find("message")->text, c.message);
     }
   }
 }

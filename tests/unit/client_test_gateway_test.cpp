@@ -35,7 +35,7 @@ TEST(ClientTestGateway, CommandLine) {
        0,
        "",
        0},
-      {{"test-gateway", "--nope", "1", "2"}, "test-gateway has no option --nope", 0, "", 0},
+      {{"test-gateway", "--nope", "1", "2"}, "Unknown option --nope", 0, "", 0},
   };
   for (const auto& c : cases) {
     ParsedCommandLine parsed = ParseCommandLine(c.words);

@@ -2,18 +2,20 @@
 
 #include "client/bus_connection.h"
 #include "client/command_line.h"
+#include "client/command_table.h"
 #include "client/help_text.h"
 #include "client/runners.h"
+#include "client/user_report.h"
 
 namespace qz::client {
 
 ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
   const ParsedCommandLine parsed = ParseCommandLine(words);
+  const Invocation& inv = parsed.invocation;
   if (!parsed.error.empty()) {
-    console.err << "qznotes: " << parsed.error << "\n(qznotes --help lists the commands)\n";
+    ReportUsage(console, inv.global.json, parsed.error, "qznotes --help lists the commands");
     return kExitUsage;
   }
-  const Invocation& inv = parsed.invocation;
   if (const auto* help = std::get_if<HelpCommand>(&inv.command)) {
     console.out << HelpText(help->topic);
     return kExitOk;
@@ -22,20 +24,12 @@ ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
     console.out << "qznotes " << QZ_VERSION << "\n";
     return kExitOk;
   }
+  const CommandEntry* entry = FindCommand(inv.command_name);
+  if (!entry) return kExitUsage;  // the parser names only commands of the table
   ErrorPtr error;
   ConnectionPtr connection = OpenBus(inv.global, error);
-  if (!connection) return ReportFailure(error.get(), console);
-  if (const auto* send = std::get_if<SendCommand>(&inv.command))
-    return RunSend(connection.get(), inv.global, *send, console);
-  if (const auto* settings = std::get_if<SettingsCommand>(&inv.command))
-    return RunSettings(connection.get(), inv.global, *settings, console);
-  if (const auto* test = std::get_if<TestGatewayCommand>(&inv.command))
-    return RunTestGateway(connection.get(), inv.global, *test, console);
-  if (const auto* profiles = std::get_if<ProfilesCommand>(&inv.command))
-    return RunProfiles(connection.get(), inv.global, *profiles, console);
-  if (const auto* watch = std::get_if<WatchCommand>(&inv.command))
-    return RunWatch(connection.get(), inv.global, *watch, console);
-  return RunCall(connection.get(), inv.global, std::get<CallCommand>(inv.command), console);
+  if (!connection) return ReportFailure(error.get(), inv.global, console);
+  return entry->run(connection.get(), inv.global, inv.command, console);
 }
 
 }  // namespace qz::client

@@ -1,22 +1,24 @@
-// The parsers of the single commands and of the global options they all
-// accept, shared by ParseCommandLine. Pure functions; safe from any thread.
+// The parsers of the single commands. Each declares its options on the set it
+// is given (the bus options and --help are already there), reads its words
+// and checks what they ask for, refusing through OptionSet::Fail. Not shared
+// between threads, as OptionSet.
 #pragma once
 
+#include <span>
+#include <string_view>
+
 #include "client/commands.h"
-#include "client/option_reader.h"
+#include "client/option_set.h"
 
 namespace qz::client {
 
-// Consumes one global option (--system, --session, --address, --dest,
-// --json) if the reader is at one.
-bool TakeGlobalOption(OptionReader& reader, GlobalOptions& global);
+using CommandWords = std::span<const std::string_view>;
 
-// Each reads the words after its command name; errors go to the reader.
-Command ParseSend(OptionReader& reader, GlobalOptions& global);
-Command ParseSettings(OptionReader& reader, GlobalOptions& global);
-Command ParseCall(OptionReader& reader, GlobalOptions& global);
-Command ParseTestGateway(OptionReader& reader, GlobalOptions& global);
-Command ParseProfiles(OptionReader& reader, GlobalOptions& global);
-Command ParseWatch(OptionReader& reader, GlobalOptions& global);
+Command ParseSend(OptionSet& options, CommandWords words);
+Command ParseSettings(OptionSet& options, CommandWords words);
+Command ParseCall(OptionSet& options, CommandWords words);
+Command ParseTestGateway(OptionSet& options, CommandWords words);
+Command ParseProfiles(OptionSet& options, CommandWords words);
+Command ParseWatch(OptionSet& options, CommandWords words);
 
 }  // namespace qz::client

@@ -59,12 +59,14 @@ struct SettingsCommand {
   std::string group;                     // kGet
   std::string section;                   // kSet
   std::vector<std::string> assignments;  // kSet: "KEY=VALUE"
+  bool force = false;                    // kSet: write even what the server would never read
 };
 
 struct CallCommand {
   std::string class_name = "cNotify";
   std::string operation;  // a name, or a dispatch identifier
   std::vector<std::string> arguments;
+  bool list = false;  // --list: print the class's operations instead of calling one
 };
 
 struct TestGatewayCommand {
@@ -84,7 +86,7 @@ struct ProfilesCommand {
 struct VersionCommand {};
 
 struct HelpCommand {
-  std::string topic;  // "", "send", "settings", "call", "test-gateway", "profiles" or "watch"
+  std::string topic;  // "" or a command's name
 };
 
 using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand,
@@ -92,6 +94,7 @@ using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsC
 
 struct Invocation {
   GlobalOptions global;
+  std::string command_name;  // the command table's name; empty for help and --version
   Command command;
 };
 

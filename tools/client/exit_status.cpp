@@ -22,4 +22,9 @@ ExitStatus ExitForBoolean(GVariant* result) {
   return g_variant_get_boolean(v.get()) ? kExitOk : kExitFailed;
 }
 
+ExitStatus ExitForResult(GVariant* result) {
+  if (!result) return kExitOk;
+  return ExitForBoolean(result) == kExitFailed ? kExitFailed : kExitOk;
+}
+
 }  // namespace qz::client

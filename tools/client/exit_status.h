@@ -27,4 +27,8 @@ ExitStatus ExitForCallback(std::string_view message);
 // a script can act on.
 ExitStatus ExitForBoolean(GVariant* result);
 
+// The one rule for an operation that answered: a Boolean False is exit 1
+// (`call` and `settings set` alike), any other result, or none, exit 0.
+ExitStatus ExitForResult(GVariant* result);
+
 }  // namespace qz::client

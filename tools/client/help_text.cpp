@@ -1,34 +1,40 @@
 #include "client/help_text.h"
 
+#include <algorithm>
+
+#include "client/command_table.h"
+
 namespace qz::client {
 namespace {
 
-constexpr std::string_view kGeneral = R"txt(Usage: qznotes [BUS OPTIONS] [--json] COMMAND [ARGS...]
+constexpr std::string_view kGeneralHead =
+    R"txt(Usage: qznotes [BUS OPTIONS] [--json] COMMAND [ARGS...]
 
 Talks to the QzNotes notification server over D-Bus.
 
 Commands:
-  send       hand the server a notification request
-  settings   show, read or change the gateway settings
-  call       call any operation by name or dispatch identifier
-  test-gateway INDEX NUMBER   send a test message through one paging gateway
-  profiles                    list, set or remove the server's mail profiles
-  watch      print each delivery's outcome as the server reports it
-  help CMD   the options of one command (also: qznotes CMD --help)
+)txt";
+
+constexpr std::string_view kGeneralTail =
+    R"txt(  help CMD      the options of one command (also: qznotes CMD --help)
 
 Bus options (before or among a command's options):
   --session        the session bus (default)
   --system         the system bus
   --address ADDR   the message bus at this D-Bus address
   --dest NAME      the server's bus name (default org.qznotes.QzNotes)
-  --json           print results as JSON
+  --json           print results, and errors on standard error, as JSON
   --version        print the version and exit
 
 Exit status: 0 success; 1 the server refused, failed to deliver, answered
 false or raised an error; 2 usage error, bus failure or no callback in time.
+Warnings about a request that will not do what it seems to go to standard
+error.
 )txt";
 
-constexpr std::string_view kSend =
+}  // namespace
+
+const std::string_view kSendHelp =
     R"txt(Usage: qznotes send [OPTIONS] --message TEXT [RECIPIENTS] [--message ...]...
 
 Builds one request: groups of messages, each message with its e-mail
@@ -56,15 +62,20 @@ Callback:
                          answer (default 3); releasing it earlier cancels the
                          request, which the server dispatches about 1 s later
 
+Before sending, warns on standard error when the request will deliver
+nothing, or part of it nothing: a message without recipients, --email
+without a mail route (--smtp-server with --from, or --profile), a --timeout
+the server's 1 s dispatch delay uses up. The request is sent all the same.
+
 Without --wait, prints the server's answer; exit 0 for "Notes Server: Asynch
 mode", else 1. With --wait, prints the callback's message; exit 0 for
 "QzNotes: Message Sent", 1 for an undeliverable outcome or a refused request,
 2 when no callback came in time.
 )txt";
 
-constexpr std::string_view kSettings = R"txt(Usage: qznotes settings [show]
+const std::string_view kSettingsHelp = R"txt(Usage: qznotes settings [show]
        qznotes settings get GROUP
-       qznotes settings set SECTION KEY=VALUE...
+       qznotes settings set [--force] SECTION KEY=VALUE...
 
 show   every group, one KEY=VALUE line per setting
 get    one group: terminal-short, terminal, gateways, sms (QzNotes.ini through
@@ -73,19 +84,28 @@ get    one group: terminal-short, terminal, gateways, sms (QzNotes.ini through
        gvarGetPagerSettingsEx
 set    writes the keys into SECTION with gblnSetPagerSettingsEx: "Default" is
        the section of QzNotes.ini; any other section is written to the file
-       its "path" key in QzNotes.ini names. Prints true or false; exit 0 or 1.
+       its "path" key in QzNotes.ini names. Prints true or false; exit 0 or 1;
+       after false, says on standard error why the server could not write.
+       Warns about what the server never reads: a section or key it does not
+       know, an Index other than 0, 1, 2, a port or number that is none, a
+       value longer than 99 characters. A warned write is not sent (false,
+       exit 1) unless --force (-f) is given.
+
+JSON (--json): a group is one object keyed by setting name.
 
 A group whose file is missing shows "(no settings file)".
 )txt";
 
-constexpr std::string_view kCall =
+const std::string_view kCallHelp =
     R"txt(Usage: qznotes call [--class cNotify|cPager] OPERATION|DISPID [ARG...]
+       qznotes call --list [cNotify|cPager]
 
 Creates an object of the class (default cNotify), calls the operation by its
 name (any letter case) or through IDispatch.Invoke by its dispatch identifier
 (0x6003000A or decimal), prints the result and any by-reference values, and
 releases the object. Options go before the operation: after it every word is
-an argument.
+an argument. --list (-l) prints the class's operations, one a line: dispatch
+identifier, name, parameter types and names, result types.
 
 Arguments are GVariant text, read for the parameter's type:
   '"text"' or a plain word      a string (for a string or Variant parameter)
@@ -97,12 +117,12 @@ Arguments are GVariant text, read for the parameter's type:
   empty, null, nodim, missing   Empty, Null, the array with no dimensions, Missing
 Variant parameters left out at the end are sent as missing.
 
-Exit status: 0 when the server answered; 1 for a run-time error of the server
-(printed as "error E<number>: <source>: <description>"); 2 for usage or bus
-errors.
+Exit status: 0 when the server answered; 1 when it answered the Boolean False
+(as settings set) or raised a run-time error (printed as "error E<number>:
+<source>: <description>"); 2 for usage or bus errors.
 )txt";
 
-constexpr std::string_view kTestGateway =
+const std::string_view kTestGatewayHelp =
     R"txt(Usage: qznotes test-gateway [--timeout SECONDS] INDEX NUMBER
 
 Sends "This is Alert Test Message" to NUMBER (a pager identifier or mobile
@@ -116,7 +136,7 @@ Exit status: 0 for "Message Sent" or, with INDEX 1, a reply of the SNPP
 server; 1 for any other answer or a run-time error; 2 for usage or bus errors.
 )txt";
 
-constexpr std::string_view kProfiles = R"txt(Usage: qznotes profiles [list]
+const std::string_view kProfilesHelp = R"txt(Usage: qznotes profiles [list]
        qznotes profiles set NAME --transport URL|sendmail [--from ADDRESS]
        qznotes profiles remove NAME
 
@@ -134,7 +154,7 @@ remove profiles. Exit status: 0 done; 1 the server refused; 2 usage or bus
 errors.
 )txt";
 
-constexpr std::string_view kWatch = R"txt(Usage: qznotes watch [--json] [--count N]
+const std::string_view kWatchHelp = R"txt(Usage: qznotes watch [--json] [--count N]
 
 Prints the server's Delivered signal after each dispatch run, live: the test
 identifier and outcome, then what each channel did for each group (with
@@ -145,16 +165,15 @@ qznotes receive them.
 Exit status: 0 interrupted or N printed; 2 usage or bus errors.
 )txt";
 
-}  // namespace
-
-std::string_view HelpText(std::string_view topic) {
-  if (topic == "send") return kSend;
-  if (topic == "settings") return kSettings;
-  if (topic == "call") return kCall;
-  if (topic == "test-gateway") return kTestGateway;
-  if (topic == "profiles") return kProfiles;
-  if (topic == "watch") return kWatch;
-  return kGeneral;
+std::string HelpText(std::string_view topic) {
+  if (const CommandEntry* entry = FindCommand(topic)) return std::string(entry->help);
+  std::string text(kGeneralHead);
+  for (const CommandEntry& c : AllCommands()) {
+    std::string name(c.name);
+    name.resize(std::max<size_t>(name.size() + 1, 14), ' ');
+    text += "  " + name + std::string(c.summary) + "\n";
+  }
+  return text + std::string(kGeneralTail);
 }
 
 }  // namespace qz::client

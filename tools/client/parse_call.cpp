@@ -23,30 +23,35 @@ std::string CanonicalClass(std::string_view text) {
   return "";
 }
 
+void ChooseClass(OptionSet& options, CallCommand& call, const std::string& text) {
+  call.class_name = CanonicalClass(text);
+  if (call.class_name.empty()) options.Fail("no class " + text + " (cNotify, cPager)");
+}
+
 }  // namespace
 
-Command ParseCall(OptionReader& reader, GlobalOptions& global) {
+Command ParseCall(OptionSet& options, CommandWords in) {
   CallCommand call;
-  std::string value;
+  options.Value("class", 'c', [&](std::string value) { ChooseClass(options, call, value); });
+  options.Flag("list", 'l', [&] { call.list = true; });
   // Options come before the operation: after it, "-1" or "--x" are arguments.
-  while (!reader.AtEnd() && !reader.failed() && reader.AtOption()) {
-    if (TakeGlobalOption(reader, global)) continue;
-    if (reader.Flag({"--help", "-h"})) return HelpCommand{"call"};
-    if (reader.Flag({"--"})) break;
-    if (reader.Value({"--class", "-c"}, value)) {
-      call.class_name = CanonicalClass(value);
-      if (call.class_name.empty()) reader.Fail("no class " + value + " (cNotify, cPager)");
-      continue;
+  options.StopAtFirstWord();
+  std::vector<std::string> words = options.Parse(in);
+  if (options.failed() || options.help()) return call;
+  if (call.list) {
+    if (words.size() > 1) {
+      options.Fail("call --list takes at most a class");
+    } else if (!words.empty()) {
+      ChooseClass(options, call, words[0]);
     }
-    reader.Fail("call has no option " + std::string(reader.Current()));
-  }
-  if (reader.failed()) return call;
-  if (reader.AtEnd()) {
-    reader.Fail("call needs an operation name or dispatch identifier");
     return call;
   }
-  call.operation = reader.Take();
-  while (!reader.AtEnd()) call.arguments.emplace_back(reader.Take());
+  if (words.empty()) {
+    options.Fail("call needs an operation name or dispatch identifier");
+    return call;
+  }
+  call.operation = words[0];
+  call.arguments.assign(words.begin() + 1, words.end());
   return call;
 }
 

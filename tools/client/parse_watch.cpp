@@ -4,22 +4,17 @@
 
 namespace qz::client {
 
-Command ParseWatch(OptionReader& reader, GlobalOptions& global) {
+Command ParseWatch(OptionSet& options, CommandWords in) {
   WatchCommand watch;
-  std::string value;
-  while (!reader.AtEnd() && !reader.failed()) {
-    if (TakeGlobalOption(reader, global)) continue;
-    if (reader.Flag({"--help", "-h"})) return HelpCommand{"watch"};
-    if (reader.Value({"--count"}, value)) {
-      const char* end = value.data() + value.size();
-      auto [stop, ec] = std::from_chars(value.data(), end, watch.count);
-      if (ec != std::errc() || stop != end || watch.count < 1)
-        reader.Fail("--count takes a whole number from 1, not " + value);
-      continue;
-    }
-    reader.Fail("watch has no " + std::string(reader.AtOption() ? "option " : "argument ") +
-                std::string(reader.Current()));
-  }
+  options.Value("count", 0, [&](std::string value) {
+    const char* end = value.data() + value.size();
+    auto [stop, ec] = std::from_chars(value.data(), end, watch.count);
+    if (ec != std::errc() || stop != end || watch.count < 1)
+      options.Fail("--count takes a whole number from 1, not " + value);
+  });
+  const std::vector<std::string> words = options.Parse(in);
+  if (options.failed() || options.help()) return watch;
+  if (!words.empty()) options.Fail("watch takes no argument, not " + words[0]);
   return watch;
 }
 

@@ -6,15 +6,14 @@
 namespace qz::client {
 namespace {
 
-constexpr std::string_view kProfilesInterface = "org.qznotes.QzNotes.Profiles";
-
 // A refusal by the server (bad name, transport or store) is its answer, not
 // a bus failure: exit 1 with its message.
-ExitStatus Refused(const GError* error, Console console) {
+ExitStatus Refused(const GError* error, const GlobalOptions& global, Console console) {
   CallFailure failure = DescribeFailure(error);
-  if (!g_dbus_error_is_remote_error(error) || failure.raised_by_server)
-    return ReportFailure(error, console);
-  console.err << "qznotes: " << failure.message << '\n';
+  if (!g_dbus_error_is_remote_error(error) || failure.raised_by_server ||
+      StartHint(error, global) != "")
+    return ReportFailure(error, global, console);
+  ReportProblem(console, global.json, "refused", failure.message);
   return kExitFailed;
 }
 
@@ -27,9 +26,10 @@ VariantPtr Call(GDBusConnection* connection, const GlobalOptions& global, std::s
 ExitStatus List(GDBusConnection* connection, const GlobalOptions& global, Console console) {
   ErrorPtr error;
   VariantPtr reply = Call(connection, global, "List", nullptr, error);
-  if (!reply) return Refused(error.get(), console);
+  if (!reply) return Refused(error.get(), global, console);
   if (!g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(as)"))) {
-    console.err << "qznotes: List answered " << g_variant_get_type_string(reply.get()) << '\n';
+    ReportProblem(console, global.json, "answer",
+                  std::string("List answered ") + g_variant_get_type_string(reply.get()));
     return kExitUsage;
   }
   GVariantIter* names = nullptr;
@@ -71,7 +71,7 @@ ExitStatus RunProfiles(GDBusConnection* connection, const GlobalOptions& global,
           Call(connection, global, "Remove", g_variant_new("(s)", profiles.name.c_str()), error);
       break;
   }
-  if (!reply) return Refused(error.get(), console);
+  if (!reply) return Refused(error.get(), global, console);
   return kExitOk;
 }
 

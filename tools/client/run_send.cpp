@@ -4,6 +4,7 @@
 #include "client/quoted_string.h"
 #include "client/request_arrays.h"
 #include "client/runners.h"
+#include "client/send_advice.h"
 #include "client/server_object.h"
 #include "client/value_json.h"
 #include "client/value_text.h"
@@ -38,12 +39,13 @@ void PrintAnswer(Console console, bool json, GVariant* answer, const std::string
 
 ExitStatus RunSend(GDBusConnection* connection, const GlobalOptions& global,
                    const SendCommand& send, Console console) {
+  for (const std::string& w : SendWarnings(send)) ReportWarning(console, global.json, w);
   ErrorPtr error;
   CallbackListener listener(connection);
-  if (send.wait && !listener.Export(error)) return ReportFailure(error.get(), console);
+  if (send.wait && !listener.Export(error)) return ReportFailure(error.get(), global, console);
 
   ServerObject object(connection, global.destination);
-  if (!object.Create("cNotify", error)) return ReportFailure(error.get(), console);
+  if (!object.Create("cNotify", error)) return ReportFailure(error.get(), global, console);
 
   const std::string test_id = send.test_id.empty() ? NewTestId() : send.test_id;
   const RequestArrays arrays = BuildRequestArrays(send);
@@ -60,7 +62,7 @@ ExitStatus RunSend(GDBusConnection* connection, const GlobalOptions& global,
                         RequestParameters(arrays, g_variant_new("(so)", "", path.c_str()), test_id),
                         error);
   }
-  if (!reply) return ReportFailure(error.get(), console);
+  if (!reply) return ReportFailure(error.get(), global, console);
   VariantPtr answer(g_variant_get_child_value(reply.get(), 0));
   const ExitStatus accepted = ExitForAnswer(answer.get());
 
@@ -77,11 +79,13 @@ ExitStatus RunSend(GDBusConnection* connection, const GlobalOptions& global,
     case CallbackListener::Outcome::kDelivered:
       break;
     case CallbackListener::Outcome::kTimedOut:
-      console.err << "qznotes: no callback within " << send.timeout_seconds << " s (test id "
-                  << test_id << ")\n";
+      ReportProblem(console, global.json, "timeout",
+                    "no callback within " + std::to_string(send.timeout_seconds) + " s (test id " +
+                        test_id + ")");
       return kExitUsage;
     case CallbackListener::Outcome::kServerGone:
-      console.err << "qznotes: " << global.destination << " left the bus before calling back\n";
+      ReportProblem(console, global.json, "bus",
+                    global.destination + " left the bus before calling back");
       return kExitUsage;
   }
   PrintAnswer(console, global.json, answer.get(), test_id, &listener.message());

@@ -2,9 +2,11 @@
 #include "client/quoted_string.h"
 #include "client/runners.h"
 #include "client/server_object.h"
+#include "client/settings_advice.h"
 #include "client/settings_groups.h"
 #include "client/value_json.h"
 #include "client/wire_markers.h"
+#include "config/settings_groups.h"
 
 namespace qz::client {
 namespace {
@@ -29,7 +31,8 @@ std::string Heading(const SettingsGroup& group) {
   return heading + ", " + std::string(group.where);
 }
 
-ExitStatus Show(const ServerObject& object, bool json, Console console) {
+ExitStatus Show(const ServerObject& object, const GlobalOptions& global, Console console) {
+  const bool json = global.json;
   ExitStatus status = kExitOk;
   std::string json_line;
   bool first = true;
@@ -39,17 +42,17 @@ ExitStatus Show(const ServerObject& object, bool json, Console console) {
     std::string entry;
     if (!answer) {
       const CallFailure failure = DescribeFailure(error.get());
-      if (!failure.raised_by_server) return ReportFailure(error.get(), console);
+      if (!failure.raised_by_server) return ReportFailure(error.get(), global, console);
       status = kExitFailed;  // one group's error does not hide the others
       if (json) {
-        entry = "{\"error\":{\"code\":" + Quoted(failure.code) +
+        entry = "{\"error\":{\"kind\":\"server\",\"code\":" + Quoted(failure.code) +
                 ",\"message\":" + Quoted(failure.message) + "}}";
       } else {
         console.out << (first ? "" : "\n") << Heading(group) << "\n  " << FailureLine(failure)
                     << '\n';
       }
     } else if (json) {
-      entry = FormatJson(answer.get());
+      entry = SettingsJson(group, answer.get());
     } else {
       console.out << (first ? "" : "\n") << Heading(group) << '\n';
       for (const auto& line : SettingsLines(group, answer.get()))
@@ -62,19 +65,63 @@ ExitStatus Show(const ServerObject& object, bool json, Console console) {
   return status;
 }
 
-ExitStatus Get(const ServerObject& object, const SettingsGroup& group, bool json, Console console) {
+ExitStatus Get(const ServerObject& object, const SettingsGroup& group, const GlobalOptions& global,
+               Console console) {
   ErrorPtr error;
   VariantPtr answer = ReadGroup(object, group, error);
-  if (!answer) return ReportFailure(error.get(), console);
-  if (json) {
-    console.out << FormatJson(answer.get()) << '\n';
+  if (!answer) return ReportFailure(error.get(), global, console);
+  if (global.json) {
+    console.out << SettingsJson(group, answer.get()) << '\n';
   } else {
     for (const auto& line : SettingsLines(group, answer.get())) console.out << line << '\n';
   }
   return kExitOk;
 }
 
-ExitStatus Set(const ServerObject& object, const SettingsCommand& settings, Console console) {
+bool IsEmptyAnswer(const ServerObject& object, const char* operation, int16_t request) {
+  ErrorPtr error;
+  GVariant* parameters = std::string_view(operation) == "gvarGetPagerSettingsEx"
+                             ? g_variant_new("(n@v)", request, NewMarker(Marker::kMissing))
+                             : g_variant_new("(n)", request);
+  VariantPtr reply = object.Call(kNotifyInterface, operation, parameters, error);
+  if (!reply) return false;
+  VariantPtr answer(g_variant_get_child_value(reply.get(), 0));
+  VariantPtr v = Unwrapped(answer.get());
+  return v && g_variant_is_of_type(v.get(), G_VARIANT_TYPE_BYTE) &&
+         MarkerOfByte(g_variant_get_byte(v.get())) == Marker::kEmpty;
+}
+
+// Why gblnSetPagerSettingsEx answered false, as far as the reads show: the
+// server writes only into files that exist, found through QzNotes.ini.
+std::string WhyFalse(const ServerObject& object, const std::string& section) {
+  if (IsEmptyAnswer(object, "gvarGetPagerSettings", 2))
+    return "the server's program folder has no QzNotes.ini, and the server never creates "
+           "a settings file";
+  if (section == kDefaultSection)
+    return "QzNotes.ini could not be written (read-only, or not a regular file)";
+  const std::string path_key = "the \"path\" key of [" + section + "] in QzNotes.ini";
+  if (const auto file = FileOfSection(section);
+      file && IsEmptyAnswer(object, "gvarGetPagerSettingsEx", file->request))
+    return std::string(file->file) + ", where [" + section +
+           "] is kept, is not in the server's program folder (the server never creates a "
+           "settings file), or " +
+           path_key + " names another file that is not there";
+  return path_key + " is missing or empty or names a file that is not in the server's " +
+         "program folder (the server never creates one), or that file could not be written";
+}
+
+ExitStatus Set(const ServerObject& object, const GlobalOptions& global,
+               const SettingsCommand& settings, Console console) {
+  const std::vector<std::string> warnings =
+      SettingsWarnings(settings.section, settings.assignments);
+  for (const std::string& w : warnings) ReportWarning(console, global.json, w);
+  if (!warnings.empty() && !settings.force) {
+    // Not written is what a false answer means too: the same output and status.
+    console.out << "false\n";
+    ReportProblem(console, global.json, "not-written",
+                  "nothing written (settings set --force writes anyway)");
+    return kExitFailed;
+  }
   GVariantBuilder elements;
   g_variant_builder_init(&elements, G_VARIANT_TYPE("av"));
   for (const auto& assignment : settings.assignments)
@@ -83,14 +130,17 @@ ExitStatus Set(const ServerObject& object, const SettingsCommand& settings, Cons
   VariantPtr reply = object.Call(
       kNotifyInterface, "gblnSetPagerSettingsEx",
       g_variant_new("(sv)", settings.section.c_str(), g_variant_builder_end(&elements)), error);
-  if (!reply) return ReportFailure(error.get(), console);
+  if (!reply) return ReportFailure(error.get(), global, console);
   VariantPtr result(g_variant_get_child_value(reply.get(), 0));
   const ExitStatus status = ExitForBoolean(result.get());
   if (status == kExitUsage) {
-    console.err << "qznotes: gblnSetPagerSettingsEx answered no Boolean\n";
-  } else {
-    console.out << (status == kExitOk ? "true" : "false") << '\n';  // the same in JSON
+    ReportProblem(console, global.json, "answer", "gblnSetPagerSettingsEx answered no Boolean");
+    return status;
   }
+  console.out << (status == kExitOk ? "true" : "false") << '\n';  // the same in JSON
+  if (status == kExitFailed)
+    ReportProblem(console, global.json, "false",
+                  "not written: " + WhyFalse(object, settings.section));
   return status;
 }
 
@@ -100,17 +150,17 @@ ExitStatus RunSettings(GDBusConnection* connection, const GlobalOptions& global,
                        const SettingsCommand& settings, Console console) {
   ServerObject object(connection, global.destination);
   ErrorPtr error;
-  if (!object.Create("cNotify", error)) return ReportFailure(error.get(), console);
+  if (!object.Create("cNotify", error)) return ReportFailure(error.get(), global, console);
   switch (settings.action) {
     case SettingsCommand::Action::kShow:
-      return Show(object, global.json, console);
+      return Show(object, global, console);
     case SettingsCommand::Action::kGet:
       if (const SettingsGroup* group = FindSettingsGroup(settings.group))
-        return Get(object, *group, global.json, console);
-      console.err << "qznotes: no settings group " << settings.group << '\n';
+        return Get(object, *group, global, console);
+      ReportUsage(console, global.json, "no settings group " + settings.group);
       return kExitUsage;
     case SettingsCommand::Action::kSet:
-      return Set(object, settings, console);
+      return Set(object, global, settings, console);
   }
   return kExitUsage;
 }

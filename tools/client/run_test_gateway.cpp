@@ -13,7 +13,7 @@ ExitStatus RunTestGateway(GDBusConnection* connection, const GlobalOptions& glob
                           const TestGatewayCommand& test, Console console) {
   ServerObject object(connection, global.destination);
   ErrorPtr error;
-  if (!object.Create("cNotify", error)) return ReportFailure(error.get(), console);
+  if (!object.Create("cNotify", error)) return ReportFailure(error.get(), global, console);
   // The test waits for the gateway; the SNPP one alone may take its connect
   // limit plus a timeout of up to 32767 s, so by default there is no limit here.
   const int timeout_ms = test.timeout_seconds > 0 ? test.timeout_seconds * 1000 : G_MAXINT;
@@ -22,11 +22,11 @@ ExitStatus RunTestGateway(GDBusConnection* connection, const GlobalOptions& glob
       "gvarTestGateway",
       g_variant_new("(ns)", static_cast<gint16>(test.index), test.number.c_str()), nullptr,
       G_DBUS_CALL_FLAGS_NONE, timeout_ms, nullptr, ErrorSlot(error)));
-  if (!reply) return ReportFailure(error.get(), console);
+  if (!reply) return ReportFailure(error.get(), global, console);
   VariantPtr result(g_variant_get_child_value(reply.get(), 0));
   VariantPtr value = Unwrapped(result.get());
   if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) {
-    console.err << "qznotes: gvarTestGateway answered no text\n";
+    ReportProblem(console, global.json, "answer", "gvarTestGateway answered no text");
     return kExitUsage;
   }
   const std::string answer = g_variant_get_string(value.get(), nullptr);

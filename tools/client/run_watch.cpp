@@ -104,7 +104,7 @@ ExitStatus RunWatch(GDBusConnection* connection, const GlobalOptions& global,
       nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, ErrorSlot(error)));
   ExitStatus status = kExitOk;
   if (!ping) {
-    status = ReportFailure(error.get(), console);
+    status = ReportFailure(error.get(), global, console);
   } else {
     console.err << "qznotes: watching deliveries of " << global.destination << " (Ctrl+C ends)\n"
                 << std::flush;

@@ -8,6 +8,7 @@
 #include "client/commands.h"
 #include "client/console.h"
 #include "client/exit_status.h"
+#include "client/user_report.h"
 
 namespace qz::client {
 
@@ -22,11 +23,7 @@ ExitStatus RunTestGateway(GDBusConnection* connection, const GlobalOptions& glob
 
 ExitStatus RunProfiles(GDBusConnection* connection, const GlobalOptions& global,
                        const ProfilesCommand& profiles, Console console);
-
 ExitStatus RunWatch(GDBusConnection* connection, const GlobalOptions& global,
                     const WatchCommand& watch, Console console);
-
-// Prints a failed call on standard error and answers its exit status.
-ExitStatus ReportFailure(const GError* error, Console console);
 
 }  // namespace qz::client

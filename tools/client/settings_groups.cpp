@@ -3,6 +3,7 @@
 #include <array>
 
 #include "client/quoted_string.h"
+#include "client/value_json.h"
 #include "client/value_text.h"
 #include "client/wire_markers.h"
 
@@ -84,6 +85,31 @@ std::vector<std::string> SettingsLines(const SettingsGroup& group, GVariant* ans
     }
   }
   return lines;
+}
+
+std::string SettingsJson(const SettingsGroup& group, GVariant* answer) {
+  VariantPtr v = Unwrapped(answer);
+  if (!v || !g_variant_is_of_type(v.get(), G_VARIANT_TYPE_ARRAY)) return FormatJson(answer);
+  std::string json = "{";
+  const gsize n = g_variant_n_children(v.get());
+  for (gsize k = 0; k < n; ++k) {
+    VariantPtr element(g_variant_get_child_value(v.get(), k));
+    std::string key =
+        k < group.keys.size() ? std::string(group.keys[k]) : "[" + std::to_string(k) + "]";
+    std::string value_json = FormatJson(element.get());
+    VariantPtr text = Unwrapped(element.get());
+    if (group.key_value_form && text && g_variant_is_of_type(text.get(), G_VARIANT_TYPE_STRING)) {
+      // "KEY=VALUE" elements name themselves.
+      const std::string_view whole = g_variant_get_string(text.get(), nullptr);
+      const size_t eq = whole.find('=');
+      if (eq != std::string_view::npos) {
+        key = whole.substr(0, eq);
+        value_json = Quoted(whole.substr(eq + 1));
+      }
+    }
+    json += (k ? "," : "") + Quoted(key) + ":" + value_json;
+  }
+  return json + "}";
 }
 
 }  // namespace qz::client

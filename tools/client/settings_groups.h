@@ -33,4 +33,9 @@ const SettingsGroup* FindSettingsGroup(std::string_view name);
 // dimensions; any other answer as FormatText shows it.
 std::vector<std::string> SettingsLines(const SettingsGroup& group, GVariant* answer);
 
+// The same answer as one JSON object keyed by setting name, in element
+// order ({"TCPPort":"444",...}); an answer that is no array as FormatJson
+// shows it ({"kind":"Empty"} for a missing file).
+std::string SettingsJson(const SettingsGroup& group, GVariant* answer);
+
 }  // namespace qz::client
