@@ -27,6 +27,10 @@ inline constexpr char kFactoryInterface[] = "org.qznotes.QzNotes.ClassFactory";
 inline constexpr char kCreateObject[] = "CreateObject";
 inline constexpr char kDispatchInterface[] = "org.qznotes.QzNotes.IDispatch";
 inline constexpr char kProfilesInterface[] = "org.qznotes.QzNotes.Profiles";
+// Signals for monitors, on the factory path: Delivered(s testId, s outcome,
+// as details) after each dispatch run.
+inline constexpr char kMonitorInterface[] = "org.qznotes.QzNotes.Monitor";
+inline constexpr char kDeliveredSignal[] = "Delivered";
 inline constexpr char kDispIdAnnotation[] = "org.qznotes.QzNotes.DispId";
 inline constexpr char kOptionalAnnotation[] = "org.qznotes.QzNotes.Optional";
 inline constexpr char kIntrospectable[] = "org.freedesktop.DBus.Introspectable";

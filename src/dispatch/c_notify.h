@@ -17,6 +17,7 @@
 #include "automation/timer.h"
 #include "automation/variant.h"
 #include "contract/contract.h"
+#include "dispatch/dispatch_trace.h"
 #include "dispatch/frm_notes.h"
 #include "dispatch/server_environment.h"
 #include "paging/sms_settings.h"
@@ -59,8 +60,9 @@ class cNotify {
   // names (no elements when there are none), Empty when the listing failed.
   Variant GetMessageProfiles();
 
-  // Observes every dispatch run's outcome (for the server's log).
-  using OutcomeListener = std::function<void(std::string_view test_id, std::string_view outcome)>;
+  // Observes every dispatch run: what each channel did and the outcome (for
+  // the server's log and its monitors).
+  using OutcomeListener = std::function<void(const DispatchTrace& trace)>;
   void SetOutcomeListener(OutcomeListener listener) { outcome_listener_ = std::move(listener); }
 
   // The dispatch run, handler of the bound timer's tick. Runs at most once
@@ -80,7 +82,7 @@ class cNotify {
   void UnloadForm();
   // What the channels may read and change of this object.
   ChannelCall ChannelState();
-  std::string DeliverGroups(const ChannelCall& call);
+  std::string DeliverGroups(const ChannelCall& call, DispatchTrace& trace);
   void CallBack(std::string_view outcome);
   void msubWriteLog(std::string_view text);
 

@@ -9,6 +9,7 @@
 #include "diagnostics/log_file.h"
 #include "dispatch/c_notify.h"
 #include "dispatch/delivery_channels.h"
+#include "dispatch/tracing_channels.h"
 
 namespace qz {
 namespace {
@@ -27,7 +28,8 @@ void cNotify::NotesTimer_Timer() {
   if (NotesTimer) NotesTimer->SetEnabled(false);
 
   ChannelCall call = ChannelState();
-  std::string failures = DeliverGroups(call);
+  DispatchTrace trace;
+  std::string failures = DeliverGroups(call, trace);
 
   // From here on every failure is ignored and the next step still runs.
   std::string_view outcome = kMessageSent;
@@ -36,7 +38,11 @@ void cNotify::NotesTimer_Timer() {
     outcome = kUndeliverable;
   }
   UnloadForm();
-  if (outcome_listener_) outcome_listener_(mstrTestID, outcome);
+  if (outcome_listener_) {
+    trace.test_id = mstrTestID;
+    trace.outcome = outcome;
+    outcome_listener_(trace);
+  }
   CallBack(outcome);
 }
 
@@ -45,14 +51,16 @@ ChannelCall cNotify::ChannelState() {
           mstrSMTPServer, mstrSNPPStatus,  sms_settings_, mfrmNotes.get()};
 }
 
-std::string cNotify::DeliverGroups(const ChannelCall& call) {
-  DeliveryChannels& channels = env_.channels;
+std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace) {
+  // Forwards every call unchanged; only records what each channel did.
+  TracingChannels channels(env_.channels, trace);
   std::string failures;
   bool paged = false;  // a group no paging channel runs for inherits the last value
   try {
     int32_t last = mvarNotes.UBound();
     for (int64_t i = 0; i <= last; ++i) {
       gstrLastError.clear();
+      channels.BeginGroup(i);
       std::string status;
       if (mblnMailEnabled) {
         bool mailed = !mstrProfile.empty()
@@ -69,12 +77,14 @@ std::string cNotify::DeliverGroups(const ChannelCall& call) {
         if (channels.mblnInitialiseSMS(call))
           paged = channels.mblnPagingEx(call, mvarNotes.At(i), mvarPager.At(i));
       }
+      channels.EndGroup(mvarPager, paged);
       if (!paged) status.append("Page Status: ").append(gstrLastError).append("::");
       failures += status;
     }
   } catch (...) {
     gsubDisplayError(kServerSource, "NotesTimer_Timer");
     failures = "Message Undeliverable. " + gstrLastError;
+    trace.error = failures.substr(0, failures.find_last_not_of("\r\n") + 1);
   }
   return failures;
 }

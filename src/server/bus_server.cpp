@@ -145,11 +145,26 @@ void BusServer::RouteFactoryCall(MessagePtr call, const char* iface, const char*
   const ClassDescription* served = iface ? FactoryServedClass(iface) : nullptr;
   const Operation* op = served ? served->FindByName(member) : nullptr;
   bool create = Is(member, kCreateObject) && (!iface || Is(iface, kFactoryInterface));
+  // Invoke on the factory path reaches the operations served there by their
+  // dispatch identifiers, as it does on an object.
+  bool invoke = !op && Is(member, "Invoke") && (!iface || Is(iface, kDispatchInterface));
+  if (invoke) {
+    try {
+      RequireSignature(call.get(), "(iav)");
+      int32_t dispid = 0;
+      g_variant_get_child(g_dbus_message_get_body(call.get()), 0, "i", &dispid);
+      served = FactoryInvokeClass();
+      op = served ? served->FindByDispId(dispid) : nullptr;
+      if (!op) throw RunTimeError(kErrNoSuchMember, kBoundarySource);
+    } catch (const RunTimeError& e) {
+      return SendError(connection_.get(), call.get(), e);
+    }
+  }
   if (op) {
     // Checked and entered as one step against an idle exit deciding meanwhile.
     std::unique_lock lock(stop_mutex_);
     if (stopping_) return RefuseWhileStopping(call.get());
-    RunOnTransientObject(std::move(call), *served, *op);
+    RunOnTransientObject(std::move(call), *served, *op, invoke);
   } else if (Is(iface, kProfilesInterface) && env_.registry) {
     OnMain([this, call = std::move(call)] {
       AnswerProfilesCall(connection_.get(), call.get(), *env_.registry);

@@ -82,7 +82,7 @@ class BusServer {
   // lives until the call and any work it accepted are done, so that one-shot
   // tools such as busctl can use the operations.
   void RunOnTransientObject(MessagePtr call, const ClassDescription& description,
-                            const Operation& op);
+                            const Operation& op, bool invoke);
   // Apartment thread: parses, runs and answers one call.
   void ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op, bool invoke);
 

@@ -48,6 +48,8 @@ struct Operation {
   bool property_put = false;                      // a write-only property
   OperationHandler run = nullptr;                 // empty: not built yet, answers 445
   CallLogLine log_line = nullptr;
+  // Changes the server's settings: its log line names the caller.
+  bool changes_settings = false;
 
   size_t RequiredParams() const;
 };

@@ -23,12 +23,7 @@ class NotifyObject final : public ServedObject {
     return "request " + std::string(notify_.TestId());
   }
   void FinishPendingWork() override { notify_.NotesTimer_Timer(); }
-  void SetOutcomeSink(OutcomeSink sink) override {
-    notify_.SetOutcomeListener(
-        [sink = std::move(sink)](std::string_view test_id, std::string_view outcome) {
-          sink("request " + std::string(test_id) + ": " + std::string(outcome));
-        });
-  }
+  void SetOutcomeSink(OutcomeSink sink) override { notify_.SetOutcomeListener(std::move(sink)); }
 
  private:
   cNotify notify_;
@@ -50,6 +45,16 @@ std::vector<Param> RequestParams(Param fifth) {
 std::string RequestLogLine(std::string_view name, std::span<const Variant> args,
                            const Variant& result) {
   return std::string(name) + " " + args[5].Text() + ": " + result.Text();
+}
+
+// A settings write is logged with its caller (added by the boundary); the
+// values are left out, since they may hold a gateway's password.
+CallLogLine SettingsWriteLine(std::string_view name, int target) {
+  return [name, target](std::span<const Variant> a, const Variant& r) {
+    std::string line = "settings write " + std::string(name);
+    if (target >= 0) line.append(" ").append(a[target].Text());
+    return line + ": " + r.Text();
+  };
 }
 
 ClassDescription MakeNotifyClass() {
@@ -87,7 +92,9 @@ ClassDescription MakeNotifyClass() {
        false,
        [](ServedObject& o, std::span<Variant> a) {
          return Variant::Boolean(Notify(o).gblnSetSettings(a[0]));
-       }},
+       },
+       SettingsWriteLine("gblnSetSettings", -1),
+       true},
       {"gvarTestGateway",
        0x6003000D,
        {{"Index", W::kInt16}, {"Mobile", W::kString}},
@@ -111,7 +118,9 @@ ClassDescription MakeNotifyClass() {
        false,
        [](ServedObject& o, std::span<Variant> a) {
          return Variant::Boolean(Notify(o).gblnSetPagerSettings(a[0].ToInt16(), a[1]));
-       }},
+       },
+       SettingsWriteLine("gblnSetPagerSettings", 0),
+       true},
       {"gvarGetPagerSettingsEx",
        0x60030026,
        {{"Request", W::kInt16}, {"lvarParams", W::kVariant, true, true}},
@@ -127,7 +136,9 @@ ClassDescription MakeNotifyClass() {
        false,
        [](ServedObject& o, std::span<Variant> a) {
          return Variant::Boolean(Notify(o).gblnSetPagerSettingsEx(a[0].Text(), a[1]));
-       }},
+       },
+       SettingsWriteLine("gblnSetPagerSettingsEx", 0),
+       true},
       {"SendMessageCallBackEx", 0x6003002A, RequestParams({"lvarNotify", W::kVariant}), W::kVariant,
        false,
        [](ServedObject& o, std::span<Variant> a) {

@@ -5,6 +5,8 @@
 #include "server/bus_server.h"
 #include "server/call_arguments.h"
 #include "server/callback_reference.h"
+#include "server/caller_identity.h"
+#include "server/delivery_report.h"
 #include "server/remote_object.h"
 #include "server/replies.h"
 #include "server/served_classes.h"
@@ -26,10 +28,11 @@ std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description,
   return description.make(ObjectSeat{env, apartment.context(), &apartment.deliveries()});
 }
 
-void LogOutcomes(ServedObject& object, const std::string& path, PendingWork& pending) {
-  object.SetOutcomeSink([&pending, path](std::string_view line) {
+void ReportOutcomes(GDBusConnection* connection, ServedObject& object, const std::string& path,
+                    PendingWork& pending) {
+  object.SetOutcomeSink([connection, &pending, path](const DispatchTrace& trace) {
     pending.Ended(path);
-    ServerLog(std::string(ShortPath(path)) + ": " + std::string(line));
+    ReportDelivery(connection, ShortPath(path), trace);
   });
 }
 
@@ -49,7 +52,7 @@ void BusServer::CreateObject(GDBusMessage* call) {
     if (sender) ReleaseIfCreatorGone(entry->owner);
     entry->apartment->Post([this, entry, call = Ref(call)] {
       entry->object = MakeObject(*entry->description, env_, *entry->apartment);
-      LogOutcomes(*entry->object, entry->path, pending_);
+      ReportOutcomes(connection_.get(), *entry->object, entry->path, pending_);
       SendReply(connection_.get(), call.get(), g_variant_new("(o)", entry->path.c_str()));
     });
   } catch (const RunTimeError& e) {
@@ -92,7 +95,7 @@ void BusServer::RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call
 }
 
 void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& description,
-                                     const Operation& op) {
+                                     const Operation& op, bool invoke) {
   // In the table like any object, so a shutdown finishes its work too.
   auto entry = table_.Add(description, "", pool_.Assign());
   ++live_objects_;
@@ -100,18 +103,18 @@ void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& de
     auto released = table_.Release(e->path);
     if (released && released->second) Destroy(released->second, why);
   };
-  entry->apartment->Post([this, entry, call = std::move(call), &op, release] {
+  entry->apartment->Post([this, entry, call = std::move(call), &op, invoke, release] {
     entry->object = MakeObject(*entry->description, env_, *entry->apartment);
-    ExecuteOperation(*entry, call.get(), op, false);
+    ExecuteOperation(*entry, call.get(), op, invoke);
     if (!entry->object->HasPendingWork()) {
       release(entry, "one-shot call done");
       return;
     }
     // The object lives until its work is done; it is destroyed after the
     // run, not inside it.
-    entry->object->SetOutcomeSink([this, entry, release](std::string_view line) {
+    entry->object->SetOutcomeSink([this, entry, release](const DispatchTrace& trace) {
       pending_.Ended(entry->path);
-      ServerLog(std::string(ShortPath(entry->path)) + ": " + std::string(line));
+      ReportDelivery(connection_.get(), ShortPath(entry->path), trace);
       release(entry, "one-shot work done");
     });
   });
@@ -130,6 +133,9 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
     if (path == "/") return nullptr;
     return std::make_shared<RemoteObject>(connection_.get(), std::move(name), std::string(path));
   };
+  // Asked before the reply, while a one-shot caller is still on the bus.
+  const std::string writer =
+      op.changes_settings ? CallerIdentityText(connection_.get(), caller) : std::string();
   try {
     if (!entry.object) throw RunTimeError(kErrObjectNotSet, kBoundary);
     GVariant* body = g_dbus_message_get_body(call);
@@ -154,14 +160,19 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
     SendReply(connection_.get(), call,
               invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));
     // Logged after the reply, so the write to the journal adds no latency.
-    if (op.log_line)
-      ServerLog(std::string(ShortPath(entry.path)) + ": " + op.log_line(args, result));
+    if (op.log_line) {
+      std::string line = std::string(ShortPath(entry.path)) + ": " + op.log_line(args, result);
+      if (op.changes_settings) line.append(" by ").append(writer);
+      ServerLog(line);
+    }
     // Accepted while the server stops (it was on its way before the stop
     // was decided): done now, as the stop does with everything pending.
     if (stopping_ && entry.object->HasPendingWork()) entry.object->FinishPendingWork();
   } catch (const RunTimeError& e) {
-    ServerLog(std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + ": E" +
-              std::to_string(e.number()) + " " + e.source() + ": " + e.description());
+    std::string line = std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + ": E" +
+                       std::to_string(e.number()) + " " + e.source() + ": " + e.description();
+    if (op.changes_settings) line.append(" by ").append(writer);
+    ServerLog(line);
     SendError(connection_.get(), call, e);
   } catch (...) {
     SendError(connection_.get(), call, RunTimeError(kErrInternal, kBoundary));

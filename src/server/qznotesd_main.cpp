@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
   g_dbus_connection_set_exit_on_close(connection.get(), FALSE);
 
   // Outlives the server: runs that end while it winds down still post here.
-  qz::CallbackWorker http_callbacks(qz::CallbackWorker::Limits{}, qz::ServerLog);
+  qz::CallbackWorker http_callbacks(qz::CallbackWorker::Limits{},
+                                    [](std::string_view line) { qz::ServerLog(line); });
   qz::ComponentRegistry components;
   qz::RegisterCallbackService(components, {.connection = connection.get(),
                                            .system_bus = options->server.system_bus,

@@ -27,4 +27,10 @@ const ClassDescription* FactoryServedClass(std::string_view interface) {
   return nullptr;
 }
 
+const ClassDescription* FactoryInvokeClass() {
+  for (const ClassDescription* c : AllClasses())
+    if (c->served_on_factory) return c;
+  return nullptr;
+}
+
 }  // namespace qz

@@ -23,5 +23,8 @@ const ClassDescription* FindClass(std::string_view progid);
 
 // The class whose operations the factory path answers under `interface`.
 const ClassDescription* FactoryServedClass(std::string_view interface);
+// The class whose operations IDispatch.Invoke reaches on the factory path
+// (the first served there); null when none is.
+const ClassDescription* FactoryInvokeClass();
 
 }  // namespace qz

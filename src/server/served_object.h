@@ -1,6 +1,6 @@
 // What the boundary needs of an object it serves, whatever its class: work
 // it has accepted but not done yet, a way to do that work at once when the
-// server stops, and a line for the server's log whenever such work ends.
+// server stops, and what it did whenever such work ends (for the log and monitors).
 // Created, called and destroyed on the thread of its apartment.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "dispatch/dispatch_trace.h"
 #include "dispatch/server_environment.h"
 
 namespace qz {
@@ -24,8 +25,8 @@ class ServedObject {
   virtual std::string PendingWorkName() const { return {}; }
   // Does the pending work now rather than when it is due (server stopping).
   virtual void FinishPendingWork() {}
-  // `sink` receives one line each time accepted work ends.
-  using OutcomeSink = std::function<void(std::string_view line)>;
+  // `sink` receives what was done each time accepted work ends.
+  using OutcomeSink = std::function<void(const DispatchTrace& trace)>;
   virtual void SetOutcomeSink(OutcomeSink) {}
 };
 

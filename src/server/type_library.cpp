@@ -34,6 +34,21 @@ constexpr std::string_view kDispatchMethods = R"(
   </interface>
 )";
 
+constexpr std::string_view kFactoryInvoke =
+    R"(    <method name="Invoke"><arg name="dispid" type="i" direction="in"/><arg name="args" type="av" direction="in"/><arg name="result" type="v" direction="out"/><arg name="byref" type="av" direction="out"/></method>
+  </interface>
+)";
+
+// Signals for monitors: Delivered after each dispatch run.
+std::string MonitorXml() {
+  std::string xml("  <interface name=\"");
+  xml.append(kMonitorInterface).append("\">\n    <signal name=\"").append(kDeliveredSignal);
+  xml.append(
+      "\"><arg name=\"testId\" type=\"s\"/><arg name=\"outcome\" type=\"s\"/>"
+      "<arg name=\"details\" type=\"as\"/></signal>\n  </interface>\n");
+  return xml;
+}
+
 std::string Hex(int32_t dispid) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08X", static_cast<uint32_t>(dispid));
@@ -115,6 +130,15 @@ std::string FactoryXml() {
       "    <method name=\"CreateObject\"><arg name=\"progid\" type=\"s\" direction=\"in\"/>");
   xml.append("<arg name=\"path\" type=\"o\" direction=\"out\"/></method>\n  </interface>\n");
   xml.append(ProfilesInterfaceXml());
+  // The operations answered here for one-shot callers, and Invoke for them.
+  for (const ClassDescription* c : AllClasses())
+    if (c->served_on_factory) xml.append(InterfaceXml(*c, c->interface));
+  if (FactoryInvokeClass())
+    xml.append("  <interface name=\"")
+        .append(kDispatchInterface)
+        .append("\">\n")
+        .append(kFactoryInvoke);
+  xml.append(MonitorXml());
   for (const ClassDescription* c : AllClasses())
     if (c->creatable()) xml.append("  <node name=\"").append(c->class_name).append("\"/>\n");
   xml.append("</node>\n");

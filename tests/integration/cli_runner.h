@@ -92,6 +92,15 @@ class CliProcess {
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
 
+  // What the client has written to standard error so far, while it runs
+  // (a long-running command announcing that it is ready).
+  std::string ErrSoFar() const { return ReadFile(dir_ / "stderr"); }
+
+  // Sends `signal` to the client while it runs.
+  void Signal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
+  }
+
   // The outcome once the client ended; a client still running at `limit`
   // is killed and reported as kTimedOut, so a hang fails instead of stalling.
   CliResult Wait(std::chrono::milliseconds limit = std::chrono::seconds(60)) {

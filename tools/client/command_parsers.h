@@ -19,5 +19,6 @@ Command ParseSettings(OptionSet& options, CommandWords words);
 Command ParseCall(OptionSet& options, CommandWords words);
 Command ParseTestGateway(OptionSet& options, CommandWords words);
 Command ParseProfiles(OptionSet& options, CommandWords words);
+Command ParseWatch(OptionSet& options, CommandWords words);
 
 }  // namespace qz::client

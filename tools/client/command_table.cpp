@@ -15,7 +15,7 @@ ExitStatus RunAs(GDBusConnection* connection, const GlobalOptions& global, const
   return Run(connection, global, std::get<C>(command), console);
 }
 
-const std::array<CommandEntry, 5> kCommands = {{
+const std::array<CommandEntry, 6> kCommands = {{
     {"send", "hand the server a notification request", kSendHelp, ParseSend,
      RunAs<SendCommand, RunSend>},
     {"settings", "show, read or change the gateway settings", kSettingsHelp, ParseSettings,
@@ -26,6 +26,8 @@ const std::array<CommandEntry, 5> kCommands = {{
      kTestGatewayHelp, ParseTestGateway, RunAs<TestGatewayCommand, RunTestGateway>},
     {"profiles", "list, set or remove the server's mail profiles", kProfilesHelp, ParseProfiles,
      RunAs<ProfilesCommand, RunProfiles>},
+    {"watch", "print each delivery's outcome as the server reports it", kWatchHelp, ParseWatch,
+     RunAs<WatchCommand, RunWatch>},
 }};
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <variant>
 #include <vector>
+#include "client/watch_command.h"
 #include "contract/contract.h"
 
 namespace qz::client {
@@ -89,7 +90,7 @@ struct HelpCommand {
 };
 
 using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand,
-                             TestGatewayCommand, ProfilesCommand>;
+                             TestGatewayCommand, ProfilesCommand, WatchCommand>;
 
 struct Invocation {
   GlobalOptions global;

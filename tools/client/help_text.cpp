@@ -154,6 +154,17 @@ remove profiles. Exit status: 0 done; 1 the server refused; 2 usage or bus
 errors.
 )txt";
 
+const std::string_view kWatchHelp = R"txt(Usage: qznotes watch [--json] [--count N]
+
+Prints the server's Delivered signal after each dispatch run, live: the test
+identifier and outcome, then what each channel did for each group (with
+--json: one object a line, {"testId", "outcome", "details"}). Ends on Ctrl+C
+or after N deliveries. On the system bus only root and members of the group
+qznotes receive them.
+
+Exit status: 0 interrupted or N printed; 2 usage or bus errors.
+)txt";
+
 std::string HelpText(std::string_view topic) {
   if (const CommandEntry* entry = FindCommand(topic)) return std::string(entry->help);
   std::string text(kGeneralHead);

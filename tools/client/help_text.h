@@ -12,6 +12,7 @@ extern const std::string_view kSettingsHelp;
 extern const std::string_view kCallHelp;
 extern const std::string_view kTestGatewayHelp;
 extern const std::string_view kProfilesHelp;
+extern const std::string_view kWatchHelp;
 
 // `topic` is "" or a command's name; anything else gives the general text.
 std::string HelpText(std::string_view topic);

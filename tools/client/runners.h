@@ -23,5 +23,7 @@ ExitStatus RunTestGateway(GDBusConnection* connection, const GlobalOptions& glob
 
 ExitStatus RunProfiles(GDBusConnection* connection, const GlobalOptions& global,
                        const ProfilesCommand& profiles, Console console);
+ExitStatus RunWatch(GDBusConnection* connection, const GlobalOptions& global,
+                    const WatchCommand& watch, Console console);
 
 }  // namespace qz::client

@@ -1,0 +1,148 @@
+#include "dispatch/tracing_channels.h"
+
+#include "diagnostics/last_error.h"
+
+namespace qz {
+namespace {
+
+constexpr size_t kNamedRecipients = 32;
+constexpr int kDepthLimit = 4;  // a group holds lists of lists; deeper is not an address
+
+void Collect(const Variant& value, int depth, std::vector<std::string>& names, size_t& more) {
+  const Variant::Kind kind = value.kind();
+  if (kind == Variant::Kind::Empty || kind == Variant::Kind::Missing ||
+      kind == Variant::Kind::NoDimArray)
+    return;
+  if (value.kind() == Variant::Kind::Array) {
+    if (depth >= kDepthLimit) return;
+    for (const Variant& item : value.Items()) Collect(item, depth + 1, names, more);
+    return;
+  }
+  if (names.size() >= kNamedRecipients) {
+    ++more;
+    return;
+  }
+  switch (value.kind()) {
+    case Variant::Kind::Null:
+      names.emplace_back("Null");
+      break;
+    case Variant::Kind::Object:
+      names.emplace_back("(an object)");
+      break;
+    default:
+      names.push_back(value.Text());
+  }
+}
+
+// Channel texts often open with, or hold, the CR LF between gateway replies;
+// one line reads better with "; " between them.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      while (i < text.size() && (text[i] == '\r' || text[i] == '\n')) ++i;
+      if (!line.empty() && i < text.size()) line.append("; ");
+      continue;
+    }
+    line.push_back(text[i++]);
+  }
+  return line;
+}
+
+std::string GatewayName(const Variant& number) {
+  if (number.IsNull()) return "no gateway (Null)";
+  try {
+    const double n = number.ToNumber();
+    if (n == 0) return "pager terminal";
+    if (n == 1) return "SNPP";
+    if (n == 2) return "SMS";
+    return "no gateway (" + number.Text() + ")";
+  } catch (...) {
+    return "no gateway (not a number)";
+  }
+}
+
+}  // namespace
+
+std::string RecipientsText(const Variant& recipients) {
+  std::vector<std::string> names;
+  size_t more = 0;
+  Collect(recipients, 0, names, more);
+  std::string text;
+  for (const std::string& name : names) {
+    if (!text.empty()) text.append(", ");
+    text.append(name);
+  }
+  if (more > 0) text.append(" and ").append(std::to_string(more)).append(" more");
+  return text;
+}
+
+bool TracingChannels::Record(const std::string& channel, const Variant* recipients,
+                             bool delivered) {
+  ChannelStep step{group_,       channel,   recipients ? RecipientsText(*recipients) : "",
+                   !!recipients, delivered, delivered ? "" : OneLine(gstrLastError)};
+  trace_.steps.push_back(std::move(step));
+  return delivered;
+}
+
+void TracingChannels::BeginGroup(long group) {
+  group_ = group;
+  paging_ran_ = false;
+}
+
+void TracingChannels::EndGroup(const Variant& pager_groups, bool paged) {
+  // No paging channel ran (the gateway number is none of the three): the
+  // group's page result is whatever the previous group left. The run never
+  // read this group's numbers then, so reading them here must not raise.
+  if (paging_ran_) return;
+  const Variant* pagers = nullptr;
+  try {
+    pagers = &pager_groups.At(group_);
+  } catch (...) {
+  }
+  Record("page (" + trace_.gateway + ")", pagers, paged);
+}
+
+bool TracingChannels::mblnSendMail(const ChannelCall& call, const Variant& notes,
+                                   const Variant& emails) {
+  return Record("mail (profile)", &emails, channels_.mblnSendMail(call, notes, emails));
+}
+
+bool TracingChannels::mblnSendSMTPMail(const ChannelCall& call, const Variant& notes,
+                                       const Variant& emails) {
+  return Record("mail (SMTP)", &emails, channels_.mblnSendSMTPMail(call, notes, emails));
+}
+
+bool TracingChannels::mblnPaging(const ChannelCall& call, const Variant& notes,
+                                 const Variant& pagers) {
+  paging_ran_ = true;
+  return Record("page (pager terminal)", &pagers, channels_.mblnPaging(call, notes, pagers));
+}
+
+bool TracingChannels::mblnPagingIP(const ChannelCall& call, const Variant& notes,
+                                   const Variant& pagers) {
+  paging_ran_ = true;
+  return Record("page (SNPP)", &pagers, channels_.mblnPagingIP(call, notes, pagers));
+}
+
+bool TracingChannels::mblnPagingEx(const ChannelCall& call, const Variant& notes,
+                                   const Variant& pagers) {
+  paging_ran_ = true;
+  return Record("page (SMS)", &pagers, channels_.mblnPagingEx(call, notes, pagers));
+}
+
+bool TracingChannels::mblnInitialiseSMS(const ChannelCall& call) {
+  bool loaded = channels_.mblnInitialiseSMS(call);
+  // Only a failure is worth a step: the page that follows a success has its own.
+  if (!loaded) Record("loading SMS settings", nullptr, false);
+  return loaded;
+}
+
+Variant TracingChannels::mvarGetDefaultGateway(const ChannelCall& call) {
+  Variant number = channels_.mvarGetDefaultGateway(call);
+  trace_.gateway = GatewayName(number);
+  return number;
+}
+
+}  // namespace qz
