@@ -21,7 +21,7 @@ run_case() {
   shift 2
   local status=0
   # An empty DBUS_SESSION_BUS_ADDRESS makes scripts/run start a private bus.
-  output=$(cd /tmp && DBUS_SESSION_BUS_ADDRESS= QZ_RUN_BIN="$build_dir" \
+  output=$(cd /tmp && DBUS_SESSION_BUS_ADDRESS="" QZ_RUN_BIN="$build_dir" \
     "$source_dir/scripts/run" "$@" 2>&1) || status=$?
   echo "----- scripts/run $* (exit $status)"
   echo "$output"
