@@ -5,8 +5,6 @@
 # administrator finds the settings under /etc while the server's writes stay
 # inside one program folder (writes through links out of it are refused).
 
-option(QZ_DEB "Add the Debian package's layout to the install: /etc/qznotes and /var/lib/qznotes" OFF)
-
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 
 if(QZ_DEB)

@@ -51,7 +51,7 @@ for path in ./usr/bin/qznotesd ./usr/bin/qznotes \
   grep -qxF -- "$path" <<<"$contents" || fail "the package lacks $path"
 done
 # Tests, benchmarks and build leftovers stay out.
-! grep -E 'qznotes_tests|_bench|/usr/local|CMakeFiles' <<<"$contents" ||
+! grep -E 'qznotes_tests|_bench|-sim|/usr/local|CMakeFiles' <<<"$contents" ||
   fail "the package holds build or test files"
 
 for field in Package Version Architecture Maintainer Description Depends; do
