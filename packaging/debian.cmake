@@ -13,6 +13,13 @@ if(QZ_DEB)
   install(FILES "${QZ_GENERATED}/deb/qznotes" DESTINATION /etc)
   install(DIRECTORY "${QZ_GENERATED}/deb/var-lib-qznotes/" DESTINATION "${QZ_SYSTEM_FOLDER}")
   install(FILES debian/copyright DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+  # A native package's changelog, compressed as Debian policy wants it.
+  add_custom_command(OUTPUT "${QZ_GENERATED}/deb/changelog.gz"
+                     COMMAND sh -c "gzip -9n -c \"$1\" >\"$2\"" sh
+                             "${CMAKE_CURRENT_SOURCE_DIR}/debian/changelog" "${QZ_GENERATED}/deb/changelog.gz"
+                     DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/debian/changelog" VERBATIM)
+  add_custom_target(qznotes-deb-changelog ALL DEPENDS "${QZ_GENERATED}/deb/changelog.gz")
+  install(FILES "${QZ_GENERATED}/deb/changelog.gz" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
   install(FILES debian/qznotes.sysusers DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/sysusers.d"
           RENAME qznotes.conf)
 endif()

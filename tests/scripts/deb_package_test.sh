@@ -47,6 +47,7 @@ for path in ./usr/bin/qznotesd ./usr/bin/qznotes \
   ./usr/share/qznotes/QzNotes.ini ./usr/share/qznotes/QzPage.ini \
   ./usr/share/qznotes/QzSNPP.ini ./usr/share/qznotes/QzSMS.ini \
   ./usr/lib/sysusers.d/qznotes.conf ./usr/share/doc/qznotes/copyright \
+  ./usr/share/doc/qznotes/changelog.gz \
   ./var/lib/qznotes/ "./etc/qznotes -> /var/lib/qznotes"; do
   grep -qxF -- "$path" <<<"$contents" || fail "the package lacks $path"
 done
@@ -85,6 +86,9 @@ check "the sysusers.d file declares the user qznotes" \
 ! readelf -S "$extracted/usr/bin/qznotesd" | grep -qF .debug_info ||
   fail "the packaged daemon carries debug information (not stripped)"
 
+[[ "$(zcat "$extracted/usr/share/doc/qznotes/changelog.gz" | head -n 1)" == "qznotes ($version) "* ]] ||
+  fail "the changelog's latest entry is not version $version"
+
 control=$scratch/control
 dpkg-deb -e "$deb" "$control"
 for script in postinst prerm postrm; do
@@ -96,6 +100,8 @@ check "postinst falls back to adduser --system" grep -q 'adduser --quiet --syste
 check "postrm removes the program folder on purge" grep -qF "rm -rf \"\$root/var/lib/qznotes\"" "$control/postrm"
 
 # --- Installing into a scratch root.
+# The maintainer scripts must touch nothing outside it.
+users_before=$(getent passwd qznotes)
 root=$scratch/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
 touch "$root/var/lib/dpkg/status"
@@ -108,6 +114,7 @@ check "dpkg counts it installed" grep -qx 'Status: install ok installed' "$root/
 check "the system user qznotes exists, home /var/lib/qznotes, no login" \
   grep -qE '^qznotes:x:[0-9]+:[0-9]+:[^:]*:/var/lib/qznotes:/usr/sbin/nologin$' "$root/etc/passwd"
 check "the group qznotes exists" grep -qE '^qznotes:x:[0-9]+:' "$root/etc/group"
+[[ "$(getent passwd qznotes)" == "$users_before" ]] || fail "installing into the scratch root changed this machine's users"
 [[ "$(readlink "$root/etc/qznotes")" == /var/lib/qznotes ]] || fail "/etc/qznotes does not link to /var/lib/qznotes"
 for ini in QzNotes.ini QzPage.ini QzSNPP.ini QzSMS.ini; do
   cmp -s "$root/usr/share/qznotes/$ini" "$root/var/lib/qznotes/$ini" ||
