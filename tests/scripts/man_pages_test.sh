@@ -2,10 +2,10 @@
 # The manual pages render without a groff warning, and name every option
 # that the programs' own --help lists, so a new option cannot go
 # undocumented there.
-# Usage: man_pages_test.sh SOURCE_DIR BUILD_DIR
+# Usage: man_pages_test.sh BUILD_DIR
 set -uo pipefail
-man_dir=$1/packaging/man
-bin=$2
+bin=$1
+man_dir=$bin/packaging/man  # configured from packaging/man/*.in
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
