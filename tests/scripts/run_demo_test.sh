@@ -72,7 +72,7 @@ refuse "no page arrived"
 run_case undeliverable 1 -e gone@example.org
 expect_demo_shown
 expect "run: qznotes exited 1 (0: Message Sent, 1: undeliverable, 2: usage or bus error)"
-[[ $(grep -c 'Recipient address rejected' <<<"$output") -eq 2 ]] ||
+[[ $(grep -c '^  | 550 5.1.1 <gone@example.org>' <<<"$output") -eq 2 ]] ||
   fail "the log should hold two refusals of gone@example.org"
 
 # A usage error of the client is a failure of the demo too.
