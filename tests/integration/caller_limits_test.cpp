@@ -2,6 +2,7 @@
 // system bus's allow-list however the bus was named, or write lines of
 // their own into its log.
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cstdlib>
@@ -40,6 +41,12 @@ class Listener {
     const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client >= 0) close(client);
     return client >= 0;
+  }
+  // HTTP callbacks leave on a worker of their own: an allowed one may
+  // connect a little after the apartment has moved on.
+  bool ConnectedWithin(std::chrono::milliseconds limit) const {
+    pollfd ready{fd_, POLLIN, 0};
+    return poll(&ready, 1, static_cast<int>(limit.count())) == 1 && Connected();
   }
 
  private:
@@ -102,13 +109,13 @@ TEST(CallerLimits, TheAllowListHoldsHoweverTheSystemBusIsNamed) {
     Listener hooks;
     Client client(bus);
     // One apartment runs both requests in turn: once the second one has
-    // called back, the first one's HTTP callback has been made or refused.
+    // called back, the first one's HTTP callback has been refused or queued.
     const std::string first = client.Create(), second = client.Create();
     ASSERT_TRUE(
         SendToHost(client, first, "127.0.0.1:" + std::to_string(hooks.port()), "T-http").ok());
     ASSERT_TRUE(SendRequest(client, second, "T-after").ok());
     ASSERT_EQ(client.WaitForCallbacks(1, 30s).size(), 1u) << c.why << "\n" << daemon->Log();
-    EXPECT_EQ(hooks.Connected(), c.posted) << c.why;
+    EXPECT_EQ(c.posted ? hooks.ConnectedWithin(30s) : hooks.Connected(), c.posted) << c.why;
   }
 }
 
