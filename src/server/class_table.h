@@ -48,6 +48,8 @@ struct Operation {
   bool property_put = false;                      // a write-only property
   OperationHandler run = nullptr;                 // empty: not built yet, answers 445
   CallLogLine log_line = nullptr;
+  // A notification request: the object keeps it until its run ends.
+  bool request = false;
 
   size_t RequiredParams() const;
 };

@@ -64,7 +64,8 @@ ClassDescription MakeNotifyClass() {
        },
        [](std::span<const Variant> a, const Variant& r) {
          return RequestLogLine("SendMessageCallBack", a, r);
-       }},
+       },
+       true},
       {"GetMessageProfiles",
        0x60030009,
        {},
@@ -132,7 +133,8 @@ ClassDescription MakeNotifyClass() {
        },
        [](std::span<const Variant> a, const Variant& r) {
          return RequestLogLine("SendMessageCallBackEx", a, r);
-       }},
+       },
+       true},
   };
   return c;
 }
