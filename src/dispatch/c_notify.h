@@ -17,6 +17,7 @@
 #include "automation/timer.h"
 #include "automation/variant.h"
 #include "contract/contract.h"
+#include "diagnostics/logged_text.h"
 #include "dispatch/frm_notes.h"
 #include "dispatch/server_environment.h"
 #include "paging/sms_settings.h"
@@ -101,7 +102,7 @@ class cNotify {
   std::string mstrProfile;
   std::string mstrSMTPServer;
   std::string mstrNotifyServer;
-  std::string mstrLastLogged;
+  LoggedText mstrLastLogged;
   std::string mstrSNPPStatus;
   SmsSettings sms_settings_;  // the fourteen SMS fields
 };
