@@ -76,7 +76,7 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
       {"max-elements", 0, 0, G_OPTION_ARG_INT64, &text.max_elements,
        "At most N array elements, at all levels, in one call's arguments (default 10000)", "N"},
       {"max-depth", 0, 0, G_OPTION_ARG_INT64, &text.max_depth,
-       "At most N arrays nested in one argument (default 16)", "N"},
+       "At most N arrays nested in one argument (default 32)", "N"},
       {"max-pending-bytes", 0, 0, G_OPTION_ARG_INT64, &text.max_pending_bytes,
        "At most N bytes of arguments per connection in calls and requests not yet done "
        "(default 33554432)",

@@ -17,7 +17,7 @@ struct Limits {
   size_t objects = 1000;                    // live objects a connection created
   size_t pending = 1000;                    // its requests whose run has not ended
   size_t elements = 10000;                  // array elements in one call's arguments
-  size_t depth = 16;                        // arrays nested in one argument
+  size_t depth = 32;                        // arrays nested in one argument
   size_t pending_bytes = 32 * 1024 * 1024;  // argument bytes of its calls not yet done
 };
 
