@@ -11,8 +11,7 @@ struct CallerLedger::State {
   std::map<std::string, CallerUsage, std::less<>> usage;
 };
 
-CallerLedger::CallerLedger(const Limits& limits)
-    : state_(std::make_shared<State>(limits)) {}
+CallerLedger::CallerLedger(const Limits& limits) : state_(std::make_shared<State>(limits)) {}
 
 CallerLedger::Admission CallerLedger::Admit(std::string_view caller, bool request, size_t bytes) {
   std::lock_guard lock(state_->mutex);
