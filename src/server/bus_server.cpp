@@ -196,7 +196,7 @@ void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> en
     }
   } else if (dispatch_slot) {
     GVariant* body = g_dbus_message_get_body(call.get());
-    if (auto passed = CheckArguments(options_.limits, body))
+    if (auto passed = CheckArguments(options_.limits, body, false))
       return RefuseOverLimit(call.get(), *passed);
     OnMain([this, call = std::move(call), entry = std::move(entry)] {
       DispatchSlot(call.get(), entry);

@@ -10,7 +10,8 @@ std::optional<CallerLedger::Ticket> BusServer::Admit(GDBusMessage* call, const O
   GVariant* body = g_dbus_message_get_body(call);
   VariantPtr invoke_args;
   if (invoke && body) invoke_args.reset(g_variant_get_child_value(body, 1));
-  if (auto passed = CheckArguments(options_.limits, invoke ? invoke_args.get() : body)) {
+  if (auto passed =
+          CheckArguments(options_.limits, invoke ? invoke_args.get() : body, op.request)) {
     RefuseOverLimit(call, *passed);
     return std::nullopt;
   }

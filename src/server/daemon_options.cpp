@@ -19,6 +19,7 @@ struct OptionText {
   gint64 max_objects = static_cast<gint64>(limits.objects);
   gint64 max_pending = static_cast<gint64>(limits.pending);
   gint64 max_elements = static_cast<gint64>(limits.elements);
+  gint64 max_settings_elements = static_cast<gint64>(limits.settings_elements);
   gint64 max_depth = static_cast<gint64>(limits.depth);
   gint64 max_pending_bytes = static_cast<gint64>(limits.pending_bytes);
   gboolean system = FALSE;
@@ -74,7 +75,11 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
       {"max-pending", 0, 0, G_OPTION_ARG_INT64, &text.max_pending,
        "At most N requests per connection waiting for their run (default 1000)", "N"},
       {"max-elements", 0, 0, G_OPTION_ARG_INT64, &text.max_elements,
-       "At most N array elements, at all levels, in one call's arguments (default 10000)", "N"},
+       "At most N array elements, at all levels, in one request's arguments (default 10000)", "N"},
+      {"max-settings-elements", 0, 0, G_OPTION_ARG_INT64, &text.max_settings_elements,
+       "At most N array elements in one call that is no request, such as a settings write "
+       "(default 1000)",
+       "N"},
       {"max-depth", 0, 0, G_OPTION_ARG_INT64, &text.max_depth,
        "At most N arrays nested in one argument (default 32)", "N"},
       {"max-pending-bytes", 0, 0, G_OPTION_ARG_INT64, &text.max_pending_bytes,
@@ -132,6 +137,8 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
   if (!TakeLimit("max-objects", text.max_objects, 1000000, limits.objects, error) ||
       !TakeLimit("max-pending", text.max_pending, 1000000, limits.pending, error) ||
       !TakeLimit("max-elements", text.max_elements, 1000000000, limits.elements, error) ||
+      !TakeLimit("max-settings-elements", text.max_settings_elements, 1000000000,
+                 limits.settings_elements, error) ||
       !TakeLimit("max-depth", text.max_depth, 64, limits.depth, error) ||
       !TakeLimit("max-pending-bytes", text.max_pending_bytes, gint64{1} << 40, limits.pending_bytes,
                  error))

@@ -7,6 +7,8 @@ namespace {
 
 struct Walk {
   const Limits& limits;
+  size_t max_elements;
+  Limit elements_limit;
   size_t elements = 0;
 
   std::optional<Limit> Value(GVariant* value, size_t depth) {
@@ -19,7 +21,7 @@ struct Walk {
     if (array) {
       if (++depth > limits.depth) return Limit::kDepth;
       elements += g_variant_n_children(value);
-      if (elements > limits.elements) return Limit::kElements;
+      if (elements > max_elements) return elements_limit;
       // Numbers and strings hold no further arrays.
       if (g_variant_type_is_basic(g_variant_type_element(g_variant_get_type(value))))
         return std::nullopt;
@@ -47,6 +49,8 @@ std::string_view LimitName(Limit limit) {
       return "max-pending";
     case Limit::kElements:
       return "max-elements";
+    case Limit::kSettingsElements:
+      return "max-settings-elements";
     case Limit::kDepth:
       return "max-depth";
     case Limit::kPendingBytes:
@@ -63,6 +67,8 @@ size_t LimitValue(const Limits& limits, Limit limit) {
       return limits.pending;
     case Limit::kElements:
       return limits.elements;
+    case Limit::kSettingsElements:
+      return limits.settings_elements;
     case Limit::kDepth:
       return limits.depth;
     case Limit::kPendingBytes:
@@ -89,9 +95,10 @@ std::optional<Limit> CheckCall(const Limits& limits, const CallerUsage& usage, b
   return std::nullopt;
 }
 
-std::optional<Limit> CheckArguments(const Limits& limits, GVariant* arguments) {
+std::optional<Limit> CheckArguments(const Limits& limits, GVariant* arguments, bool request) {
   if (!arguments || !g_variant_is_container(arguments)) return std::nullopt;
-  Walk walk{limits};
+  Walk walk = request ? Walk{limits, limits.elements, Limit::kElements}
+                      : Walk{limits, limits.settings_elements, Limit::kSettingsElements};
   return walk.Children(arguments, 0);
 }
 

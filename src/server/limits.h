@@ -16,12 +16,13 @@ namespace qz {
 struct Limits {
   size_t objects = 1000;                    // live objects a connection created
   size_t pending = 1000;                    // its requests whose run has not ended
-  size_t elements = 10000;                  // array elements in one call's arguments
+  size_t elements = 10000;                  // array elements in one request's arguments
+  size_t settings_elements = 1000;          // the same in any other call (settings)
   size_t depth = 32;                        // arrays nested in one argument
   size_t pending_bytes = 32 * 1024 * 1024;  // argument bytes of its calls not yet done
 };
 
-enum class Limit { kObjects, kPending, kElements, kDepth, kPendingBytes };
+enum class Limit { kObjects, kPending, kElements, kSettingsElements, kDepth, kPendingBytes };
 
 // The option that sets it, without dashes: "max-elements".
 std::string_view LimitName(Limit limit);
@@ -45,8 +46,8 @@ std::optional<Limit> CheckCall(const Limits& limits, const CallerUsage& usage, b
 
 // The limit the arrays of the arguments pass: their elements are counted at
 // every level, over all arguments; a `v` adds no level. `arguments` is the
-// call's tuple, or Invoke's `av`. Stops looking once a limit is passed, so
-// the cost is bounded by the limits, not by the call.
-std::optional<Limit> CheckArguments(const Limits& limits, GVariant* arguments);
+// call's tuple, or Invoke's `av`; `request` when the call is a request. Stops looking once a limit
+// is passed, so the cost is bounded by the limits, not by the call.
+std::optional<Limit> CheckArguments(const Limits& limits, GVariant* arguments, bool request);
 
 }  // namespace qz

@@ -89,7 +89,8 @@ TEST(ConnectionLimits, ElementsAndDepthPerRequestReplaceNothing) {
   PrivateBus bus;
   ProgramFolder folder;
   // One group of one message to one pager is 5 elements, 3 arrays deep.
-  Daemon daemon(bus, folder.path(), {"--max-elements", "5", "--max-depth", "3"});
+  Daemon daemon(bus, folder.path(),
+                {"--max-elements", "5", "--max-depth", "3", "--max-settings-elements", "5"});
   Client client(bus);
   const std::string path = client.Create();
   ASSERT_EQ(SendRequest(client, path, "T-kept").Text(), "Notes Server: Asynch mode");
@@ -101,7 +102,7 @@ TEST(ConnectionLimits, ElementsAndDepthPerRequestReplaceNothing) {
                 "max-depth", "4 arrays deep");
   ExpectRefused(client.Call(path, kDispatch, "GetIDsOfNames",
                             g_variant_new_parsed("(['a', 'b', 'c', 'd', 'e', 'f'],)")),
-                "max-elements", "a dispatch slot's array");
+                "max-settings-elements", "a dispatch slot's array");
   // The refused calls replaced nothing: the first request is delivered.
   ASSERT_EQ(client.WaitForCallbacks(1, 60s).size(), 1u) << daemon.Log();
   // Invoke's list of arguments is no array of the request.
@@ -123,7 +124,7 @@ TEST(ConnectionLimits, ElementsAndDepthPerRequestReplaceNothing) {
 TEST(ConnectionLimits, SettingsArrayPastTheElementLimitWritesNothing) {
   PrivateBus bus;
   ProgramFolder folder;
-  Daemon daemon(bus, folder.path(), {"--max-elements", "3"});
+  Daemon daemon(bus, folder.path(), {"--max-settings-elements", "3"});
   Client client(bus);
   const std::string path = client.Create();
   auto set = [&](const char* array) {
@@ -134,7 +135,8 @@ TEST(ConnectionLimits, SettingsArrayPastTheElementLimitWritesNothing) {
   Answer at = set("[<'A1=a'>, <'A2=b'>, <'A3=c'>]");
   ASSERT_TRUE(at.ok()) << at.Print();
   EXPECT_EQ(PrintedVariant(at.value.get()), "(true,)");
-  ExpectRefused(set("[<'B1=a'>, <'B2=b'>, <'B3=c'>, <'B4=d'>]"), "max-elements", "4 elements");
+  ExpectRefused(set("[<'B1=a'>, <'B2=b'>, <'B3=c'>, <'B4=d'>]"), "max-settings-elements",
+                "4 elements");
   const std::string ini = folder.Read("QzNotes.ini");
   EXPECT_THAT(ini, HasSubstr("A3=c"));
   EXPECT_THAT(ini, ::testing::Not(HasSubstr("B1")));

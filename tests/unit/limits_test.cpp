@@ -17,7 +17,7 @@ VariantPtr Parsed(const char* text) {
 }
 
 TEST(Limits, ArgumentsAreCountedAtEveryLevelAndAVariantAddsNone) {
-  const Limits small{.elements = 5, .depth = 3};
+  const Limits small{.elements = 5, .settings_elements = 2, .depth = 3};
   struct Case {
     const char* arguments;
     std::optional<Limit> passed;
@@ -41,9 +41,15 @@ TEST(Limits, ArgumentsAreCountedAtEveryLevelAndAVariantAddsNone) {
   };
   for (const Case& c : cases) {
     VariantPtr arguments = Parsed(c.arguments);
-    EXPECT_EQ(CheckArguments(small, arguments.get()), c.passed) << c.arguments;
+    EXPECT_EQ(CheckArguments(small, arguments.get(), true), c.passed) << c.arguments;
   }
-  EXPECT_EQ(CheckArguments(small, nullptr), std::nullopt) << "a call without arguments";
+  EXPECT_EQ(CheckArguments(small, nullptr, true), std::nullopt) << "a call without arguments";
+  // Any other call (a settings write) has its own, smaller element limit.
+  VariantPtr settings = Parsed("('Default', <['a=1', 'b=2']>)");
+  EXPECT_EQ(CheckArguments(small, settings.get(), false), std::nullopt);
+  settings = Parsed("('Default', <['a=1', 'b=2', 'c=3']>)");
+  EXPECT_EQ(CheckArguments(small, settings.get(), false), Limit::kSettingsElements);
+  EXPECT_EQ(CheckArguments(small, settings.get(), true), std::nullopt);
 }
 
 TEST(Limits, CallsAndObjectsAtTheLimitPassAndOnePastDoesNot) {
@@ -75,6 +81,8 @@ TEST(Limits, TheMessageNamesTheOptionAndItsValue) {
   EXPECT_EQ(LimitName(Limit::kObjects), "max-objects");
   EXPECT_EQ(LimitName(Limit::kPending), "max-pending");
   EXPECT_EQ(LimitName(Limit::kDepth), "max-depth");
+  EXPECT_EQ(LimitMessage(limits, Limit::kSettingsElements),
+            "limit max-settings-elements (1000) exceeded: the call was not run");
 }
 
 TEST(CallerLedger, TicketsCountPerCallerUntilTheyGo) {
@@ -116,12 +124,13 @@ TEST(Limits, DaemonOptionsSetThemWithinTheirRanges) {
   EXPECT_EQ(defaults->server.limits.pending_bytes, Limits{}.pending_bytes);
 
   auto set = parse({"--max-objects=3", "--max-pending=4", "--max-elements=5", "--max-depth=6",
-                    "--max-pending-bytes=7"},
+                    "--max-pending-bytes=7", "--max-settings-elements=8"},
                    error);
   ASSERT_TRUE(set) << error;
   const Limits& l = set->server.limits;
-  EXPECT_EQ(std::vector<size_t>({l.objects, l.pending, l.elements, l.depth, l.pending_bytes}),
-            std::vector<size_t>({3, 4, 5, 6, 7}));
+  EXPECT_EQ(std::vector<size_t>(
+                {l.objects, l.pending, l.elements, l.depth, l.pending_bytes, l.settings_elements}),
+            std::vector<size_t>({3, 4, 5, 6, 7, 8}));
 
   for (std::vector<std::string> wrong : {std::vector<std::string>{"--max-objects=0"},
                                          {"--max-depth=65"},
