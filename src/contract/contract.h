@@ -41,6 +41,8 @@ inline constexpr char kErrorPrefix[] = "org.qznotes.QzNotes.Error.";
 inline constexpr char kUnknownObjectError[] = "org.freedesktop.DBus.Error.UnknownObject";
 // A call that arrives once the server has decided to stop is not run.
 inline constexpr char kStoppingError[] = "org.qznotes.QzNotes.Error.Stopping";
+// A call past one of the caller's limits is not run; the message names it.
+inline constexpr char kLimitsExceededError[] = "org.freedesktop.DBus.Error.LimitsExceeded";
 // The source of the errors the boundary raises itself.
 inline constexpr char kBoundarySource[] = "QzNotes";
 

@@ -17,6 +17,7 @@
 #include "automation/timer.h"
 #include "automation/variant.h"
 #include "contract/contract.h"
+#include "diagnostics/logged_text.h"
 #include "dispatch/dispatch_trace.h"
 #include "dispatch/frm_notes.h"
 #include "dispatch/server_environment.h"
@@ -105,7 +106,7 @@ class cNotify {
   std::string mstrProfile;
   std::string mstrSMTPServer;
   std::string mstrNotifyServer;
-  std::string mstrLastLogged;
+  LoggedText mstrLastLogged;
   std::string mstrSNPPStatus;
   SmsSettings sms_settings_;  // the fourteen SMS fields
 };

@@ -44,6 +44,11 @@ void cNotify::NotesTimer_Timer() {
     outcome_listener_(trace);
   }
   CallBack(outcome);
+  // Nothing reads the arrays again before the next request call stores its
+  // own, so a large request gives its memory back now, not with the object.
+  mvarNotes = Variant();
+  mvarEmail = Variant();
+  mvarPager = Variant();
 }
 
 ChannelCall cNotify::ChannelState() {
@@ -109,8 +114,9 @@ void cNotify::CallBack(std::string_view outcome) {
 
 void cNotify::msubWriteLog(std::string_view text) {
   try {
-    if (text == mstrLastLogged) return;
-    if (AppendLogEntry(SettingsPath(env_.folder, kLogFileName), text)) mstrLastLogged = text;
+    if (mstrLastLogged.Equals(text)) return;
+    if (AppendLogEntry(SettingsPath(env_.folder, kLogFileName), text))
+      mstrLastLogged.Remember(text);
   } catch (...) {
     // Silent: the same text is tried again on this object's next run.
   }

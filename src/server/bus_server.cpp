@@ -31,6 +31,7 @@ BusServer::BusServer(GDBusConnection* connection, ServerOptions options, ServerE
     : connection_(Ref(connection)),
       options_(std::move(options)),
       env_(std::move(env)),
+      ledger_(options_.limits),
       main_context_(g_main_context_ref(g_main_context_default())),
       uids_(connection, main_context_.get()),
       loop_(g_main_loop_new(main_context_.get(), FALSE)),
@@ -164,7 +165,8 @@ void BusServer::RouteFactoryCall(MessagePtr call, const char* iface, const char*
     // Checked and entered as one step against an idle exit deciding meanwhile.
     std::unique_lock lock(stop_mutex_);
     if (stopping_) return RefuseWhileStopping(call.get());
-    RunOnTransientObject(std::move(call), *served, *op, invoke);
+    if (auto ticket = Admit(call.get(), *op, false))
+      RunOnTransientObject(std::move(call), *served, *op, invoke, std::move(*ticket));
   } else if (Is(iface, kProfilesInterface) && env_.registry) {
     OnMain([this, call = std::move(call)] {
       AnswerProfilesCall(connection_.get(), call.get(), *env_.registry);
@@ -192,7 +194,8 @@ void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> en
   if (stopping_ && ((op && !op->property_put) || invoke)) {
     RefuseWhileStopping(call.get());
   } else if (op && !op->property_put) {
-    RunOperation(std::move(entry), std::move(call), *op, false);
+    if (auto ticket = Admit(call.get(), *op, false))
+      RunOperation(std::move(entry), std::move(call), *op, false, std::move(*ticket));
   } else if (invoke) {
     // Straight to the apartment like a named call, so calls stay in order.
     try {
@@ -201,11 +204,15 @@ void BusServer::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> en
       g_variant_get_child(g_dbus_message_get_body(call.get()), 0, "i", &dispid);
       const Operation* invoked = description.FindByDispId(dispid);
       if (!invoked) throw RunTimeError(kErrNoSuchMember, kBoundarySource);
-      RunOperation(std::move(entry), std::move(call), *invoked, true);
+      if (auto ticket = Admit(call.get(), *invoked, true))
+        RunOperation(std::move(entry), std::move(call), *invoked, true, std::move(*ticket));
     } catch (const RunTimeError& e) {
       SendError(connection_.get(), call.get(), e);
     }
   } else if (dispatch_slot) {
+    GVariant* body = g_dbus_message_get_body(call.get());
+    if (auto passed = CheckArguments(options_.limits, body, false))
+      return RefuseOverLimit(call.get(), *passed);
     OnMain([this, call = std::move(call), entry = std::move(entry)] {
       DispatchSlot(call.get(), entry);
     });

@@ -17,7 +17,9 @@
 #include "automation/apartment_pool.h"
 #include "dispatch/server_environment.h"
 #include "platform/holders.h"
+#include "server/caller_ledger.h"
 #include "server/caller_uids.h"
+#include "server/limits.h"
 #include "server/object_table.h"
 #include "server/pending_work.h"
 
@@ -28,6 +30,7 @@ struct ServerOptions {
   unsigned shutdown_grace_seconds = 30;        // a stop waits this long for deliveries
   size_t apartments = 4;
   bool system_bus = false;
+  Limits limits;  // what one connection may make the server hold
 };
 
 class BusServer {
@@ -53,6 +56,10 @@ class BusServer {
   // whether the caller is privileged (root on the system bus).
   void RouteBelowFactory(MessagePtr call, bool privileged);
   void RefuseWhileStopping(GDBusMessage* call);
+  // Any thread: the ticket a call to `op` holds while it is pending, or
+  // nothing when it passes a limit and was answered LimitsExceeded.
+  std::optional<CallerLedger::Ticket> Admit(GDBusMessage* call, const Operation& op, bool invoke);
+  void RefuseOverLimit(GDBusMessage* call, Limit limit);
   void RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface,
                        const char* member);
   void OnMain(Work work);
@@ -77,20 +84,23 @@ class BusServer {
 
   // Any thread: posts to the entry's apartment.
   void RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call, const Operation& op,
-                    bool invoke);
+                    bool invoke, CallerLedger::Ticket ticket);
   // An operation called on the factory path runs on a fresh object that
   // lives until the call and any work it accepted are done, so that one-shot
   // tools such as busctl can use the operations.
   void RunOnTransientObject(MessagePtr call, const ClassDescription& description,
-                            const Operation& op, bool invoke);
+                            const Operation& op, bool invoke, CallerLedger::Ticket ticket);
   // Apartment thread: parses, runs and answers one call.
-  void ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op, bool invoke);
+  // A request it accepted keeps `ticket` in the entry until its run ends.
+  void ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op, bool invoke,
+                        CallerLedger::Ticket& ticket);
 
   ConnectionPtr connection_;
   ServerOptions options_;
   ServerEnvironment env_;
   ObjectTable table_;
   PendingWork pending_;  // accepted requests whose run has not ended
+  CallerLedger ledger_;
   MainContextPtr main_context_;
   CallerUids uids_;
   MainLoopPtr loop_;

@@ -50,6 +50,8 @@ struct Operation {
   CallLogLine log_line = nullptr;
   // Changes the server's settings: its log line names the caller.
   bool changes_settings = false;
+  // A notification request: the object keeps it until its run ends.
+  bool request = false;
 
   size_t RequiredParams() const;
 };

@@ -15,6 +15,13 @@ struct OptionText {
   gchar* seat = nullptr;
   gint apartments = 4;
   gint grace = 30;
+  Limits limits;
+  gint64 max_objects = static_cast<gint64>(limits.objects);
+  gint64 max_pending = static_cast<gint64>(limits.pending);
+  gint64 max_elements = static_cast<gint64>(limits.elements);
+  gint64 max_settings_elements = static_cast<gint64>(limits.settings_elements);
+  gint64 max_depth = static_cast<gint64>(limits.depth);
+  gint64 max_pending_bytes = static_cast<gint64>(limits.pending_bytes);
   gboolean system = FALSE;
   gboolean version = FALSE;
   // The parser allocates what it stores in the fields above.
@@ -22,6 +29,16 @@ struct OptionText {
     for (gchar* held : {address, folder, linger, seat}) CharPtr{held};
   }
 };
+
+// Takes `value` into `out` when it is from 1 to `max`; else says why.
+bool TakeLimit(const char* option, gint64 value, gint64 max, size_t& out, std::string& error) {
+  if (value < 1 || value > max) {
+    error = std::string("--") + option + " takes a number from 1 to " + std::to_string(max);
+    return false;
+  }
+  out = static_cast<size_t>(value);
+  return true;
+}
 
 bool ParseWhole(std::string_view text, long max, long& out) {
   std::string s(text);
@@ -53,6 +70,22 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
        "Seconds a stop waits for deliveries in progress (default 30)", "SECONDS"},
       {"seat", 0, 0, G_OPTION_ARG_STRING, &text.seat,
        "Whether a user counts as logged on at seat0: auto (ask logind), present or absent", "MODE"},
+      {"max-objects", 0, 0, G_OPTION_ARG_INT64, &text.max_objects,
+       "At most N live objects per connection (default 1000)", "N"},
+      {"max-pending", 0, 0, G_OPTION_ARG_INT64, &text.max_pending,
+       "At most N requests per connection waiting for their run (default 1000)", "N"},
+      {"max-elements", 0, 0, G_OPTION_ARG_INT64, &text.max_elements,
+       "At most N array elements, at all levels, in one request's arguments (default 10000)", "N"},
+      {"max-settings-elements", 0, 0, G_OPTION_ARG_INT64, &text.max_settings_elements,
+       "At most N array elements in one call that is no request, such as a settings write "
+       "(default 1000)",
+       "N"},
+      {"max-depth", 0, 0, G_OPTION_ARG_INT64, &text.max_depth,
+       "At most N arrays nested in one argument (default 32)", "N"},
+      {"max-pending-bytes", 0, 0, G_OPTION_ARG_INT64, &text.max_pending_bytes,
+       "At most N bytes of arguments per connection in calls and requests not yet done "
+       "(default 33554432)",
+       "N"},
       {"version", 0, 0, G_OPTION_ARG_NONE, &text.version, "Print the version and exit", nullptr},
       {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
   OptionContextPtr context(g_option_context_new("- the QzNotes notification server"));
@@ -100,6 +133,16 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
     return std::nullopt;
   }
   options.server.shutdown_grace_seconds = static_cast<unsigned>(text.grace);
+  Limits& limits = options.server.limits;
+  if (!TakeLimit("max-objects", text.max_objects, 1000000, limits.objects, error) ||
+      !TakeLimit("max-pending", text.max_pending, 1000000, limits.pending, error) ||
+      !TakeLimit("max-elements", text.max_elements, 1000000000, limits.elements, error) ||
+      !TakeLimit("max-settings-elements", text.max_settings_elements, 1000000000,
+                 limits.settings_elements, error) ||
+      !TakeLimit("max-depth", text.max_depth, 64, limits.depth, error) ||
+      !TakeLimit("max-pending-bytes", text.max_pending_bytes, gint64{1} << 40, limits.pending_bytes,
+                 error))
+    return std::nullopt;
   if (text.seat) {
     if (std::optional<SeatMode> mode = ParseSeatMode(text.seat)) {
       options.seat = *mode;

@@ -72,7 +72,9 @@ ClassDescription MakeNotifyClass() {
        },
        [](std::span<const Variant> a, const Variant& r) {
          return RequestLogLine("SendMessageCallBack", a, r);
-       }},
+       },
+       /*changes_settings=*/false,
+       /*request=*/true},
       {"GetMessageProfiles",
        0x60030009,
        {},
@@ -94,7 +96,7 @@ ClassDescription MakeNotifyClass() {
          return Variant::Boolean(Notify(o).gblnSetSettings(a[0]));
        },
        SettingsWriteLine("gblnSetSettings", -1),
-       true},
+       /*changes_settings=*/true},
       {"gvarTestGateway",
        0x6003000D,
        {{"Index", W::kInt16}, {"Mobile", W::kString}},
@@ -120,7 +122,7 @@ ClassDescription MakeNotifyClass() {
          return Variant::Boolean(Notify(o).gblnSetPagerSettings(a[0].ToInt16(), a[1]));
        },
        SettingsWriteLine("gblnSetPagerSettings", 0),
-       true},
+       /*changes_settings=*/true},
       {"gvarGetPagerSettingsEx",
        0x60030026,
        {{"Request", W::kInt16}, {"lvarParams", W::kVariant, true, true}},
@@ -138,7 +140,7 @@ ClassDescription MakeNotifyClass() {
          return Variant::Boolean(Notify(o).gblnSetPagerSettingsEx(a[0].Text(), a[1]));
        },
        SettingsWriteLine("gblnSetPagerSettingsEx", 0),
-       true},
+       /*changes_settings=*/true},
       {"SendMessageCallBackEx", 0x6003002A, RequestParams({"lvarNotify", W::kVariant}), W::kVariant,
        false,
        [](ServedObject& o, std::span<Variant> a) {
@@ -146,7 +148,9 @@ ClassDescription MakeNotifyClass() {
        },
        [](std::span<const Variant> a, const Variant& r) {
          return RequestLogLine("SendMessageCallBackEx", a, r);
-       }},
+       },
+       /*changes_settings=*/false,
+       /*request=*/true},
   };
   return c;
 }

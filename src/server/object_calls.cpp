@@ -7,6 +7,7 @@
 #include "server/callback_reference.h"
 #include "server/caller_identity.h"
 #include "server/delivery_report.h"
+#include "server/heap_trim.h"
 #include "server/remote_object.h"
 #include "server/replies.h"
 #include "server/served_classes.h"
@@ -28,12 +29,20 @@ std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description,
   return description.make(ObjectSeat{env, apartment.context(), &apartment.deliveries()});
 }
 
-void ReportOutcomes(GDBusConnection* connection, ServedObject& object, const std::string& path,
-                    PendingWork& pending) {
-  object.SetOutcomeSink([connection, &pending, path](const DispatchTrace& trace) {
-    pending.Ended(path);
-    ReportDelivery(connection, ShortPath(path), trace);
+// The sink lives in the object, which the entry owns: the entry outlives it.
+void ReportOutcomes(GDBusConnection* connection, ObjectEntry& entry, PendingWork& pending) {
+  entry.object->SetOutcomeSink([connection, &entry, &pending](const DispatchTrace& trace) {
+    pending.Ended(entry.path);
+    ReportDelivery(connection, ShortPath(entry.path), trace);
+    ReturnTicket(entry.request, *entry.apartment);  // the run has ended
   });
+}
+
+// A request the object accepted holds its ticket until its run ends; one it
+// replaced or cancelled gives its ticket back.
+void KeepRequestTicket(ObjectEntry& entry, const Operation& op, CallerLedger::Ticket& ticket) {
+  if (!entry.object->HasPendingWork() || op.request) ReturnTicket(entry.request, *entry.apartment);
+  if (entry.object->HasPendingWork() && op.request) entry.request = std::move(ticket);
 }
 
 }  // namespace
@@ -47,12 +56,14 @@ void BusServer::CreateObject(GDBusMessage* call) {
     if (stopping_ || !description || !description->creatable())
       throw RunTimeError(kErrCannotCreate, "Can't create object", kBoundary);
     const char* sender = g_dbus_message_get_sender(call);
+    const CallerUsage usage{table_.OwnedBy(sender ? sender : "")};
+    if (auto passed = CheckNewObject(options_.limits, usage)) return RefuseOverLimit(call, *passed);
     auto entry = table_.Add(*description, sender ? sender : "", pool_.Assign());
     ++live_objects_;
     if (sender) ReleaseIfCreatorGone(entry->owner);
     entry->apartment->Post([this, entry, call = Ref(call)] {
       entry->object = MakeObject(*entry->description, env_, *entry->apartment);
-      ReportOutcomes(connection_.get(), *entry->object, entry->path, pending_);
+      ReportOutcomes(connection_.get(), *entry, pending_);
       SendReply(connection_.get(), call.get(), g_variant_new("(o)", entry->path.c_str()));
     });
   } catch (const RunTimeError& e) {
@@ -87,15 +98,20 @@ void BusServer::ReleaseIfCreatorGone(const std::string& owner) {
 }
 
 void BusServer::RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call,
-                             const Operation& op, bool invoke) {
+                             const Operation& op, bool invoke, CallerLedger::Ticket ticket) {
   Apartment& apartment = *entry->apartment;
-  apartment.Post([this, entry = std::move(entry), call = std::move(call), &op, invoke] {
-    ExecuteOperation(*entry, call.get(), op, invoke);
+  apartment.Post([this, entry = std::move(entry), call = std::move(call), &op, invoke,
+                  ticket = std::move(ticket)]() mutable {
+    ExecuteOperation(*entry, call.get(), op, invoke, ticket);
+    call.reset();  // before a trim, so that its arguments go back too
+    std::optional<CallerLedger::Ticket> done(std::move(ticket));
+    ReturnTicket(done, *entry->apartment);
   });
 }
 
 void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& description,
-                                     const Operation& op, bool invoke) {
+                                     const Operation& op, bool invoke,
+                                     CallerLedger::Ticket ticket) {
   // In the table like any object, so a shutdown finishes its work too.
   auto entry = table_.Add(description, "", pool_.Assign());
   ++live_objects_;
@@ -103,9 +119,13 @@ void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& de
     auto released = table_.Release(e->path);
     if (released && released->second) Destroy(released->second, why);
   };
-  entry->apartment->Post([this, entry, call = std::move(call), &op, invoke, release] {
+  entry->apartment->Post([this, entry, call = std::move(call), &op, invoke, release,
+                          ticket = std::move(ticket)]() mutable {
     entry->object = MakeObject(*entry->description, env_, *entry->apartment);
-    ExecuteOperation(*entry, call.get(), op, invoke);
+    ExecuteOperation(*entry, call.get(), op, invoke, ticket);
+    call.reset();
+    std::optional<CallerLedger::Ticket> done(std::move(ticket));
+    ReturnTicket(done, *entry->apartment);
     if (!entry->object->HasPendingWork()) {
       release(entry, "one-shot call done");
       return;
@@ -115,13 +135,14 @@ void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& de
     entry->object->SetOutcomeSink([this, entry, release](const DispatchTrace& trace) {
       pending_.Ended(entry->path);
       ReportDelivery(connection_.get(), ShortPath(entry->path), trace);
+      ReturnTicket(entry->request, *entry->apartment);
       release(entry, "one-shot work done");
     });
   });
 }
 
 void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op,
-                                 bool invoke) {
+                                 bool invoke, CallerLedger::Ticket& ticket) {
   const char* sender = g_dbus_message_get_sender(call);
   std::string caller = sender ? sender : "";
   // Runs while the arguments are read, so a reference the caller may not
@@ -157,6 +178,7 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
     // Before the answer, so that a stop from now on can name it.
     if (entry.object->HasPendingWork())
       pending_.Accepted(entry.path, entry.object->PendingWorkName());
+    KeepRequestTicket(entry, op, ticket);
     SendReply(connection_.get(), call,
               invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));
     // Logged after the reply, so the write to the journal adds no latency.
@@ -185,6 +207,7 @@ void BusServer::Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view why
   apartment.Post([this, entry = std::move(entry)] {
     entry->object.reset();  // an undispatched request goes with it
     pending_.Ended(entry->path);
+    ReturnTicket(entry->request, *entry->apartment);
     --live_objects_;
     if (!stopping_) OnMain([this] { CheckIdle(); });
   });

@@ -36,6 +36,7 @@ std::shared_ptr<ObjectEntry> ObjectTable::Add(const ClassDescription& descriptio
       std::string(kFactoryPath) + "/" + std::string(description.class_name) + "/";
   do entry->path = folder + std::to_string(RandomNumber());
   while (!entries_.emplace(entry->path, entry).second);
+  ++owned_[entry->owner];
   return entry;
 }
 
@@ -60,6 +61,7 @@ std::optional<std::pair<uint32_t, std::shared_ptr<ObjectEntry>>> ObjectTable::Re
   uint32_t count = --it->second->refs;
   if (count > 0) return std::pair(count, std::shared_ptr<ObjectEntry>());
   auto entry = it->second;
+  Forget(*entry);
   entries_.erase(it);
   return std::pair(count, entry);
 }
@@ -70,6 +72,7 @@ std::vector<std::shared_ptr<ObjectEntry>> ObjectTable::RemoveOwnedBy(std::string
   for (auto it = entries_.begin(); it != entries_.end();) {
     if (it->second->owner == owner) {
       removed.push_back(it->second);
+      Forget(*it->second);
       it = entries_.erase(it);
     } else {
       ++it;
@@ -83,6 +86,7 @@ std::vector<std::shared_ptr<ObjectEntry>> ObjectTable::RemoveAll() {
   std::lock_guard lock(mutex_);
   for (auto& [path, entry] : entries_) removed.push_back(entry);
   entries_.clear();
+  owned_.clear();
   return removed;
 }
 
@@ -111,6 +115,17 @@ std::vector<std::string> ObjectTable::ChildrenOf(
 size_t ObjectTable::size() const {
   std::lock_guard lock(mutex_);
   return entries_.size();
+}
+
+size_t ObjectTable::OwnedBy(std::string_view owner) const {
+  std::lock_guard lock(mutex_);
+  auto it = owned_.find(owner);
+  return it == owned_.end() ? 0 : it->second;
+}
+
+void ObjectTable::Forget(const ObjectEntry& entry) {
+  auto it = owned_.find(entry.owner);
+  if (it != owned_.end() && --it->second == 0) owned_.erase(it);
 }
 
 }  // namespace qz

@@ -16,6 +16,7 @@
 
 #include "automation/apartment.h"
 #include "contract/contract.h"
+#include "server/caller_ledger.h"
 #include "server/class_table.h"
 #include "server/served_object.h"
 
@@ -28,6 +29,9 @@ struct ObjectEntry {
   std::shared_ptr<Apartment> apartment;  // the object's seat
   std::unique_ptr<ServedObject> object;  // apartment thread only
   uint32_t refs = 1;                     // guarded by the table
+  // The accepted request waiting for its run, counted against its caller
+  // (apartment thread only).
+  std::optional<CallerLedger::Ticket> request;
 };
 
 class ObjectTable {
@@ -52,10 +56,15 @@ class ObjectTable {
   std::vector<std::string> ChildrenOf(std::string_view path,
                                       const std::function<bool(const ObjectEntry&)>& visible) const;
   size_t size() const;
+  // How many objects in the table the connection created.
+  size_t OwnedBy(std::string_view owner) const;
 
  private:
+  void Forget(const ObjectEntry& entry);  // with the mutex held
+
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<ObjectEntry>, std::less<>> entries_;
+  std::map<std::string, size_t, std::less<>> owned_;
 };
 
 }  // namespace qz

@@ -25,6 +25,7 @@
 #include "server/bus_server.h"
 #include "server/daemon_options.h"
 #include "server/server_log.h"
+#include "server/slice_setting.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ qz::ConnectionPtr Connect(const qz::DaemonOptions& options, qz::ErrorPtr& error)
 }  // namespace
 
 int main(int argc, char** argv) {
+  qz::RestartWithMallocSlices(argv);
   std::string error_text;
   bool exit_now = false;
   std::optional<qz::DaemonOptions> options =

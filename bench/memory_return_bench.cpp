@@ -1,0 +1,94 @@
+// The daemon's resident memory around a burst of large requests: idle,
+// right after five requests of 200,000 groups each were accepted (and the
+// peak), once their runs have ended, and once their objects are released.
+// Target: after the runs, within 2x of idle. The daemon runs with limits raised for the burst; the
+// default gateway is one no channel serves, so each run is quick and only fails.
+//
+//   build/default/memory_return_bench
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <regex>
+
+#include "integration/daemon_harness.h"
+#include "proc_stats.h"
+
+namespace qz::testing {
+namespace {
+
+constexpr int kRequests = 5;
+
+// One request of `groups` groups of one message to one pager number.
+GVariant* LargeRequest(int groups, int index) {
+  VariantPtr note(g_variant_ref_sink(g_variant_new_parsed("<[<'Queue length above 1000'>]>")));
+  VariantPtr pager(g_variant_ref_sink(g_variant_new_parsed("<[<[<'5551234'>]>]>")));
+  GVariantBuilder notes, pagers;
+  g_variant_builder_init(&notes, G_VARIANT_TYPE("av"));
+  g_variant_builder_init(&pagers, G_VARIANT_TYPE("av"));
+  for (int i = 0; i < groups; ++i) {
+    g_variant_builder_add_value(&notes, note.get());
+    g_variant_builder_add_value(&pagers, pager.get());
+  }
+  const std::string id = "burst-" + std::to_string(index);
+  return g_variant_new("(@v@v@v@v(so)s)", g_variant_new_variant(g_variant_builder_end(&notes)),
+                       Marker(0), g_variant_new_variant(g_variant_builder_end(&pagers)), Marker(0),
+                       "", "/callback", id.c_str());
+}
+
+void BM_RssAroundLargeBurst(benchmark::State& state) {
+  const int groups = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    PrivateBus bus;
+    ProgramFolder folder;
+    std::string ini = folder.Read("QzNotes.ini");
+    std::ofstream(folder.path() / "QzNotes.ini", std::ios::binary)
+        << std::regex_replace(ini, std::regex("\nIndex=0"), "\nIndex=9");
+    Daemon daemon(bus, folder.path(),
+                  {"--linger", "600", "--max-elements", "100000000", "--max-pending-bytes",
+                   std::to_string(1LL << 40)});
+    Client client(bus);
+    const pid_t pid = bench::OwnerPid(client.connection());
+    std::vector<std::string> paths;
+    for (int i = 0; i < kRequests; ++i) paths.push_back(client.Create());
+    // A small request first, so idle includes what any first run loads.
+    if (!SendRequest(client, paths[0], "warm-up").ok() ||
+        client.WaitForCallbacks(1, std::chrono::seconds(60)).size() != 1)
+      return state.SkipWithError("the warm-up request was not called back");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double idle = bench::MemoryMiB(pid, "VmRSS");
+
+    for (int i = 0; i < kRequests; ++i) {
+      if (!client.Call(paths[i], kNotify, "SendMessageCallBack", LargeRequest(groups, i), 300000)
+               .ok())
+        return state.SkipWithError("a large request was refused");
+    }
+    const double burst = bench::MemoryMiB(pid, "VmRSS");
+    if (client.WaitForCallbacks(1 + kRequests, std::chrono::seconds(600)).size() != 1 + kRequests)
+      return state.SkipWithError("not every large request was called back");
+    const double peak = bench::MemoryMiB(pid, "VmHWM");
+    // The arrays go and the heap is trimmed just after each callback.
+    double after = bench::MemoryMiB(pid, "VmRSS");
+    for (int i = 0; i < 100 && after > 2 * idle; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      after = bench::MemoryMiB(pid, "VmRSS");
+    }
+    for (const std::string& path : paths) client.Call(path, kDispatch, "Release", nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    state.counters["released_MiB"] = bench::MemoryMiB(pid, "VmRSS");
+    state.counters["idle_MiB"] = idle;
+    state.counters["burst_MiB"] = burst;
+    state.counters["peak_MiB"] = peak;
+    state.counters["after_MiB"] = after;
+    state.counters["after_over_idle"] = after / idle;
+  }
+}
+BENCHMARK(BM_RssAroundLargeBurst)
+    ->Arg(200000)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+}  // namespace
+}  // namespace qz::testing
+
+BENCHMARK_MAIN();

@@ -1,0 +1,34 @@
+// The limits one connection's calls are held to before any of them is run.
+#include "server/bus_server.h"
+#include "server/replies.h"
+#include "server/server_log.h"
+
+namespace qz {
+
+std::optional<CallerLedger::Ticket> BusServer::Admit(GDBusMessage* call, const Operation& op,
+                                                     bool invoke) {
+  GVariant* body = g_dbus_message_get_body(call);
+  VariantPtr invoke_args;
+  if (invoke && body) invoke_args.reset(g_variant_get_child_value(body, 1));
+  if (auto passed =
+          CheckArguments(options_.limits, invoke ? invoke_args.get() : body, op.request)) {
+    RefuseOverLimit(call, *passed);
+    return std::nullopt;
+  }
+  const char* sender = g_dbus_message_get_sender(call);
+  const size_t bytes = body ? g_variant_get_size(body) : 0;
+  CallerLedger::Admission admission = ledger_.Admit(sender ? sender : "", op.request, bytes);
+  if (admission.refused) RefuseOverLimit(call, *admission.refused);
+  return std::move(admission.ticket);
+}
+
+void BusServer::RefuseOverLimit(GDBusMessage* call, Limit limit) {
+  const char* sender = g_dbus_message_get_sender(call);
+  const char* member = g_dbus_message_get_member(call);
+  const std::string message = LimitMessage(options_.limits, limit);
+  ServerLog(std::string(sender ? sender : "caller") + ": " + (member ? member : "") + ": " +
+            message);
+  SendErrorNamed(connection_.get(), call, kLimitsExceededError, message);
+}
+
+}  // namespace qz

@@ -1,0 +1,105 @@
+#include "server/limits.h"
+
+#include "platform/holders.h"
+
+namespace qz {
+namespace {
+
+struct Walk {
+  const Limits& limits;
+  size_t max_elements;
+  Limit elements_limit;
+  size_t elements = 0;
+
+  std::optional<Limit> Value(GVariant* value, size_t depth) {
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_VARIANT)) {
+      VariantPtr inner(g_variant_get_variant(value));
+      return Value(inner.get(), depth);
+    }
+    if (!g_variant_is_container(value)) return std::nullopt;
+    const bool array = g_variant_is_of_type(value, G_VARIANT_TYPE_ARRAY);
+    if (array) {
+      if (++depth > limits.depth) return Limit::kDepth;
+      elements += g_variant_n_children(value);
+      if (elements > max_elements) return elements_limit;
+      // Numbers and strings hold no further arrays.
+      if (g_variant_type_is_basic(g_variant_type_element(g_variant_get_type(value))))
+        return std::nullopt;
+    }
+    return Children(value, depth);
+  }
+
+  std::optional<Limit> Children(GVariant* container, size_t depth) {
+    const size_t n = g_variant_n_children(container);
+    for (size_t i = 0; i < n; ++i) {
+      VariantPtr child(g_variant_get_child_value(container, i));
+      if (auto passed = Value(child.get(), depth)) return passed;
+    }
+    return std::nullopt;
+  }
+};
+
+}  // namespace
+
+std::string_view LimitName(Limit limit) {
+  switch (limit) {
+    case Limit::kObjects:
+      return "max-objects";
+    case Limit::kPending:
+      return "max-pending";
+    case Limit::kElements:
+      return "max-elements";
+    case Limit::kSettingsElements:
+      return "max-settings-elements";
+    case Limit::kDepth:
+      return "max-depth";
+    case Limit::kPendingBytes:
+      return "max-pending-bytes";
+  }
+  return "";
+}
+
+size_t LimitValue(const Limits& limits, Limit limit) {
+  switch (limit) {
+    case Limit::kObjects:
+      return limits.objects;
+    case Limit::kPending:
+      return limits.pending;
+    case Limit::kElements:
+      return limits.elements;
+    case Limit::kSettingsElements:
+      return limits.settings_elements;
+    case Limit::kDepth:
+      return limits.depth;
+    case Limit::kPendingBytes:
+      return limits.pending_bytes;
+  }
+  return 0;
+}
+
+std::string LimitMessage(const Limits& limits, Limit limit) {
+  return "limit " + std::string(LimitName(limit)) + " (" +
+         std::to_string(LimitValue(limits, limit)) + ") exceeded: the call was not run";
+}
+
+std::optional<Limit> CheckNewObject(const Limits& limits, const CallerUsage& usage) {
+  if (usage.objects + 1 > limits.objects) return Limit::kObjects;
+  return std::nullopt;
+}
+
+std::optional<Limit> CheckCall(const Limits& limits, const CallerUsage& usage, bool request,
+                               size_t bytes) {
+  if (request && usage.pending + 1 > limits.pending) return Limit::kPending;
+  if (bytes > limits.pending_bytes || usage.pending_bytes > limits.pending_bytes - bytes)
+    return Limit::kPendingBytes;
+  return std::nullopt;
+}
+
+std::optional<Limit> CheckArguments(const Limits& limits, GVariant* arguments, bool request) {
+  if (!arguments || !g_variant_is_container(arguments)) return std::nullopt;
+  Walk walk = request ? Walk{limits, limits.elements, Limit::kElements}
+                      : Walk{limits, limits.settings_elements, Limit::kSettingsElements};
+  return walk.Children(arguments, 0);
+}
+
+}  // namespace qz

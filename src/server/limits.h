@@ -1,0 +1,53 @@
+// What one caller (one bus connection) may make the daemon hold: objects,
+// requests waiting for their run, bytes of call arguments waiting, and the
+// size of each call's arrays. Read once at start from the command line.
+// The checks are pure; safe from any thread.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qz {
+
+struct Limits {
+  size_t objects = 1000;                    // live objects a connection created
+  size_t pending = 1000;                    // its requests whose run has not ended
+  size_t elements = 10000;                  // array elements in one request's arguments
+  size_t settings_elements = 1000;          // the same in any other call (settings)
+  size_t depth = 32;                        // arrays nested in one argument
+  size_t pending_bytes = 32 * 1024 * 1024;  // argument bytes of its calls not yet done
+};
+
+enum class Limit { kObjects, kPending, kElements, kSettingsElements, kDepth, kPendingBytes };
+
+// The option that sets it, without dashes: "max-elements".
+std::string_view LimitName(Limit limit);
+size_t LimitValue(const Limits& limits, Limit limit);
+// The error message a refused call gets.
+std::string LimitMessage(const Limits& limits, Limit limit);
+
+// What a connection holds now.
+struct CallerUsage {
+  size_t objects = 0;
+  size_t pending = 0;
+  size_t pending_bytes = 0;
+};
+
+// The limit one more object would pass.
+std::optional<Limit> CheckNewObject(const Limits& limits, const CallerUsage& usage);
+// The limit a call of `bytes` would pass; `request` when it is a
+// notification request (it stays pending until its run ends).
+std::optional<Limit> CheckCall(const Limits& limits, const CallerUsage& usage, bool request,
+                               size_t bytes);
+
+// The limit the arrays of the arguments pass: their elements are counted at
+// every level, over all arguments; a `v` adds no level. `arguments` is the
+// call's tuple, or Invoke's `av`; `request` when the call is a request. Stops looking once a limit
+// is passed, so the cost is bounded by the limits, not by the call.
+std::optional<Limit> CheckArguments(const Limits& limits, GVariant* arguments, bool request);
+
+}  // namespace qz
