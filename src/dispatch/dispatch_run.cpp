@@ -38,6 +38,8 @@ void cNotify::NotesTimer_Timer() {
   UnloadForm();
   if (outcome_listener_) outcome_listener_(mstrTestID, outcome);
   CallBack(outcome);
+  // Only now: a crash before this point repeats the run after the restart.
+  journal_slot_.Clear();
 }
 
 ChannelCall cNotify::ChannelState() {

@@ -1,5 +1,6 @@
 // What every object of one server shares: the program folder, the component
-// registry, the channel set, the seat check and the registry store. Owned by
+// registry, the channel set, the seat check, the registry store and the
+// request journal. Owned by
 // whoever runs the server (the daemon, a test, the demonstration); it
 // outlives every object.
 #pragma once
@@ -11,6 +12,7 @@ namespace qz {
 class ComponentRegistry;
 class DeliveryChannels;
 class RegistryStore;
+class RequestJournal;
 class SeatProbe;
 
 struct ServerEnvironment {
@@ -19,6 +21,7 @@ struct ServerEnvironment {
   DeliveryChannels& channels;
   SeatProbe& seat;
   RegistryStore* registry = nullptr;  // none: registry operations fail as a missing object
+  RequestJournal* journal = nullptr;  // none: accepted requests are kept in memory only
 };
 
 }  // namespace qz

@@ -17,6 +17,7 @@ struct OptionText {
   gint grace = 30;
   gboolean system = FALSE;
   gboolean version = FALSE;
+  gboolean no_journal = FALSE;
   // The parser allocates what it stores in the fields above.
   ~OptionText() {
     for (gchar* held : {address, folder, linger, seat}) CharPtr{held};
@@ -53,6 +54,8 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
        "Seconds a stop waits for deliveries in progress (default 30)", "SECONDS"},
       {"seat", 0, 0, G_OPTION_ARG_STRING, &text.seat,
        "Whether a user counts as logged on at seat0: auto (ask logind), present or absent", "MODE"},
+      {"no-journal", 0, 0, G_OPTION_ARG_NONE, &text.no_journal,
+       "Keep no request journal: requests accepted but not yet run are lost in a crash", nullptr},
       {"version", 0, 0, G_OPTION_ARG_NONE, &text.version, "Print the version and exit", nullptr},
       {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
   OptionContextPtr context(g_option_context_new("- the QzNotes notification server"));
@@ -71,6 +74,7 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
   options.show_version = text.version;
   exit_now = text.version;
   options.server.system_bus = text.system;
+  options.journal = !text.no_journal;
   if (text.address) options.address = text.address;
   if (text.folder) {
     if (*text.folder == '\0') {

@@ -15,11 +15,16 @@ using W = WireType;
 class NotifyObject final : public ServedObject {
  public:
   explicit NotifyObject(const ObjectSeat& seat)
-      : notify_(seat.env, seat.context, seat.deliveries) {}
+      : notify_(seat.env, seat.context, seat.deliveries, seat.path, seat.owner) {}
   cNotify& notify() { return notify_; }
 
   bool HasPendingWork() const override { return notify_.HasPendingRequest(); }
   void FinishPendingWork() override { notify_.NotesTimer_Timer(); }
+  bool ResumeRequest(const RequestRecord& record, uint64_t key,
+                     std::shared_ptr<DispatchObject> callback) override {
+    notify_.ResumeRequest(record, key, std::move(callback));
+    return true;
+  }
   void SetOutcomeSink(OutcomeSink sink) override {
     notify_.SetOutcomeListener(
         [sink = std::move(sink)](std::string_view test_id, std::string_view outcome) {

@@ -22,8 +22,10 @@ std::string_view ShortPath(std::string_view path) {
 }
 
 std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description,
-                                         const ServerEnvironment& env, Apartment& apartment) {
-  return description.make(ObjectSeat{env, apartment.context(), &apartment.deliveries()});
+                                         const ServerEnvironment& env, Apartment& apartment,
+                                         const ObjectEntry& entry) {
+  return description.make(
+      ObjectSeat{env, apartment.context(), &apartment.deliveries(), entry.path, entry.owner});
 }
 
 void LogOutcomes(ServedObject& object, const std::string& path) {
@@ -47,7 +49,7 @@ void BusServer::CreateObject(GDBusMessage* call) {
     ++live_objects_;
     if (sender) ReleaseIfCreatorGone(entry->owner);
     entry->apartment->Post([this, entry, call = Ref(call)] {
-      entry->object = MakeObject(*entry->description, env_, *entry->apartment);
+      entry->object = MakeObject(*entry->description, env_, *entry->apartment, *entry);
       LogOutcomes(*entry->object, entry->path);
       SendReply(connection_.get(), call.get(), g_variant_new("(o)", entry->path.c_str()));
     });
@@ -100,7 +102,7 @@ void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& de
     if (released && released->second) Destroy(released->second, why);
   };
   entry->apartment->Post([this, entry, call = std::move(call), &op, release] {
-    entry->object = MakeObject(*entry->description, env_, *entry->apartment);
+    entry->object = MakeObject(*entry->description, env_, *entry->apartment, *entry);
     ExecuteOperation(*entry, call.get(), op, false);
     if (!entry->object->HasPendingWork()) {
       release(entry, "one-shot call done");

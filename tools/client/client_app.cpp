@@ -3,11 +3,22 @@
 #include "client/bus_connection.h"
 #include "client/command_line.h"
 #include "client/help_text.h"
+#include "client/journal_command.h"
 #include "client/runners.h"
 
 namespace qz::client {
 
 ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
+  // Works on files, not the bus: the daemon may be down.
+  if (IsJournalCommand(words)) {
+    std::string error;
+    std::optional<JournalCommand> journal = ParseJournal(words, error);
+    if (!journal) {
+      console.err << "qznotes: " << error << "\n(qznotes journal --help shows its options)\n";
+      return kExitUsage;
+    }
+    return RunJournal(*journal, console);
+  }
   const ParsedCommandLine parsed = ParseCommandLine(words);
   if (!parsed.error.empty()) {
     console.err << "qznotes: " << parsed.error << "\n(qznotes --help lists the commands)\n";

@@ -13,6 +13,7 @@ Commands:
   call       call any operation by name or dispatch identifier
   test-gateway INDEX NUMBER   send a test message through one paging gateway
   profiles                    list, set or remove the server's mail profiles
+  journal [list|clear]        the requests kept for a restart (works without the server)
   help CMD   the options of one command (also: qznotes CMD --help)
 
 Bus options (before or among a command's options):
