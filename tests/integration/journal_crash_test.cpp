@@ -23,6 +23,7 @@ namespace {
 
 constexpr int kApartments = 4;
 constexpr int kRequests = 500;
+constexpr int kClients = 5;
 constexpr const char* kStall = "[*]\nREPLY PAGE NONE\n";
 
 size_t Count(const SnppSim& sim, const std::string& kind, const std::string& prefix) {
@@ -57,10 +58,11 @@ class JournalCrash : public ::testing::Test {
     std::ofstream(ini, std::ios::binary)
         << std::regex_replace(text, std::regex("\nIndex=0"), "\nIndex=1");
   }
-  void UseGateway(const SnppSim& sim) {
+  // `timeout`: seconds a run waits for each reply.
+  void UseGateway(const SnppSim& sim, int timeout = 3000) {
     std::ofstream(folder_.path() / "QzSNPP.ini", std::ios::binary)
         << "[SNPP Paging Service]\nTCPPort=" << sim.port()
-        << "\nHostName=127.0.0.1\nTimeout=3000\n";
+        << "\nHostName=127.0.0.1\nTimeout=" << timeout << "\n";
   }
   std::vector<std::string> Args() {
     return {"--linger", "forever", "--apartments", std::to_string(kApartments)};
@@ -118,37 +120,51 @@ class Pipeline {
 };
 
 TEST_F(JournalCrash, EveryPendingRequestIsDeliveredOnceAfterSigkill) {
-  auto first_stall = std::make_unique<SnppSim>(kStall);
+  SnppSim first_stall(kStall);
   SnppSim second_stall(kStall);
   SnppSim gateway;
-  UseGateway(*first_stall);
+  // The blockers give up waiting for PAGE after this long; the requests
+  // below are sent and queued well within it.
+  UseGateway(first_stall, 45);
 
   {
     Daemon daemon(bus_, folder_.path(), Args());
-    Client client(bus_);
+    // The bus allows a connection 128 calls awaiting replies: the requests
+    // come from several clients, each calling only the objects it created.
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int c = 0; c < kClients; ++c) clients.push_back(std::make_unique<Client>(bus_));
     // Created one after another, object k sits on apartment k mod 4.
     std::vector<std::string> paths;
     for (int i = 0; i < kApartments + kRequests; ++i) {
-      paths.push_back(client.Create());
+      paths.push_back(clients[i % kClients]->Create());
       ASSERT_FALSE(paths.back().empty()) << daemon.Log();
     }
     // One stalled run on every apartment: what is sent to the apartments
     // now waits there, and all of it runs in one go when they come free.
     for (int i = 0; i < kApartments; ++i)
-      ASSERT_EQ(SendRequest(client, paths[i], "blocker", "blocker").Text(),
+      ASSERT_EQ(SendRequest(*clients[i % kClients], paths[i], "blocker", "blocker").Text(),
                 "Notes Server: Asynch mode");
-    ASSERT_TRUE(WaitUntil([&] { return Count(*first_stall, "recv", "PAGE") == kApartments; }, 120s))
+    ASSERT_TRUE(WaitUntil([&] { return Count(first_stall, "recv", "PAGE") == kApartments; }, 120s))
         << daemon.Log();
 
-    Pipeline pipeline(client.connection());
-    for (int i = 0; i < kRequests; ++i)
-      pipeline.Send(paths[kApartments + i], "req-" + std::to_string(i));
+    std::vector<std::unique_ptr<Pipeline>> pipelines;
+    for (auto& client : clients)
+      pipelines.push_back(std::make_unique<Pipeline>(client->connection()));
+    for (int i = kApartments; i < kApartments + kRequests; ++i)
+      pipelines[i % kClients]->Send(paths[i], "req-" + std::to_string(i - kApartments));
     // Calls from one connection are routed in order: once this main-thread
-    // slot has answered, every request above waits on its apartment.
-    ASSERT_TRUE(client.Call(paths[kApartments], kDispatch, "AddRef", nullptr).ok());
+    // slot has answered on every connection, every request above waits on
+    // its apartment.
+    for (int c = 0; c < kClients; ++c) {
+      Answer barrier = clients[c]->Call(paths[c], kDispatch, "AddRef", nullptr);
+      ASSERT_TRUE(barrier.ok()) << barrier.Print();
+    }
     UseGateway(second_stall);
-    first_stall.reset();  // the blockers' runs fail; the queued requests are taken
-    EXPECT_EQ(pipeline.Collect(300s), kRequests) << daemon.Log();
+    // The blockers' runs fail when their wait ends; then the queued
+    // requests are taken, all before any of their runs is due.
+    int accepted = 0;
+    for (auto& pipeline : pipelines) accepted += pipeline->Collect(200s);
+    EXPECT_EQ(accepted, kRequests) << daemon.Log();
     // Each apartment's first run now stalls at the second gateway; the rest wait.
     ASSERT_TRUE(WaitUntil([&] { return Count(second_stall, "recv", "PAGE") == kApartments; }, 120s))
         << daemon.Log();

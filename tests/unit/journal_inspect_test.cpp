@@ -43,8 +43,10 @@ TEST(JournalInspectTest, ListsAndClearsOnlyWhatNoRunningDaemonHolds) {
     in_use += file.in_use;
     std::vector<std::string> ids;
     for (auto& r : file.requests) ids.push_back(r.mstrTestID);
-    EXPECT_EQ(ids, file.in_use ? std::vector<std::string>{"live"}
-                               : std::vector<std::string>{"left-1", "left-2"});
+    const std::vector<std::string> expected = file.in_use
+                                                  ? std::vector<std::string>{"live"}
+                                                  : std::vector<std::string>{"left-1", "left-2"};
+    EXPECT_EQ(ids, expected);
   }
   EXPECT_EQ(in_use, 1u);
 
