@@ -4,8 +4,11 @@
 // Objects are used on the thread of the apartment that created them.
 #pragma once
 
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "automation/variant.h"
 
@@ -20,6 +23,12 @@ class DispatchObject {
   // Arguments are passed by reference: the callee may change them and the
   // caller sees the change, as with by-reference parameters.
   virtual Variant CallMethod(std::string_view name, std::span<Variant> args);
+
+  // Where another process run can reach this object again (bus name and
+  // object path), for requests kept across a restart; nothing by default.
+  virtual std::optional<std::pair<std::string, std::string>> BusAddress() const {
+    return std::nullopt;
+  }
 };
 
 }  // namespace qz

@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include <cstdlib>
+
 #include "platform/holders.h"
 
 namespace qz {
@@ -14,6 +16,17 @@ bool LoggedText::Equals(std::string_view text) const {
 void LoggedText::Remember(std::string_view text) {
   size_ = text.size();
   kept_ = text.size() <= kKeptWhole ? std::string(text) : Digest(text);
+}
+
+std::string LoggedText::Saved() const { return std::to_string(size_) + ":" + kept_; }
+
+LoggedText LoggedText::FromSaved(std::string_view saved) {
+  LoggedText text;
+  const size_t colon = saved.find(':');
+  if (colon == std::string_view::npos) return text;  // nothing remembered
+  text.size_ = std::strtoull(std::string(saved.substr(0, colon)).c_str(), nullptr, 10);
+  text.kept_ = saved.substr(colon + 1);
+  return text;
 }
 
 std::string LoggedText::Digest(std::string_view text) {

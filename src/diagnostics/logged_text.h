@@ -19,6 +19,10 @@ class LoggedText {
   bool Equals(std::string_view text) const;
   void Remember(std::string_view text);
 
+  // A form that survives a restart (the request journal keeps it), and back.
+  std::string Saved() const;
+  static LoggedText FromSaved(std::string_view saved);
+
  private:
   static std::string Digest(std::string_view text);
 

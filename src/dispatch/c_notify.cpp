@@ -15,8 +15,14 @@ bool HasText(const Variant& element) { return !element.Text().empty(); }
 
 }  // namespace
 
-cNotify::cNotify(const ServerEnvironment& env, GMainContext* context, std::atomic<int>* deliveries)
-    : env_(env), context_(context), deliveries_(deliveries) {}
+cNotify::cNotify(const ServerEnvironment& env, GMainContext* context, std::atomic<int>* deliveries,
+                 std::string_view path, std::string_view owner)
+    : env_(env),
+      context_(context),
+      deliveries_(deliveries),
+      path_(path),
+      owner_(owner),
+      journal_slot_(env.journal) {}
 
 cNotify::~cNotify() { UnloadForm(); }
 
@@ -50,6 +56,7 @@ Variant cNotify::Submit(std::string_view procedure, const Variant& lvarNotes,
     DecideMailRoute(lvarAny);
     store_callback_party();
     ArmTimer();
+    KeepInJournal(procedure);
     return Variant("Notes Server: Asynch mode");
   } catch (...) {
     CaughtError error = CurrentError();
@@ -105,6 +112,8 @@ void cNotify::ArmTimer() {
 }
 
 void cNotify::UnloadForm() {
+  // A request cancelled before its run is not run after a restart either.
+  if (pending_) journal_slot_.Clear();
   NotesTimer = nullptr;
   mfrmNotes.reset();
   pending_ = false;

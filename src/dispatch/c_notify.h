@@ -20,6 +20,8 @@
 #include "diagnostics/logged_text.h"
 #include "dispatch/dispatch_trace.h"
 #include "dispatch/frm_notes.h"
+#include "dispatch/journal_slot.h"
+#include "dispatch/request_record.h"
 #include "dispatch/server_environment.h"
 #include "paging/sms_settings.h"
 
@@ -30,8 +32,10 @@ struct ChannelCall;
 class cNotify {
  public:
   // `deliveries`, when given, counts the runs in progress on the apartment.
+  // `path` and `owner` name the object and its creator in the journal.
   cNotify(const ServerEnvironment& env, GMainContext* context,
-          std::atomic<int>* deliveries = nullptr);
+          std::atomic<int>* deliveries = nullptr, std::string_view path = {},
+          std::string_view owner = {});
   ~cNotify();  // cancels an undispatched request
   cNotify(const cNotify&) = delete;
   cNotify& operator=(const cNotify&) = delete;
@@ -74,6 +78,12 @@ class cNotify {
   // The test identifier of the latest request.
   std::string_view TestId() const { return mstrTestID; }
 
+  // Takes up a request an earlier daemon run accepted and the journal kept
+  // under `key`: its run comes at the next tick, as for a new request.
+  // `callback` stands for the `(so)` party when it can still be reached.
+  void ResumeRequest(const RequestRecord& record, uint64_t key,
+                     std::shared_ptr<DispatchObject> callback);
+
  private:
   Variant Submit(std::string_view procedure, const Variant& lvarNotes, const Variant& lvarEmail,
                  const Variant& lvarPager, const Variant& lvarAny,
@@ -86,12 +96,17 @@ class cNotify {
   std::string DeliverGroups(const ChannelCall& call, DispatchTrace& trace);
   void CallBack(std::string_view outcome);
   void msubWriteLog(std::string_view text);
+  // Makes the request just accepted durable before it is answered.
+  void KeepInJournal(std::string_view procedure);
 
   const ServerEnvironment& env_;
   GMainContext* context_;
   std::atomic<int>* deliveries_;
   bool pending_ = false;
   OutcomeListener outcome_listener_;
+  std::string path_;
+  std::string owner_;
+  JournalSlot journal_slot_;
 
   bool mblnMailEnabled = false;
   std::shared_ptr<DispatchObject> mobjNotify;

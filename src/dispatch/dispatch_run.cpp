@@ -49,6 +49,8 @@ void cNotify::NotesTimer_Timer() {
   mvarNotes = Variant();
   mvarEmail = Variant();
   mvarPager = Variant();
+  // Only now: a crash before this point repeats the run after the restart.
+  journal_slot_.Clear();
 }
 
 ChannelCall cNotify::ChannelState() {

@@ -1,7 +1,8 @@
 // What every object of one server shares: the program folder, the component
 // registry, the channel set, the seat check, the registry store and the
-// worker that posts HTTP callbacks. Owned by whoever runs the server (the
-// daemon, a test, the demonstration); it outlives every object.
+// worker that posts HTTP callbacks, the request journal. Owned by whoever
+// runs the server (the daemon, a test, the demonstration); it outlives every
+// object.
 #pragma once
 
 #include <string>
@@ -12,6 +13,7 @@ class CallbackWorker;
 class ComponentRegistry;
 class DeliveryChannels;
 class RegistryStore;
+class RequestJournal;
 class SeatProbe;
 
 struct ServerEnvironment {
@@ -21,6 +23,7 @@ struct ServerEnvironment {
   SeatProbe& seat;
   RegistryStore* registry = nullptr;    // none: registry operations fail as a missing object
   CallbackWorker* callbacks = nullptr;  // HTTP callbacks under way; a stop waits for them
+  RequestJournal* journal = nullptr;    // none: accepted requests are kept in memory only
 };
 
 }  // namespace qz

@@ -243,6 +243,8 @@ int BusServer::Run() {
     return 1;
   }
   ServerLog(std::string("serving ") + kBusName + " from folder " + env_.folder);
+  // Only once the name is ours, so no other daemon runs the same requests.
+  ReplayJournal();
 
   auto on_signal = [](gpointer self) -> gboolean {
     static_cast<BusServer*>(self)->BeginShutdown();

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "automation/apartment_pool.h"
+#include "dispatch/request_record.h"
 #include "dispatch/server_environment.h"
 #include "platform/holders.h"
 #include "server/caller_ledger.h"
@@ -63,6 +64,9 @@ class BusServer {
   void RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface,
                        const char* member);
   void OnMain(Work work);
+  // Runs what earlier runs left in the journal (journal_replay.cpp).
+  void ReplayJournal();
+  std::shared_ptr<DispatchObject> ReplayCallback(const RequestRecord& record);
 
   // Main thread.
   void CreateObject(GDBusMessage* call);

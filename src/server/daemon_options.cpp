@@ -24,6 +24,7 @@ struct OptionText {
   gint64 max_pending_bytes = static_cast<gint64>(limits.pending_bytes);
   gboolean system = FALSE;
   gboolean version = FALSE;
+  gboolean no_journal = FALSE;
   // The parser allocates what it stores in the fields above.
   ~OptionText() {
     for (gchar* held : {address, folder, linger, seat}) CharPtr{held};
@@ -86,6 +87,8 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
        "At most N bytes of arguments per connection in calls and requests not yet done "
        "(default 33554432)",
        "N"},
+      {"no-journal", 0, 0, G_OPTION_ARG_NONE, &text.no_journal,
+       "Keep no request journal: requests accepted but not yet run are lost in a crash", nullptr},
       {"version", 0, 0, G_OPTION_ARG_NONE, &text.version, "Print the version and exit", nullptr},
       {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
   OptionContextPtr context(g_option_context_new("- the QzNotes notification server"));
@@ -104,6 +107,7 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
   options.show_version = text.version;
   exit_now = text.version;
   options.server.system_bus = text.system;
+  options.journal = !text.no_journal;
   if (text.address) options.address = text.address;
   if (text.folder) {
     if (*text.folder == '\0') {

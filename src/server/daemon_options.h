@@ -16,6 +16,7 @@ struct DaemonOptions {
   std::optional<std::string> folder;  // --folder; else the environment, else the executable's
   SeatMode seat = SeatMode::kAuto;
   bool show_version = false;
+  bool journal = true;  // --no-journal: accepted requests are not kept across a crash
 };
 
 // Parses argv (program name first). Nothing: the command line is wrong and

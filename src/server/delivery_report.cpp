@@ -30,7 +30,7 @@ VariantPtr DeliveredSignalBody(const DispatchTrace& trace) {
 }
 
 void ReportDelivery(GDBusConnection* connection, std::string_view object,
-                    const DispatchTrace& trace) {
+                    const DispatchTrace& trace, std::string_view note) {
   const std::string prefix = std::string(object) + ": request " + trace.test_id + ": ";
   for (const ChannelStep& step : trace.steps) {
     DispatchTrace one{trace.test_id, "", "", {step}, ""};
@@ -39,7 +39,8 @@ void ReportDelivery(GDBusConnection* connection, std::string_view object,
   }
   if (!trace.error.empty())
     ServerLog(prefix + "run raised: " + trace.error, {trace.test_id, object, trace.gateway, ""});
-  ServerLog(prefix + trace.outcome, {trace.test_id, object, trace.gateway, trace.outcome});
+  ServerLog(prefix + trace.outcome + std::string(note),
+            {trace.test_id, object, trace.gateway, trace.outcome});
 
   // Broadcast: on the system bus the policy lets only root and the group
   // qznotes receive it, since it names other users' requests and recipients.

@@ -12,9 +12,10 @@
 
 namespace qz {
 
-// `object` is the object's short path, "cNotify/3".
+// `object` is the object's short path, "cNotify/3"; `note` ends the outcome
+// line (" (replayed)" for a run the journal brought back).
 void ReportDelivery(GDBusConnection* connection, std::string_view object,
-                    const DispatchTrace& trace);
+                    const DispatchTrace& trace, std::string_view note = {});
 
 // The body of the Delivered signal, (s testId, s outcome, as details); every
 // text is valid UTF-8, and the details are escaped as the log escapes them.

@@ -15,12 +15,17 @@ using W = WireType;
 class NotifyObject final : public ServedObject {
  public:
   explicit NotifyObject(const ObjectSeat& seat)
-      : notify_(seat.env, seat.context, seat.deliveries) {}
+      : notify_(seat.env, seat.context, seat.deliveries, seat.path, seat.owner) {}
   cNotify& notify() { return notify_; }
 
   bool HasPendingWork() const override { return notify_.HasPendingRequest(); }
   std::string PendingWorkName() const override {
     return "request " + std::string(notify_.TestId());
+  }
+  bool ResumeRequest(const RequestRecord& record, uint64_t key,
+                     std::shared_ptr<DispatchObject> callback) override {
+    notify_.ResumeRequest(record, key, std::move(callback));
+    return true;
   }
   void FinishPendingWork() override { notify_.NotesTimer_Timer(); }
   void SetOutcomeSink(OutcomeSink sink) override { notify_.SetOutcomeListener(std::move(sink)); }

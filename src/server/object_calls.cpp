@@ -25,8 +25,10 @@ std::string_view ShortPath(std::string_view path) {
 }
 
 std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description,
-                                         const ServerEnvironment& env, Apartment& apartment) {
-  return description.make(ObjectSeat{env, apartment.context(), &apartment.deliveries()});
+                                         const ServerEnvironment& env, Apartment& apartment,
+                                         const ObjectEntry& entry) {
+  return description.make(
+      ObjectSeat{env, apartment.context(), &apartment.deliveries(), entry.path, entry.owner});
 }
 
 // The sink lives in the object, which the entry owns: the entry outlives it.
@@ -62,7 +64,7 @@ void BusServer::CreateObject(GDBusMessage* call) {
     ++live_objects_;
     if (sender) ReleaseIfCreatorGone(entry->owner);
     entry->apartment->Post([this, entry, call = Ref(call)] {
-      entry->object = MakeObject(*entry->description, env_, *entry->apartment);
+      entry->object = MakeObject(*entry->description, env_, *entry->apartment, *entry);
       ReportOutcomes(connection_.get(), *entry, pending_);
       SendReply(connection_.get(), call.get(), g_variant_new("(o)", entry->path.c_str()));
     });
@@ -121,7 +123,7 @@ void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& de
   };
   entry->apartment->Post([this, entry, call = std::move(call), &op, invoke, release,
                           ticket = std::move(ticket)]() mutable {
-    entry->object = MakeObject(*entry->description, env_, *entry->apartment);
+    entry->object = MakeObject(*entry->description, env_, *entry->apartment, *entry);
     ExecuteOperation(*entry, call.get(), op, invoke, ticket);
     call.reset();
     std::optional<CallerLedger::Ticket> done(std::move(ticket));

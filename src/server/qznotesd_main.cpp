@@ -18,6 +18,7 @@
 #include "components/terminal_pager.h"
 #include "config/program_folder.h"
 #include "config/settings_groups.h"
+#include "dispatch/request_journal.h"
 #include "dispatch/server_channels.h"
 #include "platform/holders.h"
 #include "platform/registry_store.h"
@@ -102,10 +103,23 @@ int main(int argc, char** argv) {
   qz::ServerChannels channels;
   qz::ConfiguredSeatProbe seat(options->seat);
   qz::RegistryStore registry(folder + "/" + std::string(qz::kRegistryFileName));
+  std::unique_ptr<qz::RequestJournal> journal;
+  if (options->journal) {
+    std::string journal_error;
+    qz::RequestJournal::Options journal_options;
+    journal_options.report = [](std::string_view line) { qz::ServerLog(line); };
+    journal = qz::RequestJournal::Open(folder, journal_error, journal_options);
+    if (!journal) {
+      qz::ServerLog("cannot open the request journal: " + journal_error +
+                    " (fix the folder, or start with --no-journal)");
+      return 1;
+    }
+  }
   int status = 0;
   {
-    qz::BusServer server(connection.get(), options->server,
-                         {folder, components, channels, seat, &registry, &http_callbacks});
+    qz::BusServer server(
+        connection.get(), options->server,
+        {folder, components, channels, seat, &registry, &http_callbacks, journal.get()});
     status = server.Run();
   }
   // A run finished while the server wound down may have queued one more.

@@ -22,6 +22,9 @@ class RemoteObject final : public DispatchObject {
 
   // Sends `name` with the arguments' wire forms; raises when it cannot be sent.
   Variant CallMethod(std::string_view name, std::span<Variant> args) override;
+  std::optional<std::pair<std::string, std::string>> BusAddress() const override {
+    return std::make_pair(bus_name_, path_);
+  }
 
   const std::string& bus_name() const { return bus_name_; }
   const std::string& path() const { return path_; }

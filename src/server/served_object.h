@@ -7,11 +7,15 @@
 #include <glib.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "automation/dispatch_object.h"
 #include "dispatch/dispatch_trace.h"
+#include "dispatch/request_record.h"
 #include "dispatch/server_environment.h"
 
 namespace qz {
@@ -28,6 +32,14 @@ class ServedObject {
   // `sink` receives what was done each time accepted work ends.
   using OutcomeSink = std::function<void(const DispatchTrace& trace)>;
   virtual void SetOutcomeSink(OutcomeSink) {}
+  // Takes up a request an earlier run accepted and left in the journal
+  // under `key`, to run as if just accepted; `callback` is its callback
+  // party when it can still be reached. False when the class has no such
+  // requests.
+  virtual bool ResumeRequest(const RequestRecord&, uint64_t /*key*/,
+                             std::shared_ptr<DispatchObject> /*callback*/) {
+    return false;
+  }
 };
 
 // Where a new object lives; handed to its class's factory on the apartment
@@ -36,6 +48,8 @@ struct ObjectSeat {
   const ServerEnvironment& env;
   GMainContext* context;         // the apartment's; its timers run there
   std::atomic<int>* deliveries;  // the apartment's count of runs in progress
+  std::string_view path = {};    // the object's, and its creator's unique name
+  std::string_view owner = {};
 };
 
 }  // namespace qz

@@ -16,7 +16,8 @@ Commands:
 )txt";
 
 constexpr std::string_view kGeneralTail =
-    R"txt(  help CMD      the options of one command (also: qznotes CMD --help)
+    R"txt(  journal [list|clear]  the requests kept for a restart (works without the server)
+  help CMD      the options of one command (also: qznotes CMD --help)
 
 Bus options (before or among a command's options):
   --session        the session bus (default)

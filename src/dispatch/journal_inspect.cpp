@@ -1,0 +1,125 @@
+#include "dispatch/journal_inspect.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "dispatch/journal_file.h"
+#include "platform/file_io.h"
+#include "platform/unique_fd.h"
+
+namespace qz {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string JournalFolder(const std::string& program_folder) {
+  return program_folder + "/" + std::string(kJournalFolderName);
+}
+
+// The journal files, by name.
+std::optional<std::vector<std::string>> FileNames(const std::string& folder, std::string& error) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  if (!fs::exists(folder, ec)) return names;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.ends_with(kJournalFileSuffix) && !name.starts_with(".")) names.push_back(name);
+  }
+  if (ec) {
+    error = "cannot read " + folder + ": " + ec.message();
+    return std::nullopt;
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Open and locked: no daemon holds the file now, nor can take it over
+// while the descriptor lives. Not locked: in use (or unreadable).
+UniqueFd OpenUnlessInUse(const std::string& path, bool& in_use, std::string& error) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  in_use = false;
+  if (!fd) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return fd;
+  }
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    in_use = errno == EWOULDBLOCK;
+    if (!in_use) error = "cannot lock " + path + ": " + std::strerror(errno);
+    fd.Reset();
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::optional<std::vector<JournalFileReport>> InspectJournal(const std::string& program_folder,
+                                                             std::string& error) {
+  std::string folder = JournalFolder(program_folder);
+  auto names = FileNames(folder, error);
+  if (!names) return std::nullopt;
+  std::vector<JournalFileReport> reports;
+  for (const std::string& name : *names) {
+    std::string path = folder + "/" + name;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) {
+      error = "cannot open " + path + ": " + std::strerror(errno);
+      return std::nullopt;
+    }
+    JournalFileReport report;
+    report.name = name;
+    // A shared lock is refused only while a daemon holds the file.
+    report.in_use = ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0;
+    std::optional<std::string> bytes = ReadAll(fd.get());
+    if (!bytes) {
+      error = "cannot read " + path;
+      return std::nullopt;
+    }
+    JournalContents contents = ReadJournal(*bytes);
+    report.torn = contents.torn;
+    report.recognised = contents.recognised;
+    for (auto& [key, entry] : contents.live) {
+      try {
+        report.requests.push_back(DecodeRequest(entry.payload));
+      } catch (const std::exception&) {
+        ++report.unreadable;
+      }
+    }
+    reports.push_back(std::move(report));
+  }
+  return reports;
+}
+
+JournalClearing ClearJournal(const std::string& program_folder) {
+  JournalClearing result;
+  std::string folder = JournalFolder(program_folder);
+  auto names = FileNames(folder, result.error);
+  if (!names) return result;
+  for (const std::string& name : *names) {
+    std::string path = folder + "/" + name;
+    bool in_use = false;
+    UniqueFd fd = OpenUnlessInUse(path, in_use, result.error);
+    if (in_use) {
+      result.in_use.push_back(name);
+      continue;
+    }
+    if (!fd) return result;
+    std::optional<std::string> bytes = ReadAll(fd.get());
+    size_t requests = bytes ? ReadJournal(*bytes).live.size() : 0;
+    // Removed while locked, so no daemon starting now takes it over.
+    if (::unlink(path.c_str()) != 0) {
+      result.error = "cannot remove " + path + ": " + std::strerror(errno);
+      return result;
+    }
+    ++result.files_removed;
+    result.requests_removed += requests;
+  }
+  return result;
+}
+
+}  // namespace qz

@@ -1,0 +1,34 @@
+// An object's place in the request journal: the one entry its pending
+// request has there. Keeping a new request replaces the entry; clearing it
+// (the run ended, or the request was cancelled) removes it. Without a
+// journal it does nothing. Used on its object's apartment thread.
+#pragma once
+
+#include <cstdint>
+
+#include "dispatch/request_record.h"
+
+namespace qz {
+
+class RequestJournal;
+
+class JournalSlot {
+ public:
+  explicit JournalSlot(RequestJournal* journal) : journal_(journal) {}
+  ~JournalSlot() = default;  // an entry still kept stays for the next run
+  JournalSlot(const JournalSlot&) = delete;
+  JournalSlot& operator=(const JournalSlot&) = delete;
+
+  // True once the request is durable (or there is no journal to keep it).
+  bool Keep(const RequestRecord& record);
+  // Takes over an entry an earlier run left, kept under `key`.
+  void Adopt(uint64_t key);
+  void Clear();
+
+ private:
+  RequestJournal* journal_;
+  uint64_t key_ = 0;  // 0: none given out yet
+  bool held_ = false;
+};
+
+}  // namespace qz

@@ -1,0 +1,55 @@
+#include "dispatch/request_record.h"
+
+#include "automation/variant_codec.h"
+
+namespace qz {
+namespace {
+
+// Bumped whenever the layout below changes; older daemons refuse newer
+// records rather than misreading them.
+constexpr uint8_t kLayout = 1;
+
+}  // namespace
+
+std::string EncodeRequest(const RequestRecord& r) {
+  std::string bytes;
+  ByteWriter out(bytes);
+  out.U8(kLayout);
+  out.Text(r.object_path);
+  out.Text(r.owner);
+  out.Text(r.procedure);
+  out.U64(static_cast<uint64_t>(r.accepted_unix_ms));
+  out.Text(r.mstrTestID);
+  EncodeVariant(r.mvarNotes, out);
+  EncodeVariant(r.mvarEmail, out);
+  EncodeVariant(r.mvarPager, out);
+  out.U8(r.mblnMailEnabled ? 1 : 0);
+  for (const std::string* text :
+       {&r.mstrSubject, &r.mstrMailFrom, &r.mstrProfile, &r.mstrSMTPServer, &r.mstrNotifyServer,
+        &r.callback_bus, &r.callback_path, &r.mstrLastLogged})
+    out.Text(*text);
+  return bytes;
+}
+
+RequestRecord DecodeRequest(std::string_view bytes) {
+  ByteReader in(bytes);
+  if (in.U8() != kLayout) throw ByteCodecError("request written by another version");
+  RequestRecord r;
+  r.object_path = in.Text();
+  r.owner = in.Text();
+  r.procedure = in.Text();
+  r.accepted_unix_ms = static_cast<int64_t>(in.U64());
+  r.mstrTestID = in.Text();
+  r.mvarNotes = DecodeVariant(in);
+  r.mvarEmail = DecodeVariant(in);
+  r.mvarPager = DecodeVariant(in);
+  r.mblnMailEnabled = in.U8() != 0;
+  for (std::string* text :
+       {&r.mstrSubject, &r.mstrMailFrom, &r.mstrProfile, &r.mstrSMTPServer, &r.mstrNotifyServer,
+        &r.callback_bus, &r.callback_path, &r.mstrLastLogged})
+    *text = in.Text();
+  if (!in.AtEnd()) throw ByteCodecError("trailing bytes after the request");
+  return r;
+}
+
+}  // namespace qz

@@ -1,0 +1,91 @@
+#include <ctime>
+
+#include "client/journal_command.h"
+#include "config/program_folder.h"
+#include "dispatch/journal_file.h"
+#include "dispatch/journal_inspect.h"
+
+namespace qz::client {
+namespace {
+
+std::string UtcTime(int64_t unix_ms) {
+  std::time_t seconds = static_cast<std::time_t>(unix_ms / 1000);
+  std::tm tm{};
+  gmtime_r(&seconds, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+  return text;
+}
+
+std::string Folder(const JournalCommand& command) {
+  if (command.folder) return ProgramFolder(*command.folder);
+  if (command.system) return QZ_SYSTEM_FOLDER;
+  return ProgramFolder(std::nullopt);
+}
+
+ExitStatus Unreadable(const std::string& error, Console console) {
+  console.err << "qznotes: " << error;
+  if (error.find("Permission denied") != std::string::npos)
+    console.err << " (the system daemon's journal is root's: run this as root)";
+  console.err << "\n";
+  return kExitUsage;
+}
+
+size_t Groups(const RequestRecord& r) {
+  try {
+    return r.mvarNotes.IsArray() ? static_cast<size_t>(r.mvarNotes.UBound() + 1) : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+ExitStatus List(const std::string& folder, Console console) {
+  std::string error;
+  auto files = InspectJournal(folder, error);
+  if (!files) return Unreadable(error, console);
+  size_t total = 0;
+  for (const JournalFileReport& file : *files) {
+    console.out << file.name << ": "
+                << (file.in_use ? "held by a running qznotesd" : "left by a daemon that is gone")
+                << (file.torn ? "; ends in a cut-short record (ignored)" : "")
+                << (file.recognised ? "" : "; not a journal file") << "\n";
+    for (const RequestRecord& r : file.requests)
+      console.out << "  " << r.mstrTestID << "  " << r.procedure << "  accepted "
+                  << UtcTime(r.accepted_unix_ms) << "  groups " << Groups(r) << "  object "
+                  << r.object_path << "  owner " << r.owner << "\n";
+    if (file.unreadable) console.out << "  " << file.unreadable << " entries of another version\n";
+    total += file.requests.size() + file.unreadable;
+  }
+  console.out << total << " requests in " << folder << "/" << kJournalFolderName << "\n";
+  return kExitOk;
+}
+
+ExitStatus Clear(const std::string& folder, Console console) {
+  JournalClearing done = ClearJournal(folder);
+  if (!done.error.empty()) return Unreadable(done.error, console);
+  console.out << "removed " << done.requests_removed << " requests in " << done.files_removed
+              << " files from " << folder << "/" << kJournalFolderName << "\n";
+  for (const std::string& name : done.in_use)
+    console.err << "qznotes: " << name
+                << " is held by a running qznotesd and was left; stop the daemon first\n";
+  return done.in_use.empty() ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+ExitStatus RunJournal(const JournalCommand& command, Console console) {
+  if (command.action == JournalCommand::Action::kHelp) {
+    console.out << JournalHelp();
+    return kExitOk;
+  }
+  std::string folder;
+  try {
+    folder = Folder(command);
+  } catch (const std::exception& e) {
+    return Unreadable(std::string("cannot find the program folder: ") + e.what(), console);
+  }
+  return command.action == JournalCommand::Action::kList ? List(folder, console)
+                                                         : Clear(folder, console);
+}
+
+}  // namespace qz::client
