@@ -4,23 +4,12 @@
 #include "client/command_line.h"
 #include "client/command_table.h"
 #include "client/help_text.h"
-#include "client/journal_command.h"
 #include "client/runners.h"
 #include "client/user_report.h"
 
 namespace qz::client {
 
 ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
-  // Works on files, not the bus: the daemon may be down.
-  if (IsJournalCommand(words)) {
-    std::string error;
-    std::optional<JournalCommand> journal = ParseJournal(words, error);
-    if (!journal) {
-      console.err << "qznotes: " << error << "\n(qznotes journal --help shows its options)\n";
-      return kExitUsage;
-    }
-    return RunJournal(*journal, console);
-  }
   const ParsedCommandLine parsed = ParseCommandLine(words);
   const Invocation& inv = parsed.invocation;
   if (!parsed.error.empty()) {
@@ -37,6 +26,7 @@ ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
   }
   const CommandEntry* entry = FindCommand(inv.command_name);
   if (!entry) return kExitUsage;  // the parser names only commands of the table
+  if (entry->offline) return entry->run(nullptr, inv.global, inv.command, console);
   ErrorPtr error;
   ConnectionPtr connection = OpenBus(inv.global, error);
   if (!connection) return ReportFailure(error.get(), inv.global, console);

@@ -20,5 +20,6 @@ Command ParseCall(OptionSet& options, CommandWords words);
 Command ParseTestGateway(OptionSet& options, CommandWords words);
 Command ParseProfiles(OptionSet& options, CommandWords words);
 Command ParseWatch(OptionSet& options, CommandWords words);
+Command ParseJournal(OptionSet& options, CommandWords words);
 
 }  // namespace qz::client

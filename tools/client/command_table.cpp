@@ -15,7 +15,7 @@ ExitStatus RunAs(GDBusConnection* connection, const GlobalOptions& global, const
   return Run(connection, global, std::get<C>(command), console);
 }
 
-const std::array<CommandEntry, 6> kCommands = {{
+const std::array<CommandEntry, 7> kCommands = {{
     {"send", "hand the server a notification request", kSendHelp, ParseSend,
      RunAs<SendCommand, RunSend>},
     {"settings", "show, read or change the gateway settings", kSettingsHelp, ParseSettings,
@@ -28,6 +28,8 @@ const std::array<CommandEntry, 6> kCommands = {{
      RunAs<ProfilesCommand, RunProfiles>},
     {"watch", "print each delivery's outcome as the server reports it", kWatchHelp, ParseWatch,
      RunAs<WatchCommand, RunWatch>},
+    {"journal", "list or clear the requests kept for a restart (works without the server)",
+     kJournalHelp, ParseJournal, RunAs<JournalCommand, RunJournal>, /*offline=*/true},
 }};
 
 }  // namespace

@@ -23,6 +23,7 @@ struct CommandEntry {
   Command (*parse)(OptionSet& options, CommandWords words);
   ExitStatus (*run)(GDBusConnection* connection, const GlobalOptions& global,
                     const Command& command, Console console);
+  bool offline = false;  // runs without the bus (reads the program folder)
 };
 
 std::span<const CommandEntry> AllCommands();

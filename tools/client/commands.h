@@ -3,6 +3,7 @@
 // runners; no behaviour, so safe to copy between threads.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -83,6 +84,14 @@ struct ProfilesCommand {
   std::string from;       // kSet: empty leaves From out
 };
 
+// Works on the program folder's files, not the bus: the daemon may be down.
+struct JournalCommand {
+  enum class Action { kList, kClear };
+  Action action = Action::kList;
+  bool system = false;                // the system daemon's folder (--system)
+  std::optional<std::string> folder;  // --folder
+};
+
 struct VersionCommand {};
 
 struct HelpCommand {
@@ -90,7 +99,7 @@ struct HelpCommand {
 };
 
 using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand,
-                             TestGatewayCommand, ProfilesCommand, WatchCommand>;
+                             TestGatewayCommand, ProfilesCommand, WatchCommand, JournalCommand>;
 
 struct Invocation {
   GlobalOptions global;

@@ -16,8 +16,7 @@ Commands:
 )txt";
 
 constexpr std::string_view kGeneralTail =
-    R"txt(  journal [list|clear]  the requests kept for a restart (works without the server)
-  help CMD      the options of one command (also: qznotes CMD --help)
+    R"txt(  help CMD      the options of one command (also: qznotes CMD --help)
 
 Bus options (before or among a command's options):
   --session        the session bus (default)
@@ -153,6 +152,25 @@ remove   deletes profile NAME
 On the system bus only root and members of the group qznotes may set and
 remove profiles. Exit status: 0 done; 1 the server refused; 2 usage or bus
 errors.
+)txt";
+
+const std::string_view kJournalHelp =
+    R"txt(Usage: qznotes journal [list|clear] [--folder DIR] [--system]
+
+The server's request journal: requests it answered "Notes Server: Asynch mode"
+whose runs have not ended. A daemon that starts delivers what an earlier one
+left there. Read from the program folder directly, so it works while the
+daemon is down.
+
+list     the requests left, file by file (default)
+clear    removes every file no running daemon holds: its requests are dropped
+
+  --folder DIR   the program folder (default: QZNOTES_FOLDER, else the folder
+                 of the installed programs; with --system the system daemon's)
+
+The system daemon's journal is readable by root only. Exit status: 0 done;
+1 a running daemon holds a file clear left; 2 usage errors or a folder that
+cannot be read.
 )txt";
 
 const std::string_view kWatchHelp = R"txt(Usage: qznotes watch [--json] [--count N]

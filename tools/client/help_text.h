@@ -13,6 +13,7 @@ extern const std::string_view kCallHelp;
 extern const std::string_view kTestGatewayHelp;
 extern const std::string_view kProfilesHelp;
 extern const std::string_view kWatchHelp;
+extern const std::string_view kJournalHelp;
 
 // `topic` is "" or a command's name; anything else gives the general text.
 std::string HelpText(std::string_view topic);

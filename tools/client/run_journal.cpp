@@ -1,6 +1,6 @@
 #include <ctime>
 
-#include "client/journal_command.h"
+#include "client/runners.h"
 #include "config/program_folder.h"
 #include "dispatch/journal_file.h"
 #include "dispatch/journal_inspect.h"
@@ -73,11 +73,8 @@ ExitStatus Clear(const std::string& folder, Console console) {
 
 }  // namespace
 
-ExitStatus RunJournal(const JournalCommand& command, Console console) {
-  if (command.action == JournalCommand::Action::kHelp) {
-    console.out << JournalHelp();
-    return kExitOk;
-  }
+ExitStatus RunJournal(GDBusConnection*, const GlobalOptions&, const JournalCommand& command,
+                      Console console) {
   std::string folder;
   try {
     folder = Folder(command);

@@ -25,5 +25,8 @@ ExitStatus RunProfiles(GDBusConnection* connection, const GlobalOptions& global,
                        const ProfilesCommand& profiles, Console console);
 ExitStatus RunWatch(GDBusConnection* connection, const GlobalOptions& global,
                     const WatchCommand& watch, Console console);
+// No bus: `connection` is null (the table marks the command offline).
+ExitStatus RunJournal(GDBusConnection* connection, const GlobalOptions& global,
+                      const JournalCommand& journal, Console console);
 
 }  // namespace qz::client
