@@ -17,6 +17,7 @@
 // Safe from any thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,9 @@ class RequestJournal {
   bool Put(uint64_t key, std::string_view payload);
   // Ends the entry `key`; false when the write failed.
   bool Remove(uint64_t key);
+  // From now on entries stay: the server is going away without running
+  // them (its bus connection closed), and the next run replays them.
+  void KeepEverything() { keep_everything_ = true; }
 
   // Takes over the files of runs that are gone: their entries move into
   // this run's file (durably, before their files are removed) under new
@@ -114,6 +118,7 @@ class RequestJournal {
   uint64_t allocated_ = 0;  // writer only: the file's length, zeros past size_
 
   mutable std::mutex mutex_;
+  std::atomic<bool> keep_everything_{false};
   std::condition_variable written_;
   std::shared_ptr<Batch> open_;  // collecting records for the next write
   bool writing_ = false;

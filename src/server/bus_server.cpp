@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "automation/context_post.h"
+#include "dispatch/request_journal.h"
 #include "server/call_arguments.h"
 #include "server/profiles_interface.h"
 #include "server/replies.h"
@@ -48,6 +49,8 @@ BusServer::BusServer(GDBusConnection* connection, ServerOptions options, ServerE
       g_signal_connect(connection_.get(), "closed",
                        G_CALLBACK(+[](GDBusConnection*, gboolean, GError*, gpointer self) {
                          auto* server = static_cast<BusServer*>(self);
+                         // Objects about to go take no request with them.
+                         if (server->env_.journal) server->env_.journal->KeepEverything();
                          server->OnMain([server] {
                            ServerLog("bus connection closed: exiting");
                            server->exit_status_ = 1;

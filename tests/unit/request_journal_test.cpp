@@ -70,6 +70,22 @@ TEST(RequestJournalTest, LaterRunGetsWhatWasKeptAndNotRemovedOrReplaced) {
   EXPECT_TRUE(JournalFiles(folder).empty());
 }
 
+// A server losing its bus destroys its objects without running them: their
+// removals must not reach the file, and its orderly end keeps the file.
+TEST(RequestJournalTest, KeptEverythingSurvivesRemovalsAndAnOrderlyEnd) {
+  TempFolder folder;
+  std::string error;
+  {
+    auto journal = RequestJournal::Open(folder.path(), error);
+    ASSERT_TRUE(journal) << error;
+    const uint64_t key = journal->NewKey();
+    ASSERT_TRUE(journal->Put(key, "pending"));
+    journal->KeepEverything();
+    EXPECT_TRUE(journal->Remove(key));
+  }
+  EXPECT_EQ(TakenOver(folder), (std::vector<std::string>{"pending"}));
+}
+
 TEST(RequestJournalTest, FolderAndFileAreOwnerOnly) {
   TempFolder folder;
   std::string error;
