@@ -1,5 +1,7 @@
 #include "dispatch/request_record.h"
 
+#include <ctime>
+
 #include "automation/variant_codec.h"
 
 namespace qz {
@@ -50,6 +52,15 @@ RequestRecord DecodeRequest(std::string_view bytes) {
     *text = in.Text();
   if (!in.AtEnd()) throw ByteCodecError("trailing bytes after the request");
   return r;
+}
+
+std::string AcceptedTime(const RequestRecord& record) {
+  const auto seconds = static_cast<std::time_t>(record.accepted_unix_ms / 1000);
+  std::tm tm{};
+  gmtime_r(&seconds, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return text;
 }
 
 }  // namespace qz

@@ -37,6 +37,8 @@ struct RequestRecord {
 };
 
 std::string EncodeRequest(const RequestRecord& record);
+// When the request was accepted, "2026-12-07T04:10:56Z".
+std::string AcceptedTime(const RequestRecord& record);
 // Raises ByteCodecError for bytes EncodeRequest did not write.
 RequestRecord DecodeRequest(std::string_view bytes);
 

@@ -1,7 +1,6 @@
 // At start: the requests an earlier run accepted and did not finish (it was
 // killed, crashed or lost power) run again, each on an object of its own
 // that goes once its run has ended, as a one-shot call's object does.
-#include <ctime>
 
 #include "dispatch/request_journal.h"
 #include "server/bus_server.h"
@@ -15,15 +14,6 @@ namespace {
 
 std::string_view ShortPath(std::string_view path) {
   return path.substr(std::string_view(kFactoryPath).size() + 1);
-}
-
-std::string UtcTime(int64_t unix_ms) {
-  std::time_t seconds = static_cast<std::time_t>(unix_ms / 1000);
-  std::tm tm{};
-  gmtime_r(&seconds, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return text;
 }
 
 }  // namespace
@@ -61,8 +51,7 @@ void BusServer::ReplayJournal() {
           ObjectSeat{env_, apartment.context(), &apartment.deliveries(), entry->path, ""});
       std::string who(ShortPath(entry->path));
       ServerLog(who + ": replaying request " + record.mstrTestID + " (" + record.procedure +
-                " on " + record.object_path + ", accepted " + UtcTime(record.accepted_unix_ms) +
-                ")");
+                " on " + record.object_path + ", accepted " + AcceptedTime(record) + ")");
       entry->object->SetOutcomeSink([this, entry, who](const DispatchTrace& trace) {
         ReportDelivery(connection_.get(), who, trace, " (replayed)");
         auto released = table_.Release(entry->path);

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "daemon_harness.h"
+#include "support/child_process.h"
 
 namespace qz::testing {
 namespace {
@@ -24,17 +25,7 @@ using ::testing::HasSubstr;
 // waits in its queue, so the test sees whether the daemon connected at all.
 class Listener {
  public:
-  Listener() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(fd_, 4) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-      throw std::runtime_error("cannot listen on 127.0.0.1");
-    port_ = ntohs(address.sin_port);
-  }
+  Listener() { fd_ = ListenOnLoopback(4, port_, SOCK_NONBLOCK); }
   ~Listener() { close(fd_); }
   uint16_t port() const { return port_; }
   bool Connected() const {

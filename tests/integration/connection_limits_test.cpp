@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "daemon_harness.h"
+#include "support/child_process.h"
 
 namespace qz::testing {
 namespace {
@@ -25,17 +26,7 @@ constexpr const char* kLimitsExceeded = "org.freedesktop.DBus.Error.LimitsExceed
 // waits for a greeting until the listener closes and resets it.
 class SilentGateway {
  public:
-  SilentGateway() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(fd_, 16) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-      throw std::runtime_error("cannot listen on 127.0.0.1");
-    port_ = ntohs(address.sin_port);
-  }
+  SilentGateway() { fd_ = ListenOnLoopback(16, port_); }
   ~SilentGateway() { Close(); }
   void Close() {
     if (fd_ >= 0) close(fd_);

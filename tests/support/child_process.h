@@ -44,6 +44,25 @@ inline void StopChild(pid_t& pid) {
   pid = -1;
 }
 
+// A socket listening on 127.0.0.1 at a port the kernel picked (`port`);
+// `flags` are added to the socket type (SOCK_NONBLOCK). Throws when it
+// cannot listen.
+inline int ListenOnLoopback(int backlog, uint16_t& port, int flags = 0) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+      listen(fd, backlog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    if (fd >= 0) close(fd);
+    throw std::runtime_error("cannot listen on 127.0.0.1");
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
 // A port nobody listens on right now, picked by the kernel.
 inline uint16_t FreeLoopbackPort() {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

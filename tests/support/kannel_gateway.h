@@ -130,10 +130,11 @@ class KannelGateway {
     curl_easy_setopt(easy.get(), CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy.get(), CURLOPT_PROXY, "");
     curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t n, void* out) {
-      static_cast<std::string*>(out)->append(data, size * n);
-      return size * n;
-    });
+    curl_easy_setopt(
+        easy.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t n, void* out) {
+          static_cast<std::string*>(out)->append(data, size * n);
+          return size * n;
+        });
     curl_easy_perform(easy.get());
     return body;
   }

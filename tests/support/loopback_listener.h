@@ -2,9 +2,11 @@
 // accepts every connection and records what each sends; depending on its
 // mode it holds every connection without a word (a tarpit), greets and then
 // holds (a gateway that stops answering), or answers each complete HTTP
-// request with 200 and closes, at once or `kSlowAnswer` after it came. One thread polls everything; it stops when
-// the listener is destroyed or after `kLifetime`, whichever comes first.
+// request with 200 and closes, at once or `kSlowAnswer` after it came. One thread polls everything;
+// it stops when the listener is destroyed or after `kLifetime`, whichever comes first.
 #pragma once
+
+#include "support/child_process.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -29,16 +31,7 @@ class LoopbackListener {
 
   explicit LoopbackListener(Mode mode, std::string greeting = {})
       : mode_(mode), greeting_(std::move(greeting)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(listener_, 64) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-      throw std::runtime_error("cannot listen on 127.0.0.1");
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(64, port_);
     thread_ = std::thread([this] { Serve(); });
   }
   ~LoopbackListener() {

@@ -10,7 +10,8 @@
 namespace qz::testing {
 
 inline std::string Base64Decode(std::string_view text) {
-  static const std::string kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const std::string kDigits =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   uint32_t bits = 0;
   int count = 0;

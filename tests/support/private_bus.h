@@ -44,7 +44,8 @@ class PrivateBus {
  public:
   // `limits` become <limit> elements (e.g. max_connections_per_user, which
   // is 256 by default).
-  explicit PrivateBus(std::vector<std::string> service_dirs = {}, std::map<std::string, long> limits = {}) {
+  explicit PrivateBus(std::vector<std::string> service_dirs = {},
+                      std::map<std::string, long> limits = {}) {
     std::string pattern = (std::filesystem::temp_directory_path() / "qzbus.XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
@@ -110,7 +111,8 @@ class PrivateBus {
         << "  <auth>EXTERNAL</auth>\n";
     for (const std::string& service_dir : service_dirs)
       out << "  <servicedir>" << service_dir << "</servicedir>\n";
-    for (const auto& [name, value] : limits) out << "  <limit name=\"" << name << "\">" << value << "</limit>\n";
+    for (const auto& [name, value] : limits)
+      out << "  <limit name=\"" << name << "\">" << value << "</limit>\n";
     out << "  <policy context=\"default\">\n"
            "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
            "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
@@ -140,19 +142,22 @@ class PrivateBus {
            "    <allow receive_type=\"method_return\"/>\n"
            "    <allow receive_type=\"error\"/>\n"
            "    <allow receive_type=\"signal\"/>\n"
-           "    <allow send_destination=\"org.freedesktop.DBus\" send_interface=\"org.freedesktop.DBus\"/>\n"
+           "    <allow send_destination=\"org.freedesktop.DBus\" "
+           "send_interface=\"org.freedesktop.DBus\"/>\n"
            "    <allow send_destination=\"org.freedesktop.DBus\"\n"
            "           send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n"
            "    <allow send_destination=\"org.freedesktop.DBus\"\n"
            "           send_interface=\"org.freedesktop.DBus.Properties\"/>\n"
-           "    <deny send_destination=\"org.freedesktop.DBus\" send_interface=\"org.freedesktop.DBus\"\n"
+           "    <deny send_destination=\"org.freedesktop.DBus\" "
+           "send_interface=\"org.freedesktop.DBus\"\n"
            "          send_member=\"UpdateActivationEnvironment\"/>\n"
            "  </policy>\n"
            "  <policy user=\"root\">\n"
            "    <allow send_destination=\"org.freedesktop.DBus\"\n"
            "           send_interface=\"org.freedesktop.DBus.Monitoring\"/>\n"
            "  </policy>\n";
-    for (const std::string& policy : system.policy_files) out << "  <include>" << policy << "</include>\n";
+    for (const std::string& policy : system.policy_files)
+      out << "  <include>" << policy << "</include>\n";
     out << "</busconfig>\n";
     if (!out.flush()) throw std::runtime_error("cannot write " + path);
     return path;
@@ -168,7 +173,8 @@ class PrivateBus {
     // Not the test's stderr: a test runner waits for every holder of that
     // pipe, and a daemon outliving a crashed test would hold it.
     const std::string log = (dir_ / "dbus-daemon.log").string();
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::string config_arg = "--config-file=" + config;
     std::vector<char*> argv = {
         const_cast<char*>("dbus-daemon"),     config_arg.data(),

@@ -19,7 +19,9 @@ class TempFolder {
   ~TempFolder() { std::filesystem::remove_all(path_); }
 
   const std::string& path() const { return path_; }
-  std::filesystem::path operator/(std::string_view name) const { return std::filesystem::path(path_) / name; }
+  std::filesystem::path operator/(std::string_view name) const {
+    return std::filesystem::path(path_) / name;
+  }
   std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
   std::string Write(std::string_view name, std::string_view text) const {
     std::ofstream(File(name), std::ios::binary) << text;

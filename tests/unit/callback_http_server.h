@@ -4,6 +4,8 @@
 // the thread ends by itself even when no client comes.
 #pragma once
 
+#include "support/child_process.h"
+
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -22,16 +24,7 @@ class OneRequestHttpServer {
   // `headers`: extra response header lines, each ending in CR LF.
   explicit OneRequestHttpServer(int status = 200, std::string headers = {})
       : status_(status), headers_(std::move(headers)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(listener_, 1) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-      throw std::runtime_error("cannot listen on 127.0.0.1");
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(1, port_);
     thread_ = std::thread([this] { Serve(); });
   }
   ~OneRequestHttpServer() {

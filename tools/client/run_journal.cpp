@@ -1,4 +1,3 @@
-#include <ctime>
 
 #include "client/runners.h"
 #include "config/program_folder.h"
@@ -7,15 +6,6 @@
 
 namespace qz::client {
 namespace {
-
-std::string UtcTime(int64_t unix_ms) {
-  std::time_t seconds = static_cast<std::time_t>(unix_ms / 1000);
-  std::tm tm{};
-  gmtime_r(&seconds, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
-  return text;
-}
 
 std::string Folder(const JournalCommand& command) {
   if (command.folder) return ProgramFolder(*command.folder);
@@ -50,9 +40,9 @@ ExitStatus List(const std::string& folder, Console console) {
                 << (file.torn ? "; ends in a cut-short record (ignored)" : "")
                 << (file.recognised ? "" : "; not a journal file") << "\n";
     for (const RequestRecord& r : file.requests)
-      console.out << "  " << r.mstrTestID << "  " << r.procedure << "  accepted "
-                  << UtcTime(r.accepted_unix_ms) << "  groups " << Groups(r) << "  object "
-                  << r.object_path << "  owner " << r.owner << "\n";
+      console.out << "  " << r.mstrTestID << "  " << r.procedure << "  accepted " << AcceptedTime(r)
+                  << "  groups " << Groups(r) << "  object " << r.object_path << "  owner "
+                  << r.owner << "\n";
     if (file.unreadable) console.out << "  " << file.unreadable << " entries of another version\n";
     total += file.requests.size() + file.unreadable;
   }
