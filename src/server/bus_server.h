@@ -8,6 +8,7 @@
 #include <gio/gio.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,9 @@ class BusServer {
   // Owns the name and serves until the server is idle past the linger time
   // or a termination signal has been handled. The process exit status.
   int Run();
+  // When the grace time of the stop ends (now plus the grace time if no
+  // stop has begun): whoever waits on after Run() keeps to the same bound.
+  std::chrono::steady_clock::time_point StopDeadline() const;
 
  private:
   static GDBusMessage* Filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
@@ -118,6 +122,7 @@ class BusServer {
   std::mutex stop_mutex_;  // makes deciding to stop and taking a one-shot call exclusive
   SourcePtr linger_;       // main thread
   SourcePtr grace_;        // main thread
+  std::optional<std::chrono::steady_clock::time_point> stop_deadline_;  // main thread
   uint64_t linger_activity_ = 0;
   int exit_status_ = 0;
   // Last, so its threads stop before anything their work refers to goes.

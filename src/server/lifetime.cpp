@@ -82,6 +82,8 @@ void BusServer::StopDecided() {
       if (entry->object) entry->object->FinishPendingWork();
     });
   }
+  stop_deadline_ =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options_.shutdown_grace_seconds);
   grace_.reset(g_timeout_source_new_seconds(options_.shutdown_grace_seconds));
   g_source_set_callback(
       grace_.get(),
@@ -143,6 +145,11 @@ void BusServer::FinishShutdown(bool all_done) {
     _exit(1);
   }
   g_main_loop_quit(loop_.get());
+}
+
+std::chrono::steady_clock::time_point BusServer::StopDeadline() const {
+  return stop_deadline_.value_or(std::chrono::steady_clock::now() +
+                                 std::chrono::seconds(options_.shutdown_grace_seconds));
 }
 
 }  // namespace qz

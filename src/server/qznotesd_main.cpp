@@ -116,15 +116,16 @@ int main(int argc, char** argv) {
     }
   }
   int status = 0;
+  std::chrono::steady_clock::time_point deadline;
   {
     qz::BusServer server(
         connection.get(), options->server,
         {folder, components, channels, seat, &registry, &http_callbacks, journal.get()});
     status = server.Run();
+    deadline = server.StopDeadline();
   }
-  // A run finished while the server wound down may have queued one more.
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::seconds(options->server.shutdown_grace_seconds);
+  // A run finished while the server wound down may have queued one more;
+  // the stop's own grace bounds this wait too.
   if (!http_callbacks.WaitIdle(deadline))
     for (const std::string& label : http_callbacks.Unfinished())
       qz::ServerLog("stopping: callback " + label + " not made within the grace time");
