@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 
 #include "server/server_log.h"
@@ -20,18 +21,19 @@ TEST(ServerLog, JournalStreamMustNameThisVeryDescriptor) {
   const std::string other = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino + 1);
   struct Case {
     const char* why;
-    const char* value;
+    std::optional<std::string> value;  // none: unset
     bool journal;
   };
   const Case cases[] = {
-      {"device and inode of the descriptor", own.c_str(), true},
-      {"another inode (a redirected stderr)", other.c_str(), false},
-      {"unset: not started by systemd", nullptr, false},
+      {"device and inode of the descriptor", own, true},
+      {"another inode (a redirected stderr)", other, false},
+      {"unset: not started by systemd", std::nullopt, false},
       {"empty", "", false},
-      {"trailing text", (own + "x").c_str(), false},
-      {"no inode", std::to_string(status.st_dev).c_str(), false},
+      {"trailing text", own + "x", false},
+      {"no inode", std::to_string(status.st_dev), false},
   };
-  for (const Case& c : cases) EXPECT_EQ(IsJournalStream(c.value, fds[1]), c.journal) << c.why;
+  for (const Case& c : cases)
+    EXPECT_EQ(IsJournalStream(c.value ? c.value->c_str() : nullptr, fds[1]), c.journal) << c.why;
   ::close(fds[0]);
   ::close(fds[1]);
 }
@@ -45,7 +47,8 @@ TEST(ServerLog, TimestampIsIso8601UtcWithMilliseconds) {
   const Case cases[] = {
       {system_clock::time_point{}, "1970-01-01T00:00:00.000Z"},
       {system_clock::time_point{seconds{1796611766} + milliseconds{7}}, "2026-12-07T02:49:26.007Z"},
-      {system_clock::time_point{seconds{951782399} + milliseconds{999}}, "2000-02-28T23:59:59.999Z"},
+      {system_clock::time_point{seconds{951782399} + milliseconds{999}},
+       "2000-02-28T23:59:59.999Z"},
   };
   for (const Case& c : cases) EXPECT_EQ(LogTimestamp(c.when), c.text);
 }
