@@ -2,6 +2,11 @@
 
 namespace qz {
 
+std::string NotKeptLine(const DispatchTrace& trace) {
+  return std::to_string(trace.steps_not_kept) + " more steps not shown, " +
+         std::to_string(trace.failures_not_kept) + " of them failed";
+}
+
 std::vector<std::string> TraceDetails(const DispatchTrace& trace) {
   std::vector<std::string> details;
   details.reserve(trace.steps.size() + 1);
@@ -16,6 +21,7 @@ std::vector<std::string> TraceDetails(const DispatchTrace& trace) {
     }
     details.push_back(std::move(line));
   }
+  if (trace.steps_not_kept > 0) details.push_back(NotKeptLine(trace));
   if (!trace.error.empty()) details.push_back("run raised: " + trace.error);
   return details;
 }

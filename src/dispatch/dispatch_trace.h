@@ -19,15 +19,24 @@ struct ChannelStep {
 };
 
 struct DispatchTrace {
+  // A request of many groups is traced by its first steps and a count: its
+  // log lines and its Delivered signal stay small.
+  static constexpr size_t kMaxSteps = 100;
+
   std::string test_id;
   std::string outcome;  // the run's outcome text, as the callback carries it
   std::string gateway;  // the paging gateway the run read last ("SNPP", ...)
   std::vector<ChannelStep> steps;
-  std::string error;  // set when the run itself raised: what it reported
+  std::string error;             // set when the run itself raised: what it reported
+  size_t steps_not_kept = 0;     // past kMaxSteps
+  size_t failures_not_kept = 0;  // of those, the ones not delivered
 };
 
-// One line per step ("group 0: page (SNPP) to 555: failed: ..."), then the
-// run's own error if it raised. Texts are as recorded; the log escapes them.
+// One line per step ("group 0: page (SNPP) to 555: failed: ..."), one for
+// the steps not kept, then the run's own error if it raised. Texts are as recorded; the log escapes
+// them.
 std::vector<std::string> TraceDetails(const DispatchTrace& trace);
+// "250 more steps not shown, 3 of them failed".
+std::string NotKeptLine(const DispatchTrace& trace);
 
 }  // namespace qz

@@ -80,6 +80,11 @@ std::string RecipientsText(const Variant& recipients) {
 
 bool TracingChannels::Record(const std::string& channel, const Variant* recipients,
                              bool delivered) {
+  if (trace_.steps.size() >= DispatchTrace::kMaxSteps) {
+    ++trace_.steps_not_kept;
+    if (!delivered) ++trace_.failures_not_kept;
+    return delivered;
+  }
   ChannelStep step{group_,       channel,   recipients ? RecipientsText(*recipients) : "",
                    !!recipients, delivered, delivered ? "" : OneLine(gstrLastError)};
   trace_.steps.push_back(std::move(step));

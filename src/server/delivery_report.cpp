@@ -37,6 +37,8 @@ void ReportDelivery(GDBusConnection* connection, std::string_view object,
     ServerLog(prefix + TraceDetails(one).front(),
               {trace.test_id, object, step.channel, step.delivered ? "delivered" : "failed"});
   }
+  if (trace.steps_not_kept > 0)
+    ServerLog(prefix + NotKeptLine(trace), {trace.test_id, object, trace.gateway, ""});
   if (!trace.error.empty())
     ServerLog(prefix + "run raised: " + trace.error, {trace.test_id, object, trace.gateway, ""});
   ServerLog(prefix + trace.outcome + std::string(note),

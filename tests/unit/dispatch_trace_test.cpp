@@ -9,10 +9,12 @@ namespace qz::testing {
 namespace {
 
 constexpr const char* kSent = "Message Sent";
-constexpr const char* kUndeliverable = "Message Undeliverable. See QzNotesLog.log file for details ";
+constexpr const char* kUndeliverable =
+    "Message Undeliverable. See QzNotesLog.log file for details ";
 
 Variant SmtpOptions() {
-  return List({Variant("s"), Variant("f@example.org"), Variant(""), Variant("mail"), Variant("True")});
+  return List(
+      {Variant("s"), Variant("f@example.org"), Variant(""), Variant("mail"), Variant("True")});
 }
 
 struct TraceCase {
@@ -33,8 +35,10 @@ TEST_F(DispatchTest, TraceNamesEveryChannelStepWithRecipientsAndReason) {
        Variant("0"),
        {},
        true,
-       {"group 0: mail (SMTP) to a@example.org: delivered", "group 0: page (pager terminal) to 100: delivered",
-        "group 1: mail (SMTP) to b@example.org: delivered", "group 1: page (pager terminal) to 101: delivered"},
+       {"group 0: mail (SMTP) to a@example.org: delivered",
+        "group 0: page (pager terminal) to 100: delivered",
+        "group 1: mail (SMTP) to b@example.org: delivered",
+        "group 1: page (pager terminal) to 101: delivered"},
        "pager terminal",
        kSent},
       {"failures carry the channel's text, its line breaks joined",
@@ -53,8 +57,10 @@ TEST_F(DispatchTest, TraceNamesEveryChannelStepWithRecipientsAndReason) {
        Variant(int16_t{2}),
        {},
        false,
-       {"group 0: loading SMS settings: failed: (no reason given)", "group 0: page (SMS) to 100: failed: (no reason given)",
-        "group 1: loading SMS settings: failed: (no reason given)", "group 1: page (SMS) to 101: failed: (no reason given)"},
+       {"group 0: loading SMS settings: failed: (no reason given)",
+        "group 0: page (SMS) to 100: failed: (no reason given)",
+        "group 1: loading SMS settings: failed: (no reason given)",
+        "group 1: page (SMS) to 101: failed: (no reason given)"},
        "SMS",
        kUndeliverable},
       {"a gateway number outside 0 to 2 runs no paging channel",
@@ -85,7 +91,8 @@ TEST_F(DispatchTest, TraceNamesEveryChannelStepWithRecipientsAndReason) {
     channels_.gateway = [g = c.gateway] { return g; };
     channels_.sms_initialises = [ok = c.sms_initialises] { return ok; };
     const std::string id = "trace-" + std::to_string(++run);
-    ASSERT_EQ(Send(c.mail ? SmtpOptions() : Variant(), nullptr, id).Text(), "Notes Server: Asynch mode");
+    ASSERT_EQ(Send(c.mail ? SmtpOptions() : Variant(), nullptr, id).Text(),
+              "Notes Server: Asynch mode");
     notify_->NotesTimer_Timer();
 
     ASSERT_EQ(traces.size(), 1u) << c.why;
@@ -94,6 +101,32 @@ TEST_F(DispatchTest, TraceNamesEveryChannelStepWithRecipientsAndReason) {
     EXPECT_EQ(traces[0].gateway, c.gateway_name) << c.why;
     EXPECT_EQ(TraceDetails(traces[0]), c.details) << c.why;
   }
+}
+
+// A request of many groups keeps its first steps and counts the rest, so its
+// lines and signal stay small; the failures past the cap are still counted.
+TEST_F(DispatchTest, TraceOfManyGroupsKeepsItsFirstStepsAndCountsTheRest) {
+  constexpr size_t kGroups = DispatchTrace::kMaxSteps + 50;
+  std::vector<Variant> notes, pagers;
+  for (size_t i = 0; i < kGroups; ++i) {
+    notes.push_back(List({Variant("m")}));
+    pagers.push_back(List({List({Variant(std::to_string(i))})}));
+  }
+  notes_ = Variant::Array(std::move(notes));
+  pagers_ = Variant::Array(std::move(pagers));
+  emails_ = Variant();
+  channels_.gateway = [] { return Variant("1"); };
+  channels_.failures = {{"snpp", "refused"}};
+  std::vector<DispatchTrace> traces;
+  notify_->SetOutcomeListener([&](const DispatchTrace& t) { traces.push_back(t); });
+  ASSERT_EQ(Send(Variant()).Text(), "Notes Server: Asynch mode");
+  notify_->NotesTimer_Timer();
+  ASSERT_EQ(traces.size(), 1u);
+  const std::vector<std::string> details = TraceDetails(traces[0]);
+  ASSERT_EQ(details.size(), DispatchTrace::kMaxSteps + 1);
+  EXPECT_EQ(details.front(), "group 0: page (SNPP) to 0: failed: refused");
+  EXPECT_EQ(details.back(), "50 more steps not shown, 50 of them failed");
+  EXPECT_EQ(channels_.Names().size(), kGroups) << "every group still ran";
 }
 
 // The recording wrapper must not change what the run does: the same
@@ -105,7 +138,8 @@ TEST_F(DispatchTest, TracedRunWritesTheSameLogEntry) {
   ASSERT_EQ(Send(SmtpOptions()).Text(), "Notes Server: Asynch mode");
   notify_->NotesTimer_Timer();
   EXPECT_EQ(channels_.Names(), (std::vector<std::string>{"smtp", "snpp", "smtp", "snpp"}));
-  EXPECT_NE(Log().find("Mail Status: X::Page Status: Y::Mail Status: X::Page Status: Y::"), std::string::npos)
+  EXPECT_NE(Log().find("Mail Status: X::Page Status: Y::Mail Status: X::Page Status: Y::"),
+            std::string::npos)
       << Log();
 }
 
@@ -118,12 +152,14 @@ TEST(RecipientsText, FlattensGroupsAndCountsTheRest) {
     std::string text;
   };
   const Case cases[] = {
-      {"nested lists", List({List({Variant("a@x"), Variant("b@x")}), List({Variant("c@x")})}), "a@x, b@x, c@x"},
+      {"nested lists", List({List({Variant("a@x"), Variant("b@x")}), List({Variant("c@x")})}),
+       "a@x, b@x, c@x"},
       {"empty entries are skipped", List({List({Variant(), Variant("5551234")})}), "5551234"},
       {"Null and numbers", List({List({Variant::Null(), Variant(int32_t{42})})}), "Null, 42"},
       {"nothing at all", Variant(), ""},
       {"long lists are cut", List({Variant::Array(many)}),
-       "0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, "
+       "0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, "
+       "25, 26, 27, 28, "
        "29, 30, 31 and 8 more"},
   };
   for (const Case& c : cases) EXPECT_EQ(RecipientsText(c.recipients), c.text) << c.why;
