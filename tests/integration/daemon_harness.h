@@ -117,6 +117,21 @@ class Daemon {
   int exit_status_ = kRunning;
 };
 
+// Runs `context` until `done` holds or `limit` has passed, waking at least
+// every 50 ms to look.
+template <typename Done>
+void IterateUntil(GMainContext* context, Done done, std::chrono::milliseconds limit) {
+  auto give_up = std::chrono::steady_clock::now() + limit;
+  while (!done() && std::chrono::steady_clock::now() < give_up) {
+    GSource* tick = g_timeout_source_new(50);
+    g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+    g_source_attach(tick, context);
+    g_main_context_iteration(context, TRUE);
+    g_source_destroy(tick);
+    g_source_unref(tick);
+  }
+}
+
 // The answer of one call: the reply, or the D-Bus error's name and message.
 struct Answer {
   VariantPtr value;
@@ -218,15 +233,7 @@ class Client {
   // Callbacks received so far, after processing what has arrived for up to `limit`.
   const std::vector<std::pair<std::string, std::string>>& WaitForCallbacks(size_t count,
                                                                            std::chrono::milliseconds limit) {
-    auto give_up = std::chrono::steady_clock::now() + limit;
-    while (callbacks_.size() < count && std::chrono::steady_clock::now() < give_up) {
-      GSource* tick = g_timeout_source_new(50);
-      g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-      g_source_attach(tick, context_);
-      g_main_context_iteration(context_, TRUE);
-      g_source_destroy(tick);
-      g_source_unref(tick);
-    }
+    IterateUntil(context_, [&] { return callbacks_.size() >= count; }, limit);
     return callbacks_;
   }
 

@@ -62,15 +62,7 @@ class DeliveredListener {
   }
 
   const std::vector<Delivered>& WaitFor(size_t count, std::chrono::milliseconds limit) {
-    auto give_up = std::chrono::steady_clock::now() + limit;
-    while (received_.size() < count && std::chrono::steady_clock::now() < give_up) {
-      GSource* tick = g_timeout_source_new(50);
-      g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-      g_source_attach(tick, context_);
-      g_main_context_iteration(context_, TRUE);
-      g_source_destroy(tick);
-      g_source_unref(tick);
-    }
+    IterateUntil(context_, [&] { return received_.size() >= count; }, limit);
     return received_;
   }
 

@@ -2,7 +2,7 @@
 #include "client/runners.h"
 #include "config/program_folder.h"
 #include "dispatch/journal_file.h"
-#include "dispatch/journal_inspect.h"
+#include "dispatch/journal_listing.h"
 
 namespace qz::client {
 namespace {
@@ -31,7 +31,7 @@ size_t Groups(const RequestRecord& r) {
 
 ExitStatus List(const std::string& folder, Console console) {
   std::string error;
-  auto files = InspectJournal(folder, error);
+  auto files = ListJournal(folder, error);
   if (!files) return Unreadable(error, console);
   size_t total = 0;
   for (const JournalFileReport& file : *files) {

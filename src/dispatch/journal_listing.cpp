@@ -1,4 +1,4 @@
-#include "dispatch/journal_inspect.h"
+#include "dispatch/journal_listing.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -58,8 +58,8 @@ UniqueFd OpenUnlessInUse(const std::string& path, bool& in_use, std::string& err
 
 }  // namespace
 
-std::optional<std::vector<JournalFileReport>> InspectJournal(const std::string& program_folder,
-                                                             std::string& error) {
+std::optional<std::vector<JournalFileReport>> ListJournal(const std::string& program_folder,
+                                                          std::string& error) {
   std::string folder = JournalFolder(program_folder);
   auto names = FileNames(folder, error);
   if (!names) return std::nullopt;

@@ -23,8 +23,8 @@ struct JournalFileReport {
 
 // Nothing, with `error` set, when the folder cannot be read; an empty list
 // when there is no journal folder.
-std::optional<std::vector<JournalFileReport>> InspectJournal(const std::string& program_folder,
-                                                             std::string& error);
+std::optional<std::vector<JournalFileReport>> ListJournal(const std::string& program_folder,
+                                                          std::string& error);
 
 struct JournalClearing {
   size_t files_removed = 0;

@@ -5,7 +5,7 @@
 
 #include "client/command_line.h"
 #include "client/runners.h"
-#include "dispatch/journal_inspect.h"
+#include "dispatch/journal_listing.h"
 #include "dispatch/request_journal.h"
 #include "support/temp_folder.h"
 
@@ -22,7 +22,7 @@ RequestRecord Request(std::string test_id) {
   return r;
 }
 
-TEST(JournalInspectTest, ListsAndClearsOnlyWhatNoRunningDaemonHolds) {
+TEST(JournalListingTest, ListsAndClearsOnlyWhatNoRunningDaemonHolds) {
   TempFolder folder;
   std::string error;
   {
@@ -36,7 +36,7 @@ TEST(JournalInspectTest, ListsAndClearsOnlyWhatNoRunningDaemonHolds) {
   ASSERT_TRUE(running) << error;
   ASSERT_TRUE(running->Put(running->NewKey(), EncodeRequest(Request("live"))));
 
-  auto files = InspectJournal(folder.path(), error);
+  auto files = ListJournal(folder.path(), error);
   ASSERT_TRUE(files) << error;
   ASSERT_EQ(files->size(), 2u);
   size_t in_use = 0;
@@ -58,13 +58,13 @@ TEST(JournalInspectTest, ListsAndClearsOnlyWhatNoRunningDaemonHolds) {
   ASSERT_EQ(cleared.in_use.size(), 1u);
   EXPECT_EQ(running->LiveCount(), 1u);
   // The running daemon's entry is still there for the next run.
-  EXPECT_EQ(InspectJournal(folder.path(), error)->size(), 1u);
+  EXPECT_EQ(ListJournal(folder.path(), error)->size(), 1u);
 }
 
-TEST(JournalInspectTest, NoJournalFolderIsAnEmptyJournal) {
+TEST(JournalListingTest, NoJournalFolderIsAnEmptyJournal) {
   TempFolder folder;
   std::string error;
-  auto files = InspectJournal(folder.path(), error);
+  auto files = ListJournal(folder.path(), error);
   ASSERT_TRUE(files) << error;
   EXPECT_TRUE(files->empty());
   EXPECT_EQ(ClearJournal(folder.path()).files_removed, 0u);
@@ -121,7 +121,7 @@ TEST(JournalCommandTest, ListAndClearThroughTheClient) {
   client::JournalCommand clear{client::JournalCommand::Action::kClear, false, folder.path()};
   EXPECT_EQ(client::RunJournal(nullptr, {}, clear, {out, err}), client::kExitOk) << err.str();
   EXPECT_NE(out.str().find("removed 1 requests in 1 files"), std::string::npos) << out.str();
-  EXPECT_TRUE(InspectJournal(folder.path(), error)->empty());
+  EXPECT_TRUE(ListJournal(folder.path(), error)->empty());
 }
 
 }  // namespace
