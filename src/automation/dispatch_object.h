@@ -4,15 +4,24 @@
 // Objects are used on the thread of the apartment that created them.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "automation/variant.h"
 
 namespace qz {
+
+// Where another process run can reach an object again. A well-known bus
+// name may change hands: `owner_uid` is the Unix user its owner must be
+// when the name is called (nothing: whoever owns it).
+struct BusReference {
+  std::string bus_name;
+  std::string path;
+  std::optional<uint32_t> owner_uid;
+};
 
 class DispatchObject {
  public:
@@ -24,11 +33,8 @@ class DispatchObject {
   // caller sees the change, as with by-reference parameters.
   virtual Variant CallMethod(std::string_view name, std::span<Variant> args);
 
-  // Where another process run can reach this object again (bus name and
-  // object path), for requests kept across a restart; nothing by default.
-  virtual std::optional<std::pair<std::string, std::string>> BusAddress() const {
-    return std::nullopt;
-  }
+  // For requests kept across a restart; nothing by default.
+  virtual std::optional<BusReference> BusAddress() const { return std::nullopt; }
 };
 
 }  // namespace qz

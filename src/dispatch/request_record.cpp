@@ -8,8 +8,8 @@ namespace qz {
 namespace {
 
 // Bumped whenever the layout below changes; older daemons refuse newer
-// records rather than misreading them.
-constexpr uint8_t kLayout = 1;
+// records rather than misreading them. Layout 1 had no callback user.
+constexpr uint8_t kLayout = 2;
 
 }  // namespace
 
@@ -30,12 +30,15 @@ std::string EncodeRequest(const RequestRecord& r) {
        {&r.mstrSubject, &r.mstrMailFrom, &r.mstrProfile, &r.mstrSMTPServer, &r.mstrNotifyServer,
         &r.callback_bus, &r.callback_path, &r.mstrLastLogged})
     out.Text(*text);
+  out.U8(r.callback_uid ? 1 : 0);
+  out.U32(r.callback_uid.value_or(0));
   return bytes;
 }
 
 RequestRecord DecodeRequest(std::string_view bytes) {
   ByteReader in(bytes);
-  if (in.U8() != kLayout) throw ByteCodecError("request written by another version");
+  const uint8_t layout = in.U8();
+  if (layout != kLayout && layout != 1) throw ByteCodecError("request written by another version");
   RequestRecord r;
   r.object_path = in.Text();
   r.owner = in.Text();
@@ -50,6 +53,11 @@ RequestRecord DecodeRequest(std::string_view bytes) {
        {&r.mstrSubject, &r.mstrMailFrom, &r.mstrProfile, &r.mstrSMTPServer, &r.mstrNotifyServer,
         &r.callback_bus, &r.callback_path, &r.mstrLastLogged})
     *text = in.Text();
+  if (layout == kLayout) {
+    const bool has_uid = in.U8() != 0;
+    const uint32_t uid = in.U32();
+    if (has_uid) r.callback_uid = uid;
+  }
   if (!in.AtEnd()) throw ByteCodecError("trailing bytes after the request");
   return r;
 }

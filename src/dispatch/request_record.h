@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,7 @@ struct RequestRecord {
   std::string mstrNotifyServer;
   std::string callback_bus;  // the `(so)` callback reference; empty: none
   std::string callback_path;
+  std::optional<uint32_t> callback_uid;  // who must hold a well-known callback_bus
   std::string mstrLastLogged;
 };
 

@@ -27,8 +27,9 @@ void cNotify::KeepInJournal(std::string_view procedure) {
   r.mstrNotifyServer = mstrNotifyServer;
   if (mobjNotify)
     if (auto address = mobjNotify->BusAddress()) {
-      r.callback_bus = address->first;
-      r.callback_path = address->second;
+      r.callback_bus = address->bus_name;
+      r.callback_path = address->path;
+      r.callback_uid = address->owner_uid;
     }
   r.mstrLastLogged = mstrLastLogged.Saved();
   journal_slot_.Keep(r);

@@ -10,15 +10,17 @@
 #include <string>
 #include <string_view>
 
+#include "automation/dispatch_object.h"
 #include "server/caller_uids.h"
 
 namespace qz {
 
-// The bus name the server will call back (the caller's for ""); raises 13
-// (source "QzNotes") for a reference the caller may not give. Path "/"
+// Whom the server will call back (the caller for ""), with the caller's
+// user for a well-known name, which is checked again at the callback; raises
+// 13 (source "QzNotes") for a reference the caller may not give. Path "/"
 // names no object: only the syntax of its bus name is checked.
-std::string VetCallbackReference(GDBusConnection* connection, CallerUids& uids,
-                                 const std::string& caller, std::string_view bus_name,
-                                 std::string_view path);
+BusReference VetCallbackReference(GDBusConnection* connection, CallerUids& uids,
+                                  const std::string& caller, std::string_view bus_name,
+                                  std::string_view path);
 
 }  // namespace qz

@@ -2,10 +2,10 @@
 
 #include <memory>
 
+#include "server/bus_names.h"
+
 namespace qz {
 namespace {
-
-constexpr int kBusTimeoutMs = 10000;
 
 GVariant* UserQuery(const std::string& name) { return g_variant_new("(s)", name.c_str()); }
 
@@ -29,11 +29,7 @@ std::optional<uid_t> CallerUids::Cached(std::string_view name) const {
 
 std::optional<uid_t> CallerUids::Lookup(const std::string& name) {
   if (auto uid = Cached(name)) return uid;
-  VariantPtr reply(g_dbus_connection_call_sync(
-      connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-      "GetConnectionUnixUser", UserQuery(name), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
-      kBusTimeoutMs, nullptr, nullptr));
-  std::optional<uid_t> uid = UidOf(reply.get());
+  std::optional<uid_t> uid = NameUser(connection_.get(), name);
   // Only unique names are kept: a well-known name may change hands.
   if (uid && name.starts_with(':')) {
     std::lock_guard lock(mutex_);
@@ -66,7 +62,7 @@ void CallerUids::Ask(const std::string& name) {
   g_dbus_connection_call(
       connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
       "GetConnectionUnixUser", UserQuery(name), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
-      kBusTimeoutMs, nullptr,
+      kBusQuestionTimeoutMs, nullptr,
       [](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<Question> question(static_cast<Question*>(data));
         VariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr));

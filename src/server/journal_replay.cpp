@@ -21,10 +21,16 @@ std::string_view ShortPath(std::string_view path) {
 std::shared_ptr<DispatchObject> BusServer::ReplayCallback(const RequestRecord& record) {
   // A unique connection name belongs to the earlier run's bus life: the
   // client it named is gone, and the name may come to someone else. Such a
-  // callback fails silently, as any callback that cannot be made.
+  // callback fails silently, as any callback that cannot be made. So does
+  // one to a well-known name kept without the user who may hold it.
   if (record.callback_bus.empty() || record.callback_bus.starts_with(":")) return nullptr;
+  if (!record.callback_uid) {
+    ServerLog("journal: request " + record.mstrTestID + " is not called back: " +
+              record.callback_bus + " was kept without the user who may hold it");
+    return nullptr;
+  }
   return std::make_shared<RemoteObject>(connection_.get(), record.callback_bus,
-                                        record.callback_path);
+                                        record.callback_path, record.callback_uid);
 }
 
 void BusServer::ReplayJournal() {

@@ -152,9 +152,10 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
   ObjectResolver resolve = [this, caller](
                                std::string_view bus,
                                std::string_view path) -> std::shared_ptr<DispatchObject> {
-    std::string name = VetCallbackReference(connection_.get(), uids_, caller, bus, path);
+    BusReference to = VetCallbackReference(connection_.get(), uids_, caller, bus, path);
     if (path == "/") return nullptr;
-    return std::make_shared<RemoteObject>(connection_.get(), std::move(name), std::string(path));
+    return std::make_shared<RemoteObject>(connection_.get(), std::move(to.bus_name),
+                                          std::move(to.path), to.owner_uid);
   };
   // Asked before the reply, while a one-shot caller is still on the bus.
   const std::string writer =

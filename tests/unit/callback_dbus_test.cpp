@@ -1,5 +1,6 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "contract/contract.h"
 #include "components/callback_service.h"
 #include "dispatch/c_notify.h"
+#include "server/remote_object.h"
 
 namespace qz {
 namespace {
@@ -119,6 +121,29 @@ TEST(CallbackDbus, ClosedConnectionRaises) {
   ASSERT_TRUE(g_dbus_connection_is_closed(server.get()));
   Variant args[] = {Variant("T"), Variant("m")};
   EXPECT_THROW(callback->CallMethod("CallBack", args), RunTimeError);
+}
+
+// A well-known name kept with its caller's user is called only while a
+// connection of that user holds it; nobody holding it fails as well.
+TEST(CallbackDbus, WellKnownNameIsCalledOnlyWhileItsUserHoldsIt) {
+  testing::PrivateBus bus;
+  testing::BusConnection server = bus.Connect();
+  Variant args[] = {Variant("T"), Variant("m")};
+  const uint32_t me = getuid();
+  EXPECT_THROW(RemoteObject(server.get(), kCallbackProgId, "/", me).CallMethod("CallBack", args),
+               RunTimeError)
+      << "nobody holds the name";
+
+  CallbackReceiver receiver(bus);
+  ASSERT_TRUE(receiver.owned());
+  EXPECT_THROW(
+      RemoteObject(server.get(), kCallbackProgId, "/", me + 1).CallMethod("CallBack", args),
+      RunTimeError);
+  Variant mine[] = {Variant("mine"), Variant("m")};
+  RemoteObject(server.get(), kCallbackProgId, "/", me).CallMethod("CallBack", mine);
+  const auto& calls = receiver.WaitForCalls(1);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0][1], "mine") << "only the call for the holder's own user arrives";
 }
 
 }  // namespace

@@ -100,9 +100,9 @@ TEST(CallbackReference, MalformedReferencesAnswer13WithoutAskingTheBus) {
     }
   }
   // The caller's own connection needs no question to the bus either.
-  EXPECT_EQ(VetCallbackReference(nullptr, uids, ":1.4", "", "/callback"), ":1.4");
-  EXPECT_EQ(VetCallbackReference(nullptr, uids, ":1.4", ":1.4", "/callback"), ":1.4");
-  EXPECT_EQ(VetCallbackReference(nullptr, uids, ":1.4", "", "/"), ":1.4");
+  EXPECT_EQ(VetCallbackReference(nullptr, uids, ":1.4", "", "/callback").bus_name, ":1.4");
+  EXPECT_EQ(VetCallbackReference(nullptr, uids, ":1.4", ":1.4", "/callback").bus_name, ":1.4");
+  EXPECT_EQ(VetCallbackReference(nullptr, uids, ":1.4", "", "/").bus_name, ":1.4");
 }
 
 }  // namespace

@@ -230,6 +230,7 @@ TEST(RequestRecordTest, EveryFieldAndKindOfValueSurvives) {
   r.mstrNotifyServer = "host";
   r.callback_bus = "org.example.Cb";
   r.callback_path = "/cb";
+  r.callback_uid = 1000;
   r.mstrLastLogged = "Page Status: ::";
   RequestRecord back = DecodeRequest(EncodeRequest(r));
   EXPECT_EQ(back.object_path, r.object_path);
@@ -248,9 +249,15 @@ TEST(RequestRecordTest, EveryFieldAndKindOfValueSurvives) {
   EXPECT_EQ(back.mstrNotifyServer, r.mstrNotifyServer);
   EXPECT_EQ(back.callback_bus, r.callback_bus);
   EXPECT_EQ(back.callback_path, r.callback_path);
+  EXPECT_EQ(back.callback_uid, r.callback_uid);
   EXPECT_EQ(back.mstrLastLogged, r.mstrLastLogged);
 
+  // A record of the layout before callback users decodes without one.
   std::string bytes = EncodeRequest(r);
+  std::string earlier = bytes.substr(0, bytes.size() - 5);
+  earlier[0] = 1;
+  EXPECT_EQ(DecodeRequest(earlier).callback_uid, std::nullopt);
+  EXPECT_EQ(DecodeRequest(earlier).callback_path, r.callback_path);
   for (size_t cut = 0; cut < bytes.size(); cut += 7)
     EXPECT_THROW(DecodeRequest(bytes.substr(0, cut)), ByteCodecError) << cut;
 }
