@@ -48,7 +48,7 @@ bool Ping(Setup& s) {
 }
 
 bool Send(Setup& s) {
-  return s.client.Call(s.path, kNotify, "SendMessageCallBack", g_variant_ref(s.request)).ok();
+  return s.client.Call(s.path, kNotify, "SendMessageCallBack", s.request).ok();
 }
 
 bool GetSettings(Setup& s) {

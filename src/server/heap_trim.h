@@ -14,6 +14,11 @@ namespace qz {
 // Arguments of at least this many bytes make a call large.
 inline constexpr size_t kTrimAfterBytes = 1024 * 1024;
 
+// Fixes glibc's thresholds at start. Left dynamic, freeing one large
+// message raises them to its size, after which thread arenas keep that much
+// resident at their top, where malloc_trim does not reach.
+void KeepHeapThresholdsFixed();
+
 // Returns `ticket`, if any; when it counted a large call, the heap is
 // trimmed once the apartment's current work (and what it frees) has ended.
 // Apartment thread.

@@ -25,6 +25,7 @@
 #include "platform/seat_override.h"
 #include "server/bus_server.h"
 #include "server/daemon_options.h"
+#include "server/heap_trim.h"
 #include "server/server_log.h"
 #include "server/slice_setting.h"
 
@@ -46,6 +47,7 @@ qz::ConnectionPtr Connect(const qz::DaemonOptions& options, qz::ErrorPtr& error)
 
 int main(int argc, char** argv) {
   qz::RestartWithMallocSlices(argv);
+  qz::KeepHeapThresholdsFixed();
   std::string error_text;
   bool exit_now = false;
   std::optional<qz::DaemonOptions> options =
