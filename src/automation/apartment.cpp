@@ -2,8 +2,6 @@
 
 #include <pthread.h>
 
-#include "automation/context_post.h"
-
 namespace qz {
 namespace {
 
@@ -44,6 +42,6 @@ Apartment::~Apartment() {
   }
 }
 
-void Apartment::Post(Work work) { PostToContext(context_.get(), std::move(work)); }
+void Apartment::Post(Work work) { inbox_.Post(std::move(work)); }
 
 }  // namespace qz

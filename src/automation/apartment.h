@@ -15,6 +15,7 @@
 #include <type_traits>
 
 #include "automation/context_post.h"
+#include "automation/work_inbox.h"
 #include "platform/holders.h"
 
 namespace qz {
@@ -47,6 +48,7 @@ class Apartment {
   std::string name_;
   MainContextPtr context_;
   MainLoopPtr loop_;
+  WorkInbox inbox_{context_.get()};
   std::atomic<int> deliveries_{0};
   std::atomic<int> objects_{0};
   std::thread::id thread_id_;

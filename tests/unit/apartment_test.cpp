@@ -5,6 +5,9 @@
 
 #include <chrono>
 #include <future>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "automation/apartment_pool.h"
 #include "automation/component_registry.h"
@@ -37,6 +40,37 @@ TEST(Apartment, PostedWorkRunsInOrderBeforeShutdown) {
   }
   ASSERT_EQ(order.size(), 100u);
   for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+}
+
+// Posters on other threads race the apartment emptying its inbox: every
+// post runs once, each poster's in its own order, and work posted from the
+// apartment itself waits for what was queued before it.
+TEST(Apartment, PostsFromManyThreadsAllRunInEachPostersOrder) {
+  constexpr int kThreads = 4, kEach = 5000;
+  std::vector<std::vector<int>> seen(kThreads);
+  std::vector<std::string> trail;
+  {
+    Apartment apartment;
+    std::vector<std::thread> posters;
+    for (int t = 0; t < kThreads; ++t)
+      posters.emplace_back([&, t] {
+        for (int i = 0; i < kEach; ++i) apartment.Post([&seen, t, i] { seen[t].push_back(i); });
+      });
+    for (auto& poster : posters) poster.join();
+    apartment.Post([&] {
+      trail.push_back("first");
+      apartment.Post([&] { trail.push_back("posted from inside"); });
+    });
+    apartment.Post([&] { trail.push_back("second"); });
+    // The first call's work is queued before what "first" posts, the second's after.
+    apartment.Call([] {});
+    apartment.Call([] {});
+  }
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(seen[t].size(), size_t{kEach}) << t;
+    for (int i = 0; i < kEach; ++i) ASSERT_EQ(seen[t][i], i) << t;
+  }
+  EXPECT_EQ(trail, (std::vector<std::string>{"first", "second", "posted from inside"}));
 }
 
 TEST(ApartmentPool, SpreadsObjectsThenShares) {
