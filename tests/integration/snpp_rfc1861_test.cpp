@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <regex>
 #include <string>
 
 #include "automation/component_registry.h"
+#include "cli_runner.h"
+#include "daemon_harness.h"
 #include "diagnostics/last_error.h"
 #include "paging/c_pager.h"
 #include "paging/snpp_channel.h"
@@ -114,6 +118,41 @@ TEST_F(Rfc1861, RepliesByCodeNotByText) {
       EXPECT_GT(Seconds(start), 1.4) << c.why;
     EXPECT_EQ(pager.StatusText(), c.status) << c.why;
   }
+}
+
+// The whole way: a request with Index=1 through qznotesd, then the gateway
+// test from the client, both paged through Net::SNPP::Server.
+TEST(Rfc1861Daemon, RequestAndGatewayTestArePagedThroughNetSnppServer) {
+  PerlGateway gateway;
+  ASSERT_NE(gateway.port(), 0) << "Net::SNPP::Server did not start (libnet-snpp-perl)";
+  PrivateBus bus;
+  ProgramFolder folder;
+  std::string ini = std::regex_replace(folder.Read("QzNotes.ini"), std::regex("\nIndex=0"),
+                                       "\nIndex=1");
+  std::ofstream(folder.path() / "QzNotes.ini", std::ios::binary) << ini;
+  std::ofstream(folder.path() / "QzSNPP.ini", std::ios::binary)
+      << "[SNPP Paging Service]\nTCPPort=" << gateway.port()
+      << "\nHostName=127.0.0.1\nTimeout=10\nProtocol=RFC1861\n";
+  Daemon daemon(bus, folder.path(), {"--linger", "60"});
+  Client client(bus);
+
+  GVariant* notes = g_variant_new_parsed("<[<['disk full']>]>");
+  GVariant* pagers = g_variant_new_parsed("<[<[<['5551234', '5559876']>]>]>");
+  Answer a = client.Call(client.Create(), kNotify, "SendMessageCallBack",
+                         g_variant_new("(@v@v@v@v(so)s)", notes, Marker(0), pagers, Marker(0), "",
+                                       "/callback", "T-rfc"));
+  EXPECT_EQ(a.Print(), "(<'Notes Server: Asynch mode'>,)");
+  auto& got = client.WaitForCallbacks(1, 60s);
+  ASSERT_EQ(got.size(), 1u) << daemon.Log();
+  EXPECT_EQ(got[0].second, "QzNotes: Message Sent");
+  EXPECT_THAT(gateway.Lines("PAGED"),
+              ElementsAre("PAGED 5551234 disk full", "PAGED 5559876 disk full"));
+
+  CliResult test = RunCli({"--address", bus.address(), "test-gateway", "1", "5550000"});
+  EXPECT_EQ(test.status, 0) << test.Describe();
+  EXPECT_EQ(test.out, "250 Message Sent Successfully\n");
+  EXPECT_THAT(gateway.Lines("PAGED", 2),
+              ::testing::Contains("PAGED 5550000 This is Alert Test Message"));
 }
 
 }  // namespace
