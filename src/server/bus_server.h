@@ -24,6 +24,7 @@
 #include "server/limits.h"
 #include "server/object_table.h"
 #include "server/pending_work.h"
+#include "server/refusal_log.h"
 
 namespace qz {
 
@@ -109,6 +110,7 @@ class BusServer {
   ObjectTable table_;
   PendingWork pending_;  // accepted requests whose run has not ended
   CallerLedger ledger_;
+  RefusalLog refusals_;
   MainContextPtr main_context_;
   CallerUids uids_;
   MainLoopPtr loop_;

@@ -26,8 +26,9 @@ void BusServer::RefuseOverLimit(GDBusMessage* call, Limit limit) {
   const char* sender = g_dbus_message_get_sender(call);
   const char* member = g_dbus_message_get_member(call);
   const std::string message = LimitMessage(options_.limits, limit);
-  ServerLog(std::string(sender ? sender : "caller") + ": " + (member ? member : "") + ": " +
-            message);
+  if (auto line = refusals_.Line(sender ? sender : "caller",
+                                 std::string(member ? member : "") + ": " + message))
+    ServerLog(*line);
   SendErrorNamed(connection_.get(), call, kLimitsExceededError, message);
 }
 

@@ -55,6 +55,7 @@ void BusServer::OnNameOwnerChanged(GVariant* parameters) {
   g_variant_get(parameters, "(&s&s&s)", &name, &old_owner, &new_owner);
   if (name[0] != ':' || new_owner[0] != '\0') return;
   uids_.Forget(name);
+  refusals_.Forget(name);
   for (auto& entry : table_.RemoveOwnedBy(name))
     Destroy(entry, std::string("creator ") + name + " left the bus");
 }

@@ -8,6 +8,7 @@
 #include "platform/holders.h"
 #include "server/caller_ledger.h"
 #include "server/daemon_options.h"
+#include "server/refusal_log.h"
 
 namespace qz {
 namespace {
@@ -106,6 +107,22 @@ TEST(CallerLedger, TicketsCountPerCallerUntilTheyGo) {
   kept.reset();
   EXPECT_EQ(ledger.Usage(":1.1").pending_bytes, 0u);
   EXPECT_TRUE(ledger.Admit(":1.1", true, 10).ticket);
+}
+
+TEST(RefusalLog, OneLinePerCallerAndWindowThenTheCountOfTheRest) {
+  using namespace std::chrono_literals;
+  RefusalLog log(10s);
+  const RefusalLog::Clock::time_point t0{};
+  EXPECT_EQ(log.Line(":1.5", "Create: limit", t0), ":1.5: Create: limit");
+  EXPECT_EQ(log.Line(":1.5", "Create: limit", t0 + 1s), std::nullopt);
+  EXPECT_EQ(log.Line(":1.5", "Create: limit", t0 + 9s), std::nullopt);
+  EXPECT_EQ(log.Line(":1.6", "Send: limit", t0 + 9s), ":1.6: Send: limit") << "callers apart";
+  EXPECT_EQ(log.Line(":1.5", "Send: limit", t0 + 10s),
+            ":1.5: Send: limit (and 2 more refused since the last line)");
+  EXPECT_EQ(log.Line(":1.5", "Send: limit", t0 + 21s), ":1.5: Send: limit");
+  log.Line(":1.5", "x", t0 + 22s);
+  log.Forget(":1.5");
+  EXPECT_EQ(log.Line(":1.5", "y", t0 + 23s), ":1.5: y") << "a name that left starts afresh";
 }
 
 TEST(Limits, DaemonOptionsSetThemWithinTheirRanges) {
