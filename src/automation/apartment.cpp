@@ -32,14 +32,18 @@ Apartment::Apartment(std::string name)
   ready.wait();
 }
 
-Apartment::~Apartment() {
-  // Quit from inside the loop so work posted before us still runs.
-  Post([loop = loop_.get()] { g_main_loop_quit(loop); });
-  if (IsCurrent()) {
-    thread_.detach();  // last owner let go on our own thread: cannot join ourselves
-  } else {
-    thread_.join();
-  }
+Apartment::~Apartment() { Stop(); }
+
+void Apartment::Stop() {
+  std::call_once(stopped_, [this] {
+    // Quit from inside the loop so work posted before us still runs.
+    Post([loop = loop_.get()] { g_main_loop_quit(loop); });
+    if (IsCurrent()) {
+      thread_.detach();  // last owner let go on our own thread: cannot join ourselves
+    } else {
+      thread_.join();
+    }
+  });
 }
 
 void Apartment::Post(Work work) { inbox_.Post(std::move(work)); }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -32,6 +33,9 @@ class Apartment {
   bool IsCurrent() const { return std::this_thread::get_id() == thread_id_; }
 
   void Post(Work work);
+  // Runs the work already posted, then ends the thread and waits for it
+  // (unless called on it); work posted later never runs. Once only.
+  void Stop();
 
   // Runs `work` on the apartment's thread and waits for its result (or
   // exception). Runs inline when called from that thread already.
@@ -53,6 +57,7 @@ class Apartment {
   std::atomic<int> objects_{0};
   std::thread::id thread_id_;
   std::thread thread_;
+  std::once_flag stopped_;
 };
 
 template <typename F>

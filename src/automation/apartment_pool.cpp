@@ -17,6 +17,12 @@ struct Seat {
 
 ApartmentPool::ApartmentPool(size_t max_apartments) : max_(std::max<size_t>(1, max_apartments)) {}
 
+ApartmentPool::~ApartmentPool() {
+  // Our references keep each apartment alive while it stops, so none of its
+  // own work can be the last owner and end it from inside.
+  for (const auto& apartment : apartments_) apartment->Stop();
+}
+
 std::shared_ptr<Apartment> ApartmentPool::Assign() {
   std::lock_guard lock(mutex_);
   std::shared_ptr<Apartment> chosen;

@@ -16,6 +16,11 @@ namespace qz {
 class ApartmentPool {
  public:
   explicit ApartmentPool(size_t max_apartments);
+  // Stops every apartment, even one an object or posted work still refers
+  // to, so none of their work runs after the pool's owner is gone.
+  ~ApartmentPool();
+  ApartmentPool(const ApartmentPool&) = delete;
+  ApartmentPool& operator=(const ApartmentPool&) = delete;
 
   // The apartment for one new object. The object counts as seated there for
   // as long as the returned pointer (or a copy) lives.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
@@ -57,13 +58,17 @@ TEST(Apartment, PostsFromManyThreadsAllRunInEachPostersOrder) {
         for (int i = 0; i < kEach; ++i) apartment.Post([&seen, t, i] { seen[t].push_back(i); });
       });
     for (auto& poster : posters) poster.join();
-    apartment.Post([&] {
-      trail.push_back("first");
-      apartment.Post([&] { trail.push_back("posted from inside"); });
+    // Both queued from the apartment itself, so "first" cannot run before
+    // "second" is queued.
+    apartment.Call([&] {
+      apartment.Post([&] {
+        trail.push_back("first");
+        apartment.Post([&] { trail.push_back("posted from inside"); });
+      });
+      apartment.Post([&] { trail.push_back("second"); });
     });
-    apartment.Post([&] { trail.push_back("second"); });
-    // The first call's work is queued before what "first" posts, the second's after.
-    apartment.Call([] {});
+    // Once this returns "first" has run, so what it posted is queued ahead of
+    // the shutdown and runs before it.
     apartment.Call([] {});
   }
   for (int t = 0; t < kThreads; ++t) {
@@ -71,6 +76,27 @@ TEST(Apartment, PostsFromManyThreadsAllRunInEachPostersOrder) {
     for (int i = 0; i < kEach; ++i) ASSERT_EQ(seen[t][i], i) << t;
   }
   EXPECT_EQ(trail, (std::vector<std::string>{"first", "second", "posted from inside"}));
+}
+
+// An object (or work posted for it) may still hold its apartment when the
+// pool's owner ends: the pool's end must still wait for the work queued
+// before it, which may refer to that owner.
+TEST(ApartmentPool, EndsEveryApartmentEvenOneStillHeld) {
+  std::atomic<bool> ran{false};
+  std::shared_ptr<Apartment> held;
+  {
+    ApartmentPool pool(1);
+    held = pool.Assign();
+    held->Post([&ran] {
+      std::this_thread::sleep_for(50ms);
+      ran = true;
+    });
+  }
+  EXPECT_TRUE(ran);
+  bool later = false;
+  held->Post([&later] { later = true; });
+  held.reset();
+  EXPECT_FALSE(later) << "work posted after the end never runs";
 }
 
 TEST(ApartmentPool, SpreadsObjectsThenShares) {
