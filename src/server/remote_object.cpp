@@ -15,7 +15,7 @@ RemoteObject::RemoteObject(GDBusConnection* connection, std::string bus_name, st
       owner_uid_(owner_uid) {}
 
 std::string RemoteObject::Destination() const {
-  if (!owner_uid_ || bus_name_.starts_with(":")) return bus_name_;
+  if (!owner_uid_) return bus_name_;
   std::optional<std::string> owner = NameOwner(connection_.get(), bus_name_);
   std::optional<uint32_t> uid = owner ? NameUser(connection_.get(), *owner) : std::nullopt;
   if (!uid || *uid != *owner_uid_)

@@ -35,7 +35,7 @@ class RemoteObject final : public DispatchObject {
   const std::string& path() const { return path_; }
 
  private:
-  // The unique name to call: a well-known name's owner, once its user passed.
+  // The name to call: with `owner_uid_`, the well-known name's unique owner once its user passed.
   std::string Destination() const;
 
   ConnectionPtr connection_;
