@@ -15,7 +15,8 @@ using BenchBus = testing::PrivateBus;
 // A session .service file in `dir` that starts qznotesd with `args`.
 inline void WriteDaemonService(const std::filesystem::path& dir, const std::string& args) {
   std::ofstream(dir / "org.qznotes.QzNotes.service")
-      << "[D-BUS Service]\nName=org.qznotes.QzNotes\nExec=" << QZ_DAEMON_PATH << " " << args << "\n";
+      << "[D-BUS Service]\nName=org.qznotes.QzNotes\nExec=" << QZ_DAEMON_PATH << " " << args
+      << "\n";
 }
 
 }  // namespace qz::bench

@@ -2,7 +2,7 @@
 // dispatch machinery and nothing else.
 #pragma once
 
-#include "dispatch/delivery_channels.h"
+#include "gateways/delivery_channels.h"
 #include "platform/seat.h"
 
 namespace qz::bench {
@@ -10,7 +10,9 @@ namespace qz::bench {
 class InstantChannels final : public DeliveryChannels {
  public:
   bool mblnSendMail(const ChannelCall&, const Variant&, const Variant&) override { return true; }
-  bool mblnSendSMTPMail(const ChannelCall&, const Variant&, const Variant&) override { return true; }
+  bool mblnSendSMTPMail(const ChannelCall&, const Variant&, const Variant&) override {
+    return true;
+  }
   bool mblnPaging(const ChannelCall&, const Variant&, const Variant&) override { return true; }
   bool mblnPagingIP(const ChannelCall&, const Variant&, const Variant&) override { return true; }
   bool mblnPagingEx(const ChannelCall&, const Variant&, const Variant&) override { return true; }

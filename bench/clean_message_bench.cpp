@@ -1,7 +1,7 @@
 // msubCleanMessage on a 10,000-character text. Target: under 20 us.
 #include <benchmark/benchmark.h>
 
-#include "channels/clean_message.h"
+#include "gateways/clean_message.h"
 
 namespace {
 

@@ -41,8 +41,7 @@ GVariant* LargeRequest(int groups, int index) {
 
 // The size of the call carrying `args` on the bus.
 double WireMiB(GVariant* args) {
-  MessagePtr message(
-      g_dbus_message_new_method_call(kName, "/x", kNotify, "SendMessageCallBack"));
+  MessagePtr message(g_dbus_message_new_method_call(kName, "/x", kNotify, "SendMessageCallBack"));
   g_dbus_message_set_body(message.get(), args);
   gsize size = 0;
   g_free(g_dbus_message_to_blob(message.get(), &size, G_DBUS_CAPABILITY_FLAGS_NONE, nullptr));
@@ -75,8 +74,7 @@ void BM_RssAroundLargeBurst(benchmark::State& state) {
     for (int i = 0; i < kRequests; ++i) {
       VariantPtr request(g_variant_ref_sink(LargeRequest(groups, i)));
       largest = std::max(largest, WireMiB(request.get()));
-      if (!client.Call(paths[i], kNotify, "SendMessageCallBack", request.get(), 300000)
-               .ok())
+      if (!client.Call(paths[i], kNotify, "SendMessageCallBack", request.get(), 300000).ok())
         return state.SkipWithError("a large request was refused");
     }
     const double burst = bench::MemoryMiB(pid, "VmRSS");

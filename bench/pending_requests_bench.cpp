@@ -68,7 +68,8 @@ void BM_PendingRequests(benchmark::State& state) {
       seats[i]->Call([&, i] {
         objects[i] = std::make_unique<cNotify>(env, seats[i]->context(), &seats[i]->deliveries());
         requested[i] = Clock::now();
-        objects[i]->SendMessageCallBack(notes, Variant(), pagers, Variant(), recorder, std::to_string(i));
+        objects[i]->SendMessageCallBack(notes, Variant(), pagers, Variant(), recorder,
+                                        std::to_string(i));
       });
     }
     size_t heap_pending = mallinfo2().uordblks;
@@ -76,7 +77,9 @@ void BM_PendingRequests(benchmark::State& state) {
 
     std::vector<double> late_ms(n);
     for (size_t i = 0; i < n; ++i)
-      late_ms[i] = std::chrono::duration<double, std::milli>(recorder->ticks()[i] - requested[i]).count() - 1000.0;
+      late_ms[i] =
+          std::chrono::duration<double, std::milli>(recorder->ticks()[i] - requested[i]).count() -
+          1000.0;
     std::sort(late_ms.begin(), late_ms.end());
     state.counters["late_min_ms"] = late_ms.front();
     state.counters["late_p50_ms"] = late_ms[n / 2];
@@ -87,7 +90,12 @@ void BM_PendingRequests(benchmark::State& state) {
     for (size_t i = 0; i < n; ++i) seats[i]->Call([&, i] { objects[i].reset(); });
   }
 }
-BENCHMARK(BM_PendingRequests)->Arg(1000)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PendingRequests)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace qz

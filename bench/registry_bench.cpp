@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <random>
 
-#include "channels/c_registry.h"
+#include "gateways/mail/c_registry.h"
 #include "support/temp_folder.h"
 
 namespace qz {

@@ -15,11 +15,13 @@ Variant Groups(int groups, int messages, int recipients, bool lists) {
     std::vector<Variant> group;
     for (int m = 0; m < messages; ++m) {
       if (!lists) {
-        group.emplace_back("Service check failed on host-" + std::to_string(g) + "-" + std::to_string(m));
+        group.emplace_back("Service check failed on host-" + std::to_string(g) + "-" +
+                           std::to_string(m));
         continue;
       }
       std::vector<Variant> to;
-      for (int r = 0; r < recipients; ++r) to.emplace_back("oncall" + std::to_string(r) + "@example.org");
+      for (int r = 0; r < recipients; ++r)
+        to.emplace_back("oncall" + std::to_string(r) + "@example.org");
       group.push_back(Variant::Array(std::move(to)));
     }
     all.push_back(Variant::Array(std::move(group)));
@@ -35,7 +37,8 @@ void BM_RequestCall(benchmark::State& state) {
   bench::InstantChannels channels;
   bench::NobodyAtSeat seat;
   ServerEnvironment env{"/tmp", components, channels, seat};
-  Variant notes = Groups(10, 3, 3, false), emails = Groups(10, 3, 3, true), pagers = Groups(10, 3, 3, true);
+  Variant notes = Groups(10, 3, 3, false), emails = Groups(10, 3, 3, true),
+          pagers = Groups(10, 3, 3, true);
   Variant options = Variant::Array({Variant("Alert"), Variant("qz@example.org"), Variant(""),
                                     Variant("mail.example.org"), Variant("True")});
   const bool fresh = state.range(0) == 1;
@@ -47,7 +50,8 @@ void BM_RequestCall(benchmark::State& state) {
         notify = std::make_unique<cNotify>(env, context);
         state.ResumeTiming();
       }
-      Variant answer = notify->SendMessageCallBack(notes, emails, pagers, options, nullptr, "bench");
+      Variant answer =
+          notify->SendMessageCallBack(notes, emails, pagers, options, nullptr, "bench");
       benchmark::DoNotOptimize(answer);
     }
   }

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "automation/component_registry.h"
-#include "components/sms_gateway_request.h"
 #include "diagnostics/last_error.h"
-#include "paging/sms_channel.h"
-#include "paging/sms_request_text.h"
+#include "gateways/sms/sms_channel.h"
+#include "gateways/sms/sms_gateway_request.h"
+#include "gateways/sms/sms_request_text.h"
 #include "support/gateway_sim.h"
 #include "support/kannel_gateway.h"
 #include "support/temp_folder.h"

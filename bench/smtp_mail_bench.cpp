@@ -10,10 +10,10 @@
 #include <map>
 
 #include "automation/component_registry.h"
-#include "channels/smtp_mail_channel.h"
-#include "components/smtp_mail.h"
 #include "diagnostics/last_error.h"
-#include "platform/mail_message.h"
+#include "gateways/mail/mail_message.h"
+#include "gateways/mail/smtp_mail.h"
+#include "gateways/mail/smtp_mail_channel.h"
 #include "support/smtp_sink.h"
 
 namespace {

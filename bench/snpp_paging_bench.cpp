@@ -15,7 +15,7 @@
 #include <chrono>
 #include <string>
 
-#include "paging/c_pager.h"
+#include "gateways/snpp/c_pager.h"
 #include "platform/unique_fd.h"
 #include "support/snpp_sim.h"
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "automation/variant.h"
-#include "components/tap_frame.h"
-#include "components/terminal_pager.h"
+#include "gateways/terminal/tap_frame.h"
+#include "gateways/terminal/terminal_pager.h"
 #include "integration/tap_sim_process.h"
 #include "support/temp_folder.h"
 

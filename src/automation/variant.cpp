@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "automation/run_time_error.h"
-#include "automation/trim.h"
+#include "platform/trim.h"
 
 namespace qz {
 namespace {

@@ -3,7 +3,6 @@
 #include <memory>
 #include <optional>
 
-#include "automation/trim.h"
 #include "components/allowed_hosts.h"
 #include "components/callback_target.h"
 #include "components/dbus_callback.h"
@@ -13,6 +12,7 @@
 #include "config/settings_path.h"
 #include "contract/contract.h"
 #include "platform/ini_file.h"
+#include "platform/trim.h"
 
 namespace qz {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "automation/names.h"
 #include "automation/run_time_error.h"
-#include "automation/utf8.h"
 #include "platform/holders.h"
+#include "platform/utf8.h"
 
 namespace qz {
 namespace {}  // namespace

@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "automation/utf8.h"
 #include "diagnostics/reraise.h"
 #include "platform/ini_file.h"
+#include "platform/utf8.h"
 
 namespace qz {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "automation/utf8.h"
+#include "platform/utf8.h"
 
 namespace qz {
 namespace {

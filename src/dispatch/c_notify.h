@@ -23,7 +23,7 @@
 #include "dispatch/journal_slot.h"
 #include "dispatch/request_record.h"
 #include "dispatch/server_environment.h"
-#include "paging/sms_settings.h"
+#include "gateways/sms/sms_settings.h"
 
 namespace qz {
 

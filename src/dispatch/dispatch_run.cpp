@@ -8,8 +8,8 @@
 #include "diagnostics/last_error.h"
 #include "diagnostics/log_file.h"
 #include "dispatch/c_notify.h"
-#include "dispatch/delivery_channels.h"
 #include "dispatch/tracing_channels.h"
+#include "gateways/delivery_channels.h"
 
 namespace qz {
 namespace {

@@ -7,21 +7,19 @@
 #include <glib.h>
 
 #include "automation/timer.h"
-#include "platform/mail_system.h"
+#include "gateways/mail/mail_system.h"
 
 namespace qz {
 
 class RegistryStore;
 
-class frmNotes {
+class frmNotes : public MailControls {
  public:
   // `registry` holds the mail profiles the session control signs on with.
   explicit frmNotes(GMainContext* context, RegistryStore* registry = nullptr)
-      : Timer1(context), MAPISession1(registry) {}
+      : MailControls(registry), Timer1(context) {}
 
   Timer Timer1;  // designed disabled, interval 1000 ms
-  MailSession MAPISession1;
-  MailMessages MAPIMessages1;
 };
 
 }  // namespace qz

@@ -5,7 +5,7 @@
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/last_error.h"
 #include "dispatch/c_notify.h"
-#include "dispatch/delivery_channels.h"
+#include "gateways/delivery_channels.h"
 
 namespace qz {
 namespace {

@@ -1,12 +1,12 @@
 #include "dispatch/server_channels.h"
 
-#include "channels/mapi_mail_channel.h"
-#include "channels/pager_terminal.h"
-#include "channels/smtp_mail_channel.h"
 #include "config/settings_interface.h"
-#include "paging/sms_channel.h"
-#include "paging/sms_loader.h"
-#include "paging/snpp_channel.h"
+#include "gateways/mail/mapi_mail_channel.h"
+#include "gateways/mail/smtp_mail_channel.h"
+#include "gateways/sms/sms_channel.h"
+#include "gateways/sms/sms_loader.h"
+#include "gateways/snpp/snpp_channel.h"
+#include "gateways/terminal/pager_terminal.h"
 
 namespace qz {
 

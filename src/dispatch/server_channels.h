@@ -3,7 +3,7 @@
 // object it runs for); one instance may serve every apartment.
 #pragma once
 
-#include "dispatch/delivery_channels.h"
+#include "gateways/delivery_channels.h"
 
 namespace qz {
 

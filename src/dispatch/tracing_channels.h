@@ -4,8 +4,8 @@
 // apartment thread.
 #pragma once
 
-#include "dispatch/delivery_channels.h"
 #include "dispatch/dispatch_trace.h"
+#include "gateways/delivery_channels.h"
 
 namespace qz {
 

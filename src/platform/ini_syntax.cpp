@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "automation/trim.h"
+#include "platform/trim.h"
 
 namespace qz::ini {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "automation/trim.h"
+#include "platform/trim.h"
 
 namespace qz::ini {
 

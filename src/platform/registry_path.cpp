@@ -1,6 +1,6 @@
 #include "platform/registry_path.h"
 
-#include "automation/utf8.h"
+#include "platform/utf8.h"
 
 namespace qz {
 

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "automation/utf8.h"
+#include "platform/utf8.h"
 
 namespace qz {
 namespace {

@@ -3,7 +3,7 @@
 // empty port as the SNPP client says.
 #include <memory>
 
-#include "paging/c_pager.h"
+#include "gateways/snpp/c_pager.h"
 #include "server/served_classes.h"
 #include "server/served_object.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/mail_profile.h"
+#include "gateways/mail/mail_profile.h"
 #include "platform/registry_store.h"
 #include "server/replies.h"
 

@@ -1,7 +1,7 @@
 #include "server/replies.h"
 
-#include "automation/utf8.h"
 #include "platform/holders.h"
+#include "platform/utf8.h"
 
 namespace qz {
 namespace {

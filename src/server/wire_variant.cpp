@@ -1,8 +1,8 @@
 #include "server/wire_variant.h"
 
 #include "automation/run_time_error.h"
-#include "automation/utf8.h"
 #include "platform/holders.h"
+#include "platform/utf8.h"
 #include "server/remote_object.h"
 
 namespace qz {

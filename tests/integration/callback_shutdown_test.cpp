@@ -21,10 +21,10 @@ using Mode = LoopbackListener::Mode;
 // A one-message request called back by the callback component on `host`.
 Answer SendRequestEx(Client& client, const std::string& path, const std::string& test_id,
                      const std::string& host) {
-  return client.Call(path, kNotify, "SendMessageCallBackEx",
-                     g_variant_new("(@v@v@v@v@vs)", OneGroup("x"), Marker(0), OnePager("1"), Marker(0),
-                                   g_variant_new_variant(g_variant_new_string(host.c_str())),
-                                   test_id.c_str()));
+  return client.Call(
+      path, kNotify, "SendMessageCallBackEx",
+      g_variant_new("(@v@v@v@v@vs)", OneGroup("x"), Marker(0), OnePager("1"), Marker(0),
+                    g_variant_new_variant(g_variant_new_string(host.c_str())), test_id.c_str()));
 }
 
 // The test identifiers the HTTP callbacks carried to `listener`.
@@ -32,7 +32,8 @@ std::set<std::string> PostedIds(const LoopbackListener& listener) {
   std::set<std::string> ids;
   static const std::regex id("\"testId\":\"([^\"]*)\"");
   for (const std::string& text : listener.Received())
-    for (std::sregex_iterator m(text.begin(), text.end(), id), end; m != end; ++m) ids.insert((*m)[1]);
+    for (std::sregex_iterator m(text.begin(), text.end(), id), end; m != end; ++m)
+      ids.insert((*m)[1]);
   return ids;
 }
 
@@ -50,7 +51,9 @@ TEST(HttpCallbackTarpit, DoesNotHoldBackAnotherObjectsCallbackOnTheSameApartment
   constexpr size_t kHeld = 8;
   for (size_t i = 0; i < kHeld; ++i) {
     std::string path = client.Create();
-    ASSERT_TRUE(SendRequestEx(client, path, "held-" + std::to_string(i), "127.0.0.1:" + tarpit.PortText()).ok());
+    ASSERT_TRUE(
+        SendRequestEx(client, path, "held-" + std::to_string(i), "127.0.0.1:" + tarpit.PortText())
+            .ok());
   }
   // Requested last, so its run comes after every held one on the one apartment.
   std::string other = client.Create();
@@ -63,7 +66,8 @@ TEST(HttpCallbackTarpit, DoesNotHoldBackAnotherObjectsCallbackOnTheSameApartment
   // limit before the other object's run began.
   EXPECT_LT(held_ended, kHeld);
   // They are still made, a few at a time, each with its own request.
-  EXPECT_TRUE(tarpit.WaitUntil([&] { return PostedIds(tarpit).size() == kHeld; }, 120s)) << daemon.Log();
+  EXPECT_TRUE(tarpit.WaitUntil([&] { return PostedIds(tarpit).size() == kHeld; }, 120s))
+      << daemon.Log();
   EXPECT_TRUE(PostedIds(tarpit).count("held-0"));
   EXPECT_TRUE(PostedIds(tarpit).count("held-7"));
 }
@@ -99,11 +103,13 @@ TEST(ShutdownDelivery, TerminationRacingRequestsDeliversOrNamesEach) {
   EXPECT_EQ(daemon.WaitExit(60s), 0) << daemon.Log();
   ASSERT_EQ(last_accepted.size(), paths.size());
   std::set<std::string> delivered;
-  for (const auto& [id, message] : client.WaitForCallbacks(paths.size() / 2, 10s)) delivered.insert(id);
+  for (const auto& [id, message] : client.WaitForCallbacks(paths.size() / 2, 10s))
+    delivered.insert(id);
   for (const std::string& id : PostedIds(receiver)) delivered.insert(id);
   const std::string log = daemon.Log();
   for (const auto& [path, id] : last_accepted)
-    EXPECT_TRUE(delivered.count(id) || Named(log, id)) << id << " refused " << refused << "\n" << log;
+    EXPECT_TRUE(delivered.count(id) || Named(log, id)) << id << " refused " << refused << "\n"
+                                                       << log;
   // Nothing was stuck here, so nothing should need naming.
   EXPECT_EQ(log.find("not delivered within"), std::string::npos) << log;
 }
@@ -129,7 +135,8 @@ TEST(ShutdownDelivery, IdleExitWaitsForTheHttpCallbacksOfTheLastRuns) {
   EXPECT_EQ(daemon.WaitExit(120s), 0) << daemon.Log();
   EXPECT_EQ(PostedIds(receiver), accepted) << daemon.Log();
   // None was cut off by the exit: the daemon was still there for every answer.
-  ASSERT_TRUE(receiver.WaitUntil([&] { return receiver.answered() + receiver.closed_by_peer() >= kRequests; }, 30s));
+  ASSERT_TRUE(receiver.WaitUntil(
+      [&] { return receiver.answered() + receiver.closed_by_peer() >= kRequests; }, 30s));
   EXPECT_EQ(receiver.closed_by_peer(), 0u) << daemon.Log();
   EXPECT_EQ(daemon.Log().find("not made"), std::string::npos) << daemon.Log();
 }
@@ -145,9 +152,11 @@ TEST(ShutdownDelivery, RequestsStuckPastTheGraceAreNamedInTheLog) {
     text = std::regex_replace(text, std::regex("\nIndex=0"), "\nIndex=1");
     std::ofstream(folder.path() / "QzNotes.ini", std::ios::binary) << text;
     std::ofstream(folder.path() / "QzSNPP.ini", std::ios::binary)
-        << "[SNPP Paging Service]\nTCPPort=" << gateway.PortText() << "\nHostName=127.0.0.1\nTimeout=300\n";
+        << "[SNPP Paging Service]\nTCPPort=" << gateway.PortText()
+        << "\nHostName=127.0.0.1\nTimeout=300\n";
   }
-  Daemon daemon(bus, folder.path(), {"--linger", "30", "--apartments", "1", "--shutdown-grace", "1"});
+  Daemon daemon(bus, folder.path(),
+                {"--linger", "30", "--apartments", "1", "--shutdown-grace", "1"});
   Client client(bus);
   std::string stuck = client.Create(), behind = client.Create();
   ASSERT_TRUE(SendRequest(client, stuck, "stuck-1").ok());
@@ -163,8 +172,12 @@ TEST(ShutdownDelivery, RequestsStuckPastTheGraceAreNamedInTheLog) {
   daemon.Signal(SIGTERM);
   EXPECT_EQ(daemon.WaitExit(60s), 1) << daemon.Log();
   const std::string log = daemon.Log();
-  EXPECT_NE(log.find("request stuck-1 of " + stuck + " not delivered within 1 s"), std::string::npos) << log;
-  EXPECT_NE(log.find("request behind-2 of " + behind + " not delivered within 1 s"), std::string::npos) << log;
+  EXPECT_NE(log.find("request stuck-1 of " + stuck + " not delivered within 1 s"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("request behind-2 of " + behind + " not delivered within 1 s"),
+            std::string::npos)
+      << log;
   EXPECT_TRUE(client.WaitForCallbacks(1, 0ms).empty());
 }
 

@@ -12,9 +12,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <optional>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -43,7 +43,8 @@ class CliProcess {
  public:
   // `user`: run as that user instead of this process's own. `program`:
   // another program than the client (e.g. gdbus), run the same way.
-  explicit CliProcess(std::vector<std::string> args, const std::optional<UnixUser>& user = std::nullopt,
+  explicit CliProcess(std::vector<std::string> args,
+                      const std::optional<UnixUser>& user = std::nullopt,
                       std::string program = QZ_CLIENT_PATH) {
     std::string pattern = (std::filesystem::temp_directory_path() / "qzcli.XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
@@ -59,10 +60,12 @@ class CliProcess {
     std::vector<std::string> env_text;
     for (char** e = environ; *e; ++e) {
       std::string_view entry(*e);
-      if (!entry.starts_with("DBUS_SESSION_BUS_ADDRESS=") && !entry.starts_with("DBUS_SYSTEM_BUS_ADDRESS="))
+      if (!entry.starts_with("DBUS_SESSION_BUS_ADDRESS=") &&
+          !entry.starts_with("DBUS_SYSTEM_BUS_ADDRESS="))
         env_text.emplace_back(entry);
     }
-    env_text.emplace_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-session-bus").string());
+    env_text.emplace_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" +
+                          (dir_ / "no-session-bus").string());
     env_text.emplace_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (dir_ / "no-system-bus").string());
     std::vector<char*> envp;
     for (auto& e : env_text) envp.push_back(e.data());
@@ -72,8 +75,10 @@ class CliProcess {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
@@ -144,7 +149,9 @@ class CliProcess {
 };
 
 // One run of the client, start to end.
-inline CliResult RunCli(std::vector<std::string> args) { return CliProcess(std::move(args)).Wait(); }
+inline CliResult RunCli(std::vector<std::string> args) {
+  return CliProcess(std::move(args)).Wait();
+}
 // The same as `user`.
 inline CliResult RunCliAs(const UnixUser& user, std::vector<std::string> args) {
   return CliProcess(std::move(args), user).Wait();

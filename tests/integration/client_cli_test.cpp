@@ -20,7 +20,8 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 constexpr const char* kSent = "QzNotes: Message Sent\n";
-constexpr const char* kUndeliverable = "QzNotes: Message Undeliverable. See QzNotesLog.log file for details \n";
+constexpr const char* kUndeliverable =
+    "QzNotes: Message Undeliverable. See QzNotesLog.log file for details \n";
 constexpr const char* kNotSupported = "error E445: QzNotes: Object doesn't support this action\n";
 // The client's warning before sending a request without any recipient.
 constexpr const char* kNobodyWarning =
@@ -38,7 +39,9 @@ std::vector<std::string> Lines(const std::string& text) {
 
 size_t Count(const std::string& text, const std::string& needle) {
   size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+  for (size_t at = text.find(needle); at != std::string::npos;
+       at = text.find(needle, at + needle.size()))
+    ++n;
   return n;
 }
 
@@ -50,11 +53,12 @@ std::optional<Json> OneJsonLine(const CliResult& r) {
 
 std::vector<std::string> Strings(const Json& array) {
   std::vector<std::string> texts;
-  for (const Json& item : array.items) texts.push_back(item.Is(Json::Kind::kString) ? item.text : "<not a string>");
+  for (const Json& item : array.items)
+    texts.push_back(item.Is(Json::Kind::kString) ? item.text : "<not a string>");
   return texts;
 }
 
-const char* const kAllGroups[] = {"terminal-short", "terminal", "gateways", "sms",
+const char* const kAllGroups[] = {"terminal-short", "terminal", "gateways",    "sms",
                                   "terminal-ex",    "snpp",     "gateways-ex", "sms-ex"};
 
 class ClientCli : public ::testing::Test {
@@ -81,7 +85,8 @@ class ClientCli : public ::testing::Test {
   }
 
   // The lines under each heading of `settings show`, by group, in order.
-  static std::vector<std::pair<std::string, std::vector<std::string>>> ShownGroups(const std::string& out) {
+  static std::vector<std::pair<std::string, std::vector<std::string>>> ShownGroups(
+      const std::string& out) {
     std::vector<std::pair<std::string, std::vector<std::string>>> groups;
     for (const std::string& line : Lines(out)) {
       if (line.empty()) continue;
@@ -100,7 +105,8 @@ class ClientCli : public ::testing::Test {
 };
 
 TEST_F(ClientCli, SendWaitPrintsTheUndeliverableOutcomeAndLogsWhy) {
-  CliResult r = Run({"send", "--wait", "-m", "disk /var is full", "-p", "5551234", "--test-id", "cli-page"});
+  CliResult r =
+      Run({"send", "--wait", "-m", "disk /var is full", "-p", "5551234", "--test-id", "cli-page"});
   EXPECT_EQ(r.status, 1) << r.Describe();
   EXPECT_EQ(r.out, kUndeliverable);
   EXPECT_EQ(r.err, "");
@@ -138,12 +144,15 @@ TEST_F(ClientCli, SendWaitOutcomesFollowTheRequest) {
        "qznotes: warning: message 1 of group 1 has no recipient: it will not be delivered\n"},
       // Subject, sender and server make an SMTP request; nothing listens on port 1 of loopback.
       {"smtp",
-       {"-m", "x", "-e", "ops@example.org", "--subject", "nightly", "--from", "qz@example.org", "--smtp-server",
-        "127.0.0.1:1", "--prefer-smtp"},
+       {"-m", "x", "-e", "ops@example.org", "--subject", "nightly", "--from", "qz@example.org",
+        "--smtp-server", "127.0.0.1:1", "--prefer-smtp"},
        1,
        kUndeliverable},
       // Without a subject the server sends no mail at all.
-      {"no-subject", {"-m", "x", "--from", "qz@example.org", "--smtp-server", "127.0.0.1:1"}, 0, kSent,
+      {"no-subject",
+       {"-m", "x", "--from", "qz@example.org", "--smtp-server", "127.0.0.1:1"},
+       0,
+       kSent,
        kNobodyWarning},
   };
   // Concurrent clients, each waiting for its own callback.
@@ -163,7 +172,9 @@ TEST_F(ClientCli, SendWaitOutcomesFollowTheRequest) {
   }
   const std::string log = folder_.Read("QzNotesLog.log");
   EXPECT_EQ(Count(log, kPageFailure), 1u) << log;
-  EXPECT_EQ(Count(log, "Mail Status: \r\nNo SMTP server could be reached at smtp://127.0.0.1:1: "), 1u) << log;
+  EXPECT_EQ(Count(log, "Mail Status: \r\nNo SMTP server could be reached at smtp://127.0.0.1:1: "),
+            1u)
+      << log;
 }
 
 TEST_F(ClientCli, SendWithoutWaitPrintsTheAnswerAndKeepsTheRequest) {
@@ -182,14 +193,18 @@ TEST_F(ClientCli, SendWithoutWaitPrintsTheAnswerAndKeepsTheRequest) {
   ASSERT_TRUE(parsed->Find("answer") && parsed->Find("testId"));
   EXPECT_EQ(parsed->Find("answer")->text, "Notes Server: Asynch mode");
   const std::string made_up = parsed->Find("testId")->text;
-  EXPECT_TRUE(std::regex_match(made_up, std::regex("qznotes-[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}"))) << made_up;
+  EXPECT_TRUE(
+      std::regex_match(made_up, std::regex("qznotes-[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}")))
+      << made_up;
 
   // The client held its object past the server's tick, so both requests ran;
   // the made-up identifier is the one that went on the wire.
   for (const std::string& id : {std::string("cli-nowait"), made_up})
-    EXPECT_TRUE(DaemonLogged("request " + id + ": Message Undeliverable")) << id << "\n" << daemon_.Log();
+    EXPECT_TRUE(DaemonLogged("request " + id + ": Message Undeliverable")) << id << "\n"
+                                                                           << daemon_.Log();
   // Each object logs its own failure, written before the outcome line above.
-  EXPECT_EQ(Count(folder_.Read("QzNotesLog.log"), kPageFailure), 2u) << folder_.Read("QzNotesLog.log");
+  EXPECT_EQ(Count(folder_.Read("QzNotesLog.log"), kPageFailure), 2u)
+      << folder_.Read("QzNotesLog.log");
 }
 
 TEST_F(ClientCli, SendWaitJsonAddsTheCallback) {
@@ -218,9 +233,11 @@ TEST_F(ClientCli, SettingsShowListsEveryGroupAsGetDoes) {
   }
 
   // The sample settings, with key names put to the bare values.
-  EXPECT_EQ(by_name["snpp"], (std::vector<std::string>{"TCPPort=444", "HostName=127.0.0.1", "Timeout=20"}));
+  EXPECT_EQ(by_name["snpp"],
+            (std::vector<std::string>{"TCPPort=444", "HostName=127.0.0.1", "Timeout=20"}));
   EXPECT_EQ(by_name["terminal-short"],
-            (std::vector<std::string>{"Number=", "Settings=1200,e,7,1", "ComPort=/dev/ttyUSB0", "HandShaking=0"}));
+            (std::vector<std::string>{"Number=", "Settings=1200,e,7,1", "ComPort=/dev/ttyUSB0",
+                                      "HandShaking=0"}));
   EXPECT_EQ(by_name["terminal"], by_name["terminal-ex"]);
   EXPECT_EQ(by_name["gateways"], by_name["gateways-ex"]);
   EXPECT_EQ(by_name["sms"], by_name["sms-ex"]);
@@ -280,7 +297,9 @@ TEST_F(ClientCli, SettingsSetRoundTripsThroughTheFile) {
        {"TCPPort=555", "HostName=pager.example.org", "Timeout=20"}},
       {{"Default", "Index=1"}, "QzNotes.ini", "gateways", {"Index=1"}},
       // Found through the path key of [Pager Terminal]: QzPage.ini, not QzNotes.ini.
-      {{"Pager Terminal", "ComPort=/dev/ttyUSB0", "Echo=1"}, "QzPage.ini", "terminal-ex",
+      {{"Pager Terminal", "ComPort=/dev/ttyUSB0", "Echo=1"},
+       "QzPage.ini",
+       "terminal-ex",
        {"ComPort=/dev/ttyUSB0", "Echo=1"}},
       {{"SMS", "Response=ACCEPTED"}, "QzSMS.ini", "sms-ex", {"Response=ACCEPTED"}},
   };
@@ -291,15 +310,19 @@ TEST_F(ClientCli, SettingsSetRoundTripsThroughTheFile) {
     EXPECT_EQ(set.status, 0) << c.group << "\n" << set.Describe();
     EXPECT_EQ(set.out, "true\n");
     const std::string ini = folder_.Read(c.file);
-    for (size_t k = 1; k < c.command.size(); ++k) EXPECT_THAT(ini, HasSubstr("\n" + c.command[k] + "\n")) << c.file;
+    for (size_t k = 1; k < c.command.size(); ++k)
+      EXPECT_THAT(ini, HasSubstr("\n" + c.command[k] + "\n")) << c.file;
     CliResult get = Run({"settings", "get", c.group});
     EXPECT_EQ(get.status, 0) << get.Describe();
     const std::vector<std::string> lines = Lines(get.out);
     for (const std::string& line : c.expected)
-      EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << c.group << ": " << line << "\n" << get.out;
+      EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end())
+          << c.group << ": " << line << "\n"
+          << get.out;
   }
   // The main file's own pager terminal keys were not touched.
-  EXPECT_THAT(Lines(Run({"settings", "get", "terminal"}).out), ::testing::Contains("ComPort=/dev/ttyUSB0"));
+  EXPECT_THAT(Lines(Run({"settings", "get", "terminal"}).out),
+              ::testing::Contains("ComPort=/dev/ttyUSB0"));
 
   // A section QzNotes.ini names no file for is refused: false, exit 1.
   const std::string before = folder_.Read("QzNotes.ini");
@@ -312,10 +335,12 @@ TEST_F(ClientCli, SettingsSetRoundTripsThroughTheFile) {
 TEST_F(ClientCli, SettingsValuesWithQuotesAndControlCharactersStayOneLine) {
   const std::string host = "a\"b\\c", timeout = "x\ty";
   // --force: a Timeout that is no number is warned about and not written without it.
-  CliResult set = Run({"settings", "set", "--force", "SNPP Paging Service", "HostName=" + host, "Timeout=" + timeout});
+  CliResult set = Run({"settings", "set", "--force", "SNPP Paging Service", "HostName=" + host,
+                       "Timeout=" + timeout});
   ASSERT_EQ(set.status, 0) << set.Describe();
   CliResult text = Run({"settings", "get", "snpp"});
-  EXPECT_EQ(Lines(text.out), (std::vector<std::string>{"TCPPort=444", "HostName=" + host, "\"Timeout=x\\ty\""}));
+  EXPECT_EQ(Lines(text.out),
+            (std::vector<std::string>{"TCPPort=444", "HostName=" + host, "\"Timeout=x\\ty\""}));
   CliResult json = Run({"--json", "settings", "get", "snpp"});
   auto parsed = OneJsonLine(json);
   ASSERT_TRUE(parsed) << json.out;
@@ -348,11 +373,22 @@ TEST_F(ClientCli, CallByNameAndByDispatchIdPrintTheSame) {
       {{"GVARGETSETTINGS"}, {"1610809354"}, 0, "[2] \"/dev/ttyUSB0\"\n"},
       {{"gvarGetPagerSettings", "2"}, {"0x60030018", "2"}, 0, "[2] \"0\"\n"},
       {{"gvarGetPagerSettingsEx", "1"}, {"0x60030026", "1"}, 0, "[0] \"TCPPort=444\"\n"},
-      {{"gvarGetPagerSettingsEx", "7", "null"}, {"0x60030026", "7", "null"}, 0, "NoDimensions\nlvarParams: Null\n"},
-      {{"gvarGetPagerSettingsEx", "0", "nodim"}, {"0x60030026", "0", "nodim"}, 0, "lvarParams: NoDimensions\n"},
-      {{"gblnSetPagerSettingsEx", "Default", "[\"Index=0\"]"}, {"0x60030028", "Default", "[\"Index=0\"]"}, 0, "True\n"},
+      {{"gvarGetPagerSettingsEx", "7", "null"},
+       {"0x60030026", "7", "null"},
+       0,
+       "NoDimensions\nlvarParams: Null\n"},
+      {{"gvarGetPagerSettingsEx", "0", "nodim"},
+       {"0x60030026", "0", "nodim"},
+       0,
+       "lvarParams: NoDimensions\n"},
+      {{"gblnSetPagerSettingsEx", "Default", "[\"Index=0\"]"},
+       {"0x60030028", "Default", "[\"Index=0\"]"},
+       0,
+       "True\n"},
       // The sample SNPP gateway (127.0.0.1 port 444) is not there: refused at once.
-      {{"gvarTestGateway", "1", "5551234"}, {"0x6003000D", "1", "5551234"}, 0,
+      {{"gvarTestGateway", "1", "5551234"},
+       {"0x6003000D", "1", "5551234"},
+       0,
        "Failure to Connect to SNPP Server at 127.0.0.1"},
   };
   for (const Case& c : cases) {
@@ -393,7 +429,8 @@ TEST_F(ClientCli, CallJsonNamesByReferenceValuesAndMarkers) {
   const Json* result = parsed->Find("result");
   const Json* byref = parsed->Find("byref");
   ASSERT_TRUE(result && byref);
-  EXPECT_EQ(Strings(*result), (std::vector<std::string>{"TCPPort=444", "HostName=127.0.0.1", "Timeout=20"}));
+  EXPECT_EQ(Strings(*result),
+            (std::vector<std::string>{"TCPPort=444", "HostName=127.0.0.1", "Timeout=20"}));
   ASSERT_EQ(byref->Keys(), std::vector<std::string>{"lvarParams"});
   const Json& params = byref->members[0].second;
   ASSERT_TRUE(params.Find("kind"));
@@ -417,7 +454,9 @@ TEST_F(ClientCli, ServerErrorsArePrintedWithTheirCode) {
       {{"--class", "cRegistry", "Anything"}, "E429", "QzNotes: Can't create object"},
       {{"gblnSetSettings", "[\"1\"]"}, "E9", "cNotify:gblnSetSettings: Subscript out of range"},
       // Through Invoke extra arguments are sent, so the server's own count check answers.
-      {{"0x60030018", "1", "2"}, "E450", "QzNotes: Wrong number of arguments or invalid property assignment"},
+      {{"0x60030018", "1", "2"},
+       "E450",
+       "QzNotes: Wrong number of arguments or invalid property assignment"},
   };
   for (const Case& c : cases) {
     for (bool json : {false, true}) {
@@ -489,7 +528,8 @@ TEST_F(ClientCli, UsageErrorsExitTwoAndChangeNothing) {
       EXPECT_EQ(r.out, "") << label;
     }
   }
-  for (size_t k = 0; k < std::size(files); ++k) EXPECT_EQ(folder_.Read(files[k]), contents[k]) << files[k];
+  for (size_t k = 0; k < std::size(files); ++k)
+    EXPECT_EQ(folder_.Read(files[k]), contents[k]) << files[k];
   // Only the commands that reached the server made objects, and gave them back.
   EXPECT_TRUE(DaemonLogged(": released", at_the_server.size())) << daemon_.Log();
   EXPECT_EQ(Count(daemon_.Log(), ": released"), at_the_server.size()) << daemon_.Log();
@@ -515,7 +555,8 @@ TEST_F(ClientCli, EveryCommandGivesItsObjectBack) {
   const std::string log = daemon_.Log();
   const std::regex released_line("cNotify/([0-9]+): released");
   std::set<std::string> released;
-  for (auto it = std::sregex_iterator(log.begin(), log.end(), released_line); it != std::sregex_iterator(); ++it)
+  for (auto it = std::sregex_iterator(log.begin(), log.end(), released_line);
+       it != std::sregex_iterator(); ++it)
     released.insert((*it)[1].str());
   EXPECT_EQ(released.size(), commands.size()) << log;
   EXPECT_THAT(daemon_.Log(), ::testing::Not(HasSubstr("left the bus")));
@@ -602,7 +643,8 @@ TEST(ClientCliNoServer, HelpForEachCommandNeedsNoBus) {
   }
   EXPECT_EQ(text_of.size(), 4u);
   for (const char* command : {"send", "settings", "call"})
-    EXPECT_THAT(text_of["Usage: qznotes [BUS OPTIONS]"], HasSubstr(std::string("\n  ") + command + " "));
+    EXPECT_THAT(text_of["Usage: qznotes [BUS OPTIONS]"],
+                HasSubstr(std::string("\n  ") + command + " "));
 }
 
 }  // namespace

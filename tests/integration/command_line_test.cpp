@@ -11,7 +11,9 @@ namespace {
 
 using ::testing::HasSubstr;
 
-CliResult Daemon(std::vector<std::string> args) { return CliProcess(std::move(args), std::nullopt, QZ_DAEMON_PATH).Wait(); }
+CliResult Daemon(std::vector<std::string> args) {
+  return CliProcess(std::move(args), std::nullopt, QZ_DAEMON_PATH).Wait();
+}
 
 TEST(CommandLines, BothProgramsPrintTheirVersion) {
   CliResult daemon = Daemon({"--version"});

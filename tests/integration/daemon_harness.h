@@ -40,7 +40,8 @@ class ProgramFolder {
   explicit ProgramFolder(bool with_samples = true) {
     if (!with_samples) return;
     for (const char* name : {"QzNotes.ini", "QzPage.ini", "QzSNPP.ini", "QzSMS.ini"})
-      std::filesystem::copy_file(std::filesystem::path(QZ_SOURCE_DIR) / "packaging" / name, folder_ / name);
+      std::filesystem::copy_file(std::filesystem::path(QZ_SOURCE_DIR) / "packaging" / name,
+                                 folder_ / name);
   }
   std::filesystem::path path() const { return folder_.path(); }
   std::string Read(const char* name) const { return folder_.Read(name); }
@@ -52,16 +53,19 @@ class ProgramFolder {
 // qznotesd serving a private bus; its stderr goes to a file.
 class Daemon {
  public:
-  Daemon(const PrivateBus& bus, const std::filesystem::path& folder, std::vector<std::string> extra = {})
+  Daemon(const PrivateBus& bus, const std::filesystem::path& folder,
+         std::vector<std::string> extra = {})
       : log_(bus.folder() / ("qznotesd." + std::to_string(++count_) + ".log")) {
-    std::vector<std::string> args = {QZ_DAEMON_PATH, "--address", bus.address(), "--folder", folder.string()};
+    std::vector<std::string> args = {QZ_DAEMON_PATH, "--address", bus.address(), "--folder",
+                                     folder.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     if (posix_spawn(&pid_, QZ_DAEMON_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
@@ -101,10 +105,10 @@ class Daemon {
   }
 
   static bool HasOwner(GDBusConnection* connection) {
-    VariantPtr reply(g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                 "org.freedesktop.DBus", "NameHasOwner",
-                                                 g_variant_new("(s)", kName), G_VARIANT_TYPE("(b)"),
-                                                 G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
+    VariantPtr reply(g_dbus_connection_call_sync(
+        connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", kName), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
+        2000, nullptr, nullptr));
     gboolean has = FALSE;
     if (reply) g_variant_get(reply.get(), "(b)", &has);
     return has;
@@ -124,7 +128,8 @@ void IterateUntil(GMainContext* context, Done done, std::chrono::milliseconds li
   auto give_up = std::chrono::steady_clock::now() + limit;
   while (!done() && std::chrono::steady_clock::now() < give_up) {
     GSource* tick = g_timeout_source_new(50);
-    g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+    g_source_set_callback(
+        tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
     g_source_attach(tick, context);
     g_main_context_iteration(context, TRUE);
     g_source_destroy(tick);
@@ -135,12 +140,10 @@ void IterateUntil(GMainContext* context, Done done, std::chrono::milliseconds li
 // The answer of one call: the reply, or the D-Bus error's name and message.
 struct Answer {
   VariantPtr value;
-  std::string error;    // e.g. "org.qznotes.QzNotes.Error.E13"
+  std::string error;  // e.g. "org.qznotes.QzNotes.Error.E13"
   std::string message;
   bool ok() const { return value != nullptr; }
-  std::string Print() const {
-    return value ? PrintedVariant(value.get()) : error + ": " + message;
-  }
+  std::string Print() const { return value ? PrintedVariant(value.get()) : error + ": " + message; }
   // The string of a reply that is one variant holding a string (as the
   // gateway test answers); empty for any other reply.
   std::string Text() const {
@@ -155,7 +158,8 @@ struct Answer {
 // A client of the daemon with a callback object at /callback.
 class Client {
  public:
-  explicit Client(const PrivateBus& bus) : connection_(bus.Connect()), context_(g_main_context_new()) {
+  explicit Client(const PrivateBus& bus)
+      : connection_(bus.Connect()), context_(g_main_context_new()) {
     static const char* xml =
         "<node><interface name='org.qznotes.QzNotes.Callback'><method name='gsubAgentCallBack'>"
         "<arg name='testId' type='s' direction='in'/><arg name='message' type='s' direction='in'/>"
@@ -172,11 +176,13 @@ class Client {
           static_cast<Client*>(self)->callbacks_.push_back({id, message});
           g_dbus_method_invocation_return_value(invocation, nullptr);
         },
-        nullptr, nullptr, {}};
+        nullptr,
+        nullptr,
+        {}};
     vtable = &vtable_;
     g_main_context_push_thread_default(context_);
-    registration_ = g_dbus_connection_register_object(connection_.get(), "/callback", node_->interfaces[0],
-                                                      vtable, this, nullptr, nullptr);
+    registration_ = g_dbus_connection_register_object(
+        connection_.get(), "/callback", node_->interfaces[0], vtable, this, nullptr, nullptr);
     g_main_context_pop_thread_default(context_);
   }
 
@@ -184,20 +190,21 @@ class Client {
   // its object at "/"; its CallBack calls are recorded like the others.
   bool OwnCallbackService() {
     g_main_context_push_thread_default(context_);
-    service_registration_ = g_dbus_connection_register_object(connection_.get(), "/", node_->interfaces[0],
-                                                              vtable, this, nullptr, nullptr);
+    service_registration_ = g_dbus_connection_register_object(
+        connection_.get(), "/", node_->interfaces[0], vtable, this, nullptr, nullptr);
     g_main_context_pop_thread_default(context_);
     VariantPtr reply(g_dbus_connection_call_sync(
-        connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-        g_variant_new("(su)", "qzCallback.cService", 4u), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000,
-        nullptr, nullptr));
+        connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "RequestName", g_variant_new("(su)", "qzCallback.cService", 4u), G_VARIANT_TYPE("(u)"),
+        G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
     guint32 result = 0;
     if (reply) g_variant_get(reply.get(), "(u)", &result);
     return result == 1;
   }
   ~Client() {
     if (connection_) g_dbus_connection_unregister_object(connection_.get(), registration_);
-    if (connection_ && service_registration_) g_dbus_connection_unregister_object(connection_.get(), service_registration_);
+    if (connection_ && service_registration_)
+      g_dbus_connection_unregister_object(connection_.get(), service_registration_);
     g_dbus_node_info_unref(node_);
     while (g_main_context_iteration(context_, FALSE)) {
     }
@@ -208,9 +215,9 @@ class Client {
               int timeout_ms = 10000) {
     GError* error = nullptr;
     Answer answer;
-    answer.value.reset(g_dbus_connection_call_sync(connection_.get(), kName, path.c_str(), interface, method,
-                                                   params, nullptr, G_DBUS_CALL_FLAGS_NONE, timeout_ms,
-                                                   nullptr, &error));
+    answer.value.reset(g_dbus_connection_call_sync(
+        connection_.get(), kName, path.c_str(), interface, method, params, nullptr,
+        G_DBUS_CALL_FLAGS_NONE, timeout_ms, nullptr, &error));
     if (error) {
       gchar* remote = g_dbus_error_get_remote_error(error);
       answer.error = remote ? remote : "";
@@ -223,7 +230,8 @@ class Client {
   }
 
   std::string Create(const char* progid = "QzNotes.cNotify") {
-    Answer a = Call(kRoot, "org.qznotes.QzNotes.ClassFactory", "CreateObject", g_variant_new("(s)", progid));
+    Answer a = Call(kRoot, "org.qznotes.QzNotes.ClassFactory", "CreateObject",
+                    g_variant_new("(s)", progid));
     if (!a.ok()) return {};
     const char* path = nullptr;
     g_variant_get(a.value.get(), "(&o)", &path);
@@ -231,9 +239,10 @@ class Client {
   }
 
   // Callbacks received so far, after processing what has arrived for up to `limit`.
-  const std::vector<std::pair<std::string, std::string>>& WaitForCallbacks(size_t count,
-                                                                           std::chrono::milliseconds limit) {
-    IterateUntil(context_, [&] { return callbacks_.size() >= count; }, limit);
+  const std::vector<std::pair<std::string, std::string>>& WaitForCallbacks(
+      size_t count, std::chrono::milliseconds limit) {
+    IterateUntil(
+        context_, [&] { return callbacks_.size() >= count; }, limit);
     return callbacks_;
   }
 
@@ -255,18 +264,20 @@ class Client {
 };
 
 // Request arrays: one group of one message to one pager number.
-inline GVariant* OneGroup(const char* text) {
-  return g_variant_new_parsed("<[<[<%s>]>]>", text);
+inline GVariant* OneGroup(const char* text) { return g_variant_new_parsed("<[<[<%s>]>]>", text); }
+inline GVariant* OnePager(const char* number) {
+  return g_variant_new_parsed("<[<[<[<%s>]>]>]>", number);
 }
-inline GVariant* OnePager(const char* number) { return g_variant_new_parsed("<[<[<[<%s>]>]>]>", number); }
-inline GVariant* Marker(uint8_t marker) { return g_variant_new_variant(g_variant_new_byte(marker)); }
+inline GVariant* Marker(uint8_t marker) {
+  return g_variant_new_variant(g_variant_new_byte(marker));
+}
 
 // A one-message request to pager "1", called back at the client's /callback.
 inline Answer SendRequest(Client& client, const std::string& path, const char* test_id,
                           const char* text = "x") {
   return client.Call(path, kNotify, "SendMessageCallBack",
-                     g_variant_new("(@v@v@v@v(so)s)", OneGroup(text), Marker(0), OnePager("1"), Marker(0), "",
-                                   "/callback", test_id));
+                     g_variant_new("(@v@v@v@v(so)s)", OneGroup(text), Marker(0), OnePager("1"),
+                                   Marker(0), "", "/callback", test_id));
 }
 
 }  // namespace qz::testing

@@ -19,7 +19,8 @@ using ::testing::HasSubstr;
 
 constexpr const char* kMonitor = "org.qznotes.QzNotes.Monitor";
 constexpr const char* kSent = "Message Sent";
-constexpr const char* kUndeliverable = "Message Undeliverable. See QzNotesLog.log file for details ";
+constexpr const char* kUndeliverable =
+    "Message Undeliverable. See QzNotesLog.log file for details ";
 
 struct Delivered {
   std::string test_id;
@@ -30,11 +31,13 @@ struct Delivered {
 // Collects the daemon's Delivered signals on a connection of its own.
 class DeliveredListener {
  public:
-  explicit DeliveredListener(const PrivateBus& bus) : connection_(bus.Connect()), context_(g_main_context_new()) {
+  explicit DeliveredListener(const PrivateBus& bus)
+      : connection_(bus.Connect()), context_(g_main_context_new()) {
     g_main_context_push_thread_default(context_);
     subscription_ = g_dbus_connection_signal_subscribe(
         connection_.get(), kName, kMonitor, "Delivered", kRoot, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* params, gpointer self) {
+        [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* params,
+           gpointer self) {
           Delivered d;
           const char* id = nullptr;
           const char* outcome = nullptr;
@@ -50,9 +53,9 @@ class DeliveredListener {
         this, nullptr);
     g_main_context_pop_thread_default(context_);
     // Answered after the match rule was added: no later signal is missed.
-    VariantPtr id(g_dbus_connection_call_sync(connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                              "org.freedesktop.DBus", "GetId", nullptr, nullptr,
-                                              G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr));
+    VariantPtr id(g_dbus_connection_call_sync(
+        connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "GetId", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr));
   }
   ~DeliveredListener() {
     g_dbus_connection_signal_unsubscribe(connection_.get(), subscription_);
@@ -62,7 +65,8 @@ class DeliveredListener {
   }
 
   const std::vector<Delivered>& WaitFor(size_t count, std::chrono::milliseconds limit) {
-    IterateUntil(context_, [&] { return received_.size() >= count; }, limit);
+    IterateUntil(
+        context_, [&] { return received_.size() >= count; }, limit);
     return received_;
   }
 
@@ -81,7 +85,8 @@ class DeliveryTrace : public ::testing::Test {
     text = std::regex_replace(text, std::regex("\nIndex=0"), "\nIndex=1");
     std::ofstream(folder_.path() / "QzNotes.ini", std::ios::binary) << text;
     std::ofstream(folder_.path() / "QzSNPP.ini", std::ios::binary)
-        << "[SNPP Paging Service]\nTCPPort=" << sim_.PortText() << "\nHostName=127.0.0.1\nTimeout=5\n";
+        << "[SNPP Paging Service]\nTCPPort=" << sim_.PortText()
+        << "\nHostName=127.0.0.1\nTimeout=5\n";
   }
 
   // A request to pager 100, with a mail to `email` through an SMTP server
@@ -90,11 +95,12 @@ class DeliveryTrace : public ::testing::Test {
     GVariant* emails = email ? g_variant_new_parsed("<[<[<[<%s>]>]>]>", email) : Marker(0);
     // Port 1 on loopback: nothing listens, so the mail fails at once.
     GVariant* options =
-        email ? g_variant_new_parsed("<[<'subject'>, <'q@example.org'>, <''>, <'127.0.0.1:1'>, <'True'>]>")
+        email ? g_variant_new_parsed(
+                    "<[<'subject'>, <'q@example.org'>, <''>, <'127.0.0.1:1'>, <'True'>]>")
               : Marker(0);
     return client_.Call(path, kNotify, "SendMessageCallBack",
-                        g_variant_new("(@v@v@v@v(so)s)", OneGroup("disk full"), emails, OnePager("100"), options,
-                                      "", "/callback", test_id));
+                        g_variant_new("(@v@v@v@v(so)s)", OneGroup("disk full"), emails,
+                                      OnePager("100"), options, "", "/callback", test_id));
   }
 
   // The daemon's log once it holds `text` (bounded wait).
@@ -127,7 +133,8 @@ TEST_F(DeliveryTrace, EachRunIsSignalledAndLoggedWithItsChannelsAndOutcome) {
   EXPECT_EQ(got[1].test_id, "T-failed");
   EXPECT_EQ(got[1].outcome, kUndeliverable);
   ASSERT_EQ(got[1].details.size(), 2u);
-  EXPECT_THAT(got[1].details[0], ::testing::StartsWith("group 0: mail (SMTP) to a@example.org: failed: "));
+  EXPECT_THAT(got[1].details[0],
+              ::testing::StartsWith("group 0: mail (SMTP) to a@example.org: failed: "));
   EXPECT_THAT(got[1].details[0], HasSubstr("127.0.0.1:1"));
   EXPECT_EQ(got[1].details[1], "group 0: page (SNPP) to 100: delivered");
 
@@ -141,11 +148,17 @@ TEST_F(DeliveryTrace, EachRunIsSignalledAndLoggedWithItsChannelsAndOutcome) {
       "Message Sent",
   };
   for (const char* line : expected)
-    EXPECT_TRUE(std::regex_search(log, std::regex("(^|\n)" + who + "T-sent: " + line + "\n"))) << line << "\n" << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex("(^|\n)" + who + "T-sent: " + line + "\n")))
+        << line << "\n"
+        << log;
   EXPECT_TRUE(std::regex_search(
-      log, std::regex("(^|\n)" + who + "T-failed: group 0: mail \\(SMTP\\) to a@example.org: failed: [^\n]*127\\.0\\.0\\.1:1")))
+      log,
+      std::regex(
+          "(^|\n)" + who +
+          "T-failed: group 0: mail \\(SMTP\\) to a@example.org: failed: [^\n]*127\\.0\\.0\\.1:1")))
       << log;
-  EXPECT_TRUE(std::regex_search(log, std::regex("(^|\n)" + who + "T-failed: Message Undeliverable\\. See QzNotesLog")))
+  EXPECT_TRUE(std::regex_search(
+      log, std::regex("(^|\n)" + who + "T-failed: Message Undeliverable\\. See QzNotesLog")))
       << log;
   // The log file's entry is the behaviour's, untouched by the tracing.
   EXPECT_THAT(folder_.Read("QzNotesLog.log"), HasSubstr("Mail Status: "));
@@ -168,14 +181,17 @@ TEST_F(DeliveryTrace, WatchPrintsTheDeliveryAsJson) {
 
 TEST_F(DeliveryTrace, SettingsWritesNameTheirCaller) {
   const std::string path = client_.Create();
-  Answer answer = client_.Call(path, kNotify, "gblnSetPagerSettingsEx",
-                               g_variant_new_parsed("('SNPP Paging Service', <[<'TCPPort=444'>]>)"));
+  Answer answer =
+      client_.Call(path, kNotify, "gblnSetPagerSettingsEx",
+                   g_variant_new_parsed("('SNPP Paging Service', <[<'TCPPort=444'>]>)"));
   ASSERT_EQ(answer.Print(), "(true,)");
   const std::string unique = g_dbus_connection_get_unique_name(client_.connection());
-  const std::string expected = "settings write gblnSetPagerSettingsEx SNPP Paging Service: True by uid " +
-                               std::to_string(getuid()) + " pid " + std::to_string(getpid()) + " name " + unique;
+  const std::string expected =
+      "settings write gblnSetPagerSettingsEx SNPP Paging Service: True by uid " +
+      std::to_string(getuid()) + " pid " + std::to_string(getpid()) + " name " + unique;
   EXPECT_THAT(LogWith(expected), HasSubstr(expected));
-  EXPECT_THAT(daemon_.Log(), ::testing::Not(HasSubstr("TCPPort=444"))) << "values stay out of the log";
+  EXPECT_THAT(daemon_.Log(), ::testing::Not(HasSubstr("TCPPort=444")))
+      << "values stay out of the log";
 }
 
 TEST_F(DeliveryTrace, FactoryPathListsWhatItAnswers) {
@@ -207,8 +223,8 @@ TEST_F(DeliveryTrace, FactoryPathListsWhatItAnswers) {
 TEST_F(DeliveryTrace, BusctlInvokesOnTheFactoryPath) {
   if (access("/usr/bin/busctl", X_OK) != 0) GTEST_SKIP() << "needs busctl";
   CliResult result = CliProcess({"--address=" + bus_.address(), "call", "org.qznotes.QzNotes",
-                                 "/org/qznotes/QzNotes", "org.qznotes.QzNotes.IDispatch", "Invoke", "iav",
-                                 "0x60030026", "1", "n", "1"},
+                                 "/org/qznotes/QzNotes", "org.qznotes.QzNotes.IDispatch", "Invoke",
+                                 "iav", "0x60030026", "1", "n", "1"},
                                 std::nullopt, "/usr/bin/busctl")
                          .Wait(60s);
   ASSERT_EQ(result.status, 0) << result.Describe();

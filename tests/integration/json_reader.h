@@ -41,7 +41,8 @@ class JsonReader {
   static std::optional<Json> Parse(std::string_view text) {
     JsonParser* parser = json_parser_new();
     std::optional<Json> value;
-    if (json_parser_load_from_data(parser, text.data(), static_cast<gssize>(text.size()), nullptr) &&
+    if (json_parser_load_from_data(parser, text.data(), static_cast<gssize>(text.size()),
+                                   nullptr) &&
         json_parser_get_root(parser))
       value = From(json_parser_get_root(parser));
     g_object_unref(parser);
@@ -86,7 +87,8 @@ class JsonReader {
             break;
         }
         break;
-      case JSON_NODE_NULL: break;
+      case JSON_NODE_NULL:
+        break;
     }
     return out;
   }

@@ -1,12 +1,12 @@
 // The profile e-mail channel against a real SMTP server on loopback.
-#include "channels/mapi_mail_channel.h"
+#include "gateways/mail/mapi_mail_channel.h"
 
 #include <gtest/gtest.h>
 
 #include "automation/component_registry.h"
 #include "diagnostics/last_error.h"
 #include "dispatch/frm_notes.h"
-#include "platform/mail_profile.h"
+#include "gateways/mail/mail_profile.h"
 #include "platform/registry_store.h"
 #include "support/smtp_sink.h"
 

@@ -40,7 +40,8 @@ TEST(MonitorPolicy, OnlyRootReceivesDelivered) {
   ASSERT_TRUE(WaitListening(outsider)) << outsider.ErrSoFar();
   ASSERT_TRUE(WaitListening(root)) << root.ErrSoFar();
 
-  CliResult sent = RunCli({"--address", bus.address(), "send", "--test-id", "T-private", "-m", "x", "-p", "1"});
+  CliResult sent =
+      RunCli({"--address", bus.address(), "send", "--test-id", "T-private", "-m", "x", "-p", "1"});
   ASSERT_EQ(sent.status, 0) << sent.Describe();
   CliResult heard = root.Wait(60s);
   ASSERT_EQ(heard.status, 0) << heard.Describe() << daemon.Log();

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "automation/run_time_error.h"
-#include "components/sms_gateway_request.h"
+#include "gateways/sms/sms_gateway_request.h"
 #include "json_reader.h"
 #include "support/gateway_sim.h"
 

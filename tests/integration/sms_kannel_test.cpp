@@ -7,9 +7,9 @@
 #include <string>
 
 #include "automation/component_registry.h"
-#include "components/sms_gateway_request.h"
 #include "diagnostics/last_error.h"
-#include "paging/sms_channel.h"
+#include "gateways/sms/sms_channel.h"
+#include "gateways/sms/sms_gateway_request.h"
 #include "support/kannel_gateway.h"
 #include "support/temp_folder.h"
 #include "unit/fakes.h"

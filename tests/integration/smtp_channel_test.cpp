@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "automation/component_registry.h"
-#include "channels/smtp_mail_channel.h"
-#include "components/smtp_mail.h"
 #include "diagnostics/last_error.h"
+#include "gateways/mail/smtp_mail.h"
+#include "gateways/mail/smtp_mail_channel.h"
 #include "support/mime_decode.h"
 #include "support/smtp_sink.h"
 #include "unit/fakes.h"

@@ -1,9 +1,9 @@
 // The SMTP sender against a real SMTP server on loopback.
-#include "platform/smtp_transport.h"
+#include "gateways/mail/smtp_transport.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/mail_message.h"
+#include "gateways/mail/mail_message.h"
 #include "support/child_process.h"
 #include "support/smtp_sink.h"
 

@@ -10,7 +10,7 @@
 #include "diagnostics/last_error.h"
 #include "dispatch/c_notify.h"
 #include "dispatch/server_channels.h"
-#include "paging/snpp_channel.h"
+#include "gateways/snpp/snpp_channel.h"
 #include "platform/seat.h"
 #include "support/snpp_sim.h"
 #include "support/temp_folder.h"

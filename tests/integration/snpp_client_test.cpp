@@ -11,7 +11,7 @@
 #include <string>
 
 #include "diagnostics/last_error.h"
-#include "paging/c_pager.h"
+#include "gateways/snpp/c_pager.h"
 #include "support/child_process.h"
 #include "support/snpp_sim.h"
 

@@ -13,8 +13,8 @@
 #include "cli_runner.h"
 #include "daemon_harness.h"
 #include "diagnostics/last_error.h"
-#include "paging/c_pager.h"
-#include "paging/snpp_channel.h"
+#include "gateways/snpp/c_pager.h"
+#include "gateways/snpp/snpp_channel.h"
 #include "rfc1861_gateway.h"
 #include "support/snpp_sim.h"
 #include "support/temp_folder.h"
@@ -127,8 +127,8 @@ TEST(Rfc1861Daemon, RequestAndGatewayTestArePagedThroughNetSnppServer) {
   ASSERT_NE(gateway.port(), 0) << "Net::SNPP::Server did not start (libnet-snpp-perl)";
   PrivateBus bus;
   ProgramFolder folder;
-  std::string ini = std::regex_replace(folder.Read("QzNotes.ini"), std::regex("\nIndex=0"),
-                                       "\nIndex=1");
+  std::string ini =
+      std::regex_replace(folder.Read("QzNotes.ini"), std::regex("\nIndex=0"), "\nIndex=1");
   std::ofstream(folder.path() / "QzNotes.ini", std::ios::binary) << ini;
   std::ofstream(folder.path() / "QzSNPP.ini", std::ios::binary)
       << "[SNPP Paging Service]\nTCPPort=" << gateway.port()

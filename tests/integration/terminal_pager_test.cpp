@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "automation/run_time_error.h"
-#include "components/tap_limits.h"
-#include "components/terminal_pager.h"
+#include "gateways/terminal/tap_limits.h"
+#include "gateways/terminal/terminal_pager.h"
 #include "support/temp_folder.h"
 #include "tap_sim_process.h"
 

@@ -162,10 +162,12 @@ class RealTimerTest : public ::testing::Test {
 
   Variant Submit(std::string_view id) {
     return apartment_.Call([&] {
-      if (!notify_) notify_ = std::make_unique<cNotify>(env_, apartment_.context(), &apartment_.deliveries());
-      return notify_->SendMessageCallBack(testing::List({testing::List({Variant("disk full")})}), Variant(),
-                                          testing::List({testing::List({testing::List({Variant("1")})})}),
-                                          Variant(), callback_, id);
+      if (!notify_)
+        notify_ = std::make_unique<cNotify>(env_, apartment_.context(), &apartment_.deliveries());
+      return notify_->SendMessageCallBack(
+          testing::List({testing::List({Variant("disk full")})}), Variant(),
+          testing::List({testing::List({testing::List({Variant("1")})})}), Variant(), callback_,
+          id);
     });
   }
 
@@ -182,7 +184,8 @@ class RealTimerTest : public ::testing::Test {
   ServerEnvironment env_;
   Apartment apartment_{"qz-real-timer"};
   std::unique_ptr<cNotify> notify_;
-  std::shared_ptr<testing::RecordingCallback> callback_ = std::make_shared<testing::RecordingCallback>();
+  std::shared_ptr<testing::RecordingCallback> callback_ =
+      std::make_shared<testing::RecordingCallback>();
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<Received> received_;

@@ -1,12 +1,12 @@
 // cRegistry over the store, and cNotify's profile listing through it.
-#include "channels/c_registry.h"
+#include "gateways/mail/c_registry.h"
 
 #include <gtest/gtest.h>
 
 #include "diagnostics/last_error.h"
 #include "dispatch/c_notify.h"
 #include "fakes.h"
-#include "platform/mail_profile.h"
+#include "gateways/mail/mail_profile.h"
 #include "support/temp_folder.h"
 
 namespace qz::testing {

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "support/private_bus.h"
 #include "automation/component_registry.h"
 #include "automation/run_time_error.h"
-#include "contract/contract.h"
 #include "components/callback_service.h"
+#include "contract/contract.h"
 #include "dispatch/c_notify.h"
 #include "server/remote_object.h"
+#include "support/private_bus.h"
 
 namespace qz {
 namespace {
@@ -39,8 +39,7 @@ class CallbackReceiver {
 
     GVariant* reply = g_dbus_connection_call_sync(
         connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "RequestName",
-        g_variant_new("(su)", kCallbackProgId, 4u /* do not queue */),
+        "RequestName", g_variant_new("(su)", kCallbackProgId, 4u /* do not queue */),
         G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
     if (reply) {
       guint32 result = 0;

@@ -80,7 +80,8 @@ TEST(CallbackWorker, RunsAtMostTheBoundAtOnceQueuesTheRestAndDropsPastTheQueue) 
     // Two run and three wait: the queue is then full.
     for (const char* label : {"c", "d", "e"}) EXPECT_TRUE(worker.Post(label, gate.Job()));
     EXPECT_FALSE(worker.Post("of request T-9 to http://h/", gate.Job()));
-    EXPECT_THAT(log.Get(), ::testing::ElementsAre(HasSubstr("callback of request T-9 to http://h/ dropped")));
+    EXPECT_THAT(log.Get(),
+                ::testing::ElementsAre(HasSubstr("callback of request T-9 to http://h/ dropped")));
     EXPECT_THAT(worker.Unfinished(), UnorderedElementsAre("a", "b", "c", "d", "e"));
     EXPECT_FALSE(worker.WaitIdle(std::chrono::steady_clock::now()));
     std::mutex m;

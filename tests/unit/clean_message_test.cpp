@@ -1,8 +1,8 @@
-#include "channels/clean_message.h"
+#include "gateways/clean_message.h"
 
 #include <gtest/gtest.h>
 
-#include "automation/utf8.h"
+#include "platform/utf8.h"
 
 namespace qz {
 namespace {
@@ -76,10 +76,21 @@ TEST(CleanMessage, CountsCodePointsAndNeverSplitsASequence) {
 }
 
 TEST(Utf8, CharacterBoundaries) {
-  struct Case { std::string s; size_t bytes; } cases[] = {
-      {"a", 1},          {"\xC3\xA4", 2},      {"\xE2\x82\xAC", 3}, {"\xF0\x9F\x98\x80", 4},
-      {"\xC3", 1},       {"\xC0\x80", 1},      {"\xE0\x80\x80", 1}, {"\xED\xA0\x80", 1},
-      {"\xF4\x90\x80\x80", 1}, {"\xE2\x82", 1}, {"\x80", 1},
+  struct Case {
+    std::string s;
+    size_t bytes;
+  } cases[] = {
+      {"a", 1},
+      {"\xC3\xA4", 2},
+      {"\xE2\x82\xAC", 3},
+      {"\xF0\x9F\x98\x80", 4},
+      {"\xC3", 1},
+      {"\xC0\x80", 1},
+      {"\xE0\x80\x80", 1},
+      {"\xED\xA0\x80", 1},
+      {"\xF4\x90\x80\x80", 1},
+      {"\xE2\x82", 1},
+      {"\x80", 1},
   };
   for (const auto& c : cases) EXPECT_EQ(Utf8CharBytes(c.s), c.bytes) << testing::PrintToString(c.s);
 }

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/holders.h"
 #include "client/value_json.h"
 #include "client/value_text.h"
+#include "platform/holders.h"
 
 namespace qz::client {
 namespace {

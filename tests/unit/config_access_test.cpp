@@ -18,8 +18,7 @@ TEST(ProgramFolder, OptionThenEnvironmentThenExecutable) {
   EXPECT_TRUE(std::filesystem::exists(ProgramFolder(std::nullopt) + "/qznotes_tests"));
   ::setenv("QZNOTES_FOLDER", "/srv/qz", 1);
   EXPECT_EQ(ProgramFolder(std::nullopt), "/srv/qz");
-  EXPECT_EQ(ProgramFolder("rel"),
-            (std::filesystem::current_path() / "rel").string());
+  EXPECT_EQ(ProgramFolder("rel"), (std::filesystem::current_path() / "rel").string());
   ::unsetenv("QZNOTES_FOLDER");
 }
 

@@ -20,7 +20,8 @@ Parsed Parse(std::vector<std::string> words) {
   argv.push_back(nullptr);
   Parsed parsed;
   bool exit_now = false;
-  parsed.options = ParseDaemonOptions(static_cast<int>(words.size()), argv.data(), parsed.error, exit_now);
+  parsed.options =
+      ParseDaemonOptions(static_cast<int>(words.size()), argv.data(), parsed.error, exit_now);
   return parsed;
 }
 
@@ -47,9 +48,17 @@ TEST(DaemonOptions, ValuesAndDefaults) {
 
 TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--folder="},           {"--folder"},          {"--linger=-1"},       {"--linger=soon"},
-      {"--linger=86401"},      {"--apartments=0"},    {"--apartments=999"},  {"--shutdown-grace=-5"},
-      {"--seat=maybe"},        {"--bogus"},           {"stray"},
+      {"--folder="},
+      {"--folder"},
+      {"--linger=-1"},
+      {"--linger=soon"},
+      {"--linger=86401"},
+      {"--apartments=0"},
+      {"--apartments=999"},
+      {"--shutdown-grace=-5"},
+      {"--seat=maybe"},
+      {"--bogus"},
+      {"stray"},
   };
   for (const auto& words : bad) {
     Parsed parsed = Parse(words);

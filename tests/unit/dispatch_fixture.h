@@ -26,12 +26,14 @@ class DispatchTest : public ::testing::Test {
 
   // Two groups of one message each, with one recipient per message.
   Variant notes_ = List({List({Variant("m0")}), List({Variant("m1")})});
-  Variant emails_ = List({List({List({Variant("a@example.org")})}), List({List({Variant("b@example.org")})})});
+  Variant emails_ =
+      List({List({List({Variant("a@example.org")})}), List({List({Variant("b@example.org")})})});
   Variant pagers_ = List({List({List({Variant("100")})}), List({List({Variant("101")})})});
 
   Variant Send(const Variant& options, std::shared_ptr<DispatchObject> callback = nullptr,
                std::string_view test_id = "t1") {
-    return notify_->SendMessageCallBack(notes_, emails_, pagers_, options, std::move(callback), test_id);
+    return notify_->SendMessageCallBack(notes_, emails_, pagers_, options, std::move(callback),
+                                        test_id);
   }
 
   std::string Log() const { return folder_.Read("QzNotesLog.log"); }

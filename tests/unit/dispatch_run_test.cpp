@@ -8,10 +8,12 @@ namespace qz::testing {
 namespace {
 
 constexpr const char* kSent = "QzNotes: Message Sent";
-constexpr const char* kUndeliverable = "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ";
+constexpr const char* kUndeliverable =
+    "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ";
 
 Variant SmtpOptions() {
-  return List({Variant("s"), Variant("f@example.org"), Variant(""), Variant("mail"), Variant("True")});
+  return List(
+      {Variant("s"), Variant("f@example.org"), Variant(""), Variant("mail"), Variant("True")});
 }
 
 struct RunCase {
@@ -28,19 +30,56 @@ TEST_F(DispatchTest, StatusTextsAndLogEntries) {
   const RunCase cases[] = {
       {"mail off, no settings file", false, gw(Variant()), {}, {"pager", "pager"}, ""},
       {"everything delivers", true, gw(Variant("0")), {}, {"smtp", "pager", "smtp", "pager"}, ""},
-      {"mail fails in each group", true, gw(Variant("0")), {{"smtp", "X"}},
-       {"smtp", "pager", "smtp", "pager"}, "Mail Status: X::Mail Status: X::"},
-      {"mail and paging fail", true, gw(Variant(" 1 ")), {{"smtp", "X"}, {"snpp", "Y"}},
-       {"smtp", "snpp", "smtp", "snpp"}, "Mail Status: X::Page Status: Y::Mail Status: X::Page Status: Y::"},
-      {"gateway outside 0 to 2", false, gw(Variant(int16_t{5})), {}, {}, "Page Status: ::Page Status: ::"},
-      {"gateway Null equals nothing", false, gw(Variant::Null()), {}, {}, "Page Status: ::Page Status: ::"},
-      {"gateway empty text", false, gw(Variant("")), {}, {}, "Message Undeliverable. Type mismatch.\r\n"},
-      {"gateway no number", true, gw(Variant("two")), {}, {"smtp"}, "Message Undeliverable. Type mismatch.\r\n"},
-      {"gateway unreadable", false,
-       [] () -> Variant { throw RunTimeError(53, "File not found", "cNotify: mvarGetDefaultGateway"); }, {}, {},
+      {"mail fails in each group",
+       true,
+       gw(Variant("0")),
+       {{"smtp", "X"}},
+       {"smtp", "pager", "smtp", "pager"},
+       "Mail Status: X::Mail Status: X::"},
+      {"mail and paging fail",
+       true,
+       gw(Variant(" 1 ")),
+       {{"smtp", "X"}, {"snpp", "Y"}},
+       {"smtp", "snpp", "smtp", "snpp"},
+       "Mail Status: X::Page Status: Y::Mail Status: X::Page Status: Y::"},
+      {"gateway outside 0 to 2",
+       false,
+       gw(Variant(int16_t{5})),
+       {},
+       {},
+       "Page Status: ::Page Status: ::"},
+      {"gateway Null equals nothing",
+       false,
+       gw(Variant::Null()),
+       {},
+       {},
+       "Page Status: ::Page Status: ::"},
+      {"gateway empty text",
+       false,
+       gw(Variant("")),
+       {},
+       {},
+       "Message Undeliverable. Type mismatch.\r\n"},
+      {"gateway no number",
+       true,
+       gw(Variant("two")),
+       {},
+       {"smtp"},
+       "Message Undeliverable. Type mismatch.\r\n"},
+      {"gateway unreadable",
+       false,
+       []() -> Variant {
+         throw RunTimeError(53, "File not found", "cNotify: mvarGetDefaultGateway");
+       },
+       {},
+       {},
        "Message Undeliverable. File not found.\r\n"},
-      {"SMS gateway", false, gw(Variant("2")), {{"sms", "no credit"}},
-       {"sms-init", "sms", "sms-init", "sms"}, "Page Status: no credit::Page Status: no credit::"},
+      {"SMS gateway",
+       false,
+       gw(Variant("2")),
+       {{"sms", "no credit"}},
+       {"sms-init", "sms", "sms-init", "sms"},
+       "Page Status: no credit::Page Status: no credit::"},
   };
   int run = 0;
   for (const auto& c : cases) {
@@ -51,7 +90,8 @@ TEST_F(DispatchTest, StatusTextsAndLogEntries) {
     channels_.gateway = c.gateway;
     auto callback = std::make_shared<RecordingCallback>();
     std::string id = "run-" + std::to_string(++run);
-    ASSERT_EQ(Send(c.mail ? SmtpOptions() : Variant(), callback, id).Text(), "Notes Server: Asynch mode");
+    ASSERT_EQ(Send(c.mail ? SmtpOptions() : Variant(), callback, id).Text(),
+              "Notes Server: Asynch mode");
     notify_->NotesTimer_Timer();
 
     EXPECT_EQ(channels_.Names(), c.channels) << c.why;
@@ -63,7 +103,8 @@ TEST_F(DispatchTest, StatusTextsAndLogEntries) {
       static const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )");
       EXPECT_TRUE(std::regex_search(log, stamp)) << c.why << ": " << log;
       EXPECT_EQ(log.substr(std::min<size_t>(20, log.size())), c.logged + "\r\n") << c.why;
-      EXPECT_EQ(callback->calls, (std::vector<std::vector<std::string>>{{id, kUndeliverable}})) << c.why;
+      EXPECT_EQ(callback->calls, (std::vector<std::vector<std::string>>{{id, kUndeliverable}}))
+          << c.why;
     }
   }
 }
@@ -110,7 +151,8 @@ TEST_F(DispatchTest, RunTimeFailureSkipsTheRemainingGroups) {
   Send(Variant(), callback);
   notify_->NotesTimer_Timer();
   EXPECT_EQ(channels_.Names(), (std::vector<std::string>{"pager"}));
-  EXPECT_NE(Log().find(" Message Undeliverable. Subscript out of range.\r\n\r\n"), std::string::npos);
+  EXPECT_NE(Log().find(" Message Undeliverable. Subscript out of range.\r\n\r\n"),
+            std::string::npos);
   EXPECT_EQ(callback->calls.at(0).at(1), kUndeliverable);
 
   notes_ = Variant("not an array");
@@ -161,7 +203,8 @@ TEST_F(DispatchTest, CallbackParties) {
   Send(Variant(), nullptr, "plain");
   notify_->NotesTimer_Timer();
   EXPECT_EQ(hosts, (std::vector<std::string>{"pager-host", "pager-host"}));
-  EXPECT_EQ(component->calls, (std::vector<std::vector<std::string>>{{"ex", kSent}, {"plain", kSent}}));
+  EXPECT_EQ(component->calls,
+            (std::vector<std::vector<std::string>>{{"ex", kSent}, {"plain", kSent}}));
 
   // An object wins over the host, and is released after the run.
   Send(Variant(), client, "obj");

@@ -24,7 +24,11 @@ void ReportRaised(int32_t number, const std::string& description) {
 }
 
 TEST(ErrorReporter, StoresDescriptionOrCustomText) {
-  struct Case { int32_t number; const char* description; const char* stored; } cases[] = {
+  struct Case {
+    int32_t number;
+    const char* description;
+    const char* stored;
+  } cases[] = {
       {5, "Invalid procedure call or argument", "Invalid procedure call or argument.\r\n"},
       {60001, "whatever", "Invalid parameter is passed to procedure.\r\n"},
       {60002, "whatever", "Invalid program flow.\r\n"},
@@ -111,9 +115,11 @@ TEST(LogFile, EntriesAreWholeLinesEvenFromManyThreads) {
   for (auto& w : writers) w.join();
 
   std::string log = dir.Read("QzNotesLog.log");
-  static const std::regex entry(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d Page Status: ([a-d])\1{499}::\r\n)");
+  static const std::regex entry(
+      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d Page Status: ([a-d])\1{499}::\r\n)");
   size_t count = 0;
-  for (auto it = std::sregex_iterator(log.begin(), log.end(), entry); it != std::sregex_iterator(); ++it) {
+  for (auto it = std::sregex_iterator(log.begin(), log.end(), entry); it != std::sregex_iterator();
+       ++it) {
     EXPECT_EQ(it->position(), static_cast<long>(count * it->length()));
     ++count;
   }
@@ -127,13 +133,16 @@ TEST(LogFile, RotatesAtItsBoundWithWholeEntries) {
   const std::string text(100, 'x');  // 122 bytes an entry with timestamp and CR LF
   for (int i = 0; i < 40; ++i) ASSERT_TRUE(AppendLogEntry(file, text, bound));
   static const std::regex whole(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d x{100}\r\n)+)");
-  for (const char* name : {"QzNotesLog.log", "QzNotesLog.log.1", "QzNotesLog.log.2", "QzNotesLog.log.3"}) {
+  for (const char* name :
+       {"QzNotesLog.log", "QzNotesLog.log.1", "QzNotesLog.log.2", "QzNotesLog.log.3"}) {
     std::string content = dir.Read(name);
     EXPECT_LE(content.size(), bound.max_bytes) << name;
     EXPECT_TRUE(std::regex_match(content, whole)) << name;
   }
-  EXPECT_EQ(dir.Read("QzNotesLog.log.1").size(), 8u * 122) << "a full file holds as many whole entries as fit";
-  EXPECT_FALSE(std::filesystem::exists(dir / "QzNotesLog.log.4")) << "only three old files are kept";
+  EXPECT_EQ(dir.Read("QzNotesLog.log.1").size(), 8u * 122)
+      << "a full file holds as many whole entries as fit";
+  EXPECT_FALSE(std::filesystem::exists(dir / "QzNotesLog.log.4"))
+      << "only three old files are kept";
 
   // An entry larger than the bound is never cut: it starts a file of its own.
   ASSERT_TRUE(AppendLogEntry(file, std::string(5000, 'y'), bound));
@@ -158,7 +167,8 @@ TEST(LogFile, WritersRotatingTogetherLoseNoEntry) {
     std::string content = dir.Read(found.path().filename().string());
     EXPECT_LE(content.size(), bound.max_bytes);
     size_t here = 0;
-    for (auto it = std::sregex_iterator(content.begin(), content.end(), entry); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(content.begin(), content.end(), entry);
+         it != std::sregex_iterator(); ++it)
       EXPECT_EQ(it->position(), static_cast<long>(here++ * it->length()));
     EXPECT_EQ(here * 82, content.size()) << found.path();
     count += here;

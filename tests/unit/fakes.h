@@ -11,9 +11,9 @@
 #include "automation/dispatch_object.h"
 #include "automation/names.h"
 #include "automation/run_time_error.h"
-#include "channels/pager_terminal.h"
 #include "diagnostics/last_error.h"
-#include "dispatch/delivery_channels.h"
+#include "gateways/delivery_channels.h"
+#include "gateways/terminal/pager_terminal.h"
 #include "platform/seat.h"
 
 namespace qz::testing {
@@ -40,8 +40,12 @@ class ScriptedChannels : public DeliveryChannels {
   int gateway_reads = 0;
   bool real_pager = false;  // run the real pager terminal channel
 
-  bool mblnSendMail(const ChannelCall& c, const Variant& n, const Variant& r) override { return Use("mail", c, n, r); }
-  bool mblnSendSMTPMail(const ChannelCall& c, const Variant& n, const Variant& r) override { return Use("smtp", c, n, r); }
+  bool mblnSendMail(const ChannelCall& c, const Variant& n, const Variant& r) override {
+    return Use("mail", c, n, r);
+  }
+  bool mblnSendSMTPMail(const ChannelCall& c, const Variant& n, const Variant& r) override {
+    return Use("smtp", c, n, r);
+  }
   bool mblnPaging(const ChannelCall& c, const Variant& n, const Variant& r) override {
     if (real_pager) {
       Use("pager", c, n, r);
@@ -49,8 +53,12 @@ class ScriptedChannels : public DeliveryChannels {
     }
     return Use("pager", c, n, r);
   }
-  bool mblnPagingIP(const ChannelCall& c, const Variant& n, const Variant& r) override { return Use("snpp", c, n, r); }
-  bool mblnPagingEx(const ChannelCall& c, const Variant& n, const Variant& r) override { return Use("sms", c, n, r); }
+  bool mblnPagingIP(const ChannelCall& c, const Variant& n, const Variant& r) override {
+    return Use("snpp", c, n, r);
+  }
+  bool mblnPagingEx(const ChannelCall& c, const Variant& n, const Variant& r) override {
+    return Use("sms", c, n, r);
+  }
   bool mblnInitialiseSMS(const ChannelCall&) override {
     uses.push_back({"sms-init", {}, {}, {}, {}, {}, {}});
     return sms_initialises();
@@ -96,7 +104,8 @@ class FakeSeat : public SeatProbe {
 // A callback party recording every call of `method`; other members raise 438.
 class RecordingCallback : public DispatchObject {
  public:
-  explicit RecordingCallback(std::string method = "gsubAgentCallBack") : method_(std::move(method)) {}
+  explicit RecordingCallback(std::string method = "gsubAgentCallBack")
+      : method_(std::move(method)) {}
   Variant CallMethod(std::string_view name, std::span<Variant> args) override {
     if (!AsciiCaseEqual(name, method_)) return DispatchObject::CallMethod(name, args);
     std::vector<std::string> texts;

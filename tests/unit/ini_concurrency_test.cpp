@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/temp_folder.h"
 #include "platform/ini_file.h"
+#include "support/temp_folder.h"
 
 namespace qz {
 namespace {

@@ -65,7 +65,9 @@ TEST(LogText, ServerLogWritesOneLinePerCall) {
   // Each line starts with its time, which is left out of the comparison.
   const std::regex time("(^|\n)\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z ");
   const std::string written = folder.Read("stderr");
-  EXPECT_EQ(std::distance(std::sregex_iterator(written.begin(), written.end(), time), std::sregex_iterator()), 2)
+  EXPECT_EQ(std::distance(std::sregex_iterator(written.begin(), written.end(), time),
+                          std::sregex_iterator()),
+            2)
       << written;
   EXPECT_EQ(std::regex_replace(written, time, "$1"),
             "qznotesd: cNotify/1: request T\\x0d\\x0aqznotesd: cNotify/2: request U: Message "

@@ -1,10 +1,10 @@
-#include "platform/mail_message.h"
+#include "gateways/mail/mail_message.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 
-#include "platform/mime_text.h"
+#include "gateways/mail/mime_text.h"
 #include "support/mime_decode.h"
 
 namespace qz {

@@ -1,16 +1,16 @@
 // The profile e-mail channel and cEmail on the host form's mail controls,
 // delivering through a stand-in sendmail: which entries become To and Cc,
 // which messages are dropped, and how failures end.
-#include "channels/mapi_mail_channel.h"
+#include "gateways/mail/mapi_mail_channel.h"
 
 #include <gtest/gtest.h>
 
 #include "automation/component_registry.h"
-#include "channels/c_email.h"
 #include "diagnostics/last_error.h"
 #include "dispatch/frm_notes.h"
 #include "fakes.h"
-#include "platform/mail_profile.h"
+#include "gateways/mail/c_email.h"
+#include "gateways/mail/mail_profile.h"
 #include "platform/registry_store.h"
 #include "platform/seat_override.h"
 #include "support/sendmail_stand_in.h"
@@ -32,7 +32,8 @@ class MapiMailChannelTest : public ::testing::Test {
 
   bool Send(const Variant& notes, const Variant& lists, std::string profile = "ops") {
     profile_ = std::move(profile);
-    ChannelCall call{folder_.path(), components_, "Alert", "", profile_, "", snpp_, sms_, form_.get()};
+    ChannelCall call{folder_.path(), components_, "Alert",    "", profile_, "",
+                     snpp_,          sms_,        form_.get()};
     return mblnSendMail(call, notes, lists);
   }
 

@@ -1,4 +1,4 @@
-#include "channels/pager_terminal.h"
+#include "gateways/terminal/pager_terminal.h"
 
 #include <gtest/gtest.h>
 
@@ -18,15 +18,20 @@ struct Page {
 
 class FakePager : public DispatchObject {
  public:
-  FakePager(std::vector<Page>& pages, const std::string& fail_with) : pages_(pages), fail_with_(fail_with) {
+  FakePager(std::vector<Page>& pages, const std::string& fail_with)
+      : pages_(pages), fail_with_(fail_with) {
     pages_.emplace_back();
   }
   void SetProperty(std::string_view name, const Variant& v) override {
     Page& p = pages_.back();
-    if (name == "PagerID") p.ids = v.Items();
-    else if (name == "Message") p.message = v.Text();
-    else if (name == "Timeout") p.timeout = v;
-    else DispatchObject::SetProperty(name, v);
+    if (name == "PagerID")
+      p.ids = v.Items();
+    else if (name == "Message")
+      p.message = v.Text();
+    else if (name == "Timeout")
+      p.timeout = v;
+    else
+      DispatchObject::SetProperty(name, v);
   }
   Variant CallMethod(std::string_view name, std::span<Variant> args) override {
     if (name != "SendPage") return DispatchObject::CallMethod(name, args);
@@ -47,7 +52,9 @@ class PagerTerminalTest : public ::testing::Test {
       return std::make_shared<FakePager>(pages, fail_with);
     });
   }
-  bool Page(const Variant& notes, const Variant& lists) { return mblnPaging(components, notes, lists); }
+  bool Page(const Variant& notes, const Variant& lists) {
+    return mblnPaging(components, notes, lists);
+  }
 
   ComponentRegistry components;
   std::vector<struct Page> pages;
@@ -107,10 +114,14 @@ struct FailureCase {
 TEST_F(PagerTerminalTest, FailuresAreReportedAndStopTheGroup) {
   Variant two = Strings({Variant("a"), Variant("b")});
   const FailureCase cases[] = {
-      {"fewer lists than messages", two, Strings({Strings({Variant("1")})}), "Subscript out of range.\r\n", 1},
-      {"message Null", Strings({Variant::Null()}), Strings({Strings({Variant("1")})}), "Invalid use of Null.\r\n", 0},
-      {"messages without dimensions", Variant::NoDimensions(), Strings({}), "Subscript out of range.\r\n", 0},
-      {"nested list as identifier", Strings({Variant("a")}), Strings({Strings({Strings({})})}), "Type mismatch.\r\n", 0},
+      {"fewer lists than messages", two, Strings({Strings({Variant("1")})}),
+       "Subscript out of range.\r\n", 1},
+      {"message Null", Strings({Variant::Null()}), Strings({Strings({Variant("1")})}),
+       "Invalid use of Null.\r\n", 0},
+      {"messages without dimensions", Variant::NoDimensions(), Strings({}),
+       "Subscript out of range.\r\n", 0},
+      {"nested list as identifier", Strings({Variant("a")}), Strings({Strings({Strings({})})}),
+       "Type mismatch.\r\n", 0},
   };
   for (const auto& c : cases) {
     pages.clear();
@@ -144,7 +155,8 @@ TEST_F(PagerTerminalTest, SixteenBitCountersOverflow) {
   // Last index 32767: that message is paged, then stepping past it overflows.
   std::vector<Variant> lists(32768, Variant());
   lists.back() = Strings({Variant("1")});
-  EXPECT_FALSE(Page(Variant::Array(std::vector<Variant>(32768, Variant("m"))), Variant::Array(lists)));
+  EXPECT_FALSE(
+      Page(Variant::Array(std::vector<Variant>(32768, Variant("m"))), Variant::Array(lists)));
   EXPECT_EQ(gstrLastError, "Overflow.\r\n");
   EXPECT_EQ(pages.size(), 1u);
 }

@@ -22,12 +22,18 @@ class ShapeGenerator {
 
   Variant Any(int depth) {
     switch (Pick(depth > 0 ? 9 : 6)) {
-      case 0: return Variant();
-      case 1: return Variant::Null();
-      case 2: return Variant(static_cast<int16_t>(Pick(65536) - 32768));
-      case 3: return Variant::Boolean(Pick(2) == 1);
-      case 4: return Text();
-      case 5: return Variant::NoDimensions();
+      case 0:
+        return Variant();
+      case 1:
+        return Variant::Null();
+      case 2:
+        return Variant(static_cast<int16_t>(Pick(65536) - 32768));
+      case 3:
+        return Variant::Boolean(Pick(2) == 1);
+      case 4:
+        return Text();
+      case 5:
+        return Variant::NoDimensions();
       default: {
         std::vector<Variant> items(Pick(4));
         for (auto& item : items) item = Any(depth - 1);
@@ -40,8 +46,9 @@ class ShapeGenerator {
   size_t Pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random_); }
 
   Variant Text() {
-    static const std::string pieces[] = {"page", " ", "\r\n", "\n", "\\", std::string(1, '\0'),
-                                         "\xFF", "\xC3\xA4", "\xF0\x9F", "True", "0", ""};
+    static const std::string pieces[] = {
+        "page", " ",        "\r\n",     "\n",   "\\", std::string(1, '\0'),
+        "\xFF", "\xC3\xA4", "\xF0\x9F", "True", "0",  ""};
     std::string text;
     if (Pick(20) == 0) return Variant(std::string(20000, 'h'));
     for (size_t n = Pick(6); n > 0; --n) text += pieces[Pick(std::size(pieces))];
@@ -52,7 +59,8 @@ class ShapeGenerator {
 };
 
 TEST_F(DispatchTest, EveryShapeEndsInAnAnswerAndAtMostOneCallback) {
-  components_.Register("QzTerminal.cPager", [](std::string_view) { return std::make_shared<AcceptingPager>(); });
+  components_.Register("QzTerminal.cPager",
+                       [](std::string_view) { return std::make_shared<AcceptingPager>(); });
   channels_.real_pager = true;
   channels_.failures = {{"smtp", "mail down"}};
   ShapeGenerator shapes(20261206);
@@ -61,8 +69,9 @@ TEST_F(DispatchTest, EveryShapeEndsInAnAnswerAndAtMostOneCallback) {
     notes_ = shapes.Any(3);
     emails_ = shapes.Any(4);
     pagers_ = shapes.Any(4);
-    Variant options = i % 3 == 0 ? List({Variant("s"), Variant("f"), Variant(""), Variant("m"), Variant("True")})
-                                 : shapes.Any(2);
+    Variant options =
+        i % 3 == 0 ? List({Variant("s"), Variant("f"), Variant(""), Variant("m"), Variant("True")})
+                   : shapes.Any(2);
     channels_.gateway = [v = shapes.Any(1)] { return v; };
     callback->calls.clear();
 

@@ -17,7 +17,8 @@ namespace {
 
 class ServerChannelsTest : public ::testing::Test {
  protected:
-  ServerChannelsTest() : context_(g_main_context_new()), env_{folder_.path(), components_, channels_, seat_} {}
+  ServerChannelsTest()
+      : context_(g_main_context_new()), env_{folder_.path(), components_, channels_, seat_} {}
   ~ServerChannelsTest() override { g_main_context_unref(context_); }
 
   void WriteGateway(std::string_view index) {
@@ -28,7 +29,8 @@ class ServerChannelsTest : public ::testing::Test {
   std::string Deliver(const Variant& options = Variant()) {
     cNotify notify(env_, context_);
     auto callback = std::make_shared<RecordingCallback>();
-    notify.SendMessageCallBack(List({List({Variant("db1 down")})}), List({List({List({Variant("a@example.org")})})}),
+    notify.SendMessageCallBack(List({List({Variant("db1 down")})}),
+                               List({List({List({Variant("a@example.org")})})}),
                                List({List({List({Variant("100")})})}), options, callback, "id");
     notify.NotesTimer_Timer();
     return callback->calls.at(0).at(1);
@@ -57,7 +59,8 @@ TEST_F(ServerChannelsTest, EachRunFollowsTheGatewayOnDisk) {
    private:
     std::vector<std::string>& pages_;
   };
-  components_.Register("QzTerminal.cPager", [&](std::string_view) { return std::make_shared<Pager>(pages); });
+  components_.Register("QzTerminal.cPager",
+                       [&](std::string_view) { return std::make_shared<Pager>(pages); });
 
   WriteGateway("0");
   EXPECT_EQ(Deliver(), "QzNotes: Message Sent");
@@ -76,14 +79,17 @@ TEST_F(ServerChannelsTest, EachRunFollowsTheGatewayOnDisk) {
 TEST_F(ServerChannelsTest, NoSettingsFileMeansThePagerTerminal) {
   // No component registered either: creation fails, and the page with it.
   EXPECT_EQ(Deliver(), "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ");
-  EXPECT_NE(Log().find("Page Status: ActiveX component can't create object.\r\n::"), std::string::npos);
+  EXPECT_NE(Log().find("Page Status: ActiveX component can't create object.\r\n::"),
+            std::string::npos);
 }
 
 TEST_F(ServerChannelsTest, SmtpMailWithoutItsComponentIsUndeliverable) {
   WriteGateway("9");
-  Variant smtp = List({Variant("s"), Variant("f@example.org"), Variant(""), Variant("mail"), Variant("True")});
+  Variant smtp =
+      List({Variant("s"), Variant("f@example.org"), Variant(""), Variant("mail"), Variant("True")});
   EXPECT_EQ(Deliver(smtp), "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ");
-  EXPECT_NE(Log().find("Mail Status: ActiveX component can't create object.\r\n::"), std::string::npos);
+  EXPECT_NE(Log().find("Mail Status: ActiveX component can't create object.\r\n::"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -6,12 +6,16 @@ namespace qz {
 namespace {
 
 TEST(SettingsPath, JoinsWithOneSlash) {
-  struct Case { const char* folder; const char* expected; } cases[] = {
+  struct Case {
+    const char* folder;
+    const char* expected;
+  } cases[] = {
       {"/opt/qz", "/opt/qz/QzNotes.ini"},
       {"/opt/qz/", "/opt/qz/QzNotes.ini"},
       {"", "/QzNotes.ini"},
   };
-  for (const auto& c : cases) EXPECT_EQ(SettingsPath(c.folder, "QzNotes.ini"), c.expected) << c.folder;
+  for (const auto& c : cases)
+    EXPECT_EQ(SettingsPath(c.folder, "QzNotes.ini"), c.expected) << c.folder;
 }
 
 }  // namespace

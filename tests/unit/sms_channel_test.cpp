@@ -1,6 +1,6 @@
 // The SMS channel against a recording gateway component: what it hands the
 // component, in which order, how it judges the answers and how it fails.
-#include "paging/sms_channel.h"
+#include "gateways/sms/sms_channel.h"
 
 #include <gtest/gtest.h>
 

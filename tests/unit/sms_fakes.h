@@ -11,8 +11,8 @@
 
 #include "automation/component_registry.h"
 #include "automation/dispatch_object.h"
-#include "components/sms_gateway_request.h"
-#include "dispatch/delivery_channels.h"
+#include "gateways/delivery_channels.h"
+#include "gateways/sms/sms_gateway_request.h"
 #include "support/temp_folder.h"
 
 namespace qz::testing {

@@ -1,7 +1,7 @@
 // The gateway request component's settings checks and its failure without
 // an HTTP answer (a loopback port nobody listens on). Transfers against a
 // real server are in the integration tests.
-#include "components/sms_gateway_request.h"
+#include "gateways/sms/sms_gateway_request.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The SMS settings loader: which keys land in which field, and when nothing
 // changes.
-#include "paging/sms_loader.h"
+#include "gateways/sms/sms_loader.h"
 
 #include <gtest/gtest.h>
 

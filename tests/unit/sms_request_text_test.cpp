@@ -1,5 +1,5 @@
 // The request text of one number and the test of the gateway's answer.
-#include "paging/sms_request_text.h"
+#include "gateways/sms/sms_request_text.h"
 
 #include <gtest/gtest.h>
 

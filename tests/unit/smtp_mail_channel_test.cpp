@@ -1,4 +1,4 @@
-#include "channels/smtp_mail_channel.h"
+#include "gateways/mail/smtp_mail_channel.h"
 
 #include <gtest/gtest.h>
 

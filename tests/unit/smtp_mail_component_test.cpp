@@ -1,11 +1,11 @@
 // The mail component's own contract, where no server is needed: its
 // properties, its method and the mails it refuses to send.
-#include "components/smtp_mail.h"
+#include "gateways/mail/smtp_mail.h"
 
 #include <gtest/gtest.h>
 
 #include "automation/run_time_error.h"
-#include "channels/smtp_mail_channel.h"
+#include "gateways/mail/smtp_mail_channel.h"
 
 namespace qz {
 namespace {

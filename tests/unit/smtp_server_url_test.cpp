@@ -1,4 +1,4 @@
-#include "platform/smtp_server_url.h"
+#include "gateways/mail/smtp_server_url.h"
 
 #include <gtest/gtest.h>
 

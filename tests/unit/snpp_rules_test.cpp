@@ -7,10 +7,10 @@
 
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
-#include "paging/ansi_text.h"
-#include "paging/snpp_reply.h"
-#include "paging/snpp_timing.h"
-#include "paging/strip_buffer.h"
+#include "gateways/snpp/ansi_text.h"
+#include "gateways/snpp/snpp_reply.h"
+#include "gateways/snpp/snpp_timing.h"
+#include "gateways/snpp/strip_buffer.h"
 
 namespace qz {
 namespace {

@@ -1,6 +1,6 @@
 // TAP framing: checksums worked out by hand, escaping, and the cutting of a
 // transaction into blocks.
-#include "components/tap_frame.h"
+#include "gateways/terminal/tap_frame.h"
 
 #include <gtest/gtest.h>
 

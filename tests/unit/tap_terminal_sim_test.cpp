@@ -2,7 +2,7 @@
 // against it must mean the component framed its blocks right.
 #include <gtest/gtest.h>
 
-#include "components/tap_frame.h"
+#include "gateways/terminal/tap_frame.h"
 #include "tap_sim/terminal_sim.h"
 
 namespace qz::tapsim {

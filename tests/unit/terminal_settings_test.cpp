@@ -1,12 +1,12 @@
 // The "Pager Terminal" settings as the pager terminal component reads them:
 // every value shape accepted or refused with a description naming the key.
-#include "components/terminal_settings.h"
+#include "gateways/terminal/terminal_settings.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "automation/run_time_error.h"
-#include "components/tap_limits.h"
+#include "gateways/terminal/tap_limits.h"
 #include "support/temp_folder.h"
 
 namespace qz::tap {

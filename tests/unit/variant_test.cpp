@@ -21,7 +21,10 @@ int32_t ErrorOf(const std::function<void()>& f) {
 }
 
 TEST(Variant, TextOfEveryKind) {
-  struct Case { Variant v; const char* text; } cases[] = {
+  struct Case {
+    Variant v;
+    const char* text;
+  } cases[] = {
       {Variant(), ""},
       {Variant(int16_t{-32768}), "-32768"},
       {Variant(int32_t{2147483647}), "2147483647"},
@@ -43,38 +46,49 @@ TEST(Variant, TextRaisesForNullArraysObjects) {
 }
 
 TEST(Variant, ParsesNumericText) {
-  struct Case { const char* text; double value; } cases[] = {
-      {"0", 0},        {"  42 ", 42},    {"-7", -7},        {"+3.25", 3.25},
-      {".5", 0.5},     {"5.", 5},        {"1e3", 1000},     {"2.5E-1", 0.25},
-      {"1D2", 100},    {"&H10", 16},     {"&HFFFF", -1},    {"&H10000", 65536},
-      {"&hFFFFFFFF", -1}, {"&O17", 15}, {"\t1\t", 1},
+  struct Case {
+    const char* text;
+    double value;
+  } cases[] = {
+      {"0", 0},       {"  42 ", 42},      {"-7", -7},         {"+3.25", 3.25}, {".5", 0.5},
+      {"5.", 5},      {"1e3", 1000},      {"2.5E-1", 0.25},   {"1D2", 100},    {"&H10", 16},
+      {"&HFFFF", -1}, {"&H10000", 65536}, {"&hFFFFFFFF", -1}, {"&O17", 15},    {"\t1\t", 1},
   };
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(ParseNumber(c.text), c.value) << c.text;
 }
 
 TEST(Variant, RejectsTextThatIsNoNumber) {
-  for (const char* text : {"", " ", "abc", "1x", "1 2", "e5", "1e", "--1", "&H", "&HG", "inf", "nan", "&O9"})
+  for (const char* text :
+       {"", " ", "abc", "1x", "1 2", "e5", "1e", "--1", "&H", "&HG", "inf", "nan", "&O9"})
     EXPECT_EQ(ErrorOf([&] { ParseNumber(text); }), 13) << '"' << text << '"';
   EXPECT_EQ(ErrorOf([] { ParseNumber("&H123456789"); }), 6);
 }
 
 TEST(Variant, ComparesWithNumbers) {
-  struct Case { Variant v; double n; bool equal; } cases[] = {
-      {Variant(), 0, true},           {Variant(), 1, false},
-      {Variant("0"), 0, true},        {Variant(" 1 "), 1, true},
-      {Variant("2"), 1, false},       {Variant(int16_t{2}), 2, true},
-      {Variant::Null(), 0, false},    {Variant::Boolean(true), -1, true},
+  struct Case {
+    Variant v;
+    double n;
+    bool equal;
+  } cases[] = {
+      {Variant(), 0, true},        {Variant(), 1, false},
+      {Variant("0"), 0, true},     {Variant(" 1 "), 1, true},
+      {Variant("2"), 1, false},    {Variant(int16_t{2}), 2, true},
+      {Variant::Null(), 0, false}, {Variant::Boolean(true), -1, true},
   };
-  for (const auto& c : cases) EXPECT_EQ(EqualsNumber(c.v, c.n), c.equal) << c.v.Text() << " vs " << c.n;
+  for (const auto& c : cases)
+    EXPECT_EQ(EqualsNumber(c.v, c.n), c.equal) << c.v.Text() << " vs " << c.n;
   EXPECT_EQ(ErrorOf([] { EqualsNumber(Variant(""), 0); }), 13);
   EXPECT_EQ(ErrorOf([] { EqualsNumber(Variant("zero"), 0); }), 13);
   EXPECT_EQ(ErrorOf([] { EqualsNumber(Variant::Array({}), 0); }), 13);
 }
 
 TEST(Variant, IntegerConversionRoundsHalfToEvenAndOverflows) {
-  struct Case { Variant v; int32_t expected; } cases[] = {
-      {Variant(0.5), 0},   {Variant(1.5), 2},     {Variant(2.5), 2},    {Variant(-2.5), -2},
-      {Variant(2.6), 3},   {Variant("3.5"), 4},   {Variant(), 0},       {Variant(32767.4), 32767},
+  struct Case {
+    Variant v;
+    int32_t expected;
+  } cases[] = {
+      {Variant(0.5), 0}, {Variant(1.5), 2},   {Variant(2.5), 2}, {Variant(-2.5), -2},
+      {Variant(2.6), 3}, {Variant("3.5"), 4}, {Variant(), 0},    {Variant(32767.4), 32767},
   };
   for (const auto& c : cases) EXPECT_EQ(c.v.ToInt16(), c.expected) << c.v.Text();
   EXPECT_EQ(ErrorOf([] { Variant(32767.5).ToInt16(); }), 6);

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "components/tap_frame.h"
+#include "gateways/terminal/tap_frame.h"
 
 namespace qz::tapsim {
 

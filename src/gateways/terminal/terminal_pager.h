@@ -1,0 +1,45 @@
+// The built-in component "QzTerminal.cPager": pages through a paging
+// terminal with TAP over a serial line, through a Hayes modem when the
+// settings name a number. Properties PagerID, Message and Timeout, method
+// SendPage. Settings come from QzNotes.ini at every SendPage. An instance
+// is used on the thread that created it; registration is safe at start-up.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "automation/component_registry.h"
+#include "automation/dispatch_object.h"
+#include "gateways/terminal/tap_limits.h"
+
+namespace qz {
+
+inline constexpr std::string_view kTerminalPagerProgId = "QzTerminal.cPager";
+
+class TerminalPager : public DispatchObject {
+ public:
+  explicit TerminalPager(std::string folder) : folder_(std::move(folder)) {}
+
+  Variant GetProperty(std::string_view name) override;
+  void SetProperty(std::string_view name, const Variant& value) override;
+  // SendPage: pages Message to every entry of PagerID in one call to the
+  // terminal and answers the number of pages accepted (a 32-bit integer).
+  // Anything less than all raises kErrTerminal naming the identifiers not
+  // accepted and the terminal's last words. A Null or empty entry, or one
+  // that is not printable ASCII, is not sent and counts as not accepted.
+  Variant CallMethod(std::string_view name, std::span<Variant> args) override;
+
+ private:
+  int32_t SendPage();
+
+  std::string folder_;
+  Variant pager_ids_ = Variant::NoDimensions();
+  std::string message_;
+  int16_t timeout_ = tap::kDefaultPageTimeout;
+};
+
+// Registers the component for the server whose program folder is `folder`.
+void RegisterTerminalPager(ComponentRegistry& registry, std::string folder);
+
+}  // namespace qz
