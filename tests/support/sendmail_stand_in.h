@@ -1,12 +1,11 @@
 // A stand-in "sendmail" for one test: a shell script in a scratch folder put
-// first on PATH, which records its arguments and the mail it reads from
-// standard input, and fails with status 75 while Fail() is in effect. The
-// previous PATH comes back with the destructor. Use from one thread.
+// first on PATH, which keeps each mail it reads from standard input after a
+// line with its arguments, and fails with status 75 once Fail() was called.
+// The previous PATH comes back with the destructor. Use from one thread.
 #pragma once
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -19,18 +18,14 @@ namespace qz::testing {
 
 class SendmailStandIn {
  public:
-  SendmailStandIn() {
-    const char* path = std::getenv("PATH");
-    saved_path_ = path ? path : "/usr/bin:/bin";
-    const std::string dir = folder_.path();
-    folder_.Write("sendmail", "#!/bin/sh\ncd '" + dir + R"(' || exit 1
+  SendmailStandIn() : saved_path_(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin") {
+    folder_.Write("sendmail", "#!/bin/sh\ncd '" + folder_.path() + R"(' || exit 1
 n=$(ls | grep -c '\.mail$')
 if [ -e fail ]; then echo 'queue is full' >&2; exit 75; fi
-echo "$@" > $n.args
-cat > $n.part && mv $n.part $n.mail
+{ echo "$@"; cat; } > $n.part && mv $n.part $n.mail
 )");
     ::chmod(folder_.File("sendmail").c_str(), 0755);
-    ::setenv("PATH", (dir + ":" + saved_path_).c_str(), 1);
+    ::setenv("PATH", (folder_.path() + ":" + saved_path_).c_str(), 1);
   }
   ~SendmailStandIn() { ::setenv("PATH", saved_path_.c_str(), 1); }
   SendmailStandIn(const SendmailStandIn&) = delete;
@@ -38,14 +33,13 @@ cat > $n.part && mv $n.part $n.mail
 
   void Fail() { folder_.Write("fail", ""); }
 
-  // The mails handed over so far, in order, as read from standard input.
+  // The arguments line and the mail of each hand-over so far, in order.
   std::vector<std::string> Mails() const {
     std::vector<std::string> mails;
     for (int n = 0; std::filesystem::exists(folder_ / (std::to_string(n) + ".mail")); ++n)
       mails.push_back(folder_.Read(std::to_string(n) + ".mail"));
     return mails;
   }
-  std::string Arguments(int n) const { return folder_.Read(std::to_string(n) + ".args"); }
 
  private:
   TempFolder folder_;

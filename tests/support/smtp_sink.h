@@ -1,6 +1,6 @@
 // The loopback SMTP sink (smtp_sink.py, on aiosmtpd) for one test: started on
-// a free port, its stored messages read back, stopped and reaped by the
-// destructor. Use from one thread.
+// a free port of 127.0.0.1, its stored messages read back, stopped and reaped
+// by the destructor. Use from one thread.
 #pragma once
 
 #include <algorithm>
@@ -20,20 +20,11 @@
 
 namespace qz::testing {
 
-// Debian's interpreter, where python3-aiosmtpd is installed.
-inline constexpr const char* kSinkPython = "/usr/bin/python3";
-
+// What smtp_sink.py is to do besides storing mails: its flags ("--starttls",
+// "--refuse-rcpt", ADDR, "--refuse-data", "--drop-after-data", "--silent").
 struct SinkOptions {
-  std::vector<std::string> refuse_rcpt = {};
-  std::vector<std::string> refuse_from = {};
-  bool refuse_data = false;
-  bool drop_in_data = false;
-  bool drop_after_data = false;
-  bool silent = false;
-  bool starttls = false;
-  bool tls_on_connect = false;
+  std::vector<std::string> flags = {};
   bool store = true;
-  std::string host = "127.0.0.1";
 };
 
 struct SunkMail {
@@ -42,39 +33,26 @@ struct SunkMail {
   std::vector<std::string> to;
   std::string data;  // raw, as received after the DATA command
 
-  // The value of the first header `name` (unfolded), empty when absent.
   std::string Header(std::string_view name) const { return MailHeader(data, name); }
-  std::string Body() const {
-    const size_t end = data.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : data.substr(end + 4);
-  }
 };
 
 class SmtpSink {
  public:
-  explicit SmtpSink(SinkOptions options = {}) : host_(options.host) {
-    const std::string script = std::string(QZ_SOURCE_DIR) + "/tests/support/smtp_sink.py";
-    const std::string port_file = folder_.File("port");
-    std::vector<std::string> args = {kSinkPython,  script,        "--host",
-                                     options.host, "--port-file", port_file};
-    if (options.store) args.insert(args.end(), {"--dir", MailFolder()});
-    for (const auto& a : options.refuse_rcpt) args.insert(args.end(), {"--refuse-rcpt", a});
-    for (const auto& a : options.refuse_from) args.insert(args.end(), {"--refuse-from", a});
-    if (options.refuse_data) args.push_back("--refuse-data");
-    if (options.drop_in_data) args.push_back("--drop-in-data");
-    if (options.drop_after_data) args.push_back("--drop-after-data");
-    if (options.silent) args.push_back("--silent");
-    if (options.starttls) args.push_back("--starttls");
-    if (options.tls_on_connect) args.push_back("--tls-on-connect");
-    if (options.starttls || options.tls_on_connect)
-      args.insert(args.end(), {"--cert-dir", folder_.path()});
-    std::filesystem::create_directory(MailFolder());
-
+  explicit SmtpSink(SinkOptions options = {}) {
+    // Debian's interpreter, where python3-aiosmtpd is installed.
+    std::vector<std::string> args = {
+        "/usr/bin/python3", std::string(QZ_SOURCE_DIR) + "/tests/support/smtp_sink.py",
+        "--port-file",      folder_.File("port"),
+        "--cert-dir",       folder_.path()};
+    args.insert(args.end(), options.flags.begin(), options.flags.end());
+    if (options.store) args.insert(args.end(), {"--dir", folder_.File("mail")});
+    std::filesystem::create_directory(folder_ / "mail");
     process_.emplace(std::move(args), folder_ / "sink.log");
     // Bounded: python start-up and, with TLS, making a key.
-    for (int i = 0; i < 1500 && !std::filesystem::exists(port_file) && process_->Running(); ++i)
+    for (int i = 0; i < 1500 && !std::filesystem::exists(folder_ / "port") && process_->Running();
+         ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::ifstream(port_file) >> port_;
+    std::ifstream(folder_ / "port") >> port_;
     if (port_ == 0) {
       process_.reset();
       throw std::runtime_error("the SMTP sink did not start: " + folder_.Read("sink.log"));
@@ -82,53 +60,37 @@ class SmtpSink {
   }
 
   int port() const { return port_; }
-  // host:port as a ServerName; IPv6 in brackets.
-  std::string server() const {
-    return (host_v6() ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
-  }
+  std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
   std::string ca_file() const { return folder_.File("cert.pem"); }
-  std::string MailFolder() const { return folder_.File("mail"); }
 
-  std::vector<SunkMail> Mails() const {
-    std::vector<std::filesystem::path> envelopes;
-    for (const auto& entry : std::filesystem::directory_iterator(MailFolder()))
-      if (entry.path().extension() == ".envelope") envelopes.push_back(entry.path());
-    std::sort(envelopes.begin(), envelopes.end());
+  // The mails stored, in order, once `count` are there or `limit` has passed.
+  std::vector<SunkMail> WaitForMails(size_t count, std::chrono::milliseconds limit) const {
+    const auto give_up = std::chrono::steady_clock::now() + limit;
+    std::vector<std::string> names;
+    for (;;) {
+      names.clear();
+      for (const auto& entry : std::filesystem::directory_iterator(folder_ / "mail"))
+        if (entry.path().extension() == ".envelope") names.push_back(entry.path().stem());
+      if (names.size() >= count || std::chrono::steady_clock::now() >= give_up) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::sort(names.begin(), names.end());
     std::vector<SunkMail> mails;
-    for (const auto& path : envelopes) {
-      SunkMail mail;
-      std::ifstream in(path);
-      for (std::string line; std::getline(in, line);) {
+    for (const std::string& name : names) {
+      SunkMail& mail = mails.emplace_back();
+      mail.data = folder_.Read("mail/" + name + ".eml");
+      std::istringstream envelope(folder_.Read("mail/" + name + ".envelope"));
+      for (std::string line; std::getline(envelope, line);) {
         if (line.starts_with("tls ")) mail.tls = line == "tls yes";
         if (line.starts_with("from ")) mail.from = line.substr(5);
         if (line.starts_with("to ")) mail.to.push_back(line.substr(3));
       }
-      std::filesystem::path eml = path;
-      std::ifstream data(eml.replace_extension(".eml"), std::ios::binary);
-      std::stringstream text;
-      text << data.rdbuf();
-      mail.data = text.str();
-      mails.push_back(std::move(mail));
-    }
-    return mails;
-  }
-
-  // Mails stored so far, after waiting up to `limit` for `count` of them.
-  std::vector<SunkMail> WaitForMails(size_t count, std::chrono::milliseconds limit) const {
-    auto give_up = std::chrono::steady_clock::now() + limit;
-    std::vector<SunkMail> mails = Mails();
-    while (mails.size() < count && std::chrono::steady_clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      mails = Mails();
     }
     return mails;
   }
 
  private:
-  bool host_v6() const { return host_.find(':') != std::string::npos; }
-
   TempFolder folder_;
-  std::string host_;
   std::optional<ChildProcess> process_;
   int port_ = 0;
 };
