@@ -48,12 +48,10 @@ qz::ConnectionPtr Connect(const qz::DaemonOptions& options, qz::ErrorPtr& error)
 int main(int argc, char** argv) {
   qz::RestartWithMallocSlices(argv);
   qz::KeepHeapThresholdsFixed();
-  std::string error_text;
-  bool exit_now = false;
-  std::optional<qz::DaemonOptions> options =
-      qz::ParseDaemonOptions(argc, argv, error_text, exit_now);
+  qz::Status parsed;
+  std::optional<qz::DaemonOptions> options = qz::ParseDaemonOptions(argc, argv, parsed);
   if (!options) {
-    std::fprintf(stderr, "qznotesd: %s (see qznotesd --help)\n", error_text.c_str());
+    std::fprintf(stderr, "qznotesd: %s (see qznotesd --help)\n", parsed.message().c_str());
     return 2;
   }
   if (options->show_version) {
@@ -107,12 +105,12 @@ int main(int argc, char** argv) {
   qz::RegistryStore registry(folder + "/" + std::string(qz::kRegistryFileName));
   std::unique_ptr<qz::RequestJournal> journal;
   if (options->journal) {
-    std::string journal_error;
+    qz::Status opened;
     qz::RequestJournal::Options journal_options;
     journal_options.report = [](std::string_view line) { qz::ServerLog(line); };
-    journal = qz::RequestJournal::Open(folder, journal_error, journal_options);
+    journal = qz::RequestJournal::Open(folder, opened, journal_options);
     if (!journal) {
-      qz::ServerLog("cannot open the request journal: " + journal_error +
+      qz::ServerLog("cannot open the request journal: " + opened.message() +
                     " (fix the folder, or start with --no-journal)");
       return 1;
     }
