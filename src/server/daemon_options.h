@@ -7,7 +7,7 @@
 
 #include "platform/seat_override.h"
 #include "platform/status.h"
-#include "server/bus_server.h"
+#include "server/server_options.h"
 
 namespace qz {
 

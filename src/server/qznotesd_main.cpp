@@ -23,9 +23,13 @@
 #include "platform/holders.h"
 #include "platform/registry_store.h"
 #include "platform/seat_override.h"
-#include "server/bus_server.h"
+#include "server/call_admission.h"
+#include "server/call_router.h"
+#include "server/caller_uids.h"
 #include "server/daemon_options.h"
 #include "server/heap_trim.h"
+#include "server/object_calls.h"
+#include "server/server_lifetime.h"
 #include "server/server_log.h"
 #include "server/slice_setting.h"
 
@@ -118,11 +122,17 @@ int main(int argc, char** argv) {
   int status = 0;
   std::chrono::steady_clock::time_point deadline;
   {
-    qz::BusServer server(
-        connection.get(), options->server,
-        {folder, components, channels, seat, &registry, &http_callbacks, journal.get()});
-    status = server.Run();
-    deadline = server.StopDeadline();
+    // Each part refers to those built before it, and goes before them.
+    const qz::ServerEnvironment env{folder,    components,      channels,     seat,
+                                    &registry, &http_callbacks, journal.get()};
+    const qz::ServerOptions& served = options->server;
+    qz::CallerUids uids(connection.get(), g_main_context_default());
+    qz::CallAdmission admission(connection.get(), served.limits);
+    qz::ObjectCalls objects(connection.get(), served, env, admission, uids);
+    qz::ServerLifetime lifetime(connection.get(), served, env, objects);
+    qz::CallRouter router(connection.get(), served, env, admission, uids, objects, lifetime);
+    status = lifetime.Run();
+    deadline = lifetime.StopDeadline();
   }
   // A run finished while the server wound down may have queued one more;
   // the stop's own grace bounds this wait too.
