@@ -11,9 +11,9 @@ namespace qz {
 namespace {
 
 std::optional<std::vector<Endpoint>> Lookup(const std::string& host, uint16_t port, int flags) {
-  std::vector<Endpoint> endpoints;
-  std::string error;
-  if (!ResolveTcpAddresses(host, port, flags, endpoints, error)) return std::nullopt;
+  Status status;
+  std::vector<Endpoint> endpoints = ResolveTcpAddresses(host, port, flags, status);
+  if (!status.ok()) return std::nullopt;
   return endpoints;
 }
 

@@ -23,7 +23,7 @@ std::string JournalFolder(const std::string& program_folder) {
 }
 
 // The journal files, by name.
-std::optional<std::vector<std::string>> FileNames(const std::string& folder, std::string& error) {
+std::optional<std::vector<std::string>> FileNames(const std::string& folder, Status& status) {
   std::vector<std::string> names;
   std::error_code ec;
   if (!fs::exists(folder, ec)) return names;
@@ -32,7 +32,7 @@ std::optional<std::vector<std::string>> FileNames(const std::string& folder, std
     if (name.ends_with(kJournalFileSuffix) && !name.starts_with(".")) names.push_back(name);
   }
   if (ec) {
-    error = "cannot read " + folder + ": " + ec.message();
+    status = Status::IoError("cannot read " + folder + ": " + ec.message());
     return std::nullopt;
   }
   std::sort(names.begin(), names.end());
@@ -41,16 +41,16 @@ std::optional<std::vector<std::string>> FileNames(const std::string& folder, std
 
 // Open and locked: no daemon holds the file now, nor can take it over
 // while the descriptor lives. Not locked: in use (or unreadable).
-UniqueFd OpenUnlessInUse(const std::string& path, bool& in_use, std::string& error) {
+UniqueFd OpenUnlessInUse(const std::string& path, bool& in_use, Status& status) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   in_use = false;
   if (!fd) {
-    error = "cannot open " + path + ": " + std::strerror(errno);
+    status = Status::IoError("cannot open " + path + ": " + std::strerror(errno));
     return fd;
   }
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     in_use = errno == EWOULDBLOCK;
-    if (!in_use) error = "cannot lock " + path + ": " + std::strerror(errno);
+    if (!in_use) status = Status::IoError("cannot lock " + path + ": " + std::strerror(errno));
     fd.Reset();
   }
   return fd;
@@ -59,16 +59,16 @@ UniqueFd OpenUnlessInUse(const std::string& path, bool& in_use, std::string& err
 }  // namespace
 
 std::optional<std::vector<JournalFileReport>> ListJournal(const std::string& program_folder,
-                                                          std::string& error) {
+                                                          Status& status) {
   std::string folder = JournalFolder(program_folder);
-  auto names = FileNames(folder, error);
+  auto names = FileNames(folder, status);
   if (!names) return std::nullopt;
   std::vector<JournalFileReport> reports;
   for (const std::string& name : *names) {
     std::string path = folder + "/" + name;
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (!fd) {
-      error = "cannot open " + path + ": " + std::strerror(errno);
+      status = Status::IoError("cannot open " + path + ": " + std::strerror(errno));
       return std::nullopt;
     }
     JournalFileReport report;
@@ -77,7 +77,7 @@ std::optional<std::vector<JournalFileReport>> ListJournal(const std::string& pro
     report.in_use = ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0;
     std::optional<std::string> bytes = ReadAll(fd.get());
     if (!bytes) {
-      error = "cannot read " + path;
+      status = Status::IoError("cannot read " + path);
       return std::nullopt;
     }
     JournalContents contents = ReadJournal(*bytes);
@@ -98,12 +98,12 @@ std::optional<std::vector<JournalFileReport>> ListJournal(const std::string& pro
 JournalClearing ClearJournal(const std::string& program_folder) {
   JournalClearing result;
   std::string folder = JournalFolder(program_folder);
-  auto names = FileNames(folder, result.error);
+  auto names = FileNames(folder, result.status);
   if (!names) return result;
   for (const std::string& name : *names) {
     std::string path = folder + "/" + name;
     bool in_use = false;
-    UniqueFd fd = OpenUnlessInUse(path, in_use, result.error);
+    UniqueFd fd = OpenUnlessInUse(path, in_use, result.status);
     if (in_use) {
       result.in_use.push_back(name);
       continue;
@@ -113,7 +113,7 @@ JournalClearing ClearJournal(const std::string& program_folder) {
     size_t requests = bytes ? ReadJournal(*bytes).live.size() : 0;
     // Removed while locked, so no daemon starting now takes it over.
     if (::unlink(path.c_str()) != 0) {
-      result.error = "cannot remove " + path + ": " + std::strerror(errno);
+      result.status = Status::IoError("cannot remove " + path + ": " + std::strerror(errno));
       return result;
     }
     ++result.files_removed;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dispatch/request_record.h"
+#include "platform/status.h"
 
 namespace qz {
 
@@ -21,16 +22,16 @@ struct JournalFileReport {
   size_t unreadable = 0;  // entries written by another version
 };
 
-// Nothing, with `error` set, when the folder cannot be read; an empty list
-// when there is no journal folder.
+// Nothing, with `status` saying why, when the folder cannot be read; an
+// empty list when there is no journal folder.
 std::optional<std::vector<JournalFileReport>> ListJournal(const std::string& program_folder,
-                                                          std::string& error);
+                                                          Status& status);
 
 struct JournalClearing {
   size_t files_removed = 0;
   size_t requests_removed = 0;
   std::vector<std::string> in_use;  // files left because a daemon holds them
-  std::string error;                // a file that could not be removed
+  Status status;                    // why the clearing stopped short
 };
 
 JournalClearing ClearJournal(const std::string& program_folder);

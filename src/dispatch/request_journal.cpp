@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/file_io.h"
+#include "platform/holders.h"
 
 namespace qz {
 namespace {
@@ -39,8 +40,8 @@ bool PReadAll(int fd, std::string& out, uint64_t size, uint64_t offset) {
   return true;
 }
 
-std::string SystemError(std::string_view what, const std::string& path) {
-  return std::string(what) + " " + path + ": " + std::strerror(errno);
+Status SystemError(std::string_view what, const std::string& path) {
+  return Status::IoError(std::string(what) + " " + path + ": " + std::strerror(errno));
 }
 
 // A journal file of another run whose lock we hold, so its run is gone.
@@ -53,33 +54,30 @@ struct Abandoned {
 // Names in the folder other than `own`, as the folder lists them.
 std::vector<std::string> OtherNames(int dir, const std::string& own) {
   std::vector<std::string> names;
-  int listing = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing < 0) return names;
-  DIR* d = ::fdopendir(listing);
-  if (!d) {
-    ::close(listing);
-    return names;
-  }
-  while (dirent* e = ::readdir(d)) {
+  UniqueFd listing(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!listing) return names;
+  DirPtr d(::fdopendir(listing.get()));
+  if (!d) return names;
+  (void)listing.Release();  // the DIR owns it now
+  while (dirent* e = ::readdir(d.get())) {
     std::string name = e->d_name;
     if (name != "." && name != ".." && name != own) names.push_back(name);
   }
-  ::closedir(d);
   return names;
 }
 
 }  // namespace
 
 std::unique_ptr<RequestJournal> RequestJournal::Open(const std::string& program_folder,
-                                                     std::string& error, Options options) {
+                                                     Status& status, Options options) {
   std::string folder = program_folder + "/" + std::string(kJournalFolderName);
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    error = SystemError("cannot create", folder);
+    status = SystemError("cannot create", folder);
     return nullptr;
   }
   UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
   if (!dir) {
-    error = SystemError("cannot open", folder);
+    status = SystemError("cannot open", folder);
     return nullptr;
   }
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -92,7 +90,7 @@ std::unique_ptr<RequestJournal> RequestJournal::Open(const std::string& program_
   if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 ||
       !WriteAll(file.get(), kJournalHeader) || ::fsync(file.get()) != 0 ||
       ::fsync(dir.get()) != 0) {
-    error = SystemError("cannot start a journal file in", folder);
+    status = SystemError("cannot start a journal file in", folder);
     if (file) ::unlinkat(dir.get(), name.c_str(), 0);
     return nullptr;
   }

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "dispatch/journal_file.h"
+#include "platform/status.h"
 #include "platform/unique_fd.h"
 
 namespace qz {
@@ -45,12 +46,12 @@ class RequestJournal {
   using Leftover = std::pair<uint64_t, std::string>;  // key in this run, payload
 
   // The journal of this run in `program_folder`/QzNotesJournal (made
-  // owner-only when missing). Null with `error` set when it cannot be opened.
-  static std::unique_ptr<RequestJournal> Open(const std::string& program_folder, std::string& error,
+  // owner-only when missing). Null, with `status` saying why, when it cannot
+  // be opened.
+  static std::unique_ptr<RequestJournal> Open(const std::string& program_folder, Status& status,
                                               Options options);
-  static std::unique_ptr<RequestJournal> Open(const std::string& program_folder,
-                                              std::string& error) {
-    return Open(program_folder, error, Options{});
+  static std::unique_ptr<RequestJournal> Open(const std::string& program_folder, Status& status) {
+    return Open(program_folder, status, Options{});
   }
   // A file with nothing left in it is removed; one with entries stays for
   // the next run.

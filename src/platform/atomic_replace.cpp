@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/file_io.h"
+#include "platform/holders.h"
 #include "platform/unique_fd.h"
 
 namespace qz {
@@ -65,10 +66,6 @@ UniqueFd ReadableDirectory(int dir) {
   return UniqueFd(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-struct DirCloser {
-  void operator()(DIR* d) const { ::closedir(d); }
-};
-
 }  // namespace
 
 bool ReplaceFileContentsAt(int dir, const std::string& name, std::string_view text,
@@ -90,7 +87,7 @@ bool ReplaceFileContentsAt(int dir, const std::string& name, std::string_view te
 void RemoveStaleTemporariesAt(int dir, const std::string& name) {
   UniqueFd listing = ReadableDirectory(dir);
   if (!listing) return;
-  std::unique_ptr<DIR, DirCloser> entries(::fdopendir(listing.get()));
+  DirPtr entries(::fdopendir(listing.get()));
   if (!entries) return;
   (void)listing.Release();  // the DIR owns it now
   const std::string prefix = TemporaryPrefix(name);

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/holders.h"
+
 namespace qz {
 namespace {
 
@@ -40,7 +42,7 @@ std::optional<std::string> ReadLinkAt(int dir, const std::string& name) {
 }
 
 std::optional<std::string> RealPath(const std::string& folder) {
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(folder.c_str(), nullptr), &std::free);
+  MallocCharPtr real(::realpath(folder.c_str(), nullptr));
   if (!real) return std::nullopt;
   return std::string(real.get());
 }

@@ -1,12 +1,15 @@
-// Owning holders for the C resources of GLib/GIO and libcurl, so an early
-// return or an exception never leaks and nothing is released by hand. Each
-// is a plain unique_ptr; like what they hold, they are not shared between
-// threads unless the resource itself is thread-safe.
+// Owning holders for the C resources of GLib/GIO, libcurl and the C
+// library, so an early return or an exception never leaks and nothing is
+// released by hand. Each is a plain unique_ptr; like what they hold, they
+// are not shared between threads unless the resource itself is thread-safe.
 #pragma once
 
 #include <curl/curl.h>
+#include <dirent.h>
 #include <gio/gio.h>
+#include <netdb.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace qz {
@@ -64,6 +67,16 @@ struct CurlFree {
 struct CurlSlistFree {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
+// What the C library hands out with malloc (realpath, sd-login's strings).
+struct MallocFree {
+  void operator()(void* p) const { std::free(p); }
+};
+struct AddrInfoFree {
+  void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
+};
+struct DirClose {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
 
 using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
 using VariantIterPtr = std::unique_ptr<GVariantIter, VariantIterFree>;
@@ -84,6 +97,9 @@ using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
 using CurlUrlPtr = std::unique_ptr<CURLU, CurlUrlCleanup>;
 using CurlText = std::unique_ptr<char, CurlFree>;
 using CurlSlistPtr = std::unique_ptr<curl_slist, CurlSlistFree>;
+using MallocCharPtr = std::unique_ptr<char, MallocFree>;
+using AddrInfoPtr = std::unique_ptr<addrinfo, AddrInfoFree>;
+using DirPtr = std::unique_ptr<DIR, DirClose>;
 
 // Takes a value that may be floating: the holder owns a full reference.
 inline VariantPtr Own(GVariant* v) { return VariantPtr(v ? g_variant_ref_sink(v) : nullptr); }

@@ -12,6 +12,7 @@
 #include "platform/atomic_replace.h"
 #include "platform/file_io.h"
 #include "platform/file_lock.h"
+#include "platform/holders.h"
 #include "platform/ini_document.h"
 #include "platform/ini_lookup.h"
 #include "platform/ini_syntax.h"
@@ -24,7 +25,7 @@ namespace {
 std::string WriteTarget(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  MallocCharPtr real(::realpath(path.c_str(), nullptr));
   return real ? std::string(real.get()) : path;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/holders.h"
 #include "platform/trim.h"
 
 namespace qz::ini {
@@ -25,10 +26,8 @@ bool AsciiEqual(std::string_view a, std::string_view b) {
          });
 }
 
-using GString = std::unique_ptr<gchar, decltype(&g_free)>;
-
-GString CaseFold(std::string_view s) {
-  return GString(g_utf8_casefold(s.data(), static_cast<gssize>(s.size())), &g_free);
+CharPtr CaseFold(std::string_view s) {
+  return CharPtr(g_utf8_casefold(s.data(), static_cast<gssize>(s.size())));
 }
 
 bool HasLineBreakOrNul(std::string_view s) {
@@ -97,7 +96,7 @@ bool FoldedCaseEqual(std::string_view a, std::string_view b) {
   if (!g_utf8_validate(a.data(), static_cast<gssize>(a.size()), nullptr) ||
       !g_utf8_validate(b.data(), static_cast<gssize>(b.size()), nullptr))
     return AsciiEqual(a, b);
-  GString fa = CaseFold(a), fb = CaseFold(b);
+  CharPtr fa = CaseFold(a), fb = CaseFold(b);
   return std::string_view(fa.get()) == std::string_view(fb.get());
 }
 

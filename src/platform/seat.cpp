@@ -4,10 +4,11 @@
 #include <unistd.h>
 #include <utmpx.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
+
+#include "platform/holders.h"
 
 namespace qz {
 namespace {
@@ -18,7 +19,7 @@ bool ActiveSessionOnSeat0() {
   char* session = nullptr;
   uid_t uid = 0;
   int r = sd_seat_get_active("seat0", &session, &uid);
-  std::free(session);
+  MallocCharPtr held(session);
   return r >= 0;
 }
 

@@ -2,19 +2,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
+
+#include "platform/holders.h"
 
 namespace qz {
-namespace {
 
-struct AddrInfoFree {
-  void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
-};
-
-}  // namespace
-
-bool ResolveTcpAddresses(const std::string& host, int port, int flags,
-                         std::vector<SocketAddress>& out, std::string& error) {
+std::vector<SocketAddress> ResolveTcpAddresses(const std::string& host, int port, int flags,
+                                               Status& status) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -23,19 +17,20 @@ bool ResolveTcpAddresses(const std::string& host, int port, int flags,
   const std::string service = std::to_string(port);
   const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &raw);
   if (rc != 0) {
-    error = rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc);
-    return false;
+    status = Status::NotFound(rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc));
+    return {};
   }
-  std::unique_ptr<addrinfo, AddrInfoFree> list(raw);
+  AddrInfoPtr list(raw);
+  std::vector<SocketAddress> found;
   for (const addrinfo* entry = list.get(); entry; entry = entry->ai_next) {
     if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
     SocketAddress address;
     std::memcpy(&address.storage, entry->ai_addr, entry->ai_addrlen);
     address.length = entry->ai_addrlen;
-    out.push_back(address);
+    found.push_back(address);
   }
-  if (out.empty()) error = "Host not found";
-  return !out.empty();
+  status = found.empty() ? Status::NotFound("Host not found") : Status();
+  return found;
 }
 
 }  // namespace qz

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace qz {
 
 struct SocketAddress {
@@ -20,9 +22,9 @@ struct SocketAddress {
 };
 
 // Every address of `host` at `port`, in the resolver's order; `flags` are
-// getaddrinfo's (AI_NUMERICHOST: never consult a name service). False with
-// `error` saying why when there is none.
-bool ResolveTcpAddresses(const std::string& host, int port, int flags,
-                         std::vector<SocketAddress>& out, std::string& error);
+// getaddrinfo's (AI_NUMERICHOST: never consult a name service). Empty, with
+// `status` saying why, when there is none.
+std::vector<SocketAddress> ResolveTcpAddresses(const std::string& host, int port, int flags,
+                                               Status& status);
 
 }  // namespace qz

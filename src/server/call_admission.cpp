@@ -1,17 +1,21 @@
-// The limits one connection's calls are held to before any of them is run.
-#include "server/bus_server.h"
+#include "server/call_admission.h"
+
+#include <string>
+
 #include "server/replies.h"
 #include "server/server_log.h"
 
 namespace qz {
 
-std::optional<CallerLedger::Ticket> BusServer::Admit(GDBusMessage* call, const Operation& op,
-                                                     bool invoke) {
+CallAdmission::CallAdmission(GDBusConnection* connection, const Limits& limits)
+    : connection_(Ref(connection)), limits_(limits), ledger_(limits_) {}
+
+std::optional<CallerLedger::Ticket> CallAdmission::Admit(GDBusMessage* call, const Operation& op,
+                                                         bool invoke) {
   GVariant* body = g_dbus_message_get_body(call);
   VariantPtr invoke_args;
   if (invoke && body) invoke_args.reset(g_variant_get_child_value(body, 1));
-  if (auto passed =
-          CheckArguments(options_.limits, invoke ? invoke_args.get() : body, op.request)) {
+  if (auto passed = CheckArguments(limits_, invoke ? invoke_args.get() : body, op.request)) {
     RefuseOverLimit(call, *passed);
     return std::nullopt;
   }
@@ -22,10 +26,10 @@ std::optional<CallerLedger::Ticket> BusServer::Admit(GDBusMessage* call, const O
   return std::move(admission.ticket);
 }
 
-void BusServer::RefuseOverLimit(GDBusMessage* call, Limit limit) {
+void CallAdmission::RefuseOverLimit(GDBusMessage* call, Limit limit) {
   const char* sender = g_dbus_message_get_sender(call);
   const char* member = g_dbus_message_get_member(call);
-  const std::string message = LimitMessage(options_.limits, limit);
+  const std::string message = LimitMessage(limits_, limit);
   if (auto line = refusals_.Line(sender ? sender : "caller",
                                  std::string(member ? member : "") + ": " + message))
     ServerLog(*line);

@@ -1,9 +1,14 @@
 #include "server/daemon_options.h"
 
-#include "platform/holders.h"
-
+#include <array>
+#include <cstdint>
 #include <cstdlib>
+#include <iterator>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/holders.h"
 
 namespace qz {
 namespace {
@@ -15,13 +20,7 @@ struct OptionText {
   gchar* seat = nullptr;
   gint apartments = 4;
   gint grace = 30;
-  Limits limits;
-  gint64 max_objects = static_cast<gint64>(limits.objects);
-  gint64 max_pending = static_cast<gint64>(limits.pending);
-  gint64 max_elements = static_cast<gint64>(limits.elements);
-  gint64 max_settings_elements = static_cast<gint64>(limits.settings_elements);
-  gint64 max_depth = static_cast<gint64>(limits.depth);
-  gint64 max_pending_bytes = static_cast<gint64>(limits.pending_bytes);
+  std::array<gint64, std::size(kLimitRows)> limits = DefaultLimits();
   gboolean system = FALSE;
   gboolean version = FALSE;
   gboolean no_journal = FALSE;
@@ -29,16 +28,22 @@ struct OptionText {
   ~OptionText() {
     for (gchar* held : {address, folder, linger, seat}) CharPtr{held};
   }
+
+  static std::array<gint64, std::size(kLimitRows)> DefaultLimits() {
+    std::array<gint64, std::size(kLimitRows)> values{};
+    for (size_t i = 0; i < values.size(); ++i)
+      values[i] = static_cast<gint64>(Limits{}.*kLimitRows[i].field);
+    return values;
+  }
 };
 
-// Takes `value` into `out` when it is from 1 to `max`; else says why.
-bool TakeLimit(const char* option, gint64 value, gint64 max, size_t& out, std::string& error) {
-  if (value < 1 || value > max) {
-    error = std::string("--") + option + " takes a number from 1 to " + std::to_string(max);
-    return false;
-  }
-  out = static_cast<size_t>(value);
-  return true;
+// Takes `value` into `out` when it is from 1 to `row.max`.
+Status TakeLimit(const LimitRow& row, gint64 value, Limits& out) {
+  if (value < 1 || static_cast<uint64_t>(value) > row.max)
+    return Status::InvalidArgument(std::string("--") + row.option + " takes a number from 1 to " +
+                                   std::to_string(row.max));
+  out.*row.field = static_cast<size_t>(value);
+  return {};
 }
 
 bool ParseWhole(std::string_view text, long max, long& out) {
@@ -52,11 +57,9 @@ bool ParseWhole(std::string_view text, long max, long& out) {
 
 }  // namespace
 
-std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::string& error,
-                                                bool& exit_now) {
-  exit_now = false;
+std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& status) {
   OptionText text;
-  const GOptionEntry entries[] = {
+  std::vector<GOptionEntry> entries = {
       {"system", 0, 0, G_OPTION_ARG_NONE, &text.system,
        "Serve the system bus (default: the session bus)", nullptr},
       {"address", 0, 0, G_OPTION_ARG_STRING, &text.address,
@@ -71,47 +74,43 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
        "Seconds a stop waits for deliveries in progress (default 30)", "SECONDS"},
       {"seat", 0, 0, G_OPTION_ARG_STRING, &text.seat,
        "Whether a user counts as logged on at seat0: auto (ask logind), present or absent", "MODE"},
-      {"max-objects", 0, 0, G_OPTION_ARG_INT64, &text.max_objects,
-       "At most N live objects per connection (default 1000)", "N"},
-      {"max-pending", 0, 0, G_OPTION_ARG_INT64, &text.max_pending,
-       "At most N requests per connection waiting for their run (default 1000)", "N"},
-      {"max-elements", 0, 0, G_OPTION_ARG_INT64, &text.max_elements,
-       "At most N array elements, at all levels, in one request's arguments (default 10000)", "N"},
-      {"max-settings-elements", 0, 0, G_OPTION_ARG_INT64, &text.max_settings_elements,
-       "At most N array elements in one call that is no request, such as a settings write "
-       "(default 1000)",
-       "N"},
-      {"max-depth", 0, 0, G_OPTION_ARG_INT64, &text.max_depth,
-       "At most N arrays nested in one argument (default 32)", "N"},
-      {"max-pending-bytes", 0, 0, G_OPTION_ARG_INT64, &text.max_pending_bytes,
-       "At most N bytes of arguments per connection in calls and requests not yet done "
-       "(default 33554432)",
-       "N"},
+  };
+  // Kept until the parse is done: the entries point into them.
+  std::vector<std::string> limit_help;
+  limit_help.reserve(std::size(kLimitRows));
+  for (size_t i = 0; i < std::size(kLimitRows); ++i) {
+    const LimitRow& row = kLimitRows[i];
+    limit_help.push_back(std::string(row.help) + " (default " +
+                         std::to_string(Limits{}.*row.field) + ")");
+    entries.push_back(
+        {row.option, 0, 0, G_OPTION_ARG_INT64, &text.limits[i], limit_help.back().c_str(), "N"});
+  }
+  entries.push_back(
       {"no-journal", 0, 0, G_OPTION_ARG_NONE, &text.no_journal,
-       "Keep no request journal: requests accepted but not yet run are lost in a crash", nullptr},
-      {"version", 0, 0, G_OPTION_ARG_NONE, &text.version, "Print the version and exit", nullptr},
-      {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+       "Keep no request journal: requests accepted but not yet run are lost in a crash", nullptr});
+  entries.push_back(
+      {"version", 0, 0, G_OPTION_ARG_NONE, &text.version, "Print the version and exit", nullptr});
+  entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
   OptionContextPtr context(g_option_context_new("- the QzNotes notification server"));
-  g_option_context_add_main_entries(context.get(), entries, nullptr);
+  g_option_context_add_main_entries(context.get(), entries.data(), nullptr);
   ErrorPtr parse_error;
   if (!g_option_context_parse(context.get(), &argc, &argv, ErrorSlot(parse_error))) {
-    error = ErrorText(parse_error);
+    status = Status::InvalidArgument(ErrorText(parse_error));
     return std::nullopt;
   }
   if (argc > 1) {
-    error = std::string("unexpected argument '") + argv[1] + "'";
+    status = Status::InvalidArgument(std::string("unexpected argument '") + argv[1] + "'");
     return std::nullopt;
   }
 
   DaemonOptions options;
   options.show_version = text.version;
-  exit_now = text.version;
   options.server.system_bus = text.system;
   options.journal = !text.no_journal;
   if (text.address) options.address = text.address;
   if (text.folder) {
     if (*text.folder == '\0') {
-      error = "--folder needs a folder";
+      status = Status::InvalidArgument("--folder needs a folder");
       return std::nullopt;
     }
     options.folder = text.folder;
@@ -123,35 +122,29 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::stri
     } else if (ParseWhole(text.linger, 86400, seconds)) {
       options.server.linger_seconds = static_cast<unsigned>(seconds);
     } else {
-      error = "--linger takes seconds from 0 to 86400 or 'forever'";
+      status = Status::InvalidArgument("--linger takes seconds from 0 to 86400 or 'forever'");
       return std::nullopt;
     }
   }
   if (text.apartments < 1 || text.apartments > 256) {
-    error = "--apartments takes a number from 1 to 256";
+    status = Status::InvalidArgument("--apartments takes a number from 1 to 256");
     return std::nullopt;
   }
   options.server.apartments = static_cast<size_t>(text.apartments);
   if (text.grace < 0 || text.grace > 3600) {
-    error = "--shutdown-grace takes seconds from 0 to 3600";
+    status = Status::InvalidArgument("--shutdown-grace takes seconds from 0 to 3600");
     return std::nullopt;
   }
   options.server.shutdown_grace_seconds = static_cast<unsigned>(text.grace);
-  Limits& limits = options.server.limits;
-  if (!TakeLimit("max-objects", text.max_objects, 1000000, limits.objects, error) ||
-      !TakeLimit("max-pending", text.max_pending, 1000000, limits.pending, error) ||
-      !TakeLimit("max-elements", text.max_elements, 1000000000, limits.elements, error) ||
-      !TakeLimit("max-settings-elements", text.max_settings_elements, 1000000000,
-                 limits.settings_elements, error) ||
-      !TakeLimit("max-depth", text.max_depth, 64, limits.depth, error) ||
-      !TakeLimit("max-pending-bytes", text.max_pending_bytes, gint64{1} << 40, limits.pending_bytes,
-                 error))
-    return std::nullopt;
+  for (size_t i = 0; i < std::size(kLimitRows); ++i) {
+    status = TakeLimit(kLimitRows[i], text.limits[i], options.server.limits);
+    if (!status.ok()) return std::nullopt;
+  }
   if (text.seat) {
     if (std::optional<SeatMode> mode = ParseSeatMode(text.seat)) {
       options.seat = *mode;
     } else {
-      error = "--seat takes auto, present or absent";
+      status = Status::InvalidArgument("--seat takes auto, present or absent");
       return std::nullopt;
     }
   }

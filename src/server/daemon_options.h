@@ -6,7 +6,8 @@
 #include <string>
 
 #include "platform/seat_override.h"
-#include "server/bus_server.h"
+#include "platform/status.h"
+#include "server/server_options.h"
 
 namespace qz {
 
@@ -20,9 +21,7 @@ struct DaemonOptions {
 };
 
 // Parses argv (program name first). Nothing: the command line is wrong and
-// `error` says why; help has been printed when it was asked for, with
-// `exit_now` set.
-std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, std::string& error,
-                                                bool& exit_now);
+// `status` says why. --help prints the help and ends the process.
+std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& status);
 
 }  // namespace qz

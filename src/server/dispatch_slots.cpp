@@ -1,7 +1,9 @@
-// The IDispatch slots every served object answers on the main thread;
-// Invoke goes to the apartment like a named call (see RouteObjectCall).
+#include "server/dispatch_slots.h"
+
+#include <string_view>
+#include <vector>
+
 #include "automation/names.h"
-#include "server/bus_server.h"
 #include "server/call_arguments.h"
 #include "server/replies.h"
 #include "server/type_library.h"
@@ -13,8 +15,10 @@ constexpr const char* kBoundary = kBoundarySource;
 
 }  // namespace
 
-void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEntry>& entry) {
-  const ClassDescription& description = *entry->description;
+void AnswerDispatchSlot(GDBusConnection* connection, GDBusMessage* call, const ObjectEntry& entry,
+                        ObjectTable& table,
+                        const std::function<void(std::shared_ptr<ObjectEntry>)>& destroy) {
+  const ClassDescription& description = *entry.description;
   std::string_view member = g_dbus_message_get_member(call);
   GVariant* body = g_dbus_message_get_body(call);
   try {
@@ -25,22 +29,22 @@ void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEnt
       std::string_view n(name);
       bool known = description.HasInterface(n) || n == kDispatchInterface || n == kIntrospectable ||
                    n == kPeer;
-      SendReply(connection_.get(), call, g_variant_new("(b)", known));
+      SendReply(connection, call, g_variant_new("(b)", known));
     } else if (member == "AddRef") {
       RequireSignature(call, "()");
-      auto count = table_.AddRef(entry->path);
-      SendReply(connection_.get(), call, g_variant_new("(u)", count.value_or(0)));
+      auto count = table.AddRef(entry.path);
+      SendReply(connection, call, g_variant_new("(u)", count.value_or(0)));
     } else if (member == "Release") {
       RequireSignature(call, "()");
-      auto released = table_.Release(entry->path);
-      SendReply(connection_.get(), call, g_variant_new("(u)", released ? released->first : 0u));
-      if (released && released->second) Destroy(released->second, "released");
+      auto released = table.Release(entry.path);
+      SendReply(connection, call, g_variant_new("(u)", released ? released->first : 0u));
+      if (released && released->second) destroy(released->second);
     } else if (member == "GetTypeInfoCount") {
       RequireSignature(call, "()");
-      SendReply(connection_.get(), call, g_variant_new("(u)", 1u));
+      SendReply(connection, call, g_variant_new("(u)", 1u));
     } else if (member == "GetTypeInfo") {
       RequireSignature(call, "()");
-      SendReply(connection_.get(), call, g_variant_new("(s)", ObjectXml(description).c_str()));
+      SendReply(connection, call, g_variant_new("(s)", ObjectXml(description).c_str()));
     } else if (member == "GetIDsOfNames") {
       RequireSignature(call, "(as)");
       GVariantIter* raw_names = nullptr;
@@ -67,12 +71,12 @@ void BusServer::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEnt
       if (!known || !op) throw RunTimeError(kErrNoSuchMember, kBoundary);
       GVariant* array =
           g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, ids.data(), ids.size(), sizeof(int32_t));
-      SendReply(connection_.get(), call, g_variant_new_tuple(&array, 1));
+      SendReply(connection, call, g_variant_new_tuple(&array, 1));
     } else {
       throw RunTimeError(kErrNoSuchMember, kBoundary);
     }
   } catch (const RunTimeError& e) {
-    SendError(connection_.get(), call, e);
+    SendError(connection, call, e);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "server/limits.h"
 
+#include <iterator>
+
 #include "platform/holders.h"
 
 namespace qz {
@@ -39,43 +41,20 @@ struct Walk {
   }
 };
 
+const LimitRow& Row(Limit limit) { return kLimitRows[static_cast<size_t>(limit)]; }
+
+constexpr bool RowsInOrder() {
+  for (size_t i = 0; i < std::size(kLimitRows); ++i)
+    if (static_cast<size_t>(kLimitRows[i].limit) != i) return false;
+  return true;
+}
+static_assert(RowsInOrder(), "kLimitRows is indexed by Limit");
+
 }  // namespace
 
-std::string_view LimitName(Limit limit) {
-  switch (limit) {
-    case Limit::kObjects:
-      return "max-objects";
-    case Limit::kPending:
-      return "max-pending";
-    case Limit::kElements:
-      return "max-elements";
-    case Limit::kSettingsElements:
-      return "max-settings-elements";
-    case Limit::kDepth:
-      return "max-depth";
-    case Limit::kPendingBytes:
-      return "max-pending-bytes";
-  }
-  return "";
-}
+std::string_view LimitName(Limit limit) { return Row(limit).option; }
 
-size_t LimitValue(const Limits& limits, Limit limit) {
-  switch (limit) {
-    case Limit::kObjects:
-      return limits.objects;
-    case Limit::kPending:
-      return limits.pending;
-    case Limit::kElements:
-      return limits.elements;
-    case Limit::kSettingsElements:
-      return limits.settings_elements;
-    case Limit::kDepth:
-      return limits.depth;
-    case Limit::kPendingBytes:
-      return limits.pending_bytes;
-  }
-  return 0;
-}
+size_t LimitValue(const Limits& limits, Limit limit) { return limits.*Row(limit).field; }
 
 std::string LimitMessage(const Limits& limits, Limit limit) {
   return "limit " + std::string(LimitName(limit)) + " (" +

@@ -24,6 +24,30 @@ struct Limits {
 
 enum class Limit { kObjects, kPending, kElements, kSettingsElements, kDepth, kPendingBytes };
 
+// Each limit once: the option that sets it, its field, the largest value
+// the option takes (the least is 1) and the option's help without its
+// default. In the order of Limit, which is --help's order.
+struct LimitRow {
+  Limit limit;
+  const char* option;  // without dashes: "max-elements"
+  size_t Limits::*field;
+  size_t max;
+  const char* help;
+};
+inline constexpr LimitRow kLimitRows[] = {
+    {Limit::kObjects, "max-objects", &Limits::objects, 1000000,
+     "At most N live objects per connection"},
+    {Limit::kPending, "max-pending", &Limits::pending, 1000000,
+     "At most N requests per connection waiting for their run"},
+    {Limit::kElements, "max-elements", &Limits::elements, 1000000000,
+     "At most N array elements, at all levels, in one request's arguments"},
+    {Limit::kSettingsElements, "max-settings-elements", &Limits::settings_elements, 1000000000,
+     "At most N array elements in one call that is no request, such as a settings write"},
+    {Limit::kDepth, "max-depth", &Limits::depth, 64, "At most N arrays nested in one argument"},
+    {Limit::kPendingBytes, "max-pending-bytes", &Limits::pending_bytes, size_t{1} << 40,
+     "At most N bytes of arguments per connection in calls and requests not yet done"},
+};
+
 // The option that sets it, without dashes: "max-elements".
 std::string_view LimitName(Limit limit);
 size_t LimitValue(const Limits& limits, Limit limit);

@@ -1,44 +1,23 @@
-// The factory, the dispatch slots and the operations of served objects.
-#include <cstring>
+#include "server/object_calls.h"
+
+#include <set>
 
 #include "automation/names.h"
-#include "server/bus_server.h"
 #include "server/call_arguments.h"
 #include "server/callback_reference.h"
 #include "server/caller_identity.h"
 #include "server/delivery_report.h"
+#include "server/dispatch_slots.h"
 #include "server/heap_trim.h"
 #include "server/remote_object.h"
 #include "server/replies.h"
 #include "server/served_classes.h"
 #include "server/server_log.h"
-#include "server/type_library.h"
 
 namespace qz {
 namespace {
 
 constexpr const char* kBoundary = kBoundarySource;
-
-// "cNotify/3" of "/org/qznotes/QzNotes/cNotify/3", for log lines.
-std::string_view ShortPath(std::string_view path) {
-  return path.substr(std::string_view(kFactoryPath).size() + 1);
-}
-
-std::unique_ptr<ServedObject> MakeObject(const ClassDescription& description,
-                                         const ServerEnvironment& env, Apartment& apartment,
-                                         const ObjectEntry& entry) {
-  return description.make(
-      ObjectSeat{env, apartment.context(), &apartment.deliveries(), entry.path, entry.owner});
-}
-
-// The sink lives in the object, which the entry owns: the entry outlives it.
-void ReportOutcomes(GDBusConnection* connection, ObjectEntry& entry, PendingWork& pending) {
-  entry.object->SetOutcomeSink([connection, &entry, &pending](const DispatchTrace& trace) {
-    pending.Ended(entry.path);
-    ReportDelivery(connection, ShortPath(entry.path), trace);
-    ReturnTicket(entry.request, *entry.apartment);  // the run has ended
-  });
-}
 
 // A request the object accepted holds its ticket until its run ends; one it
 // replaced or cancelled gives its ticket back.
@@ -47,9 +26,87 @@ void KeepRequestTicket(ObjectEntry& entry, const Operation& op, CallerLedger::Ti
   if (entry.object->HasPendingWork() && op.request) entry.request = std::move(ticket);
 }
 
+// What the exception being handled says of itself, for the log.
+std::string ThrownText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an exception of no known type";
+  }
+}
+
 }  // namespace
 
-void BusServer::CreateObject(GDBusMessage* call) {
+ObjectCalls::ObjectCalls(GDBusConnection* connection, const ServerOptions& options,
+                         ServerEnvironment env, CallAdmission& admission, CallerUids& uids)
+    : connection_(Ref(connection)),
+      env_(std::move(env)),
+      admission_(admission),
+      uids_(uids),
+      main_context_(g_main_context_ref(g_main_context_default())),
+      pool_(options.apartments) {
+  owner_subscription_ = g_dbus_connection_signal_subscribe(
+      connection_.get(), "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+      "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters,
+         gpointer self) { static_cast<ObjectCalls*>(self)->OnNameOwnerChanged(parameters); },
+      this, nullptr);
+}
+
+ObjectCalls::~ObjectCalls() {
+  g_dbus_connection_signal_unsubscribe(connection_.get(), owner_subscription_);
+  for (auto& entry : table_.RemoveAll()) entry->apartment->Call([&] { entry->object.reset(); });
+}
+
+void ObjectCalls::OnMain(Work work) { PostToContext(main_context_.get(), std::move(work)); }
+
+bool ObjectCalls::TakeUnlessStopping(const std::function<void()>& take) {
+  std::unique_lock lock(stop_mutex_);
+  if (stopping_) return false;
+  take();
+  return true;
+}
+
+bool ObjectCalls::DecideStop(const std::function<bool()>& still_wanted) {
+  std::unique_lock lock(stop_mutex_);
+  if (stopping_ || !still_wanted()) return false;
+  // From here on calls are refused, so nothing is accepted that would
+  // never run.
+  stopping_ = true;
+  return true;
+}
+
+void ObjectCalls::OnNameOwnerChanged(GVariant* parameters) {
+  if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sss)"))) return;
+  const char* name = nullptr;
+  const char* old_owner = nullptr;
+  const char* new_owner = nullptr;
+  g_variant_get(parameters, "(&s&s&s)", &name, &old_owner, &new_owner);
+  if (name[0] != ':' || new_owner[0] != '\0') return;
+  uids_.Forget(name);
+  admission_.Forget(name);
+  for (auto& entry : table_.RemoveOwnedBy(name))
+    Destroy(entry, std::string("creator ") + name + " left the bus");
+}
+
+void ObjectCalls::MakeObject(ObjectEntry& entry) {
+  Apartment& apartment = *entry.apartment;
+  entry.object = entry.description->make(
+      ObjectSeat{env_, apartment.context(), &apartment.deliveries(), entry.path, entry.owner});
+}
+
+// The sink lives in the object, which the entry owns: the entry outlives it.
+void ObjectCalls::ReportOutcomes(ObjectEntry& entry) {
+  entry.object->SetOutcomeSink([this, &entry](const DispatchTrace& trace) {
+    pending_.Ended(entry.path);
+    ReportDelivery(connection_.get(), ShortPath(entry.path), trace);
+    ReturnTicket(entry.request, *entry.apartment);  // the run has ended
+  });
+}
+
+void ObjectCalls::CreateObject(GDBusMessage* call) {
   try {
     RequireSignature(call, "(s)");
     const char* progid = nullptr;
@@ -59,13 +116,14 @@ void BusServer::CreateObject(GDBusMessage* call) {
       throw RunTimeError(kErrCannotCreate, "Can't create object", kBoundary);
     const char* sender = g_dbus_message_get_sender(call);
     const CallerUsage usage{table_.OwnedBy(sender ? sender : "")};
-    if (auto passed = CheckNewObject(options_.limits, usage)) return RefuseOverLimit(call, *passed);
+    if (auto passed = CheckNewObject(admission_.limits(), usage))
+      return admission_.RefuseOverLimit(call, *passed);
     auto entry = table_.Add(*description, sender ? sender : "", pool_.Assign());
     ++live_objects_;
     if (sender) ReleaseIfCreatorGone(entry->owner);
     entry->apartment->Post([this, entry, call = Ref(call)] {
-      entry->object = MakeObject(*entry->description, env_, *entry->apartment, *entry);
-      ReportOutcomes(connection_.get(), *entry, pending_);
+      MakeObject(*entry);
+      ReportOutcomes(*entry);
       SendReply(connection_.get(), call.get(), g_variant_new("(o)", entry->path.c_str()));
     });
   } catch (const RunTimeError& e) {
@@ -74,11 +132,11 @@ void BusServer::CreateObject(GDBusMessage* call) {
   }
 }
 
-void BusServer::ReleaseIfCreatorGone(const std::string& owner) {
+void ObjectCalls::ReleaseIfCreatorGone(const std::string& owner) {
   // A creator that left before its object was in the table sent its
   // NameOwnerChanged too early for us: ask the bus once more.
   struct Check {
-    BusServer* server;
+    ObjectCalls* objects;
     std::string owner;
   };
   auto check = std::make_unique<Check>(Check{this, owner});
@@ -92,15 +150,21 @@ void BusServer::ReleaseIfCreatorGone(const std::string& owner) {
         gboolean present = TRUE;
         if (reply) g_variant_get(reply.get(), "(b)", &present);
         if (present) return;
-        for (auto& entry : check->server->table_.RemoveOwnedBy(check->owner))
-          check->server->Destroy(entry,
-                                 "creator " + check->owner + " left before its object was made");
+        for (auto& entry : check->objects->table_.RemoveOwnedBy(check->owner))
+          check->objects->Destroy(entry,
+                                  "creator " + check->owner + " left before its object was made");
       },
       check.release());
 }
 
-void BusServer::RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call,
-                             const Operation& op, bool invoke, CallerLedger::Ticket ticket) {
+void ObjectCalls::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEntry>& entry) {
+  AnswerDispatchSlot(
+      connection_.get(), call, *entry, table_,
+      [this](std::shared_ptr<ObjectEntry> released) { Destroy(std::move(released), "released"); });
+}
+
+void ObjectCalls::RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call,
+                               const Operation& op, bool invoke, CallerLedger::Ticket ticket) {
   Apartment& apartment = *entry->apartment;
   apartment.Post([this, entry = std::move(entry), call = std::move(call), &op, invoke,
                   ticket = std::move(ticket)]() mutable {
@@ -111,40 +175,45 @@ void BusServer::RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr call
   });
 }
 
-void BusServer::RunOnTransientObject(MessagePtr call, const ClassDescription& description,
-                                     const Operation& op, bool invoke,
-                                     CallerLedger::Ticket ticket) {
-  // In the table like any object, so a shutdown finishes its work too.
+std::shared_ptr<ObjectEntry> ObjectCalls::AddUnowned(const ClassDescription& description) {
   auto entry = table_.Add(description, "", pool_.Assign());
   ++live_objects_;
-  auto release = [this](const std::shared_ptr<ObjectEntry>& e, std::string_view why) {
-    auto released = table_.Release(e->path);
-    if (released && released->second) Destroy(released->second, why);
-  };
-  entry->apartment->Post([this, entry, call = std::move(call), &op, invoke, release,
-                          ticket = std::move(ticket)]() mutable {
-    entry->object = MakeObject(*entry->description, env_, *entry->apartment, *entry);
-    ExecuteOperation(*entry, call.get(), op, invoke, ticket);
-    call.reset();
-    std::optional<CallerLedger::Ticket> done(std::move(ticket));
-    ReturnTicket(done, *entry->apartment);
-    if (!entry->object->HasPendingWork()) {
-      release(entry, "one-shot call done");
-      return;
-    }
-    // The object lives until its work is done; it is destroyed after the
-    // run, not inside it.
-    entry->object->SetOutcomeSink([this, entry, release](const DispatchTrace& trace) {
-      pending_.Ended(entry->path);
-      ReportDelivery(connection_.get(), ShortPath(entry->path), trace);
-      ReturnTicket(entry->request, *entry->apartment);
-      release(entry, "one-shot work done");
-    });
-  });
+  return entry;
 }
 
-void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op,
-                                 bool invoke, CallerLedger::Ticket& ticket) {
+void ObjectCalls::ReleaseUnowned(const ObjectEntry& entry, std::string_view why) {
+  auto released = table_.Release(entry.path);
+  if (released && released->second) Destroy(released->second, why);
+}
+
+void ObjectCalls::RunOnTransientObject(MessagePtr call, const ClassDescription& description,
+                                       const Operation& op, bool invoke,
+                                       CallerLedger::Ticket ticket) {
+  auto entry = AddUnowned(description);
+  entry->apartment->Post(
+      [this, entry, call = std::move(call), &op, invoke, ticket = std::move(ticket)]() mutable {
+        MakeObject(*entry);
+        ExecuteOperation(*entry, call.get(), op, invoke, ticket);
+        call.reset();
+        std::optional<CallerLedger::Ticket> done(std::move(ticket));
+        ReturnTicket(done, *entry->apartment);
+        if (!entry->object->HasPendingWork()) {
+          ReleaseUnowned(*entry, "one-shot call done");
+          return;
+        }
+        // The object lives until its work is done; it is destroyed after the
+        // run, not inside it.
+        entry->object->SetOutcomeSink([this, entry](const DispatchTrace& trace) {
+          pending_.Ended(entry->path);
+          ReportDelivery(connection_.get(), ShortPath(entry->path), trace);
+          ReturnTicket(entry->request, *entry->apartment);
+          ReleaseUnowned(*entry, "one-shot work done");
+        });
+      });
+}
+
+void ObjectCalls::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const Operation& op,
+                                   bool invoke, CallerLedger::Ticket& ticket) {
   const char* sender = g_dbus_message_get_sender(call);
   std::string caller = sender ? sender : "";
   // Runs while the arguments are read, so a reference the caller may not
@@ -160,6 +229,14 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
   // Asked before the reply, while a one-shot caller is still on the bus.
   const std::string writer =
       op.changes_settings ? CallerIdentityText(connection_.get(), caller) : std::string();
+  auto fail = [&](const RunTimeError& e, std::string_view cause) {
+    std::string line = std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + ": E" +
+                       std::to_string(e.number()) + " " + e.source() + ": " + e.description();
+    line.append(cause);
+    if (op.changes_settings) line.append(" by ").append(writer);
+    ServerLog(line);
+    SendError(connection_.get(), call, e);
+  };
   try {
     if (!entry.object) throw RunTimeError(kErrObjectNotSet, kBoundary);
     GVariant* body = g_dbus_message_get_body(call);
@@ -194,17 +271,14 @@ void BusServer::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const O
     // was decided): done now, as the stop does with everything pending.
     if (stopping_ && entry.object->HasPendingWork()) entry.object->FinishPendingWork();
   } catch (const RunTimeError& e) {
-    std::string line = std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + ": E" +
-                       std::to_string(e.number()) + " " + e.source() + ": " + e.description();
-    if (op.changes_settings) line.append(" by ").append(writer);
-    ServerLog(line);
-    SendError(connection_.get(), call, e);
+    fail(e, {});
   } catch (...) {
-    SendError(connection_.get(), call, RunTimeError(kErrInternal, kBoundary));
+    // Nothing of ours threw it: the caller gets error 51, the log what it was.
+    fail(RunTimeError(kErrInternal, kBoundary), " (" + ThrownText() + ")");
   }
 }
 
-void BusServer::Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view why) {
+void ObjectCalls::Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view why) {
   ServerLog(std::string(ShortPath(entry->path)) + ": " + std::string(why));
   Apartment& apartment = *entry->apartment;
   apartment.Post([this, entry = std::move(entry)] {
@@ -212,8 +286,38 @@ void BusServer::Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view why
     pending_.Ended(entry->path);
     ReturnTicket(entry->request, *entry->apartment);
     --live_objects_;
-    if (!stopping_) OnMain([this] { CheckIdle(); });
+    if (!stopping_)
+      OnMain([this] {
+        if (object_gone_) object_gone_();
+      });
   });
+}
+
+bool ObjectCalls::FinishAllPendingWork(Work ended) {
+  auto entries = table_.All();
+  if (entries.empty()) return false;
+  ServerLog("stopping: delivering " + std::to_string(entries.size()) +
+            " objects' pending requests now");
+  std::set<Apartment*> apartments;
+  for (auto& entry : entries) {
+    apartments.insert(entry->apartment.get());
+    entry->apartment->Post([entry] {
+      if (entry->object) entry->object->FinishPendingWork();
+    });
+  }
+  // Work runs in order on each apartment: once every apartment has reached
+  // its marker, every run started above has ended.
+  auto remaining = std::make_shared<std::atomic<size_t>>(apartments.size());
+  auto shared_ended = std::make_shared<Work>(std::move(ended));
+  for (Apartment* apartment : apartments)
+    apartment->Post([this, remaining, shared_ended] {
+      if (--*remaining == 0) OnMain(std::move(*shared_ended));
+    });
+  return true;
+}
+
+void ObjectCalls::DestroyAll(std::string_view why) {
+  for (auto& entry : table_.RemoveAll()) Destroy(entry, why);
 }
 
 }  // namespace qz

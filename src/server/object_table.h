@@ -34,6 +34,11 @@ struct ObjectEntry {
   std::optional<CallerLedger::Ticket> request;
 };
 
+// "cNotify/3" of "/org/qznotes/QzNotes/cNotify/3", for log lines.
+inline std::string_view ShortPath(std::string_view path) {
+  return path.substr(std::string_view(kFactoryPath).size() + 1);
+}
+
 class ObjectTable {
  public:
   // A new entry with one reference at a path of the class ending in a

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "gateways/mail/mail_profile.h"
+#include "platform/holders.h"
 #include "platform/registry_store.h"
 #include "server/replies.h"
 
@@ -50,16 +51,15 @@ void List(GDBusConnection* connection, GDBusMessage* call, RegistryStore& store)
 
 void Set(GDBusConnection* connection, GDBusMessage* call, GVariant* body, RegistryStore& store) {
   const char* name = nullptr;
-  GVariantIter* iter = nullptr;
-  g_variant_get(body, "(sa{ss})", &name, &iter);
+  GVariantIter* raw_iter = nullptr;
+  g_variant_get(body, "(&sa{ss})", &name, &raw_iter);
+  VariantIterPtr iter(raw_iter);
   std::string profile = name;
   RegistryStore::Values values;
   const char* value_name = nullptr;
   const char* value = nullptr;
-  while (g_variant_iter_next(iter, "{&s&s}", &value_name, &value))
+  while (g_variant_iter_next(iter.get(), "{&s&s}", &value_name, &value))
     values.emplace_back(value_name, value);
-  g_variant_iter_free(iter);
-  g_free(const_cast<char*>(name));
 
   std::string problem = ProfileNameProblem(profile);
   bool has_transport = false;

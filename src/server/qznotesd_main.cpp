@@ -23,9 +23,13 @@
 #include "platform/holders.h"
 #include "platform/registry_store.h"
 #include "platform/seat_override.h"
-#include "server/bus_server.h"
+#include "server/call_admission.h"
+#include "server/call_router.h"
+#include "server/caller_uids.h"
 #include "server/daemon_options.h"
 #include "server/heap_trim.h"
+#include "server/object_calls.h"
+#include "server/server_lifetime.h"
 #include "server/server_log.h"
 #include "server/slice_setting.h"
 
@@ -48,12 +52,10 @@ qz::ConnectionPtr Connect(const qz::DaemonOptions& options, qz::ErrorPtr& error)
 int main(int argc, char** argv) {
   qz::RestartWithMallocSlices(argv);
   qz::KeepHeapThresholdsFixed();
-  std::string error_text;
-  bool exit_now = false;
-  std::optional<qz::DaemonOptions> options =
-      qz::ParseDaemonOptions(argc, argv, error_text, exit_now);
+  qz::Status parsed;
+  std::optional<qz::DaemonOptions> options = qz::ParseDaemonOptions(argc, argv, parsed);
   if (!options) {
-    std::fprintf(stderr, "qznotesd: %s (see qznotesd --help)\n", error_text.c_str());
+    std::fprintf(stderr, "qznotesd: %s (see qznotesd --help)\n", parsed.message().c_str());
     return 2;
   }
   if (options->show_version) {
@@ -107,12 +109,12 @@ int main(int argc, char** argv) {
   qz::RegistryStore registry(folder + "/" + std::string(qz::kRegistryFileName));
   std::unique_ptr<qz::RequestJournal> journal;
   if (options->journal) {
-    std::string journal_error;
+    qz::Status opened;
     qz::RequestJournal::Options journal_options;
     journal_options.report = [](std::string_view line) { qz::ServerLog(line); };
-    journal = qz::RequestJournal::Open(folder, journal_error, journal_options);
+    journal = qz::RequestJournal::Open(folder, opened, journal_options);
     if (!journal) {
-      qz::ServerLog("cannot open the request journal: " + journal_error +
+      qz::ServerLog("cannot open the request journal: " + opened.message() +
                     " (fix the folder, or start with --no-journal)");
       return 1;
     }
@@ -120,11 +122,17 @@ int main(int argc, char** argv) {
   int status = 0;
   std::chrono::steady_clock::time_point deadline;
   {
-    qz::BusServer server(
-        connection.get(), options->server,
-        {folder, components, channels, seat, &registry, &http_callbacks, journal.get()});
-    status = server.Run();
-    deadline = server.StopDeadline();
+    // Each part refers to those built before it, and goes before them.
+    const qz::ServerEnvironment env{folder,    components,      channels,     seat,
+                                    &registry, &http_callbacks, journal.get()};
+    const qz::ServerOptions& served = options->server;
+    qz::CallerUids uids(connection.get(), g_main_context_default());
+    qz::CallAdmission admission(connection.get(), served.limits);
+    qz::ObjectCalls objects(connection.get(), served, env, admission, uids);
+    qz::ServerLifetime lifetime(connection.get(), served, env, objects);
+    qz::CallRouter router(connection.get(), served, env, admission, uids, objects, lifetime);
+    status = lifetime.Run();
+    deadline = lifetime.StopDeadline();
   }
   // A run finished while the server wound down may have queued one more;
   // the stop's own grace bounds this wait too.

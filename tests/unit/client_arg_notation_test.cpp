@@ -46,10 +46,10 @@ TEST(ClientArgNotation, ReadsEachWordForItsParameterType) {
       {"missing", "v", "<byte 0x03>", "Missing marker"},
   };
   for (const auto& c : cases) {
-    std::string error;
+    Status error;
     VariantPtr v = ParseArgument(c.text, G_VARIANT_TYPE(c.type), error);
     EXPECT_EQ(Printed(v.get()), c.expected) << c.why << " [" << c.text << " as " << c.type << "]";
-    EXPECT_EQ(error, "") << c.why;
+    EXPECT_TRUE(error.ok()) << c.why;
   }
 }
 
@@ -65,17 +65,17 @@ TEST(ClientArgNotation, RefusesWhatDoesNotFit) {
       {"('', 'no-slash')", "(so)", "", "not an object path"},
   };
   for (const auto& c : cases) {
-    std::string error;
+    Status error;
     VariantPtr v = ParseArgument(c.text, G_VARIANT_TYPE(c.type), error);
     EXPECT_EQ(v, nullptr) << c.why;
-    EXPECT_NE(error, "") << c.why;
+    EXPECT_NE(error.message(), "") << c.why;
   }
 }
 
 TEST(ClientArgNotation, RefusesTextThatIsNotUtf8) {
-  std::string error;
+  Status error;
   EXPECT_EQ(ParseArgument("\xff\xfe", G_VARIANT_TYPE_STRING, error), nullptr);
-  EXPECT_NE(error, "");
+  EXPECT_NE(error.message(), "");
 }
 
 TEST(ClientArgNotation, InvokeWrapsTypedParametersOnly) {
@@ -86,7 +86,7 @@ TEST(ClientArgNotation, InvokeWrapsTypedParametersOnly) {
       {"'x'", "v", "<'x'>", "no double wrapping"},
   };
   for (const auto& c : cases) {
-    std::string error;
+    Status error;
     VariantPtr v = ParseInvokeArgument(c.text, G_VARIANT_TYPE(c.type), error);
     EXPECT_EQ(Printed(v.get()), c.expected) << c.why;
   }

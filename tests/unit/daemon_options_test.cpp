@@ -10,7 +10,7 @@ namespace {
 
 struct Parsed {
   std::optional<DaemonOptions> options;
-  std::string error;
+  Status error;
 };
 
 Parsed Parse(std::vector<std::string> words) {
@@ -19,9 +19,7 @@ Parsed Parse(std::vector<std::string> words) {
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   Parsed parsed;
-  bool exit_now = false;
-  parsed.options =
-      ParseDaemonOptions(static_cast<int>(words.size()), argv.data(), parsed.error, exit_now);
+  parsed.options = ParseDaemonOptions(static_cast<int>(words.size()), argv.data(), parsed.error);
   return parsed;
 }
 
@@ -63,7 +61,7 @@ TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
   for (const auto& words : bad) {
     Parsed parsed = Parse(words);
     EXPECT_FALSE(parsed.options) << words[0];
-    EXPECT_FALSE(parsed.error.empty()) << words[0];
+    EXPECT_FALSE(parsed.error.ok()) << words[0];
   }
 }
 

@@ -15,7 +15,7 @@ constexpr const char* kAsynch = "Notes Server: Asynch mode";
 class JournalDispatchTest : public DispatchTest {
  protected:
   JournalDispatchTest() {
-    std::string error;
+    Status error;
     journal_ = RequestJournal::Open(folder_.path(), error);
     EXPECT_TRUE(journal_) << error;
     env_.journal = journal_.get();

@@ -24,7 +24,7 @@ RequestRecord Request(std::string test_id) {
 
 TEST(JournalListingTest, ListsAndClearsOnlyWhatNoRunningDaemonHolds) {
   TempFolder folder;
-  std::string error;
+  Status error;
   {
     // A daemon that was killed: its file stays, unlocked.
     auto gone = RequestJournal::Open(folder.path(), error);
@@ -52,7 +52,7 @@ TEST(JournalListingTest, ListsAndClearsOnlyWhatNoRunningDaemonHolds) {
   EXPECT_EQ(in_use, 1u);
 
   JournalClearing cleared = ClearJournal(folder.path());
-  EXPECT_EQ(cleared.error, "");
+  EXPECT_TRUE(cleared.status.ok()) << cleared.status;
   EXPECT_EQ(cleared.files_removed, 1u);
   EXPECT_EQ(cleared.requests_removed, 2u);
   ASSERT_EQ(cleared.in_use.size(), 1u);
@@ -63,7 +63,7 @@ TEST(JournalListingTest, ListsAndClearsOnlyWhatNoRunningDaemonHolds) {
 
 TEST(JournalListingTest, NoJournalFolderIsAnEmptyJournal) {
   TempFolder folder;
-  std::string error;
+  Status error;
   auto files = ListJournal(folder.path(), error);
   ASSERT_TRUE(files) << error;
   EXPECT_TRUE(files->empty());
@@ -104,7 +104,7 @@ TEST(JournalCommandTest, CommandLines) {
 
 TEST(JournalCommandTest, ListAndClearThroughTheClient) {
   TempFolder folder;
-  std::string error;
+  Status error;
   {
     auto gone = RequestJournal::Open(folder.path(), error);
     ASSERT_TRUE(gone) << error;

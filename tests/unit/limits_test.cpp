@@ -126,15 +126,14 @@ TEST(RefusalLog, OneLinePerCallerAndWindowThenTheCountOfTheRest) {
 }
 
 TEST(Limits, DaemonOptionsSetThemWithinTheirRanges) {
-  auto parse = [](std::vector<std::string> words, std::string& error) {
+  auto parse = [](std::vector<std::string> words, Status& error) {
     words.insert(words.begin(), "qznotesd");
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
-    bool exit_now = false;
-    return ParseDaemonOptions(static_cast<int>(words.size()), argv.data(), error, exit_now);
+    return ParseDaemonOptions(static_cast<int>(words.size()), argv.data(), error);
   };
-  std::string error;
+  Status error;
   auto defaults = parse({}, error);
   ASSERT_TRUE(defaults);
   EXPECT_EQ(defaults->server.limits.objects, Limits{}.objects);
@@ -153,9 +152,9 @@ TEST(Limits, DaemonOptionsSetThemWithinTheirRanges) {
                                          {"--max-depth=65"},
                                          {"--max-elements=-1"},
                                          {"--max-pending-bytes=x"}}) {
-    error.clear();
+    error = Status();
     EXPECT_FALSE(parse(wrong, error)) << wrong[0];
-    EXPECT_FALSE(error.empty()) << wrong[0];
+    EXPECT_FALSE(error.ok()) << wrong[0];
   }
 }
 

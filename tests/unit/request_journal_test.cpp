@@ -31,7 +31,7 @@ std::vector<fs::path> JournalFiles(const TempFolder& folder) {
 
 // The payloads a new run takes over, in key order.
 std::vector<std::string> TakenOver(const TempFolder& folder) {
-  std::string error;
+  Status error;
   auto next = RequestJournal::Open(folder.path(), error);
   EXPECT_TRUE(next) << error;
   std::vector<std::string> payloads;
@@ -52,7 +52,7 @@ void Abandon(std::unique_ptr<RequestJournal>& journal) {
 
 TEST(RequestJournalTest, LaterRunGetsWhatWasKeptAndNotRemovedOrReplaced) {
   TempFolder folder;
-  std::string error;
+  Status error;
   auto journal = RequestJournal::Open(folder.path(), error);
   ASSERT_TRUE(journal) << error;
   uint64_t kept = journal->NewKey(), removed = journal->NewKey(), replaced = journal->NewKey();
@@ -74,7 +74,7 @@ TEST(RequestJournalTest, LaterRunGetsWhatWasKeptAndNotRemovedOrReplaced) {
 // removals must not reach the file, and its orderly end keeps the file.
 TEST(RequestJournalTest, KeptEverythingSurvivesRemovalsAndAnOrderlyEnd) {
   TempFolder folder;
-  std::string error;
+  Status error;
   {
     auto journal = RequestJournal::Open(folder.path(), error);
     ASSERT_TRUE(journal) << error;
@@ -88,7 +88,7 @@ TEST(RequestJournalTest, KeptEverythingSurvivesRemovalsAndAnOrderlyEnd) {
 
 TEST(RequestJournalTest, FolderAndFileAreOwnerOnly) {
   TempFolder folder;
-  std::string error;
+  Status error;
   auto journal = RequestJournal::Open(folder.path(), error);
   ASSERT_TRUE(journal) << error;
   struct stat st {};
@@ -100,7 +100,7 @@ TEST(RequestJournalTest, FolderAndFileAreOwnerOnly) {
 
 TEST(RequestJournalTest, LiveRunsFileIsNotTakenOver) {
   TempFolder folder;
-  std::string error;
+  Status error;
   auto running = RequestJournal::Open(folder.path(), error);
   ASSERT_TRUE(running) << error;
   ASSERT_TRUE(running->Put(running->NewKey(), "still running"));
@@ -139,7 +139,7 @@ TEST(RequestJournalTest, TornOrDamagedTailIsIgnored) {
 
 TEST(RequestJournalTest, TornTailOnDiskIsIgnoredByTheNextRun) {
   TempFolder folder;
-  std::string error;
+  Status error;
   auto journal = RequestJournal::Open(folder.path(), error);
   ASSERT_TRUE(journal) << error;
   ASSERT_TRUE(journal->Put(journal->NewKey(), "whole"));
@@ -158,7 +158,7 @@ TEST(RequestJournalTest, TornTailOnDiskIsIgnoredByTheNextRun) {
 
 TEST(RequestJournalTest, CompactionKeepsOnlyLiveEntries) {
   TempFolder folder;
-  std::string error;
+  Status error;
   RequestJournal::Options options;
   options.compact_after_dead_bytes = 4096;
   auto journal = RequestJournal::Open(folder.path(), error, options);
@@ -192,7 +192,7 @@ TEST(RequestJournalTest, CompactionKeepsOnlyLiveEntries) {
 
 TEST(RequestJournalTest, ConcurrentPutsAreAllDurableAndShareWrites) {
   TempFolder folder;
-  std::string error;
+  Status error;
   auto journal = RequestJournal::Open(folder.path(), error);
   ASSERT_TRUE(journal) << error;
   constexpr int kThreads = 8, kEach = 50;

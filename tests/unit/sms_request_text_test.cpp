@@ -1,5 +1,6 @@
 // The request text of one number and the test of the gateway's answer.
 #include "gateways/sms/sms_request_text.h"
+#include "gateways/sms/percent_encoding.h"
 
 #include <gtest/gtest.h>
 

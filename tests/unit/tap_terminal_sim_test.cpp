@@ -13,7 +13,7 @@ using namespace qz::tap;
 class TerminalSimTest : public ::testing::Test {
  protected:
   explicit TerminalSimTest(const std::string& script = "") {
-    std::string error;
+    Status error;
     auto parsed = ParseScript(script, error);
     EXPECT_TRUE(parsed) << error;
     sim_ = std::make_unique<TerminalSim>(
@@ -54,9 +54,9 @@ TEST_F(TerminalSimTest, ContinuedBlocksMakeOnePage) {
 }
 
 TEST(TapSimScript, RefusesWhatItDoesNotKnow) {
-  std::string error;
+  Status error;
   EXPECT_FALSE(ParseScript("modem\nfly-away\n", error));
-  EXPECT_EQ(error, "cannot understand script line: fly-away");
+  EXPECT_EQ(error.message(), "cannot understand script line: fly-away");
   EXPECT_FALSE(ParseScript("get-nbr ID?\n", error));
   auto s = ParseScript("# comment\nrefuse 1002 Unknown pager\nbaud 2400  # slow\n", error);
   ASSERT_TRUE(s);

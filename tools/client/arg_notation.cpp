@@ -13,7 +13,7 @@ bool LooksLikeGVariantText(std::string_view text) {
   return std::string_view("[(<{\"'@").find(text[start]) != std::string_view::npos;
 }
 
-VariantPtr Parse(std::string_view text, const GVariantType* type, std::string& error) {
+VariantPtr Parse(std::string_view text, const GVariantType* type, Status& status) {
   const std::string owned(text);
   ErrorPtr parse_error;
   // No end pointer: trailing text after one value is an error, not ignored.
@@ -21,14 +21,15 @@ VariantPtr Parse(std::string_view text, const GVariantType* type, std::string& e
                                          ErrorSlot(parse_error)));
   if (!value) {
     CharPtr context(g_variant_parse_error_print_context(parse_error.get(), owned.c_str()));
-    error = g_strchomp(context.get());  // the context ends in a line break
+    // The context ends in a line break.
+    status = Status::InvalidArgument(g_strchomp(context.get()));
   }
   return value;
 }
 
-VariantPtr PlainString(std::string_view text, std::string& error) {
+VariantPtr PlainString(std::string_view text, Status& status) {
   if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
-    error = "argument is not valid UTF-8";
+    status = Status::InvalidArgument("argument is not valid UTF-8");
     return nullptr;
   }
   return Own(g_variant_new_take_string(g_strndup(text.data(), text.size())));
@@ -45,43 +46,42 @@ std::string TypeText(const GVariantType* type) {
 
 }  // namespace
 
-VariantPtr ParseArgument(std::string_view text, const GVariantType* type, std::string& error) {
+VariantPtr ParseArgument(std::string_view text, const GVariantType* type, Status& status) {
   const bool variant_slot = g_variant_type_equal(type, G_VARIANT_TYPE_VARIANT);
   if (auto marker = MarkerOfWord(text)) {
     if (variant_slot) return Own(NewMarker(*marker));
-    error =
-        "'" + std::string(text) + "' fits only a Variant parameter, this one is " + TypeText(type);
+    status = Status::InvalidArgument(
+        "'" + std::string(text) + "' fits only a Variant parameter, this one is " + TypeText(type));
     return nullptr;
   }
   if (variant_slot) {
     if (text == "[]") return Wrapped(Own(g_variant_new_array(G_VARIANT_TYPE_VARIANT, nullptr, 0)));
-    std::string parse_error;
+    Status parse_error;
     VariantPtr value = Parse(text, nullptr, parse_error);
     if (value) {
       if (g_variant_is_of_type(value.get(), G_VARIANT_TYPE_VARIANT)) return value;
       return Own(g_variant_new_variant(value.get()));
     }
     if (LooksLikeGVariantText(text)) {
-      error = parse_error;
+      status = parse_error;
       return nullptr;
     }
-    return Wrapped(PlainString(text, error));
+    return Wrapped(PlainString(text, status));
   }
   if (g_variant_type_equal(type, G_VARIANT_TYPE_STRING)) {
-    std::string ignored;
+    Status ignored;  // not GVariant text after all: a plain string
     if (LooksLikeGVariantText(text)) {
       if (VariantPtr value = Parse(text, type, ignored)) return value;
     }
-    return PlainString(text, error);
+    return PlainString(text, status);
   }
   if (text == "[]" && g_variant_type_is_array(type))
     return Own(g_variant_new_array(g_variant_type_element(type), nullptr, 0));
-  return Parse(text, type, error);
+  return Parse(text, type, status);
 }
 
-VariantPtr ParseInvokeArgument(std::string_view text, const GVariantType* type,
-                               std::string& error) {
-  VariantPtr value = ParseArgument(text, type, error);
+VariantPtr ParseInvokeArgument(std::string_view text, const GVariantType* type, Status& status) {
+  VariantPtr value = ParseArgument(text, type, status);
   if (g_variant_type_equal(type, G_VARIANT_TYPE_VARIANT)) return value;
   return Wrapped(std::move(value));
 }

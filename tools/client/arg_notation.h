@@ -15,17 +15,18 @@
 #include <string_view>
 
 #include "platform/holders.h"
+#include "platform/status.h"
 
 namespace qz::client {
 
 // The value for a parameter of D-Bus type `type` (a single complete type).
 // For "v" the result is a `v` wrapping the argument's value (an argument
-// written as <...> is taken as the wrapping itself). Null with `error` set
-// when the text does not fit.
-VariantPtr ParseArgument(std::string_view text, const GVariantType* type, std::string& error);
+// written as <...> is taken as the wrapping itself). Null, with `status`
+// saying why, when the text does not fit.
+VariantPtr ParseArgument(std::string_view text, const GVariantType* type, Status& status);
 
 // The element of Invoke's `av` for a parameter of `type`: the value itself
 // for a Variant parameter, the value wrapped in a `v` for a typed one.
-VariantPtr ParseInvokeArgument(std::string_view text, const GVariantType* type, std::string& error);
+VariantPtr ParseInvokeArgument(std::string_view text, const GVariantType* type, Status& status);
 
 }  // namespace qz::client

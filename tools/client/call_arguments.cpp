@@ -43,10 +43,10 @@ BuiltArguments NamedCallArguments(const Operation& op, std::span<const std::stri
       values.push_back(Own(NewMarker(Marker::kMissing)));
       continue;
     }
-    std::string why;
+    Status why;
     VariantPtr value = ParseArgument(words[k], type, why);
     if (!value) {
-      built.error = ArgumentError(k, &param, why);
+      built.error = ArgumentError(k, &param, why.message());
       return built;
     }
     values.push_back(std::move(value));
@@ -66,11 +66,11 @@ BuiltArguments InvokeArguments(const Operation* op, int32_t dispid,
     const Parameter* param = op && k < op->in.size() ? &op->in[k] : nullptr;
     const GVariantType* type = G_VARIANT_TYPE_VARIANT;
     if (param && ValidType(param->signature)) type = G_VARIANT_TYPE(param->signature.c_str());
-    std::string why;
+    Status why;
     VariantPtr element = ParseInvokeArgument(words[k], type, why);
     if (!element) {
       g_variant_builder_clear(&args);
-      built.error = ArgumentError(k, param, why);
+      built.error = ArgumentError(k, param, why.message());
       return built;
     }
     g_variant_builder_add_value(&args, element.get());

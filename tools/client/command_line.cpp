@@ -21,7 +21,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
     return parsed;
   }
   if (program.failed()) {
-    parsed.error = program.error();
+    parsed.error = program.status().message();
     return parsed;
   }
   if (version) {
@@ -56,7 +56,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
     return parsed;
   }
   inv.command_name = entry->name;
-  parsed.error = options.error();
+  parsed.error = options.status().message();
   return parsed;
 }
 

@@ -50,7 +50,7 @@ void OptionSet::Value(const char* long_name, char short_name, ValueHandler handl
 }
 
 void OptionSet::Fail(std::string reason) {
-  if (error_.empty()) error_ = std::move(reason);
+  if (status_.ok()) status_ = Status::InvalidArgument(std::move(reason));
 }
 
 const OptionSet::Entry* OptionSet::Find(std::string_view option_name) const {
@@ -78,7 +78,7 @@ gboolean OptionSet::Take(const gchar* option_name, const gchar* value, gpointer 
   // --help ends the reading as an error would: what follows is not looked at.
   if (!self->failed() && !self->help_) return TRUE;
   g_set_error_literal(error, G_OPTION_ERROR, G_OPTION_ERROR_FAILED,
-                      self->help_ ? "help" : self->error_.c_str());
+                      self->help_ ? "help" : self->status_.message().c_str());
   return FALSE;
 }
 
@@ -114,7 +114,7 @@ std::vector<std::string> OptionSet::Parse(std::span<const std::string_view> word
   const bool parsed =
       g_option_context_parse(context.get(), &argc, &argv_data, ErrorSlot(parse_error));
   if (help_) {
-    error_.clear();
+    status_ = Status();
     return {};
   }
   if (!parsed) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "client/commands.h"
+#include "platform/status.h"
 
 namespace qz::client {
 
@@ -44,8 +45,9 @@ class OptionSet {
   void Fail(std::string reason);
 
   bool help() const { return help_; }
-  bool failed() const { return !error_.empty(); }
-  const std::string& error() const { return error_; }
+  // Why the reading failed: the first reason given.
+  const Status& status() const { return status_; }
+  bool failed() const { return !status_.ok(); }
   GlobalOptions& global() { return global_; }
 
  private:
@@ -65,7 +67,7 @@ class OptionSet {
   bool stop_at_first_word_ = false;
   bool check_words_ = true;
   bool help_ = false;
-  std::string error_;
+  Status status_;
 };
 
 }  // namespace qz::client

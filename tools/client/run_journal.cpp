@@ -25,14 +25,14 @@ size_t Groups(const RequestRecord& r) {
   try {
     return r.mvarNotes.IsArray() ? static_cast<size_t>(r.mvarNotes.UBound() + 1) : 0;
   } catch (...) {
-    return 0;
+    return 0;  // a record of another shape has no groups to count; the line still shows it
   }
 }
 
 ExitStatus List(const std::string& folder, Console console) {
-  std::string error;
-  auto files = ListJournal(folder, error);
-  if (!files) return Unreadable(error, console);
+  Status status;
+  auto files = ListJournal(folder, status);
+  if (!files) return Unreadable(status.message(), console);
   size_t total = 0;
   for (const JournalFileReport& file : *files) {
     console.out << file.name << ": "
@@ -52,7 +52,7 @@ ExitStatus List(const std::string& folder, Console console) {
 
 ExitStatus Clear(const std::string& folder, Console console) {
   JournalClearing done = ClearJournal(folder);
-  if (!done.error.empty()) return Unreadable(done.error, console);
+  if (!done.status.ok()) return Unreadable(done.status.message(), console);
   console.out << "removed " << done.requests_removed << " requests in " << done.files_removed
               << " files from " << folder << "/" << kJournalFolderName << "\n";
   for (const std::string& name : done.in_use)

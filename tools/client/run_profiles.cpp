@@ -2,6 +2,7 @@
 #include "client/quoted_string.h"
 #include "client/runners.h"
 #include "client/server_object.h"
+#include "platform/holders.h"
 
 namespace qz::client {
 namespace {
@@ -32,17 +33,17 @@ ExitStatus List(GDBusConnection* connection, const GlobalOptions& global, Consol
                   std::string("List answered ") + g_variant_get_type_string(reply.get()));
     return kExitUsage;
   }
-  GVariantIter* names = nullptr;
-  g_variant_get(reply.get(), "(as)", &names);
+  GVariantIter* raw_names = nullptr;
+  g_variant_get(reply.get(), "(as)", &raw_names);
+  VariantIterPtr names(raw_names);
   const char* name = nullptr;
   std::string json;
-  while (g_variant_iter_next(names, "&s", &name)) {
+  while (g_variant_iter_next(names.get(), "&s", &name)) {
     if (global.json)
       json += (json.empty() ? "" : ",") + Quoted(name);
     else
       console.out << name << '\n';
   }
-  g_variant_iter_free(names);
   if (global.json) console.out << '[' << json << "]\n";
   return kExitOk;
 }

@@ -40,7 +40,7 @@ std::string_view Trim(std::string_view s) {
 
 }  // namespace
 
-std::optional<SimScript> ParseScript(std::string_view text, std::string& error) {
+std::optional<SimScript> ParseScript(std::string_view text, Status& status) {
   SimScript s;
   std::istringstream in{std::string(text)};
   int number = 0;
@@ -89,12 +89,12 @@ std::optional<SimScript> ParseScript(std::string_view text, std::string& error) 
     else
       ok = false;
     if (!ok) {
-      error = "cannot understand script line: " + std::string(line);
+      status = Status::InvalidArgument("cannot understand script line: " + std::string(line));
       return std::nullopt;
     }
   }
   if (s.get_nbr.empty() != s.get_note.empty()) {
-    error = "get-nbr and get-note go together";
+    status = Status::InvalidArgument("get-nbr and get-note go together");
     return std::nullopt;
   }
   return s;

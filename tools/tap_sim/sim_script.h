@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace qz::tapsim {
 
 struct SimScript {
@@ -29,8 +31,8 @@ struct SimScript {
 };
 
 // Parses the script text: one directive a line, "#" starts a comment.
-// On a line it does not understand, answers nullopt and sets `error`.
-std::optional<SimScript> ParseScript(std::string_view text, std::string& error);
+// On a line it does not understand, answers nullopt and `status` says which.
+std::optional<SimScript> ParseScript(std::string_view text, Status& status);
 
 // The directives, for --help.
 extern const char* const kScriptHelp;

@@ -80,10 +80,10 @@ int main(int argc, char** argv) {
     all << in.rdbuf();
     text = all.str();
   }
-  std::string error;
-  std::optional<qz::tapsim::SimScript> script = qz::tapsim::ParseScript(text, error);
+  qz::Status status;
+  std::optional<qz::tapsim::SimScript> script = qz::tapsim::ParseScript(text, status);
   if (!script) {
-    std::cerr << "qznotes-tap-sim: " << script_file << ": " << error << "\n";
+    std::cerr << "qznotes-tap-sim: " << script_file << ": " << status.message() << "\n";
     return 2;
   }
   if (!baud_text.empty()) {

@@ -28,6 +28,7 @@ cEmail::~cEmail() {
   try {
     if (mblnSessionOpen && mobjSession) mobjSession->SignOff();
   } catch (...) {
+    // The session goes with the object either way; a destructor must not throw.
   }
   mobjMessages = nullptr;
   mobjSession = nullptr;

@@ -5,13 +5,14 @@
 #include <string>
 
 #include "config/profile_string.h"
+#include "config/settings_groups.h"
 #include "config/settings_path.h"
 
 namespace qz {
 
 SmsEncoding SmsEncodingSetting(std::string_view folder) {
   std::string value;
-  mblnGetPrivateProfileString(SettingsPath(folder, "QzNotes.ini"), "SMS", "Encoding", value);
+  mblnGetPrivateProfileString(SettingsPath(folder, kMainSettingsFile), "SMS", "Encoding", value);
   const size_t begin = value.find_first_not_of(' ');
   if (begin == std::string::npos) return SmsEncoding::Seed;
   const std::string_view word =

@@ -7,6 +7,7 @@
 
 #include "automation/names.h"
 #include "automation/run_time_error.h"
+#include "gateways/sms/percent_encoding.h"
 
 namespace qz {
 namespace {
@@ -56,27 +57,6 @@ bool NamesHeader(const std::vector<std::string>& lines, std::string_view name) {
         AsciiCaseEqual(std::string_view(line).substr(0, name.size()), name))
       return true;
   return false;
-}
-
-// The request text as a query string: bytes a URL cannot carry (blanks,
-// control characters, non-ASCII, and "#" which would end the query) are
-// percent-encoded; everything else, "&", "=", "%" and "+" included, stays as
-// the channel built it.
-std::string QueryString(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c <= 0x20 || c >= 0x7F ||
-        std::string_view("\"#<>\\^`{|}").find(static_cast<char>(c)) != std::string_view::npos) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
 }
 
 struct Body {
@@ -193,7 +173,7 @@ std::string SmsGatewayRequest::SendRequest(std::string_view request_text) {
   std::string url = Where();
   if (!post_)
     url.append(connect_.find('?') == std::string::npos ? "?" : "&")
-        .append(QueryString(request_text));
+        .append(PercentEncodeQuery(request_text));
 
   Body body;
   body.cap = limits_.body_bytes;

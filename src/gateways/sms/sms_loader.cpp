@@ -4,6 +4,7 @@
 #include <string>
 
 #include "config/profile_string.h"
+#include "config/settings_groups.h"
 #include "config/settings_path.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/error_sources.h"
@@ -43,7 +44,7 @@ constexpr size_t kListSize = kRows.size() + 1;  // position 0 stays empty
 bool mblnInitialiseSMS(const ChannelCall& call) {
   bool loaded = false;
   try {
-    const std::string path = SettingsPath(call.folder, "QzNotes.ini");
+    const std::string path = SettingsPath(call.folder, kMainSettingsFile);
     if (!SettingsFileExists(path)) return false;
     // There is no window message loop here, so the points where pending
     // events would be processed do nothing.

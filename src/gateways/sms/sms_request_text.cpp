@@ -4,19 +4,14 @@
 
 #include <algorithm>
 
-#include "platform/utf8.h"
-
+#include "gateways/sms/percent_encoding.h"
 #include "platform/holders.h"
+#include "platform/utf8.h"
 
 namespace qz {
 namespace {
 
 constexpr size_t kSmsChars = 160;
-
-bool IsUnreserved(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
-}
 
 // Upper case over the whole of Unicode where the text is valid UTF-8; a
 // text that is not keeps its bytes and only ASCII letters change.
@@ -32,22 +27,6 @@ std::string UpperCase(std::string_view text) {
 }
 
 }  // namespace
-
-std::string PercentEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size() * 3);
-  for (unsigned char c : text) {
-    if (IsUnreserved(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
-  }
-  return out;
-}
 
 SmsMessageField SmsMessageFieldOf(std::string_view cleaned, SmsEncoding encoding) {
   SmsMessageField field;

@@ -31,9 +31,6 @@ SmsMessageField SmsMessageFieldOf(std::string_view cleaned, SmsEncoding encoding
 std::string SmsRequestText(const SmsSettings& settings, const SmsMessageField& message,
                            std::string_view number, SmsEncoding encoding);
 
-// RFC 3986 percent-encoding of every byte but the unreserved characters.
-std::string PercentEncode(std::string_view text);
-
 // Whether the configured response occurs in the gateway's answer, ignoring
 // case. An empty response occurs in every non-empty answer; nothing occurs
 // in an empty answer.

@@ -37,6 +37,7 @@ cPager::~cPager() {
   try {
     if (mySocket) CloseConnection();
   } catch (...) {
+    // The socket is closed with the object anyway; a destructor must not throw.
   }
 }
 
@@ -157,6 +158,8 @@ void cPager::mySocket_Error(int32_t, std::string_view Description) {
     mstrStatus = Description;
     mblnDone = true;
   } catch (...) {
+    // Only the copy of the text can fail (out of memory); the exchange then
+    // ends on its timeout.
   }
 }
 

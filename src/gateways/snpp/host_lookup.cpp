@@ -21,14 +21,14 @@ struct HostLookup::Shared {
 };
 
 HostLookup::HostLookup(const std::string& host, int port) : shared_(std::make_shared<Shared>()) {
-  std::vector<SocketAddress> addresses;
-  std::string error;
   if (host.empty()) {
     shared_->error = "Host not found";
     shared_->done = true;
     return;
   }
-  if (ResolveTcpAddresses(host, port, AI_NUMERICHOST, addresses, error)) {
+  Status numeric;
+  std::vector<SocketAddress> addresses = ResolveTcpAddresses(host, port, AI_NUMERICHOST, numeric);
+  if (numeric.ok()) {
     shared_->addresses = std::move(addresses);
     shared_->done = true;
     return;
@@ -40,12 +40,11 @@ HostLookup::HostLookup(const std::string& host, int port) : shared_(std::make_sh
     return;
   }
   std::thread([shared = shared_, host, port] {
-    std::vector<SocketAddress> found;
-    std::string why;
-    ResolveTcpAddresses(host, port, AI_ADDRCONFIG, found, why);
+    Status looked_up;
+    std::vector<SocketAddress> found = ResolveTcpAddresses(host, port, AI_ADDRCONFIG, looked_up);
     std::lock_guard lock(shared->mutex);
     shared->addresses = std::move(found);
-    shared->error = std::move(why);
+    shared->error = looked_up.message();
     shared->done = true;
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(shared->event.get(), &one, sizeof one);

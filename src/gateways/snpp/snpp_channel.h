@@ -5,11 +5,11 @@
 #pragma once
 
 #include "automation/variant.h"
+#include "config/settings_groups.h"  // kSnppSettingsFile, the file it reads
 #include "gateways/delivery_channels.h"
 
 namespace qz {
 
-inline constexpr std::string_view kSnppSettingsFile = "QzSNPP.ini";
 inline constexpr std::string_view kSnppSection = "SNPP Paging Service";
 
 // True when nothing failed (gstrLastError empty at the end); a page the

@@ -89,6 +89,7 @@ void HayesModem::HangUp() noexcept {
   try {
     link_.line().PulseDtr();
   } catch (...) {
+    // The last resort failed too: the line is closed next, and HUPCL drops DTR.
   }
 }
 

@@ -1,0 +1,62 @@
+// Takes the method calls meant for the server off the bus connection (a
+// message filter, on the GDBus worker thread) and sends each where it is
+// answered: introspection of the nodes above the objects, the factory path
+// and its one-shot operations, the profiles interface, and the objects,
+// which answer their creator only (and root too on the system bus). Never
+// waits on the worker thread; factory work goes to the main thread,
+// operations to the object's apartment. Calls are routed from construction
+// (on the main thread) until destruction.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <memory>
+#include <optional>
+
+#include "automation/context_post.h"
+#include "dispatch/server_environment.h"
+#include "platform/holders.h"
+#include "server/call_admission.h"
+#include "server/caller_uids.h"
+#include "server/object_calls.h"
+#include "server/server_lifetime.h"
+#include "server/server_options.h"
+
+namespace qz {
+
+class CallRouter {
+ public:
+  // Every reference must outlive this.
+  CallRouter(GDBusConnection* connection, const ServerOptions& options,
+             const ServerEnvironment& env, CallAdmission& admission, CallerUids& uids,
+             ObjectCalls& objects, ServerLifetime& lifetime);
+  ~CallRouter();
+  CallRouter(const CallRouter&) = delete;
+  CallRouter& operator=(const CallRouter&) = delete;
+
+ private:
+  static GDBusMessage* Filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
+                              gpointer self);
+  // Takes `call` over when it is ours.
+  void Route(MessagePtr& call);
+  void RouteFactoryCall(MessagePtr call, const char* iface, const char* member);
+  // Any thread but never waiting: below the factory path, once it is known
+  // whether the caller is privileged (root on the system bus).
+  void RouteBelowFactory(MessagePtr call, bool privileged);
+  void RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface,
+                       const char* member);
+  void RefuseWhileStopping(GDBusMessage* call);
+  void OnMain(Work work);
+
+  ConnectionPtr connection_;
+  const bool system_bus_;
+  RegistryStore* const registry_;  // none: the profiles interface is not served either
+  CallAdmission& admission_;
+  CallerUids& uids_;
+  ObjectCalls& objects_;
+  ServerLifetime& lifetime_;
+  MainContextPtr main_context_;
+  guint filter_id_ = 0;
+};
+
+}  // namespace qz
