@@ -136,9 +136,9 @@ TEST_F(DaemonTest, ObjectsOperationsAndTheirErrorsOnTheWire) {
        "(<[<'Pager terminal on the local serial line'>, <'SNPP server (see QzSNPP.ini)'>, "
        "<'0'>]>, @av [])"},
       {"Invoke", "(0x60030026, [<int16 7>])", "(<byte 0x02>, [<byte 0x03>])"},
-      {"Invoke", "(0x6003000C, [<['5551234', '1200,e,7,1', '/dev/ttyS0', '0']>])",
+      {"Invoke", "(0x6003000C, [<['5551234', '1200,e,7,1', '/dev/ttyS0', '1']>])",
        "(<true>, @av [])"},
-      {"gvarGetSettings", "()", "(<[<'5551234'>, <'1200,e,7,1'>, <'/dev/ttyS0'>, <'0'>]>,)"},
+      {"gvarGetSettings", "()", "(<[<'5551234'>, <'1200,e,7,1'>, <'/dev/ttyS0'>, <'1'>]>,)"},
       {"Invoke", "(1, [<1>])", kE438},
       {"Invoke", "(0x60030018, [<'one'>])", kE13},
       {"Invoke", "(0x60030018, [<int16 1>, <2>, <3>])", kE450},
