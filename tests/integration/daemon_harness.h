@@ -2,20 +2,18 @@
 // and receives its callbacks. Used from the test's own thread.
 #pragma once
 
-#include <fcntl.h>
 #include <gio/gio.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
+#include "platform/holders.h"  // VariantPtr
+#include "support/child_process.h"
 #include "support/private_bus.h"
 #include "support/temp_folder.h"
 #include "support/variant_text.h"
@@ -23,11 +21,6 @@
 namespace qz::testing {
 
 using namespace std::chrono_literals;
-
-struct VariantUnref {
-  void operator()(GVariant* v) const { g_variant_unref(v); }
-};
-using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
 
 inline constexpr const char* kName = "org.qznotes.QzNotes";
 inline constexpr const char* kRoot = "/org/qznotes/QzNotes";
@@ -45,64 +38,39 @@ class ProgramFolder {
   }
   std::filesystem::path path() const { return folder_.path(); }
   std::string Read(const char* name) const { return folder_.Read(name); }
+  // Pages through the SNPP server at 127.0.0.1:`port` (gateway 1) instead
+  // of the samples' pager terminal; a run waits `timeout` seconds per reply.
+  void UseSnpp(int port, int timeout) const {
+    std::string ini = Read("QzNotes.ini");
+    if (const size_t at = ini.find("\nIndex=0"); at != std::string::npos) ini[at + 7] = '1';
+    std::ofstream(path() / "QzNotes.ini", std::ios::binary) << ini;
+    std::ofstream(path() / "QzSNPP.ini", std::ios::binary)
+        << "[SNPP Paging Service]\nTCPPort=" << port << "\nHostName=127.0.0.1\nTimeout=" << timeout
+        << "\n";
+  }
 
  private:
   TempFolder folder_;
 };
 
-// qznotesd serving a private bus; its stderr goes to a file.
+// qznotesd serving a private bus; its output goes to a file. Killed at the end.
 class Daemon {
  public:
+  static constexpr int kRunning = ChildProcess::kRunning;
+
   Daemon(const PrivateBus& bus, const std::filesystem::path& folder,
          std::vector<std::string> extra = {})
-      : log_(bus.folder() / ("qznotesd." + std::to_string(++count_) + ".log")) {
-    std::vector<std::string> args = {QZ_DAEMON_PATH, "--address", bus.address(), "--folder",
-                                     folder.string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, QZ_DAEMON_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (pid_ < 0) throw std::runtime_error("cannot start qznotesd");
-    // The name appears once the daemon serves; the loop is bounded.
+      : process_(Args(bus, folder, std::move(extra)), NewLog(bus)) {
+    // The name appears once the daemon serves.
     BusConnection probe = bus.Connect();
-    for (int i = 0; i < 500 && !HasOwner(probe.get()); ++i) std::this_thread::sleep_for(20ms);
+    Eventually([&] { return HasOwner(probe.get()); }, 10s);
   }
-  ~Daemon() {
-    if (pid_ > 0 && WaitExit(0ms) == kRunning) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+  ~Daemon() { process_.Signal(SIGKILL); }
 
-  static constexpr int kRunning = -1000;
   // The exit status once the daemon ended within `limit`; kRunning otherwise.
-  int WaitExit(std::chrono::milliseconds limit) {
-    if (exit_status_ != kRunning) return exit_status_;
-    auto give_up = std::chrono::steady_clock::now() + limit;
-    do {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-        return exit_status_;
-      }
-      std::this_thread::sleep_for(20ms);
-    } while (std::chrono::steady_clock::now() < give_up);
-    return kRunning;
-  }
-  void Signal(int signal) { kill(pid_, signal); }
-  std::string Log() const {
-    std::ifstream in(log_);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  int WaitExit(std::chrono::milliseconds limit) { return process_.WaitExit(limit); }
+  void Signal(int signal) { process_.Signal(signal); }
+  std::string Log() const { return process_.Output(); }
 
   static bool HasOwner(GDBusConnection* connection) {
     VariantPtr reply(g_dbus_connection_call_sync(
@@ -115,27 +83,19 @@ class Daemon {
   }
 
  private:
-  static inline int count_ = 0;
-  std::filesystem::path log_;
-  pid_t pid_ = -1;
-  int exit_status_ = kRunning;
-};
-
-// Runs `context` until `done` holds or `limit` has passed, waking at least
-// every 50 ms to look.
-template <typename Done>
-void IterateUntil(GMainContext* context, Done done, std::chrono::milliseconds limit) {
-  auto give_up = std::chrono::steady_clock::now() + limit;
-  while (!done() && std::chrono::steady_clock::now() < give_up) {
-    GSource* tick = g_timeout_source_new(50);
-    g_source_set_callback(
-        tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-    g_source_attach(tick, context);
-    g_main_context_iteration(context, TRUE);
-    g_source_destroy(tick);
-    g_source_unref(tick);
+  static std::vector<std::string> Args(const PrivateBus& bus, const std::filesystem::path& folder,
+                                       std::vector<std::string> extra) {
+    extra.insert(extra.begin(), {QZ_DAEMON_PATH, "--address", bus.address(), "--folder", folder});
+    return extra;
   }
-}
+  static std::string NewLog(const PrivateBus& bus) {
+    std::string path = (bus.folder() / "qznotesd.XXXXXX").string();
+    close(mkstemp(path.data()));
+    return path;
+  }
+
+  ChildProcess process_;
+};
 
 // The answer of one call: the reply, or the D-Bus error's name and message.
 struct Answer {
@@ -160,55 +120,32 @@ class Client {
  public:
   explicit Client(const PrivateBus& bus)
       : connection_(bus.Connect()), context_(g_main_context_new()) {
-    static const char* xml =
-        "<node><interface name='org.qznotes.QzNotes.Callback'><method name='gsubAgentCallBack'>"
-        "<arg name='testId' type='s' direction='in'/><arg name='message' type='s' direction='in'/>"
-        "</method><method name='CallBack'>"
-        "<arg name='testId' type='s' direction='in'/><arg name='message' type='s' direction='in'/>"
-        "</method></interface></node>";
-    node_ = g_dbus_node_info_new_for_xml(xml, nullptr);
-    static const GDBusInterfaceVTable vtable_ = {
-        [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* params,
-           GDBusMethodInvocation* invocation, gpointer self) {
-          const char* id = nullptr;
-          const char* message = nullptr;
-          g_variant_get(params, "(&s&s)", &id, &message);
-          static_cast<Client*>(self)->callbacks_.push_back({id, message});
-          g_dbus_method_invocation_return_value(invocation, nullptr);
-        },
-        nullptr,
-        nullptr,
-        {}};
-    vtable = &vtable_;
-    g_main_context_push_thread_default(context_);
-    registration_ = g_dbus_connection_register_object(
-        connection_.get(), "/callback", node_->interfaces[0], vtable, this, nullptr, nullptr);
-    g_main_context_pop_thread_default(context_);
+    Register("/callback");
+  }
+  ~Client() {
+    for (guint registration : registrations_)
+      if (connection_) g_dbus_connection_unregister_object(connection_.get(), registration);
+    g_dbus_node_info_unref(node_);
+    while (g_main_context_iteration(context_, FALSE)) {
+    }
+    g_main_context_unref(context_);
   }
 
   // Plays the callback service of this machine: "qzCallback.cService" with
   // its object at "/"; its CallBack calls are recorded like the others.
   bool OwnCallbackService() {
-    g_main_context_push_thread_default(context_);
-    service_registration_ = g_dbus_connection_register_object(
-        connection_.get(), "/", node_->interfaces[0], vtable, this, nullptr, nullptr);
-    g_main_context_pop_thread_default(context_);
+    Register("/");
+    return OwnName("qzCallback.cService");
+  }
+  // True once this connection is the primary owner of `name`.
+  bool OwnName(const char* name) {
     VariantPtr reply(g_dbus_connection_call_sync(
         connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "RequestName", g_variant_new("(su)", "qzCallback.cService", 4u), G_VARIANT_TYPE("(u)"),
+        "RequestName", g_variant_new("(su)", name, 4u), G_VARIANT_TYPE("(u)"),
         G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
     guint32 result = 0;
     if (reply) g_variant_get(reply.get(), "(u)", &result);
     return result == 1;
-  }
-  ~Client() {
-    if (connection_) g_dbus_connection_unregister_object(connection_.get(), registration_);
-    if (connection_ && service_registration_)
-      g_dbus_connection_unregister_object(connection_.get(), service_registration_);
-    g_dbus_node_info_unref(node_);
-    while (g_main_context_iteration(context_, FALSE)) {
-    }
-    g_main_context_unref(context_);
   }
 
   Answer Call(const std::string& path, const char* interface, const char* method, GVariant* params,
@@ -238,28 +175,58 @@ class Client {
     return path;
   }
 
-  // Callbacks received so far, after processing what has arrived for up to `limit`.
+  // Callbacks received so far, after processing what has arrived for up to
+  // `limit` (waking at least every 50 ms to look).
   const std::vector<std::pair<std::string, std::string>>& WaitForCallbacks(
       size_t count, std::chrono::milliseconds limit) {
-    IterateUntil(
-        context_, [&] { return callbacks_.size() >= count; }, limit);
+    const auto give_up = std::chrono::steady_clock::now() + limit;
+    while (callbacks_.size() < count && std::chrono::steady_clock::now() < give_up) {
+      GSource* tick = g_timeout_source_new(50);
+      g_source_set_callback(
+          tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+      g_source_attach(tick, context_);
+      g_main_context_iteration(context_, TRUE);
+      g_source_destroy(tick);
+      g_source_unref(tick);
+    }
     return callbacks_;
   }
 
   void Disconnect() {
-    g_dbus_connection_unregister_object(connection_.get(), registration_);
+    for (guint registration : std::exchange(registrations_, {}))
+      g_dbus_connection_unregister_object(connection_.get(), registration);
     g_dbus_connection_close_sync(connection_.get(), nullptr, nullptr);
     connection_.reset();
   }
   GDBusConnection* connection() const { return connection_.get(); }
+  std::string UniqueName() const { return g_dbus_connection_get_unique_name(connection_.get()); }
 
  private:
+  // Records every call of gsubAgentCallBack or CallBack at `path`.
+  void Register(const char* path) {
+    static const GDBusInterfaceVTable vtable = {&Client::OnCall, nullptr, nullptr, {}};
+    g_main_context_push_thread_default(context_);
+    registrations_.push_back(g_dbus_connection_register_object(
+        connection_.get(), path, node_->interfaces[0], &vtable, this, nullptr, nullptr));
+    g_main_context_pop_thread_default(context_);
+  }
+
+  static void OnCall(GDBusConnection*, const char*, const char*, const char*, const char*,
+                     GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
+    const char *id = nullptr, *message = nullptr;
+    g_variant_get(params, "(&s&s)", &id, &message);
+    static_cast<Client*>(self)->callbacks_.push_back({id, message});
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+  }
+
   BusConnection connection_;
   GMainContext* context_;
-  GDBusNodeInfo* node_ = nullptr;
-  guint registration_ = 0;
-  guint service_registration_ = 0;
-  const GDBusInterfaceVTable* vtable = nullptr;
+  GDBusNodeInfo* node_ = g_dbus_node_info_new_for_xml(
+      "<node><interface name='org.qznotes.QzNotes.Callback'>"
+      "<method name='gsubAgentCallBack'><arg type='s'/><arg type='s'/></method>"
+      "<method name='CallBack'><arg type='s'/><arg type='s'/></method></interface></node>",
+      nullptr);
+  std::vector<guint> registrations_;
   std::vector<std::pair<std::string, std::string>> callbacks_;
 };
 
@@ -278,6 +245,16 @@ inline Answer SendRequest(Client& client, const std::string& path, const char* t
   return client.Call(path, kNotify, "SendMessageCallBack",
                      g_variant_new("(@v@v@v@v(so)s)", OneGroup(text), Marker(0), OnePager("1"),
                                    Marker(0), "", "/callback", test_id));
+}
+
+// The same, called back by the callback component at `host`: over HTTP, or
+// the callback service of that machine.
+inline Answer SendRequestEx(Client& client, const std::string& path, const std::string& test_id,
+                            const std::string& host) {
+  return client.Call(
+      path, kNotify, "SendMessageCallBackEx",
+      g_variant_new("(@v@v@v@v@vs)", OneGroup("x"), Marker(0), OnePager("1"), Marker(0),
+                    g_variant_new_variant(g_variant_new_string(host.c_str())), test_id.c_str()));
 }
 
 }  // namespace qz::testing

@@ -52,43 +52,28 @@ class JsonReader {
  private:
   static Json From(JsonNode* node) {
     Json out;
-    switch (json_node_get_node_type(node)) {
-      case JSON_NODE_OBJECT: {
-        out.kind = Json::Kind::kObject;
-        JsonObject* object = json_node_get_object(node);
-        GList* names = json_object_get_members(object);  // in document order
-        for (GList* n = names; n; n = n->next) {
-          const char* name = static_cast<const char*>(n->data);
-          out.members.emplace_back(name, From(json_object_get_member(object, name)));
-        }
-        g_list_free(names);
-        break;
+    const GType type = JSON_NODE_HOLDS_VALUE(node) ? json_node_get_value_type(node) : G_TYPE_NONE;
+    if (JSON_NODE_HOLDS_OBJECT(node)) {
+      out.kind = Json::Kind::kObject;
+      JsonObject* object = json_node_get_object(node);
+      GList* names = json_object_get_members(object);  // in document order
+      for (GList* n = names; n; n = n->next) {
+        const char* name = static_cast<const char*>(n->data);
+        out.members.emplace_back(name, From(json_object_get_member(object, name)));
       }
-      case JSON_NODE_ARRAY: {
-        out.kind = Json::Kind::kArray;
-        JsonArray* array = json_node_get_array(node);
-        for (guint i = 0; i < json_array_get_length(array); ++i)
-          out.items.push_back(From(json_array_get_element(array, i)));
-        break;
-      }
-      case JSON_NODE_VALUE:
-        switch (json_node_get_value_type(node)) {
-          case G_TYPE_BOOLEAN:
-            out.kind = Json::Kind::kBool;
-            out.boolean = json_node_get_boolean(node);
-            break;
-          case G_TYPE_STRING:
-            out.kind = Json::Kind::kString;
-            out.text = json_node_get_string(node);
-            break;
-          default:
-            out.kind = Json::Kind::kNumber;
-            out.number = json_node_get_double(node);
-            break;
-        }
-        break;
-      case JSON_NODE_NULL:
-        break;
+      g_list_free(names);
+    } else if (JSON_NODE_HOLDS_ARRAY(node)) {
+      out.kind = Json::Kind::kArray;
+      JsonArray* array = json_node_get_array(node);
+      for (guint i = 0; i < json_array_get_length(array); ++i)
+        out.items.push_back(From(json_array_get_element(array, i)));
+    } else if (type != G_TYPE_NONE) {
+      out.kind = type == G_TYPE_BOOLEAN  ? Json::Kind::kBool
+                 : type == G_TYPE_STRING ? Json::Kind::kString
+                                         : Json::Kind::kNumber;
+      out.boolean = type == G_TYPE_BOOLEAN && json_node_get_boolean(node);
+      if (type == G_TYPE_STRING) out.text = json_node_get_string(node);
+      if (out.Is(Json::Kind::kNumber)) out.number = json_node_get_double(node);
     }
     return out;
   }

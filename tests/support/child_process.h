@@ -1,7 +1,7 @@
-// A program started by a test as a peer (a gateway, a simulator): its
-// standard output and error go to one file, and the destructor stops it
-// (SIGTERM, then SIGKILL after a bounded wait) and reaps it. Also a free
-// loopback port for its configuration. Use from one thread.
+// A program started by a test as a peer (a gateway, a simulator, a daemon):
+// its standard output and error go to one file, and the destructor stops it
+// (SIGTERM, then SIGKILL after a bounded wait) and reaps it. Also loopback
+// ports for its configuration, and bounded waits. Use from one thread.
 #pragma once
 
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -27,37 +27,36 @@ extern char** environ;
 
 namespace qz::testing {
 
-// Ends a child: SIGTERM, at most 5 s to go, then SIGKILL; reaps it and sets
-// `pid` to -1. Nothing to do for a pid at or below 0.
-inline void StopChild(pid_t& pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 250; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) {
-      pid = -1;
-      return;
-    }
+// True once `done` holds, polled every 20 ms for at most `limit`.
+template <typename Done>
+bool Eventually(Done done, std::chrono::milliseconds limit) {
+  const auto give_up = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  pid = -1;
+  return true;
 }
 
-// A socket listening on 127.0.0.1 at a port the kernel picked (`port`);
-// `flags` are added to the socket type (SOCK_NONBLOCK). Throws when it
-// cannot listen.
+inline sockaddr_in LoopbackAddress(uint16_t port = 0) {
+  return {.sin_family = AF_INET,
+          .sin_port = htons(port),
+          .sin_addr = {htonl(INADDR_LOOPBACK)},
+          .sin_zero = {}};
+}
+
+// A socket on 127.0.0.1 at a port the kernel picked (`port`), listening
+// unless `backlog` is negative; `flags` are added to the socket type
+// (SOCK_NONBLOCK). Throws when it cannot.
 inline int ListenOnLoopback(int backlog, uint16_t& port, int flags = 0) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = LoopbackAddress();
   socklen_t size = sizeof address;
   if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-      listen(fd, backlog) != 0 ||
+      (backlog >= 0 && listen(fd, backlog) != 0) ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
     if (fd >= 0) close(fd);
-    throw std::runtime_error("cannot listen on 127.0.0.1");
+    throw std::runtime_error("cannot bind on 127.0.0.1");
   }
   port = ntohs(address.sin_port);
   return fd;
@@ -65,35 +64,30 @@ inline int ListenOnLoopback(int backlog, uint16_t& port, int flags = 0) {
 
 // A port nobody listens on right now, picked by the kernel.
 inline uint16_t FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    if (fd >= 0) close(fd);
-    throw std::runtime_error("no free loopback port");
-  }
-  close(fd);
-  return ntohs(address.sin_port);
+  uint16_t port = 0;
+  close(ListenOnLoopback(-1, port));
+  return port;
 }
 
 // True once something accepts TCP connections on 127.0.0.1:`port`.
 inline bool Listening(uint16_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
+  sockaddr_in address = LoopbackAddress(port);
   const bool ok =
       fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   if (fd >= 0) close(fd);
   return ok;
 }
 
+// Waits (bounded) until `port` accepts connections.
+inline bool WaitListening(uint16_t port, std::chrono::milliseconds limit) {
+  return Eventually([&] { return Listening(port); }, limit);
+}
+
 class ChildProcess {
  public:
+  static constexpr int kRunning = -1000;
+
   ChildProcess(std::vector<std::string> args, std::filesystem::path output)
       : output_(std::move(output)) {
     std::vector<char*> argv;
@@ -113,44 +107,46 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  void Stop() { StopChild(pid_); }
-
+  void Stop() {
+    Signal(SIGTERM);
+    if (WaitExit(std::chrono::seconds(5)) != kRunning) return;
+    Signal(SIGKILL);
+    WaitExit(std::chrono::seconds(60));
+  }
+  void Signal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
+  }
   // False once it has ended (it is reaped then).
-  bool Running() {
-    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
-    return pid_ > 0;
+  bool Running() { return WaitExit(std::chrono::milliseconds(0)) == kRunning; }
+  // The exit status (minus the signal that ended it) once it ended within
+  // `limit`; kRunning otherwise.
+  int WaitExit(std::chrono::milliseconds limit) {
+    Eventually(
+        [&] {
+          int status = 0;
+          if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+            pid_ = -1;
+          }
+          return pid_ <= 0;
+        },
+        limit);
+    return pid_ > 0 ? kRunning : status_;
   }
 
   std::string Output() const {
     std::ifstream in(output_);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
   }
-
   // Waits (bounded) until the output holds `text`.
   bool WaitForOutput(std::string_view text, std::chrono::milliseconds limit) const {
-    const auto give_up = std::chrono::steady_clock::now() + limit;
-    while (Output().find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > give_up) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return Eventually([&] { return Output().find(text) != std::string::npos; }, limit);
   }
 
  private:
   std::filesystem::path output_;
   pid_t pid_ = -1;
+  int status_ = kRunning;
 };
-
-// Waits (bounded) until `port` accepts connections.
-inline bool WaitListening(uint16_t port, std::chrono::milliseconds limit) {
-  const auto give_up = std::chrono::steady_clock::now() + limit;
-  while (!Listening(port)) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 }  // namespace qz::testing

@@ -6,26 +6,19 @@
 // Use from one thread; connections it hands out are safe from any thread.
 #pragma once
 
-#include <fcntl.h>
 #include <gio/gio.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/child_process.h"
+#include "support/temp_folder.h"
 
 namespace qz::testing {
 
@@ -46,37 +39,45 @@ class PrivateBus {
   // is 256 by default).
   explicit PrivateBus(std::vector<std::string> service_dirs = {},
                       std::map<std::string, long> limits = {}) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qzbus.XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-    const std::string config = WriteConfig(service_dirs, limits);
-    try {
-      Start(config);
-    } catch (...) {
-      Stop();
-      throw;
-    }
+    std::ofstream out = Config("session", "unix:dir=" + folder_.path());
+    out << "<keep_umask/>\n";
+    for (const std::string& service_dir : service_dirs)
+      out << "<servicedir>" << service_dir << "</servicedir>\n";
+    for (const auto& [name, value] : limits)
+      out << "<limit name=\"" << name << "\">" << value << "</limit>\n";
+    out << "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+    Start(out);
   }
   explicit PrivateBus(const SystemType& system) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qzbus.XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
     // Other users reach the socket through this folder.
-    std::filesystem::permissions(dir_, std::filesystem::perms(0755));
-    try {
-      Start(WriteSystemConfig(system));
-    } catch (...) {
-      Stop();
-      throw;
-    }
+    std::filesystem::permissions(folder_.path(), std::filesystem::perms(0755));
+    std::ofstream out = Config("system", "unix:path=" + folder_.File("system_bus_socket"));
+    // The default policy of a stock system bus (as Debian ships it), then the
+    // policies of the installed services.
+    out << R"(<policy context="default"><allow user="*"/><deny own="*"/><allow send_type="signal"/>
+<deny send_type="method_call"/><allow send_requested_reply="true" send_type="method_return"/>
+<allow send_requested_reply="true" send_type="error"/><allow receive_type="method_call"/>
+<allow receive_type="method_return"/><allow receive_type="error"/><allow receive_type="signal"/>
+<allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
+<allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Introspectable"/>
+<allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Properties"/>
+<deny send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"
+      send_member="UpdateActivationEnvironment"/></policy>
+<policy user="root"><allow send_destination="org.freedesktop.DBus"
+      send_interface="org.freedesktop.DBus.Monitoring"/></policy>
+)";
+    for (const std::string& policy : system.policy_files)
+      out << "<include>" << policy << "</include>\n";
+    out << "</busconfig>\n";
+    Start(out);
   }
-  ~PrivateBus() { Stop(); }
   PrivateBus(const PrivateBus&) = delete;
   PrivateBus& operator=(const PrivateBus&) = delete;
 
   // "unix:path=...,guid=..." as the daemon printed it.
   const std::string& address() const { return address_; }
-  const std::filesystem::path& folder() const { return dir_; }
+  std::filesystem::path folder() const { return folder_.path(); }
 
   // A new registered connection; throws when the bus can't be reached.
   BusConnection Connect() const {
@@ -100,132 +101,39 @@ class PrivateBus {
   }
 
  private:
-  std::string WriteConfig(const std::vector<std::string>& service_dirs,
-                          const std::map<std::string, long>& limits) const {
-    const std::string path = (dir_ / "bus.conf").string();
-    std::ofstream out(path);
+  std::ofstream Config(const char* type, const std::string& listen) const {
+    std::ofstream out(folder_.File("bus.conf"));
     out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig>\n  <type>session</type>\n  <keep_umask/>\n"
-        << "  <listen>unix:dir=" << dir_.string() << "</listen>\n"
-        << "  <auth>EXTERNAL</auth>\n";
-    for (const std::string& service_dir : service_dirs)
-      out << "  <servicedir>" << service_dir << "</servicedir>\n";
-    for (const auto& [name, value] : limits)
-      out << "  <limit name=\"" << name << "\">" << value << "</limit>\n";
-    out << "  <policy context=\"default\">\n"
-           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-           "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
-           "  </policy>\n</busconfig>\n";
-    if (!out.flush()) throw std::runtime_error("cannot write " + path);
-    return path;
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n"
+        << "<type>" << type << "</type><listen>" << listen << "</listen>\n"
+        << "<auth>EXTERNAL</auth>\n";
+    return out;
   }
 
-  // The default policy of a stock system bus (as Debian ships it), then the
-  // policies of the installed services.
-  std::string WriteSystemConfig(const SystemType& system) const {
-    const std::string path = (dir_ / "bus.conf").string();
-    std::ofstream out(path);
-    out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig>\n  <type>system</type>\n"
-        << "  <listen>unix:path=" << (dir_ / "system_bus_socket").string() << "</listen>\n"
-        << "  <auth>EXTERNAL</auth>\n"
-           "  <policy context=\"default\">\n"
-           "    <allow user=\"*\"/>\n"
-           "    <deny own=\"*\"/>\n"
-           "    <deny send_type=\"method_call\"/>\n"
-           "    <allow send_type=\"signal\"/>\n"
-           "    <allow send_requested_reply=\"true\" send_type=\"method_return\"/>\n"
-           "    <allow send_requested_reply=\"true\" send_type=\"error\"/>\n"
-           "    <allow receive_type=\"method_call\"/>\n"
-           "    <allow receive_type=\"method_return\"/>\n"
-           "    <allow receive_type=\"error\"/>\n"
-           "    <allow receive_type=\"signal\"/>\n"
-           "    <allow send_destination=\"org.freedesktop.DBus\" "
-           "send_interface=\"org.freedesktop.DBus\"/>\n"
-           "    <allow send_destination=\"org.freedesktop.DBus\"\n"
-           "           send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n"
-           "    <allow send_destination=\"org.freedesktop.DBus\"\n"
-           "           send_interface=\"org.freedesktop.DBus.Properties\"/>\n"
-           "    <deny send_destination=\"org.freedesktop.DBus\" "
-           "send_interface=\"org.freedesktop.DBus\"\n"
-           "          send_member=\"UpdateActivationEnvironment\"/>\n"
-           "  </policy>\n"
-           "  <policy user=\"root\">\n"
-           "    <allow send_destination=\"org.freedesktop.DBus\"\n"
-           "           send_interface=\"org.freedesktop.DBus.Monitoring\"/>\n"
-           "  </policy>\n";
-    for (const std::string& policy : system.policy_files)
-      out << "  <include>" << policy << "</include>\n";
-    out << "</busconfig>\n";
-    if (!out.flush()) throw std::runtime_error("cannot write " + path);
-    return path;
-  }
-
-  void Start(const std::string& config) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    const int read_end = fds[0];
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    // Not the test's stderr: a test runner waits for every holder of that
-    // pipe, and a daemon outliving a crashed test would hold it.
-    const std::string log = (dir_ / "dbus-daemon.log").string();
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::string config_arg = "--config-file=" + config;
-    std::vector<char*> argv = {
-        const_cast<char*>("dbus-daemon"),     config_arg.data(),
-        const_cast<char*>("--nofork"),        const_cast<char*>("--nopidfile"),
-        const_cast<char*>("--print-address"), nullptr};
-    const int spawned = posix_spawnp(&pid_, "dbus-daemon", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (spawned != 0) {
-      pid_ = -1;
-      close(read_end);
-      throw std::runtime_error("cannot start dbus-daemon");
-    }
-    address_ = ReadLine(read_end);
-    close(read_end);
+  // Starts dbus-daemon on the configuration `out` has written, and waits
+  // (at most 30 s) for the address it prints once it listens.
+  void Start(std::ofstream& out) {
+    if (!out.flush()) throw std::runtime_error("cannot write the bus configuration");
+    gchar* program = g_find_program_in_path("dbus-daemon");
+    if (!program) throw std::runtime_error("no dbus-daemon");
+    daemon_.emplace(std::vector<std::string>{program, "--config-file=" + folder_.File("bus.conf"),
+                                             "--nofork", "--nopidfile", "--print-address"},
+                    folder_.File("dbus-daemon.log"));
+    g_free(program);
+    Eventually(
+        [&] {
+          const std::string out = daemon_->Output();
+          const size_t at = out.find("unix:"), end = out.find('\n', at);
+          if (end != std::string::npos) address_ = out.substr(at, end - at);
+          return !address_.empty();
+        },
+        std::chrono::seconds(30));
     if (address_.empty()) throw std::runtime_error("dbus-daemon printed no address");
   }
 
-  // The first line the daemon writes, waiting at most 30 s for it.
-  static std::string ReadLine(int fd) {
-    std::string line;
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < give_up) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (read(fd, &c, 1) != 1 || c == '\n') return line;
-      line += c;
-    }
-    return {};
-  }
-
-  void Stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      if (waitpid(pid_, &status, WNOHANG) == 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-      }
-      pid_ = -1;
-    }
-    std::error_code ignored;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
-  }
-
-  std::filesystem::path dir_;
+  TempFolder folder_;
+  std::optional<ChildProcess> daemon_;  // stopped before its folder goes
   std::string address_;
-  pid_t pid_ = -1;
 };
 
 }  // namespace qz::testing

@@ -4,7 +4,6 @@
 // bus's policy and the daemon let an unprivileged caller do. Stateless.
 #pragma once
 
-#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -22,11 +21,8 @@ struct UnixUser {
 
 // The account `name` from the user database; nullopt when there is none.
 inline std::optional<UnixUser> FindUser(const std::string& name) {
-  passwd entry{};
-  passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-    return std::nullopt;
+  const passwd* found = getpwnam(name.c_str());  // tests look users up from one thread
+  if (!found) return std::nullopt;
   return UnixUser{name, found->pw_uid, found->pw_gid};
 }
 
@@ -36,14 +32,10 @@ inline bool CanSwitchUsers() { return geteuid() == 0 && access("/usr/bin/setpriv
 // `argv` prefixed so that it runs as `user`, with the user's own groups and
 // nothing inherited from root but the environment and open descriptors.
 inline std::vector<std::string> AsUser(const UnixUser& user, std::vector<std::string> argv) {
-  std::vector<std::string> full = {"/usr/bin/setpriv",
-                                   "--reuid=" + std::to_string(user.uid),
-                                   "--regid=" + std::to_string(user.gid),
-                                   "--init-groups",
-                                   "--inh-caps=-all",
-                                   "--"};
-  full.insert(full.end(), argv.begin(), argv.end());
-  return full;
+  argv.insert(argv.begin(),
+              {"/usr/bin/setpriv", "--reuid=" + std::to_string(user.uid),
+               "--regid=" + std::to_string(user.gid), "--init-groups", "--inh-caps=-all", "--"});
+  return argv;
 }
 
 }  // namespace qz::testing

@@ -8,60 +8,53 @@
 namespace qz {
 namespace {
 
-struct Parsed {
-  std::optional<DaemonOptions> options;
-  Status error;
-};
-
-Parsed Parse(std::vector<std::string> words) {
+// The options of `words`; nothing, with the reason in `error`, when they are wrong.
+std::optional<DaemonOptions> Parse(std::vector<std::string> words, Status& error) {
   words.insert(words.begin(), "qznotesd");
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  Parsed parsed;
-  parsed.options = ParseDaemonOptions(static_cast<int>(words.size()), argv.data(), parsed.error);
-  return parsed;
+  return ParseDaemonOptions(static_cast<int>(words.size()), argv.data(), error);
+}
+
+std::vector<size_t> LimitValues(const Limits& l) {
+  return {l.objects, l.pending, l.elements, l.depth, l.pending_bytes, l.settings_elements};
 }
 
 TEST(DaemonOptions, ValuesAndDefaults) {
-  Parsed none = Parse({});
-  ASSERT_TRUE(none.options);
-  EXPECT_EQ(none.options->server.linger_seconds, 5u);
-  EXPECT_EQ(none.options->server.shutdown_grace_seconds, 30u);
-  EXPECT_EQ(none.options->server.apartments, 4u);
-  EXPECT_EQ(none.options->seat, SeatMode::kAuto);
-  EXPECT_FALSE(none.options->folder);
+  Status error;
+  auto none = Parse({}, error);
+  ASSERT_TRUE(none) << error;
+  EXPECT_EQ(none->server.linger_seconds, 5u);
+  EXPECT_EQ(none->server.shutdown_grace_seconds, 30u);
+  EXPECT_EQ(none->server.apartments, 4u);
+  EXPECT_EQ(LimitValues(none->server.limits),
+            std::vector<size_t>({1000, 1000, 10000, 32, 32 << 20, 1000}));
 
-  Parsed all = Parse({"--folder", "/a", "--folder=/b", "--linger=forever", "--apartments=2",
-                      "--shutdown-grace", "90", "--seat=present", "--address", "unix:path=/x"});
-  ASSERT_TRUE(all.options) << all.error;
-  EXPECT_EQ(all.options->folder, "/b") << "the last one wins";
-  EXPECT_FALSE(all.options->server.linger_seconds) << "forever: no linger timer";
-  EXPECT_EQ(all.options->server.apartments, 2u);
-  EXPECT_EQ(all.options->server.shutdown_grace_seconds, 90u);
-  EXPECT_EQ(all.options->seat, SeatMode::kPresent);
-  EXPECT_EQ(all.options->address, "unix:path=/x");
-  EXPECT_TRUE(Parse({"--version"}).options->show_version);
+  auto all = Parse(
+      {"--folder", "/a", "--folder=/b", "--linger=forever", "--apartments=2", "--shutdown-grace",
+       "90", "--seat=present", "--address", "unix:path=/x", "--max-objects=3", "--max-pending=4",
+       "--max-elements=5", "--max-depth=6", "--max-pending-bytes=7", "--max-settings-elements=8"},
+      error);
+  ASSERT_TRUE(all) << error;
+  EXPECT_EQ(all->folder, "/b");              // the last one wins
+  EXPECT_FALSE(all->server.linger_seconds);  // forever: no linger timer
+  EXPECT_EQ(all->server.apartments, 2u);
+  EXPECT_EQ(all->server.shutdown_grace_seconds, 90u);
+  EXPECT_EQ(all->seat, SeatMode::kPresent);  // from kAuto
+  EXPECT_EQ(all->address, "unix:path=/x");
+  EXPECT_EQ(LimitValues(all->server.limits), std::vector<size_t>({3, 4, 5, 6, 7, 8}));
+  EXPECT_TRUE(Parse({"--version"}, error)->show_version);
 }
 
 TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
-  const std::vector<std::vector<std::string>> bad = {
-      {"--folder="},
-      {"--folder"},
-      {"--linger=-1"},
-      {"--linger=soon"},
-      {"--linger=86401"},
-      {"--apartments=0"},
-      {"--apartments=999"},
-      {"--shutdown-grace=-5"},
-      {"--seat=maybe"},
-      {"--bogus"},
-      {"stray"},
-  };
-  for (const auto& words : bad) {
-    Parsed parsed = Parse(words);
-    EXPECT_FALSE(parsed.options) << words[0];
-    EXPECT_FALSE(parsed.error.ok()) << words[0];
+  for (const char* word :
+       {"--folder=", "--folder", "--linger=-1", "--linger=soon", "--linger=86401", "--apartments=0",
+        "--apartments=999", "--shutdown-grace=-5", "--seat=maybe", "--bogus", "stray",
+        "--max-objects=0", "--max-depth=65", "--max-elements=-1", "--max-pending-bytes=x"}) {
+    Status error;
+    EXPECT_FALSE(Parse({word}, error)) << word;
+    EXPECT_FALSE(error.ok()) << word;
   }
 }
 
