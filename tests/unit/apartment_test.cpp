@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,19 +35,10 @@ TEST(Apartment, CallRunsOnItsThreadAndPassesResultsAndErrors) {
   EXPECT_EQ(apartment.Call([&] { return apartment.Call([] { return 7; }); }), 7);
 }
 
-TEST(Apartment, PostedWorkRunsInOrderBeforeShutdown) {
-  std::vector<int> order;
-  {
-    Apartment apartment;
-    for (int i = 0; i < 100; ++i) apartment.Post([&order, i] { order.push_back(i); });
-  }
-  ASSERT_EQ(order.size(), 100u);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
-}
-
 // Posters on other threads race the apartment emptying its inbox: every
-// post runs once, each poster's in its own order, and work posted from the
-// apartment itself waits for what was queued before it.
+// post runs once and before the shutdown, each poster's in its own order,
+// and work posted from the apartment itself waits for what was queued
+// before it.
 TEST(Apartment, PostsFromManyThreadsAllRunInEachPostersOrder) {
   constexpr int kThreads = 4, kEach = 5000;
   std::vector<std::vector<int>> seen(kThreads);
@@ -58,8 +51,9 @@ TEST(Apartment, PostsFromManyThreadsAllRunInEachPostersOrder) {
         for (int i = 0; i < kEach; ++i) apartment.Post([&seen, t, i] { seen[t].push_back(i); });
       });
     for (auto& poster : posters) poster.join();
-    // Both queued from the apartment itself, so "first" cannot run before
-    // "second" is queued.
+    // Both queued from the apartment, so "first" cannot run before "second"
+    // is queued; once the second Call returns "first" has run, so what it
+    // posted is queued ahead of the shutdown.
     apartment.Call([&] {
       apartment.Post([&] {
         trail.push_back("first");
@@ -67,14 +61,11 @@ TEST(Apartment, PostsFromManyThreadsAllRunInEachPostersOrder) {
       });
       apartment.Post([&] { trail.push_back("second"); });
     });
-    // Once this returns "first" has run, so what it posted is queued ahead of
-    // the shutdown and runs before it.
     apartment.Call([] {});
   }
-  for (int t = 0; t < kThreads; ++t) {
-    ASSERT_EQ(seen[t].size(), size_t{kEach}) << t;
-    for (int i = 0; i < kEach; ++i) ASSERT_EQ(seen[t][i], i) << t;
-  }
+  std::vector<int> in_order(kEach);
+  for (int i = 0; i < kEach; ++i) in_order[i] = i;
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen[t], in_order) << t;
   EXPECT_EQ(trail, (std::vector<std::string>{"first", "second", "posted from inside"}));
 }
 
@@ -104,21 +95,16 @@ TEST(ApartmentPool, SpreadsObjectsThenShares) {
   auto a = pool.Assign();
   auto b = pool.Assign();
   EXPECT_NE(a.get(), b.get());
-  EXPECT_EQ(pool.size(), 2u);
-
   // Full: the next object goes where no delivery is in progress.
   ++a->deliveries();
   auto c = pool.Assign();
   EXPECT_EQ(c.get(), b.get());
   EXPECT_EQ(b->objects(), 2);
   --a->deliveries();
-
   // A released seat makes its apartment the first choice again.
   b.reset();
   c.reset();
-  EXPECT_EQ(b.get(), nullptr);
-  auto d = pool.Assign();
-  EXPECT_EQ(d->objects(), 1);
+  EXPECT_EQ(pool.Assign()->objects(), 1);
   EXPECT_EQ(pool.size(), 2u);
 }
 
@@ -136,85 +122,62 @@ TEST(Timer, HandlerMayDestroyItsTimer) {
     timer->SetEnabled(true);
   });
   EXPECT_EQ(fired.get_future().wait_for(10s), std::future_status::ready);
-  EXPECT_EQ(apartment.Call([&] { return timer == nullptr; }), true);
+  EXPECT_TRUE(apartment.Call([&] { return timer == nullptr; }));
 }
 
-// The whole road of a request on a real apartment: the tick about a second
-// after the call, on the object's own thread, then the callback.
-class RealTimerTest : public ::testing::Test {
- protected:
-  struct Received {
-    std::vector<std::string> args;
-    std::thread::id thread;
-    Clock::time_point at;
+// The whole road of requests on a real apartment: the tick about a second
+// after the call, on the object's own thread, once for the latest request,
+// and never for an object destroyed before it.
+TEST(RealTimer, TicksOnceASecondLaterOnTheObjectsThread) {
+  testing::TempFolder folder;
+  ComponentRegistry components;
+  testing::ScriptedChannels channels;
+  testing::FakeSeat seat;
+  ServerEnvironment env{folder.path(), components, channels, seat};
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::vector<std::string> received;
+  std::thread::id thread;
+  Clock::time_point at;
+  auto callback = std::make_shared<testing::RecordingCallback>();
+  callback->on_call = [&](const std::vector<std::string>& args) {
+    std::lock_guard lock(mutex);
+    received.push_back(args.at(0) + ": " + args.at(1));
+    thread = std::this_thread::get_id();
+    at = Clock::now();
+    arrived.notify_all();
+  };
+  auto waits_for = [&](size_t count, std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex);
+    return arrived.wait_for(lock, limit, [&] { return received.size() >= count; });
+  };
+  Apartment apartment("qz-real-timer");
+  std::unique_ptr<cNotify> notify;
+  auto submit = [&](std::string_view id) {
+    return apartment.Call([&] {
+      if (!notify)
+        notify = std::make_unique<cNotify>(env, apartment.context(), &apartment.deliveries());
+      return notify
+          ->SendMessageCallBack(testing::List({testing::List({Variant("disk full")})}), Variant(),
+                                testing::List({testing::List({testing::List({Variant("1")})})}),
+                                Variant(), callback, id)
+          .Text();
+    });
   };
 
-  RealTimerTest() : env_{folder_.path(), components_, channels_, seat_} {
-    callback_->on_call = [this](const std::vector<std::string>& args) {
-      std::lock_guard lock(mutex_);
-      received_.push_back({args, std::this_thread::get_id(), Clock::now()});
-      arrived_.notify_all();
-    };
-  }
-  ~RealTimerTest() override {
-    apartment_.Call([&] { notify_.reset(); });
-  }
+  const auto start = Clock::now();
+  EXPECT_EQ(submit("first"), "Notes Server: Asynch mode");
+  submit("second");
+  ASSERT_TRUE(waits_for(1, 20s));
+  EXPECT_FALSE(waits_for(2, 1500ms)) << "the first request's timer is gone with its form";
+  EXPECT_EQ(received, std::vector<std::string>{"second: QzNotes: Message Sent"});
+  EXPECT_EQ(thread, apartment.Call([] { return std::this_thread::get_id(); }));
+  EXPECT_GE(at - start, 1000ms);  // never early; lateness is measured in bench/
 
-  Variant Submit(std::string_view id) {
-    return apartment_.Call([&] {
-      if (!notify_)
-        notify_ = std::make_unique<cNotify>(env_, apartment_.context(), &apartment_.deliveries());
-      return notify_->SendMessageCallBack(
-          testing::List({testing::List({Variant("disk full")})}), Variant(),
-          testing::List({testing::List({testing::List({Variant("1")})})}), Variant(), callback_,
-          id);
-    });
-  }
-
-  // Waits until `count` callbacks arrived, at most `limit`.
-  bool WaitFor(size_t count, std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    return arrived_.wait_for(lock, limit, [&] { return received_.size() >= count; });
-  }
-
-  testing::TempFolder folder_;
-  ComponentRegistry components_;
-  testing::ScriptedChannels channels_;
-  testing::FakeSeat seat_;
-  ServerEnvironment env_;
-  Apartment apartment_{"qz-real-timer"};
-  std::unique_ptr<cNotify> notify_;
-  std::shared_ptr<testing::RecordingCallback> callback_ =
-      std::make_shared<testing::RecordingCallback>();
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::vector<Received> received_;
-};
-
-TEST_F(RealTimerTest, TickAboutASecondLaterOnTheObjectsThread) {
-  auto start = Clock::now();
-  ASSERT_EQ(Submit("real-1").Text(), "Notes Server: Asynch mode");
-  ASSERT_TRUE(WaitFor(1, 20s));
-  std::lock_guard lock(mutex_);
-  EXPECT_EQ(received_[0].args, (std::vector<std::string>{"real-1", "QzNotes: Message Sent"}));
-  EXPECT_EQ(received_[0].thread, apartment_.Call([] { return std::this_thread::get_id(); }));
-  EXPECT_GE(received_[0].at - start, 1000ms);  // never early; lateness is measured in bench/
-}
-
-TEST_F(RealTimerTest, SecondRequestBeforeTheTickReplacesTheFirst) {
-  Submit("first");
-  Submit("second");
-  ASSERT_TRUE(WaitFor(1, 20s));
-  EXPECT_FALSE(WaitFor(2, 1500ms));  // the first request's timer is gone with its form
-  std::lock_guard lock(mutex_);
-  EXPECT_EQ(received_[0].args.at(0), "second");
-}
-
-TEST_F(RealTimerTest, DestroyedBeforeTheTickMeansNoChannelNoCallback) {
-  Submit("gone");
-  apartment_.Call([&] { notify_.reset(); });
-  EXPECT_FALSE(WaitFor(1, 1500ms));
-  EXPECT_TRUE(apartment_.Call([&] { return channels_.uses.empty(); }));
+  submit("gone");
+  apartment.Call([&] { notify.reset(); });
+  EXPECT_FALSE(waits_for(2, 1500ms)) << "destroyed before its tick";
+  EXPECT_EQ(apartment.Call([&] { return channels.uses.size(); }), 1u);
 }
 
 }  // namespace

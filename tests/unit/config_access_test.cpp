@@ -1,13 +1,12 @@
 #include <cstdlib>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "config/profile_string.h"
 #include "config/program_folder.h"
+#include "config/settings_path.h"
 #include "support/temp_folder.h"
 
 namespace qz {
@@ -20,32 +19,27 @@ TEST(ProgramFolder, OptionThenEnvironmentThenExecutable) {
   EXPECT_EQ(ProgramFolder(std::nullopt), "/srv/qz");
   EXPECT_EQ(ProgramFolder("rel"), (std::filesystem::current_path() / "rel").string());
   ::unsetenv("QZNOTES_FOLDER");
-}
-
-std::string Repeat(std::string_view unit, size_t times) {
-  std::string text;
-  while (times--) text.append(unit);
-  return text;
+  for (const char* folder : {"/opt/qz", "/opt/qz/"})
+    EXPECT_EQ(SettingsPath(folder, "QzNotes.ini"), "/opt/qz/QzNotes.ini");
 }
 
 TEST(ProfileString, ReadsAtMost99CharactersAndEmptyForMissingPieces) {
   qz::testing::TempFolder folder;
+  std::string euros;
+  for (int i = 0; i < 110; ++i) euros += "€";
   struct Case {
     const char* why;
-    std::string line;
-    const char* key;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"99 whole", "k=" + Repeat("a", 99), "k", Repeat("a", 99)},
-      {"150 cut to 99", "k=" + Repeat("b", 150), "k", Repeat("b", 99)},
-      {"never splits a sequence", "k=x" + Repeat("€", 110), "k", "x" + Repeat("€", 98)},
-      {"NUL ends the value", std::string("k=ab\0cd", 7), "k", "ab"},
-      {"missing key", "k=v", "other", ""},
+    std::string line, expected;
+  } cases[] = {
+      {"99 whole", "k=" + std::string(99, 'a'), std::string(99, 'a')},
+      {"150 cut to 99", "k=" + std::string(150, 'b'), std::string(99, 'b')},
+      {"never splits a sequence", "k=x" + euros, "x" + euros.substr(0, 98 * 3)},
+      {"NUL ends the value", std::string("k=ab\0cd", 7), "ab"},
+      {"missing key", "other=v", ""},
   };
   for (const Case& c : cases) {
     std::string file = folder.Write("s.ini", "[S]\n" + c.line + "\n"), value = "stale";
-    EXPECT_TRUE(mblnGetPrivateProfileString(file, "S", c.key, value)) << c.why;
+    EXPECT_TRUE(mblnGetPrivateProfileString(file, "S", "k", value)) << c.why;
     EXPECT_EQ(value, c.expected) << c.why;
   }
   for (const std::string& file : {folder.File("none.ini"), folder.path()}) {

@@ -1,3 +1,6 @@
+// Settings files on disk: refused writes, a full disk, links and modes, and
+// writers in several processes and threads, or killed mid-write, never
+// leave a file torn or missing a completed write.
 #include "platform/ini_file.h"
 
 #include <sys/resource.h>
@@ -5,9 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <random>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +25,15 @@ namespace {
 
 constexpr std::string_view kOriginal = "; settings\r\n[A]\r\nk=old\r\n";
 
+// Runs `body` in a child process; its exit status, or -1 when killed.
+int InChild(const std::function<int()>& body) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(body());
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
 TEST(IniFile, RefusedWritesLeaveTheFileWhole) {
   qz::testing::TempFolder folder;
   const std::string path = folder.Write("s.ini", kOriginal);
@@ -27,8 +43,7 @@ TEST(IniFile, RefusedWritesLeaveTheFileWhole) {
   struct Case {
     const char* why;
     std::string file, section, key, value;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"LF in value", path, "A", "k", "x\ny"},
       {"NUL in value", path, "A", "k", std::string("x\0", 2)},
       {"= in key", path, "A", "k=1", "v"},
@@ -40,27 +55,18 @@ TEST(IniFile, RefusedWritesLeaveTheFileWhole) {
   };
   for (const Case& c : cases)
     EXPECT_FALSE(IniFile(c.file).Write(c.section, c.key, c.value)) << c.why;
+  // A file size limit fails the write part way, as a full disk does.
+  EXPECT_EQ(InChild([&] {
+              ::signal(SIGXFSZ, SIG_IGN);
+              rlimit limit{16, 16};
+              ::setrlimit(RLIMIT_FSIZE, &limit);
+              return IniFile(path).Write("A", "k", std::string(200, 'x')) ? 1 : 0;
+            }),
+            0)
+      << "the write should answer false";
   EXPECT_EQ(folder.Read("s.ini"), kOriginal);
   EXPECT_EQ(folder.Read("ro.ini"), kOriginal);
   EXPECT_EQ(folder.EntryCount(), 3) << "no temporary file left behind";
-}
-
-TEST(IniFile, FullDiskAnswersFalseAndKeepsTheOldFile) {
-  qz::testing::TempFolder folder;
-  const std::string path = folder.Write("s.ini", kOriginal);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {  // a file size limit fails the write part way, as a full disk does
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{16, 16};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    ::_exit(IniFile(path).Write("A", "k", std::string(200, 'x')) ? 1 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write should answer false";
-  EXPECT_EQ(folder.Read("s.ini"), kOriginal);
-  EXPECT_EQ(folder.EntryCount(), 1);
 }
 
 TEST(IniFile, RewriteKeepsPermissionsAndLinksAndCreatesMissingFiles) {
@@ -72,11 +78,86 @@ TEST(IniFile, RewriteKeepsPermissionsAndLinksAndCreatesMissingFiles) {
   EXPECT_TRUE(std::filesystem::is_symlink(folder.File("link.ini")));
   EXPECT_EQ(folder.Read("real.ini"), "; settings\r\n[A]\r\nk=new\r\n");
   EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0640));
-
   IniFile fresh(folder.File("new.ini"));
   EXPECT_EQ(fresh.Read("A", "k"), std::nullopt);
   ASSERT_TRUE(fresh.Write("A", "k", "v"));
   EXPECT_EQ(folder.Read("new.ini"), "[A]\nk=v\n");
+}
+
+// Three processes and three threads each write 20 keys, half of them to the
+// shared section "S" and half to their own, so every write must merge.
+TEST(IniFile, WritesFromProcessesAndThreadsAreAllKept) {
+  constexpr int kWrites = 20;
+  qz::testing::TempFolder folder;
+  const std::string path = folder.Write("c.ini", "; shared\n[S]\nkeep=me\n");
+  auto section = [](const std::string& writer, int n) { return n % 2 ? writer : "S"; };
+  auto write_keys = [&](const std::string& writer) {
+    bool ok = true;
+    for (int n = 0; n < kWrites; ++n)
+      ok &= IniFile(path).Write(section(writer, n), writer + std::to_string(n), std::to_string(n));
+    return ok;
+  };
+  // Children first: a child forked later would inherit a thread's lock.
+  const std::vector<std::string> writers = {"proc0",   "proc1",   "proc2",
+                                            "thread0", "thread1", "thread2"};
+  std::vector<pid_t> children;
+  for (int p = 0; p < 3; ++p) {
+    children.push_back(::fork());
+    if (children.back() == 0) ::_exit(write_keys(writers[p]) ? 0 : 1);
+  }
+  std::vector<std::thread> threads;
+  std::vector<char> ok(6);
+  for (int t = 3; t < 6; ++t) threads.emplace_back([&, t] { ok[t] = write_keys(writers[t]); });
+  for (std::thread& thread : threads) thread.join();
+  for (int p = 0; p < 3; ++p) {
+    int status = -1;
+    ::waitpid(children[p], &status, 0);
+    ok[p] = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  EXPECT_EQ(ok, std::vector<char>(6, 1));
+  IniFile file(path);
+  for (const std::string& writer : writers)
+    for (int n = 0; n < kWrites; ++n)
+      EXPECT_EQ(file.Read(section(writer, n), writer + std::to_string(n)), std::to_string(n));
+  EXPECT_EQ(file.Read("S", "keep"), "me");
+  const std::string text = folder.Read("c.ini");
+  // The original 3 lines, one per key, and per own section a blank line and a header.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3 + 6 * (kWrites + 2));
+  EXPECT_EQ(folder.EntryCount(), 1) << "no temporary file left behind";
+}
+
+// The whole file after writing `counter`; padding makes it span several
+// blocks, so a torn write would show.
+std::string VersionWith(const std::string& counter) {
+  std::string text = "[Pad]\n";
+  for (int i = 0; i < 60; ++i)
+    text += "line" + std::to_string(i) + "=" + std::string(80, 'a' + i % 26) + "\n";
+  return text + "[Run]\ncounter=" + counter + "\n";
+}
+
+TEST(IniFile, KilledWriterLeavesTheOldOrTheNewFile) {
+  qz::testing::TempFolder folder;
+  const std::string path = folder.Write("k.ini", VersionWith("0"));
+  std::mt19937 random(20240611);
+  long last = 0;
+  for (int round = 0; round < 12; ++round) {
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (long n = std::stol(IniFile(path).Read("Run", "counter").value_or("0")) + 1;; ++n)
+        IniFile(path).Write("Run", "counter", std::to_string(n));
+    }
+    ::usleep(std::uniform_int_distribution<useconds_t>(500, 15000)(random));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    std::string counter = IniFile(path).Read("Run", "counter").value_or("");
+    ASSERT_EQ(folder.Read("k.ini"), VersionWith(counter)) << "round " << round;
+    EXPECT_GE(std::stol(counter), last) << "a completed write was lost";
+    last = std::stol(counter);
+  }
+  // The next write clears the temporary files the killed writers left behind.
+  ASSERT_TRUE(IniFile(path).Write("Run", "counter", "done"));
+  EXPECT_EQ(folder.EntryCount(), 1);
 }
 
 }  // namespace

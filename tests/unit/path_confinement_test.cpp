@@ -66,8 +66,7 @@ TEST_F(Confinement, PathValuesStayInsideTheFolder) {
     std::string relative;
     bool resolves;  // ConfinedSettingsFile answers an entry
     bool writes;    // and the settings write answers true
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"plain name", "QzPage.ini", true, true},
       {"sub-folder", "sub/QzPage.ini", true, true},
       {"link staying inside", "inner/QzPage.ini", true, true},
@@ -124,8 +123,7 @@ TEST_F(Confinement, NoWriteEscapesThroughALinkSwappedInMeanwhile) {
     std::string relative;  // the `path` value
     std::string swapped;   // the name that turns into a link now and then
     std::string outside;   // where that link points
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"the file itself", "QzPage.ini", "QzPage.ini", outside_.File("QzPage.ini")},
       {"a folder on its path", "sub/QzPage.ini", "sub", outside_.File("sub")},
   };
