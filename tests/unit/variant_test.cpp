@@ -34,7 +34,8 @@ TEST(Variant, TextOfEveryKind) {
                {Variant::Boolean(false), "False"}};
   for (const auto& c : cases) EXPECT_EQ(c.v.Text(), c.text);
   EXPECT_EQ(ErrorOf([] { Variant::Null().Text(); }), 94);
-  for (const Variant& v : {Variant::Array({}), Variant::NoDimensions(), Variant(std::shared_ptr<DispatchObject>())})
+  for (const Variant& v :
+       {Variant::Array({}), Variant::NoDimensions(), Variant(std::shared_ptr<DispatchObject>())})
     EXPECT_EQ(ErrorOf([&] { v.Text(); }), 13);
 }
 
