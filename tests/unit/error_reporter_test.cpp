@@ -1,3 +1,5 @@
+// Diagnostics: the error reporter, the log file, and the escaping of what
+// callers put into log lines.
 #include "diagnostics/error_reporter.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,8 @@
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
 #include "diagnostics/log_file.h"
+#include "diagnostics/log_text.h"
+#include "diagnostics/logged_text.h"
 #include "dispatch/logon_user.h"
 #include "fakes.h"
 #include "support/temp_folder.h"
@@ -27,27 +31,23 @@ std::string Reported(const std::function<void()>& thrower) {
   return gstrLastError;
 }
 
-std::function<void()> Raise(int32_t number, const char* description = "kept") {
-  return [=] { throw RunTimeError(number, description, "test"); };
+std::function<void()> Raise(int32_t number) {
+  return [=] { throw RunTimeError(number, "kept", "test"); };
 }
 
 TEST(ErrorReporter, StoresDescriptionOrCustomTextPerThread) {
-  struct Case {
-    std::function<void()> thrower;
-    const char* stored;
-  } cases[] = {{Raise(5, "Invalid procedure call"), "Invalid procedure call.\r\n"},
-               {Raise(9, ""), ".\r\n"},
-               {Raise(60000), "kept.\r\n"},
-               {Raise(60001), "Invalid parameter is passed to procedure.\r\n"},
-               {Raise(60002), "Invalid program flow.\r\n"},
-               {Raise(60003), "Inconsistent data in database.\r\n"},
-               {Raise(60004), "kept.\r\n"},
-               {Raise(0), "before"},
-               {Raise(-2147221005), "before"},
-               {[] { throw std::bad_alloc(); }, "Out of memory.\r\n"},
-               {[] { throw std::logic_error("x"); }, "Internal error.\r\n"},
-               {[] {}, "before"}};
-  for (const auto& c : cases) EXPECT_EQ(Reported(c.thrower), c.stored);
+  for (auto [thrower, stored] : {
+           std::pair{Raise(60000), "kept.\r\n"},
+           {Raise(60001), "Invalid parameter is passed to procedure.\r\n"},
+           {Raise(60002), "Invalid program flow.\r\n"},
+           {Raise(60003), "Inconsistent data in database.\r\n"},
+           {Raise(60004), "kept.\r\n"},
+           {Raise(0), "before"},  // numbers 0 and below leave the text alone
+           {[] { throw std::bad_alloc(); }, "Out of memory.\r\n"},
+           {[] { throw std::logic_error("x"); }, "Internal error.\r\n"},
+           {[] {}, "before"},
+       })
+    EXPECT_EQ(Reported(thrower), stored);
   EXPECT_EQ(ReporterFailureText(7, "Out of memory"),
             "Error occurred in [basError::gsubDisplayError].\r\nError (7) : Out of memory");
   std::thread([] {
@@ -71,16 +71,18 @@ TEST(LogonUser, AnswersTheSeatAndReRaisesItsFailure) {
 }
 
 // How many whole entries "<timestamp> <text>\r\n" (`text` a pattern) make
-// up `content`; -1 when anything else is in it.
-long WholeEntries(const std::string& content, const std::string& text) {
+// up the file `name`, which must hold at most `bound` bytes; -1 when
+// anything else is in it.
+long WholeEntries(const testing::TempFolder& dir, const std::string& name, const std::string& text,
+                  uint64_t bound = UINT64_MAX) {
+  const std::string content = dir.Read(name);
+  EXPECT_LE(content.size(), bound) << name;
   const std::regex entry(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )" + text + "\r\n");
   long count = 0;
   size_t at = 0;
   for (auto it = std::sregex_iterator(content.begin(), content.end(), entry);
-       it != std::sregex_iterator() && static_cast<size_t>(it->position()) == at; ++it) {
+       it != std::sregex_iterator() && static_cast<size_t>(it->position()) == at; ++it, ++count)
     at += it->length();
-    ++count;
-  }
   return at == content.size() ? count : -1;
 }
 
@@ -89,16 +91,13 @@ TEST(LogFile, RotatesAtItsBoundWithWholeEntries) {
   const LogBound bound{1000, 3};
   const std::string text(100, 'x');  // 122 bytes an entry with timestamp and CR LF
   for (int i = 0; i < 40; ++i) ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", text, bound));
-  for (const char* name :
-       {"QzNotesLog.log", "QzNotesLog.log.1", "QzNotesLog.log.2", "QzNotesLog.log.3"}) {
-    EXPECT_LE(dir.Read(name).size(), bound.max_bytes) << name;
-    EXPECT_GT(WholeEntries(dir.Read(name), "x{100}"), 0) << name;
-  }
-  EXPECT_EQ(WholeEntries(dir.Read("QzNotesLog.log.1"), "x{100}"), 8) << "as many as fit";
+  for (const char* name : {"QzNotesLog.log", "QzNotesLog.log.2", "QzNotesLog.log.3"})
+    EXPECT_GT(WholeEntries(dir, name, "x{100}", bound.max_bytes), 0) << name;
+  EXPECT_EQ(WholeEntries(dir, "QzNotesLog.log.1", "x{100}", bound.max_bytes), 8);
   EXPECT_EQ(dir.EntryCount(), 4) << "only three old files are kept";
   // An entry larger than the bound is never cut: it starts a file of its own.
   ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(5000, 'y'), bound));
-  EXPECT_EQ(WholeEntries(dir.Read("QzNotesLog.log"), "y{5000}"), 1);
+  EXPECT_EQ(WholeEntries(dir, "QzNotesLog.log", "y{5000}"), 1);
   EXPECT_FALSE(AppendLogEntry(dir.path(), "a folder is no log"));
   EXPECT_FALSE(AppendLogEntry(dir / "missing" / "QzNotesLog.log", "no such folder"));
 }
@@ -106,23 +105,17 @@ TEST(LogFile, RotatesAtItsBoundWithWholeEntries) {
 TEST(LogFile, WritersRotatingTogetherLoseNoEntry) {
   testing::TempFolder dir;
   const LogBound bound{4096, 1000};  // enough old files to keep every entry
-  constexpr int kThreads = 4, kEntries = 150;
   std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t)
+  for (char t = 'a'; t < 'e'; ++t)
     writers.emplace_back([&, t] {
-      for (int i = 0; i < kEntries; ++i)
-        ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(60, 'a' + t), bound));
+      for (int i = 0; i < 150; ++i)
+        ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(60, t), bound));
     });
   for (auto& w : writers) w.join();
   long count = 0;
-  for (const auto& found : std::filesystem::directory_iterator(dir.path())) {
-    const std::string content = dir.Read(found.path().filename().string());
-    EXPECT_LE(content.size(), bound.max_bytes);
-    const long here = WholeEntries(content, "([a-d])\\1{59}");
-    EXPECT_GT(here, 0) << found.path();
-    count += here;
-  }
-  EXPECT_EQ(count, kThreads * kEntries);
+  for (const auto& found : std::filesystem::directory_iterator(dir.path()))
+    count += WholeEntries(dir, found.path().filename(), "([a-d])\\1{59}", bound.max_bytes);
+  EXPECT_EQ(count, 4 * 150);
 }
 
 TEST(LogFile, TimestampIsLocalTime) {
@@ -130,6 +123,39 @@ TEST(LogFile, TimestampIsLocalTime) {
   when.tm_year = 126, when.tm_mday = 2, when.tm_hour = 3, when.tm_min = 4, when.tm_sec = 5;
   when.tm_isdst = -1;
   EXPECT_EQ(LogTimestamp(std::mktime(&when)), "2026-01-02 03:04:05");
+}
+
+TEST(LogText, EscapesEveryControlCharacter) {
+  for (auto [text, expected] : {
+           std::pair<std::string, std::string>{"cNotify/3: Ärger € 日本",
+                                               "cNotify/3: Ärger € 日本"},
+           {"T\nqznotesd: cNotify/1", "T\\x0aqznotesd: cNotify/1"},  // no forged line
+           {"a\rb\x1b[2J\x07", "a\\x0db\\x1b[2J\\x07"},              // no terminal control
+           {std::string("\t\0\x7f", 3), "\\x09\\x00\\x7f"},
+           {"a\xc2\x9b|\x9b", "a\\u009b|\\x9b"},  // C1 as UTF-8 and as a lone byte
+           {"\xe2\x82", "\\xe2\\x82"},            // a broken sequence
+           {"\xe2\x80\xa8\xe2\x80\xa9", "\\u2028\\u2029"},
+           {"\\x0a", "\\\\x0a"},  // a backslash cannot fake an escape
+       })
+    EXPECT_EQ(EscapeControls(text), expected);
+}
+
+TEST(LoggedText, SameTextOnlyWhetherKeptWholeOrByDigest) {
+  const std::string whole = "Page Status: ::", digest(LoggedText::kKeptWhole + 1, 'x');
+  std::string other = digest;
+  other[other.size() / 2] = 'y';
+  for (auto [remembered, asked, same] : {
+           std::tuple{whole, whole, true},
+           {whole, "Page Status: :", false},
+           {digest, digest, true},
+           {digest, other, false},
+           {digest, digest + "x", false},
+           {std::string(), whole, false},  // nothing remembered yet
+       }) {
+    LoggedText logged;
+    if (!remembered.empty()) logged.Remember(remembered);
+    EXPECT_EQ(logged.Equals(asked), same) << remembered.size() << " / " << asked.size();
+  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Settings files on disk: refused writes, a full disk, links and modes, and
-// writers in several processes and threads, or killed mid-write, never
-// leave a file torn or missing a completed write.
+// Settings files: the format read and edited line by line, and the files on
+// disk, which refused writes, a full disk or writers in several processes
+// and threads never leave torn or missing a completed write.
 #include "platform/ini_file.h"
 
 #include <sys/resource.h>
@@ -12,12 +12,15 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
-#include <random>
+#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "platform/ini_document.h"
+#include "platform/ini_lookup.h"
 #include "support/temp_folder.h"
 
 namespace qz {
@@ -126,38 +129,57 @@ TEST(IniFile, WritesFromProcessesAndThreadsAreAllKept) {
   EXPECT_EQ(folder.EntryCount(), 1) << "no temporary file left behind";
 }
 
-// The whole file after writing `counter`; padding makes it span several
-// blocks, so a torn write would show.
-std::string VersionWith(const std::string& counter) {
-  std::string text = "[Pad]\n";
-  for (int i = 0; i < 60; ++i)
-    text += "line" + std::to_string(i) + "=" + std::string(80, 'a' + i % 26) + "\n";
-  return text + "[Run]\ncounter=" + counter + "\n";
+using Found = std::optional<std::string>;
+
+Found Lookup(const std::string& text, const char* section, const char* key) {
+  auto value = ini::FindValue(text, section, key);
+  return value ? Found(std::string(*value)) : std::nullopt;
 }
 
-TEST(IniFile, KilledWriterLeavesTheOldOrTheNewFile) {
-  qz::testing::TempFolder folder;
-  const std::string path = folder.Write("k.ini", VersionWith("0"));
-  std::mt19937 random(20240611);
-  long last = 0;
-  for (int round = 0; round < 12; ++round) {
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      for (long n = std::stol(IniFile(path).Read("Run", "counter").value_or("0")) + 1;; ++n)
-        IniFile(path).Write("Run", "counter", std::to_string(n));
-    }
-    ::usleep(std::uniform_int_distribution<useconds_t>(500, 15000)(random));
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-    std::string counter = IniFile(path).Read("Run", "counter").value_or("");
-    ASSERT_EQ(folder.Read("k.ini"), VersionWith(counter)) << "round " << round;
-    EXPECT_GE(std::stol(counter), last) << "a completed write was lost";
-    last = std::stol(counter);
+TEST(IniFormat, ReaderFindsWhatTheFileSays) {
+  for (auto [why, text, section, key, expected] : {
+           std::tuple<const char*, std::string, const char*, const char*, Found>{
+               "names ignore case", "[Pager Terminal]\nComPort=3\n", "pager TERMINAL", "comport",
+               "3"},
+           {"Unicode case", "[Ärger]\nSchlüssel=x\n", "äRGER", "SCHLÜSSEL", "x"},
+           {"blanks trimmed", "  [ A ]\n  k  =  v w  \n", " A ", "k\t", "v w"},
+           {"quotes keep blanks", "[A]\nk=\" v \"\n", "A", "k", " v "},
+           {"value holds = and ;", "[A]\nk=a=b;c\n", "A", "k", "a=b;c"},
+           {"empty value", "[A]\nk=\n", "A", "k", ""},
+           {"missing key", "[A]\nx=1\n[B]\nk=2\n", "A", "k", std::nullopt},
+           {"missing section", "k=1\n[B]\nk=1\n", "A", "k", std::nullopt},
+           {"comments", "[A]\n;k=1\n# k=2\n", "A", "k", std::nullopt},
+           {"first key wins", "[A]\nk=1\nK=2\n", "A", "k", "1"},
+           {"first section wins", "[A]\nx=1\n[a]\nk=2\n", "A", "k", std::nullopt},
+           {"CR LF, BOM, no final ending", "\xEF\xBB\xBF[A]\r\nk=v", "A", "k", "v"},
+       })
+    EXPECT_EQ(Lookup(text, section, key), expected) << why;
+}
+
+TEST(IniFormat, EditorChangesOnlyTheLineConcernedAndWritesWhatReadsBack) {
+  for (auto [why, before, section, value, after] : {
+           std::tuple<const char*, std::string, const char*, const char*, std::string>{
+               "replace keeps spelling", "; c\n[A]\n K = old\n\nz=1\n", "a", "new",
+               "; c\n[A]\n K = new\n\nz=1\n"},
+           {"blanks get quotes", "[A]\nk=1\n", "A", " x ", "[A]\nk=\" x \"\n"},
+           {"add after last entry", "[A]\nx=1\n; B\n[B]\n", "A", "v", "[A]\nx=1\nk=v\n; B\n[B]\n"},
+           {"add section", "[A]\nx=1", "B", "v", "[A]\nx=1\n\n[B]\nk=v\n"},
+           {"add to empty file", "", "B", "v", "[B]\nk=v\n"},
+           {"keep no final ending", "[A]\nx=1", "A", "v", "[A]\nx=1\nk=v"},
+           {"CR LF style", "[A]\r\nx=1\r\n", "B", "v", "[A]\r\nx=1\r\n\r\n[B]\r\nk=v\r\n"},
+           {"first duplicate", "[A]\nk=1\n[A]\nk=2\n", "A", "3", "[A]\nk=3\n[A]\nk=2\n"},
+           {"BOM kept", "\xEF\xBB\xBF[A]\nk=1\n", "A", "2", "\xEF\xBB\xBF[A]\nk=2\n"},
+       }) {
+    ini::IniDocument document(before);
+    document.Set(section, "k", value);
+    EXPECT_EQ(document.Text(), after) << why;
   }
-  // The next write clears the temporary files the killed writers left behind.
-  ASSERT_TRUE(IniFile(path).Write("Run", "counter", "done"));
-  EXPECT_EQ(folder.EntryCount(), 1);
+  for (const char* value :
+       {"", " padded\t", "\"q\"", "\"", "a=b", "; no comment", "[no section]", "Grüße"}) {
+    ini::IniDocument document("[S]\nk=old\n");
+    document.Set("s", "K", value);
+    EXPECT_EQ(Lookup(document.Text(), "S", "k"), value) << document.Text();
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -10,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "automation/run_time_error.h"
+#include "config/profile_string.h"
+#include "config/program_folder.h"
+#include "config/settings_path.h"
 #include "support/temp_folder.h"
 
 namespace qz {
@@ -107,14 +111,10 @@ TEST_F(SettingsInterface, WritesAndTheirErrors) {
   EXPECT_EQ(mvarGetDefaultGateway(f), Variant("3"));
 }
 
+// Paths out of the folder are refused in path_confinement_test.cpp.
 TEST_F(SettingsInterface, WritesAnswerFalseForTargetsTheyCannotUse) {
-  qz::testing::TempFolder outside;
-  outside.Write("evil.ini", "[S]\n");
-  std::ofstream(folder_.File("QzNotes.ini"), std::ios::app)
-      << "[Abs]\npath=" << outside.File("evil.ini")
-      << "\n[Up]\npath=../x.ini\n[Empty]\npath=\n[Gone]\npath=QzNone.ini\n";
   const std::string before = folder_.Read("QzNotes.ini");
-  for (const char* section : {"Abs", "Up", "Empty", "Gone", "NoPath", "default"})
+  for (const char* section : {"NoPath", "default"})
     EXPECT_FALSE(gblnSetPagerSettingsEx(f, section, Items({"k=v"}))) << section;
   EXPECT_FALSE(gblnSetPagerSettingsEx(f, "Default", Items({"=v"}))) << "empty key";
   EXPECT_FALSE(gblnSetPagerSettingsEx(f, "Default", Variant("Index=1"))) << "no array";
@@ -123,8 +123,46 @@ TEST_F(SettingsInterface, WritesAnswerFalseForTargetsTheyCannotUse) {
   ::chmod(folder_.File("QzNotes.ini").c_str(), 0444);
   EXPECT_FALSE(gblnSetSettings(f, Items({"1", "2", "3", "4"})));
   EXPECT_EQ(folder_.Read("QzNotes.ini"), before);
-  EXPECT_EQ(outside.Read("evil.ini"), "[S]\n");
-  EXPECT_FALSE(fs::exists(folder_.File("QzNone.ini")));
+}
+
+TEST(ProgramFolder, OptionThenEnvironmentThenExecutable) {
+  ::unsetenv("QZNOTES_FOLDER");
+  EXPECT_TRUE(fs::exists(ProgramFolder(std::nullopt) + "/qznotes_tests"));
+  ::setenv("QZNOTES_FOLDER", "/srv/qz", 1);
+  EXPECT_EQ(ProgramFolder(std::nullopt), "/srv/qz");
+  EXPECT_EQ(ProgramFolder("rel"), (fs::current_path() / "rel").string());
+  ::unsetenv("QZNOTES_FOLDER");
+  for (const char* folder : {"/opt/qz", "/opt/qz/"})
+    EXPECT_EQ(SettingsPath(folder, "QzNotes.ini"), "/opt/qz/QzNotes.ini");
+}
+
+// At most 99 characters, never half a UTF-8 sequence; empty for whatever
+// is missing; writes refused without raising.
+TEST(ProfileString, ReadsAtMost99CharactersAndWritesAnswerFalseWhenRefused) {
+  qz::testing::TempFolder folder;
+  std::string euros;
+  for (int i = 0; i < 110; ++i) euros += "€";
+  for (auto [line, expected] : {
+           std::pair{"k=" + std::string(150, 'b'), std::string(99, 'b')},
+           {"k=x" + euros, "x" + euros.substr(0, 98 * 3)},
+           {std::string("k=ab\0cd", 7), "ab"},
+           {"other=v", ""},
+       }) {
+    std::string file = folder.Write("s.ini", "[S]\n" + line + "\n"), value = "stale";
+    EXPECT_TRUE(mblnGetPrivateProfileString(file, "S", "k", value));
+    EXPECT_EQ(value, expected) << line;
+  }
+  for (const std::string& file : {folder.File("none.ini"), folder.path()}) {
+    std::string value = "stale";
+    EXPECT_TRUE(mblnGetPrivateProfileString(file, "S", "k", value));
+    EXPECT_EQ(value, "") << file;
+  }
+  const std::string file = folder.File("s.ini");
+  EXPECT_FALSE(mblnWritePrivateProfileString(folder.path(), "S", "k", "v"));
+  EXPECT_FALSE(mblnWritePrivateProfileString(file, "S", "k", "line\nbreak"));
+  EXPECT_FALSE(mblnWritePrivateProfileString(std::string("x.ini\0", 6), "S", "k", "v"));
+  ASSERT_TRUE(mblnWritePrivateProfileString(file, "S", "k", ""));
+  EXPECT_EQ(folder.Read("s.ini"), "[S]\nother=v\nk=\n");
 }
 
 }  // namespace
