@@ -6,22 +6,19 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "automation/apartment_pool.h"
-#include "automation/component_registry.h"
+#include "automation/run_time_error.h"
 #include "automation/timer.h"
-#include "dispatch/c_notify.h"
-#include "fakes.h"
-#include "support/temp_folder.h"
 
 namespace qz {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 TEST(Apartment, CallRunsOnItsThreadAndPassesResultsAndErrors) {
   Apartment apartment("qz-test");
@@ -62,7 +59,7 @@ TEST(Apartment, PostsFromManyThreadsAllRunInEachPostersOrder) {
     apartment.Call([] {});
   }
   std::vector<int> in_order(kEach);
-  for (int i = 0; i < kEach; ++i) in_order[i] = i;
+  std::iota(in_order.begin(), in_order.end(), 0);
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen[t], in_order) << t;
   EXPECT_EQ(trail, (std::vector<std::string>{"first", "second", "posted from inside"}));
 }
@@ -121,36 +118,6 @@ TEST(Timer, HandlerMayDestroyItsTimer) {
   });
   EXPECT_EQ(fired.get_future().wait_for(10s), std::future_status::ready);
   EXPECT_TRUE(apartment.Call([&] { return timer == nullptr; }));
-}
-
-// A request on a real apartment: the tick comes about a second after the
-// call, from the apartment's own context, on its thread.
-TEST(RealTimer, TicksASecondLaterOnTheObjectsThread) {
-  testing::TempFolder folder;
-  ComponentRegistry components;
-  testing::ScriptedChannels channels;
-  testing::FakeSeat seat;
-  ServerEnvironment env{folder.path(), components, channels, seat};
-  std::promise<std::pair<std::string, std::thread::id>> called;
-  auto callback = std::make_shared<testing::RecordingCallback>();
-  callback->on_call = [&](const std::vector<std::string>& args) {
-    called.set_value({args.at(0) + ": " + args.at(1), std::this_thread::get_id()});
-  };
-  Apartment apartment("qz-real-timer");
-  std::unique_ptr<cNotify> notify;
-  const auto start = Clock::now();
-  apartment.Call([&] {
-    notify = std::make_unique<cNotify>(env, apartment.context(), &apartment.deliveries());
-    notify->SendMessageCallBack(testing::List({testing::List({Variant("disk full")})}), Variant(),
-                                testing::List({testing::List({testing::List({Variant("1")})})}),
-                                Variant(), callback, "real");
-  });
-  auto arrived = called.get_future();
-  ASSERT_EQ(arrived.wait_for(20s), std::future_status::ready);
-  EXPECT_GE(Clock::now() - start, 1000ms);  // never early; lateness is measured in bench/
-  EXPECT_EQ(arrived.get(), std::pair(std::string("real: QzNotes: Message Sent"),
-                                     apartment.Call([] { return std::this_thread::get_id(); })));
-  apartment.Call([&] { notify.reset(); });
 }
 
 }  // namespace

@@ -14,10 +14,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
-using ::testing::UnorderedElementsAre;
 
-// Jobs that hold until Open, counting how many run at once, and the
-// worker's log lines.
+// Jobs that hold while the gate is shut, counting how many run at once;
+// and the worker's log lines.
 struct Gate {
   Work Job() {
     return [this] {
@@ -36,9 +35,9 @@ struct Gate {
       changed.notify_all();
     };
   }
-  void Open() {
+  void Set(bool is_open) {
     std::lock_guard lock(mutex);
-    open = true;
+    open = is_open;
     changed.notify_all();
   }
   // Waits at most 30 s for `ready`, checked under the lock.
@@ -55,50 +54,47 @@ struct Gate {
   std::vector<std::string> log;
 };
 
-TEST(CallbackWorker, RunsAtMostTheBoundAtOnceQueuesTheRestAndDropsPastTheQueue) {
+TEST(CallbackWorker, BoundsWhatRunsAndWaitsAndNamesWhatItDrops) {
   Gate gate;
   std::atomic<bool> idle_called = false;
+  std::thread opener;
   {
     CallbackWorker worker({.in_flight = 2, .queued = 3}, gate.Sink());
-    for (const char* label : {"a", "b"}) EXPECT_TRUE(worker.Post(label, gate.Job()));
+    auto post = [&](std::initializer_list<const char*> labels) {
+      for (const char* label : labels) EXPECT_TRUE(worker.Post(label, gate.Job())) << label;
+    };
+    post({"a", "b"});
     ASSERT_TRUE(gate.Wait([&] { return gate.running == 2; }));
-    // Two run and three wait: the queue is then full.
-    for (const char* label : {"c", "d", "e"}) EXPECT_TRUE(worker.Post(label, gate.Job()));
+    post({"c", "d", "e"});  // two run and three wait: the queue is full
     EXPECT_FALSE(worker.Post("of request T-9 to http://h/", gate.Job()));
-    EXPECT_THAT(gate.log,
-                ::testing::ElementsAre(HasSubstr("callback of request T-9 to http://h/ dropped")));
-    EXPECT_THAT(worker.Unfinished(), UnorderedElementsAre("a", "b", "c", "d", "e"));
+    EXPECT_THAT(worker.Unfinished(), ::testing::UnorderedElementsAre("a", "b", "c", "d", "e"));
     EXPECT_FALSE(worker.WaitIdle(std::chrono::steady_clock::now()));
     worker.WhenIdle([&] { idle_called = true; });
-    gate.Open();
+    gate.Set(true);
     EXPECT_TRUE(worker.WaitIdle(std::chrono::steady_clock::now() + 60s));
     EXPECT_TRUE(worker.Unfinished().empty());
     bool at_once = false;
     worker.WhenIdle([&] { at_once = true; });
     EXPECT_TRUE(at_once) << "idle now";
-  }
-  EXPECT_TRUE(idle_called);
-  EXPECT_EQ(gate.done, 5);
-  EXPECT_EQ(gate.most, 2);
-}
 
-TEST(CallbackWorker, StoppingDropsWhatWaitsByNameAndFinishesWhatRuns) {
-  Gate gate;
-  std::thread opener;
-  {
-    CallbackWorker worker({.in_flight = 1, .queued = 5}, gate.Sink());
-    for (const char* label : {"running", "waiting-1", "waiting-2"}) worker.Post(label, gate.Job());
-    ASSERT_TRUE(gate.Wait([&] { return gate.running == 1; }));
-    // The running job ends only after the destructor has dropped the others.
+    // Stopping drops what waits, naming each, and lets what runs finish:
+    // the running ones end only after the others were dropped.
+    gate.Set(false);
+    post({"f", "g"});
+    ASSERT_TRUE(gate.Wait([&] { return gate.running == 2; }));
+    post({"h", "i"});
     opener = std::thread([&] {
-      gate.Wait([&] { return gate.log.size() >= 2; });
-      gate.Open();
+      gate.Wait([&] { return gate.log.size() >= 3; });
+      gate.Set(true);
     });
   }
   opener.join();
-  EXPECT_EQ(gate.done, 1);
-  EXPECT_THAT(gate.log, UnorderedElementsAre(HasSubstr("callback waiting-1 not made"),
-                                             HasSubstr("callback waiting-2 not made")));
+  EXPECT_TRUE(idle_called);
+  EXPECT_EQ(gate.done, 7);
+  EXPECT_EQ(gate.most, 2);
+  EXPECT_THAT(gate.log, ::testing::ElementsAre(
+                            HasSubstr("callback of request T-9 to http://h/ dropped"),
+                            HasSubstr("callback h not made"), HasSubstr("callback i not made")));
 }
 
 }  // namespace

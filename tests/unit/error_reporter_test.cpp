@@ -13,8 +13,6 @@
 #include "diagnostics/log_file.h"
 #include "diagnostics/log_text.h"
 #include "diagnostics/logged_text.h"
-#include "dispatch/logon_user.h"
-#include "fakes.h"
 #include "support/temp_folder.h"
 
 namespace qz {
@@ -55,19 +53,6 @@ TEST(ErrorReporter, StoresDescriptionOrCustomTextPerThread) {
     Reported(Raise(5));
   }).join();
   EXPECT_EQ(gstrLastError, "before");
-}
-
-// The seat's failure reaches the caller under the logon check's name.
-TEST(LogonUser, AnswersTheSeatAndReRaisesItsFailure) {
-  testing::FakeSeat seat(false);
-  EXPECT_FALSE(mblnLogonUser(seat));
-  seat.raises = true;
-  try {
-    mblnLogonUser(seat);
-    ADD_FAILURE() << "no error raised";
-  } catch (const RunTimeError& e) {
-    EXPECT_EQ(e.source(), "cNotes:mblnLogonUser");
-  }
 }
 
 // How many whole entries "<timestamp> <text>\r\n" (`text` a pattern) make
@@ -140,22 +125,20 @@ TEST(LogText, EscapesEveryControlCharacter) {
     EXPECT_EQ(EscapeControls(text), expected);
 }
 
+// A long text is remembered by its length and digest.
 TEST(LoggedText, SameTextOnlyWhetherKeptWholeOrByDigest) {
   const std::string whole = "Page Status: ::", digest(LoggedText::kKeptWhole + 1, 'x');
   std::string other = digest;
   other[other.size() / 2] = 'y';
-  for (auto [remembered, asked, same] : {
-           std::tuple{whole, whole, true},
-           {whole, "Page Status: :", false},
-           {digest, digest, true},
-           {digest, other, false},
-           {digest, digest + "x", false},
-           {std::string(), whole, false},  // nothing remembered yet
-       }) {
-    LoggedText logged;
-    if (!remembered.empty()) logged.Remember(remembered);
-    EXPECT_EQ(logged.Equals(asked), same) << remembered.size() << " / " << asked.size();
-  }
+  LoggedText logged;
+  EXPECT_FALSE(logged.Equals(whole)) << "nothing remembered yet";
+  logged.Remember(whole);
+  EXPECT_TRUE(logged.Equals(whole));
+  EXPECT_FALSE(logged.Equals("Page Status: :"));
+  logged.Remember(digest);
+  EXPECT_TRUE(logged.Equals(digest));
+  for (const std::string& asked : {other, digest + "x", whole})
+    EXPECT_FALSE(logged.Equals(asked)) << asked.size();
 }
 
 }  // namespace
