@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -13,7 +12,6 @@
 
 #include "automation/apartment_pool.h"
 #include "automation/run_time_error.h"
-#include "automation/timer.h"
 
 namespace qz {
 namespace {
@@ -101,23 +99,6 @@ TEST(ApartmentPool, SpreadsObjectsThenShares) {
   c.reset();
   EXPECT_EQ(pool.Assign()->objects(), 1);
   EXPECT_EQ(pool.size(), 2u);
-}
-
-TEST(Timer, HandlerMayDestroyItsTimer) {
-  Apartment apartment;
-  std::promise<void> fired;
-  std::unique_ptr<Timer> timer;
-  apartment.Call([&] {
-    timer = std::make_unique<Timer>(apartment.context());
-    timer->SetHandler([&] {
-      timer.reset();
-      fired.set_value();
-    });
-    timer->SetInterval(10);
-    timer->SetEnabled(true);
-  });
-  EXPECT_EQ(fired.get_future().wait_for(10s), std::future_status::ready);
-  EXPECT_TRUE(apartment.Call([&] { return timer == nullptr; }));
 }
 
 }  // namespace

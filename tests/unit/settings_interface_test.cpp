@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "automation/run_time_error.h"
-#include "config/profile_string.h"
 #include "config/program_folder.h"
 #include "config/settings_path.h"
 #include "support/temp_folder.h"
@@ -52,8 +51,15 @@ TEST_F(SettingsInterface, ReadsAnswerTheirShapes) {
 
   folder_.Write("QzSNPP.ini", "[SNPP Paging Service]\nHostName=h\n");
   EXPECT_EQ(gvarGetPagerSettingsEx(f, 1), Items({"TCPPort=", "HostName=h", "Timeout="}));
-  folder_.Write("QzNotes.ini", "");
-  EXPECT_EQ(gvarGetSettings(f), Items({"", "", "", ""}));
+  // At most 99 characters, never half a UTF-8 sequence, up to a NUL; a
+  // missing key reads as "".
+  std::string euros;
+  for (int i = 0; i < 110; ++i) euros += "€";
+  folder_.Write("QzNotes.ini", "[Pager Terminal]\nNumber=" + std::string(150, 'b') +
+                                   "\nSettings=x" + euros +
+                                   "\nComPort=" + std::string("ab\0cd", 5) + "\n");
+  EXPECT_EQ(gvarGetSettings(f),
+            Items({std::string(99, 'b'), "x" + euros.substr(0, 98 * 3), "ab", ""}));
   EXPECT_EQ(mvarGetDefaultGateway(f), Variant(""));
   // Without the files every read answers Empty, and nothing is created.
   for (const char* name : kFiles) fs::remove(folder_.File(name));
@@ -123,29 +129,6 @@ TEST(ProgramFolder, OptionThenEnvironmentThenExecutable) {
   ::unsetenv("QZNOTES_FOLDER");
   for (const char* folder : {"/opt/qz", "/opt/qz/"})
     EXPECT_EQ(SettingsPath(folder, "QzNotes.ini"), "/opt/qz/QzNotes.ini");
-}
-
-// At most 99 characters, never half a UTF-8 sequence; empty for whatever
-// is missing.
-TEST(ProfileString, ReadsAtMost99Characters) {
-  qz::testing::TempFolder folder;
-  std::string euros;
-  for (int i = 0; i < 110; ++i) euros += "€";
-  for (auto [line, expected] : {
-           std::pair{"k=" + std::string(150, 'b'), std::string(99, 'b')},
-           {"k=x" + euros, "x" + euros.substr(0, 98 * 3)},
-           {std::string("k=ab\0cd", 7), "ab"},
-           {"other=v", ""},
-       }) {
-    std::string file = folder.Write("s.ini", "[S]\n" + line + "\n"), value = "stale";
-    EXPECT_TRUE(mblnGetPrivateProfileString(file, "S", "k", value));
-    EXPECT_EQ(value, expected) << line;
-  }
-  for (const std::string& file : {folder.File("none.ini"), folder.path()}) {
-    std::string value = "stale";
-    EXPECT_TRUE(mblnGetPrivateProfileString(file, "S", "k", value));
-    EXPECT_EQ(value, "") << file;
-  }
 }
 
 }  // namespace
