@@ -64,7 +64,7 @@ TEST(IniFormat, EditorChangesOnlyTheLineConcernedAndWritesWhatReadsBack) {
     document.Set(section, "k", value);
     EXPECT_EQ(document.Text(), after) << before;
   }
-  for (const char* value : {" padded\t", "\"q\"", "; no comment", "[no section]"}) {
+  for (const char* value : {"trailing\t", "\"q\"", "; no comment", "[no section]"}) {
     ini::IniDocument document("[S]\nk=old\n");
     document.Set("s", "K", value);
     EXPECT_EQ(Lookup(document.Text(), "S", "k"), value) << document.Text();
