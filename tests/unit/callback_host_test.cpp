@@ -57,6 +57,7 @@ TEST(CallbackAllowList, MatchesListedHostsOnly) {
            {"example.org", "badexample.org", false},
            {"example.org", "example.or", false},
            {"[::1], 10.0.0.7", "::1", true},
+           {"10.0.0.7", "10.0.0.70", false},
            {",,", "", false},
        })
     EXPECT_EQ(HostAllowed(list, host), allowed) << list << " / " << host;
