@@ -1,96 +1,159 @@
+// HTTP callbacks against loopback listeners: what is posted, what raises,
+// and which addresses are never connected to.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <functional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "automation/run_time_error.h"
-#include "callback_http_server.h"
+#include "components/host_resolver.h"
 #include "components/http_callback.h"
-#include "support/child_process.h"
+#include "components/http_post.h"
+#include "support/isolated_network.h"
+#include "support/loopback_listener.h"
 
 namespace qz {
 namespace {
 
-using std::chrono::milliseconds;
+using namespace std::chrono_literals;
+using testing::LoopbackListener;
+using Mode = LoopbackListener::Mode;
 
-HttpCallback CallbackTo(const std::string& host, milliseconds limit = milliseconds(5000)) {
-  std::optional<CallbackTarget> target = ParseCallbackTarget(host);
-  if (!target) throw std::invalid_argument(host);
-  return HttpCallback(*target, limit);
+std::string At(const LoopbackListener& listener) { return "127.0.0.1:" + listener.PortText(); }
+
+// The number CallBack(test_id, message) on the callback for `host` raised;
+// 0 when it raised nothing.
+int32_t CallBack(const std::string& host, std::chrono::milliseconds limit = 5s,
+                 std::vector<Variant> args = {"T-42", "QzNotes: \"Sent\""},
+                 std::string_view method = "CallBack") {
+  try {
+    HttpCallback(ParseCallbackTarget(host).value(), limit).CallMethod(method, args);
+  } catch (const RunTimeError& e) {
+    return e.number();
+  }
+  return 0;
 }
 
-void CallBack(HttpCallback& callback, const char* test_id, const char* message) {
-  Variant args[] = {Variant(test_id), Variant(message)};
-  callback.CallMethod("CallBack", args);
+// Answers every name with `addresses`, recording the names asked.
+HostResolver FixedResolver(std::vector<std::string> addresses, std::vector<std::string>* asked) {
+  return [addresses = std::move(addresses), asked](const std::string& host, uint16_t port) {
+    asked->push_back(host);
+    std::vector<Endpoint> endpoints;
+    for (const std::string& a : addresses) endpoints.push_back(*NumericEndpoint(a, port));
+    return std::optional<std::vector<Endpoint>>(endpoints);
+  };
+}
+
+HttpPostResult Post(const std::string& url, HostResolver resolver = {}) {
+  return HttpPost({url, {}, "{}", 1s, std::move(resolver)});
 }
 
 TEST(CallbackHttp, PostsJsonToTheNamedPath) {
-  struct Case {
-    std::string host_suffix;  // after "127.0.0.1:<port>"
-    std::string scheme;
-    const char* path;
-  } cases[] = {
-      {"", "", "/qzcallback"},
-      {"/agent/cb?id=7", "http://", "/agent/cb?id=7"},
-  };
-  for (const Case& c : cases) {
-    testing::OneRequestHttpServer server;
-    HttpCallback callback =
-        CallbackTo(c.scheme + "127.0.0.1:" + std::to_string(server.port()) + c.host_suffix);
-    ASSERT_NO_THROW(CallBack(callback, "T-42", "QzNotes: Message \"Sent\""));
-
-    const std::string request = server.request();
-    EXPECT_EQ(request.rfind(std::string("POST ") + c.path + " HTTP/1.1\r\n", 0), 0u) << request;
+  LoopbackListener receiver(Mode::kHttpOk);
+  const std::string paths[] = {"/qzcallback", "/agent/cb?id=7"};
+  EXPECT_EQ(CallBack(At(receiver)), 0);
+  EXPECT_EQ(CallBack("http://" + At(receiver) + paths[1]), 0);
+  const std::vector<std::string> requests = receiver.Received();
+  ASSERT_EQ(requests.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    const std::string& request = requests[i];
+    EXPECT_EQ(request.rfind("POST " + paths[i] + " HTTP/1.1\r\n", 0), 0u) << request;
     EXPECT_NE(request.find("\r\nContent-Type: application/json; charset=utf-8\r\n"),
               std::string::npos);
     EXPECT_NE(request.find("\r\nX-QzNotes-Callback: 1\r\n"), std::string::npos);
     EXPECT_EQ(request.find("Expect:"), std::string::npos);
-    const std::string body = request.substr(request.find("\r\n\r\n") + 4);
-    EXPECT_EQ(body, R"({"testId":"T-42","message":"QzNotes: Message \"Sent\""})");
+    EXPECT_EQ(request.substr(request.find("\r\n\r\n") + 4),
+              R"({"testId":"T-42","message":"QzNotes: \"Sent\""})");
   }
 }
 
 TEST(CallbackHttp, FailuresRaise) {
-  testing::OneRequestHttpServer elsewhere;
-  struct Case {
-    int status;  // 0: the server never answers
-    std::string headers;
-    const char* why;
-  } cases[] = {
-      {500, "", "an error status"},
-      {0, "", "no answer within the limit"},
-      {307, "Location: http://127.0.0.1:" + std::to_string(elsewhere.port()) + "/\r\n",
-       "redirects are not followed"},
-  };
-  for (const Case& c : cases) {
-    testing::OneRequestHttpServer server(c.status, c.headers);
-    const milliseconds limit(c.status == 0 ? 300 : 5000);
-    HttpCallback callback = CallbackTo("127.0.0.1:" + std::to_string(server.port()), limit);
-    EXPECT_THROW(CallBack(callback, "T", "m"), RunTimeError) << c.why;
+  LoopbackListener elsewhere(Mode::kHttpOk);
+  const std::string redirect =
+      "HTTP/1.1 307 Status\r\nLocation: http://" + At(elsewhere) + "/\r\nContent-Length: 0\r\n\r\n";
+  // kGreetThenHold answers as soon as the connection comes.
+  for (auto [mode, answer, why] :
+       {std::tuple{Mode::kGreetThenHold,
+                   std::string("HTTP/1.1 500 Status\r\nContent-Length: 0\r\n\r\n"), "error status"},
+        {Mode::kHold, "", "no answer within the limit"},
+        {Mode::kGreetThenHold, redirect, "redirects are not followed"}}) {
+    LoopbackListener server(mode, answer);
+    EXPECT_EQ(CallBack(At(server), mode == Mode::kHold ? 300ms : 5000ms), kErrInternal) << why;
   }
-  HttpCallback closed = CallbackTo("127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()));
-  EXPECT_THROW(CallBack(closed, "T", "m"), RunTimeError) << "nobody listens";
+  EXPECT_EQ(elsewhere.accepted(), 0u);
+  const std::string closed = "127.0.0.1:" + std::to_string(testing::FreeLoopbackPort());
+  EXPECT_EQ(CallBack(closed), kErrInternal) << "nobody listens";
+  EXPECT_EQ(CallBack(closed, 5s, {"x"}), kErrWrongArguments);
+  EXPECT_EQ(CallBack(closed, 5s, {"x", "y", "z"}, "callback"), kErrWrongArguments);
+  EXPECT_EQ(CallBack(closed, 5s, {"x", "y"}, "gsubAgentCallBack"), kErrNoSuchMember);
 }
 
-TEST(CallbackHttp, ArgumentsAndMembersAreChecked) {
-  HttpCallback callback = CallbackTo("127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()));
-  struct Case {
-    const char* method;
-    size_t count;
-    int32_t error;
-  } cases[] = {
-      {"CallBack", 1, kErrWrongArguments},
-      {"callback", 3, kErrWrongArguments},
-      {"gsubAgentCallBack", 2, kErrNoSuchMember},
-  };
-  for (const Case& c : cases) {
-    std::vector<Variant> args(c.count, Variant("x"));
-    try {
-      callback.CallMethod(c.method, args);
-      ADD_FAILURE() << c.method << " did not raise";
-    } catch (const RunTimeError& e) {
-      EXPECT_EQ(e.number(), c.error) << c.method << "/" << c.count;
+// Every refused address is refused before anything connects: in a network
+// namespace of its own (nothing can leave it), with a loopback listener
+// among the addresses a name resolves to. One refused address refuses the
+// name, wherever it comes.
+TEST(CallbackAddress, RefusedAddressesAreNeverConnectedTo) {
+  std::optional<std::string> failures = testing::RunWithoutNetwork([] {
+    std::string failures;
+    LoopbackListener tripwire(Mode::kHold);
+    const std::string port = ":" + tripwire.PortText() + "/", loopback = "127.0.0.1";
+    for (auto [url, resolved] : {
+             std::pair{"http://169.254.169.254" + port, std::vector<std::string>{}},  // a literal
+             {"http://two.test" + port, {loopback, "169.254.169.254"}},
+             {"http://two.test" + port, {"fe80::1", loopback}},
+         }) {
+      std::vector<std::string> asked;
+      HttpPostResult result =
+          Post(url, resolved.empty() ? HostResolver{} : FixedResolver(resolved, &asked));
+      if (result.error.rfind("address refused: ", 0) != 0)
+        failures += url + ": not refused (" + result.error + ")\n";
+      if (!resolved.empty() && asked.size() != 1) failures += url + ": resolver not asked\n";
     }
+    // A connection made would have waited out its time limit for an answer.
+    if (tripwire.accepted() != 0) failures += "something connected\n";
+    return failures;
+  });
+  if (!failures) GTEST_SKIP() << "no network namespace (needs root)";
+  EXPECT_EQ(*failures, "");
+}
+
+// A name goes to the addresses its lookup vetted, and curl gets no socket
+// for any other; literals are their own vetted address.
+TEST(CallbackAddress, NamesArePinnedToTheVettedAddresses) {
+  LoopbackListener receiver(Mode::kHttpOk);
+  std::vector<std::string> asked;
+  HttpPostResult result = Post("http://hooks.test:" + receiver.PortText() + "/qzcallback",
+                               FixedResolver({"127.0.0.1"}, &asked));
+  EXPECT_TRUE(result.ok()) << result.error;
+  EXPECT_EQ(asked, std::vector<std::string>{"hooks.test"});
+  ASSERT_EQ(receiver.Received().size(), 1u);
+  EXPECT_EQ(receiver.Received()[0].rfind("POST /qzcallback HTTP/1.1\r\nHost: hooks.test:", 0), 0u);
+  EXPECT_EQ(
+      Post("http://127.0.0.2:" + receiver.PortText(), FixedResolver({"127.0.0.1"}, &asked)).error,
+      "address refused: not one the host was resolved to");
+  // ::1 is its own vetted address: the post reaches a listener there.
+  const int v6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_in6 address{.sin6_family = AF_INET6,
+                       .sin6_port = 0,
+                       .sin6_flowinfo = 0,
+                       .sin6_addr = in6addr_loopback,
+                       .sin6_scope_id = 0};
+  socklen_t size = sizeof address;
+  auto* any = reinterpret_cast<sockaddr*>(&address);
+  if (::bind(v6, any, size) != 0 || ::listen(v6, 1) != 0 || ::getsockname(v6, any, &size) != 0) {
+    ::close(v6);
+    GTEST_SKIP() << "no IPv6 loopback";
   }
+  Post("http://[::1]:" + std::to_string(ntohs(address.sin6_port)) + "/");  // never answered
+  const int client = ::accept4(v6, nullptr, nullptr, SOCK_CLOEXEC);
+  EXPECT_GE(client, 0) << "::1 was not connected to";
+  ::close(client);
+  ::close(v6);
 }
 
 }  // namespace

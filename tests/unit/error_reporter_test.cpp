@@ -1,197 +1,144 @@
+// Diagnostics: the error reporter, the log file, and the escaping of what
+// callers put into log lines.
 #include "diagnostics/error_reporter.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 #include <thread>
 
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
 #include "diagnostics/log_file.h"
-#include "dispatch/logon_user.h"
-#include "fakes.h"
+#include "diagnostics/log_text.h"
+#include "diagnostics/logged_text.h"
 #include "support/temp_folder.h"
 
 namespace qz {
 namespace {
 
-void ReportRaised(int32_t number, const std::string& description) {
+// gstrLastError after "before" and a report of what `thrower` raised.
+std::string Reported(const std::function<void()>& thrower) {
+  gstrLastError = "before";
   try {
-    throw RunTimeError(number, description, "test");
+    thrower();
   } catch (...) {
     gsubDisplayError("QzNotes.cServer", "Test");
   }
+  return gstrLastError;
 }
 
-TEST(ErrorReporter, StoresDescriptionOrCustomText) {
-  struct Case {
-    int32_t number;
-    const char* description;
-    const char* stored;
-  } cases[] = {
-      {5, "Invalid procedure call or argument", "Invalid procedure call or argument.\r\n"},
-      {60001, "whatever", "Invalid parameter is passed to procedure.\r\n"},
-      {60002, "whatever", "Invalid program flow.\r\n"},
-      {60003, "whatever", "Inconsistent data in database.\r\n"},
-      {60000, "kept", "kept.\r\n"},
-      {60004, "kept too", "kept too.\r\n"},
-      {1, "", ".\r\n"},
-  };
-  for (const auto& c : cases) {
-    gstrLastError = "before";
-    ReportRaised(c.number, c.description);
-    EXPECT_EQ(gstrLastError, c.stored) << c.number;
-  }
+std::function<void()> Raise(int32_t number) {
+  return [=] { throw RunTimeError(number, "kept", "test"); };
 }
 
-TEST(ErrorReporter, NumbersZeroOrBelowLeaveTheTextAlone) {
-  for (int32_t number : {0, -1, -2147221005}) {
-    gstrLastError = "before";
-    ReportRaised(number, "from a component");
-    EXPECT_EQ(gstrLastError, "before") << number;
-  }
-  gstrLastError = "before";
-  gsubDisplayError("QzNotes.cServer", "NoErrorInFlight");
+TEST(ErrorReporter, StoresDescriptionOrCustomTextPerThread) {
+  for (auto [thrower, stored] : {
+           std::pair{Raise(60000), "kept.\r\n"},
+           {Raise(60001), "Invalid parameter is passed to procedure.\r\n"},
+           {Raise(60002), "Invalid program flow.\r\n"},
+           {Raise(60003), "Inconsistent data in database.\r\n"},
+           {Raise(60004), "kept.\r\n"},
+           {Raise(0), "before"},  // numbers 0 and below leave the text alone
+           {[] { throw std::bad_alloc(); }, "Out of memory.\r\n"},
+           {[] { throw std::logic_error("x"); }, "Internal error.\r\n"},
+           {[] {}, "before"},
+       })
+    EXPECT_EQ(Reported(thrower), stored);
+  EXPECT_EQ(ReporterFailureText(7, "Out of memory"),
+            "Error occurred in [basError::gsubDisplayError].\r\nError (7) : Out of memory");
+  std::thread([] {
+    EXPECT_EQ(gstrLastError, "");
+    Reported(Raise(5));
+  }).join();
   EXPECT_EQ(gstrLastError, "before");
 }
 
-TEST(ErrorReporter, ForeignExceptionsGetRuntimeNumbers) {
-  auto caught = [](auto thrower) {
-    try {
-      thrower();
-    } catch (...) {
-      return CurrentError();
-    }
-    return CaughtError{};
-  };
-  EXPECT_EQ(caught([] { throw std::bad_alloc(); }).number, 7);
-  EXPECT_EQ(caught([] { throw std::logic_error("x"); }).number, 51);
-  CaughtError raised = caught([] { throw RunTimeError(9, "cNotify:gvarGetSettings"); });
-  EXPECT_EQ(raised.number, 9);
-  EXPECT_EQ(raised.description, "Subscript out of range");
-  EXPECT_EQ(raised.source, "cNotify:gvarGetSettings");
-}
-
-TEST(ErrorReporter, OwnFailureText) {
-  EXPECT_EQ(ReporterFailureText(7, "Out of memory"),
-            "Error occurred in [basError::gsubDisplayError].\r\nError (7) : Out of memory");
-}
-
-TEST(ErrorReporter, LastErrorBelongsToTheThread) {
-  gstrLastError = "main thread";
-  std::thread([] {
-    EXPECT_EQ(gstrLastError, "");
-    ReportRaised(5, "other");
-  }).join();
-  EXPECT_EQ(gstrLastError, "main thread");
-}
-
-TEST(LogonUser, AnswersTheSeatAndReRaisesItsFailure) {
-  testing::FakeSeat seat(true);
-  EXPECT_TRUE(mblnLogonUser(seat));
-  seat.Answer(false);
-  EXPECT_FALSE(mblnLogonUser(seat));
-  seat.raises = true;
-  try {
-    mblnLogonUser(seat);
-    ADD_FAILURE() << "no error raised";
-  } catch (const RunTimeError& e) {
-    EXPECT_EQ(e.number(), 5);
-    EXPECT_EQ(e.description(), "seat query broke");
-    EXPECT_EQ(e.source(), "cNotes:mblnLogonUser");
-  }
-}
-
-TEST(LogFile, EntriesAreWholeLinesEvenFromManyThreads) {
-  testing::TempFolder dir;
-  auto file = dir / "QzNotesLog.log";
-  constexpr int kThreads = 4, kEntries = 200;
-  std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t)
-    writers.emplace_back([&, t] {
-      std::string text = "Page Status: " + std::string(500, static_cast<char>('a' + t)) + "::";
-      for (int i = 0; i < kEntries; ++i) ASSERT_TRUE(AppendLogEntry(file, text));
-    });
-  for (auto& w : writers) w.join();
-
-  std::string log = dir.Read("QzNotesLog.log");
-  static const std::regex entry(
-      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d Page Status: ([a-d])\1{499}::\r\n)");
-  size_t count = 0;
-  for (auto it = std::sregex_iterator(log.begin(), log.end(), entry); it != std::sregex_iterator();
-       ++it) {
-    EXPECT_EQ(it->position(), static_cast<long>(count * it->length()));
-    ++count;
-  }
-  EXPECT_EQ(count, size_t{kThreads * kEntries});
+// How many whole entries "<timestamp> <text>\r\n" (`text` a pattern) make
+// up the file `name`, which must hold at most `bound` bytes; -1 when
+// anything else is in it.
+long WholeEntries(const testing::TempFolder& dir, const std::string& name, const std::string& text,
+                  uint64_t bound = UINT64_MAX) {
+  const std::string content = dir.Read(name);
+  EXPECT_LE(content.size(), bound) << name;
+  const std::regex entry(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )" + text + "\r\n");
+  long count = 0;
+  size_t at = 0;
+  for (auto it = std::sregex_iterator(content.begin(), content.end(), entry);
+       it != std::sregex_iterator() && static_cast<size_t>(it->position()) == at; ++it, ++count)
+    at += it->length();
+  return at == content.size() ? count : -1;
 }
 
 TEST(LogFile, RotatesAtItsBoundWithWholeEntries) {
   testing::TempFolder dir;
-  auto file = dir / "QzNotesLog.log";
   const LogBound bound{1000, 3};
   const std::string text(100, 'x');  // 122 bytes an entry with timestamp and CR LF
-  for (int i = 0; i < 40; ++i) ASSERT_TRUE(AppendLogEntry(file, text, bound));
-  static const std::regex whole(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d x{100}\r\n)+)");
-  for (const char* name :
-       {"QzNotesLog.log", "QzNotesLog.log.1", "QzNotesLog.log.2", "QzNotesLog.log.3"}) {
-    std::string content = dir.Read(name);
-    EXPECT_LE(content.size(), bound.max_bytes) << name;
-    EXPECT_TRUE(std::regex_match(content, whole)) << name;
-  }
-  EXPECT_EQ(dir.Read("QzNotesLog.log.1").size(), 8u * 122)
-      << "a full file holds as many whole entries as fit";
-  EXPECT_FALSE(std::filesystem::exists(dir / "QzNotesLog.log.4"))
-      << "only three old files are kept";
-
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", text, bound));
+  for (const char* name : {"QzNotesLog.log", "QzNotesLog.log.2", "QzNotesLog.log.3"})
+    EXPECT_GT(WholeEntries(dir, name, "x{100}", bound.max_bytes), 0) << name;
+  EXPECT_EQ(WholeEntries(dir, "QzNotesLog.log.1", "x{100}", bound.max_bytes), 8);
+  EXPECT_EQ(dir.EntryCount(), 4) << "only three old files are kept";
   // An entry larger than the bound is never cut: it starts a file of its own.
-  ASSERT_TRUE(AppendLogEntry(file, std::string(5000, 'y'), bound));
-  EXPECT_EQ(dir.Read("QzNotesLog.log").size(), 20u + 5000 + 2);
-}
-
-TEST(LogFile, WritersRotatingTogetherLoseNoEntry) {
-  testing::TempFolder dir;
-  auto file = dir / "QzNotesLog.log";
-  const LogBound bound{4096, 1000};  // enough old files to keep every entry
-  constexpr int kThreads = 4, kEntries = 150;
-  std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t)
-    writers.emplace_back([&, t] {
-      for (int i = 0; i < kEntries; ++i)
-        ASSERT_TRUE(AppendLogEntry(file, std::string(60, static_cast<char>('a' + t)), bound));
-    });
-  for (auto& w : writers) w.join();
-  static const std::regex entry(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ([a-d])\1{59}\r\n)");
-  size_t count = 0;
-  for (const auto& found : std::filesystem::directory_iterator(dir.path())) {
-    std::string content = dir.Read(found.path().filename().string());
-    EXPECT_LE(content.size(), bound.max_bytes);
-    size_t here = 0;
-    for (auto it = std::sregex_iterator(content.begin(), content.end(), entry);
-         it != std::sregex_iterator(); ++it)
-      EXPECT_EQ(it->position(), static_cast<long>(here++ * it->length()));
-    EXPECT_EQ(here * 82, content.size()) << found.path();
-    count += here;
-  }
-  EXPECT_EQ(count, size_t{kThreads * kEntries});
-}
-
-TEST(LogFile, UnwritableTargetAnswersFalse) {
-  testing::TempFolder dir;
+  ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(5000, 'y'), bound));
+  EXPECT_EQ(WholeEntries(dir, "QzNotesLog.log", "y{5000}"), 1);
   EXPECT_FALSE(AppendLogEntry(dir.path(), "a folder is no log"));
   EXPECT_FALSE(AppendLogEntry(dir / "missing" / "QzNotesLog.log", "no such folder"));
 }
 
+TEST(LogFile, WritersRotatingTogetherLoseNoEntry) {
+  testing::TempFolder dir;
+  const LogBound bound{4096, 1000};  // enough old files to keep every entry
+  std::vector<std::thread> writers;
+  for (char t = 'a'; t < 'e'; ++t)
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < 150; ++i)
+        ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(60, t), bound));
+    });
+  for (auto& w : writers) w.join();
+  long count = 0;
+  for (const auto& found : std::filesystem::directory_iterator(dir.path()))
+    count += WholeEntries(dir, found.path().filename(), "([a-d])\\1{59}", bound.max_bytes);
+  EXPECT_EQ(count, 4 * 150);
+}
+
 TEST(LogFile, TimestampIsLocalTime) {
   std::tm when{};
-  when.tm_year = 2026 - 1900;
-  when.tm_mon = 0;
-  when.tm_mday = 2;
-  when.tm_hour = 3;
-  when.tm_min = 4;
-  when.tm_sec = 5;
+  when.tm_year = 126, when.tm_mday = 2, when.tm_hour = 3, when.tm_min = 4, when.tm_sec = 5;
   when.tm_isdst = -1;
   EXPECT_EQ(LogTimestamp(std::mktime(&when)), "2026-01-02 03:04:05");
+}
+
+TEST(LogText, EscapesEveryControlCharacter) {
+  for (auto [text, expected] : {
+           std::pair<std::string, std::string>{"cNotify/3: Ärger € 日本",
+                                               "cNotify/3: Ärger € 日本"},
+           {"T\nqznotesd: cNotify/1", "T\\x0aqznotesd: cNotify/1"},  // no forged line
+           {"a\rb\x1b[2J\x07", "a\\x0db\\x1b[2J\\x07"},              // no terminal control
+           {std::string("\t\0\x7f", 3), "\\x09\\x00\\x7f"},
+           {"a\xc2\x9b|\x9b", "a\\u009b|\\x9b"},  // C1 as UTF-8 and as a lone byte
+           {"\xe2\x82", "\\xe2\\x82"},            // a broken sequence
+           {"\xe2\x80\xa8\xe2\x80\xa9", "\\u2028\\u2029"},
+           {"\\x0a", "\\\\x0a"},  // a backslash cannot fake an escape
+       })
+    EXPECT_EQ(EscapeControls(text), expected);
+}
+
+// A long text is remembered by its length and digest.
+TEST(LoggedText, SameTextOnlyWhetherKeptWholeOrByDigest) {
+  const std::string whole = "Page Status: ::", digest(LoggedText::kKeptWhole + 1, 'x');
+  std::string other = digest;
+  other[other.size() / 2] = 'y';
+  LoggedText logged;
+  EXPECT_FALSE(logged.Equals(whole)) << "nothing remembered yet";
+  logged.Remember(whole);
+  EXPECT_TRUE(logged.Equals(whole));
+  EXPECT_FALSE(logged.Equals("Page Status: :"));
+  logged.Remember(digest);
+  EXPECT_TRUE(logged.Equals(digest));
+  for (const std::string& asked : {other, digest + "x", whole})
+    EXPECT_FALSE(logged.Equals(asked)) << asked.size();
 }
 
 }  // namespace

@@ -1,3 +1,6 @@
+// Settings files: the format read and edited line by line, and the files on
+// disk, which refused writes, a full disk or writers in several processes
+// and threads never leave torn or missing a completed write.
 #include "platform/ini_file.h"
 
 #include <sys/resource.h>
@@ -5,78 +8,147 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "platform/ini_document.h"
+#include "platform/ini_lookup.h"
 #include "support/temp_folder.h"
 
 namespace qz {
 namespace {
 
-constexpr std::string_view kOriginal = "; settings\r\n[A]\r\nk=old\r\n";
+namespace fs = std::filesystem;
+using Found = std::optional<std::string>;
 
-TEST(IniFile, RefusedWritesLeaveTheFileWhole) {
-  qz::testing::TempFolder folder;
-  const std::string path = folder.Write("s.ini", kOriginal);
-  std::filesystem::create_directory(folder.File("dir.ini"));
-  const std::string ro = folder.Write("ro.ini", kOriginal);
-  ::chmod(ro.c_str(), 0444);  // read-only even for root
-  struct Case {
-    const char* why;
-    std::string file, section, key, value;
-  };
-  const Case cases[] = {
-      {"LF in value", path, "A", "k", "x\ny"},
-      {"NUL in value", path, "A", "k", std::string("x\0", 2)},
-      {"= in key", path, "A", "k=1", "v"},
-      {"CR in key", path, "A", "k\r", "v"},
-      {"] in section", path, "A]", "k", "v"},
-      {"read-only file", ro, "A", "k", "v"},
-      {"folder", folder.File("dir.ini"), "A", "k", "v"},
-      {"folder with /", folder.path() + "/", "A", "k", "v"},
-  };
-  for (const Case& c : cases)
-    EXPECT_FALSE(IniFile(c.file).Write(c.section, c.key, c.value)) << c.why;
-  EXPECT_EQ(folder.Read("s.ini"), kOriginal);
-  EXPECT_EQ(folder.Read("ro.ini"), kOriginal);
-  EXPECT_EQ(folder.EntryCount(), 3) << "no temporary file left behind";
+Found Lookup(const std::string& text, const char* section, const char* key) {
+  auto value = ini::FindValue(text, section, key);
+  return value ? Found(std::string(*value)) : std::nullopt;
 }
 
-TEST(IniFile, FullDiskAnswersFalseAndKeepsTheOldFile) {
+TEST(IniFormat, ReaderFindsWhatTheFileSays) {
+  for (auto [text, section, key, expected] : {
+           std::tuple<std::string, const char*, const char*, Found>{
+               "[Pager Terminal]\nComPort=3\n", "pager TERMINAL", "comport", "3"},
+           {"[Ärger]\nSchlüssel=x\n", "äRGER", "SCHLÜSSEL", "x"},
+           {"  [ A ]\n  k  =  v w  \n", " A ", "k\t", "v w"},
+           {"[A]\nk=\" v \"\n", "A", "k", " v "},
+           {"[A]\nk=a=b;c\n", "A", "k", "a=b;c"},
+           {"[A]\nx=1\n[B]\nk=2\n", "A", "k", std::nullopt},
+           {"[A]\n;k=1\n# k=2\n", "A", "k", std::nullopt},
+           {"[A]\nk=1\nK=2\n", "A", "k", "1"},
+           {"[A]\nx=1\n[a]\nk=2\n", "A", "k", std::nullopt},  // the first section counts
+           {"\xEF\xBB\xBF[A]\r\nk=v", "A", "k", "v"},
+       })
+    EXPECT_EQ(Lookup(text, section, key), expected) << text;
+}
+
+TEST(IniFormat, EditorChangesOnlyTheLineConcernedAndWritesWhatReadsBack) {
+  for (auto [before, section, value, after] : {
+           std::tuple<std::string, const char*, const char*, std::string>{
+               "; c\n[A]\n K = old\n\nz=1\n", "a", "new", "; c\n[A]\n K = new\n\nz=1\n"},
+           {"[A]\nx=1\n; B\n[B]\n", "A", " x ", "[A]\nx=1\nk=\" x \"\n; B\n[B]\n"},
+           {"[A]\nx=1", "B", "v", "[A]\nx=1\n\n[B]\nk=v\n"},
+           {"[A]\nx=1", "A", "v", "[A]\nx=1\nk=v"},
+           {"[A]\r\nx=1\r\n", "B", "v", "[A]\r\nx=1\r\n\r\n[B]\r\nk=v\r\n"},
+           {"\xEF\xBB\xBF[A]\nk=1\n[A]\nk=2\n", "A", "3", "\xEF\xBB\xBF[A]\nk=3\n[A]\nk=2\n"},
+       }) {
+    ini::IniDocument document(before);
+    document.Set(section, "k", value);
+    EXPECT_EQ(document.Text(), after) << before;
+  }
+  for (const char* value : {"trailing\t", "\"q\"", "; no comment", "[no section]"}) {
+    ini::IniDocument document("[S]\nk=old\n");
+    document.Set("s", "K", value);
+    EXPECT_EQ(Lookup(document.Text(), "S", "k"), value) << document.Text();
+  }
+}
+
+TEST(IniFile, RewritesInPlaceOfLinksKeepingModesAndNeverLeavesATornFile) {
+  constexpr std::string_view kOriginal = "; settings\r\n[A]\r\nk=old\r\n";
   qz::testing::TempFolder folder;
   const std::string path = folder.Write("s.ini", kOriginal);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {  // a file size limit fails the write part way, as a full disk does
+  fs::create_directory(folder.File("dir.ini"));
+  for (auto [file, section, key, value] : {
+           std::tuple<std::string, std::string, std::string, std::string>{path, "A", "k", "x\ny"},
+           {path, "A", "k", std::string("x\0", 2)},
+           {path, "A", "k=1", "v"},
+           {path, "A]", "k", "v"},
+           {folder.File("dir.ini"), "A", "k", "v"},
+       })
+    EXPECT_FALSE(IniFile(file).Write(section, key, value))
+        << file << " [" << section << "] " << key;
+  ::chmod(path.c_str(), 0444);  // read-only even for root
+  EXPECT_FALSE(IniFile(path).Write("A", "k", "v"));
+  ::chmod(path.c_str(), 0640);
+  // A file size limit fails the write part way, as a full disk does.
+  const pid_t child = ::fork();
+  if (child == 0) {
     ::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{16, 16};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ::_exit(IniFile(path).Write("A", "k", std::string(200, 'x')) ? 1 : 0);
   }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  int status = -1;
+  ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write should answer false";
   EXPECT_EQ(folder.Read("s.ini"), kOriginal);
-  EXPECT_EQ(folder.EntryCount(), 1);
+  EXPECT_EQ(folder.EntryCount(), 2) << "no temporary file left behind";
+
+  fs::create_symlink("s.ini", folder.File("link.ini"));
+  ASSERT_TRUE(IniFile(folder.File("link.ini")).Write("A", "k", "new"));
+  EXPECT_TRUE(fs::is_symlink(folder.File("link.ini")));
+  EXPECT_EQ(folder.Read("s.ini"), "; settings\r\n[A]\r\nk=new\r\n");
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));
+  EXPECT_EQ(IniFile(folder.File("new.ini")).Read("A", "k"), std::nullopt);
+  ASSERT_TRUE(IniFile(folder.File("new.ini")).Write("A", "k", "v"));
+  EXPECT_EQ(folder.Read("new.ini"), "[A]\nk=v\n");
 }
 
-TEST(IniFile, RewriteKeepsPermissionsAndLinksAndCreatesMissingFiles) {
+// Three processes and three threads each write 20 keys, half of them to the
+// shared section "S" and half to their own, so every write must merge.
+TEST(IniFile, WritesFromProcessesAndThreadsAreAllKept) {
+  constexpr int kWrites = 20;
   qz::testing::TempFolder folder;
-  const std::string real = folder.Write("real.ini", kOriginal);
-  ::chmod(real.c_str(), 0640);
-  std::filesystem::create_symlink("real.ini", folder.File("link.ini"));
-  ASSERT_TRUE(IniFile(folder.File("link.ini")).Write("A", "k", "new"));
-  EXPECT_TRUE(std::filesystem::is_symlink(folder.File("link.ini")));
-  EXPECT_EQ(folder.Read("real.ini"), "; settings\r\n[A]\r\nk=new\r\n");
-  EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0640));
-
-  IniFile fresh(folder.File("new.ini"));
-  EXPECT_EQ(fresh.Read("A", "k"), std::nullopt);
-  ASSERT_TRUE(fresh.Write("A", "k", "v"));
-  EXPECT_EQ(folder.Read("new.ini"), "[A]\nk=v\n");
+  const std::string path = folder.Write("c.ini", "; shared\n[S]\nkeep=me\n");
+  auto section = [](const std::string& writer, int n) { return n % 2 ? writer : "S"; };
+  auto write_keys = [&](const std::string& writer) {
+    bool ok = true;
+    for (int n = 0; n < kWrites; ++n)
+      ok &= IniFile(path).Write(section(writer, n), writer + std::to_string(n), std::to_string(n));
+    return ok;
+  };
+  // Children first: a child forked later would inherit a thread's lock.
+  const std::string writers[] = {"proc0", "proc1", "proc2", "thread0", "thread1", "thread2"};
+  pid_t children[3];
+  for (int p = 0; p < 3; ++p)
+    if ((children[p] = ::fork()) == 0) ::_exit(write_keys(writers[p]) ? 0 : 1);
+  std::vector<std::thread> threads;
+  std::vector<char> ok(6);
+  for (int t = 3; t < 6; ++t) threads.emplace_back([&, t] { ok[t] = write_keys(writers[t]); });
+  for (std::thread& thread : threads) thread.join();
+  for (int p = 0; p < 3; ++p) {
+    int status = -1;
+    ::waitpid(children[p], &status, 0);
+    ok[p] = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  EXPECT_EQ(ok, std::vector<char>(6, 1));
+  IniFile file(path);
+  for (const std::string& writer : writers)
+    for (int n = 0; n < kWrites; ++n)
+      EXPECT_EQ(file.Read(section(writer, n), writer + std::to_string(n)), std::to_string(n));
+  EXPECT_EQ(file.Read("S", "keep"), "me");
+  const std::string text = folder.Read("c.ini");
+  // The original 3 lines, one per key, and per own section a blank line and a header.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3 + 6 * (kWrites + 2));
+  EXPECT_EQ(folder.EntryCount(), 1) << "no temporary file left behind";
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -33,9 +33,6 @@ class Confinement : public ::testing::Test {
     fs::create_directory(folder_ / "sub");
     folder_.Write("sub/QzPage.ini", "[Pager Terminal]\n");
   }
-  void Link(const std::string& target, const char* name) {
-    fs::create_symlink(target, folder_ / name);
-  }
   // QzNotes.ini with section [S] whose path is `relative`.
   void PathIs(const std::string& relative) {
     folder_.Write("QzNotes.ini", "[S]\npath=" + relative + "\n");
@@ -47,100 +44,74 @@ class Confinement : public ::testing::Test {
   qz::testing::TempFolder outside_, folder_;
 };
 
-TEST_F(Confinement, PathValuesStayInsideTheFolder) {
-  Link("sub", "inner");
-  Link(folder_.File("sub"), "absolute-inner");
-  Link(outside_.path(), "escape");
-  Link(outside_.File("QzPage.ini"), "outside.ini");
-  Link(outside_.File("none.ini"), "dangling-out.ini");
-  Link("missing.ini", "dangling-in.ini");
-  Link("../QzPage.ini", "sub/up.ini");
-  Link("../../" + fs::path(outside_.path()).filename().string() + "/QzPage.ini", "sub/out.ini");
-  Link("loop-b", "loop-a");
-  Link("loop-a", "loop-b");
-  Link("QzNotesLog.log", "log-link.ini");
+// Each `path` value with what becomes of it: "RW" resolves and is written,
+// "R-" resolves but the write answers false, "--" neither. "" names the
+// folder itself.
+TEST_F(Confinement, PathValuesAndTheMainFileStayInsideTheFolder) {
+  const std::string out = "../../" + fs::path(outside_.path()).filename().string();
+  const std::string links[][2] = {{"sub", "inner"},
+                                  {folder_.File("sub"), "absolute-inner"},
+                                  {outside_.path(), "escape"},
+                                  {outside_.File("QzPage.ini"), "outside.ini"},
+                                  {"missing.ini", "dangling-in.ini"},
+                                  {outside_.File("none.ini"), "dangling-out.ini"},
+                                  {"../QzPage.ini", "sub/up.ini"},
+                                  {out + "/QzPage.ini", "sub/out.ini"},
+                                  {"loop-b", "loop-a"},
+                                  {"loop-a", "loop-b"},
+                                  {"QzNotesLog.log", "log-link.ini"}};  // target, name
+  for (const auto& [target, name] : links) fs::create_symlink(target, folder_ / name);
   fs::create_hard_link(folder_ / "QzNotesLog.log", folder_ / "log-hard.ini");
-  folder_.Write(".QzPage.ini.Ab12Cd", "[Pager Terminal]\n");
-  struct Case {
-    const char* why;
-    std::string relative;
-    bool resolves;  // ConfinedSettingsFile answers an entry
-    bool writes;    // and the settings write answers true
-  };
-  const Case cases[] = {
-      {"plain name", "QzPage.ini", true, true},
-      {"sub-folder", "sub/QzPage.ini", true, true},
-      {"link staying inside", "inner/QzPage.ini", true, true},
-      {"absolute link to inside", "absolute-inner/QzPage.ini", true, true},
-      {"link up to the folder", "sub/up.ini", true, true},
-      {"empty names the folder", "", true, false},
-      {"dangling link inside", "dangling-in.ini", true, false},
-      {"missing file", "QzNone.ini", true, false},
-      {"absolute", outside_.File("QzPage.ini"), false, false},
-      {"parent component", "sub/../QzPage.ini", false, false},
-      {"link to a folder outside", "escape/QzPage.ini", false, false},
-      {"link to a file outside", "outside.ini", false, false},
-      {"dangling link outside", "dangling-out.ini", false, false},
-      {"link climbing out", "sub/out.ini", false, false},
-      {"link loop", "loop-a", false, false},
-      {"the log file", "QzNotesLog.log", false, false},
-      {"the log file in another case", "qznoteslog.LOG", false, false},
-      {"a link to the log file", "log-link.ini", false, false},
-      {"a hard link to the log file", "log-hard.ini", false, false},
-      {"a writer's temporary file", ".QzPage.ini.Ab12Cd", false, false},
-  };
+  folder_.Write(".QzPage.ini.Ab12Cd", "[Pager Terminal]\n");  // a writer's temporary file
   const std::string log_before = folder_.Read("QzNotesLog.log");
-  for (const Case& c : cases) {
-    EXPECT_EQ(ConfinedSettingsFile(folder_.path(), c.relative).has_value(), c.resolves) << c.why;
-    PathIs(c.relative);
-    EXPECT_EQ(Write(), c.writes) << c.why;
-  }
-  EXPECT_EQ(outside_.Read("QzPage.ini"), kOutsideText);
-  EXPECT_EQ(outside_.EntryCount(), 1) << "nothing created outside";
+  for (auto [fate, paths] :
+       {std::pair<const char*, std::vector<std::string>>{
+            "RW",
+            {"QzPage.ini", "sub/QzPage.ini", "inner/QzPage.ini", "absolute-inner/QzPage.ini",
+             "sub/up.ini"}},
+        {"R-", {"", "dangling-in.ini", "QzNone.ini"}},
+        {"--",
+         {outside_.File("QzPage.ini"), "sub/../QzPage.ini", "escape/QzPage.ini", "outside.ini",
+          "dangling-out.ini", "sub/out.ini", "loop-a", "QzNotesLog.log", "qznoteslog.LOG",
+          "log-link.ini", "log-hard.ini", ".QzPage.ini.Ab12Cd"}}})
+    for (const std::string& relative : paths) {
+      std::string seen = ConfinedSettingsFile(folder_.path(), relative) ? "R" : "-";
+      PathIs(relative);
+      EXPECT_EQ(seen + (Write() ? "W" : "-"), fate) << relative;
+    }
   EXPECT_EQ(folder_.Read("QzNotesLog.log"), log_before);
   EXPECT_NE(folder_.Read("QzPage.ini").find("[S]\nNumber=new\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(folder_ / "missing.ini")) << "a dangling link creates nothing";
-}
 
-TEST_F(Confinement, TheMainFileStaysInsideToo) {
-  fs::remove(folder_ / "QzPage.ini");
-  fs::rename(folder_ / "sub", outside_ / "sub");
   outside_.Write("QzNotes.ini", "[Default]\nIndex=0\n");
-  Link(outside_.File("QzNotes.ini"), "QzNotes.ini");
+  fs::remove(folder_ / "QzNotes.ini");
+  fs::create_symlink(outside_.File("QzNotes.ini"), folder_ / "QzNotes.ini");
   EXPECT_FALSE(gblnSetSettings(folder_.path(), Variant::Array({"1", "2", "3", "4"}, 0)));
   EXPECT_FALSE(
       gblnSetPagerSettingsEx(folder_.path(), "Default", Variant::Array({Variant("Index=1")}, 0)));
   EXPECT_EQ(outside_.Read("QzNotes.ini"), "[Default]\nIndex=0\n");
+  EXPECT_EQ(outside_.Read("QzPage.ini"), kOutsideText);
+  EXPECT_EQ(outside_.EntryCount(), 2) << "nothing created outside";
 }
 
-// The attack the single resolution defeats: a link swapped in for the file,
-// or for a folder on its path, while writes run. However the swaps and the
-// writes interleave, no write lands outside.
+// The attack the single resolution defeats: a link to outside swapped in
+// for the file, or for a folder on its path, while writes run. However the
+// swaps and the writes interleave, no write lands outside.
 TEST_F(Confinement, NoWriteEscapesThroughALinkSwappedInMeanwhile) {
   fs::create_directory(outside_ / "sub");
   outside_.Write("sub/QzPage.ini", kOutsideText);
-  struct Case {
-    const char* why;
-    std::string relative;  // the `path` value
-    std::string swapped;   // the name that turns into a link now and then
-    std::string outside;   // where that link points
-  };
-  const Case cases[] = {
-      {"the file itself", "QzPage.ini", "QzPage.ini", outside_.File("QzPage.ini")},
-      {"a folder on its path", "sub/QzPage.ini", "sub", outside_.File("sub")},
-  };
-  for (const Case& c : cases) {
-    PathIs(c.relative);
-    const fs::path real = folder_ / c.swapped, parked = folder_ / ("parked-" + c.swapped),
-                   link = folder_ / "link-ready";
+  for (auto [relative, swapped] :
+       {std::pair{"QzPage.ini", "QzPage.ini"}, {"sub/QzPage.ini", "sub"}}) {
+    PathIs(relative);
+    const fs::path real = folder_ / swapped, parked = folder_ / "parked", link = folder_ / "link";
     std::atomic<bool> writing{true};
     std::atomic<int> rounds{0};
     std::thread attacker([&] {
       // Each round parks the real entry and renames a ready link into its
-      // place, then puts the real one back: both steps are atomic renames.
-      for (int round = 0; round < 100000 && writing; ++round) {
+      // place, then puts the real one back: all steps are atomic renames.
+      for (; rounds < 100000 && writing; ++rounds) {
         std::error_code ignored;
-        fs::create_symlink(c.outside, link, ignored);
+        fs::create_symlink(outside_ / swapped, link, ignored);
         fs::rename(real, parked, ignored);
         fs::rename(link, real, ignored);
         std::this_thread::yield();
@@ -149,21 +120,20 @@ TEST_F(Confinement, NoWriteEscapesThroughALinkSwappedInMeanwhile) {
         // Pacing only: the real entry stays in place most of the time, so
         // writes also run (and must stay inside) while swaps hit them.
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-        ++rounds;
       }
     });
-    // Writes go on until the attacker has swapped a few hundred times and at
-    // least one write has landed: a descheduled attacker (a loaded machine)
-    // must not leave every write inside one long swap window.
-    int successes = 0;
-    for (int i = 0; i < 100000 && (rounds < 300 || successes == 0); ++i)
-      successes += Write(("Number=" + std::to_string(i)).c_str()) ? 1 : 0;
+    // Writes go on until the attacker has swapped a few hundred times and a
+    // write has landed: a descheduled attacker (a loaded machine) must not
+    // leave every write inside one long swap window.
+    int landed = 0;
+    for (int i = 0; i < 100000 && (rounds < 300 || landed == 0); ++i)
+      landed += Write(("Number=" + std::to_string(i)).c_str());
     writing = false;
     attacker.join();
-    EXPECT_EQ(outside_.Read("QzPage.ini"), kOutsideText) << c.why;
-    EXPECT_EQ(outside_.Read("sub/QzPage.ini"), kOutsideText) << c.why;
-    EXPECT_EQ(outside_.EntryCount(), 2) << c.why << ": nothing created outside";
-    EXPECT_GT(successes, 0) << c.why << ": the writes themselves work between swaps";
+    EXPECT_GT(landed, 0) << swapped;
+    EXPECT_EQ(outside_.Read("QzPage.ini"), kOutsideText) << swapped;
+    EXPECT_EQ(outside_.Read("sub/QzPage.ini"), kOutsideText) << swapped;
+    EXPECT_EQ(outside_.EntryCount(), 2) << swapped << ": nothing created outside";
   }
 }
 
