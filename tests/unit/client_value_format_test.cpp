@@ -1,7 +1,11 @@
+// How qznotes prints the values the daemon answers, as text and as JSON, and
+// a settings group as KEY=VALUE lines and as a keyed JSON object.
 #include <gtest/gtest.h>
 
+#include "client/settings_groups.h"
 #include "client/value_json.h"
 #include "client/value_text.h"
+#include "client/wire_markers.h"
 #include "platform/holders.h"
 
 namespace qz::client {
@@ -14,14 +18,12 @@ VariantPtr Value(const char* text) {
   return Own(v);
 }
 
-struct Case {
-  const char* value;  // GVariant text of what the daemon answers
-  const char* text;
-  const char* json;
-};
-
 TEST(ClientValueFormat, EveryKindAsTextAndJson) {
-  const Case cases[] = {
+  struct Case {
+    const char* value;  // GVariant text of what the daemon answers
+    const char* text;   // nullptr: as the JSON case only
+    const char* json;
+  } cases[] = {
       {"<'Notes Server: Asynch mode'>", "Notes Server: Asynch mode",
        "\"Notes Server: Asynch mode\""},
       {"<''>", "", "\"\""},
@@ -46,34 +48,59 @@ TEST(ClientValueFormat, EveryKindAsTextAndJson) {
       {"<[<[<'a'>, <[<1>]>]>, <@av []>, <2>]>", "[0]\n  [0] \"a\"\n  [1]\n    [0] 1\n[1] []\n[2] 2",
        "[[\"a\",[1]],[],2]"},
       {"<['x', 'y']>", "[0] \"x\"\n[1] \"y\"", "[\"x\",\"y\"]"},  // any D-Bus array
+      // Strings inside arrays cannot break the lines; JSON escapes every control character.
+      {"<[<'two\\nlines'>]>", "[0] \"two\\nlines\"", "[\"two\\nlines\"]"},
+      {"<'say \"hi\"'>", nullptr, "\"say \\\"hi\\\"\""},
+      {"<'back\\\\slash'>", nullptr, "\"back\\\\slash\""},
+      {"<'a\\nb\\tc\\rd'>", nullptr, "\"a\\nb\\tc\\rd\""},
+      {"<'\\u0001\\u001f\\u007f'>", nullptr, "\"\\u0001\\u001f\\u007f\""},
+      {"<'\\b\\f'>", nullptr, "\"\\b\\f\""},
+      {"<'Grüße €'>", nullptr, "\"Grüße €\""},  // UTF-8 passes unchanged
   };
   for (const auto& c : cases) {
     VariantPtr v = Value(c.value);
-    EXPECT_EQ(FormatText(v.get()), c.text) << c.value;
+    if (c.text) EXPECT_EQ(FormatText(v.get()), c.text) << c.value;
     EXPECT_EQ(FormatJson(v.get()), c.json) << c.value;
   }
-}
-
-TEST(ClientValueFormat, JsonEscapesEveryControlCharacter) {
-  const Case cases[] = {
-      {"<'say \"hi\"'>", "", "\"say \\\"hi\\\"\""},
-      {"<'back\\\\slash'>", "", "\"back\\\\slash\""},
-      {"<'a\\nb\\tc\\rd'>", "", "\"a\\nb\\tc\\rd\""},
-      {"<'\\u0001\\u001f\\u007f'>", "", "\"\\u0001\\u001f\\u007f\""},
-      {"<'\\b\\f'>", "", "\"\\b\\f\""},
-      {"<'Grüße €'>", "", "\"Grüße €\""},  // UTF-8 passes unchanged
-  };
-  for (const auto& c : cases) EXPECT_EQ(FormatJson(Value(c.value).get()), c.json) << c.value;
-}
-
-TEST(ClientValueFormat, StringsInsideArraysCannotBreakTheLines) {
-  EXPECT_EQ(FormatText(Value("<[<'two\\nlines'>]>").get()), "[0] \"two\\nlines\"");
-}
-
-TEST(ClientValueFormat, NonFiniteDoublesAreNullInJson) {
+  // JSON has no infinity.
   VariantPtr inf = Own(g_variant_new_variant(g_variant_new_double(1.0 / 0.0)));
   EXPECT_EQ(FormatJson(inf.get()), "null");
   EXPECT_EQ(FormatText(inf.get()), "Infinity");
+}
+
+TEST(ClientValueFormat, SettingsGroupsNameEachValueByItsKey) {
+  using Lines = std::vector<std::string>;
+  struct Case {
+    const char* group;
+    const char* answer;
+    Lines lines;
+    const char* json;
+  } cases[] = {
+      {"terminal-short", "<[<'5551234'>, <'8N1'>, <'/dev/ttyS0'>, <''>]>",
+       Lines{"Number=5551234", "Settings=8N1", "ComPort=/dev/ttyS0", "HandShaking="},
+       R"({"Number":"5551234","Settings":"8N1","ComPort":"/dev/ttyS0","HandShaking":""})"},
+      // Already in key-and-value form: printed as answered, split at the first "=".
+      {"snpp", "<[<'TCPPort=444'>, <'HostName=a=b'>, <'Timeout='>]>",
+       Lines{"TCPPort=444", "HostName=a=b", "Timeout="},
+       R"({"TCPPort":"444","HostName":"a=b","Timeout":""})"},
+      {"gateways", "<[<'t0'>, <'t1'>, <'2'>, <'extra'>]>",
+       Lines{"0=t0", "1=t1", "Index=2", "[3]=extra"},
+       R"({"0":"t0","1":"t1","Index":"2","[3]":"extra"})"},
+      // A line break in a value must not split the line.
+      {"gateways", "<[<'a\\nb'>]>", Lines{"0=\"a\\nb\""}, R"({"0":"a\nb"})"},
+      {"terminal-short", "<@av []>", Lines{}, "{}"},
+      {"gateways", "<byte 0>", Lines{"(no settings file)"}, R"({"kind":"Empty"})"},
+      {"gateways", "<byte 2>", Lines{"(not served)"}, R"({"kind":"NoDimensions"})"},
+      {"gateways", "<'text'>", Lines{"text"}, "\"text\""},
+  };
+  for (const Case& c : cases) {
+    const SettingsGroup* group = FindSettingsGroup(c.group);
+    ASSERT_NE(group, nullptr) << c.group;
+    VariantPtr v = Value(c.answer);
+    EXPECT_EQ(SettingsLines(*group, v.get()), c.lines) << c.answer;
+    EXPECT_EQ(SettingsJson(*group, v.get()), c.json) << c.answer;
+  }
+  EXPECT_EQ(FindSettingsGroup("Terminal"), nullptr);
 }
 
 }  // namespace
