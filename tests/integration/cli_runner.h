@@ -55,20 +55,19 @@ class CliProcess {
           !entry.starts_with("DBUS_SYSTEM_BUS_ADDRESS="))
         env.emplace_back(entry);
     }
+    const std::string out = dir_.File("stdout"), err = dir_.File("stderr");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, dir_.File("stdout").c_str(),
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, dir_.File("stderr").c_str(),
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int spawned = posix_spawn(&pid_, args[0].c_str(), &actions, nullptr,
                                     Pointers(args).data(), Pointers(env).data());
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      pid_ = -1;
-      throw std::runtime_error("cannot start " + args[0]);
-    }
+    // A constructor that throws runs no destructor: there is no child to stop.
+    if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
   }
   ~CliProcess() {
     if (pid_ > 0) {

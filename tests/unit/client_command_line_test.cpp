@@ -1,5 +1,7 @@
-// How qznotes reads its command line: what each command line asks for, the
-// one-line refusals of what cannot be used, help, and what a send warns about.
+// How qznotes reads its command line: what each command line asks for (down
+// to the request arrays a send builds), the one-line refusals of what cannot
+// be used, and what a send or a settings write warns about before it goes to
+// the server.
 #include "client/command_line.h"
 
 #include <glib.h>
@@ -7,7 +9,10 @@
 
 #include <vector>
 
+#include "client/request_arrays.h"
 #include "client/send_advice.h"
+#include "client/settings_advice.h"
+#include "support/variant_text.h"
 
 namespace qz::client {
 namespace {
@@ -31,20 +36,21 @@ std::string Joined(const Texts& items, const char* separator = " ") {
   return text;
 }
 
-// What a send asks for: "text <emails> <pagers>" per message, groups apart
-// by " | ", then the options that differ from the defaults.
+// A request array without its wrapping: "[[disk full, cpu], [door]]".
+std::string Bare(const VariantPtr& array) {
+  std::string bare;
+  for (char c : testing::PrintedVariant(array.get()))
+    if (c != '<' && c != '>' && c != '\'') bare += c;
+  for (size_t at; (at = bare.find("@av ")) != std::string::npos;) bare.erase(at, 4);
+  return bare;
+}
+
+// What a send asks for: its four request arrays (messages, addresses, pager
+// numbers, mail options), then the options that differ from the defaults.
 std::string Shown(const SendCommand& s) {
-  std::string text = "send";
-  for (const Group& g : s.groups) {
-    text += text == "send" ? " " : " | ";
-    for (size_t k = 0; k < g.messages.size(); ++k)
-      text += (k ? ", " : "") + g.messages[k].text + " <" + Joined(g.messages[k].emails) + "> <" +
-              Joined(g.messages[k].pagers) + ">";
-  }
-  const MailOptions& m = s.mail;
-  if (m.given)
-    text += " mail=" + Joined({m.subject, m.from, m.profile, m.smtp_server}, "/") +
-            (m.prefer_smtp ? " prefer-smtp" : "");
+  const RequestArrays a = BuildRequestArrays(s);
+  std::string text =
+      "send " + Bare(a.notes) + " " + Bare(a.email) + " " + Bare(a.pager) + " " + Bare(a.any);
   if (!s.callback_host.empty()) text += " callback=" + s.callback_host;
   text += s.wait ? " wait=" + std::to_string(s.timeout_seconds)
                  : " hold=" + std::to_string(s.hold_seconds);
@@ -87,27 +93,29 @@ TEST(ClientCommandLine, WhatEachCommandLineAsksFor) {
     const char* line;
     const char* shown;
   } cases[] = {
-      // Recipients belong to the latest message of the current group.
+      // Recipients belong to the latest message of the current group; a
+      // message without any keeps its empty list, so list k is message k's.
       {"send -m 'disk full' -p 555 --email a@x -e b@x -s Alert --message 'cpu hot' --group -m "
        "'door open' -p 777 -p 888",
-       "send disk full <a@x b@x> <555>, cpu hot <> <> | door open <> <777 888> mail=Alert/// "
-       "hold=3"},
-      {"send -m --not-an-option -p -1", "send --not-an-option <> <-1> hold=3"},
-      {"send '--message=-5 degrees' -g -m b --hold 0", "send -5 degrees <> <> | b <> <> hold=0"},
+       "send [[disk full, cpu hot], [door open]] [[[a@x, b@x], []], [[]]] [[[555], []], [[777, "
+       "888]]] [Alert, , , , False] hold=3"},
+      {"send -m --not-an-option -p -1",
+       "send [[--not-an-option]] [[[]]] [[[-1]]] byte 0x00 hold=3"},
+      {"send '--message=-5 degrees' -g -m b --hold 0",
+       "send [[-5 degrees], [b]] [[[]], [[]]] [[[]], [[]]] byte 0x00 hold=0"},
       // Bus options may stand among a command's own.
       {"--system send -m x --subject Cold --from a@x --profile Ops --smtp-server mail.x "
        "--prefer-smtp --json --test-id T-1 --wait --timeout 5 --dest org.test.Q",
-       "system json dest=org.test.Q send x <> <> mail=Cold/a@x/Ops/mail.x prefer-smtp wait=5 "
+       "system json dest=org.test.Q send [[x]] [[[]]] [[[]]] [Cold, a@x, Ops, mail.x, True] wait=5 "
        "id=T-1"},
       {"send -m x -w --callback-host mon.x",
        "error: --wait and --callback-host exclude each other"},
-      {"send -m x --callback-host mon.x", "send x <> <> callback=mon.x hold=3"},
-      {"send -m x --prefer-smtp -w", "send x <> <> mail=/// prefer-smtp wait=30"},
-      {"settings", "show"},
+      {"send -m x --callback-host mon.x",
+       "send [[x]] [[[]]] [[[]]] byte 0x00 callback=mon.x hold=3"},
+      {"send -m x --prefer-smtp -w", "send [[x]] [[[]]] [[[]]] [, , , , True] wait=30"},
       {"settings get snpp --json", "json get snpp"},
       {"--address unix:path=/b settings set 'Pager Terminal' A=2 B= C=a=b",
        "address=unix:path=/b set [Pager Terminal] A=2 B= C=a=b"},
-      {"settings set --force Default Index=7", "set [Default] Index=7 force"},
       {"settings set Default Index=7 -f", "set [Default] Index=7 force"},
       {"settings set Gateway -- -x=1", "set [Gateway] -x=1"},  // a setting, not an option
       // Options come before the operation; after it, words are its arguments.
@@ -124,6 +132,12 @@ TEST(ClientCommandLine, WhatEachCommandLineAsksFor) {
       {"send -m x --help --frobnicate", "help send"},
   };
   for (const Case& c : cases) EXPECT_EQ(Shown(c.line), c.shown) << c.line;
+  // Each element in its own Variant, as the server reads them; the mail
+  // options all five or none (the server reads 1 to 4 whenever 0 is set).
+  const RequestArrays a = BuildRequestArrays(
+      std::get<SendCommand>(Parse("send -m a -e x@y -s S -m b").invocation.command));
+  EXPECT_EQ(testing::PrintedVariant(a.email.get()), "<[<[<[<'x@y'>]>, <@av []>]>]>");
+  EXPECT_EQ(testing::PrintedVariant(a.any.get()), "<[<'S'>, <''>, <''>, <''>, <'False'>]>");
 }
 
 TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
@@ -158,7 +172,6 @@ TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
       {"send -m a --frobnicate", "Unknown option --frobnicate"},
       {"send -m a stray", "unexpected stray (message texts follow --message)"},
       {"send -m \xc3\x28", "the value of -m is not valid UTF-8"},
-      {"send --message=\xc3\x28", "the value of --message is not valid UTF-8"},
       {"settings get", "settings get takes one group: " + kGroups},
       {"settings get nogroup", "no settings group nogroup (" + kGroups + ")"},
       {"settings set Default", "settings set takes a section and at least one KEY=VALUE"},
@@ -180,7 +193,17 @@ TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
   for (const Case& c : cases) EXPECT_EQ(Shown(c.line), "error: " + c.error) << c.line;
 }
 
-TEST(ClientCommandLine, SendWarnsOncePerPartThatGoesNowhere) {
+// What a send or a settings write warns about, one warning a line.
+std::string Warned(const std::string& line) {
+  const ParsedCommandLine parsed = Parse(line);
+  EXPECT_EQ(parsed.error, "") << line;
+  if (const auto* send = std::get_if<SendCommand>(&parsed.invocation.command))
+    return Joined(SendWarnings(*send), "\n");
+  const auto& set = std::get<SettingsCommand>(parsed.invocation.command);
+  return Joined(SettingsWarnings(set.section, set.assignments), "\n");
+}
+
+TEST(ClientCommandLine, WarnsOncePerPartTheServerWillNotDeliverOrRead) {
   const std::string kNobody =
       "no message has a recipient (--email or --pager after its --message): nothing will be "
       "delivered";
@@ -190,29 +213,47 @@ TEST(ClientCommandLine, SendWarnsOncePerPartThatGoesNowhere) {
   const std::string kLate =
       "--timeout 1 is not longer than the server's dispatch delay of 1 s: the callback will come "
       "too late";
-  struct Case {
-    const char* line;
-    Texts warnings;
-  } cases[] = {
-      {"send -m x -p 555", {}},
-      {"send -m x -e a@x -s S --smtp-server mail --from q@x", {}},
-      {"send -m x -e a@x -s S --profile Ops", {}},
-      {"send -m x", {kNobody}},
-      {"send -m a -g -m b", {kNobody}},  // one warning, not one per message
+  const std::string kGateways =
+      ": the server pages through gateway 0 (pager terminal), 1 (SNPP) or 2 (SMS) only; with "
+      "any other Index every paging fails";
+  const std::pair<std::string, std::string> cases[] = {
+      {"send -m x -p 555", ""},
+      {"send -m x -e a@x -s S --smtp-server mail --from q@x", ""},
+      {"send -m x -e a@x -s S --profile Ops", ""},
+      {"send -m x", kNobody},
+      {"send -m a -g -m b", kNobody},  // one warning, not one per message
       {"send -m a -p 5 -m b -g -m c -p 6",
-       {"message 2 of group 1 has no recipient: it will not be delivered"}},
-      {"send -m x -e a@x -s S", {kNoRoute}},
-      {"send -m x -e a@x -s S --smtp-server mail", {kNoRoute}},
-      {"send -m x -e a@x -s S --from q@x", {kNoRoute}},
-      {"send -m x -p 5 --wait --timeout 1", {kLate}},
-      {"send -m x -p 5 --wait --timeout 2", {}},
-      {"send -m x --wait --timeout 1", {kNobody, kLate}},
+       "message 2 of group 1 has no recipient: it will not be delivered"},
+      {"send -m x -e a@x -s S", kNoRoute},
+      {"send -m x -e a@x -s S --smtp-server mail", kNoRoute},
+      {"send -m x -e a@x -s S --from q@x", kNoRoute},
+      {"send -m x -p 5 --wait --timeout 1", kLate},
+      {"send -m x -p 5 --wait --timeout 2", ""},
+      {"send -m x --wait --timeout 1", kNobody + "\n" + kLate},
+      {"settings set Default Index=2", ""},
+      {"settings set 'SNPP Paging Service' TCPPort=444 HostName=h Timeout=20", ""},
+      {"settings set 'pager terminal' comport=/dev/ttyS0", ""},  // names ignore letter case
+      {"settings set Default Index=3", "Index=3" + kGateways},
+      {"settings set Default Index=",
+       "Index=" + kGateways + " and a delivery stops at its first group"},
+      {"settings set Nowhere Key=1",
+       "the server reads no section [Nowhere] (it reads Default, Gateway, Pager Terminal, SNPP "
+       "Paging Service, SMS, SMSMapping)"},
+      {"settings set default Index=1",
+       "[default] is not [Default]: only that exact name is written to QzNotes.ini"},
+      {"settings set 'SNPP Paging Service' Colour=red",
+       "the server reads no key Colour in [SNPP Paging Service] (it reads TCPPort, HostName, "
+       "Timeout)"},
+      {"settings set Default path=x.ini",
+       "the server reads no key path in [Default] (it reads Index)"},
+      {"settings set 'SNPP Paging Service' TCPPort=http Timeout=soon",
+       "TCPPort=http: the SNPP channel needs a TCP port, a whole number from 1 to 65535\n"
+       "Timeout=soon: not a number, so the SNPP channel waits 20 seconds"},
+      {"settings set SMS Access=x", "Access=x: the SMS gateway's Access must be a whole number"},
+      {"settings set Gateway 0=" + std::string(100, 'a'),
+       "0: the value has 100 characters; the server reads back only the first 99"},
   };
-  for (const Case& c : cases) {
-    const ParsedCommandLine parsed = Parse(c.line);
-    ASSERT_EQ(parsed.error, "") << c.line;
-    EXPECT_EQ(SendWarnings(std::get<SendCommand>(parsed.invocation.command)), c.warnings) << c.line;
-  }
+  for (const auto& [line, warnings] : cases) EXPECT_EQ(Warned(line), warnings) << line;
 }
 
 }  // namespace
