@@ -7,21 +7,18 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "support/temp_folder.h"
 #include "support/unix_user.h"
 
 extern char** environ;
@@ -46,32 +43,19 @@ class CliProcess {
   explicit CliProcess(std::vector<std::string> args,
                       const std::optional<UnixUser>& user = std::nullopt,
                       std::string program = QZ_CLIENT_PATH) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qzcli.XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
     args.insert(args.begin(), std::move(program));
     if (user) args = AsUser(*user, std::move(args));
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
     // The client must never reach the user's own buses: only what a test
     // names with --address is there.
-    std::vector<std::string> env_text;
+    std::vector<std::string> env = {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir_.File("none"),
+                                    "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + dir_.File("none")};
     for (char** e = environ; *e; ++e) {
-      std::string_view entry(*e);
+      const std::string_view entry(*e);
       if (!entry.starts_with("DBUS_SESSION_BUS_ADDRESS=") &&
           !entry.starts_with("DBUS_SYSTEM_BUS_ADDRESS="))
-        env_text.emplace_back(entry);
+        env.emplace_back(entry);
     }
-    env_text.emplace_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" +
-                          (dir_ / "no-session-bus").string());
-    env_text.emplace_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (dir_ / "no-system-bus").string());
-    std::vector<char*> envp;
-    for (auto& e : env_text) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    const std::string out = (dir_ / "stdout").string(), err = (dir_ / "stderr").string();
+    const std::string out = dir_.File("stdout"), err = dir_.File("stderr");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -79,27 +63,24 @@ class CliProcess {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int spawned = posix_spawn(&pid_, args[0].c_str(), &actions, nullptr,
+                                    Pointers(args).data(), Pointers(env).data());
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      pid_ = -1;
-      RemoveDir();
-      throw std::runtime_error("cannot start " + std::string(argv[0]));
-    }
+    // A constructor that throws runs no destructor: there is no child to stop.
+    if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
   }
   ~CliProcess() {
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    RemoveDir();
   }
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
 
   // What the client has written to standard error so far, while it runs
   // (a long-running command announcing that it is ready).
-  std::string ErrSoFar() const { return ReadFile(dir_ / "stderr"); }
+  std::string ErrSoFar() const { return dir_.Read("stderr"); }
 
   // Sends `signal` to the client while it runs.
   void Signal(int signal) {
@@ -117,34 +98,29 @@ class CliProcess {
       if (done == pid_) {
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
         pid_ = -1;
-        break;
-      }
-      if (done < 0 || std::chrono::steady_clock::now() >= give_up) {
+      } else if (done < 0 || std::chrono::steady_clock::now() >= give_up) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
-        break;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    result.out = ReadFile(dir_ / "stdout");
-    result.err = ReadFile(dir_ / "stderr");
+    result.out = dir_.Read("stdout");
+    result.err = dir_.Read("stderr");
     return result;
   }
 
  private:
-  static std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  void RemoveDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+  // posix_spawn's argument vector: the strings' own buffers, then null.
+  static std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& t : texts) pointers.push_back(t.data());
+    pointers.push_back(nullptr);
+    return pointers;
   }
 
-  std::filesystem::path dir_;
+  TempFolder dir_;
   pid_t pid_ = -1;
 };
 

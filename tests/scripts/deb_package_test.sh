@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The Debian package: builds it with scripts/package, checks its contents and
-# maintainer scripts, installs it into a scratch root with dpkg (the
-# maintainer scripts honour DPKG_ROOT, so this machine is left alone), runs
-# the installed daemon and client on a private bus against the installed
-# program folder, reinstalls it over changed settings, and purges it.
+# The Debian package: builds it with scripts/package, checks what it holds,
+# installs it into a scratch root with dpkg (the maintainer scripts honour
+# DPKG_ROOT, so this machine is left alone), runs the installed daemon and
+# client on a private bus against the installed program folder, reinstalls it
+# over changed settings, and purges it.
 # Usage: deb_package_test.sh SOURCE_DIR
 set -uo pipefail
 source_dir=$1
@@ -30,140 +30,74 @@ if [[ ! -f "$deb" ]]; then
   echo "FAIL: scripts/package built no package"
   exit 1
 fi
-echo "package: $deb"
 version=$(sed -n 's/^project(qznotes VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
 [[ "$(basename "$deb")" == "qznotes_${version}_$(dpkg --print-architecture).deb" ]] ||
   fail "package file name $(basename "$deb"), expected qznotes_${version}_<arch>.deb"
 
-# --- What the package holds.
+# --- What the package holds beyond what installing and running it below
+# uses, and nothing of the build.
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 ($7 == "->" ? " -> " $8 : "") }')
-echo "$contents"
-for path in ./usr/bin/qznotesd ./usr/bin/qznotes \
-  ./usr/lib/systemd/system/qznotesd.service \
-  ./usr/share/dbus-1/services/org.qznotes.QzNotes.service \
-  ./usr/share/dbus-1/system-services/org.qznotes.QzNotes.service \
-  ./usr/share/dbus-1/system.d/org.qznotes.QzNotes.conf \
-  ./usr/share/man/man1/qznotes.1.gz ./usr/share/man/man8/qznotesd.8.gz \
-  ./usr/share/qznotes/QzNotes.ini ./usr/share/qznotes/QzPage.ini \
-  ./usr/share/qznotes/QzSNPP.ini ./usr/share/qznotes/QzSMS.ini \
-  ./usr/lib/sysusers.d/qznotes.conf ./usr/share/doc/qznotes/copyright \
-  ./usr/share/doc/qznotes/changelog.gz \
-  ./var/lib/qznotes/ "./etc/qznotes -> /var/lib/qznotes"; do
+for path in ./usr/share/dbus-1/system-services/org.qznotes.QzNotes.service \
+  ./usr/share/dbus-1/system.d/org.qznotes.QzNotes.conf ./usr/share/man/man1/qznotes.1.gz \
+  ./usr/share/man/man8/qznotesd.8.gz ./usr/share/doc/qznotes/copyright \
+  ./usr/share/doc/qznotes/changelog.gz "./etc/qznotes -> /var/lib/qznotes"; do
   grep -qxF -- "$path" <<<"$contents" || fail "the package lacks $path"
 done
-# Tests, benchmarks and build leftovers stay out.
 ! grep -E 'qznotes_tests|_bench|-sim|/usr/local|CMakeFiles' <<<"$contents" ||
   fail "the package holds build or test files"
 
-for field in Package Version Architecture Maintainer Description Depends; do
-  [[ -n "$(dpkg-deb -f "$deb" "$field")" ]] || fail "control field $field is empty"
-done
-[[ "$(dpkg-deb -f "$deb" Version)" == "$version" ]] || fail "Version is not $version"
-depends=$(dpkg-deb -f "$deb" Depends)
-for needed in adduser dbus libc6 libglib2.0-0 libcurl4 libsqlite3-0 libsystemd0; do
-  grep -qw -- "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"
-done
-
-# --- Files as installed: they name the daemon by its final path.
-extracted=$scratch/extracted
-dpkg-deb -x "$deb" "$extracted"
-check "the unit runs /usr/bin/qznotesd on the system bus in /var/lib/qznotes" \
-  grep -qx 'ExecStart=/usr/bin/qznotesd --system --folder /var/lib/qznotes --shutdown-grace 240' \
-  "$extracted/usr/lib/systemd/system/qznotesd.service"
-check "system activation hands over to qznotesd.service" \
-  grep -qx 'SystemdService=qznotesd.service' \
-  "$extracted/usr/share/dbus-1/system-services/org.qznotes.QzNotes.service"
-check "session activation names /usr/bin/qznotesd" \
-  grep -qx 'Exec=/usr/bin/qznotesd' "$extracted/usr/share/dbus-1/services/org.qznotes.QzNotes.service"
-if command -v xmllint >/dev/null; then
-  check "the bus policy is well-formed" xmllint --noout \
-    "$extracted/usr/share/dbus-1/system.d/org.qznotes.QzNotes.conf"
-fi
-check "the policy lets the group qznotes change settings" \
-  grep -q '<policy group="qznotes">' "$extracted/usr/share/dbus-1/system.d/org.qznotes.QzNotes.conf"
-check "the sysusers.d file declares the user qznotes" \
-  grep -qE '^u qznotes - ".*" /var/lib/qznotes$' "$extracted/usr/lib/sysusers.d/qznotes.conf"
-! readelf -S "$extracted/usr/bin/qznotesd" | grep -qF .debug_info ||
-  fail "the packaged daemon carries debug information (not stripped)"
-
-[[ "$(zcat "$extracted/usr/share/doc/qznotes/changelog.gz" | head -n 1)" == "qznotes ($version) "* ]] ||
-  fail "the changelog's latest entry is not version $version"
-
-control=$scratch/control
-dpkg-deb -e "$deb" "$control"
-for script in postinst prerm postrm; do
-  [[ -x "$control/$script" ]] || fail "maintainer script $script missing or not executable"
-  check "$script is valid sh" sh -n "$control/$script"
-done
-check "postinst creates the user" grep -q 'systemd-sysusers' "$control/postinst"
-check "postinst falls back to adduser --system" grep -q 'adduser --quiet --system' "$control/postinst"
-check "postrm removes the program folder on purge" grep -qF "rm -rf \"\$root/var/lib/qznotes\"" "$control/postrm"
-
-# --- Installing into a scratch root.
-# The maintainer scripts must touch nothing outside it.
+# --- Installing into a scratch root runs the maintainer scripts; they touch
+# nothing outside it.
 users_before=$(getent passwd qznotes)
 root=$scratch/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
 touch "$root/var/lib/dpkg/status"
+# Its dependencies are this machine's, not the scratch root's: forced.
 dpkg_in_root=(dpkg --root="$root" --force-script-chrootless --force-depends)
 [[ $(id -u) -eq 0 ]] || dpkg_in_root+=(--force-not-root)
-# Its dependencies are this machine's, not the scratch root's: forced.
 "${dpkg_in_root[@]}" -i "$deb" >"$scratch/dpkg.out" 2>&1 ||
   fail "dpkg -i into the scratch root failed: $(cat "$scratch/dpkg.out")"
-check "dpkg counts it installed" grep -qx 'Status: install ok installed' "$root/var/lib/dpkg/status"
 check "the system user qznotes exists, home /var/lib/qznotes, no login" \
   grep -qE '^qznotes:x:[0-9]+:[0-9]+:[^:]*:/var/lib/qznotes:/usr/sbin/nologin$' "$root/etc/passwd"
 check "the group qznotes exists" grep -qE '^qznotes:x:[0-9]+:' "$root/etc/group"
-[[ "$(getent passwd qznotes)" == "$users_before" ]] || fail "installing into the scratch root changed this machine's users"
-[[ "$(readlink "$root/etc/qznotes")" == /var/lib/qznotes ]] || fail "/etc/qznotes does not link to /var/lib/qznotes"
+[[ "$(getent passwd qznotes)" == "$users_before" ]] || fail "installing changed this machine's users"
+# The configured files name the daemon by its installed path.
+check "the unit runs /usr/bin/qznotesd on the system bus in /var/lib/qznotes" \
+  grep -qx 'ExecStart=/usr/bin/qznotesd --system --folder /var/lib/qznotes --shutdown-grace 240' \
+  "$root/usr/lib/systemd/system/qznotesd.service"
+check "session activation names /usr/bin/qznotesd" \
+  grep -qx 'Exec=/usr/bin/qznotesd' "$root/usr/share/dbus-1/services/org.qznotes.QzNotes.service"
+! readelf -S "$root/usr/bin/qznotesd" | grep -qF .debug_info ||
+  fail "the packaged daemon carries debug information (not stripped)"
 for ini in QzNotes.ini QzPage.ini QzSNPP.ini QzSMS.ini; do
-  cmp -s "$root/usr/share/qznotes/$ini" "$root/var/lib/qznotes/$ini" ||
-    fail "the program folder lacks the sample $ini"
+  check "the program folder holds the sample $ini" \
+    cmp -s "$root/usr/share/qznotes/$ini" "$root/var/lib/qznotes/$ini"
 done
-man_text=$(MANWIDTH=80 man -l "$root/usr/share/man/man8/qznotesd.8.gz" 2>&1)
-grep -q 'qznotesd - the QzNotes notification server' <<<"$man_text" || fail "man qznotesd does not render"
-man_text=$(MANWIDTH=80 man -l "$root/usr/share/man/man1/qznotes.1.gz" 2>&1)
-grep -q 'qznotes - the command-line client' <<<"$man_text" || fail "man qznotes does not render"
 
 # The installed programs serve the installed program folder.
 bus_out=$(dbus-daemon --session --fork --print-address=1 --print-pid=1 --nopidfile) ||
   fail "no private bus"
 address=$(sed -n 1p <<<"$bus_out")
 pids+=("$(sed -n 2p <<<"$bus_out")")
-[[ "$("$root/usr/bin/qznotesd" --version)" == *"$version"* ]] || fail "qznotesd --version is not $version"
 "$root/usr/bin/qznotesd" --address "$address" --folder "$root/var/lib/qznotes" --linger forever \
   2>"$scratch/qznotesd.err" &
 pids+=($!)
-served=
-for _ in $(seq 600); do
-  if dbus-send --bus="$address" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-    org.freedesktop.DBus.NameHasOwner string:org.qznotes.QzNotes 2>/dev/null | grep -q true; then
-    served=yes
-    break
-  fi
-  sleep 0.1
-done
-[[ -n "$served" ]] || fail "the installed qznotesd did not take its name: $(cat "$scratch/qznotesd.err")"
-snpp=$("$root/usr/bin/qznotes" --address "$address" settings get snpp 2>&1)
-grep -qx 'TCPPort=444' <<<"$snpp" || fail "settings get snpp through the installed programs: $snpp"
+gdbus wait --address "$address" --timeout 60 org.qznotes.QzNotes ||
+  fail "the installed qznotesd did not take its name: $(cat "$scratch/qznotesd.err")"
 [[ "$("$root/usr/bin/qznotes" --address "$address" settings set Default Index=1 2>&1)" == true ]] ||
   fail "settings set Default Index=1 was not written"
-check "the write reached the program folder" grep -qx 'Index=1' "$root/var/lib/qznotes/QzNotes.ini"
-
-# Reinstalling keeps a changed settings file.
 "${dpkg_in_root[@]}" -i "$deb" >/dev/null 2>&1 || fail "reinstalling failed"
 check "a reinstall keeps the changed QzNotes.ini" grep -qx 'Index=1' "$root/var/lib/qznotes/QzNotes.ini"
 
 # Purging removes the programs and the program folder.
 "${dpkg_in_root[@]}" --purge qznotes >/dev/null 2>&1 || fail "dpkg --purge failed"
-[[ ! -e "$root/usr/bin/qznotesd" ]] || fail "purge left /usr/bin/qznotesd"
-[[ ! -e "$root/var/lib/qznotes" ]] || fail "purge left /var/lib/qznotes"
-[[ ! -L "$root/etc/qznotes" ]] || fail "purge left the link /etc/qznotes"
+for gone in usr/bin/qznotesd var/lib/qznotes etc/qznotes; do
+  [[ ! -e "$root/$gone" && ! -L "$root/$gone" ]] || fail "purge left /$gone"
+done
 
 if command -v lintian >/dev/null; then
   lintian --fail-on error "$deb" || fail "lintian reports errors"
 fi
-
 if [[ $failures -ne 0 ]]; then
   echo "$failures check(s) failed"
   exit 1

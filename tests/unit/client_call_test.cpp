@@ -1,37 +1,43 @@
+// What qznotes puts on the wire and how it prints what comes back: call's
+// argument words read for their parameter types, the operations read from
+// the daemon's type information, the daemon's values
+// as text and JSON, settings groups, and the exit status of a gateway test.
 #include <gtest/gtest.h>
 
 #include "support/variant_text.h"
 
+#include "client/arg_notation.h"
 #include "client/call_answer.h"
 #include "client/call_arguments.h"
+#include "client/operation_list_text.h"
 #include "client/operations.h"
+#include "client/settings_groups.h"
+#include "client/test_gateway_answer.h"
+#include "client/value_json.h"
+#include "client/value_text.h"
 
 namespace qz::client {
 namespace {
 
 // The shape of the daemon's type information for two operations.
-constexpr const char* kXml = R"(<node>
-  <interface name="org.qznotes.QzNotes._cNotify">
-    <method name="gvarTestGateway">
-      <annotation name="org.qznotes.QzNotes.DispId" value="0x6003000D"/>
-      <arg name="Index" type="n" direction="in"/>
-      <arg name="Mobile" type="s" direction="in"/>
-      <arg name="result" type="v" direction="out"/>
-    </method>
-    <method name="gvarGetPagerSettingsEx">
-      <annotation name="org.qznotes.QzNotes.DispId" value="0x60030026"/>
-      <arg name="Request" type="n" direction="in"/>
-      <arg name="lvarParams" type="v" direction="in"/>
-      <arg name="result" type="v" direction="out"/>
-      <arg name="lvarParams" type="v" direction="out"/>
-    </method>
-  </interface>
-</node>)";
+constexpr const char* kXml = R"(<node><interface name="org.qznotes.QzNotes._cNotify">
+  <method name="gvarTestGateway">
+    <annotation name="org.qznotes.QzNotes.DispId" value="0x6003000D"/>
+    <arg name="Index" type="n" direction="in"/><arg name="Mobile" type="s" direction="in"/>
+    <arg name="result" type="v" direction="out"/></method>
+  <method name="gvarGetPagerSettingsEx">
+    <annotation name="org.qznotes.QzNotes.DispId" value="0x60030026"/>
+    <arg name="Request" type="n" direction="in"/><arg name="lvarParams" type="v" direction="in"/>
+    <arg name="result" type="v" direction="out"/><arg name="lvarParams" type="v" direction="out"/>
+  </method></interface></node>)";
 
-std::string Printed(GVariant* v) { return testing::PrintedVariant(v); }
+std::string Printed(const VariantPtr& v) { return testing::PrintedVariant(v.get()); }
 
 VariantPtr Value(const char* text) {
-  return Own(g_variant_parse(nullptr, text, nullptr, nullptr, nullptr));
+  GError* error = nullptr;
+  GVariant* v = g_variant_parse(nullptr, text, nullptr, nullptr, &error);
+  if (!v) g_error("bad test value %s: %s", text, error->message);
+  return Own(v);
 }
 
 std::vector<Operation> Operations() {
@@ -40,27 +46,59 @@ std::vector<Operation> Operations() {
   return list.operations;
 }
 
-TEST(ClientCall, ReadsOperationsFromTheTypeInformation) {
+TEST(ClientCall, ReadsEachWordForItsParameterType) {
+  struct Case {
+    const char* text;
+    const char* type;
+    const char* expected;  // g_variant_print with types; "" for a refusal
+    const char* why;
+  } cases[] = {
+      {"1", "n", "int16 1", "a 16-bit parameter reads a bare number as 16-bit"},
+      {"5551234", "s", "'5551234'", "a number word is a string for a string"},
+      {"'quoted'", "s", "'quoted'", "GVariant string literal loses its quotes"},
+      {"[unclosed", "s", "'[unclosed'", "text that is no literal stays as typed"},
+      {"", "s", "''", "the empty string"},
+      {"1", "v", "<1>", "a Variant takes a bare number as 32-bit"},
+      {"localhost", "v", "<'localhost'>", "a word that is no GVariant text is a string"},
+      {"[]", "v", "<@av []>", "empty array needs no type"},
+      {"[]", "as", "@as []", "empty array for a typed array parameter"},
+      {"<'x'>", "v", "<'x'>", "an explicit variant is the wrapping itself"},
+      {"empty", "v", "<byte 0x00>", "Empty marker"},
+      {"null", "v", "<byte 0x01>", "Null marker"},
+      {"NoDim", "v", "<byte 0x02>", "no-dimensions marker, any letter case"},
+      {"missing", "v", "<byte 0x03>", "Missing marker"},
+      {"x", "n", "", "a word is no 16-bit number"},
+      {"1 2", "n", "", "trailing text after a value is not ignored"},
+      {"empty", "n", "", "markers fit only Variant parameters"},
+      {"[1, \"a\"]", "v", "", "mixed element types need <...>"},
+      {"\xff\xfe", "s", "", "not UTF-8"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.why) + " [" + c.text + " as " + c.type + "]");
+    Status error;
+    VariantPtr v = ParseArgument(c.text, G_VARIANT_TYPE(c.type), error);
+    EXPECT_EQ(v ? Printed(v) : "", c.expected);
+    EXPECT_EQ(error.ok(), v != nullptr) << error;
+  }
+}
+
+TEST(ClientCall, ReadsOperationsAndTheirIdentifiers) {
   const auto ops = Operations();
   const Operation* ex = FindByName(ops, "GVARGETPAGERSETTINGSEX");  // late-bound names ignore case
   ASSERT_NE(ex, nullptr);
-  EXPECT_EQ(ex->name, "gvarGetPagerSettingsEx");
-  EXPECT_EQ(ex->dispid, 0x60030026);
-  ASSERT_EQ(ex->in.size(), 2u);
-  EXPECT_EQ(ex->in[1].signature, "v");
-  EXPECT_EQ(ex->out.size(), 2u);
   EXPECT_EQ(FindByDispId(ops, 0x6003000D), FindByName(ops, "gvarTestGateway"));
   EXPECT_EQ(FindByDispId(ops, 0x60030000), nullptr);
   EXPECT_EQ(FindByName(ops, "Connect"), nullptr);
-  EXPECT_EQ(Describe(*FindByName(ops, "gvarTestGateway")), "gvarTestGateway(n Index, s Mobile)");
-}
-
-TEST(ClientCall, ReportsUnusableTypeInformation) {
+  EXPECT_EQ(OperationsText(ops),
+            "0x6003000D  gvarTestGateway(n Index, s Mobile) -> v\n"
+            "0x60030026  gvarGetPagerSettingsEx(n Request, v lvarParams) -> v, v lvarParams\n");
+  EXPECT_EQ(OperationsJson({*ex}),
+            R"([{"name":"gvarGetPagerSettingsEx","dispid":1610809382,"hex":"0x60030026",)"
+            R"("parameters":[{"name":"Request","type":"n"},{"name":"lvarParams","type":"v"}],)"
+            R"("results":[{"name":"result","type":"v"},{"name":"lvarParams","type":"v"}]}])");
   EXPECT_NE(ReadOperations("<node><oops", "x").error, "");
   EXPECT_NE(ReadOperations(kXml, "org.qznotes.QzNotes._cPager").error, "");
-}
 
-TEST(ClientCall, DispatchIdentifiers) {
   struct Case {
     const char* text;
     std::optional<int32_t> id;
@@ -74,59 +112,145 @@ TEST(ClientCall, DispatchIdentifiers) {
   for (const auto& c : cases) EXPECT_EQ(ParseDispId(c.text), c.id) << c.text;
 }
 
-TEST(ClientCall, NamedCallConvertsAndFillsOptionalVariants) {
-  const auto ops = Operations();
-  const std::vector<std::string> two = {"2", "+15551234"};
-  EXPECT_EQ(Printed(NamedCallArguments(*FindByName(ops, "gvarTestGateway"), two).parameters.get()),
-            "(int16 2, '+15551234')");
-  const std::vector<std::string> one = {"1"};
-  EXPECT_EQ(
-      Printed(NamedCallArguments(*FindByName(ops, "gvarGetPagerSettingsEx"), one).parameters.get()),
-      "(int16 1, <byte 0x03>)");
-}
-
-TEST(ClientCall, NamedCallRefusesWrongCounts) {
+TEST(ClientCall, BuildsTheParametersOfANamedCallOrOfInvoke) {
   const auto ops = Operations();
   const Operation& gateway = *FindByName(ops, "gvarTestGateway");
-  const std::vector<std::string> too_few = {"2"};  // a string parameter cannot be left out
-  const std::vector<std::string> too_many = {"2", "x", "y"};
-  const std::vector<std::string> wrong_type = {"two", "x"};
-  EXPECT_NE(NamedCallArguments(gateway, too_few).error, "");
-  EXPECT_NE(NamedCallArguments(gateway, too_many).error, "");
-  BuiltArguments bad = NamedCallArguments(gateway, wrong_type);
-  EXPECT_EQ(bad.parameters, nullptr);
-  EXPECT_NE(bad.error.find("Index"), std::string::npos) << bad.error;
-}
-
-TEST(ClientCall, InvokeWrapsEveryArgumentOnce) {
-  const auto ops = Operations();
-  const std::vector<std::string> words = {"2", "5551234"};
-  EXPECT_EQ(
-      Printed(
-          InvokeArguments(FindByName(ops, "gvarTestGateway"), 0x6003000D, words).parameters.get()),
-      "(1610809357, [<int16 2>, <'5551234'>])");
-  // An identifier the interface does not list: every word is a Variant, and
-  // extra words go out so the server can answer its own error.
-  const std::vector<std::string> untyped = {"2", "missing", "'x'"};
-  EXPECT_EQ(Printed(InvokeArguments(nullptr, 77, untyped).parameters.get()),
-            "(77, [<2>, <byte 0x03>, <'x'>])");
-  EXPECT_EQ(Printed(InvokeArguments(nullptr, 5, {}).parameters.get()), "(5, @av [])");
+  const Operation& ex = *FindByName(ops, "gvarGetPagerSettingsEx");
+  using Words = std::vector<std::string>;
+  struct Case {
+    const Operation* op;  // nullptr: an identifier the interface does not list
+    bool invoke;
+    Words words;
+    const char* parameters;  // "" for a refusal
+  } cases[] = {
+      {&gateway, false, {"2", "+15551234"}, "(int16 2, '+15551234')"},
+      // Trailing Variant parameters left out are sent as Missing.
+      {&ex, false, {"1"}, "(int16 1, <byte 0x03>)"},
+      {&gateway, false, {"2"}, ""},  // a string parameter cannot be left out
+      {&gateway, false, {"2", "x", "y"}, ""},
+      {&gateway, false, {"two", "x"}, ""},
+      {&gateway, true, {"2", "5551234"}, "(1610809357, [<int16 2>, <'5551234'>])"},
+      // Every word is a Variant, and extra words go out so the server can refuse them.
+      {nullptr, true, {"2", "missing", "'x'"}, "(77, [<2>, <byte 0x03>, <'x'>])"},
+      {nullptr, true, {}, "(77, @av [])"},
+  };
+  for (const Case& c : cases) {
+    const BuiltArguments built = c.invoke
+                                     ? InvokeArguments(c.op, c.op ? *c.op->dispid : 77, c.words)
+                                     : NamedCallArguments(*c.op, c.words);
+    EXPECT_EQ(built.parameters ? Printed(built.parameters) : "", c.parameters);
+    EXPECT_EQ(built.error.empty(), built.parameters != nullptr) << built.error;
+  }
+  EXPECT_NE(NamedCallArguments(gateway, Words{"two", "x"}).error.find("Index"), std::string::npos);
 }
 
 TEST(ClientCall, AnswersPairByReferenceValuesWithNames) {
   const auto ops = Operations();
   const Operation* ex = FindByName(ops, "gvarGetPagerSettingsEx");
-
   CallAnswer named = AnswerOfNamedCall(*ex, Value("(<['TCPPort=444']>, <byte 3>)").get());
   EXPECT_EQ(AnswerText(named), "[0] \"TCPPort=444\"\nlvarParams: Missing\n");
   EXPECT_EQ(AnswerJson(named),
             "{\"result\":[\"TCPPort=444\"],\"byref\":{\"lvarParams\":{\"kind\":\"Missing\"}}}");
-
   CallAnswer invoked = AnswerOfInvoke(ex, Value("(<byte 0>, [<[<'a'>, <'b'>]>])").get());
   EXPECT_EQ(AnswerText(invoked), "Empty\nlvarParams:\n  [0] \"a\"\n  [1] \"b\"\n");
-
   CallAnswer unknown = AnswerOfInvoke(nullptr, Value("(<true>, [<1>, <2>])").get());
   EXPECT_EQ(AnswerJson(unknown), "{\"result\":true,\"byref\":{\"0\":1,\"1\":2}}");
+}
+
+TEST(ClientCall, EveryKindAsTextAndJson) {
+  struct Case {
+    const char* value;  // GVariant text of what the daemon answers
+    const char* text;
+    const char* json;
+  } cases[] = {
+      {"<'Notes Server: Asynch mode'>", "Notes Server: Asynch mode",
+       "\"Notes Server: Asynch mode\""},
+      {"<byte 0>", "Empty", "{\"kind\":\"Empty\"}"},
+      {"<byte 1>", "Null", "{\"kind\":\"Null\"}"},
+      {"<byte 2>", "NoDimensions", "{\"kind\":\"NoDimensions\"}"},
+      {"<byte 3>", "Missing", "{\"kind\":\"Missing\"}"},
+      {"<byte 9>", "9", "9"},  // not a marker: just a number
+      {"<int16 -32768>", "-32768", "-32768"},
+      {"<0.1>", "0.1", "0.1"},
+      {"<true>", "True", "true"},
+      {"<false>", "False", "false"},
+      {"<('', objectpath '/')>", "Nothing", "{\"kind\":\"Object\",\"bus\":\"\",\"path\":\"/\"}"},
+      {"<(':1.4', objectpath '/cb')>", "Object(\":1.4\", /cb)",
+       "{\"kind\":\"Object\",\"bus\":\":1.4\",\"path\":\"/cb\"}"},
+      {"<<<'deep'>>>", "deep", "\"deep\""},
+      {"<@av []>", "[]", "[]"},
+      {"<[<'5551234'>, <''>, <byte 1>]>", "[0] \"5551234\"\n[1] \"\"\n[2] Null",
+       "[\"5551234\",\"\",{\"kind\":\"Null\"}]"},
+      {"<[<[<'a'>, <[<1>]>]>, <@av []>, <2>]>", "[0]\n  [0] \"a\"\n  [1]\n    [0] 1\n[1] []\n[2] 2",
+       "[[\"a\",[1]],[],2]"},
+      {"<['x', 'y']>", "[0] \"x\"\n[1] \"y\"", "[\"x\",\"y\"]"},  // any D-Bus array
+      // Strings inside arrays cannot break the lines; JSON escapes every control character.
+      {"<[<'two\\nlines'>]>", "[0] \"two\\nlines\"", "[\"two\\nlines\"]"},
+      {"<'say \"hi\" back\\\\slash'>", "say \"hi\" back\\slash",
+       "\"say \\\"hi\\\" back\\\\slash\""},
+      {"<'a\\nb\\tc\\rd\\b\\f\\u0001\\u001f\\u007f'>", "a\nb\tc\rd\b\f\x01\x1f\x7f",
+       "\"a\\nb\\tc\\rd\\b\\f\\u0001\\u001f\\u007f\""},
+      {"<'Grüße €'>", "Grüße €", "\"Grüße €\""},  // UTF-8 passes unchanged
+  };
+  for (const auto& c : cases) {
+    VariantPtr v = Value(c.value);
+    EXPECT_EQ(FormatText(v.get()), c.text) << c.value;
+    EXPECT_EQ(FormatJson(v.get()), c.json) << c.value;
+  }
+}
+
+TEST(ClientCall, SettingsGroupsNameEachValueByItsKey) {
+  using Lines = std::vector<std::string>;
+  struct Case {
+    const char* group;
+    const char* answer;
+    Lines lines;
+    const char* json;
+  } cases[] = {
+      {"terminal-short", "<[<'5551234'>, <'8N1'>, <'/dev/ttyS0'>, <''>]>",
+       Lines{"Number=5551234", "Settings=8N1", "ComPort=/dev/ttyS0", "HandShaking="},
+       R"({"Number":"5551234","Settings":"8N1","ComPort":"/dev/ttyS0","HandShaking":""})"},
+      // Already in key-and-value form: printed as answered, split at the first "=".
+      {"snpp", "<[<'TCPPort=444'>, <'HostName=a=b'>, <'Timeout='>]>",
+       Lines{"TCPPort=444", "HostName=a=b", "Timeout="},
+       R"({"TCPPort":"444","HostName":"a=b","Timeout":""})"},
+      {"gateways", "<[<'t0'>, <'t1'>, <'2'>, <'extra'>]>",
+       Lines{"0=t0", "1=t1", "Index=2", "[3]=extra"},
+       R"({"0":"t0","1":"t1","Index":"2","[3]":"extra"})"},
+      // A line break in a value must not split the line.
+      {"gateways", "<[<'a\\nb'>]>", Lines{"0=\"a\\nb\""}, R"({"0":"a\nb"})"},
+      {"terminal-short", "<@av []>", Lines{}, "{}"},
+      {"gateways", "<byte 0>", Lines{"(no settings file)"}, R"({"kind":"Empty"})"},
+      {"gateways", "<byte 2>", Lines{"(not served)"}, R"({"kind":"NoDimensions"})"},
+      {"gateways", "<'text'>", Lines{"text"}, "\"text\""},
+  };
+  for (const Case& c : cases) {
+    const SettingsGroup* group = FindSettingsGroup(c.group);
+    ASSERT_NE(group, nullptr) << c.group;
+    VariantPtr v = Value(c.answer);
+    EXPECT_EQ(SettingsLines(*group, v.get()), c.lines) << c.answer;
+    EXPECT_EQ(SettingsJson(*group, v.get()), c.json) << c.answer;
+  }
+}
+
+TEST(ClientCall, TestGatewayExitsByTheGatewaysAnswer) {
+  struct Case {
+    int index;
+    const char* answer;
+    ExitStatus status;
+  } cases[] = {
+      {0, "Message Sent", kExitOk},
+      {1, "250 Message Sent OK\r\n", kExitOk},
+      {1, "550 Error, Invalid Pager ID\r\n", kExitOk},  // a reply of the server
+      {1, "250", kExitOk},
+      {1, "Failure to Connect to SNPP Server at host", kExitFailed},
+      {1, "2500 no code", kExitFailed},
+      {2, "250 not from an SNPP server", kExitFailed},
+      {0, "Test Failed", kExitFailed},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExitForTestAnswer(c.index, c.answer), c.status) << c.answer;
+  EXPECT_EQ(AnswerLine("250 Message Sent OK\r\n"), "250 Message Sent OK");
+  EXPECT_EQ(AnswerLine("a\r\nb"), "a\r\nb");
 }
 
 }  // namespace

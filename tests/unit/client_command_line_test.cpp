@@ -1,173 +1,259 @@
+// How qznotes reads its command line: what each command line asks for (down
+// to the request arrays a send builds), the one-line refusals of what cannot
+// be used, and what a send or a settings write warns about before it goes to
+// the server.
 #include "client/command_line.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "client/request_arrays.h"
+#include "client/send_advice.h"
+#include "client/settings_advice.h"
+#include "support/variant_text.h"
+
 namespace qz::client {
 namespace {
 
-ParsedCommandLine Parse(std::vector<std::string_view> words) { return ParseCommandLine(words); }
+using Texts = std::vector<std::string>;
 
-SendCommand ParseSendOk(std::vector<std::string_view> words) {
-  words.insert(words.begin(), "send");
-  ParsedCommandLine parsed = Parse(words);
-  EXPECT_EQ(parsed.error, "");
-  const auto* send = std::get_if<SendCommand>(&parsed.invocation.command);
-  return send ? *send : SendCommand{};
-}
-
-TEST(ClientCommandLine, RecipientsBelongToTheLatestMessageOfTheCurrentGroup) {
-  const SendCommand send =
-      ParseSendOk({"-m", "disk full", "-p", "555", "--email", "a@x", "-e", "b@x", "-s", "Alert",
-                   "--message", "cpu hot", "--group", "-m", "door open", "-p", "777", "-p", "888"});
-  ASSERT_EQ(send.groups.size(), 2u);
-  ASSERT_EQ(send.groups[0].messages.size(), 2u);
-  EXPECT_EQ(send.groups[0].messages[0].text, "disk full");
-  EXPECT_EQ(send.groups[0].messages[0].pagers, std::vector<std::string>{"555"});
-  EXPECT_EQ(send.groups[0].messages[0].emails, (std::vector<std::string>{"a@x", "b@x"}));
-  EXPECT_TRUE(send.groups[0].messages[1].pagers.empty());
-  ASSERT_EQ(send.groups[1].messages.size(), 1u);
-  EXPECT_EQ(send.groups[1].messages[0].pagers, (std::vector<std::string>{"777", "888"}));
-}
-
-TEST(ClientCommandLine, ReadsMailCallbackAndGlobalOptionsAnywhere) {
-  ParsedCommandLine parsed = Parse({"--system",      "send",      "--message=-5 degrees",
-                                    "--subject",     "Cold",      "--from",
-                                    "a@x",           "--profile", "Ops",
-                                    "--smtp-server", "mail.x",    "--prefer-smtp",
-                                    "--json",        "--test-id", "T-1",
-                                    "--wait",        "--timeout", "5",
-                                    "--dest",        "org.test.Q"});
-  ASSERT_EQ(parsed.error, "");
-  const GlobalOptions& g = parsed.invocation.global;
-  EXPECT_EQ(g.bus, BusKind::kSystem);
-  EXPECT_TRUE(g.json);
-  EXPECT_EQ(g.destination, "org.test.Q");
-  const auto& send = std::get<SendCommand>(parsed.invocation.command);
-  EXPECT_EQ(send.groups.at(0).messages.at(0).text, "-5 degrees");  // "=" form keeps a leading '-'
-  EXPECT_TRUE(send.mail.given);
-  EXPECT_EQ(send.mail.subject, "Cold");
-  EXPECT_EQ(send.mail.from, "a@x");
-  EXPECT_EQ(send.mail.profile, "Ops");
-  EXPECT_EQ(send.mail.smtp_server, "mail.x");
-  EXPECT_TRUE(send.mail.prefer_smtp);
-  EXPECT_EQ(send.test_id, "T-1");
-  EXPECT_TRUE(send.wait);
-  EXPECT_EQ(send.timeout_seconds, 5);
-}
-
-TEST(ClientCommandLine, MessageValueMayLookLikeAnOption) {
-  const SendCommand send = ParseSendOk({"-m", "--not-an-option", "-p", "-1"});
-  EXPECT_EQ(send.groups.at(0).messages.at(0).text, "--not-an-option");
-  EXPECT_EQ(send.groups.at(0).messages.at(0).pagers.at(0), "-1");
-}
-
-TEST(ClientCommandLine, WithoutMailOptionsNoMailIsAsked) {
-  const SendCommand send = ParseSendOk({"-m", "x", "--callback-host", "mon.example.org"});
-  EXPECT_FALSE(send.mail.given);
-  EXPECT_EQ(send.callback_host, "mon.example.org");
-  EXPECT_FALSE(send.wait);
-}
-
-TEST(ClientCommandLine, RefusesMalformedSends) {
-  struct Case {
-    std::vector<std::string_view> words;
-    const char* why;
-  } cases[] = {
-      {{"send"}, "no message at all"},
-      {{"send", "-p", "555"}, "recipient before any message"},
-      {{"send", "-m", "a", "-g", "-e", "x@y", "-s", "S"}, "recipient in a group without message"},
-      {{"send", "-m", "a", "-g"}, "trailing empty group"},
-      {{"send", "-m"}, "option without its value"},
-      {{"send", "-m", "a", "-e", "x@y"}, "addresses without a subject would be dropped"},
-      {{"send", "-m", "a", "--wait", "--callback-host", "h"}, "two callback parties"},
-      {{"send", "-m", "a", "--timeout", "5"}, "timeout without wait"},
-      {{"send", "-m", "a", "--wait", "--timeout", "0"}, "zero timeout"},
-      {{"send", "-m", "a", "--wait", "--timeout", "5s"}, "timeout with a unit"},
-      {{"send", "-m", "a", "--wait", "--hold", "1"}, "hold is for sends without wait"},
-      {{"send", "-m", "a", "--frobnicate"}, "unknown option"},
-      {{"send", "-m", "a", "stray"}, "stray word"},
-      {{"send", "-m", "\xc3\x28"}, "message that is not UTF-8"},
-      {{"--system", "--address", "unix:path=/x", "send", "-m", "a"}, "two buses"},
-      {{"frob"}, "unknown command"},
-      {{}, "no command"},
-      {{"help", "frob"}, "help for an unknown command"},
-  };
-  for (const auto& c : cases) EXPECT_NE(Parse(c.words).error, "") << c.why;
-}
-
-TEST(ClientCommandLine, HelpForEachCommand) {
-  struct Case {
-    std::vector<std::string_view> words;
-    const char* topic;
-  } cases[] = {
-      {{"--help"}, ""},
-      {{"-h", "send"}, ""},
-      {{"help", "call"}, "call"},
-      {{"send", "--help"}, "send"},
-      {{"send", "-m", "x", "--help", "--frobnicate"}, "send"},  // help wins over what follows
-      {{"settings", "set", "--help"}, "settings"},
-      {{"call", "--help"}, "call"},
-  };
-  for (const auto& c : cases) {
-    ParsedCommandLine parsed = Parse(c.words);
-    ASSERT_EQ(parsed.error, "") << c.topic;
-    const auto* help = std::get_if<HelpCommand>(&parsed.invocation.command);
-    ASSERT_NE(help, nullptr) << c.topic;
-    EXPECT_EQ(help->topic, c.topic);
+// `line` split and unquoted as a shell would, then parsed.
+ParsedCommandLine Parse(const std::string& line) {
+  char** argv = nullptr;
+  if (!line.empty()) {
+    EXPECT_TRUE(g_shell_parse_argv(line.c_str(), nullptr, &argv, nullptr)) << line;
   }
+  const Texts words(argv, argv + (argv ? g_strv_length(argv) : 0));
+  g_strfreev(argv);
+  return ParseCommandLine(std::vector<std::string_view>(words.begin(), words.end()));
 }
 
-TEST(ClientCommandLine, SettingsActions) {
-  ParsedCommandLine show = Parse({"settings"});
-  ASSERT_EQ(show.error, "");
-  EXPECT_EQ(std::get<SettingsCommand>(show.invocation.command).action,
-            SettingsCommand::Action::kShow);
-
-  ParsedCommandLine get = Parse({"settings", "get", "snpp", "--json"});
-  ASSERT_EQ(get.error, "");
-  EXPECT_EQ(std::get<SettingsCommand>(get.invocation.command).group, "snpp");
-  EXPECT_TRUE(get.invocation.global.json);
-
-  ParsedCommandLine set = Parse({"--address", "unix:path=/tmp/b", "settings", "set",
-                                 "Pager Terminal", "ComPort=2", "Echo=", "Note=a=b"});
-  ASSERT_EQ(set.error, "");
-  const auto& s = std::get<SettingsCommand>(set.invocation.command);
-  EXPECT_EQ(s.section, "Pager Terminal");
-  EXPECT_EQ(s.assignments, (std::vector<std::string>{"ComPort=2", "Echo=", "Note=a=b"}));
-  EXPECT_EQ(set.invocation.global.bus, BusKind::kAddress);
-  EXPECT_EQ(set.invocation.global.address, "unix:path=/tmp/b");
+std::string Joined(const Texts& items, const char* separator = " ") {
+  std::string text;
+  for (size_t k = 0; k < items.size(); ++k) text += (k ? separator : "") + items[k];
+  return text;
 }
 
-TEST(ClientCommandLine, RefusesMalformedSettings) {
-  const std::vector<std::string_view> cases[] = {
-      {"settings", "get"},
-      {"settings", "get", "nosuchgroup"},
-      {"settings", "get", "snpp", "sms"},
-      {"settings", "set", "Default"},
-      {"settings", "set", "Default",
-       "Index"},  // no "=": the server would raise after partial writes
-      {"settings", "set", "Default", "=1"},
-      {"settings", "show", "extra"},
-      {"settings", "drop"},
+// A request array without its wrapping: "[[disk full, cpu], [door]]".
+std::string Bare(const VariantPtr& array) {
+  std::string bare;
+  for (char c : testing::PrintedVariant(array.get()))
+    if (c != '<' && c != '>' && c != '\'') bare += c;
+  for (size_t at; (at = bare.find("@av ")) != std::string::npos;) bare.erase(at, 4);
+  return bare;
+}
+
+// What a send asks for: its four request arrays (messages, addresses, pager
+// numbers, mail options), then the options that differ from the defaults.
+std::string Shown(const SendCommand& s) {
+  const RequestArrays a = BuildRequestArrays(s);
+  std::string text =
+      "send " + Bare(a.notes) + " " + Bare(a.email) + " " + Bare(a.pager) + " " + Bare(a.any);
+  if (!s.callback_host.empty()) text += " callback=" + s.callback_host;
+  text += s.wait ? " wait=" + std::to_string(s.timeout_seconds)
+                 : " hold=" + std::to_string(s.hold_seconds);
+  return text + (s.test_id.empty() ? "" : " id=" + s.test_id);
+}
+
+// One line for what `line` asks for: the bus options that differ from the
+// defaults, then the command; or the refusal.
+std::string Shown(const std::string& line) {
+  const ParsedCommandLine parsed = Parse(line);
+  if (!parsed.error.empty()) return "error: " + parsed.error;
+  const GlobalOptions& g = parsed.invocation.global;
+  std::string text = g.bus == BusKind::kSystem    ? "system "
+                     : g.bus == BusKind::kAddress ? "address=" + g.address + " "
+                                                  : "";
+  text +=
+      (g.json ? "json " : "") + (g.destination != kBusName ? "dest=" + g.destination + " " : "");
+  const Command& command = parsed.invocation.command;
+  using Action = SettingsCommand::Action;
+  if (const auto* send = std::get_if<SendCommand>(&command)) return text + Shown(*send);
+  if (const auto* help = std::get_if<HelpCommand>(&command)) return text + "help " + help->topic;
+  if (const auto* s = std::get_if<SettingsCommand>(&command))
+    return text + (s->action == Action::kShow ? "show"
+                   : s->action == Action::kGet
+                       ? "get " + s->group
+                       : "set [" + s->section + "] " + Joined(s->assignments) +
+                             (s->force ? " force" : ""));
+  if (const auto* c = std::get_if<CallCommand>(&command))
+    return text +
+           (c->list ? "list " + c->class_name
+                    : c->class_name + "." + c->operation + "(" + Joined(c->arguments, ", ") + ")");
+  if (const auto* t = std::get_if<TestGatewayCommand>(&command))
+    return text + "test " + std::to_string(t->index) + " " + t->number +
+           " timeout=" + std::to_string(t->timeout_seconds);
+  return text + "other";
+}
+
+TEST(ClientCommandLine, WhatEachCommandLineAsksFor) {
+  struct Case {
+    const char* line;
+    const char* shown;
+  } cases[] = {
+      // Recipients belong to the latest message of the current group; a
+      // message without any keeps its empty list, so list k is message k's.
+      {"send -m 'disk full' -p 555 --email a@x -e b@x -s Alert --message 'cpu hot' --group -m "
+       "'door open' -p 777 -p 888",
+       "send [[disk full, cpu hot], [door open]] [[[a@x, b@x], []], [[]]] [[[555], []], [[777, "
+       "888]]] [Alert, , , , False] hold=3"},
+      {"send -m --not-an-option -p -1",
+       "send [[--not-an-option]] [[[]]] [[[-1]]] byte 0x00 hold=3"},
+      {"send '--message=-5 degrees' -g -m b --hold 0",
+       "send [[-5 degrees], [b]] [[[]], [[]]] [[[]], [[]]] byte 0x00 hold=0"},
+      // Bus options may stand among a command's own.
+      {"--system send -m x --subject Cold --from a@x --profile Ops --smtp-server mail.x "
+       "--prefer-smtp --json --test-id T-1 --wait --timeout 5 --dest org.test.Q",
+       "system json dest=org.test.Q send [[x]] [[[]]] [[[]]] [Cold, a@x, Ops, mail.x, True] wait=5 "
+       "id=T-1"},
+      {"send -m x -w --callback-host mon.x",
+       "error: --wait and --callback-host exclude each other"},
+      {"send -m x --callback-host mon.x",
+       "send [[x]] [[[]]] [[[]]] byte 0x00 callback=mon.x hold=3"},
+      {"send -m x --prefer-smtp -w", "send [[x]] [[[]]] [[[]]] [, , , , True] wait=30"},
+      {"settings get snpp --json", "json get snpp"},
+      {"--address unix:path=/b settings set 'Pager Terminal' A=2 B= C=a=b",
+       "address=unix:path=/b set [Pager Terminal] A=2 B= C=a=b"},
+      {"settings set Default Index=7 -f", "set [Default] Index=7 force"},
+      {"settings set Gateway -- -x=1", "set [Gateway] -x=1"},  // a setting, not an option
+      // Options come before the operation; after it, words are its arguments.
+      {"call --class qznotes.CPAGER SendPage --json -1", "cPager.SendPage(--json, -1)"},
+      {"call -- -x", "cNotify.-x()"},
+      {"call --list", "list cNotify"},
+      {"call -l qznotes.cpager", "list cPager"},
+      {"call -c cPager -l", "list cPager"},
+      {"test-gateway --timeout 90 2 +15551234", "test 2 +15551234 timeout=90"},
+      {"--json test-gateway 0 -- -5", "json test 0 -5 timeout=0"},
+      {"test-gateway -1 x", "test -1 x timeout=0"},
+      // Help wins over whatever follows it.
+      {"--help", "help "},
+      {"send -m x --help --frobnicate", "help send"},
   };
-  for (const auto& words : cases) EXPECT_NE(Parse(words).error, "") << words.back();
+  for (const Case& c : cases) EXPECT_EQ(Shown(c.line), c.shown) << c.line;
+  // Each element in its own Variant, as the server reads them; the mail
+  // options all five or none (the server reads 1 to 4 whenever 0 is set).
+  const RequestArrays a = BuildRequestArrays(
+      std::get<SendCommand>(Parse("send -m a -e x@y -s S -m b").invocation.command));
+  EXPECT_EQ(testing::PrintedVariant(a.email.get()), "<[<[<[<'x@y'>]>, <@av []>]>]>");
+  EXPECT_EQ(testing::PrintedVariant(a.any.get()), "<[<'S'>, <''>, <''>, <''>, <'False'>]>");
 }
 
-TEST(ClientCommandLine, CallTakesOptionsOnlyBeforeTheOperation) {
-  ParsedCommandLine parsed =
-      Parse({"call", "--class", "qznotes.CPAGER", "SendPage", "--json", "-1", "x"});
-  ASSERT_EQ(parsed.error, "");
-  const auto& call = std::get<CallCommand>(parsed.invocation.command);
-  EXPECT_EQ(call.class_name, "cPager");
-  EXPECT_EQ(call.operation, "SendPage");
-  EXPECT_EQ(call.arguments, (std::vector<std::string>{"--json", "-1", "x"}));
-  EXPECT_FALSE(parsed.invocation.global.json);
+TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
+  const std::string kCommands =
+      " (send, settings, call, test-gateway, profiles, watch, journal, help)";
+  const std::string kGroups =
+      "terminal-short, terminal, gateways, sms, terminal-ex, snpp, gateways-ex, sms-ex";
+  const std::string kSeconds = "--timeout takes whole seconds from 1 to 86400";
+  struct Case {
+    std::string line;
+    std::string error;
+  } cases[] = {
+      {"", "no command given" + kCommands},
+      {"frob", "no command frob" + kCommands},
+      {"help frob", "no command frob" + kCommands},
+      {"help send call", "help takes one command"},
+      {"--frob send", "Unknown option --frob"},
+      {"--system --address unix:path=/x send -m a",
+       "choose one of --session, --system and --address"},
+      {"send -m a --address=", "--address needs a bus address"},
+      {"send", "send needs at least one --message"},
+      {"send -p 555", "--pager must follow the --message it belongs to"},
+      {"send -m a -g -e x@y -s S", "--email must follow the --message it belongs to"},
+      {"send -m a -g", "group 2 has no --message"},
+      {"send -m", "Missing argument for -m"},
+      // Addresses without a subject would be dropped by the server without a word.
+      {"send -m a -e x@y", "--email needs --subject"},
+      {"send -m a --timeout 5", "--timeout needs --wait"},
+      {"send -m a --wait --timeout 0", kSeconds},
+      {"send -m a --wait --timeout 5s", kSeconds},
+      {"send -m a --wait --hold 1", "--hold is for sends without --wait"},
+      {"send -m a --frobnicate", "Unknown option --frobnicate"},
+      {"send -m a stray", "unexpected stray (message texts follow --message)"},
+      {"send -m \xc3\x28", "the value of -m is not valid UTF-8"},
+      {"settings get", "settings get takes one group: " + kGroups},
+      {"settings get nogroup", "no settings group nogroup (" + kGroups + ")"},
+      {"settings set Default", "settings set takes a section and at least one KEY=VALUE"},
+      // The server would raise after partial writes.
+      {"settings set Default Index", "'Index' is not KEY=VALUE"},
+      {"settings set Default =1", "'=1' has no key"},
+      {"settings show extra", "settings show takes no arguments"},
+      {"settings drop", "settings has no action drop (show, get, set)"},
+      {"settings get --force snpp", "--force belongs to settings set"},
+      {"call", "call needs an operation name or dispatch identifier"},
+      {"call x \xc3\x28", "an argument is not valid UTF-8"},
+      {"call --class cEmail x", "no class cEmail (cNotify, cPager)"},
+      {"call --list cNotify x", "call --list takes at most a class"},
+      {"test-gateway 1", "test-gateway takes INDEX and NUMBER"},
+      {"test-gateway one 2", "INDEX must be a whole number (0, 1 or 2), not one"},
+      {"test-gateway 40000 2", "INDEX must be a whole number (0, 1 or 2), not 40000"},
+      {"test-gateway --timeout 0 1 2", kSeconds},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Shown(c.line), "error: " + c.error) << c.line;
+}
 
-  EXPECT_NE(Parse({"call"}).error, "");
-  EXPECT_NE(Parse({"call", "--class", "cEmail", "x"}).error, "");
-  EXPECT_EQ(std::get<CallCommand>(Parse({"call", "--", "-x"}).invocation.command).operation, "-x");
+// What a send or a settings write warns about, one warning a line.
+std::string Warned(const std::string& line) {
+  const ParsedCommandLine parsed = Parse(line);
+  EXPECT_EQ(parsed.error, "") << line;
+  if (const auto* send = std::get_if<SendCommand>(&parsed.invocation.command))
+    return Joined(SendWarnings(*send), "\n");
+  const auto& set = std::get<SettingsCommand>(parsed.invocation.command);
+  return Joined(SettingsWarnings(set.section, set.assignments), "\n");
+}
+
+TEST(ClientCommandLine, WarnsOncePerPartTheServerWillNotDeliverOrRead) {
+  const std::string kNobody =
+      "no message has a recipient (--email or --pager after its --message): nothing will be "
+      "delivered";
+  const std::string kNoRoute =
+      "--email without a mail route (--smtp-server with --from, or --profile): no mail will be "
+      "sent";
+  const std::string kLate =
+      "--timeout 1 is not longer than the server's dispatch delay of 1 s: the callback will come "
+      "too late";
+  const std::string kGateways =
+      ": the server pages through gateway 0 (pager terminal), 1 (SNPP) or 2 (SMS) only; with "
+      "any other Index every paging fails";
+  const std::pair<std::string, std::string> cases[] = {
+      {"send -m x -p 555", ""},
+      {"send -m x -e a@x -s S --smtp-server mail --from q@x", ""},
+      {"send -m x -e a@x -s S --profile Ops", ""},
+      {"send -m x", kNobody},
+      {"send -m a -g -m b", kNobody},  // one warning, not one per message
+      {"send -m a -p 5 -m b -g -m c -p 6",
+       "message 2 of group 1 has no recipient: it will not be delivered"},
+      {"send -m x -e a@x -s S", kNoRoute},
+      {"send -m x -e a@x -s S --smtp-server mail", kNoRoute},
+      {"send -m x -e a@x -s S --from q@x", kNoRoute},
+      {"send -m x -p 5 --wait --timeout 1", kLate},
+      {"send -m x -p 5 --wait --timeout 2", ""},
+      {"send -m x --wait --timeout 1", kNobody + "\n" + kLate},
+      {"settings set Default Index=2", ""},
+      {"settings set 'SNPP Paging Service' TCPPort=444 HostName=h Timeout=20", ""},
+      {"settings set 'pager terminal' comport=/dev/ttyS0", ""},  // names ignore letter case
+      {"settings set Default Index=3", "Index=3" + kGateways},
+      {"settings set Default Index=",
+       "Index=" + kGateways + " and a delivery stops at its first group"},
+      {"settings set Nowhere Key=1",
+       "the server reads no section [Nowhere] (it reads Default, Gateway, Pager Terminal, SNPP "
+       "Paging Service, SMS, SMSMapping)"},
+      {"settings set default Index=1",
+       "[default] is not [Default]: only that exact name is written to QzNotes.ini"},
+      {"settings set 'SNPP Paging Service' Colour=red",
+       "the server reads no key Colour in [SNPP Paging Service] (it reads TCPPort, HostName, "
+       "Timeout)"},
+      {"settings set Default path=x.ini",
+       "the server reads no key path in [Default] (it reads Index)"},
+      {"settings set 'SNPP Paging Service' TCPPort=http Timeout=soon",
+       "TCPPort=http: the SNPP channel needs a TCP port, a whole number from 1 to 65535\n"
+       "Timeout=soon: not a number, so the SNPP channel waits 20 seconds"},
+      {"settings set SMS Access=x", "Access=x: the SMS gateway's Access must be a whole number"},
+      {"settings set Gateway 0=" + std::string(100, 'a'),
+       "0: the value has 100 characters; the server reads back only the first 99"},
+  };
+  for (const auto& [line, warnings] : cases) EXPECT_EQ(Warned(line), warnings) << line;
 }
 
 }  // namespace
