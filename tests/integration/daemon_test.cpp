@@ -311,8 +311,9 @@ TEST(CallerLimits, TheAllowListHoldsHoweverTheSystemBusIsNamed) {
     EXPECT_LT(hooks.closed_by_peer(), 8u);
     EXPECT_EQ(hooks.WaitUntil([&] { return hooks.accepted() > 0; }, posted ? 60s : 1s), posted)
         << option << " " << system_address;
-    if (posted)  // all, a few at a time
+    if (posted) {  // all, a few at a time
       EXPECT_TRUE(hooks.WaitUntil([&] { return hooks.accepted() == 8; }, 120s)) << daemon.Log();
+    }
   }
 }
 
