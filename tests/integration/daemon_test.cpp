@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -366,49 +367,55 @@ TEST(ShutdownDelivery, TerminationRacingRequestsDeliversOrNamesEach) {
 }
 
 // A run stuck on a gateway that stopped answering, and one waiting behind it
-// on the same apartment, are named when the grace runs out; the next run
-// replays each once, as the working gateway sees. (The stuck one's gateway
-// took its page and never answered it, so that page was not sent.)
-TEST(ShutdownDelivery, RequestsStuckPastTheGraceAreNamedThenReplayedOnce) {
-  PrivateBus bus;
-  ProgramFolder folder;
-  SnppSim stall("[*]\nREPLY PAGE NONE\n"), gateway;
+// on the same apartment, are named when the grace runs out of a SIGTERM
+// (a SIGKILL names nothing); either way the next run replays each once, as
+// the working gateway sees. (The stuck one's gateway took its page and never
+// answered it, so that page was not sent.)
+TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
   auto received = [](const SnppSim& sim, std::string_view prefix) {
     std::multiset<std::string> lines;
     for (const auto& e : sim.Events())
       if (e.kind == "recv" && e.text.starts_with(prefix)) lines.insert(e.text);
     return lines;
   };
-  folder.UseSnpp(stall.port(), 300);
-  {
-    Daemon daemon(bus, folder.path(), {"--apartments", "1", "--shutdown-grace", "1"});
-    Client client(bus);
-    const std::string stuck = client.Create(), behind = client.Create();
-    ASSERT_TRUE(SendRequest(client, stuck, "stuck-1", "stuck-1").ok());
-    ASSERT_TRUE(SendRequest(client, behind, "behind-2", "behind-2").ok());
-    ASSERT_TRUE(Eventually([&] { return received(stall, "PAGE").size() == 1; }, 60s))
-        << daemon.Log();
-    daemon.Signal(SIGTERM);
-    EXPECT_EQ(daemon.WaitExit(60s), 1) << daemon.Log();
-    EXPECT_THAT(daemon.Log(),
-                HasSubstr("request stuck-1 of " + stuck + " not delivered within 1 s"));
-    EXPECT_THAT(daemon.Log(),
-                HasSubstr("request behind-2 of " + behind + " not delivered within 1 s"));
+  PrivateBus bus;
+  for (const auto& [signal, status] : {std::pair{SIGTERM, 1}, std::pair{SIGKILL, -SIGKILL}}) {
+    SCOPED_TRACE(strsignal(signal));
+    ProgramFolder folder;
+    SnppSim stall("[*]\nREPLY PAGE NONE\n"), gateway;
+    folder.UseSnpp(stall.port(), 300);
+    {
+      Daemon daemon(bus, folder.path(), {"--apartments", "1", "--shutdown-grace", "1"});
+      Client client(bus);
+      const std::string stuck = client.Create(), behind = client.Create();
+      ASSERT_TRUE(SendRequest(client, stuck, "stuck-1", "stuck-1").ok());
+      ASSERT_TRUE(SendRequest(client, behind, "behind-2", "behind-2").ok());
+      ASSERT_TRUE(Eventually([&] { return received(stall, "PAGE").size() == 1; }, 60s))
+          << daemon.Log();
+      daemon.Signal(signal);
+      EXPECT_EQ(daemon.WaitExit(60s), status) << daemon.Log();
+      if (signal == SIGTERM) {
+        EXPECT_THAT(daemon.Log(),
+                    HasSubstr("request stuck-1 of " + stuck + " not delivered within 1 s"));
+        EXPECT_THAT(daemon.Log(),
+                    HasSubstr("request behind-2 of " + behind + " not delivered within 1 s"));
+      }
+    }
+    folder.UseSnpp(gateway.port(), 300);
+    Daemon restarted(bus, folder.path());
+    EXPECT_TRUE(Eventually([&] { return received(gateway, "SEND").size() == 2; }, 120s))
+        << restarted.Log();
+    EXPECT_THAT(received(gateway, "MESSAGE"),
+                ::testing::UnorderedElementsAre("MESSAGE \"stuck-1\"", "MESSAGE \"behind-2\""));
+    // Ended, the replayed runs have logged and leave nothing for a later run.
+    restarted.Signal(SIGTERM);
+    EXPECT_EQ(restarted.WaitExit(60s), 0);
+    const std::string log = restarted.Log();
+    EXPECT_THAT(log, HasSubstr("journal: replaying 2 requests"));
+    EXPECT_THAT(log, HasSubstr(": request stuck-1: Message Sent (replayed)"));
+    EXPECT_THAT(log, HasSubstr(": request behind-2: Message Sent (replayed)"));
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path() / "QzNotesJournal"));
   }
-  folder.UseSnpp(gateway.port(), 300);
-  Daemon restarted(bus, folder.path());
-  EXPECT_TRUE(Eventually([&] { return received(gateway, "SEND").size() == 2; }, 120s))
-      << restarted.Log();
-  EXPECT_THAT(received(gateway, "MESSAGE"),
-              ::testing::UnorderedElementsAre("MESSAGE \"stuck-1\"", "MESSAGE \"behind-2\""));
-  // Ended, the replayed runs have logged and leave nothing for a later run.
-  restarted.Signal(SIGTERM);
-  EXPECT_EQ(restarted.WaitExit(60s), 0);
-  const std::string log = restarted.Log();
-  EXPECT_THAT(log, HasSubstr("journal: replaying 2 requests"));
-  EXPECT_THAT(log, HasSubstr(": request stuck-1: Message Sent (replayed)"));
-  EXPECT_THAT(log, HasSubstr(": request behind-2: Message Sent (replayed)"));
-  EXPECT_TRUE(std::filesystem::is_empty(folder.path() / "QzNotesJournal"));
 }
 
 // A client leaving before its request's run takes the request along, and
