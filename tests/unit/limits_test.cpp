@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/holders.h"
+#include "server/caller_ledger.h"
+#include "server/refusal_log.h"
 
 namespace qz {
 namespace {
@@ -59,6 +61,45 @@ TEST(Limits, CallsAndObjectsAtTheLimitPassAndOnePastDoesNot) {
   // The message names the option and its value.
   EXPECT_EQ(LimitMessage(Limits{}, Limit::kPendingBytes),
             "limit max-pending-bytes (33554432) exceeded: the call was not run");
+}
+
+TEST(CallerLedger, TicketsCountPerCallerUntilTheyGo) {
+  CallerLedger ledger(Limits{.pending = 2, .pending_bytes = 10});
+  auto first = ledger.Admit(":1.1", true, 4);
+  auto second = ledger.Admit(":1.1", true, 4);
+  ASSERT_TRUE(first.ticket && second.ticket);
+  EXPECT_EQ(ledger.Admit(":1.1", true, 0).refused, Limit::kPending);
+  EXPECT_EQ(ledger.Admit(":1.1", false, 3).refused, Limit::kPendingBytes);
+  EXPECT_TRUE(ledger.Admit(":1.2", true, 10).ticket) << "another caller has its own";
+  EXPECT_EQ(ledger.Usage(":1.2").pending, 0u) << "a dropped ticket gives its share back";
+
+  // Moving a ticket keeps one count; only its last holder gives it back.
+  std::optional<CallerLedger::Ticket> kept(std::move(*first.ticket));
+  first.ticket.reset();
+  EXPECT_EQ(ledger.Usage(":1.1").pending, 2u);
+  EXPECT_EQ(ledger.Usage(":1.1").pending_bytes, 8u);
+  kept = std::move(*second.ticket);  // the one it held goes back
+  second.ticket.reset();
+  EXPECT_EQ(ledger.Usage(":1.1").pending, 1u);
+  kept.reset();
+  EXPECT_EQ(ledger.Usage(":1.1").pending_bytes, 0u);
+  EXPECT_TRUE(ledger.Admit(":1.1", true, 10).ticket);
+}
+
+TEST(RefusalLog, OneLinePerCallerAndWindowThenTheCountOfTheRest) {
+  using namespace std::chrono_literals;
+  RefusalLog log(10s);
+  const RefusalLog::Clock::time_point t0{};
+  EXPECT_EQ(log.Line(":1.5", "Create: limit", t0), ":1.5: Create: limit");
+  EXPECT_EQ(log.Line(":1.5", "Create: limit", t0 + 1s), std::nullopt);
+  EXPECT_EQ(log.Line(":1.5", "Create: limit", t0 + 9s), std::nullopt);
+  EXPECT_EQ(log.Line(":1.6", "Send: limit", t0 + 9s), ":1.6: Send: limit") << "callers apart";
+  EXPECT_EQ(log.Line(":1.5", "Send: limit", t0 + 10s),
+            ":1.5: Send: limit (and 2 more refused since the last line)");
+  EXPECT_EQ(log.Line(":1.5", "Send: limit", t0 + 21s), ":1.5: Send: limit");
+  log.Line(":1.5", "x", t0 + 22s);
+  log.Forget(":1.5");
+  EXPECT_EQ(log.Line(":1.5", "y", t0 + 23s), ":1.5: y") << "a name that left starts afresh";
 }
 
 }  // namespace
