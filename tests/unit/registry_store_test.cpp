@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <thread>
+
 #include "platform/sqlite_holders.h"
 #include "support/temp_folder.h"
 
@@ -126,6 +128,30 @@ TEST_F(RegistryStoreTest, ADamagedFileIsReportedAndLeftAsItIs) {
   EXPECT_EQ(store_.ReplaceValues(kHkeyCurrentUser, "K", {{"a", "b"}}), kRegCorrupt);
   EXPECT_NE(RegStatusText(kRegCorrupt).find("damaged"), std::string_view::npos);
   EXPECT_EQ(folder_.Read("QzRegistry.db"), garbage);
+}
+
+// Writers in their own connections, as other processes are, wait for each
+// other instead of failing on a busy file.
+TEST_F(RegistryStoreTest, WritersInSeveralConnectionsAllLand) {
+  constexpr int kWriters = 3, kWrites = 40;
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      RegistryStore own(File());
+      for (int i = 0; i < kWrites; ++i) {
+        RegHandle key = 0;
+        ASSERT_EQ(own.CreateKey(kHkeyCurrentUser, "W" + std::to_string(w), key), kRegOk);
+        ASSERT_EQ(own.SetValue(key, "v" + std::to_string(i), std::to_string(i)), kRegOk);
+        own.CloseKey(key);
+      }
+    });
+  }
+  for (auto& t : writers) t.join();
+  for (int w = 0; w < kWriters; ++w) {
+    RegistryStore::Values values;
+    ASSERT_EQ(store_.ReadValues(kHkeyCurrentUser, "W" + std::to_string(w), values), kRegOk);
+    EXPECT_EQ(values.size(), size_t{kWrites});
+  }
 }
 
 }  // namespace
