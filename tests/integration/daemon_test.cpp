@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
@@ -416,6 +417,18 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
     EXPECT_THAT(log, HasSubstr(": request behind-2: Message Sent (replayed)"));
     EXPECT_TRUE(std::filesystem::is_empty(folder.path() / "QzNotesJournal"));
   }
+}
+
+// With no daemon running, the bus starts one from its service file.
+TEST(DaemonLifetime, StartsByBusActivation) {
+  ProgramFolder services(false), folder;
+  std::ofstream(services.path() / "org.qznotes.QzNotes.service")
+      << "[D-BUS Service]\nName=org.qznotes.QzNotes\nExec=" << QZ_DAEMON_PATH << " --folder "
+      << folder.path().string() << " --linger 1\n";
+  PrivateBus bus({services.path().string()});
+  Client client(bus);
+  EXPECT_THAT(client.Create(), MatchesRegex("/org/qznotes/QzNotes/cNotify/[0-9]+"));
+  EXPECT_TRUE(Daemon::HasOwner(client.connection()));
 }
 
 // A client leaving before its request's run takes the request along, and
