@@ -5,7 +5,7 @@
 
 #include <chrono>
 #include <fstream>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,36 +14,24 @@
 
 namespace qz::testing {
 
-struct GatewaySimOptions {
-  bool tls = false;
-  double delay_seconds = 60;       // of a /slow answer
-  std::string answer;              // empty: the simulator's default
-  std::string host = "127.0.0.1";  // or "::1"
-};
-
 class GatewaySim {
  public:
-  explicit GatewaySim(GatewaySimOptions options = {}) {
+  // `host` is "127.0.0.1" or "::1"; `tls` serves HTTPS with a self-signed certificate.
+  explicit GatewaySim(const std::string& host = "127.0.0.1", bool tls = false) : host_(host) {
     std::vector<std::string> args = {QZ_GATEWAY_SIM,
+                                     "--host",
+                                     host,
                                      "--port-file",
                                      folder_.File("port"),
                                      "--log",
-                                     folder_.File("requests.log"),
-                                     "--delay",
-                                     std::to_string(options.delay_seconds),
-                                     "--lifetime",
-                                     "900"};
-    args.insert(args.end(), {"--host", options.host});
-    if (options.tls) args.insert(args.end(), {"--tls-dir", folder_.path()});
-    if (!options.answer.empty()) args.insert(args.end(), {"--answer", options.answer});
-    process_ = std::make_unique<ChildProcess>(std::move(args), folder_ / "output");
+                                     folder_.File("requests.log")};
+    if (tls) args.insert(args.end(), {"--tls-dir", folder_.path()});
+    process_.emplace(std::move(args), folder_ / "output");
     if (!process_->WaitForOutput("listening on", std::chrono::seconds(30)))
       throw std::runtime_error("gateway simulator did not start: " + process_->Output());
-    port_ = static_cast<uint16_t>(std::stoi(folder_.Read("port")));
-    host_ = options.host;
+    port_ = std::stoi(folder_.Read("port"));
   }
 
-  uint16_t port() const { return port_; }
   // host:port as the IPAddress setting writes it (IPv6 in brackets).
   std::string address() const {
     return (host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_) + ":" +
@@ -60,9 +48,9 @@ class GatewaySim {
 
  private:
   TempFolder folder_;
-  std::unique_ptr<ChildProcess> process_;
-  uint16_t port_ = 0;
+  std::optional<ChildProcess> process_;
   std::string host_;
+  int port_ = 0;
 };
 
 }  // namespace qz::testing

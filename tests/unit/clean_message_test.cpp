@@ -9,15 +9,21 @@ namespace {
 
 using namespace std::string_literals;
 
-struct CleanCase {
-  std::string in;
-  bool limit;
+std::string Times(int n, const std::string& s) {
   std::string out;
-  const char* why;
-};
+  while (n-- > 0) out += s;
+  return out;
+}
 
-TEST(CleanMessage, SingleLineRules) {
-  const CleanCase cases[] = {
+TEST(CleanMessage, Rules) {
+  const std::string y155(155, 'y'), a155(155, 'a'), b150(150, 'b'), mail = Times(2500, "mmmm");
+  const std::string emoji = "\xF0\x9F\x98\x80", bad = "\xFF\xFE\x80\xC3";
+  const struct {
+    std::string in;
+    bool limit;
+    std::string out;
+    const char* why;
+  } cases[] = {
       {"Hello\r\n", false, "Hello ", "CR LF becomes one blank after the trim"},
       {"  Hello  ", false, "Hello", "spaces trimmed"},
       {"\tHello\t", false, "\tHello\t", "only spaces are trimmed"},
@@ -27,8 +33,13 @@ TEST(CleanMessage, SingleLineRules) {
       {"C:\\Temp\\x", false, "C:/Temp/x", "backslashes become slashes"},
       {"a\0b"s, false, "a b", "NUL becomes a blank"},
       {" \r\n x \r\n ", false, "  x  ", "blanks made from breaks survive the trim"},
-      {"", true, "", "empty stays empty"},
       {"     ", true, "", "all spaces"},
+      {std::string(157, 'x'), true, std::string(156, 'x'), "paged texts keep 156 characters"},
+      {y155 + "\r\n", true, y155 + " ", "the cut comes after the replacements"},
+      {mail + "\r\n", false, mail + " ", "mail is not cut"},
+      {Times(200, "\xC3\xA4"), true, Times(156, "\xC3\xA4"), "characters, not bytes"},
+      {a155 + emoji + "zz", true, a155 + emoji, "a sequence is never split"},
+      {b150 + bad + "cccc", true, b150 + bad + "cc", "invalid bytes count one each"},
   };
   for (const auto& c : cases) {
     std::string text = c.in;
@@ -37,62 +48,14 @@ TEST(CleanMessage, SingleLineRules) {
   }
 }
 
-TEST(CleanMessage, CutsPagedTextsAfterTheReplacements) {
-  std::string exact(156, 'x'), longer(157, 'x');
-  msubCleanMessage(exact, true);
-  msubCleanMessage(longer, true);
-  EXPECT_EQ(exact.size(), 156u);
-  EXPECT_EQ(longer, std::string(156, 'x'));
-
-  // 157 characters that shrink to 156 through the CR LF step are not cut.
-  std::string shrinking = std::string(155, 'y') + "\r\n";
-  msubCleanMessage(shrinking, true);
-  EXPECT_EQ(shrinking, std::string(155, 'y') + " ");
-
-  std::string mail(10000, 'm');
-  mail[5000] = '\r';
-  mail[5001] = '\n';
-  msubCleanMessage(mail, false);
-  EXPECT_EQ(mail.size(), 9999u);
-}
-
-TEST(CleanMessage, CountsCodePointsAndNeverSplitsASequence) {
-  // 200 two-byte characters: the cut keeps 156 characters, 312 bytes.
-  std::string umlauts;
-  for (int i = 0; i < 200; ++i) umlauts += "\xC3\xA4";
-  msubCleanMessage(umlauts, true);
-  EXPECT_EQ(umlauts.size(), 312u);
-  EXPECT_EQ(Utf8Length(umlauts), 156u);
-
-  // A four-byte character straddling the limit stays whole or goes whole.
-  std::string emoji = std::string(155, 'a') + "\xF0\x9F\x98\x80" + "zz";
-  msubCleanMessage(emoji, true);
-  EXPECT_EQ(emoji, std::string(155, 'a') + "\xF0\x9F\x98\x80");
-
-  // Invalid bytes count one each and are kept.
-  std::string invalid = std::string(150, 'b') + "\xFF\xFE\x80\xC3" + "cccc";
-  msubCleanMessage(invalid, true);
-  EXPECT_EQ(invalid, std::string(150, 'b') + "\xFF\xFE\x80\xC3" + "cc");
-}
-
 TEST(Utf8, CharacterBoundaries) {
-  struct Case {
-    std::string s;
-    size_t bytes;
-  } cases[] = {
-      {"a", 1},
-      {"\xC3\xA4", 2},
-      {"\xE2\x82\xAC", 3},
-      {"\xF0\x9F\x98\x80", 4},
-      {"\xC3", 1},
-      {"\xC0\x80", 1},
-      {"\xE0\x80\x80", 1},
-      {"\xED\xA0\x80", 1},
-      {"\xF4\x90\x80\x80", 1},
-      {"\xE2\x82", 1},
-      {"\x80", 1},
+  const std::pair<std::string, size_t> cases[] = {
+      {"a", 1},        {"\xC3\xA4", 2},         {"\xE2\x82\xAC", 3}, {"\xF0\x9F\x98\x80", 4},
+      {"\xC3", 1},     {"\xC0\x80", 1},         {"\xE0\x80\x80", 1}, {"\xED\xA0\x80", 1},
+      {"\xE2\x82", 1}, {"\xF4\x90\x80\x80", 1}, {"\x80", 1},
   };
-  for (const auto& c : cases) EXPECT_EQ(Utf8CharBytes(c.s), c.bytes) << testing::PrintToString(c.s);
+  for (const auto& [s, bytes] : cases)
+    EXPECT_EQ(Utf8CharBytes(s), bytes) << ::testing::PrintToString(s);
 }
 
 }  // namespace

@@ -4,9 +4,12 @@
 
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
+#include "fakes.h"
 
 namespace qz {
 namespace {
+
+using testing::List;
 
 // One page as the component saw it.
 struct Page {
@@ -14,151 +17,111 @@ struct Page {
   std::string message;
   Variant timeout;
   bool sent = false;
+  bool operator==(const Page&) const = default;
 };
 
-class FakePager : public DispatchObject {
- public:
-  FakePager(std::vector<Page>& pages, const std::string& fail_with)
-      : pages_(pages), fail_with_(fail_with) {
-    pages_.emplace_back();
-  }
-  void SetProperty(std::string_view name, const Variant& v) override {
-    Page& p = pages_.back();
-    if (name == "PagerID")
-      p.ids = v.Items();
-    else if (name == "Message")
-      p.message = v.Text();
-    else if (name == "Timeout")
-      p.timeout = v;
-    else
-      DispatchObject::SetProperty(name, v);
-  }
-  Variant CallMethod(std::string_view name, std::span<Variant> args) override {
-    if (name != "SendPage") return DispatchObject::CallMethod(name, args);
-    if (!fail_with_.empty()) throw RunTimeError(1001, fail_with_, "QzTerminal.cPager");
-    pages_.back().sent = true;
-    return Variant::Boolean(false);  // a "failed" answer the channel does not examine
-  }
-
- private:
-  std::vector<Page>& pages_;
-  const std::string& fail_with_;
-};
-
+// Each component the channel makes (one lives at a time) records one page;
+// SendPage fails when `fail_with` is set.
 class PagerTerminalTest : public ::testing::Test {
  protected:
-  PagerTerminalTest() {
-    components.Register(kPagerTerminalProgId, [this](std::string_view) {
-      return std::make_shared<FakePager>(pages, fail_with);
-    });
-  }
-  bool Page(const Variant& notes, const Variant& lists) {
-    return mblnPaging(components, notes, lists);
-  }
+  struct FakePager : DispatchObject {
+    explicit FakePager(PagerTerminalTest& t)
+        : page(t.pages.emplace_back()), fail_with(t.fail_with) {}
+    void SetProperty(std::string_view name, const Variant& v) override {
+      if (name == "PagerID") page.ids = v.Items();
+      if (name == "Message") page.message = v.Text();
+      if (name == "Timeout") page.timeout = v;
+    }
+    Variant CallMethod(std::string_view name, std::span<Variant>) override {
+      if (!fail_with.empty()) throw RunTimeError(1001, fail_with, "QzTerminal.cPager");
+      page.sent = name == "SendPage";
+      return Variant::Boolean(false);  // a "failed" answer the channel does not examine
+    }
+    Page& page;
+    const std::string& fail_with;
+  };
 
+  PagerTerminalTest() {
+    components.Register(kPagerTerminalProgId,
+                        [this](std::string_view) { return std::make_shared<FakePager>(*this); });
+  }
   ComponentRegistry components;
-  std::vector<struct Page> pages;
+  std::vector<Page> pages;
   std::string fail_with;
 };
 
-Variant Strings(std::initializer_list<Variant> items) { return Variant::Array(items); }
-
-TEST_F(PagerTerminalTest, HandsEachMessageWithAllItsIdentifiersToOneComponent) {
-  std::string long_text = std::string(200, 'p');
+TEST_F(PagerTerminalTest, EachMessageGoesWithAllItsIdentifiersToOneComponent) {
+  std::string long_text(200, 'p'), cleaned(156, 'p');
   long_text[10] = '\n';
-  Variant notes = Strings({Variant(long_text), Variant("second")});
-  Variant lists = Strings({Strings({Variant(), Variant("  123 "), Variant(), Variant("456")}),
-                           Strings({Variant("789")})});
-  gstrLastError = "left over from the mail channel";
-  EXPECT_TRUE(Page(notes, lists));
-  EXPECT_EQ(gstrLastError, "");
-  ASSERT_EQ(pages.size(), 2u);
-  EXPECT_EQ(pages[0].ids, (std::vector<Variant>{Variant("123"), Variant("456")}));
-  EXPECT_EQ(pages[0].message.size(), 156u);
-  EXPECT_EQ(pages[0].message[10], ' ');
-  EXPECT_EQ(pages[0].timeout, Variant(int16_t{60}));
-  EXPECT_TRUE(pages[0].sent);
-  EXPECT_EQ(pages[1].ids, (std::vector<Variant>{Variant("789")}));
-  EXPECT_EQ(pages[1].message, "second");
-}
-
-TEST_F(PagerTerminalTest, SkipsMessagesWithoutIdentifiers) {
-  Variant notes = Strings({Variant("a"), Variant("b"), Variant("c"), Variant("d")});
-  Variant lists = Strings({Strings({Variant(), Variant()}), Variant(), Variant("not a list"),
-                           Strings({Variant(""), Variant::Null()})});
-  EXPECT_TRUE(Page(notes, lists));
-  // Only the last message has entries that are not Empty: the empty text and Null.
-  ASSERT_EQ(pages.size(), 1u);
-  EXPECT_EQ(pages[0].ids, (std::vector<Variant>{Variant(""), Variant::Null()}));
-}
-
-TEST_F(PagerTerminalTest, ArgumentsThatAreNoArraysDeliverNothingAndSucceed) {
-  const std::pair<Variant, Variant> cases[] = {
-      {Variant(), Strings({})},
-      {Variant("text"), Strings({})},
-      {Strings({Variant("x")}), Variant()},
-      {Strings({Variant("x")}), Variant(int16_t{3})},
+  cleaned[10] = ' ';
+  const Variant i60(int16_t{60}), two = List({"a", "b"});
+  const auto many = [](size_t n, const Variant& v) {
+    return Variant::Array(std::vector<Variant>(n, v));
   };
-  for (const auto& [notes, lists] : cases) EXPECT_TRUE(Page(notes, lists));
-  EXPECT_TRUE(pages.empty());
-}
-
-struct FailureCase {
-  const char* why;
-  Variant notes;
-  Variant lists;
-  std::string last_error;
-  size_t pages_made;
-};
-
-TEST_F(PagerTerminalTest, FailuresAreReportedAndStopTheGroup) {
-  Variant two = Strings({Variant("a"), Variant("b")});
-  const FailureCase cases[] = {
-      {"fewer lists than messages", two, Strings({Strings({Variant("1")})}),
-       "Subscript out of range.\r\n", 1},
-      {"message Null", Strings({Variant::Null()}), Strings({Strings({Variant("1")})}),
-       "Invalid use of Null.\r\n", 0},
-      {"messages without dimensions", Variant::NoDimensions(), Strings({}),
-       "Subscript out of range.\r\n", 0},
-      {"nested list as identifier", Strings({Variant("a")}), Strings({Strings({Strings({})})}),
-       "Type mismatch.\r\n", 0},
+  std::vector<Variant> last_only(32768, Variant());
+  last_only.back() = List({"1"});
+  const struct {
+    Variant notes, lists;
+    std::string last_error;  // empty: the group succeeds
+    std::vector<Page> pages;
+    const char* why;
+  } cases[] = {
+      {List({long_text, "second"}),
+       List({List({Variant(), "  123 ", Variant(), "456"}), List({"789"})}),
+       "",
+       {{{"123", "456"}, cleaned, i60, true}, {{"789"}, "second", i60, true}},
+       "Empty entries skipped, the rest trimmed, the text cleaned and cut"},
+      {List({"a", "b", "c", "d"}),
+       List({List({Variant(), Variant()}), Variant(), "not a list", List({"", Variant::Null()})}),
+       "",
+       {{{"", Variant::Null()}, "d", i60, true}},
+       "messages without identifiers are skipped; the empty text and Null are kept"},
+      {Variant(), List({}), "", {}, "no messages"},
+      {"text", List({}), "", {}, "messages no array"},
+      {List({"x"}), Variant(), "", {}, "no lists"},
+      {List({"x"}), Variant(int16_t{3}), "", {}, "lists no array"},
+      {two,
+       List({List({"1"})}),
+       "Subscript out of range.\r\n",
+       {{{"1"}, "a", i60, true}},
+       "fewer lists than messages"},
+      {List({Variant::Null()}),
+       List({List({"1"})}),
+       "Invalid use of Null.\r\n",
+       {},
+       "message Null"},
+      {Variant::NoDimensions(),
+       List({}),
+       "Subscript out of range.\r\n",
+       {},
+       "messages without dimensions"},
+      {List({"a"}),
+       List({List({List({})})}),
+       "Type mismatch.\r\n",
+       {},
+       "nested list as identifier"},
+      {many(32769, "m"), List({}), "Overflow.\r\n", {}, "32769 messages: the last index overflows"},
+      {many(32768, "m"),
+       Variant::Array(last_only),
+       "Overflow.\r\n",
+       {{{"1"}, "m", i60, true}},
+       "last index 32767 is paged, then stepping past it overflows"},
   };
   for (const auto& c : cases) {
     pages.clear();
-    EXPECT_FALSE(Page(c.notes, c.lists)) << c.why;
+    gstrLastError = "left over from the mail channel";
+    EXPECT_EQ(mblnPaging(components, c.notes, c.lists), c.last_error.empty()) << c.why;
     EXPECT_EQ(gstrLastError, c.last_error) << c.why;
-    EXPECT_EQ(pages.size(), c.pages_made) << c.why;
+    EXPECT_EQ(pages, c.pages) << c.why;
   }
-}
-
-TEST_F(PagerTerminalTest, ComponentFailureEndsTheGroup) {
-  fail_with = "modem busy";
-  Variant notes = Strings({Variant("a"), Variant("b")});
-  Variant lists = Strings({Strings({Variant("1")}), Strings({Variant("2")})});
-  EXPECT_FALSE(Page(notes, lists));
+  fail_with = "modem busy";  // the second message is not tried
+  pages.clear();
+  EXPECT_FALSE(mblnPaging(components, two, List({List({"1"}), List({"2"})})));
   EXPECT_EQ(gstrLastError, "modem busy.\r\n");
-  EXPECT_EQ(pages.size(), 1u);  // the second message is not tried
-}
-
-TEST_F(PagerTerminalTest, MissingComponentIsACreationFailure) {
+  EXPECT_EQ(pages, (std::vector<Page>{{{"1"}, "a", i60, false}}));
   components.Unregister(kPagerTerminalProgId);
-  EXPECT_FALSE(Page(Strings({Variant("a")}), Strings({Strings({Variant("1")})})));
+  EXPECT_FALSE(mblnPaging(components, List({"a"}), List({List({"1"})})));
   EXPECT_EQ(gstrLastError, "ActiveX component can't create object.\r\n");
-}
-
-TEST_F(PagerTerminalTest, SixteenBitCountersOverflow) {
-  // 32769 messages: the last index no longer fits the counter.
-  EXPECT_FALSE(Page(Variant::Array(std::vector<Variant>(32769, Variant("m"))), Strings({})));
-  EXPECT_EQ(gstrLastError, "Overflow.\r\n");
-  EXPECT_TRUE(pages.empty());
-
-  // Last index 32767: that message is paged, then stepping past it overflows.
-  std::vector<Variant> lists(32768, Variant());
-  lists.back() = Strings({Variant("1")});
-  EXPECT_FALSE(
-      Page(Variant::Array(std::vector<Variant>(32768, Variant("m"))), Variant::Array(lists)));
-  EXPECT_EQ(gstrLastError, "Overflow.\r\n");
-  EXPECT_EQ(pages.size(), 1u);
 }
 
 }  // namespace
