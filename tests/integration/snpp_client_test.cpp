@@ -71,30 +71,29 @@ Variant Ids(const std::string& text) {
 // and how many waits ran to their limit (2 s each). An unconfirmed page is no
 // failure of the channel, nor is a server gone (the rest is not tried).
 TEST_F(SnppChannel, RepliesAndWaits) {
-  const std::string rfc = "Timeout=2\nProtocol=rfc1861\n",
-                    all = "1 PAGE \"7\"; 1 MESSAGE \"m\"; 1 SEND";
+  const std::string two = "Timeout=2\n", rfc = two + "Protocol=rfc1861\n";
+  const std::string all = "1 PAGE \"7\"; 1 MESSAGE \"m\"; 1 SEND",
+                    two_lines = "1 PAGE \"7\"; 1 MESSAGE \"m\"";
   const struct {
     const char *script, *ids;
     std::string ini, status, lines;
     int waits;
   } cases[] = {
-      {"", "7", "Timeout=2\n", "250 Message Sent OK\r\n", all, 0},
+      {"", "7", two, "250 Message Sent OK\r\n", all, 0},
       // An error reply triggers nothing; the status is stripped of blanks around it.
-      {"reply PAGE \\x20\\x20550 Error, Invalid Pager ID\\x20\n", "1 2", "Timeout=2\n",
+      {"reply PAGE \\x20\\x20550 Error, Invalid Pager ID\\x20\n", "1 2", two,
        "550 Error, Invalid Pager ID \r\n", "1 PAGE \"1\"; 1 PAGE \"2\"", 2},
       // A reply split over two blocks is not recognised.
-      {"split SEND 400\n", "7", "Timeout=2\n", "e Sent OK\r\n", all, 1},
+      {"split SEND 400\n", "7", two, "e Sent OK\r\n", all, 1},
       // Two replies in one block: only the first in list order acts.
-      {"reply PAGE 250 Pager ID Accepted\\r\\n250 Message OK\nreply MESSAGE none\n", "7",
-       "Timeout=2\n", "250 Pager ID Accepted\r\n250 Message OK\r\n",
-       "1 PAGE \"7\"; 1 MESSAGE \"m\"", 1},
+      {"reply PAGE 250 Pager ID Accepted\\r\\n250 Message OK\nreply MESSAGE none\n", "7", two,
+       "250 Pager ID Accepted\r\n250 Message OK\r\n", two_lines, 1},
       // Received bytes become UTF-8.
-      {"reply SEND 250 Message Sent OK \\xff\\xe9\n", "7", "Timeout=2\n",
+      {"reply SEND 250 Message Sent OK \\xff\\xe9\n", "7", two,
        "250 Message Sent OK \xC3\xBF\xC3\xA9\r\n", all, 0},
-      {"close-after 1\n", "7 8", "Timeout=2\n", "250 Message Sent OK\r\n", all, 0},
-      {"close-on PAGE\n", "7 8", "Timeout=2\n", "220 SNPP Gateway Ready\r\n", "1 PAGE \"7\"", 1},
-      {"reset MESSAGE\n", "7 8", "Timeout=2\n", "Connection reset by peer",
-       "1 PAGE \"7\"; 1 MESSAGE \"m\"", 0},
+      {"close-after 1\n", "7 8", two, "250 Message Sent OK\r\n", all, 0},
+      {"close-on PAGE\n", "7 8", two, "220 SNPP Gateway Ready\r\n", "1 PAGE \"7\"", 1},
+      {"reset MESSAGE\n", "7 8", two, "Connection reset by peer", two_lines, 0},
       // A negative timeout returns at once; the PAGE line went out anyway.
       {"delay PAGE 1500\n", "7", "Timeout=-1\n", "220 SNPP Gateway Ready\r\n", "1 PAGE \"7\"", 0},
       // RFC 1861: any 2xx greeting; a split reply is put together; 4xx ends

@@ -27,19 +27,11 @@ struct SimEvent {
 class SnppSim {
  public:
   explicit SnppSim(const std::string& script = "", const std::string& listen = "127.0.0.1") {
-    std::vector<std::string> args = {QZ_SNPP_SIM_PATH,
-                                     "--port",
-                                     "0",
-                                     "--listen",
-                                     listen,
-                                     "--record",
-                                     folder_.File("record"),
-                                     "--port-file",
-                                     folder_.File("port"),
-                                     "--exit-after",
-                                     "600"};
-    if (!script.empty()) args.insert(args.end(), {"--script", folder_.Write("script", script)});
-    process_.emplace(std::move(args), folder_ / "output");
+    process_.emplace(std::vector<std::string>{QZ_SNPP_SIM_PATH, "--port", "0", "--listen", listen,
+                                              "--record", folder_.File("record"), "--port-file",
+                                              folder_.File("port"), "--exit-after", "600",
+                                              "--script", folder_.Write("script", script)},
+                     folder_ / "output");
     // The port file appears (renamed whole) once the simulator listens.
     for (int i = 0; i < 1000 && !(std::ifstream(folder_.File("port")) >> port_); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -75,12 +67,11 @@ class SnppSim {
   // Waits (bounded) until the record holds `count` events of `kind`.
   bool WaitFor(const std::string& kind, size_t count, std::chrono::milliseconds limit) const {
     const auto give_up = std::chrono::steady_clock::now() + limit;
-    for (;;) {
+    for (;; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
       size_t seen = 0;
       for (const auto& e : Events()) seen += e.kind == kind;
       if (seen >= count) return true;
       if (std::chrono::steady_clock::now() > give_up) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
 

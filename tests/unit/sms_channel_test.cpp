@@ -20,7 +20,6 @@
 #include "fakes.h"
 #include "gateways/sms/sms_gateway_request.h"
 #include "gateways/sms/sms_loader.h"
-#include "gateways/sms/sms_request_text.h"
 #include "support/temp_folder.h"
 
 namespace qz::testing {
@@ -139,53 +138,6 @@ TEST(SmsGatewayRequest, RefusesSettingsItCannotSendWith) {
   }
 }
 
-TEST(SmsRequestText, NumberLengthAndFieldRules) {
-  const SmsSettings example = SmsCallState().sms;
-  const auto text = [&](const std::string& cleaned, const std::string& number, SmsEncoding e) {
-    return SmsRequestText(example, SmsMessageFieldOf(cleaned, e), number, e);
-  };
-  constexpr SmsEncoding kSeed = SmsEncoding::Seed, kForm = SmsEncoding::Form;
-  EXPECT_EQ(text("", "012", kSeed), Request("12", "", 160)) << "empty message";
-  EXPECT_EQ(text("x", " 012", kSeed), Request("012", "x", 159)) << "a blank goes, not a digit";
-  EXPECT_EQ(text("x", "", kForm), Request("", "x", 159)) << "no number, the country code alone";
-  EXPECT_EQ(text("h\xC3\xA9",
-                 "\xC3\xA9"
-                 "12",
-                 kForm),
-            Request("12", "h%C3%A9", 158))
-      << "the first character is a whole UTF-8 character";
-  // Field names and trailer come from the settings; empty ones still give
-  // every separator.
-  SmsSettings names;
-  names.mstrSMSTo = "dest", names.mstrCountryCode = "1", names.mstrSMSFrom = "sender";
-  names.mstrSMSMsg = "body", names.mstrSMSOffset = "rest", names.mstrSMSTrailer = "u=1";
-  EXPECT_EQ(SmsRequestText(names, SmsMessageFieldOf("a b", kSeed), "5551234", kSeed),
-            "dest=%2B1551234&sender=Monitor&body=a+b&rest=157&u=1");
-  EXPECT_EQ(SmsRequestText({}, SmsMessageFieldOf("", kSeed), "0", kSeed), "=%2B&=Monitor&=&=160&");
-
-  EXPECT_EQ(PercentEncode("AZaz09-._~"), "AZaz09-._~");
-  EXPECT_EQ(PercentEncode(" !\"#$&'()*+,/:;=?@[]%`{}"),
-            "%20%21%22%23%24%26%27%28%29%2A%2B%2C%2F%3A%3B%3D%3F%40%5B%5D%25%60%7B%7D");
-  EXPECT_EQ(PercentEncode(std::string("\0\xFF", 2)), "%00%FF");
-}
-
-TEST(SmsRequestText, ResponseOccursIgnoringCaseNeverInAnEmptyAnswer) {
-  const struct {
-    const char *response, *answer;
-    bool occurs;
-  } cases[] = {
-      {"Accepted for delivery", "0: ACCEPTED for delivery", true},
-      {"Accepted for delivery", "Authorization failed for sendsms", false},
-      {"", "anything", true},
-      {"", "", false},
-      {"\xC3\x89T\xC3\x89", "un \xC3\xA9t\xC3\xA9 ok", true},  // non-ASCII letters fold too
-      {"ok", "\xFF!OK\xFE", true},                             // invalid UTF-8 still folds ASCII
-      {"OK", "O K", false},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(SmsResponseOccurs(c.response, c.answer), c.occurs) << c.response << c.answer;
-}
-
 TEST(SmsLoader, EveryLoadReadsTheFileAgainAndNoFileChangesNothing) {
   SmsCallState state;
   const std::string example = Fields(state.sms), sent = "|||||||Sent|dest|||||";
@@ -223,11 +175,10 @@ TEST(SmsLoader, EveryLoadReadsTheFileAgainAndNoFileChangesNothing) {
 TEST(SmsChannel, OneComponentSetUpOnceSendsEveryNumberInOrder) {
   SmsCallState state;
   gstrLastError = "stale";
-  // Empty numbers are skipped; a numeric number becomes its decimal text
-  // before it loses its first digit; the message is cleaned and cut first.
+  // Empty numbers are skipped; a numeric number becomes its decimal text.
   ASSERT_TRUE(mblnPagingEx(
-      state.call(), List({"  two\r\nlines  " + std::string(200, 'z'), "second", "Hi there"}),
-      List({List({"0111", Variant(), Variant(int32_t{9222})}), Variant(), List({"012"})})));
+      state.call(), List({"first", "second", "third"}),
+      List({List({"0111", Variant(), Variant(int32_t{9222})}), Variant(), List({"0333"})})));
   const std::vector<std::pair<std::string, Variant>> properties = {
       {"Protocol", "http"},
       {"IPAddress", "127.0.0.1:9"},
@@ -238,13 +189,55 @@ TEST(SmsChannel, OneComponentSetUpOnceSendsEveryNumberInOrder) {
       {"Accept", "text/plain"},
   };
   EXPECT_EQ(state.properties, properties);
-  const std::string cut = "two+lines++" + std::string(145, 'z');
-  EXPECT_EQ(state.requests, (Requests{Request("111", cut, 4), Request("222", cut, 4),
-                                      Request("12", "Hi+there", 152)}));
+  EXPECT_EQ(state.requests, (Requests{Request("111", "first", 155), Request("222", "first", 155),
+                                      Request("333", "third", 155)}));
   EXPECT_TRUE(state.well_formed);
   EXPECT_EQ(state.created, 1);
   EXPECT_EQ(state.released, 1);
   EXPECT_EQ(gstrLastError, "");
+  // Field names and trailer come from the settings; empty ones still give
+  // every separator.
+  state.sms = {};
+  state.sms.mstrAccess = "0", state.sms.mstrResponse = "Accepted";
+  ASSERT_TRUE(mblnPagingEx(state.call(), List({""}), List({List({"0"})})));
+  state.sms.mstrSMSTo = "dest", state.sms.mstrCountryCode = "1", state.sms.mstrSMSFrom = "sender";
+  state.sms.mstrSMSMsg = "body", state.sms.mstrSMSOffset = "rest", state.sms.mstrSMSTrailer = "u=1";
+  ASSERT_TRUE(mblnPagingEx(state.call(), List({"a b"}), List({List({"5551234"})})));
+  EXPECT_EQ(
+      Requests(state.requests.end() - 2, state.requests.end()),
+      (Requests{"=%2B&=Monitor&=&=160&", "dest=%2B1551234&sender=Monitor&body=a+b&rest=157&u=1"}));
+}
+
+// The request text of one number, with the Encoding of QzNotes.ini: the
+// message cleaned and cut first, the number without its first character.
+TEST(SmsChannel, RequestTexts) {
+  const std::string special = "AZaz09-._~ !\"#$&'()*+,/:;=?@[]%`{}";
+  const std::string encoded =
+      "AZaz09-._~%20%21%22%23%24%26%27%28%29%2A%2B%2C%2F%3A%3B%3D%3F%40%5B%5D%25%60%7B%7D";
+  const std::string cut = "two+lines++" + std::string(145, 'z');
+  const struct {
+    std::string message;
+    const char *number, *encoding;
+    std::string request;
+  } cases[] = {
+      {"Hi there", "012", "", Request("12", "Hi+there", 152)},  // the worked example
+      {"  two\r\nlines  " + std::string(200, 'z'), "012", "", Request("12", cut, 4)},
+      {"", "012", "", Request("12", "", 160)},
+      {"x", " 012", "", Request("012", "x", 159)},  // a blank goes, not a digit
+      {"x", "", "", Request("", "x", 159)},         // the country code alone
+      {"h\303\251", "\303\25112", "Form", Request("12", "h%C3%A9", 158)},  // characters, not bytes
+      // Seed: only blanks change; Form: everything but the unreserved is encoded.
+      {"a&b=c%d+e \303\251", "0+12", "", Request("+12", "a&b=c%d+e+\303\251", 149)},
+      {"a&b=c%d+e \303\251", "0+12", " Form ", Request("%2B12", "a%26b%3Dc%25d%2Be%20%C3%A9", 149)},
+      {"a&b=c%d+e \303\251", "0+12", "forms", Request("+12", "a&b=c%d+e+\303\251", 149)},
+      {special, "012", "form", Request("12", encoded, 160 - 34)},
+  };
+  for (const auto& c : cases) {
+    SmsCallState state;
+    state.folder.Write("QzNotes.ini", "[SMS]\nEncoding=" + std::string(c.encoding) + "\n");
+    ASSERT_TRUE(mblnPagingEx(state.call(), List({c.message}), List({List({c.number})})));
+    EXPECT_EQ(state.requests, Requests{c.request});
+  }
 }
 
 TEST(SmsChannel, AnswersAndFailures) {
@@ -276,6 +269,11 @@ TEST(SmsChannel, AnswersAndFailures) {
       {one, List({List({" 012"})}), false, "SMS to  012 is undelivered. ", 1, {""}},
       {one, to012, false, "SMS to 012 is undelivered. ", 1, {""}, "0", ""},
       {one, to012, true, "", 1, {"x"}, "0", ""},  // an empty response takes any answer
+      // The response occurs in the answer, ignoring case (non-ASCII too, and
+      // ASCII in an answer that is no UTF-8).
+      {one, to012, true, "", 1, {"un \303\251t\303\251 ok"}, "0", "\303\211T\303\211"},
+      {one, to012, true, "", 1, {"\377!OK\376"}, "0", "ok"},
+      {one, to012, false, "SMS to 012 is undelivered. O K", 1, {"O K"}, "0", "OK"},
       // Access must be a 16-bit number before any request.
       {one, to012, false, mismatch, 0, {}, ""},
       {one, to012, false, "Overflow.\r\n", 0, {}, "40000"},
@@ -307,18 +305,6 @@ TEST(SmsChannel, AnswersAndFailures) {
   state.components.Unregister(kSmsGatewayClassId);
   EXPECT_FALSE(mblnPagingEx(state.call(), one, to012));
   EXPECT_EQ(gstrLastError, "ActiveX component can't create object.\r\n");
-}
-
-TEST(SmsChannel, FormEncodingIsOptInThroughQzNotesIni) {
-  SmsCallState state;
-  const Variant notes = List({"a&b=c%d+e \xC3\xA9"}), pagers = List({List({"0+12"})});
-  const std::string seed = Request("+12", "a&b=c%d+e+\xC3\xA9", 149);
-  const std::string form = Request("%2B12", "a%26b%3Dc%25d%2Be%20%C3%A9", 149);
-  for (const char* ini : {"", "[SMS]\nEncoding= Form \n", "[SMS]\nEncoding=forms\n"}) {
-    state.folder.Write("QzNotes.ini", ini);
-    ASSERT_TRUE(mblnPagingEx(state.call(), notes, pagers));
-  }
-  EXPECT_EQ(state.requests, (Requests{seed, form, seed}));
 }
 
 }  // namespace

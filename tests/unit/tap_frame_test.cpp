@@ -8,47 +8,34 @@ namespace qz::tap {
 namespace {
 
 TEST(TapFrame, ChecksumsWorkedOutByHand) {
-  const struct {
-    std::string block;
-    const char *sum, *why;
-  } cases[] = {
+  const std::pair<std::string, const char*> cases[] = {
       // 2 + '1'+'2'+'3' (150) + 13 + 'A'+'B'+'C' (198) + 13 + 3 = 379 = 0x17B
-      {"\x02"
-       "123\rABC\r\x03",
-       "17;", "a page of two short fields"},
-      {"\x02\x03", "005", "nothing between STX and ETX: 2 + 3"},
-      // The eighth bit does not count: 0xC1 adds 0x41 like 'A'; 2 + 65 + 3 = 0x046
-      {"\x02\xc1\x03", "046", "only seven bits are summed"},
-      // 2 + 33 * 127 (4191) + 3 = 4196 = 0x1064: the thirteenth bit is dropped
-      {"\x02" + std::string(33, '\x7f') + "\x03", "064", "only twelve bits are kept"},
-      // 2 + '1' (49) + 13 + 'x' (120) + 13 + 23 = 220 = 0x0DC
-      {"\x02"
-       "1\rx\r\x17",
-       "0=<", "a block continued with ETB"},
+      {"\002123\rABC\r\003", "17;"},
+      {"\002\003", "005"},
+      // Only seven bits are summed: 0xC1 adds 0x41 like 'A'; 2 + 65 + 3 = 0x046
+      {"\002\301\003", "046"},
+      // 2 + 33 * 127 (4191) + 3 = 4196 = 0x1064: only twelve bits are kept
+      {"\002" + std::string(33, '\177') + "\003", "064"},
+      // A block continued with ETB: 2 + '1' (49) + 13 + 'x' (120) + 13 + 23 = 220 = 0x0DC
+      {"\0021\rx\r\027", "0=<"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Checksum(c.block), c.sum) << c.why;
+  for (const auto& [block, sum] : cases) EXPECT_EQ(Checksum(block), sum) << block;
 }
 
 TEST(TapFrame, ControlCharactersEscapedNonAsciiAsQuestionMarks) {
-  const struct {
-    std::string text, sent;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"plain text 123", "plain text 123"},
-      {"a\rb", "a\x1aMb"},
-      {"\x1b\x02\x03\x04",
-       "\x1a[\x1a"
-       "B\x1a"
-       "C\x1a"
-       "D"},
-      {std::string(1, '\0'), "\x1a@"},
-      {"\x1f", "\x1a_"},
-      {"caf\xc3\xa9", "caf?"},    // one character, one '?'
-      {"\xe2\x82\xac 5", "? 5"},  // three bytes, one character
-      {"\xff\x7f", "??"},         // a stray byte and DEL
+      {"a\rb", "a\032Mb"},                           // CR as SUB 'M'
+      {"\033\002\003\004", "\032[\032B\032C\032D"},  // ESC STX ETX EOT
+      {std::string(1, '\0'), "\032@"},
+      {"\037", "\032_"},
+      {"caf\303\251", "caf?"},    // one character, one '?'
+      {"\342\202\254 5", "? 5"},  // three bytes, one character
+      {"\377\177", "??"},         // a stray byte and DEL
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(EscapeField(c.text), c.sent);
-    if (c.sent.find('?') == std::string::npos) EXPECT_EQ(UnescapeField(c.sent), c.text);
+  for (const auto& [text, sent] : cases) {
+    EXPECT_EQ(EscapeField(text), sent);
+    if (sent.find('?') == std::string::npos) EXPECT_EQ(UnescapeField(sent), text);
   }
 }
 
