@@ -13,7 +13,6 @@
 
 #include "automation/component_registry.h"
 #include "diagnostics/last_error.h"
-#include "gateways/snpp/c_pager.h"
 #include "gateways/snpp/snpp_channel.h"
 #include "support/snpp_sim.h"
 #include "support/temp_folder.h"
@@ -198,16 +197,6 @@ TEST_F(SnppChannel, ConnectFailuresSayWhy) {
     EXPECT_TRUE(c.waits_out ? took > 4.4 && took < 12.0 : took < 4.0) << c.status << took;
   }
   EXPECT_TRUE(silent.WaitFor("open", 1, 1s)) << "the connection without a greeting was made";
-}
-
-TEST_F(SnppChannel, FloodedStatusIsOneBoundedBlock) {
-  SnppSim flood("flood 10000000\n");
-  Configure(flood.PortText(), "Timeout=1\n");
-  // Whether the page gets through depends on how fast the flood drains;
-  // either way the status is one block, UTF-8 at most doubling it.
-  Page(List({"m"}), List({List({"1"})}));
-  EXPECT_LE(status_.size(), 2 * SnppSocket::kMaxBlock);
-  EXPECT_LT(took, 12.0);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "support/child_process.h"
@@ -37,14 +36,13 @@ class TapSimulator {
 
   const std::filesystem::path& link() const { return link_; }
 
-  // Accepted pages so far: identifier and text (as the record escapes it).
-  std::vector<std::pair<std::string, std::string>> Pages() const {
-    std::vector<std::pair<std::string, std::string>> pages;
+  // Accepted pages so far, as "<identifier> <text>" (escaped as the record
+  // has it) joined by "; ".
+  std::string Pages() const {
     std::ifstream in(record_);
-    for (std::string line; std::getline(in, line);) {
-      const size_t tab = line.find('\t');
-      pages.emplace_back(line.substr(0, tab), tab == std::string::npos ? "" : line.substr(tab + 1));
-    }
+    std::string pages;
+    for (std::string line; std::getline(in, line);)
+      pages += (pages.empty() ? "" : "; ") + line.replace(line.find('\t'), 1, " ");
     return pages;
   }
 
