@@ -1,287 +1,182 @@
-// cPager against the SNPP simulator on loopback: the lines on the wire, the
-// status, the result and how long each wait took. Time bounds are generous
-// (a loaded machine) and only check that a wait ran to its limit or ended
-// well before it.
-#include <glib.h>
+// The SNPP channel and its client against the SNPP simulator on loopback,
+// seen as the channel's callers see them: the lines on the wire, the status
+// left behind, the result and how long the call took. Time bounds are
+// generous (a loaded machine) and only check that a wait ran to its limit or
+// ended well before it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <chrono>
+#include <sstream>
 #include <string>
 
+#include "automation/component_registry.h"
 #include "diagnostics/last_error.h"
-#include "gateways/snpp/c_pager.h"
-#include "support/child_process.h"
+#include "gateways/snpp/snpp_channel.h"
 #include "support/snpp_sim.h"
+#include "support/temp_folder.h"
+#include "unit/fakes.h"
 
 namespace qz::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using namespace std::string_literals;
-using ::testing::ElementsAre;
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
+class SnppChannel : public ::testing::Test {
+ protected:
+  void Configure(const std::string& port, const std::string& more = "Timeout=2\n",
+                 const std::string& host = "127.0.0.1") {
+    folder_.Write("QzSNPP.ini", "[SNPP Paging Service]\r\nTCPPort=" + port +
+                                    "\r\nHostName=" + host + "\r\n" + more);
+  }
+  // The channel's answer; `took` is how long it took in seconds.
+  bool Page(const Variant& notes, const Variant& pagers) {
+    status_ = "before";
+    gstrLastError = "earlier";
+    const auto start = Clock::now();
+    const bool sent = mblnPagingIP(call_, notes, pagers);
+    took = std::chrono::duration<double>(Clock::now() - start).count();
+    return sent;
+  }
+
+  TempFolder folder_;
+  ComponentRegistry components_;
+  std::string status_;
+  SmsSettings sms_;
+  ChannelCall call_{folder_.path(), components_, "", "", "", "", status_, sms_};
+  double took = 0;
+};
+
+// The words of `text`, separated by blanks.
+Variant Ids(const std::string& text) {
+  std::vector<Variant> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.emplace_back(word);
+  return List({Variant::Array(words)});
 }
 
-std::unique_ptr<cPager> PagerFor(const SnppSim& sim, const std::string& timeout = "3",
-                                 const std::string& host = "127.0.0.1") {
-  auto pager = std::make_unique<cPager>();
-  pager->HostName(host);
-  pager->Port(sim.PortText());
-  pager->Timeout(timeout);
-  return pager;
+// One message "m" per case: the status it leaves, what the server received,
+// and how many waits ran to their limit (2 s each). An unconfirmed page is no
+// failure of the channel, nor is a server gone (the rest is not tried).
+TEST_F(SnppChannel, RepliesAndWaits) {
+  const std::string two = "Timeout=2\n", rfc = two + "Protocol=rfc1861\n";
+  const std::string all = "1 PAGE \"7\"; 1 MESSAGE \"m\"; 1 SEND",
+                    two_lines = "1 PAGE \"7\"; 1 MESSAGE \"m\"";
+  const struct {
+    const char *script, *ids;
+    std::string ini, status, lines;
+    int waits;
+  } cases[] = {
+      {"", "7", two, "250 Message Sent OK\r\n", all, 0},
+      // An error reply triggers nothing; the status is stripped of blanks around it.
+      {"reply PAGE \\x20\\x20550 Error, Invalid Pager ID\\x20\n", "1 2", two,
+       "550 Error, Invalid Pager ID \r\n", "1 PAGE \"1\"; 1 PAGE \"2\"", 2},
+      // A reply split over two blocks is not recognised.
+      {"split SEND 400\n", "7", two, "e Sent OK\r\n", all, 1},
+      // Received bytes become UTF-8.
+      {"reply SEND 250 Message Sent OK \\xff\\xe9\n", "7", two,
+       "250 Message Sent OK \xC3\xBF\xC3\xA9\r\n", all, 0},
+      {"close-after 1\n", "7 8", two, "250 Message Sent OK\r\n", all, 0},
+      {"close-on PAGE\n", "7 8", two, "220 SNPP Gateway Ready\r\n", "1 PAGE \"7\"", 1},
+      {"reset MESSAGE\n", "7 8", two, "Connection reset by peer", two_lines, 0},
+      // A negative timeout returns at once; the PAGE line went out anyway.
+      {"delay PAGE 1500\n", "7", "Timeout=-1\n", "220 SNPP Gateway Ready\r\n", "1 PAGE \"7\"", 0},
+      // RFC 1861: any 2xx greeting; a split reply is put together; 4xx ends
+      // the wait at once; 960 counts as sent; another 2xx after PAGE does not.
+      {"greeting 220 other.example SNPP server ready\nsplit SEND 300\n", "7", rfc,
+       "250 Message Sent OK\r\n", "1 PAGE 7; 1 MESS m; 1 SEND; 1 QUIT", 0},
+      {"reply MESS 421 Too busy\n", "7", rfc, "421 Too busy\r\n", "1 PAGE 7; 1 MESS m; 1 QUIT", 0},
+      {"reply SEND 960 1 2 OK, QUEUED\n", "7", rfc, "960 1 2 OK, QUEUED\r\n",
+       "1 PAGE 7; 1 MESS m; 1 SEND; 1 QUIT", 0},
+      {"reply PAGE 214 else\n", "7", rfc, "214 else\r\n", "1 PAGE 7; 1 QUIT", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    SnppSim sim(c.script);
+    Configure(sim.PortText(), c.ini);
+    EXPECT_TRUE(Page(List({"m"}), Ids(c.ids)));
+    EXPECT_EQ(gstrLastError, "");
+    EXPECT_EQ(status_, c.status);
+    ASSERT_TRUE(sim.WaitFor("close", 1, 10s)) << "the connection ends with the call";
+    EXPECT_EQ(sim.Received(), c.lines);
+    EXPECT_TRUE(took > 1.4 * c.waits && took < (c.waits ? 6.0 * c.waits + 2.0 : 1.5)) << took;
+  }
 }
 
-TEST(SnppClient, PagesGoOverOneConnectionAsPageMessageSend) {
+TEST_F(SnppChannel, MessagesOuterIdentifiersInnerOverOneConnection) {
   SnppSim sim;
-  auto pager = PagerFor(sim);
-  auto start = Clock::now();
-  ASSERT_TRUE(pager->Connect());
-  EXPECT_EQ(pager->StatusText(), "220 SNPP Gateway Ready\r\n");
-  EXPECT_TRUE(pager->IsSocketConnected());
-  EXPECT_TRUE(pager->SendPage("\"100\"", "\"disk full\""));
-  EXPECT_EQ(pager->StatusText(), "250 Message Sent OK\r\n");
-  EXPECT_TRUE(pager->SendPage("\"101\"", "\"caf\xC3\xA9 \xE2\x82\xAC\""));
-  EXPECT_LT(Seconds(start), 4.5) << "every wait ended at its reply";
-  pager.reset();
+  Configure(sim.PortText());
+  EXPECT_TRUE(Page(List({"disk\r\nfull", "cpu hot"}),
+                   List({List({" 100 ", Variant(), "101"}), List({"102"})})));
   ASSERT_TRUE(sim.WaitFor("close", 1, 10s));
-  EXPECT_THAT(sim.Received(), ElementsAre("1 PAGE \"100\"", "1 MESSAGE \"disk full\"", "1 SEND",
-                                          "1 PAGE \"101\"", "1 MESSAGE \"caf\\xE9 ?\"", "1 SEND"));
-}
-
-TEST(SnppClient, ConnectFailuresSayWhy) {
-  SnppSim silent("greeting none\n");
-  SnppSim wrong("greeting 220 Some Other Gateway\n");
-  SnppSim late("greeting-delay 8000\n");
-  const int refused = FreeLoopbackPort();  // nobody listens there
-  struct Case {
-    std::string host, port;
-    std::string status;
-    std::string last_error;  // what the error reporter left, if anything
-    bool waits_out;          // the whole connect limit passes
-  } cases[] = {
-      {"127.0.0.1", silent.PortText(),
-       "Wrong Gateway. SNPP Server is not listening on port " + silent.PortText(), "", true},
-      {"127.0.0.1", wrong.PortText(),
-       "Wrong Gateway. SNPP Server is not listening on port " + wrong.PortText(), "", true},
-      {"127.0.0.1", late.PortText(),
-       "Wrong Gateway. SNPP Server is not listening on port " + late.PortText(), "", true},
-      {"127.0.0.1", std::to_string(refused), "Failure to Connect to SNPP Server at 127.0.0.1", "",
-       false},
-      {"", silent.PortText(), "Failure to Connect to SNPP Server at ", "", false},
-      {"127.0.0.1", "abc", "Type mismatch", "Type mismatch.\r\n", false},
-      {"127.0.0.1", "", "Type mismatch", "Type mismatch.\r\n", false},
-      {"127.0.0.1", "0", "Invalid property value", "Invalid property value.\r\n", false},
-      {"127.0.0.1", "-1", "Invalid property value", "Invalid property value.\r\n", false},
-      {"127.0.0.1", "65536", "Invalid property value", "Invalid property value.\r\n", false},
-  };
-  for (const auto& c : cases) {
-    gstrLastError.clear();
-    cPager pager;
-    pager.HostName(c.host);
-    pager.Port(c.port);
-    auto start = Clock::now();
-    EXPECT_FALSE(pager.Connect()) << c.status;
-    double took = Seconds(start);
-    EXPECT_EQ(pager.StatusText(), c.status);
-    EXPECT_EQ(gstrLastError, c.last_error) << c.status;
-    if (c.waits_out) {
-      EXPECT_GT(took, 4.4) << c.status;
-      EXPECT_LT(took, 12.0) << c.status;
-    } else {
-      EXPECT_LT(took, 4.0) << c.status;
-    }
-  }
-  // The connection without a greeting is left open.
-  EXPECT_TRUE(silent.WaitFor("open", 1, 1s));
-}
-
-TEST(SnppClient, SecondConnectNeedsItsOwnGreeting) {
-  SnppSim sim("[2]\ngreeting none\n");
-  auto pager = PagerFor(sim);
-  ASSERT_TRUE(pager->Connect());
-  EXPECT_FALSE(pager->Connect());
-  EXPECT_EQ(pager->StatusText(),
-            "Wrong Gateway. SNPP Server is not listening on port " + sim.PortText());
-  ASSERT_TRUE(sim.WaitFor("close", 1, 10s))
-      << "the first connection was closed by the second Connect";
-}
-
-TEST(SnppClient, NamesAndIpv6AreResolved) {
+  EXPECT_EQ(sim.Received(),
+            "1 PAGE \"100\"; 1 MESSAGE \"disk full\"; 1 SEND; 1 PAGE \"101\"; 1 MESSAGE \"disk "
+            "full\"; 1 SEND; 1 PAGE \"102\"; 1 MESSAGE \"cpu hot\"; 1 SEND");
+  // Latin-1 on the wire; a line break never starts a second command.
+  EXPECT_TRUE(Page(List({"caf\xC3\xA9 \xE2\x82\xAC"}), List({List({"1\r\nSEND"})})));
+  ASSERT_TRUE(sim.WaitFor("close", 2, 10s));
+  EXPECT_THAT(sim.Received(),
+              ::testing::EndsWith("; 2 PAGE \"1  SEND\"; 2 MESSAGE \"caf\\xE9 ?\"; 2 SEND"));
+  // Names and IPv6 are resolved.
   SnppSim v6("", "::1");
-  EXPECT_TRUE(PagerFor(v6, "3", "::1")->Connect()) << "IPv6 loopback";
-  SnppSim v4;
-  EXPECT_TRUE(PagerFor(v4, "3", "localhost")->Connect()) << "a name from the hosts file";
-}
-
-TEST(SnppClient, RepliesThatDoNotConfirmWaitOutTheTimeout) {
-  struct Case {
-    const char* script;
-    std::string status;
-    std::vector<std::string> lines;
-    const char* why;
-  } cases[] = {
-      {"reply PAGE 550 Error, Invalid Pager ID\n",
-       "550 Error, Invalid Pager ID\r\n",
-       {"1 PAGE \"7\""},
-       "an error reply triggers nothing"},
-      {"reply MESSAGE 421 Too busy\n",
-       "421 Too busy\r\n",
-       {"1 PAGE \"7\"", "1 MESSAGE \"m\""},
-       "421 after MESSAGE"},
-      {"reply SEND 554 Error, failed\n",
-       "554 Error, failed\r\n",
-       {"1 PAGE \"7\"", "1 MESSAGE \"m\"", "1 SEND"},
-       "554 after SEND"},
-      {"split SEND 400\n",
-       "e Sent OK\r\n",
-       {"1 PAGE \"7\"", "1 MESSAGE \"m\"", "1 SEND"},
-       "a reply split over two blocks is not recognised"},
-      {"reply PAGE 250 Pager ID Accepted\\r\\n250 Message OK\nreply MESSAGE none\n",
-       "250 Pager ID Accepted\r\n250 Message OK\r\n",
-       {"1 PAGE \"7\"", "1 MESSAGE \"m\""},
-       "two replies in one block send only the MESSAGE line"},
-      {"reply SEND 250 Message Sent Successfully\n",
-       "250 Message Sent Successfully\r\n",
-       {"1 PAGE \"7\"", "1 MESSAGE \"m\"", "1 SEND"},
-       "RFC wording is not the fixed text"},
-  };
-  for (const auto& c : cases) {
-    SnppSim sim(c.script);
-    auto pager = PagerFor(sim, "2");
-    ASSERT_TRUE(pager->Connect()) << c.why;
-    auto start = Clock::now();
-    EXPECT_FALSE(pager->SendPage("\"7\"", "\"m\"")) << c.why;
-    double took = Seconds(start);
-    EXPECT_GT(took, 1.4) << c.why;
-    EXPECT_LT(took, 8.0) << c.why;
-    EXPECT_EQ(pager->StatusText(), c.status) << c.why;
-    EXPECT_EQ(sim.Received(), c.lines) << c.why;
+  for (const auto& [port, host] :
+       {std::pair{sim.PortText(), "localhost"}, {v6.PortText(), "::1"}}) {
+    Configure(port, "Timeout=2\n", host);
+    EXPECT_TRUE(Page(List({"m"}), List({List({"1"})})));
+    EXPECT_EQ(status_, "250 Message Sent OK\r\n") << host;
   }
 }
 
-TEST(SnppClient, TimeoutArithmeticOnTheWire) {
-  SnppSim sim("delay PAGE 1500\n");
-  auto pager = PagerFor(sim, "-1");
-  ASSERT_TRUE(pager->Connect());
-  auto start = Clock::now();
-  EXPECT_FALSE(pager->SendPage("\"1\"", "\"m\""));
-  EXPECT_LT(Seconds(start), 1.0) << "a negative timeout returns at once";
-  ASSERT_TRUE(sim.WaitFor("sent", 2, 10s)) << "the PAGE line went out anyway";
-  // The late acceptance acts at the next wait: MESSAGE goes out with that
-  // wait's message text.
-  pager->Timeout("4");
-  EXPECT_TRUE(pager->SendPage("\"2\"", "\"second\""));
-  auto lines = sim.Received();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "1 PAGE \"1\"");
-  EXPECT_EQ(lines[1], "1 PAGE \"2\"");
-  EXPECT_EQ(lines[2], "1 MESSAGE \"second\"");
-
-  SnppSim quiet("reply PAGE none\n");
-  auto zero = PagerFor(quiet, "0");
-  ASSERT_TRUE(zero->Connect());
-  start = Clock::now();
-  EXPECT_FALSE(zero->SendPage("\"1\"", "\"m\""));
-  EXPECT_LT(Seconds(start), 1.5) << "timeout 0 waits less than half a second";
-}
-
-TEST(SnppClient, UnsetTimeoutFailsAfterThePageLine) {
+TEST_F(SnppChannel, GroupOutcomes) {
   SnppSim sim;
-  cPager pager;
-  pager.HostName("127.0.0.1");
-  pager.Port(sim.PortText());
-  ASSERT_TRUE(pager.Connect());
-  gstrLastError.clear();
-  EXPECT_FALSE(pager.SendPage("\"1\"", "\"m\""));
-  EXPECT_EQ(gstrLastError, "Type mismatch.\r\n");
-  ASSERT_TRUE(sim.WaitFor("recv", 1, 10s));
-  EXPECT_EQ(sim.Received().front(), "1 PAGE \"1\"");
-}
-
-TEST(SnppClient, PeerThatClosesIsNoticedWithoutSpinning) {
-  struct Case {
-    const char* script;
-    const char* status_after_page;
-    bool first_page_sent;
-    bool waits_out;
+  Configure(sim.PortText());
+  const Variant m = List({"m"}), to1 = List({List({"1"})});
+  const struct {
+    Variant notes, pagers;
+    std::string last_error, status;
+    size_t connections;  // so far
   } cases[] = {
-      {"close-after 1\n", "250 Message Sent OK\r\n", true, false},
-      {"close-on PAGE\n", "220 SNPP Gateway Ready\r\n", false, true},
-      {"reset MESSAGE\n", "Connection reset by peer", false, false},
+      // Nothing to send: no connection, no status.
+      {"no array", to1, "", "before", 0},
+      {m, "no array", "", "before", 0},
+      {List({"m0", "m1"}), List({List({}), Variant()}), "", "before", 1},  // lists, no numbers
+      {m, List({List({Variant::Null()})}), "Invalid use of Null.\r\n", "before", 2},
   };
   for (const auto& c : cases) {
-    SnppSim sim(c.script);
-    auto pager = PagerFor(sim, "2");
-    ASSERT_TRUE(pager->Connect()) << c.script;
-    rusage before{}, after{};
-    getrusage(RUSAGE_THREAD, &before);
-    auto start = Clock::now();
-    EXPECT_EQ(pager->SendPage("\"1\"", "\"m\""), c.first_page_sent) << c.script;
-    double took = Seconds(start);
-    getrusage(RUSAGE_THREAD, &after);
-    EXPECT_EQ(pager->StatusText(), c.status_after_page) << c.script;
-    if (c.waits_out)
-      EXPECT_GT(took, 1.4) << c.script;
-    else
-      EXPECT_LT(took, 1.5) << c.script;
-    double cpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) +
-                 (after.ru_stime.tv_sec - before.ru_stime.tv_sec) +
-                 1e-6 * ((after.ru_utime.tv_usec - before.ru_utime.tv_usec) +
-                         (after.ru_stime.tv_usec - before.ru_stime.tv_usec));
-    EXPECT_LT(cpu, 0.5) << c.script << ": a closed peer must not make the wait spin";
-    ASSERT_TRUE(sim.WaitFor("close", 1, 10s)) << c.script;
-    EXPECT_FALSE(pager->IsSocketConnected()) << c.script;
-    EXPECT_FALSE(pager->SendPage("\"2\"", "\"m\"")) << c.script;
-    EXPECT_EQ(pager->StatusText(), "Connection error") << c.script;
+    EXPECT_EQ(Page(c.notes, c.pagers), c.last_error.empty());
+    EXPECT_EQ(gstrLastError, c.last_error);
+    EXPECT_EQ(status_, c.status);
+    EXPECT_TRUE(sim.WaitFor("close", c.connections, 10s));
+    EXPECT_FALSE(sim.WaitFor("open", c.connections + 1, 0s));
   }
 }
 
-TEST(SnppClient, ReceivedBytesAreCleanedAndBounded) {
-  SnppSim odd("reply SEND 250 Message Sent OK\\0\\xff\\xe9\n");
-  auto pager = PagerFor(odd);
-  ASSERT_TRUE(pager->Connect());
-  EXPECT_TRUE(pager->SendPage("\"1\"", "\"m\""));
-  std::string status = pager->StatusText();
-  EXPECT_EQ(status, "250 Message Sent OK\0\xC3\xBF\xC3\xA9\r\n"s);
-  const size_t nul = status.find('\0');
-  EXPECT_TRUE(g_utf8_validate(status.data(), static_cast<gssize>(nul), nullptr));
-  EXPECT_TRUE(g_utf8_validate(status.data() + nul + 1, static_cast<gssize>(status.size() - nul - 1),
-                              nullptr));
-
-  SnppSim flood("flood 10000000\n");
-  auto flooded = PagerFor(flood, "1");
-  auto start = Clock::now();
-  EXPECT_TRUE(flooded->Connect()) << "the greeting came before the flood";
-  EXPECT_LE(flooded->StatusText().size(), 2 * SnppSocket::kMaxBlock);
-  // Whether the page gets through depends on how fast the flood drains;
-  // either way every status is one bounded block.
-  flooded->SendPage("\"1\"", "\"m\"");
-  EXPECT_LE(flooded->StatusText().size(), 2 * SnppSocket::kMaxBlock)
-      << "one block, UTF-8 at most doubling it";
-  EXPECT_LT(Seconds(start), 12.0);
-}
-
-TEST(SnppClient, LineBreaksInAnIdentifierNeverStartASecondCommand) {
-  SnppSim sim;
-  auto pager = PagerFor(sim);
-  ASSERT_TRUE(pager->Connect());
-  EXPECT_TRUE(pager->SendPage("\"1\r\nSEND\"", "\"m\""));
-  EXPECT_THAT(sim.Received(), ElementsAre("1 PAGE \"1  SEND\"", "1 MESSAGE \"m\"", "1 SEND"));
-}
-
-TEST(SnppClient, WithoutASocketNothingConnects) {
-  cPager pager(nullptr);
-  EXPECT_FALSE(pager.Connect());
-  EXPECT_EQ(pager.StatusText(), "Failed to create Instance of SNPP Client Socket");
-  EXPECT_FALSE(pager.IsSocketConnected());
-  gstrLastError.clear();
-  EXPECT_FALSE(pager.SendPage("1", "m"));
-  EXPECT_EQ(gstrLastError, "Object variable or With block variable not set.\r\n");
+// A failed connection is the failure: its stripped status is also the text.
+TEST_F(SnppChannel, ConnectFailuresSayWhy) {
+  SnppSim silent("greeting none\n"), late("greeting-delay 8000\n");
+  const std::string nobody = std::to_string(FreeLoopbackPort());  // nobody listens there
+  const std::string not_listening = "Wrong Gateway. SNPP Server is not listening on port ";
+  const struct {
+    std::string port, host, status;
+    bool waits_out;  // the whole connect limit passes
+  } cases[] = {
+      {silent.PortText(), "127.0.0.1", not_listening + silent.PortText(), true},
+      {late.PortText(), "127.0.0.1", not_listening + late.PortText(), true},
+      {nobody, "127.0.0.1", "Failure to Connect to SNPP Server at 127.0.0.1", false},
+      {silent.PortText(), "", "Failure to Connect to SNPP Server at", false},
+      {"abc", "127.0.0.1", "Type mismatch", false},
+      {"0", "127.0.0.1", "Invalid property value", false},
+      {"65536", "127.0.0.1", "Invalid property value", false},
+  };
+  for (const auto& c : cases) {
+    Configure(c.port, "Timeout=2\n", c.host);
+    EXPECT_FALSE(Page(List({"m"}), List({List({"1"})})));
+    EXPECT_EQ(status_, c.status);
+    EXPECT_EQ(gstrLastError, c.status);
+    EXPECT_TRUE(c.waits_out ? took > 4.4 && took < 12.0 : took < 4.0) << c.status << took;
+  }
+  EXPECT_TRUE(silent.WaitFor("open", 1, 1s)) << "the connection without a greeting was made";
 }
 
 }  // namespace

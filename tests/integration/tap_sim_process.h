@@ -11,7 +11,6 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "support/child_process.h"
@@ -20,42 +19,32 @@ namespace qz::testing {
 
 class TapSimulator {
  public:
-  // `script` is the text of the simulator's script; `folder` holds the
-  // link, the script, the record and the simulator's own log.
-  TapSimulator(const std::filesystem::path& folder, const std::string& script,
-               std::vector<std::string> extra = {})
+  // `folder` holds the link, the script, the record and the simulator's log.
+  TapSimulator(const std::filesystem::path& folder, const std::string& script)
       : link_(folder / "tap-line"), record_(folder / "tap-record.txt") {
     const auto script_file = folder / "tap-script.txt";
     std::ofstream(record_, std::ios::trunc).flush();
     std::ofstream(script_file) << script;
-    std::vector<std::string> args = {QZ_TAP_SIM_PATH,      "--link",   link_.string(),  "--script",
-                                     script_file.string(), "--record", record_.string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    process_.emplace(std::move(args), folder / "tap-sim.log");
-    // The link appears once the line is open; the wait is bounded.
-    for (int i = 0; i < 500 && !std::filesystem::is_symlink(link_); ++i) {
-      if (!process_->Running())
-        throw std::runtime_error("qznotes-tap-sim ended at start: " + Log());
+    process_.emplace(std::vector<std::string>{QZ_TAP_SIM_PATH, "--link", link_.string(), "--script",
+                                              script_file.string(), "--record", record_.string()},
+                     folder / "tap-sim.log");
+    for (int i = 0; i < 500 && !std::filesystem::is_symlink(link_) && process_->Running(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     if (!std::filesystem::is_symlink(link_))
-      throw std::runtime_error("qznotes-tap-sim made no link");
+      throw std::runtime_error("qznotes-tap-sim made no link: " + process_->Output());
   }
 
   const std::filesystem::path& link() const { return link_; }
 
-  // Accepted pages so far: identifier and text (as the record escapes it).
-  std::vector<std::pair<std::string, std::string>> Pages() const {
-    std::vector<std::pair<std::string, std::string>> pages;
+  // Accepted pages so far, as "<identifier> <text>" (escaped as the record
+  // has it) joined by "; ".
+  std::string Pages() const {
     std::ifstream in(record_);
-    for (std::string line; std::getline(in, line);) {
-      const size_t tab = line.find('\t');
-      pages.emplace_back(line.substr(0, tab), tab == std::string::npos ? "" : line.substr(tab + 1));
-    }
+    std::string pages;
+    for (std::string line; std::getline(in, line);)
+      pages += (pages.empty() ? "" : "; ") + line.replace(line.find('\t'), 1, " ");
     return pages;
   }
-
-  std::string Log() const { return process_->Output(); }
 
  private:
   std::filesystem::path link_, record_;

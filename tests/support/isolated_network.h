@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <net/if.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -41,13 +40,10 @@ inline std::optional<std::string> RunWithoutNetwork(const std::function<std::str
     if (::ioctl(probe, SIOCSIFFLAGS, &request) != 0) ::_exit(3);
     ::close(probe);
     const std::string answer = body();
-    size_t written = 0;
-    while (written < answer.size()) {
-      const ssize_t n = ::write(fds[1], answer.data() + written, answer.size() - written);
-      if (n <= 0) ::_exit(4);
-      written += static_cast<size_t>(n);
-    }
-    ::_exit(0);
+    // A blocking write takes it all while the parent reads.
+    ::_exit(::write(fds[1], answer.data(), answer.size()) == static_cast<ssize_t>(answer.size())
+                ? 0
+                : 4);
   }
   ::close(fds[1]);
   std::string answer;

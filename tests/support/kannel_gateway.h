@@ -1,36 +1,20 @@
 // A real SMS gateway on loopback: Kannel's bearerbox and smsbox with the
 // fake SMS centre fakesmsc, on free ports with a generated configuration,
-// in a scratch folder; stopped by the destructor. The messages the fake SMS
-// centre received are read back from its output. Use from one thread.
+// in a scratch folder; stopped by the destructor. Use from one thread.
 #pragma once
 
 #include <chrono>
-#include <fstream>
 #include <memory>
-#include <ostream>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#include "platform/holders.h"
 #include "support/child_process.h"
 #include "support/temp_folder.h"
 
 namespace qz::testing {
-
-inline constexpr const char* kBearerbox = "/usr/sbin/bearerbox";
-inline constexpr const char* kSmsbox = "/usr/sbin/smsbox";
-inline constexpr const char* kFakeSmsc = "/usr/lib/kannel/test/fakesmsc";
-
-// One message as the fake SMS centre printed it.
-struct SmscMessage {
-  std::string from, to, text;
-  bool operator==(const SmscMessage&) const = default;
-  friend std::ostream& operator<<(std::ostream& out, const SmscMessage& m) {
-    return out << "<" << m.from << " " << m.to << " " << m.text << ">";
-  }
-};
 
 class KannelGateway {
  public:
@@ -57,86 +41,37 @@ class KannelGateway {
   // host:port of the sendsms interface; its path is "/cgi-bin/sendsms".
   std::string sendsms_address() const { return "127.0.0.1:" + std::to_string(sendsms_); }
 
-  std::vector<SmscMessage> Received() const {
-    static const std::regex line(R"(Got message \d+: <(\S*) (\S*) text ([^>]*)>)");
-    std::vector<SmscMessage> messages;
-    const std::string out = fakesmsc_->Output();
-    for (std::sregex_iterator m(out.begin(), out.end(), line), end; m != end; ++m)
-      messages.push_back({(*m)[1], (*m)[2], (*m)[3]});
-    return messages;
-  }
-
-  // Waits (bounded) until at least `count` messages arrived.
-  std::vector<SmscMessage> WaitForMessages(
-      size_t count, std::chrono::milliseconds limit = std::chrono::seconds(60)) const {
-    const auto give_up = std::chrono::steady_clock::now() + limit;
-    std::vector<SmscMessage> messages = Received();
-    while (messages.size() < count && std::chrono::steady_clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      messages = Received();
-    }
-    return messages;
-  }
-
  private:
   void Start() {
     using namespace std::chrono_literals;
-    admin_ = FreeLoopbackPort();
-    box_ = FreeLoopbackPort();
-    smsc_ = FreeLoopbackPort();
-    sendsms_ = FreeLoopbackPort();
-    std::ofstream(folder_.File("kannel.conf"), std::ios::trunc) << Configuration();
-    bearerbox_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{kBearerbox, "-v", "1", folder_.File("kannel.conf")},
-        folder_ / "bearerbox.out");
+    for (uint16_t* port : {&admin_, &box_, &smsc_, &sendsms_}) *port = FreeLoopbackPort();
+    const std::string conf = folder_.Write("kannel.conf", Configuration());
+    const auto start = [&](std::vector<std::string> args, const char* output) {
+      return std::make_unique<ChildProcess>(std::move(args), folder_ / output);
+    };
+    bearerbox_ = start({"/usr/sbin/bearerbox", "-v", "1", conf}, "bearerbox.out");
     if (!WaitListening(admin_, 30s) || !WaitListening(smsc_, 30s) || !bearerbox_->Running())
       throw std::runtime_error("bearerbox did not start: " + bearerbox_->Output());
     // -m 0: the fake centre sends nothing itself, it only receives.
-    fakesmsc_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{kFakeSmsc, "-H", "127.0.0.1", "-r", std::to_string(smsc_), "-m",
-                                 "0", "0 0 text nop"},
-        folder_ / "fakesmsc.out");
-    smsbox_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{kSmsbox, "-v", "1", folder_.File("kannel.conf")},
-        folder_ / "smsbox.out");
+    fakesmsc_ = start({"/usr/lib/kannel/test/fakesmsc", "-H", "127.0.0.1", "-r",
+                       std::to_string(smsc_), "-m", "0", "0 0 text nop"},
+                      "fakesmsc.out");
+    smsbox_ = start({"/usr/sbin/smsbox", "-v", "1", conf}, "smsbox.out");
     if (!WaitListening(sendsms_, 30s) || !smsbox_->Running())
       throw std::runtime_error("smsbox did not start: " + smsbox_->Output());
-    // Messages queue in the bearerbox until both boxes are there; waiting
-    // here keeps the tests' own limits about delivery alone.
-    if (!bearerbox_->WaitForOutput("Fakesmsc client connected", 30s) ||
-        !bearerbox_->WaitForOutput("Client connected from", 30s) || !WaitSmscOnline(30s))
-      throw std::runtime_error("kannel boxes did not connect: " + bearerbox_->Output());
-  }
-
-  // A connected centre is routed to only once the bearerbox reports it
-  // online; before that sendsms answers "Queued for later delivery".
-  bool WaitSmscOnline(std::chrono::seconds limit) const {
-    const std::string url =
+    // Messages queue in the bearerbox until both boxes are there, and a
+    // centre is routed to only once the bearerbox reports it online (before
+    // that sendsms answers "Queued for later delivery"). Waiting here keeps
+    // the tests' own limits about delivery alone.
+    const std::string status =
         "http://127.0.0.1:" + std::to_string(admin_) + "/status.txt?password=admin";
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (AdminStatus(url).find("(online") != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 300; ++i) {
+      auto curl = start({"/usr/bin/curl", "-s", "-m", "5", "--noproxy", "*", status}, "status");
+      while (curl->Running()) std::this_thread::sleep_for(10ms);
+      if (curl->Output().find("(online") != std::string::npos) return;
+      std::this_thread::sleep_for(100ms);
     }
-    return false;
-  }
-
-  static std::string AdminStatus(const std::string& url) {
-    std::string body;
-    CurlPtr easy(curl_easy_init());
-    if (!easy) return body;
-    curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT, 5L);
-    curl_easy_setopt(easy.get(), CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy.get(), CURLOPT_PROXY, "");
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(
-        easy.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t n, void* out) {
-          static_cast<std::string*>(out)->append(data, size * n);
-          return size * n;
-        });
-    curl_easy_perform(easy.get());
-    return body;
+    throw std::runtime_error("the fake centre is not online: " + bearerbox_->Output());
   }
 
   void Stop() {
@@ -146,58 +81,39 @@ class KannelGateway {
     bearerbox_.reset();
   }
 
+  // Kannel's configuration with the ports and the user filled in.
   std::string Configuration() const {
-    const std::string log = folder_.path();
-    return "group = core\n"
-           "admin-port = " +
-           std::to_string(admin_) +
-           "\n"
-           "admin-interface = 127.0.0.1\n"
-           "admin-password = admin\n"
-           "smsbox-port = " +
-           std::to_string(box_) +
-           "\n"
-           "smsbox-interface = 127.0.0.1\n"
-           "box-allow-ip = 127.0.0.1\n"
-           "log-level = 1\n"
-           "log-file = \"" +
-           log +
-           "/bearerbox.log\"\n"
-           "\n"
-           "group = smsc\n"
-           "smsc = fake\n"
-           "smsc-id = FAKE\n"
-           "host = 127.0.0.1\n"
-           "port = " +
-           std::to_string(smsc_) +
-           "\n"
-           "connect-allow-ip = 127.0.0.1\n"
-           "\n"
-           "group = smsbox\n"
-           "bearerbox-host = 127.0.0.1\n"
-           "bearerbox-port = " +
-           std::to_string(box_) +
-           "\n"
-           "sendsms-port = " +
-           std::to_string(sendsms_) +
-           "\n"
-           "sendsms-interface = 127.0.0.1\n"
-           "log-level = 1\n"
-           "log-file = \"" +
-           log +
-           "/smsbox.log\"\n"
-           "\n"
-           "group = sendsms-user\n"
-           "username = " +
-           kUser +
-           "\n"
-           "password = " +
-           kPassword +
-           "\n"
-           "\n"
-           "group = sms-service\n"
-           "keyword = default\n"
-           "text = \"No service\"\n";
+    std::string text = R"(group = core
+admin-port = @admin
+admin-interface = 127.0.0.1
+admin-password = admin
+smsbox-port = @box
+smsbox-interface = 127.0.0.1
+
+group = smsc
+smsc = fake
+host = 127.0.0.1
+port = @smsc
+
+group = smsbox
+bearerbox-host = 127.0.0.1
+bearerbox-port = @box
+sendsms-port = @sendsms
+sendsms-interface = 127.0.0.1
+
+group = sendsms-user
+username = @user
+password = @password
+)";
+    for (const auto& [token, value] :
+         std::vector<std::pair<const char*, std::string>>{{"@admin", std::to_string(admin_)},
+                                                          {"@box", std::to_string(box_)},
+                                                          {"@smsc", std::to_string(smsc_)},
+                                                          {"@sendsms", std::to_string(sendsms_)},
+                                                          {"@user", kUser},
+                                                          {"@password", kPassword}})
+      text = std::regex_replace(text, std::regex(token), value);
+    return text;
   }
 
   TempFolder folder_;

@@ -1,216 +1,297 @@
-// The SMS channel against a recording gateway component: what it hands the
-// component, in which order, how it judges the answers and how it fails.
+// The SMS gateway without a network: the request text of one number, the
+// test of the gateway's answer, the settings loader, and the channel against
+// a recording gateway component (what it hands the component, in which
+// order, how it judges the answers and how it fails). The real component's
+// transfers are in the integration tests.
 #include "gateways/sms/sms_channel.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "automation/component_registry.h"
+#include "automation/dispatch_object.h"
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
 #include "fakes.h"
-#include "sms_fakes.h"
-#include "support/child_process.h"
+#include "gateways/sms/sms_gateway_request.h"
+#include "gateways/sms/sms_loader.h"
+#include "support/temp_folder.h"
 
-namespace qz {
+namespace qz::testing {
 namespace {
 
-using testing::List;
+using Requests = std::vector<std::string>;
 
-class SmsChannelTest : public ::testing::Test {
- protected:
-  bool Page(const Variant& notes, const Variant& pagers) {
-    return mblnPagingEx(state_.call(), notes, pagers);
+// The settings of the worked example, as QzNotes.ini holds them.
+constexpr const char* kExampleIni =
+    "[SMS]\nProtocol=http\nIPAddress=127.0.0.1:9\nConnect=/cgi-bin/sendsms\nAccess=0\nMethod=GET\n"
+    "Accept=text/plain\nResponse=Accepted for delivery\nCountryCode=44\n[SMSMapping]\nSMSTo=to\n"
+    "SMSFrom=from\nSMSMsg=text\nSMSOffset=left\nSMSTrailer=go=1\n";
+
+// The request for the example settings.
+std::string Request(const std::string& to, const std::string& text, int left) {
+  return "to=%2B44" + to + "&from=Monitor&text=" + text + "&left=" + std::to_string(left) + "&go=1";
+}
+
+// The fourteen fields in their order, joined by "|".
+std::string Fields(const SmsSettings& s) {
+  std::string text;
+  for (const std::string* field :
+       {&s.mstrProtocol, &s.mstrIPAddress, &s.mstrConnect, &s.mstrAccess, &s.mstrMethod,
+        &s.mstrHeader, &s.mstrAccept, &s.mstrResponse, &s.mstrSMSTo, &s.mstrCountryCode,
+        &s.mstrSMSFrom, &s.mstrSMSMsg, &s.mstrSMSOffset, &s.mstrSMSTrailer})
+    text += (field == &s.mstrProtocol ? "" : "|") + *field;
+  return text;
+}
+
+// The state of one cNotify object as the SMS channel sees it, loaded from
+// the example settings, with a gateway component registered that records
+// what it is handed and answers in turn from `answers` (raising for
+// Missing, confirming once they run out).
+struct SmsCallState {
+  SmsCallState() {
+    folder.Write("QzNotes.ini", kExampleIni);
+    EXPECT_TRUE(mblnInitialiseSMS(call()));
+    components.Register(kSmsGatewayClassId, [this](std::string_view) {
+      return std::make_shared<RecordingGateway>(*this);
+    });
   }
-  std::vector<std::string>& requests() { return state_.log->requests; }
+  ChannelCall call() { return {folder.path(), components, {}, {}, {}, {}, snpp_status, sms}; }
 
-  testing::SmsCallState state_;
+  struct RecordingGateway final : DispatchObject {
+    explicit RecordingGateway(SmsCallState& s) : s(s) { ++s.created; }
+    ~RecordingGateway() override { ++s.released; }
+    void SetProperty(std::string_view name, const Variant& v) override {
+      s.properties += std::string(name) + "=" + v.Text() + " ";
+    }
+    Variant CallMethod(std::string_view name, std::span<Variant> args) override {
+      if (name != "SendRequest") return DispatchObject::CallMethod(name, args);
+      s.well_formed = s.well_formed && args.size() == 2 &&
+                      args[0].Items() == std::vector<Variant>{Variant()} &&
+                      args[1].Items().size() == 1;
+      s.requests.push_back(args[1].At(0).Text());
+      const size_t n = s.requests.size() - 1;
+      if (n >= s.answers.size()) return Variant("0: Accepted for delivery");
+      if (s.answers[n] == Variant::Missing()) throw RunTimeError(440, "No answer at x", "gw");
+      return s.answers[n];
+    }
+    SmsCallState& s;
+  };
+
+  TempFolder folder;
+  ComponentRegistry components;
+  std::string snpp_status;
+  SmsSettings sms;
+  std::vector<Variant> answers;
+  std::string properties;   // "Name=value " in the order set
+  Requests requests;        // element 0 of the second array
+  bool well_formed = true;  // two one-element arrays, the first one Empty
+  int created = 0, released = 0;
 };
 
-TEST_F(SmsChannelTest, SetsTheSevenPropertiesOnceInOrderThenSendsTheWorkedExample) {
-  ASSERT_TRUE(Page(List({"Hi there"}), List({List({"012"})})));
-  const std::vector<std::pair<std::string, Variant>> expected = {
-      {"Protocol", Variant("http")},
-      {"IPAddress", Variant("127.0.0.1:9")},
-      {"Connect", Variant("/cgi-bin/sendsms")},
-      {"Access", Variant(int16_t{0})},
-      {"Method", Variant("GET")},
-      {"Header", Variant("")},
-      {"Accept", Variant("text/plain")}};
-  EXPECT_EQ(state_.log->properties, expected);
-  EXPECT_EQ(requests(),
-            std::vector<std::string>{"to=%2B4412&from=Monitor&text=Hi+there&left=152&go=1"});
-  EXPECT_TRUE(state_.log->arrays_well_formed);
-  EXPECT_EQ(state_.log->created, 1);
-  EXPECT_EQ(state_.log->released, 1);
-  EXPECT_EQ(gstrLastError, "");
-}
-
-TEST_F(SmsChannelTest, OneComponentForAllMessagesAndNumbersInOrder) {
-  // Empty numbers are skipped; a number given as a numeric value becomes its
-  // decimal text before it loses its first digit.
-  ASSERT_TRUE(
-      Page(List({"first", "second", "third"}),
-           List({List({"0111", Variant(), Variant(int32_t{9222})}), Variant(), List({"0333"})})));
-  EXPECT_EQ(requests(),
-            (std::vector<std::string>{"to=%2B44111&from=Monitor&text=first&left=155&go=1",
-                                      "to=%2B44222&from=Monitor&text=first&left=155&go=1",
-                                      "to=%2B44333&from=Monitor&text=third&left=155&go=1"}));
-  EXPECT_EQ(state_.log->created, 1);
-}
-
-TEST_F(SmsChannelTest, CleansTheMessageBeforeItGoesIn) {
-  ASSERT_TRUE(Page(List({"  two\r\nlines  " + std::string(200, 'z')}), List({List({"012"})})));
-  const std::string text = "two+lines++" + std::string(145, 'z');  // 156 characters
-  EXPECT_EQ(requests(),
-            std::vector<std::string>{"to=%2B4412&from=Monitor&text=" + text + "&left=4&go=1"});
-}
-
-TEST_F(SmsChannelTest, NothingToSendIsSuccessWithoutAComponent) {
-  gstrLastError = "stale";
-  const Variant inputs[][2] = {{Variant(), List({List({"012"})})},
-                               {Variant("text"), List({List({"012"})})},
-                               {List({"x"}), Variant()},
-                               {List({"x"}), Variant("012")}};
-  for (const auto& in : inputs) EXPECT_TRUE(Page(in[0], in[1]));
-  EXPECT_EQ(gstrLastError, "");
-  EXPECT_EQ(state_.log->created, 0);
-}
-
-TEST_F(SmsChannelTest, UnconfirmedNumbersLeaveOnlyTheLastTextAndTheRestAreTried) {
-  state_.log->answer = [](const std::string& request) {
-    return Variant(request.find("%2B4422") != std::string::npos ? "0: accepted FOR delivery"
-                                                                : "Authorization failed");
-  };
-  EXPECT_FALSE(Page(List({"m"}), List({List({" 011", "022", "033"})})));
-  EXPECT_EQ(requests().size(), 3u);
-  EXPECT_EQ(gstrLastError, "SMS to 033 is undelivered. Authorization failed");
-}
-
-TEST_F(SmsChannelTest, EmptyAnswerIsUndeliveredAndEmptyResponseAcceptsAnyAnswer) {
-  state_.log->answer = [](const std::string&) { return Variant(""); };
-  EXPECT_FALSE(Page(List({"m"}), List({List({" 012"})})));
-  EXPECT_EQ(gstrLastError, "SMS to  012 is undelivered. ") << "the number as given, untrimmed";
-
-  state_.sms.mstrResponse = "";
-  EXPECT_FALSE(Page(List({"m"}), List({List({"012"})}))) << "still nothing in an empty answer";
-  state_.log->answer = [](const std::string&) { return Variant("whatever"); };
-  EXPECT_TRUE(Page(List({"m"}), List({List({"012"})})));
-}
-
-TEST_F(SmsChannelTest, AccessMustBeASixteenBitNumberBeforeAnyRequest) {
-  struct Case {
-    const char* access;
-    std::string error;
+// The real component refuses what it could not send with.
+TEST(SmsGatewayRequest, RefusesSettingsItCannotSendWith) {
+  const struct {
+    const char* property;
+    Variant value;
+    int32_t error;       // 0: accepted
+    const char* starts;  // the description
   } cases[] = {
-      {"", "Type mismatch.\r\n"}, {"40000", "Overflow.\r\n"}, {"one", "Type mismatch.\r\n"}};
-  for (const Case& c : cases) {
-    state_.sms.mstrAccess = c.access;
-    EXPECT_FALSE(Page(List({"m"}), List({List({"012"})}))) << c.access;
-    EXPECT_EQ(gstrLastError, c.error) << c.access;
+      {"Protocol", "HTTPS", 0, ""},
+      {"Protocol", "ftp", kErrInvalidCall, "Protocol must be http or https, not 'ftp'"},
+      {"IPAddress", "[::1]:13013", 0, ""},
+      {"IPAddress", "user@host", kErrInvalidCall, "IPAddress must be a host or host:port, not"},
+      {"IPAddress", "host\r\nX: y", kErrInvalidCall, "IPAddress must"},
+      {"IPAddress", "", kErrInvalidCall, "IPAddress must"},
+      {"Connect", "cgi-bin/sendsms?x=1", 0, ""},
+      {"Connect", "/a\r\nX-Injected: 1", kErrInvalidCall, "Connect must be a path without blanks"},
+      {"Connect", "/a b", kErrInvalidCall, "Connect must be a path"},
+      {"Access", int16_t{1}, 0, ""},
+      {"Access", int16_t{2}, kErrInvalidCall, "Access must be 0 (direct) or 1"},
+      {"Access", "x", kErrTypeMismatch, ""},
+      {"Method", "post", 0, ""},
+      {"Method", "PUT", kErrInvalidCall, "Method must be GET or POST, not 'PUT'"},
+      {"Header", "X-Api-Key: k\r\nX-Trace: 1\r\n", 0, ""},
+      {"Header", "no colon here", kErrInvalidCall,
+       "Header line 'no colon here' is not of the form"},
+      {"Header", ": value", kErrInvalidCall, "Header line"},
+      {"Header", "Bad Name: v", kErrInvalidCall, "Header line"},
+      {"Header", "X-A: 1\nX-B: 2", kErrInvalidCall, "Header line 'X-A: 1\nX-B: 2'"},
+      {"Accept", "a\r\nb: c", kErrInvalidCall, "Accept must be one line"},
+      {"Nonsense", "x", kErrNoSuchMember, ""},
+  };
+  for (const auto& c : cases) {
+    SmsGatewayRequest gateway;
+    try {
+      gateway.SetProperty(c.property, c.value);
+      EXPECT_EQ(c.error, 0) << c.property << " " << c.value.Text();
+    } catch (const RunTimeError& e) {
+      EXPECT_EQ(e.number(), c.error) << c.property << " " << c.value.Text();
+      EXPECT_EQ(e.description().substr(0, std::strlen(c.starts)), c.starts);
+    }
   }
-  EXPECT_TRUE(requests().empty());
-  EXPECT_EQ(state_.log->released, state_.log->created) << "released after the error";
 }
 
-TEST_F(SmsChannelTest, RunTimeErrorsStopTheGroup) {
-  int calls = 0;
-  state_.log->answer = [&](const std::string&) -> Variant {
-    if (++calls == 2) throw RunTimeError(440, "No answer from the SMS gateway at http://x/", "gw");
-    return Variant("Accepted for delivery");
+TEST(SmsLoader, EveryLoadReadsTheFileAgainAndNoFileChangesNothing) {
+  SmsCallState state;
+  const std::string example = Fields(state.sms), sent = "|||||||Sent|dest|||||";
+  const struct {
+    const char* file;  // nullptr: none; "/": a folder of that name
+    bool loaded;
+    std::string fields;
+  } steps[] = {
+      {nullptr, false, example},  // nothing changes
+      // Nine keys from [SMS], the five field names from [SMSMapping] only.
+      {"[SMS]\nProtocol=https\nIPAddress=gw:8443\nConnect=/send\nMethod=POST\nAccess=1\n"
+       "Accept=text/plain\nHeader=X-Key: 1\nResponse=OK\nCountryCode=49\nSMSTo=no\nSMSFrom=no\n"
+       "SMSMsg=no\nSMSOffset=no\nSMSTrailer=no\n[SMSMapping]\nSMSTo=to\nSMSFrom=from\nSMSMsg=text\n"
+       "SMSOffset=left\nSMSTrailer=user=u\n",
+       true, "https|gw:8443|/send|1|POST|X-Key: 1|text/plain|OK|to|49|from|text|left|user=u"},
+      {"[Default]\nIndex=2\n", true, "|||||||||||||"},  // missing sections empty every field
+      {"[SMS]\nResponse=Sent\n[SMSMapping]\nSMSTo=dest\n", true, sent},
+      {"/", false, sent},  // a folder is no file: the last values stay
   };
-  EXPECT_FALSE(Page(List({"m"}), List({List({"011", "022", "033"})})));
-  EXPECT_EQ(requests().size(), 2u) << "numbers after the failing one are not tried";
-  EXPECT_EQ(gstrLastError, "No answer from the SMS gateway at http://x/.\r\n");
-  EXPECT_EQ(state_.log->released, 1);
+  const auto ini = state.folder / "QzNotes.ini";
+  for (const auto& step : steps) {
+    std::filesystem::remove(ini);
+    if (step.file && std::string_view(step.file) == "/")
+      std::filesystem::create_directory(ini);
+    else if (step.file)
+      state.folder.Write("QzNotes.ini", step.file);
+    gstrLastError = "earlier failure";
+    EXPECT_EQ(mblnInitialiseSMS(state.call()), step.loaded) << step.fields;
+    EXPECT_EQ(Fields(state.sms), step.fields);
+    EXPECT_EQ(gstrLastError, "earlier failure") << "nothing is reported";
+  }
+}
 
+TEST(SmsChannel, OneComponentSetUpOnceSendsEveryNumberInOrder) {
+  SmsCallState state;
+  gstrLastError = "stale";
+  // Empty numbers are skipped; a numeric number becomes its decimal text.
+  ASSERT_TRUE(mblnPagingEx(
+      state.call(), List({"first", "second", "third"}),
+      List({List({"0111", Variant(), Variant(int32_t{9222})}), Variant(), List({"0333"})})));
+  EXPECT_EQ(
+      state.properties,
+      "Protocol=http IPAddress=127.0.0.1:9 Connect=/cgi-bin/sendsms Access=0 Method=GET Header= "
+      "Accept=text/plain ");
+  EXPECT_EQ(state.requests, (Requests{Request("111", "first", 155), Request("222", "first", 155),
+                                      Request("333", "third", 155)}));
+  EXPECT_TRUE(state.well_formed);
+  EXPECT_EQ(state.created, 1);
+  EXPECT_EQ(state.released, 1);
+  EXPECT_EQ(gstrLastError, "");
+  // Field names and trailer come from the settings; empty ones still give
+  // every separator.
+  state.sms = {};
+  state.sms.mstrAccess = "0", state.sms.mstrResponse = "Accepted";
+  ASSERT_TRUE(mblnPagingEx(state.call(), List({""}), List({List({"0"})})));
+  state.sms.mstrSMSTo = "dest", state.sms.mstrCountryCode = "1", state.sms.mstrSMSFrom = "sender";
+  state.sms.mstrSMSMsg = "body", state.sms.mstrSMSOffset = "rest", state.sms.mstrSMSTrailer = "u=1";
+  ASSERT_TRUE(mblnPagingEx(state.call(), List({"a b"}), List({List({"5551234"})})));
+  EXPECT_EQ(
+      Requests(state.requests.end() - 2, state.requests.end()),
+      (Requests{"=%2B&=Monitor&=&=160&", "dest=%2B1551234&sender=Monitor&body=a+b&rest=157&u=1"}));
+}
+
+// The request text of one number, with the Encoding of QzNotes.ini: the
+// message cleaned and cut first, the number without its first character.
+TEST(SmsChannel, RequestTexts) {
+  const std::string special = "AZaz09-._~ !\"#$&'()*+,/:;=?@[]%`{}";
+  const std::string encoded =
+      "AZaz09-._~%20%21%22%23%24%26%27%28%29%2A%2B%2C%2F%3A%3B%3D%3F%40%5B%5D%25%60%7B%7D";
+  const std::string cut = "two+lines++" + std::string(145, 'z');
+  const struct {
+    std::string message;
+    const char *number, *encoding;
+    std::string request;
+  } cases[] = {
+      {"Hi there", "012", "", Request("12", "Hi+there", 152)},  // the worked example
+      {"  two\r\nlines  " + std::string(200, 'z'), "012", "", Request("12", cut, 4)},
+      {"", "012", "", Request("12", "", 160)},
+      {"x", " 012", "", Request("012", "x", 159)},  // a blank goes, not a digit
+      {"x", "", "", Request("", "x", 159)},         // the country code alone
+      {"h\303\251", "\303\25112", "Form", Request("12", "h%C3%A9", 158)},  // characters, not bytes
+      // Seed: only blanks change; Form: everything but the unreserved is encoded.
+      {"a&b=c%d+e \303\251", "0+12", "", Request("+12", "a&b=c%d+e+\303\251", 149)},
+      {"a&b=c%d+e \303\251", "0+12", " Form ", Request("%2B12", "a%26b%3Dc%25d%2Be%20%C3%A9", 149)},
+      {special, "012", "form", Request("12", encoded, 160 - 34)},
+  };
+  for (const auto& c : cases) {
+    SmsCallState state;
+    state.folder.Write("QzNotes.ini", "[SMS]\nEncoding=" + std::string(c.encoding) + "\n");
+    ASSERT_TRUE(mblnPagingEx(state.call(), List({c.message}), List({List({c.number})})));
+    EXPECT_EQ(state.requests, Requests{c.request});
+  }
+}
+
+TEST(SmsChannel, AnswersAndFailures) {
+  const Variant one = List({"m"}), to012 = List({List({"012"})});
+  const Variant three = List({List({" 011", "022", "033"})});
+  const std::string mismatch = "Type mismatch.\r\n", null = "Invalid use of Null.\r\n";
+  const std::vector<Variant> mixed = {"Authorization failed", "0: accepted FOR delivery",
+                                      "Unknown"};
   const struct {
     Variant notes, pagers;
-    std::string error;
-  } faults[] = {
-      {List({"a", "b"}), List({List({"011"})}), "Subscript out of range.\r\n"},
-      {List({"a"}), List({List({Variant::Null()})}), "Invalid use of Null.\r\n"},
-      {List({Variant::Null()}), List({List({"011"})}), "Invalid use of Null.\r\n"},
-  };
-  for (const auto& f : faults) {
-    EXPECT_FALSE(Page(f.notes, f.pagers));
-    EXPECT_EQ(gstrLastError, f.error);
-  }
-}
-
-TEST_F(SmsChannelTest, ComponentThatCannotBeCreatedIsReported) {
-  state_.components.Unregister(kSmsGatewayClassId);
-  EXPECT_FALSE(Page(List({"m"}), List({List({"012"})})));
-  EXPECT_NE(gstrLastError.find("create"), std::string::npos) << gstrLastError;
-}
-
-TEST_F(SmsChannelTest, AnswerThatIsNoTextIsAnError) {
-  state_.log->answer = [](const std::string&) { return Variant::Null(); };
-  EXPECT_FALSE(Page(List({"m"}), List({List({"012"})})));
-  EXPECT_EQ(gstrLastError, "Invalid use of Null.\r\n");
-}
-
-TEST_F(SmsChannelTest, SixteenBitCountersTryAll32768NumbersThenOverflow) {
-  std::vector<Variant> numbers(32768, Variant("0123"));
-  EXPECT_FALSE(Page(List({"m"}), List({Variant::Array(numbers)})));
-  EXPECT_EQ(requests().size(), 32768u);
-  EXPECT_EQ(gstrLastError, "Overflow.\r\n");
-
-  requests().clear();
-  numbers.emplace_back("0123");  // 32,769: the bound itself does not fit
-  EXPECT_FALSE(Page(List({"m"}), List({Variant::Array(numbers)})));
-  EXPECT_TRUE(requests().empty());
-  EXPECT_EQ(gstrLastError, "Overflow.\r\n");
-}
-
-TEST_F(SmsChannelTest, FormEncodingIsOptInThroughQzNotesIni) {
-  const Variant notes = List({"a&b=c%d+e \xC3\xA9"});
-  const Variant pagers = List({List({"0+12"})});
-  ASSERT_TRUE(Page(notes, pagers));
-  state_.folder.Write("QzNotes.ini", "[SMS]\nEncoding= Form \n");
-  ASSERT_TRUE(Page(notes, pagers));
-  state_.folder.Write("QzNotes.ini", "[SMS]\nEncoding=forms\n");
-  ASSERT_TRUE(Page(notes, pagers));
-  EXPECT_EQ(requests(),
-            (std::vector<std::string>{
-                "to=%2B44+12&from=Monitor&text=a&b=c%d+e+\xC3\xA9&left=149&go=1",
-                "to=%2B44%2B12&from=Monitor&text=a%26b%3Dc%25d%2Be%20%C3%A9&left=149&go=1",
-                "to=%2B44+12&from=Monitor&text=a&b=c%d+e+\xC3\xA9&left=149&go=1"}));
-}
-
-}  // namespace
-}  // namespace qz
-
-namespace qz {
-namespace {
-
-// With the real gateway request component: settings it refuses and a
-// gateway nobody answers for end the group before or at the first number.
-TEST(SmsChannelWithGatewayComponent, RefusedSettingsAndNoAnswerAreReported) {
-  struct Case {
-    void (*change)(SmsSettings&);
-    std::string error_start;
+    bool sent;
+    std::string last_error;
+    size_t requests;
+    std::vector<Variant> answers = {};  // in turn; Missing raises; then all confirmed
+    const char* access = "0";
+    const char* response = "Accepted for delivery";
   } cases[] = {
-      {[](SmsSettings& s) { s.mstrProtocol = "ftp"; }, "Protocol must be http or https, not 'ftp'"},
-      {[](SmsSettings& s) { s.mstrMethod = "PUT"; }, "Method must be GET or POST, not 'PUT'"},
-      {[](SmsSettings& s) { s.mstrHeader = "X: 1\nY: 2"; },
-       "Header line 'X: 1\nY: 2' is not of the form"},
-      {[](SmsSettings& s) { s.mstrConnect = "/a\r\nX: 1"; }, "Connect must be a path"},
-      {[](SmsSettings&) {}, "No answer from the SMS gateway at http://127.0.0.1:"},
+      // Nothing to send.
+      {"text", to012, true, "", 0},
+      {one, "012", true, "", 0},
+      // Only the last unconfirmed number's text stays; every number is tried.
+      {one, three, false, "SMS to 033 is undelivered. Unknown", 3, mixed},
+      // An empty answer confirms nothing, whatever the response; the number as given.
+      {one, List({List({" 012"})}), false, "SMS to  012 is undelivered. ", 1, {""}},
+      {one, to012, false, "SMS to 012 is undelivered. ", 1, {""}, "0", ""},
+      {one, to012, true, "", 1, {"x"}, "0", ""},  // an empty response takes any answer
+      // The response occurs in the answer, ignoring case (non-ASCII too, and
+      // ASCII in an answer that is no UTF-8).
+      {one, to012, true, "", 1, {"un \303\251t\303\251 ok"}, "0", "\303\211T\303\211"},
+      {one, to012, true, "", 1, {"\377!OK\376"}, "0", "ok"},
+      {one, to012, false, "SMS to 012 is undelivered. O K", 1, {"O K"}, "0", "OK"},
+      // Access must be a 16-bit number before any request.
+      {one, to012, false, mismatch, 0, {}, ""},
+      {one, to012, false, "Overflow.\r\n", 0, {}, "40000"},
+      // Run-time errors stop the group.
+      {one, three, false, "No answer at x.\r\n", 2, {"Accepted for delivery", Variant::Missing()}},
+      {one, to012, false, null, 1, {Variant::Null()}},
+      {List({"a", "b"}), to012, false, "Subscript out of range.\r\n", 1},
+      {one, List({List({Variant::Null()})}), false, null, 0},
+      {List({Variant::Null()}), to012, false, null, 0},
+      // 32,768 numbers are all tried, then the counter overflows; at 32,769
+      // the bound itself does not fit.
+      {one, List({Variant::Array(std::vector<Variant>(32768, "0123"))}), false, "Overflow.\r\n",
+       32768},
+      {one, List({Variant::Array(std::vector<Variant>(32769, "0123"))}), false, "Overflow.\r\n", 0},
   };
-  for (const Case& c : cases) {
-    testing::SmsCallState state;
-    state.components.Unregister(kSmsGatewayClassId);
-    RegisterSmsGatewayRequest(state.components);
-    state.sms.mstrIPAddress = "127.0.0.1:" + std::to_string(testing::FreeLoopbackPort());
-    c.change(state.sms);
-    EXPECT_FALSE(mblnPagingEx(state.call(), testing::List({"m"}),
-                              testing::List({testing::List({"012", "034"})})));
-    EXPECT_EQ(gstrLastError.rfind(c.error_start, 0), 0u) << gstrLastError;
-    EXPECT_EQ(gstrLastError.substr(gstrLastError.size() - 3), ".\r\n");
+  for (const auto& c : cases) {
+    SmsCallState state;
+    state.answers = c.answers;
+    state.sms.mstrAccess = c.access;
+    state.sms.mstrResponse = c.response;
+    gstrLastError = "stale";
+    EXPECT_EQ(mblnPagingEx(state.call(), c.notes, c.pagers), c.sent) << c.last_error;
+    EXPECT_EQ(gstrLastError, c.last_error);
+    EXPECT_EQ(state.requests.size(), c.requests) << c.last_error;
+    EXPECT_EQ(state.created, c.notes.IsArray() && c.pagers.IsArray() ? 1 : 0) << c.last_error;
+    EXPECT_EQ(state.released, state.created) << c.last_error;
   }
+  SmsCallState state;
+  state.components.Unregister(kSmsGatewayClassId);
+  EXPECT_FALSE(mblnPagingEx(state.call(), one, to012));
+  EXPECT_EQ(gstrLastError, "ActiveX component can't create object.\r\n");
 }
 
 }  // namespace
-}  // namespace qz
+}  // namespace qz::testing
