@@ -1,0 +1,56 @@
+// Net::SNPP::Server (Debian libnet-snpp-perl) run by a test on a free
+// loopback port through rfc1861_gateway.pl, and stopped when the holder
+// goes. Its record lists the commands it processed and the pages it took.
+// Used from the test's own thread.
+#pragma once
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/temp_folder.h"
+
+namespace qz::testing {
+
+// Net::SNPP::Server behind rfc1861_gateway.pl.
+class PerlGateway {
+ public:
+  PerlGateway()
+      : process_(
+            {"/usr/bin/perl", std::string(QZ_SOURCE_DIR) + "/tests/integration/rfc1861_gateway.pl",
+             folder_.File("port"), folder_.File("record"), "300"},
+            folder_ / "output") {
+    for (int i = 0; i < 1000 && port_ == 0 && process_.Running(); ++i) {
+      std::ifstream in(folder_.File("port"));
+      if (!(in >> port_)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  int port() const { return port_; }
+  // Lines of the record that start with `prefix`, waiting (bounded) for `count` "END" lines.
+  std::vector<std::string> Lines(const std::string& prefix, int ends = 1) const {
+    std::vector<std::string> found;
+    for (int i = 0; i < 500; ++i) {
+      found.clear();
+      int seen = 0;
+      std::istringstream lines(folder_.Read("record"));
+      for (std::string line; std::getline(lines, line);) {
+        seen += line == "END";
+        if (line.rfind(prefix, 0) == 0) found.push_back(line);
+      }
+      if (seen >= ends) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return found;
+  }
+
+ private:
+  TempFolder folder_;
+  ChildProcess process_;
+  int port_ = 0;
+};
+
+}  // namespace qz::testing
