@@ -7,6 +7,7 @@
 #include "diagnostics/last_error.h"
 #include "dispatch/frm_notes.h"
 #include "gateways/mail/mail_profile.h"
+#include "gateways/sms/sms_settings.h"
 #include "platform/registry_store.h"
 #include "support/smtp_sink.h"
 

@@ -9,7 +9,7 @@
 #include "automation/component_registry.h"
 #include "diagnostics/last_error.h"
 #include "dispatch/c_notify.h"
-#include "dispatch/server_channels.h"
+#include "gateways/gateway_table.h"
 #include "gateways/snpp/snpp_channel.h"
 #include "platform/seat.h"
 #include "support/snpp_sim.h"
@@ -136,7 +136,7 @@ TEST_F(SnppChannel, GatewayTestAnswersTheServersStatus) {
   SnppSim sim("[2]\nreply PAGE 550 Error, Invalid Pager ID\n");
   Configure(sim.PortText(), "127.0.0.1", "1");
   GMainContext* context = g_main_context_new();
-  ServerChannels channels;
+  GatewayTable channels = BuiltInGateways();
   FakeSeat seat(false);
   ServerEnvironment env{folder_.path(), components_, channels, seat};
   {

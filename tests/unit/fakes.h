@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "automation/component_registry.h"
 #include "automation/dispatch_object.h"
 #include "automation/names.h"
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
-#include "gateways/delivery_channels.h"
-#include "gateways/terminal/pager_terminal.h"
+#include "gateways/gateway_table.h"
+// The channel tests hand a channel the SMS gateway's kept settings alone.
+#include "gateways/sms/sms_settings.h"
 #include "platform/seat.h"
 
 namespace qz::testing {
@@ -28,11 +30,34 @@ struct ChannelUse {
   std::string subject, from, profile, server;
 };
 
-// Channels whose answers a test scripts: each named channel answers `true`
-// unless a failure text is set for it, in which case it leaves that text in
-// gstrLastError and answers false.
-class ScriptedChannels : public DeliveryChannels {
+// The built-in gateway table with every channel scripted: each answers true
+// unless a failure text is set for its name ("pager", "snpp", "sms", "smtp",
+// "mail"), in which case it leaves that text in gstrLastError and answers
+// false. The SMS initialisation step records itself as "sms-init".
+class ScriptedChannels : public GatewayTable {
  public:
+  ScriptedChannels() : GatewayTable(BuiltInGateways()) {
+    real_pager_channel_ = paging.at(0).channel;
+    paging.at(0).channel = [this](const ChannelCall& c, const Variant& n, const Variant& r) {
+      bool ok = Use("pager", c, n, r);
+      return real_pager ? real_pager_channel_(c, n, r) : ok;
+    };
+    paging.at(1).channel = Scripted("snpp");
+    paging.at(2).channel = Scripted("sms");
+    paging.at(2).initialise = [this](const ChannelCall&) {
+      uses.push_back({"sms-init", {}, {}, {}, {}, {}, {}});
+      return sms_initialises();
+    };
+    smtp.channel = Scripted("smtp");
+    profile.channel = Scripted("mail");
+    read_gateway = [this](const ChannelCall&) {
+      ++gateway_reads;
+      return gateway();
+    };
+  }
+  ScriptedChannels(const ScriptedChannels&) = delete;
+  ScriptedChannels& operator=(const ScriptedChannels&) = delete;
+
   std::vector<ChannelUse> uses;
   std::map<std::string, std::string> failures;  // channel -> text left in gstrLastError
   std::function<bool()> sms_initialises = [] { return true; };
@@ -40,38 +65,17 @@ class ScriptedChannels : public DeliveryChannels {
   int gateway_reads = 0;
   bool real_pager = false;  // run the real pager terminal channel
 
-  bool mblnSendMail(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    return Use("mail", c, n, r);
-  }
-  bool mblnSendSMTPMail(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    return Use("smtp", c, n, r);
-  }
-  bool mblnPaging(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    if (real_pager) {
-      Use("pager", c, n, r);
-      return qz::mblnPaging(c.components, n, r);
-    }
-    return Use("pager", c, n, r);
-  }
-  bool mblnPagingIP(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    return Use("snpp", c, n, r);
-  }
-  bool mblnPagingEx(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    return Use("sms", c, n, r);
-  }
-  bool mblnInitialiseSMS(const ChannelCall&) override {
-    uses.push_back({"sms-init", {}, {}, {}, {}, {}, {}});
-    return sms_initialises();
-  }
-  Variant mvarGetDefaultGateway(const ChannelCall&) override {
-    ++gateway_reads;
-    return gateway();
-  }
-
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
     for (const auto& u : uses) names.push_back(u.channel);
     return names;
+  }
+
+  // A channel that records its use under `name` and answers as scripted.
+  Channel Scripted(std::string name) {
+    return [this, name](const ChannelCall& c, const Variant& n, const Variant& r) {
+      return Use(name, c, n, r);
+    };
   }
 
  private:
@@ -83,6 +87,8 @@ class ScriptedChannels : public DeliveryChannels {
     gstrLastError = failure->second;
     return false;
   }
+
+  Channel real_pager_channel_;
 };
 
 class FakeSeat : public SeatProbe {

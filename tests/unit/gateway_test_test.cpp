@@ -15,12 +15,15 @@ class GatewayChannels : public ScriptedChannels {
   bool raise = false;
   bool answer = true;      // what the SNPP channel answers when it does not fail
   std::string leave_text;  // left in gstrLastError even when answering true
-  bool mblnPagingIP(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    if (raise) throw RunTimeError(kErrSubscript);
-    bool ok = ScriptedChannels::mblnPagingIP(c, n, r);
-    c.mstrSNPPStatus = snpp_status;
-    if (!leave_text.empty()) gstrLastError = leave_text;
-    return answer && ok;
+  GatewayChannels() {
+    paging.at(1).channel = [this, snpp = Scripted("snpp")](const ChannelCall& c, const Variant& n,
+                                                           const Variant& r) {
+      if (raise) throw RunTimeError(kErrSubscript);
+      bool ok = snpp(c, n, r);
+      c.mstrSNPPStatus = snpp_status;
+      if (!leave_text.empty()) gstrLastError = leave_text;
+      return answer && ok;
+    };
   }
 };
 

@@ -1,7 +1,7 @@
 // The dispatch run with the channel set a real server uses: the gateway
 // comes from QzNotes.ini at every group, and gateways not built yet end in
 // an honest undeliverable outcome.
-#include "dispatch/server_channels.h"
+#include "gateways/gateway_table.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,7 @@ class ServerChannelsTest : public ::testing::Test {
   TempFolder folder_;
   GMainContext* context_;
   ComponentRegistry components_;
-  ServerChannels channels_;
+  GatewayTable channels_ = BuiltInGateways();
   FakeSeat seat_{false};
   ServerEnvironment env_;
 };
