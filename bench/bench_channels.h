@@ -7,23 +7,16 @@
 
 namespace qz::bench {
 
-class InstantChannels final : public GatewayTable {
- public:
+struct InstantChannels final : GatewayTable {
   InstantChannels() : GatewayTable(BuiltInGateways()) {
-    for (PagingGateway& gateway : paging) {
-      gateway.channel = Delivered;
-      if (gateway.initialise) gateway.initialise = [](const ChannelCall&) { return true; };
-    }
-    smtp.channel = profile.channel = Delivered;
+    paging[0].channel = paging[1].channel = paging[2].channel = smtp.channel =
+        profile.channel = [](const ChannelCall&, const Variant&, const Variant&) { return true; };
+    paging[2].initialise = [](const ChannelCall&) { return true; };
     read_gateway = [](const ChannelCall&) { return Variant(int16_t{0}); };
   }
-
- private:
-  static bool Delivered(const ChannelCall&, const Variant&, const Variant&) { return true; }
 };
 
-class NobodyAtSeat final : public SeatProbe {
- public:
+struct NobodyAtSeat final : SeatProbe {
   bool UserAtSeat() override { return false; }
 };
 
