@@ -1,27 +1,22 @@
-// Channels that deliver everything at once, so a benchmark measures the
-// dispatch machinery and nothing else.
+// The built-in gateway table with channels that deliver everything at once,
+// so a benchmark measures the dispatch machinery and nothing else.
 #pragma once
 
-#include "gateways/delivery_channels.h"
+#include "gateways/gateway_table.h"
 #include "platform/seat.h"
 
 namespace qz::bench {
 
-class InstantChannels final : public DeliveryChannels {
- public:
-  bool mblnSendMail(const ChannelCall&, const Variant&, const Variant&) override { return true; }
-  bool mblnSendSMTPMail(const ChannelCall&, const Variant&, const Variant&) override {
-    return true;
+struct InstantChannels final : GatewayTable {
+  InstantChannels() : GatewayTable(BuiltInGateways()) {
+    paging[0].channel = paging[1].channel = paging[2].channel = smtp.channel =
+        profile.channel = [](const ChannelCall&, const Variant&, const Variant&) { return true; };
+    paging[2].initialise = [](const ChannelCall&) { return true; };
+    read_gateway = [](const ChannelCall&) { return Variant(int16_t{0}); };
   }
-  bool mblnPaging(const ChannelCall&, const Variant&, const Variant&) override { return true; }
-  bool mblnPagingIP(const ChannelCall&, const Variant&, const Variant&) override { return true; }
-  bool mblnPagingEx(const ChannelCall&, const Variant&, const Variant&) override { return true; }
-  bool mblnInitialiseSMS(const ChannelCall&) override { return true; }
-  Variant mvarGetDefaultGateway(const ChannelCall&) override { return Variant(int16_t{0}); }
 };
 
-class NobodyAtSeat final : public SeatProbe {
- public:
+struct NobodyAtSeat final : SeatProbe {
   bool UserAtSeat() override { return false; }
 };
 

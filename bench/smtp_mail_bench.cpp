@@ -14,6 +14,7 @@
 #include "gateways/mail/mail_message.h"
 #include "gateways/mail/smtp_mail.h"
 #include "gateways/mail/smtp_mail_channel.h"
+#include "gateways/sms/sms_settings.h"
 #include "support/smtp_sink.h"
 
 namespace {

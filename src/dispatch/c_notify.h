@@ -23,7 +23,7 @@
 #include "dispatch/journal_slot.h"
 #include "dispatch/request_record.h"
 #include "dispatch/server_environment.h"
-#include "gateways/sms/sms_settings.h"
+#include "gateways/gateway_state.h"
 
 namespace qz {
 
@@ -58,8 +58,8 @@ class cNotify {
   Variant gvarGetPagerSettingsEx(int16_t Request, Variant& lvarParams);
   bool gblnSetPagerSettingsEx(std::string_view lstrSection, const Variant& lvarSettings);
 
-  // Sends "This is Alert Test Message" to `Mobile` through gateway `Index`
-  // (0 pager terminal, 1 SNPP, 2 SMS) at once and answers what happened.
+  // Sends "This is Alert Test Message" to `Mobile` through the paging
+  // gateway numbered `Index` at once and answers what happened.
   Variant gvarTestGateway(int16_t Index, std::string_view Mobile);
   // The messaging profiles recorded in the registry store: an array of their
   // names (no elements when there are none), Empty when the listing failed.
@@ -123,7 +123,7 @@ class cNotify {
   std::string mstrNotifyServer;
   LoggedText mstrLastLogged;
   std::string mstrSNPPStatus;
-  SmsSettings sms_settings_;  // the fourteen SMS fields
+  GatewayStates gateway_states_;  // what each gateway keeps between runs (the SMS fields)
 };
 
 }  // namespace qz

@@ -9,7 +9,7 @@
 #include "diagnostics/log_file.h"
 #include "dispatch/c_notify.h"
 #include "dispatch/tracing_channels.h"
-#include "gateways/delivery_channels.h"
+#include "gateways/gateway_table.h"
 
 namespace qz {
 namespace {
@@ -54,13 +54,14 @@ void cNotify::NotesTimer_Timer() {
 }
 
 ChannelCall cNotify::ChannelState() {
-  return {env_.folder,    env_.components, mstrSubject,   mstrMailFrom,   mstrProfile,
-          mstrSMTPServer, mstrSNPPStatus,  sms_settings_, mfrmNotes.get()};
+  return {env_.folder,    env_.components, mstrSubject,     mstrMailFrom,   mstrProfile,
+          mstrSMTPServer, mstrSNPPStatus,  gateway_states_, mfrmNotes.get()};
 }
 
 std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace) {
   // Forwards every call unchanged; only records what each channel did.
-  TracingChannels channels(env_.channels, trace);
+  TracingChannels channels(env_.gateways, trace);
+  const GatewayTable& gateways = env_.gateways;
   std::string failures;
   bool paged = false;  // a group no paging channel runs for inherits the last value
   try {
@@ -70,19 +71,16 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
       channels.BeginGroup(i);
       std::string status;
       if (mblnMailEnabled) {
-        bool mailed = !mstrProfile.empty()
-                          ? channels.mblnSendMail(call, mvarNotes.At(i), mvarEmail.At(i))
-                          : channels.mblnSendSMTPMail(call, mvarNotes.At(i), mvarEmail.At(i));
-        if (!mailed) status.append("Mail Status: ").append(gstrLastError).append("::");
+        const MailRoute& route = !mstrProfile.empty() ? gateways.profile : gateways.smtp;
+        if (!channels.Mail(route, call, mvarNotes.At(i), mvarEmail.At(i)))
+          status.append("Mail Status: ").append(gstrLastError).append("::");
       }
-      // The gateway is asked afresh before each comparison.
-      if (EqualsNumber(channels.mvarGetDefaultGateway(call), 0)) {
-        paged = channels.mblnPaging(call, mvarNotes.At(i), mvarPager.At(i));
-      } else if (EqualsNumber(channels.mvarGetDefaultGateway(call), 1)) {
-        paged = channels.mblnPagingIP(call, mvarNotes.At(i), mvarPager.At(i));
-      } else if (EqualsNumber(channels.mvarGetDefaultGateway(call), 2)) {
-        if (channels.mblnInitialiseSMS(call))
-          paged = channels.mblnPagingEx(call, mvarNotes.At(i), mvarPager.At(i));
+      // The gateway is read afresh before each comparison.
+      for (const PagingGateway& gateway : gateways.paging) {
+        if (!EqualsNumber(channels.ReadGateway(call), gateway.number)) continue;
+        if (channels.Initialise(gateway, call))
+          paged = channels.Page(gateway, call, mvarNotes.At(i), mvarPager.At(i));
+        break;
       }
       channels.EndGroup(mvarPager, paged);
       if (!paged) status.append("Page Status: ").append(gstrLastError).append("::");

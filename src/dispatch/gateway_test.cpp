@@ -5,7 +5,7 @@
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/last_error.h"
 #include "dispatch/c_notify.h"
-#include "gateways/delivery_channels.h"
+#include "gateways/gateway_table.h"
 
 namespace qz {
 namespace {
@@ -20,21 +20,11 @@ Variant cNotify::gvarTestGateway(int16_t Index, std::string_view Mobile) {
     const Variant pagers = Variant::Array({Variant::Array({Variant(Mobile)})});
     mstrSNPPStatus.clear();
     ChannelCall call = ChannelState();
-    DeliveryChannels& channels = env_.channels;
     bool outcome = false;
-    switch (Index) {
-      case 0:
-        outcome = channels.mblnPaging(call, notes, pagers);
-        break;
-      case 1:
-        outcome = channels.mblnPagingIP(call, notes, pagers);
-        break;
-      case 2:
-        if (!channels.mblnInitialiseSMS(call)) return Variant("Failed to initialize SMS Settings");
-        outcome = channels.mblnPagingEx(call, notes, pagers);
-        break;
-      default:
-        break;
+    if (const PagingGateway* gateway = env_.gateways.Find(Index)) {
+      if (gateway->initialise && !gateway->initialise(call))
+        return Variant("Failed to initialize " + gateway->name + " Settings");
+      outcome = gateway->channel(call, notes, pagers);
     }
     if (gstrLastError.empty() && outcome)
       return Variant(mstrSNPPStatus.empty() ? std::string("Message Sent") : mstrSNPPStatus);

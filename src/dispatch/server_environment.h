@@ -1,5 +1,5 @@
 // What every object of one server shares: the program folder, the component
-// registry, the channel set, the seat check, the registry store and the
+// registry, the gateway table, the seat check, the registry store and the
 // worker that posts HTTP callbacks, the request journal. Owned by whoever
 // runs the server (the daemon, a test, the demonstration); it outlives every
 // object.
@@ -11,7 +11,7 @@ namespace qz {
 
 class CallbackWorker;
 class ComponentRegistry;
-class DeliveryChannels;
+struct GatewayTable;
 class RegistryStore;
 class RequestJournal;
 class SeatProbe;
@@ -19,7 +19,7 @@ class SeatProbe;
 struct ServerEnvironment {
   std::string folder;
   ComponentRegistry& components;
-  DeliveryChannels& channels;
+  const GatewayTable& gateways;
   SeatProbe& seat;
   RegistryStore* registry = nullptr;    // none: registry operations fail as a missing object
   CallbackWorker* callbacks = nullptr;  // HTTP callbacks under way; a stop waits for them

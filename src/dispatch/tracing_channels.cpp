@@ -50,19 +50,6 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
-std::string GatewayName(const Variant& number) {
-  if (number.IsNull()) return "no gateway (Null)";
-  try {
-    const double n = number.ToNumber();
-    if (n == 0) return "pager terminal";
-    if (n == 1) return "SNPP";
-    if (n == 2) return "SMS";
-    return "no gateway (" + number.Text() + ")";
-  } catch (...) {
-    return "no gateway (not a number)";
-  }
-}
-
 }  // namespace
 
 std::string RecipientsText(const Variant& recipients) {
@@ -97,57 +84,52 @@ void TracingChannels::BeginGroup(long group) {
 }
 
 void TracingChannels::EndGroup(const Variant& pager_groups, bool paged) {
-  // No paging channel ran (the gateway number is none of the three): the
-  // group's page result is whatever the previous group left. The run never
-  // read this group's numbers then, so reading them here must not raise.
+  // No paging channel ran (the gateway number is in no row): the group's
+  // page result is whatever the previous group left. The run never read this
+  // group's numbers then, so reading them here must not raise.
   if (paging_ran_) return;
   const Variant* pagers = nullptr;
   try {
     pagers = &pager_groups.At(group_);
   } catch (...) {
+    // Not worth a word: the step is traced without recipients, which says as much.
   }
   Record("page (" + trace_.gateway + ")", pagers, paged);
 }
 
-bool TracingChannels::mblnSendMail(const ChannelCall& call, const Variant& notes,
-                                   const Variant& emails) {
-  return Record("mail (profile)", &emails, channels_.mblnSendMail(call, notes, emails));
+bool TracingChannels::Mail(const MailRoute& route, const ChannelCall& call, const Variant& notes,
+                           const Variant& emails) {
+  return Record("mail (" + route.name + ")", &emails, route.channel(call, notes, emails));
 }
 
-bool TracingChannels::mblnSendSMTPMail(const ChannelCall& call, const Variant& notes,
-                                       const Variant& emails) {
-  return Record("mail (SMTP)", &emails, channels_.mblnSendSMTPMail(call, notes, emails));
-}
-
-bool TracingChannels::mblnPaging(const ChannelCall& call, const Variant& notes,
-                                 const Variant& pagers) {
-  paging_ran_ = true;
-  return Record("page (pager terminal)", &pagers, channels_.mblnPaging(call, notes, pagers));
-}
-
-bool TracingChannels::mblnPagingIP(const ChannelCall& call, const Variant& notes,
-                                   const Variant& pagers) {
-  paging_ran_ = true;
-  return Record("page (SNPP)", &pagers, channels_.mblnPagingIP(call, notes, pagers));
-}
-
-bool TracingChannels::mblnPagingEx(const ChannelCall& call, const Variant& notes,
-                                   const Variant& pagers) {
-  paging_ran_ = true;
-  return Record("page (SMS)", &pagers, channels_.mblnPagingEx(call, notes, pagers));
-}
-
-bool TracingChannels::mblnInitialiseSMS(const ChannelCall& call) {
-  bool loaded = channels_.mblnInitialiseSMS(call);
-  // Only a failure is worth a step: the page that follows a success has its own.
-  if (!loaded) Record("loading SMS settings", nullptr, false);
-  return loaded;
-}
-
-Variant TracingChannels::mvarGetDefaultGateway(const ChannelCall& call) {
-  Variant number = channels_.mvarGetDefaultGateway(call);
+Variant TracingChannels::ReadGateway(const ChannelCall& call) {
+  Variant number = gateways_.read_gateway(call);
   trace_.gateway = GatewayName(number);
   return number;
+}
+
+bool TracingChannels::Initialise(const PagingGateway& gateway, const ChannelCall& call) {
+  if (!gateway.initialise) return true;
+  bool done = gateway.initialise(call);
+  // Only a failure is worth a step: the page that follows a success has its own.
+  if (!done) Record("loading " + gateway.name + " settings", nullptr, false);
+  return done;
+}
+
+bool TracingChannels::Page(const PagingGateway& gateway, const ChannelCall& call,
+                           const Variant& notes, const Variant& pagers) {
+  paging_ran_ = true;
+  return Record("page (" + gateway.name + ")", &pagers, gateway.channel(call, notes, pagers));
+}
+
+std::string TracingChannels::GatewayName(const Variant& number) const {
+  if (number.IsNull()) return "no gateway (Null)";
+  try {
+    if (const PagingGateway* gateway = gateways_.Find(number.ToNumber())) return gateway->name;
+    return "no gateway (" + number.Text() + ")";
+  } catch (...) {
+    return "no gateway (not a number)";
+  }
 }
 
 }  // namespace qz

@@ -1,18 +1,18 @@
-// A DeliveryChannels that forwards every call unchanged to the channels the
-// server runs and records, per group, which channel ran for which recipients
-// and with what result (DispatchTrace). One per dispatch run, on the run's
-// apartment thread.
+// Runs the gateway table's channels for one dispatch run, unchanged, and
+// records per group which channel ran for which recipients and with what
+// result (DispatchTrace). One per dispatch run, on the run's apartment
+// thread.
 #pragma once
 
 #include "dispatch/dispatch_trace.h"
-#include "gateways/delivery_channels.h"
+#include "gateways/gateway_table.h"
 
 namespace qz {
 
-class TracingChannels final : public DeliveryChannels {
+class TracingChannels {
  public:
-  TracingChannels(DeliveryChannels& channels, DispatchTrace& trace)
-      : channels_(channels), trace_(trace) {}
+  TracingChannels(const GatewayTable& gateways, DispatchTrace& trace)
+      : gateways_(gateways), trace_(trace) {}
 
   // The group the following calls run for.
   void BeginGroup(long group);
@@ -20,19 +20,20 @@ class TracingChannels final : public DeliveryChannels {
   // `pager_groups` holds every group's numbers.
   void EndGroup(const Variant& pager_groups, bool paged);
 
-  bool mblnSendMail(const ChannelCall& call, const Variant& notes, const Variant& emails) override;
-  bool mblnSendSMTPMail(const ChannelCall& call, const Variant& notes,
-                        const Variant& emails) override;
-  bool mblnPaging(const ChannelCall& call, const Variant& notes, const Variant& pagers) override;
-  bool mblnPagingIP(const ChannelCall& call, const Variant& notes, const Variant& pagers) override;
-  bool mblnPagingEx(const ChannelCall& call, const Variant& notes, const Variant& pagers) override;
-  bool mblnInitialiseSMS(const ChannelCall& call) override;
-  Variant mvarGetDefaultGateway(const ChannelCall& call) override;
+  bool Mail(const MailRoute& route, const ChannelCall& call, const Variant& notes,
+            const Variant& emails);
+  // The table's gateway number, read afresh.
+  Variant ReadGateway(const ChannelCall& call);
+  // True when `gateway` has no initialisation step or it succeeded.
+  bool Initialise(const PagingGateway& gateway, const ChannelCall& call);
+  bool Page(const PagingGateway& gateway, const ChannelCall& call, const Variant& notes,
+            const Variant& pagers);
 
  private:
   bool Record(const std::string& channel, const Variant* recipients, bool delivered);
+  std::string GatewayName(const Variant& number) const;
 
-  DeliveryChannels& channels_;
+  const GatewayTable& gateways_;
   DispatchTrace& trace_;
   long group_ = 0;
   bool paging_ran_ = false;

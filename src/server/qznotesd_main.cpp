@@ -1,6 +1,6 @@
 // qznotesd: the QzNotes notification server on D-Bus. The composition root:
 // it reads the command line, connects to the bus and builds what every
-// object shares (channels, seat check, components) before serving.
+// object shares (gateways, seat check, components) before serving.
 #include <gio/gio.h>
 #include <signal.h>
 
@@ -16,10 +16,7 @@
 #include "config/program_folder.h"
 #include "config/settings_groups.h"
 #include "dispatch/request_journal.h"
-#include "dispatch/server_channels.h"
-#include "gateways/mail/smtp_mail.h"
-#include "gateways/sms/sms_gateway_request.h"
-#include "gateways/terminal/terminal_pager.h"
+#include "gateways/gateway_table.h"
 #include "platform/holders.h"
 #include "platform/registry_store.h"
 #include "platform/seat_override.h"
@@ -101,10 +98,8 @@ int main(int argc, char** argv) {
                                            .system_bus = options->server.system_bus,
                                            .folder = folder,
                                            .http_worker = &http_callbacks});
-  qz::RegisterTerminalPager(components, folder);
-  qz::RegisterSmtpMail(components);
-  qz::RegisterSmsGatewayRequest(components);
-  qz::ServerChannels channels;
+  const qz::GatewayTable gateways = qz::BuiltInGateways();
+  gateways.RegisterComponents(components, folder);
   qz::ConfiguredSeatProbe seat(options->seat);
   qz::RegistryStore registry(folder + "/" + std::string(qz::kRegistryFileName));
   std::unique_ptr<qz::RequestJournal> journal;
@@ -123,7 +118,7 @@ int main(int argc, char** argv) {
   std::chrono::steady_clock::time_point deadline;
   {
     // Each part refers to those built before it, and goes before them.
-    const qz::ServerEnvironment env{folder,    components,      channels,     seat,
+    const qz::ServerEnvironment env{folder,    components,      gateways,     seat,
                                     &registry, &http_callbacks, journal.get()};
     const qz::ServerOptions& served = options->server;
     qz::CallerUids uids(connection.get(), g_main_context_default());

@@ -1,235 +1,221 @@
+// The dispatch run: which channels run for each group, the log entry, the
+// callback and what the run reports of itself (DispatchTrace); the gateway
+// test, which runs the row of its index and answers by its rules; and a
+// gateway added as one row from a test, run and tested like the built-in
+// ones with what its initialisation step keeps in the object.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <sstream>
 
 #include "dispatch_fixture.h"
 
 namespace qz::testing {
 namespace {
 
-constexpr const char* kSent = "QzNotes: Message Sent";
-constexpr const char* kUndeliverable =
-    "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ";
-
-Variant SmtpOptions() {
-  return List(
-      {Variant("s"), Variant("f@example.org"), Variant(""), Variant("mail"), Variant("True")});
-}
-
-struct RunCase {
-  const char* why;
-  bool mail;
-  std::function<Variant()> gateway;
-  std::map<std::string, std::string> failures;
-  std::vector<std::string> channels;
-  std::string logged;  // "" when nothing is logged
-};
-
-TEST_F(DispatchTest, StatusTextsAndLogEntries) {
-  auto gw = [](Variant v) { return [v] { return v; }; };
-  const RunCase cases[] = {
-      {"mail off, no settings file", false, gw(Variant()), {}, {"pager", "pager"}, ""},
-      {"everything delivers", true, gw(Variant("0")), {}, {"smtp", "pager", "smtp", "pager"}, ""},
-      {"mail fails in each group",
-       true,
-       gw(Variant("0")),
-       {{"smtp", "X"}},
-       {"smtp", "pager", "smtp", "pager"},
-       "Mail Status: X::Mail Status: X::"},
-      {"mail and paging fail",
-       true,
-       gw(Variant(" 1 ")),
-       {{"smtp", "X"}, {"snpp", "Y"}},
-       {"smtp", "snpp", "smtp", "snpp"},
-       "Mail Status: X::Page Status: Y::Mail Status: X::Page Status: Y::"},
-      {"gateway outside 0 to 2",
-       false,
-       gw(Variant(int16_t{5})),
-       {},
-       {},
-       "Page Status: ::Page Status: ::"},
-      {"gateway Null equals nothing",
-       false,
-       gw(Variant::Null()),
-       {},
-       {},
-       "Page Status: ::Page Status: ::"},
-      {"gateway empty text",
-       false,
-       gw(Variant("")),
-       {},
-       {},
-       "Message Undeliverable. Type mismatch.\r\n"},
-      {"gateway no number",
-       true,
-       gw(Variant("two")),
-       {},
-       {"smtp"},
-       "Message Undeliverable. Type mismatch.\r\n"},
-      {"gateway unreadable",
-       false,
-       []() -> Variant {
-         throw RunTimeError(53, "File not found", "cNotify: mvarGetDefaultGateway");
-       },
-       {},
-       {},
-       "Message Undeliverable. File not found.\r\n"},
-      {"SMS gateway",
-       false,
-       gw(Variant("2")),
-       {{"sms", "no credit"}},
-       {"sms-init", "sms", "sms-init", "sms"},
-       "Page Status: no credit::Page Status: no credit::"},
+TEST_F(DispatchTest, ChannelsLogCallbackAndTraceOfOneGroup) {
+  const struct {
+    const char* why;
+    bool mail;
+    Variant gateway;
+    const char* failing;  // channels that fail, leaving `fails` in gstrLastError
+    const char* fails;
+    const char* channels;  // that ran, in order
+    std::string logged;    // the entry after its time stamp; "": none, and the callback says sent
+    const char* trace;
+    const char* gateway_name;
+  } cases[] = {
+      {"no settings file: the pager terminal", false, Variant(), "", "", "pager", "",
+       "group 0: page (pager terminal) to 100: delivered\n", "pager terminal"},
+      {"both fail; the trace joins the lines of their texts", true, Variant(" 1 "), "smtp snpp",
+       "\r\nrefused\r\nagain", "smtp snpp",
+       "Mail Status: \r\nrefused\r\nagain::Page Status: \r\nrefused\r\nagain::\r\n",
+       "group 0: mail (SMTP) to a@example.org: failed: refused; again\n"
+       "group 0: page (SNPP) to 100: failed: refused; again\n",
+       "SNPP"},
+      {"a number in no row pages nothing", true, Variant(int16_t{5}), "", "", "smtp",
+       "Page Status: ::\r\n",
+       "group 0: mail (SMTP) to a@example.org: delivered\n"
+       "group 0: page (no gateway (5)) to 100: failed: (no reason given)\n",
+       "no gateway (5)"},
+      {"a gateway that is no number ends the run", false, Variant("two"), "", "", "",
+       "Message Undeliverable. Type mismatch.\r\n\r\n",
+       "run raised: Message Undeliverable. Type mismatch.\n", "no gateway (not a number)"},
+      {"SMS: the settings load before the page", false, Variant("2"), "sms", "no credit",
+       "sms-init sms", "Page Status: no credit::\r\n",
+       "group 0: page (SMS) to 100: failed: no credit\n", "SMS"},
+      {"SMS settings that do not load: no page", false, Variant(int16_t{2}), "sms-init", "",
+       "sms-init", "Page Status: ::\r\n",
+       "group 0: loading SMS settings: failed: (no reason given)\n"
+       "group 0: page (SMS) to 100: failed: (no reason given)\n",
+       "SMS"},
   };
-  int run = 0;
+  notes_ = List({List({Variant("m0")})});
+  emails_ = List({List({List({Variant("a@example.org")})})});
+  pagers_ = List({List({List({Variant("100")})})});
   for (const auto& c : cases) {
-    notify_ = std::make_unique<cNotify>(env_, context_);
-    std::filesystem::remove(folder_ / "QzNotesLog.log");
-    channels_.uses.clear();
-    channels_.failures = c.failures;
-    channels_.gateway = c.gateway;
+    SCOPED_TRACE(c.why);
+    Fresh();
+    std::istringstream failing(c.failing);
+    for (std::string name; failing >> name;) channels_.failures[name] = c.fails;
+    channels_.read_gateway = [&](auto&) { return c.gateway; };
     auto callback = std::make_shared<RecordingCallback>();
-    std::string id = "run-" + std::to_string(++run);
-    ASSERT_EQ(Send(c.mail ? SmtpOptions() : Variant(), callback, id).Text(),
-              "Notes Server: Asynch mode");
-    notify_->NotesTimer_Timer();
-
-    EXPECT_EQ(channels_.Names(), c.channels) << c.why;
-    std::string log = Log();
-    if (c.logged.empty()) {
-      EXPECT_EQ(log, "") << c.why;
-      EXPECT_EQ(callback->calls, (std::vector<std::vector<std::string>>{{id, kSent}})) << c.why;
-    } else {
-      static const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )");
-      EXPECT_TRUE(std::regex_search(log, stamp)) << c.why << ": " << log;
-      EXPECT_EQ(log.substr(std::min<size_t>(20, log.size())), c.logged + "\r\n") << c.why;
-      EXPECT_EQ(callback->calls, (std::vector<std::vector<std::string>>{{id, kUndeliverable}}))
-          << c.why;
-    }
+    ASSERT_EQ(Run(c.mail ? Options("s|f@example.org||mail|True") : Variant(), callback, c.why),
+              kAccepted);
+    EXPECT_EQ(channels_.Names(), c.channels);
+    const std::string log = Log();  // after its time stamp
+    EXPECT_EQ(log.substr(std::min<size_t>(20, log.size())), c.logged);
+    const std::string outcome = c.logged.empty() ? kSent : kUndeliverable;
+    EXPECT_EQ(callback->calls, (std::vector<std::vector<std::string>>{{c.why, outcome}}));
+    EXPECT_EQ(trace_.test_id + "|QzNotes: " + trace_.outcome + "|" + trace_.gateway,
+              std::string(c.why) + "|" + outcome + "|" + c.gateway_name);
+    EXPECT_EQ(Traced(), c.trace);
   }
 }
 
-TEST_F(DispatchTest, GatewayIsAskedUpToThreeTimesPerGroup) {
-  channels_.gateway = [] { return Variant(int16_t{7}); };
-  Send(Variant());
-  notify_->NotesTimer_Timer();
-  EXPECT_EQ(channels_.gateway_reads, 6);
-
-  // The setting changing between the questions is followed: each group
-  // sees 9 at the first question and 1 at the second.
-  const int16_t answers[] = {9, 1, 9, 1};
-  size_t next = 0;
-  channels_.uses.clear();
-  channels_.gateway = [&] { return Variant(answers[next++]); };
-  Send(Variant());
-  notify_->NotesTimer_Timer();
-  EXPECT_EQ(channels_.Names(), (std::vector<std::string>{"snpp", "snpp"}));
-}
-
-TEST_F(DispatchTest, GroupWithoutPagingChannelInheritsTheOutcome) {
-  channels_.gateway = [] { return Variant(int16_t{2}); };
-  std::vector<bool> init_answers = {true, false};
-  size_t next = 0;
-  channels_.sms_initialises = [&] { return init_answers[next++ % 2]; };
-  Send(Variant());
-  notify_->NotesTimer_Timer();
-  EXPECT_EQ(channels_.Names(), (std::vector<std::string>{"sms-init", "sms", "sms-init"}));
-  EXPECT_EQ(Log(), "");  // group 1 keeps group 0's success
-
-  // The first group starts from false.
-  init_answers = {false, false};
-  channels_.uses.clear();
-  Send(Variant());
-  notify_->NotesTimer_Timer();
-  EXPECT_NE(Log().find("Page Status: ::Page Status: ::\r\n"), std::string::npos);
-}
-
-TEST_F(DispatchTest, RunTimeFailureSkipsTheRemainingGroups) {
-  pagers_ = List({List({List({Variant("100")})})});  // one group fewer than the messages
+// Over the two groups of one request: the gateway read afresh before each
+// comparison, a group no page runs for keeping the last page result, one run
+// per request, one log entry per text and object, and a run-time error
+// skipping the groups left.
+TEST_F(DispatchTest, GroupsOfOneRequest) {
+  int reads = 0;
+  channels_.read_gateway = [&](auto&) { return ++reads, Variant("7"); };
+  Run();
+  EXPECT_EQ(reads, 6) << "three rows, two groups";
+  EXPECT_TRUE(Logged(" Page Status: ::Page Status: ::\r\n")) << "group 0 starts from false";
+  // Each group reads 9 at the first comparison and 1 at the second.
+  channels_.read_gateway = [&](auto&) { return Variant(++reads % 2 ? "9" : "1"); };
+  Run();
+  EXPECT_EQ(channels_.Names(), "snpp snpp");
+  channels_.read_gateway = [](auto&) { return Variant("2"); };
+  bool loads = true;  // group 0 loads its settings, group 1 does not
+  channels_.paging[2].initialise = [&](const ChannelCall&) { return std::exchange(loads, false); };
   auto callback = std::make_shared<RecordingCallback>();
-  channels_.failures = {{"pager", "lost"}};
-  Send(Variant(), callback);
+  Send(Variant(), callback, "replaced");
+  Run(Variant(), callback, "second");
   notify_->NotesTimer_Timer();
-  EXPECT_EQ(channels_.Names(), (std::vector<std::string>{"pager"}));
-  EXPECT_NE(Log().find(" Message Undeliverable. Subscript out of range.\r\n\r\n"),
-            std::string::npos);
-  EXPECT_EQ(callback->calls.at(0).at(1), kUndeliverable);
-
-  notes_ = Variant("not an array");
-  Send(Variant(), callback);
-  notify_->NotesTimer_Timer();
-  EXPECT_NE(Log().find(" Message Undeliverable. Type mismatch.\r\n\r\n"), std::string::npos);
-}
-
-TEST_F(DispatchTest, SameTextIsLoggedOncePerObject) {
-  channels_.failures = {{"pager", "down"}};
-  for (int i = 0; i < 2; ++i) {
-    Send(Variant());
-    notify_->NotesTimer_Timer();
-  }
-  cNotify other(env_, context_);
-  other.SendMessageCallBack(notes_, emails_, pagers_, Variant(), nullptr, "t2");
-  other.NotesTimer_Timer();
-  std::string log = Log();
-  size_t entries = 0;
-  for (size_t at = log.find("Page Status: down::Page Status: down::\r\n"); at != std::string::npos;
-       at = log.find("Page Status: down::Page Status: down::\r\n", at + 1))
-    ++entries;
-  EXPECT_EQ(entries, 2u);
-}
-
-TEST_F(DispatchTest, RunsOncePerRequest) {
-  auto callback = std::make_shared<RecordingCallback>();
-  Send(Variant(), callback);
-  Send(Variant(), callback, "second");  // replaces the first
-  notify_->NotesTimer_Timer();
-  notify_->NotesTimer_Timer();
+  EXPECT_EQ(channels_.Names(), "snpp snpp sms");
   EXPECT_EQ(callback->calls, (std::vector<std::vector<std::string>>{{"second", kSent}}));
-  EXPECT_EQ(channels_.Names().size(), 2u);
+  const std::string logged = Log();
+  Run();  // no group pages now: the first run's text, which this object logged
+  EXPECT_EQ(Log(), logged);
+  notify_ = std::make_unique<cNotify>(env_, context_.get());
+  Run();
+  EXPECT_EQ(Log().size(), 2 * logged.size()) << "another object logs it again";
+  pagers_ = List({List({List({Variant("100")})})});  // one group fewer than the messages
+  channels_.read_gateway = [](auto&) { return Variant("0"); };
+  Run();
+  EXPECT_TRUE(Logged(" Message Undeliverable. Subscript out of range.\r\n\r\n"));
 }
 
 TEST_F(DispatchTest, CallbackParties) {
   std::vector<std::string> hosts;
-  auto component = std::make_shared<RecordingCallback>("CallBack");
-  components_.Register(kCallbackProgId, [&](std::string_view host) {
-    hosts.emplace_back(host);
-    return component;
+  auto host = std::make_shared<RecordingCallback>("CallBack");
+  components_.Register(kCallbackProgId, [&](std::string_view name) {
+    hosts.emplace_back(name);
+    return name == "nowhere" ? nullptr : host;
   });
-  auto client = std::make_shared<RecordingCallback>();
-
-  // A host named by the Ex call is used while no object is set, and stays.
-  notify_->SendMessageCallBackEx(notes_, emails_, pagers_, Variant(), Variant("pager-host"), "ex");
-  notify_->NotesTimer_Timer();
-  Send(Variant(), nullptr, "plain");
-  notify_->NotesTimer_Timer();
-  EXPECT_EQ(hosts, (std::vector<std::string>{"pager-host", "pager-host"}));
-  EXPECT_EQ(component->calls,
-            (std::vector<std::vector<std::string>>{{"ex", kSent}, {"plain", kSent}}));
-
-  // An object wins over the host, and is released after the run.
-  Send(Variant(), client, "obj");
-  notify_->NotesTimer_Timer();
-  EXPECT_EQ(client->calls.size(), 1u);
-  EXPECT_EQ(client.use_count(), 1);
-  EXPECT_EQ(hosts.size(), 2u);
+  // The Ex call takes the host as text: Null fails the call, empty means no
+  // callback; a host named is used while no object is set, and stays. One
+  // whose component cannot be made means no callback, and no failure.
+  EXPECT_EQ(SendEx(Variant::Null()).Text(), "Notes Server: Invalid use of Null");
+  for (const char* name : {"", "nowhere", "pager-host"}) {
+    SendEx(Variant(name), name);
+    notify_->NotesTimer_Timer();
+  }
+  Run(Variant(), nullptr, "plain");
+  // An object wins over the host and is let go after the run; one without
+  // the method means no callback.
+  auto client = std::make_shared<RecordingCallback>(),
+       other = std::make_shared<RecordingCallback>("X");
+  Run(Variant(), client, "object");
+  Run(Variant(), other);
+  EXPECT_EQ(hosts, (std::vector<std::string>{"nowhere", "pager-host", "pager-host"}));
+  EXPECT_EQ(host->calls,
+            (std::vector<std::vector<std::string>>{{"pager-host", kSent}, {"plain", kSent}}));
+  EXPECT_EQ(client->calls, (std::vector<std::vector<std::string>>{{"object", kSent}}));
+  EXPECT_EQ(client.use_count() + other.use_count(), 2) << "both let go";
+  EXPECT_TRUE(other->calls.empty());
 }
 
-TEST_F(DispatchTest, CallbackFailuresAreIgnored) {
-  // Neither party: no callback at all, and no failure.
-  Send(Variant());
-  notify_->NotesTimer_Timer();
+// A run's trace keeps its first steps and counts the rest, so that its lines
+// and its signal stay small.
+TEST_F(DispatchTest, TraceOfManyGroupsKeepsItsFirstStepsAndCountsTheRest) {
+  const std::vector<Variant> notes(DispatchTrace::kMaxSteps + 50, List({Variant("m")}));
+  notes_ = Variant::Array(notes);
+  pagers_ = Variant::Array(std::vector<Variant>(notes.size(), List({List({Variant("7")})})));
+  channels_.read_gateway = [](auto&) { return Variant("1"); };
+  size_t pages = 0;  // every second one fails
+  channels_.paging[1].channel = [&](auto&...) { return ++pages % 2 == 1; };
+  Run();
+  const std::vector<std::string> details = TraceDetails(trace_);
+  ASSERT_EQ(details.size(), DispatchTrace::kMaxSteps + 1);
+  EXPECT_EQ(details[99], "group 99: page (SNPP) to 7: failed: (no reason given)");
+  EXPECT_EQ(details.back(), "50 more steps not shown, 25 of them failed");
+  EXPECT_EQ(pages, notes.size()) << "every group still ran";
+}
 
-  // An object without the method: ignored, reference released.
-  auto wrong = std::make_shared<RecordingCallback>("SomethingElse");
-  Send(Variant(), wrong);
-  notify_->NotesTimer_Timer();
-  EXPECT_TRUE(wrong->calls.empty());
-  EXPECT_EQ(wrong.use_count(), 1);
+TEST_F(DispatchTest, GatewayTestRunsTheRowOfItsIndexAndAnswersByItsRules) {
+  // A scripted channel leaves gstrLastError as it found it unless it fails.
+  const struct {
+    int16_t index;
+    const char* fails;  // nullptr: the channel delivers
+    const char* status;
+    const char* earlier;   // gstrLastError before the test
+    const char* channels;  // that ran
+    const char* answer;
+  } cases[] = {
+      {0, nullptr, "", "", "pager", "Message Sent"},
+      {2, nullptr, "", "", "sms-init sms", "Message Sent"},
+      {2, "left by the loader", "", "", "sms-init", "Failed to initialize SMS Settings"},
+      {1, nullptr, "250 Message Sent OK\r\n", "", "snpp", "250 Message Sent OK\r\n"},
+      {1, "Wrong Gateway", "Wrong Gateway", "", "snpp", "Wrong Gateway"},
+      {1, nullptr, "250 OK", "Connection error.\r\n", "snpp", "Connection error.\r\n"},
+      {1, "", "550 Error", "", "snpp", "550 Error"},
+      {9, nullptr, "", "", "", "Test Failed"},  // no status left from the test before
+      {0, "Port busy.\r\n", "", "", "pager", "Port busy.\r\n"},
+      {3, nullptr, "", "left by an earlier failure", "", "left by an earlier failure"},
+      {1, "", "", "", "snpp", "Test Failed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    channels_.uses.clear();
+    channels_.failures.clear();
+    if (c.fails) channels_.failures[c.channels] = c.fails;
+    channels_.snpp_status = c.status;
+    gstrLastError = c.earlier;
+    EXPECT_EQ(notify_->gvarTestGateway(c.index, " 555 ").Text(), c.answer);
+    EXPECT_EQ(channels_.Names(), c.channels);
+  }
+  channels_.paging[1].channel = [](auto&...) -> bool { throw RunTimeError(kErrSubscript); };
+  EXPECT_EQ(notify_->gvarTestGateway(1, "555").Text(), "Test Failed. 9 Subscript out of range");
+}
 
-  // A host whose callback component cannot be created.
-  notify_->SendMessageCallBackEx(notes_, emails_, pagers_, Variant(), Variant("nowhere"), "x");
-  notify_->NotesTimer_Timer();
-  EXPECT_EQ(Log(), "");
+// What a gateway keeps between calls is a type of its own.
+struct BellState {
+  int loads = 0;
+};
+
+TEST_F(DispatchTest, AGatewayAddedAsOneRowIsRunAndTested) {
+  std::string rung;
+  channels_.paging.push_back(
+      {.number = 3,
+       .name = "bell",
+       .initialise = [](const ChannelCall& call) { return ++call.kept.Get<BellState>().loads % 2; },
+       .channel =
+           [&](const ChannelCall& call, const Variant& notes, const Variant& pagers) {
+             rung += notes.At(0).Text() + " to " + pagers.At(0).At(0).Text() + ", load " +
+                     std::to_string(call.kept.Get<BellState>().loads) + "; ";
+             return true;
+           }});
+  channels_.read_gateway = [](auto&) { return Variant("3"); };
+  Run();
+  EXPECT_EQ(Traced(),
+            "group 0: page (bell) to 100: delivered\n"
+            "group 1: loading bell settings: failed: (no reason given)\n"
+            "group 1: page (bell) to 101: delivered\n");
+  EXPECT_EQ(notify_->gvarTestGateway(3, " 555 ").Text(), "Message Sent");
+  EXPECT_EQ(notify_->gvarTestGateway(3, " 555 ").Text(), "Failed to initialize bell Settings");
+  EXPECT_EQ(rung, "m0 to 100, load 1; This is Alert Test Message to  555 , load 3; ");
 }
 
 }  // namespace

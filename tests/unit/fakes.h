@@ -2,18 +2,15 @@
 // a seat probe and a recording callback object.
 #pragma once
 
-#include <functional>
 #include <map>
-#include <optional>
-#include <string>
-#include <vector>
 
-#include "automation/dispatch_object.h"
+#include "automation/component_registry.h"
 #include "automation/names.h"
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
-#include "gateways/delivery_channels.h"
-#include "gateways/terminal/pager_terminal.h"
+#include "gateways/gateway_table.h"
+// The channel tests hand a channel the SMS gateway's kept settings alone.
+#include "gateways/sms/sms_settings.h"
 #include "platform/seat.h"
 
 namespace qz::testing {
@@ -23,82 +20,69 @@ inline Variant List(std::initializer_list<Variant> items) { return Variant::Arra
 // One call a channel received.
 struct ChannelUse {
   std::string channel;
-  Variant notes;
-  Variant recipients;
-  std::string subject, from, profile, server;
+  Variant notes = {}, recipients = {};
+  std::string subject = {}, from = {}, profile = {}, server = {};
+  // "smtp|subject|from|profile|server"
+  std::string Text() const {
+    return channel + "|" + subject + "|" + from + "|" + profile + "|" + server;
+  }
 };
 
-// Channels whose answers a test scripts: each named channel answers `true`
-// unless a failure text is set for it, in which case it leaves that text in
-// gstrLastError and answers false.
-class ScriptedChannels : public DeliveryChannels {
+// The built-in gateway table with scripted channels: each records its use
+// under its name ("pager", "snpp", "sms", "smtp", "mail"; the SMS
+// initialisation step as "sms-init"), leaves `snpp_status` in
+// mstrSNPPStatus and answers true, unless `failures` holds a text for that
+// name: then it leaves the text in gstrLastError and answers false. The
+// gateway number is read from the settings as the server does.
+class ScriptedChannels : public GatewayTable {
  public:
-  std::vector<ChannelUse> uses;
-  std::map<std::string, std::string> failures;  // channel -> text left in gstrLastError
-  std::function<bool()> sms_initialises = [] { return true; };
-  std::function<Variant()> gateway = [] { return Variant(); };
-  int gateway_reads = 0;
-  bool real_pager = false;  // run the real pager terminal channel
+  ScriptedChannels() : GatewayTable(BuiltInGateways()) {
+    paging.at(0).channel = Scripted("pager");
+    paging.at(1).channel = Scripted("snpp");
+    paging.at(2).channel = Scripted("sms");
+    paging.at(2).initialise = [this](const ChannelCall& c) {
+      return Scripted("sms-init")(c, Variant(), Variant());
+    };
+    smtp.channel = Scripted("smtp");
+    profile.channel = Scripted("mail");
+  }
+  ScriptedChannels(const ScriptedChannels&) = delete;
 
-  bool mblnSendMail(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    return Use("mail", c, n, r);
+  Channel Scripted(std::string name) {
+    return [this, name](const ChannelCall& c, const Variant& n, const Variant& r) {
+      uses.push_back({name, n, r, std::string(c.mstrSubject), std::string(c.mstrMailFrom),
+                      std::string(c.mstrProfile), std::string(c.mstrSMTPServer)});
+      c.mstrSNPPStatus = snpp_status;
+      auto failure = failures.find(name);
+      if (failure != failures.end()) gstrLastError = failure->second;
+      return failure == failures.end();
+    };
   }
-  bool mblnSendSMTPMail(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    return Use("smtp", c, n, r);
-  }
-  bool mblnPaging(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    if (real_pager) {
-      Use("pager", c, n, r);
-      return qz::mblnPaging(c.components, n, r);
-    }
-    return Use("pager", c, n, r);
-  }
-  bool mblnPagingIP(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    return Use("snpp", c, n, r);
-  }
-  bool mblnPagingEx(const ChannelCall& c, const Variant& n, const Variant& r) override {
-    return Use("sms", c, n, r);
-  }
-  bool mblnInitialiseSMS(const ChannelCall&) override {
-    uses.push_back({"sms-init", {}, {}, {}, {}, {}, {}});
-    return sms_initialises();
-  }
-  Variant mvarGetDefaultGateway(const ChannelCall&) override {
-    ++gateway_reads;
-    return gateway();
-  }
-
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& u : uses) names.push_back(u.channel);
+  // The names of the uses, in order, between blanks.
+  std::string Names() const {
+    std::string names;
+    for (const auto& u : uses) names += (names.empty() ? "" : " ") + u.channel;
     return names;
   }
 
- private:
-  bool Use(const std::string& name, const ChannelCall& c, const Variant& n, const Variant& r) {
-    uses.push_back({name, n, r, std::string(c.mstrSubject), std::string(c.mstrMailFrom),
-                    std::string(c.mstrProfile), std::string(c.mstrSMTPServer)});
-    auto failure = failures.find(name);
-    if (failure == failures.end()) return true;
-    gstrLastError = failure->second;
-    return false;
-  }
+  std::vector<ChannelUse> uses;
+  std::map<std::string, std::string> failures;
+  std::string snpp_status;
 };
 
+// A seat check answering `answer`, or raising when `raises` is set.
 class FakeSeat : public SeatProbe {
  public:
-  explicit FakeSeat(bool answer = true) : answer_(answer) {}
+  explicit FakeSeat(bool a = true) : answer(a) {}
   bool UserAtSeat() override {
     ++calls;
     if (raises) throw RunTimeError(5, "seat query broke", "seat");
-    return answer_;
+    return answer;
   }
-  void Answer(bool a) { answer_ = a; }
+  void Answer(bool a) { answer = a; }
+  bool answer;
   int calls = 0;
   bool raises = false;
-
- private:
-  bool answer_;
 };
 
 // A callback party recording every call of `method`; other members raise 438.
@@ -108,10 +92,9 @@ class RecordingCallback : public DispatchObject {
       : method_(std::move(method)) {}
   Variant CallMethod(std::string_view name, std::span<Variant> args) override {
     if (!AsciiCaseEqual(name, method_)) return DispatchObject::CallMethod(name, args);
-    std::vector<std::string> texts;
-    for (const auto& a : args) texts.push_back(a.Text());
-    calls.push_back(texts);
-    if (on_call) on_call(texts);
+    calls.emplace_back();
+    for (const auto& a : args) calls.back().push_back(a.Text());
+    if (on_call) on_call(calls.back());
     return {};
   }
   std::vector<std::vector<std::string>> calls;

@@ -1,131 +1,125 @@
+// A request call: its answer, the e-mail route it decides (with the seat
+// check only where the route needs it), and the request journal: an accepted
+// request is in it before the answer, a replaced or cancelled one is not, a
+// run removes its entry only after its callback, and a kept one resumes.
 #include <gtest/gtest.h>
 
+#include "dispatch/request_journal.h"
 #include "dispatch_fixture.h"
+#include "platform/file_io.h"
 
 namespace qz::testing {
 namespace {
 
-constexpr const char* kAccepted = "Notes Server: Asynch mode";
-
-struct RouteCase {
-  const char* why;
-  Variant options;
-  bool user_at_seat;
-  std::string answer;
-  int seat_calls;
-  std::string mail_channel;  // "" when no e-mail is sent
-  std::string profile, server, from;
-};
-
-Variant Options(Variant subject, Variant from, Variant profile, Variant server, Variant prefer) {
-  return List({subject, from, profile, server, prefer});
-}
-
-TEST_F(DispatchTest, OptionDecision) {
-  const Variant s("Subject"), f("from@example.org"), p("Profile"), m("mail.example.org"), e(""),
-      n = Variant::Null();
-  const RouteCase cases[] = {
-      {"options not an array", Variant("x"), true, kAccepted, 0, "", "", "", ""},
-      {"options Empty", Variant(), true, kAccepted, 0, "", "", "", ""},
-      {"subject empty, short array", List({e}), true, kAccepted, 0, "", "", "", ""},
-      {"subject Null", List({n}), true, kAccepted, 0, "", "", "", ""},
-      {"forced SMTP", Options(s, f, p, m, Variant("True")), true, kAccepted, 0, "smtp", "",
-       "mail.example.org", "from@example.org"},
-      {"Boolean True is the text True", Options(s, f, e, m, Variant::Boolean(true)), true,
-       kAccepted, 0, "smtp", "", "mail.example.org", "from@example.org"},
-      {"preference in other case", Options(s, f, p, m, Variant("TRUE")), true, kAccepted, 1, "mail",
-       "Profile", "", ""},
-      {"no user: SMTP fallback", Options(s, f, p, m, Variant("true")), false, kAccepted, 1, "smtp",
-       "", "mail.example.org", "from@example.org"},
-      {"user: MAPI even with SMTP options", Options(s, f, p, m, e), true, kAccepted, 1, "mail",
-       "Profile", "", ""},
-      {"profile only, no user", Options(s, e, p, e, e), false, kAccepted, 1, "", "", "", ""},
-      {"subject only", Options(s, e, e, e, e), false, kAccepted, 1, "", "", "", ""},
-      {"preference Null", Options(s, f, e, m, n), true, kAccepted, 1, "smtp", "",
-       "mail.example.org", "from@example.org"},
-      {"four elements", List({s, f, p, m}), true, "Notes Server: Subscript out of range", 0, "", "",
-       "", ""},
-      {"sender Null", Options(s, n, e, m, e), true, "Notes Server: Invalid use of Null", 0, "", "",
-       "", ""},
-      {"profile Null at the MAPI test", Options(s, f, n, m, e), true,
-       "Notes Server: Invalid use of Null", 1, "", "", "", ""},
-      {"no dimensions", Variant::NoDimensions(), true, "Notes Server: Subscript out of range", 0,
-       "", "", "", ""},
-      {"subject an array", List({List({})}), true, "Notes Server: Type mismatch", 0, "", "", "",
-       ""},
+TEST_F(DispatchTest, RequestCallDecidesTheMailRoute) {
+  const struct {
+    const char* why;
+    Variant options;
+    std::string_view seat;  // "": not asked; else "present", "absent" or "raises"
+    const char* refused;    // the error's text; "" when accepted
+    std::string first_use;  // of a channel by the run: channel|subject|from|profile|server
+  } cases[] = {
+      {"options not an array", Variant("x"), "", "", "pager||||"},
+      {"subject empty, short array", Options(""), "", "", "pager||||"},
+      {"subject Null", Options("~"), "", "", "pager||||"},
+      {"forced SMTP", Options("S|f@x|P|m.x|True"), "", "", "smtp|S|f@x||m.x"},
+      {"Boolean True is the text True", Options("S|f@x||m.x|#"), "", "", "smtp|S|f@x||m.x"},
+      {"preference in other case", Options("S|f@x|P|m.x|TRUE"), "present", "", "mail|S||P|"},
+      {"no user: SMTP fallback", Options("S|f@x|P|m.x|true"), "absent", "", "smtp|S|f@x||m.x"},
+      {"profile only, no user", Options("S||P||"), "absent", "", "pager|S|||"},
+      {"preference Null", Options("S|f@x||m.x|~"), "present", "", "smtp|S|f@x||m.x"},
+      {"four elements", Options("S|f@x|P|m.x"), "", "Subscript out of range", ""},
+      {"sender Null", Options("S|~||m.x|"), "", "Invalid use of Null", ""},
+      {"profile Null", Options("S|f@x|~|m.x|"), "present", "Invalid use of Null", ""},
+      {"the seat check fails", Options("S||P||"), "raises", "seat query broke", ""},
+      {"no dimensions", Variant::NoDimensions(), "", "Subscript out of range", ""},
+      {"subject an array", List({List({})}), "", "Type mismatch", ""},
   };
   for (const auto& c : cases) {
-    notify_ = std::make_unique<cNotify>(env_, context_);
-    channels_.uses.clear();
+    SCOPED_TRACE(c.why);
+    Fresh();
     seat_.calls = 0;
-    seat_.Answer(c.user_at_seat);
-    EXPECT_EQ(Send(c.options).Text(), c.answer) << c.why;
-    EXPECT_EQ(seat_.calls, c.seat_calls) << c.why;
-    EXPECT_EQ(notify_->HasPendingRequest(), c.answer == kAccepted) << c.why;
-
+    seat_.Answer(c.seat != "absent");
+    seat_.raises = c.seat == "raises";
+    EXPECT_EQ(Send(c.options).Text(),
+              *c.refused ? "Notes Server: " + std::string(c.refused) : kAccepted);
+    EXPECT_EQ(seat_.calls, c.seat.empty() ? 0 : 1);
+    EXPECT_EQ(notify_->HasPendingRequest(), !*c.refused);
     notify_->NotesTimer_Timer();
-    std::string mailed;
-    for (const auto& use : channels_.uses) {
-      if (use.channel != "mail" && use.channel != "smtp") continue;
-      mailed = use.channel;
-      EXPECT_EQ(use.profile, c.profile) << c.why;
-      EXPECT_EQ(use.server, c.server) << c.why;
-      EXPECT_EQ(use.from, c.from) << c.why;
-      if (use.channel == "mail") {
-        EXPECT_EQ(use.subject, "Subject") << c.why;
-      }
-    }
-    EXPECT_EQ(mailed, c.mail_channel) << c.why;
+    EXPECT_EQ(channels_.uses.empty() ? "" : channels_.uses[0].Text(), c.first_use);
   }
 }
 
-TEST_F(DispatchTest, SeatFailureFailsTheCall) {
-  seat_.raises = true;
-  EXPECT_EQ(Send(Options(Variant("s"), Variant(""), Variant("p"), Variant(""), Variant(""))).Text(),
-            "Notes Server: seat query broke");
-  EXPECT_FALSE(notify_->HasPendingRequest());
-}
-
-TEST_F(DispatchTest, FailedCallCancelsTheEarlierPendingRequest) {
+TEST_F(DispatchTest, FailedCallsCancelAndEarlierOptionsStay) {
   ASSERT_EQ(Send(Variant()).Text(), kAccepted);
-  EXPECT_EQ(Send(List({Variant("s"), Variant("f")})).Text(),
-            "Notes Server: Subscript out of range");
-  notify_->NotesTimer_Timer();
-  EXPECT_TRUE(channels_.uses.empty());
+  EXPECT_EQ(Run(Options("s|f")), "Notes Server: Subscript out of range");
+  EXPECT_TRUE(channels_.uses.empty()) << "the failed call cancelled the one before";
+  // A profile stored by an earlier request still selects the profile route
+  // for a request whose own decision chose SMTP.
+  ASSERT_EQ(Run(Options("s|f|P1|m|")), kAccepted);  // mail pager mail pager
+  ASSERT_EQ(Run(Options("t|f||m|True")), kAccepted);
+  EXPECT_EQ(channels_.uses.at(4).Text(), "mail|t|f|P1|m");
 }
 
-TEST_F(DispatchTest, OptionFieldsOutliveTheirRequest) {
-  // A profile stored by an earlier request still selects MAPI for a request
-  // whose own decision chose SMTP.
-  ASSERT_EQ(
-      Send(Options(Variant("s"), Variant("f"), Variant("P1"), Variant("m"), Variant(""))).Text(),
-      kAccepted);
-  notify_->NotesTimer_Timer();
+class JournalDispatchTest : public DispatchTest {
+ protected:
+  JournalDispatchTest() {
+    Status error;
+    journal_ = RequestJournal::Open(folder_.path(), error);
+    EXPECT_TRUE(journal_) << error;
+    env_.journal = journal_.get();
+    notify_ = std::make_unique<cNotify>(env_, context_.get(), nullptr, "/o/1", ":1.5");
+  }
+  ~JournalDispatchTest() override { notify_.reset(); }  // before the journal it writes to
+  // What a daemon started now would find left over.
+  std::vector<RequestRecord> Entries() {
+    std::vector<RequestRecord> records;
+    for (auto& [key, entry] : ReadJournal(*ReadFileText(journal_->file_path().c_str())).live)
+      records.push_back(DecodeRequest(entry.payload));
+    return records;
+  }
+
+  std::unique_ptr<RequestJournal> journal_;
+};
+
+TEST_F(JournalDispatchTest, AnAcceptedRequestIsKeptUntilItsRunHasEnded) {
+  ASSERT_EQ(Send(Options("s|f@example.org||mail|True"), nullptr, "first").Text(), kAccepted);
+  const std::vector<RequestRecord> kept = Entries();
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].mstrTestID + " " + kept[0].object_path + " " + kept[0].owner + " " +
+                kept[0].procedure + " " + kept[0].mstrSMTPServer + " " + kept[0].mstrSubject,
+            "first /o/1 :1.5 SendMessageCallBack mail s");
+  EXPECT_TRUE(kept[0].mblnMailEnabled);
+  EXPECT_EQ(kept[0].mvarNotes, notes_);
+  EXPECT_EQ(kept[0].mvarPager, pagers_);
+  ASSERT_EQ(Send(Variant(), nullptr, "second").Text(), kAccepted);
+  EXPECT_EQ(Entries().at(0).mstrTestID + std::to_string(Entries().size()), "second1");
+  EXPECT_NE(Send(List({Variant("s")})).Text(), kAccepted);
+  EXPECT_TRUE(Entries().empty()) << "a failed call cancels the pending request";
+  ASSERT_EQ(Send(Variant()).Text(), kAccepted);
+  notify_ = std::make_unique<cNotify>(env_, context_.get());
+  EXPECT_TRUE(Entries().empty()) << "an object let go before its run takes its request along";
+  auto callback = std::make_shared<RecordingCallback>();
+  callback->on_call = [&](auto&) { EXPECT_EQ(Entries().size(), 1u) << "kept until the callback"; };
+  ASSERT_EQ(Run(Variant(), callback), kAccepted);
+  EXPECT_EQ(callback->calls.size(), 1u);
+  EXPECT_EQ(journal_->LiveCount(), 0u);
+
+  // A request an earlier daemon kept runs as it was decided: the profile
+  // route, though nobody is logged on at the seat now.
+  ASSERT_EQ(Send(Options("subj||prof||"), nullptr, "kept").Text(), kAccepted);
+  const RequestRecord record = Entries().at(0);
+  notify_ = std::make_unique<cNotify>(env_, context_.get());  // cancels it here
+  const uint64_t key = journal_->NewKey();
+  ASSERT_TRUE(journal_->Put(key, EncodeRequest(record)));
+  seat_.Answer(false);
   channels_.uses.clear();
-  ASSERT_EQ(
-      Send(Options(Variant("s"), Variant("f"), Variant(""), Variant("m"), Variant("True"))).Text(),
-      kAccepted);
+  notify_->ResumeRequest(record, key, callback);
   notify_->NotesTimer_Timer();
-  ASSERT_FALSE(channels_.uses.empty());
-  EXPECT_EQ(channels_.uses[0].channel, "mail");
-  EXPECT_EQ(channels_.uses[0].profile, "P1");
-}
-
-TEST_F(DispatchTest, ExVariantStoresTheHostAsText) {
-  auto made = std::make_shared<int>(0);
-  components_.Register(kCallbackProgId, [made](std::string_view) {
-    ++*made;
-    return std::make_shared<RecordingCallback>("CallBack");
-  });
-  EXPECT_EQ(
-      notify_->SendMessageCallBackEx(notes_, emails_, pagers_, Variant(), Variant::Null(), "t")
-          .Text(),
-      "Notes Server: Invalid use of Null");
-  EXPECT_EQ(
-      notify_->SendMessageCallBackEx(notes_, emails_, pagers_, Variant(), Variant(), "t").Text(),
-      kAccepted);
-  notify_->NotesTimer_Timer();
-  EXPECT_EQ(*made, 0);  // empty host: no callback component
+  EXPECT_EQ(channels_.Names(), "mail pager mail pager");
+  EXPECT_EQ(channels_.uses.at(0).Text(), "mail|subj||prof|");
+  EXPECT_EQ(callback->calls.back(), (std::vector<std::string>{"kept", kSent}));
+  EXPECT_EQ(journal_->LiveCount(), 0u);
 }
 
 }  // namespace

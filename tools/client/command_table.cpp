@@ -23,7 +23,7 @@ const std::array<CommandEntry, 7> kCommands = {{
     {"call", "call any operation by name or dispatch identifier; --list lists them", kCallHelp,
      ParseCall, RunAs<CallCommand, RunCall>},
     {"test-gateway", "INDEX NUMBER: send a test message through one paging gateway",
-     kTestGatewayHelp, ParseTestGateway, RunAs<TestGatewayCommand, RunTestGateway>},
+     TestGatewayHelp(), ParseTestGateway, RunAs<TestGatewayCommand, RunTestGateway>},
     {"profiles", "list, set or remove the server's mail profiles", kProfilesHelp, ParseProfiles,
      RunAs<ProfilesCommand, RunProfiles>},
     {"watch", "print each delivery's outcome as the server reports it", kWatchHelp, ParseWatch,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "client/command_table.h"
+#include "client/gateway_words.h"
 
 namespace qz::client {
 namespace {
@@ -31,6 +32,42 @@ false or raised an error; 2 usage error, bus failure or no callback in time.
 Warnings about a request that will not do what it seems to go to standard
 error.
 )txt";
+
+constexpr std::string_view kTestGatewayHead =
+    R"txt(Usage: qznotes test-gateway [--timeout SECONDS] INDEX NUMBER
+
+Sends "This is Alert Test Message" to NUMBER (a pager identifier or mobile
+number) through gateway INDEX at once (gvarTestGateway) and prints the answer:
+)txt";
+
+constexpr std::string_view kTestGatewayOptions = R"txt(
+  --timeout SECONDS   give up waiting after this long (default: wait as long
+                      as the gateway's own time limits take)
+
+)txt";
+
+constexpr size_t kHelpWidth = 78;
+
+// `text` broken between words into lines of at most kHelpWidth characters.
+std::string Wrapped(std::string_view text) {
+  std::string wrapped;
+  size_t line = 0;
+  while (!text.empty()) {
+    const size_t blank = text.find(' ');
+    const std::string_view word = text.substr(0, blank);
+    text = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
+    if (line > 0 && line + 1 + word.size() > kHelpWidth) {
+      wrapped += '\n';
+      line = 0;
+    } else if (line > 0) {
+      wrapped += ' ';
+      ++line;
+    }
+    wrapped += word;
+    line += word.size();
+  }
+  return wrapped + "\n";
+}
 
 }  // namespace
 
@@ -122,20 +159,6 @@ Exit status: 0 when the server answered; 1 when it answered the Boolean False
 <source>: <description>"); 2 for usage or bus errors.
 )txt";
 
-const std::string_view kTestGatewayHelp =
-    R"txt(Usage: qznotes test-gateway [--timeout SECONDS] INDEX NUMBER
-
-Sends "This is Alert Test Message" to NUMBER (a pager identifier or mobile
-number) through gateway INDEX at once (gvarTestGateway) and prints the answer:
-0 the pager terminal, 1 the SNPP server, 2 the SMS gateway.
-
-  --timeout SECONDS   give up waiting after this long (default: wait as long
-                      as the gateway's own time limits take)
-
-Exit status: 0 for "Message Sent" or, with INDEX 1, a reply of the SNPP
-server; 1 for any other answer or a run-time error; 2 for usage or bus errors.
-)txt";
-
 const std::string_view kProfilesHelp = R"txt(Usage: qznotes profiles [list]
        qznotes profiles set NAME --transport URL|sendmail [--from ADDRESS]
        qznotes profiles remove NAME
@@ -183,6 +206,27 @@ qznotes receive them.
 
 Exit status: 0 interrupted or N printed; 2 usage or bus errors.
 )txt";
+
+std::string_view TestGatewayHelp() {
+  // The gateways' lines follow the gateway table.
+  static const std::string text = [] {
+    std::string gateways;
+    for (const PagingGateway& gateway : BuiltInGateways().paging)
+      gateways += (gateways.empty() ? "" : ", ") + std::to_string(gateway.number) + " " +
+                  gateway.description;
+    const auto replies = [](const PagingGateway& g) { return g.test_answers_reply; };
+    std::string reply_rule =
+        GatewaysOr([](const PagingGateway& g) { return std::to_string(g.number); }, replies);
+    if (!reply_rule.empty())
+      reply_rule = " or, with INDEX " + reply_rule + ", a reply of " +
+                   GatewaysOr([](const PagingGateway& g) { return g.description; }, replies);
+    return std::string(kTestGatewayHead) + Wrapped(gateways + ".") +
+           std::string(kTestGatewayOptions) +
+           Wrapped("Exit status: 0 for \"Message Sent\"" + reply_rule +
+                   "; 1 for any other answer or a run-time error; 2 for usage or bus errors.");
+  }();
+  return text;
+}
 
 std::string HelpText(std::string_view topic) {
   if (const CommandEntry* entry = FindCommand(topic)) return std::string(entry->help);

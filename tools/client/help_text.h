@@ -1,5 +1,6 @@
-// The --help texts of qznotes and of each command. Constant text, and the
-// general text built from the command table; safe from any thread.
+// The --help texts of qznotes and of each command. Constant text, the
+// general text built from the command table and the gateway test's from the
+// gateway table; safe from any thread.
 #pragma once
 
 #include <string>
@@ -10,7 +11,8 @@ namespace qz::client {
 extern const std::string_view kSendHelp;
 extern const std::string_view kSettingsHelp;
 extern const std::string_view kCallHelp;
-extern const std::string_view kTestGatewayHelp;
+// Built from the gateway table at its first use.
+std::string_view TestGatewayHelp();
 extern const std::string_view kProfilesHelp;
 extern const std::string_view kWatchHelp;
 extern const std::string_view kJournalHelp;

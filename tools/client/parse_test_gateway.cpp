@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "client/command_parsers.h"
+#include "client/gateway_words.h"
 
 namespace qz::client {
 namespace {
@@ -24,7 +25,9 @@ Command ParseTestGateway(OptionSet& options, CommandWords in) {
   if (words.size() != 2) {
     options.Fail("test-gateway takes INDEX and NUMBER");
   } else if (!ParseInt(words[0], INT16_MIN, INT16_MAX, test.index)) {
-    options.Fail("INDEX must be a whole number (0, 1 or 2), not " + words[0]);
+    options.Fail("INDEX must be a whole number (" +
+                 GatewaysOr([](const PagingGateway& g) { return std::to_string(g.number); }) +
+                 "), not " + words[0]);
   } else {
     test.number = words[1];
   }

@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 
+#include "client/gateway_words.h"
 #include "config/settings_groups.h"
 
 namespace qz::client {
@@ -72,11 +73,12 @@ bool WholeNumber(std::string_view text, long low, long high) {
 // What the server makes of a value it does read; empty when it is used as written.
 std::string ValueWarning(std::string_view section, std::string_view key, std::string_view value) {
   const std::string setting = std::string(key) + "=" + std::string(value);
-  if (section == kDefaultSection && SameName(key, kDefaultGatewayKey.key) && value != "0" &&
-      value != "1" && value != "2")
-    return setting +
-           ": the server pages through gateway 0 (pager terminal), 1 (SNPP) or 2 (SMS) only; "
-           "with any other Index every paging fails" +
+  if (section == kDefaultSection && SameName(key, kDefaultGatewayKey.key) &&
+      !IsGatewayNumber(value))
+    return setting + ": the server pages through gateway " + GatewaysOr([](const PagingGateway& g) {
+             return std::to_string(g.number) + " (" + g.name + ")";
+           }) +
+           " only; with any other Index every paging fails" +
            (value.empty() || !WholeNumber(value, -2147483647L, 2147483647L)
                 ? " and a delivery stops at its first group"
                 : "");

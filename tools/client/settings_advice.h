@@ -1,6 +1,6 @@
 // What `qznotes settings set` tells the user before writing: keys and values
-// the server never reads (an unknown section or key, a gateway Index other
-// than 0, 1 or 2, a number that is none, a value past the 99 characters read
+// the server never reads (an unknown section or key, a gateway Index no
+// paging gateway has, a number that is none, a value past the 99 characters read
 // back), and the sections whose reads show whether their file is there.
 // Derived from the server's own settings groups. Pure functions; safe from
 // any thread.

@@ -12,8 +12,9 @@ namespace qz::client {
 // The answer without the line end a server reply carries.
 std::string AnswerLine(std::string_view answer);
 
-// 0 for "Message Sent", or for gateway 1 a reply of the SNPP server (a text
-// that opens with a three-digit reply code); 1 for anything else.
+// 0 for "Message Sent", or, for a gateway whose test answers its server's
+// reply (SNPP), a text that opens with a three-digit reply code; 1 for
+// anything else.
 ExitStatus ExitForTestAnswer(int index, std::string_view answer);
 
 }  // namespace qz::client

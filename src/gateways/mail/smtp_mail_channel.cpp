@@ -4,11 +4,7 @@
 #include <string>
 
 #include "automation/component_registry.h"
-#include "automation/counter16.h"
-#include "diagnostics/error_reporter.h"
-#include "diagnostics/error_sources.h"
-#include "diagnostics/last_error.h"
-#include "gateways/clean_message.h"
+#include "gateways/channel_frame.h"
 #include "platform/trim.h"
 #include "platform/utf8.h"
 
@@ -33,41 +29,28 @@ std::string ReplyText(const Variant& result) {
 }  // namespace
 
 bool mblnSendSMTPMail(const ChannelCall& call, const Variant& lvarNotes, const Variant& lvarEmail) {
-  bool delivered = false;
-  std::shared_ptr<DispatchObject> mail;
-  try {
-    gstrLastError.clear();
-    if (!lvarNotes.IsEmpty() && lvarNotes.IsArray() && !lvarEmail.IsEmpty() &&
-        lvarEmail.IsArray()) {
-      for (int32_t k = 0, last = Int16LoopLimit(lvarNotes.UBound()); k <= last; Step16(k)) {
-        std::string text = lvarNotes.At(k).Text();
-        msubCleanMessage(text, false);
-        const Variant& list = lvarEmail.At(k);
-        if (list.IsEmpty() || !list.IsArray()) continue;
-        for (int32_t j = 0, end = Int16LoopLimit(list.UBound()); j <= end; Step16(j)) {
-          const Variant& entry = list.At(j);
-          if (entry.IsEmpty()) continue;
-          mail = call.components.Create(kSmtpMailProgId);
-          mail->SetProperty("ServerName", Variant(TrimSpaces(call.mstrSMTPServer)));
-          mail->SetProperty("MailFrom", Variant(TrimSpaces(call.mstrMailFrom)));
-          // Trimming Null gives Null, which the property refuses.
-          mail->SetProperty("MailTo",
-                            entry.IsNull() ? Variant::Null() : Variant(TrimSpaces(entry.Text())));
-          mail->SetProperty("Subject",
-                            Variant(text.substr(0, Utf8PrefixBytes(text, kSmtpSubjectLimit))));
-          mail->SetProperty("Message", Variant(text));
-          const std::string reply = ReplyText(mail->CallMethod("gvarSendMessage", {}));
-          if (!Accepted(reply)) gstrLastError += "\r\n" + reply;
-          mail.reset();
-        }
-      }
-    }
-    delivered = gstrLastError.empty();
-  } catch (...) {
-    gsubDisplayError(kServerSource, "mblnSendSMTPMail");
-  }
-  mail.reset();
-  return delivered;
+  std::shared_ptr<DispatchObject> mail;  // let go only after a failure is reported
+  return RunChannel(
+      {.procedure = "mblnSendSMTPMail",
+       .paging = false,
+       .delivery = Delivery::kPerRecipient,
+       .refusals = Refusals::kEachAfterCrLf,
+       .deliver = [&](const std::string& text, const Variant& entry) -> Refusal {
+         mail = call.components.Create(kSmtpMailProgId);
+         mail->SetProperty("ServerName", Variant(TrimSpaces(call.mstrSMTPServer)));
+         mail->SetProperty("MailFrom", Variant(TrimSpaces(call.mstrMailFrom)));
+         // Trimming Null gives Null, which the property refuses.
+         mail->SetProperty("MailTo",
+                           entry.IsNull() ? Variant::Null() : Variant(TrimSpaces(entry.Text())));
+         mail->SetProperty("Subject",
+                           Variant(text.substr(0, Utf8PrefixBytes(text, kSmtpSubjectLimit))));
+         mail->SetProperty("Message", Variant(text));
+         std::string reply = ReplyText(mail->CallMethod("gvarSendMessage", {}));
+         mail.reset();
+         if (Accepted(reply)) return std::nullopt;
+         return reply;
+       }},
+      lvarNotes, lvarEmail);
 }
 
 }  // namespace qz

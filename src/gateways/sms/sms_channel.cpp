@@ -5,11 +5,7 @@
 #include <string>
 
 #include "automation/component_registry.h"
-#include "automation/counter16.h"
-#include "diagnostics/error_reporter.h"
-#include "diagnostics/error_sources.h"
-#include "diagnostics/last_error.h"
-#include "gateways/clean_message.h"
+#include "gateways/channel_frame.h"
 #include "gateways/sms/sms_encoding.h"
 #include "gateways/sms/sms_gateway_request.h"
 #include "gateways/sms/sms_request_text.h"
@@ -31,44 +27,33 @@ void Configure(DispatchObject& gateway, const SmsSettings& s) {
 }  // namespace
 
 bool mblnPagingEx(const ChannelCall& call, const Variant& lvarNotes, const Variant& lvarPager) {
-  bool delivered = false;
-  std::shared_ptr<DispatchObject> gateway;
-  try {
-    gstrLastError.clear();
-    if (!lvarNotes.IsEmpty() && lvarNotes.IsArray() && !lvarPager.IsEmpty() &&
-        lvarPager.IsArray()) {
-      const SmsSettings& s = call.sms;
-      gateway = call.components.Create(kSmsGatewayClassId);
-      Configure(*gateway, s);
-      const SmsEncoding encoding = SmsEncodingSetting(call.folder);
-      // The same two one-element arrays go with every request; only the
-      // request text in the second changes.
-      std::array<Variant, 2> args{Variant::Array({Variant()}), Variant::Array({Variant()})};
-      for (int32_t k = 0, last = Int16LoopLimit(lvarNotes.UBound()); k <= last; Step16(k)) {
-        std::string text = lvarNotes.At(k).Text();
-        msubCleanMessage(text, true);
-        const SmsMessageField message = SmsMessageFieldOf(text, encoding);
-        const Variant& numbers = lvarPager.At(k);
-        if (numbers.IsEmpty() || !numbers.IsArray()) continue;
-        for (int32_t j = 0, end = Int16LoopLimit(numbers.UBound()); j <= end; Step16(j)) {
-          const Variant& number = numbers.At(j);
-          if (number.IsEmpty()) continue;
-          const std::string number_text = number.Text();
-          args[1].At(0) = Variant(SmsRequestText(s, message, number_text, encoding));
-          const Variant answer = gateway->CallMethod("SendRequest", args);
-          const std::string answer_text = answer.Text();
-          if (!SmsResponseOccurs(s.mstrResponse, answer_text)) {
-            gstrLastError = "SMS to " + number_text + " is undelivered. " + answer_text;
-          }
-        }
-      }
-    }
-    delivered = gstrLastError.empty();
-  } catch (...) {
-    gsubDisplayError(kServerSource, "mblnPagingEx");
-  }
-  gateway.reset();
-  return delivered;
+  std::shared_ptr<DispatchObject> gateway;  // let go only after a failure is reported
+  const SmsSettings* settings = nullptr;
+  SmsEncoding encoding = SmsEncoding::Seed;
+  // The same two one-element arrays go with every request; only the request
+  // text in the second changes.
+  std::array<Variant, 2> args{Variant::Array({Variant()}), Variant::Array({Variant()})};
+  return RunChannel({.procedure = "mblnPagingEx",
+                     .paging = true,
+                     .delivery = Delivery::kPerRecipient,
+                     .refusals = Refusals::kLatestOnly,
+                     .open =
+                         [&] {
+                           settings = &call.kept.Get<SmsSettings>();
+                           gateway = call.components.Create(kSmsGatewayClassId);
+                           Configure(*gateway, *settings);
+                           encoding = SmsEncodingSetting(call.folder);
+                           return Opening::kSend;
+                         },
+                     .deliver = [&](const std::string& text, const Variant& number) -> Refusal {
+                       const std::string number_text = number.Text();
+                       args[1].At(0) = Variant(SmsRequestText(
+                           *settings, SmsMessageFieldOf(text, encoding), number_text, encoding));
+                       const std::string answer = gateway->CallMethod("SendRequest", args).Text();
+                       if (SmsResponseOccurs(settings->mstrResponse, answer)) return std::nullopt;
+                       return "SMS to " + number_text + " is undelivered. " + answer;
+                     }},
+                    lvarNotes, lvarPager);
 }
 
 }  // namespace qz

@@ -10,7 +10,7 @@
 namespace qz {
 
 // True when every number was confirmed (gstrLastError empty at the end).
-// Uses the SMS fields of `call.sms` as they stand and the "Encoding" key of
+// Uses the SMS fields kept in `call.kept` as they stand and the "Encoding" key of
 // QzNotes.ini. An unconfirmed number leaves "SMS to <number> is undelivered.
 // <answer>" and the rest are still tried; a run-time error is reported and
 // stops the group. The component is created by its class identifier.

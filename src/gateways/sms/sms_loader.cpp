@@ -56,7 +56,8 @@ bool mblnInitialiseSMS(const ChannelCall& call) {
     for (size_t r = 1; r < kListSize; ++r) {
       if (!mblnGetPrivateProfileString(path, sections[r], keys[r], values[r])) return false;
     }
-    for (size_t r = 1; r < kListSize; ++r) call.sms.*kRows[r - 1].field = std::move(values[r]);
+    SmsSettings& sms = call.kept.Get<SmsSettings>();
+    for (size_t r = 1; r < kListSize; ++r) sms.*kRows[r - 1].field = std::move(values[r]);
     loaded = true;
   } catch (...) {
     gsubDisplayError(kServerSource, "mblnInitialiseSMS");

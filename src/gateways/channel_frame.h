@@ -1,0 +1,58 @@
+// The loop every channel runs over one group, written once: gstrLastError is
+// cleared; when messages and recipients are both arrays the channel opens
+// what the group needs, and every message is cleaned and delivered to its
+// recipients; a run-time error is reported under the channel's procedure
+// name. What makes the channels differ is a named part of ChannelFrame.
+// Runs on the calling object's thread.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "automation/variant.h"
+
+namespace qz {
+
+// How much one delivery carries.
+enum class Delivery {
+  kPerRecipient,  // one per recipient that is not Empty
+  kPerMessage,    // one per message, with its whole recipient list
+};
+
+// Where the text of a refused delivery goes.
+enum class Refusals {
+  kEachAfterCrLf,  // appended to gstrLastError after CR LF: every one is kept
+  kLatestOnly,     // replaces gstrLastError: the last one is kept
+};
+
+// What opening the group decided.
+enum class Opening {
+  kSend,
+  kSendNothing,  // no message goes; the answer follows gstrLastError
+  kFailed,       // the group fails at once
+};
+
+// A refused delivery's text as the channel words it; nothing when it went.
+using Refusal = std::optional<std::string>;
+
+struct ChannelFrame {
+  std::string_view procedure;  // names the channel when a run-time error is reported
+  bool paging = true;          // texts cleaned for a pager (cut short) rather than a mail
+  Delivery delivery = Delivery::kPerRecipient;
+  Refusals refusals = Refusals::kEachAfterCrLf;
+  // Once per group, before its first message; none: kSend.
+  std::function<Opening()> open = {};
+  // A recipient is tried only while this answers true; none: always.
+  std::function<bool()> reachable = {};
+  // One delivery of a cleaned text to a recipient (or to a message's list).
+  std::function<Refusal(const std::string& text, const Variant& to)> deliver = {};
+};
+
+// Runs `frame` over message k of `notes` and recipient list k of
+// `recipients`. True when gstrLastError is empty at the end; a run-time
+// error is reported into gstrLastError and answers false.
+bool RunChannel(const ChannelFrame& frame, const Variant& notes, const Variant& recipients);
+
+}  // namespace qz
