@@ -83,10 +83,17 @@ std::unique_ptr<RequestJournal> RequestJournal::Open(const std::string& program_
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::system_clock::now().time_since_epoch())
                 .count();
-  std::string name = "run-" + std::to_string(::getpid()) + "-" + std::to_string(ms) +
-                     std::string(kJournalFileSuffix);
-  UniqueFd file(
-      ::openat(dir.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  // One process may open two journals within a millisecond (a takeover):
+  // the next free number keeps their names apart.
+  std::string name;
+  UniqueFd file;
+  for (int tries = 0; tries < 1000 && !file; ++tries, ++ms) {
+    name = "run-" + std::to_string(::getpid()) + "-" + std::to_string(ms) +
+           std::string(kJournalFileSuffix);
+    file.Reset(::openat(dir.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        0600));
+    if (!file && errno != EEXIST) break;
+  }
   if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 ||
       !WriteAll(file.get(), kJournalHeader) || ::fsync(file.get()) != 0 ||
       ::fsync(dir.get()) != 0) {
