@@ -75,7 +75,7 @@ class Run {
 
   // Seconds for one channel call; negative when it failed.
   double Channel() {
-    ChannelCall call{folder_.path(), components_, {}, {}, {}, {}, snpp_, sms_};
+    ChannelCall call{folder_.path(), components_, {}, {}, {}, {}, snpp_, kept_};
     const auto start = Clock::now();
     const bool ok = mblnPagingEx(call, notes_, pagers_);
     const double s = std::chrono::duration<double>(Clock::now() - start).count();
@@ -102,7 +102,8 @@ class Run {
   TempFolder folder_;
   ComponentRegistry components_;
   std::string snpp_;
-  SmsSettings sms_;
+  GatewayStates kept_;
+  SmsSettings& sms_ = kept_.Get<SmsSettings>();
   Variant notes_, pagers_;
 };
 

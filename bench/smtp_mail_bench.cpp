@@ -32,8 +32,8 @@ void ChannelMails(benchmark::State& state, std::string server) {
   const qz::Variant notes = qz::Variant::Array({qz::Variant(kText)});
   const qz::Variant lists = qz::Variant::Array({qz::Variant::Array(recipients)});
   std::string snpp;
-  qz::SmsSettings sms;
-  qz::ChannelCall call{"/nonexistent", components, "", "notes@example.org", "", server, snpp, sms};
+  qz::GatewayStates kept;
+  qz::ChannelCall call{"/nonexistent", components, "", "notes@example.org", "", server, snpp, kept};
   for (auto _ : state) {
     if (!qz::mblnSendSMTPMail(call, notes, lists)) state.SkipWithError(qz::gstrLastError.c_str());
   }

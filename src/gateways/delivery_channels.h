@@ -27,7 +27,7 @@ struct ChannelCall {
   std::string_view mstrProfile;
   std::string_view mstrSMTPServer;
   std::string& mstrSNPPStatus;        // left behind by the SNPP channel
-  GatewayState kept;                  // what the gateways keep in the object
+  GatewayStates& kept;                // what the gateways keep in the object
   MailControls* mfrmNotes = nullptr;  // the request's host form, with its mail controls
 };
 

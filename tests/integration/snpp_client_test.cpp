@@ -43,8 +43,8 @@ class SnppChannel : public ::testing::Test {
   TempFolder folder_;
   ComponentRegistry components_;
   std::string status_;
-  SmsSettings sms_;
-  ChannelCall call_{folder_.path(), components_, "", "", "", "", status_, sms_};
+  GatewayStates kept_;
+  ChannelCall call_{folder_.path(), components_, "", "", "", "", status_, kept_};
   double took = 0;
 };
 

@@ -25,9 +25,9 @@ class MapiMailChannelTest : public ::testing::Test {
   }
   bool Send(const Variant& notes, const Variant& lists, std::string_view profile = "ops") {
     std::string snpp;
-    SmsSettings sms;
+    GatewayStates kept;
     ChannelCall call{folder_.path(), components_, "Alert",        "", profile, "",
-                     snpp,           sms,         controls_.get()};
+                     snpp,           kept,        controls_.get()};
     return mblnSendMail(call, notes, lists);
   }
 

@@ -61,7 +61,7 @@ struct SmsCallState {
       return std::make_shared<RecordingGateway>(*this);
     });
   }
-  ChannelCall call() { return {folder.path(), components, {}, {}, {}, {}, snpp_status, sms}; }
+  ChannelCall call() { return {folder.path(), components, {}, {}, {}, {}, snpp_status, kept}; }
 
   struct RecordingGateway final : DispatchObject {
     explicit RecordingGateway(SmsCallState& s) : s(s) { ++s.created; }
@@ -86,7 +86,8 @@ struct SmsCallState {
   TempFolder folder;
   ComponentRegistry components;
   std::string snpp_status;
-  SmsSettings sms;
+  GatewayStates kept;
+  SmsSettings& sms = kept.Get<SmsSettings>();
   std::vector<Variant> answers;
   std::string properties;   // "Name=value " in the order set
   Requests requests;        // element 0 of the second array

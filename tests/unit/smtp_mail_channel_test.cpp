@@ -47,8 +47,8 @@ class SmtpMailChannelTest : public ::testing::Test {
   }
   bool Send(const Variant& notes, const Variant& lists) {
     std::string snpp;
-    SmsSettings sms;
-    ChannelCall call{"/none", components_, "subject", " n@x.org  ", "", "  mx:2525 ", snpp, sms};
+    GatewayStates kept;
+    ChannelCall call{"/none", components_, "subject", " n@x.org  ", "", "  mx:2525 ", snpp, kept};
     return mblnSendSMTPMail(call, notes, lists);
   }
   std::string Get(size_t mail, std::string_view name) const {
