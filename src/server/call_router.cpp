@@ -142,14 +142,13 @@ void CallRouter::RouteFactoryCall(MessagePtr call, const char* iface, const char
       if (auto ticket = admission_.Admit(call.get(), *op, false))
         objects_.RunOnTransientObject(std::move(call), *served, *op, invoke, std::move(*ticket));
     });
-    if (!taken) RefuseWhileStopping(call.get());
+    if (!taken) SendStoppingError(connection_.get(), call.get());
   } else if (Is(iface, kProfilesInterface) && registry_) {
     OnMain([this, call = std::move(call)] {
       AnswerProfilesCall(connection_.get(), call.get(), *registry_);
     });
   } else if (create) {
-    if (objects_.stopping()) return RefuseWhileStopping(call.get());
-    OnMain([this, call = std::move(call)] { objects_.CreateObject(call.get()); });
+    if (!objects_.TakeCreate(call)) SendStoppingError(connection_.get(), call.get());
   } else {
     SendError(connection_.get(), call.get(), RunTimeError(kErrNoSuchMember, kBoundarySource));
   }
@@ -168,7 +167,7 @@ void CallRouter::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> e
       !iface || description.HasInterface(iface) ? description.FindByName(member) : nullptr;
   bool invoke = dispatch_slot && Is(member, "Invoke");
   if (objects_.stopping() && ((op && !op->property_put) || invoke)) {
-    RefuseWhileStopping(call.get());
+    SendStoppingError(connection_.get(), call.get());
   } else if (op && !op->property_put) {
     if (auto ticket = admission_.Admit(call.get(), *op, false))
       objects_.RunOperation(std::move(entry), std::move(call), *op, false, std::move(*ticket));
@@ -196,11 +195,6 @@ void CallRouter::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> e
   } else {
     SendError(connection_.get(), call.get(), RunTimeError(kErrNoSuchMember, kBoundarySource));
   }
-}
-
-void CallRouter::RefuseWhileStopping(GDBusMessage* call) {
-  SendErrorNamed(connection_.get(), call, kStoppingError,
-                 "qznotesd is stopping: the call was not run");
 }
 
 }  // namespace qz

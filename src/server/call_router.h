@@ -45,7 +45,6 @@ class CallRouter {
   void RouteBelowFactory(MessagePtr call, bool privileged);
   void RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface,
                        const char* member);
-  void RefuseWhileStopping(GDBusMessage* call);
   void OnMain(Work work);
 
   ConnectionPtr connection_;

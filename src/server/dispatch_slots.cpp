@@ -16,7 +16,7 @@ constexpr const char* kBoundary = kBoundarySource;
 }  // namespace
 
 void AnswerDispatchSlot(GDBusConnection* connection, GDBusMessage* call, const ObjectEntry& entry,
-                        ObjectTable& table,
+                        ObjectTable& table, CallAdmission& admission,
                         const std::function<void(std::shared_ptr<ObjectEntry>)>& destroy) {
   const ClassDescription& description = *entry.description;
   std::string_view member = g_dbus_message_get_member(call);
@@ -32,8 +32,10 @@ void AnswerDispatchSlot(GDBusConnection* connection, GDBusMessage* call, const O
       SendReply(connection, call, g_variant_new("(b)", known));
     } else if (member == "AddRef") {
       RequireSignature(call, "()");
-      auto count = table.AddRef(entry.path);
-      SendReply(connection, call, g_variant_new("(u)", count.value_or(0)));
+      const auto max = static_cast<uint32_t>(admission.limits().references);
+      const ObjectTable::Counted counted = table.AddRef(entry.path, max);
+      if (counted.refused) return admission.RefuseOverLimit(call, Limit::kReferences);
+      SendReply(connection, call, g_variant_new("(u)", counted.count.value_or(0)));
     } else if (member == "Release") {
       RequireSignature(call, "()");
       auto released = table.Release(entry.path);

@@ -9,15 +9,16 @@
 #include <functional>
 #include <memory>
 
+#include "server/call_admission.h"
 #include "server/object_table.h"
 
 namespace qz {
 
 // Answers `call` to one slot of `entry`'s object. A Release that drops the
 // last reference hands the entry, now out of `table`, to `destroy` once
-// the answer is sent.
+// the answer is sent; an AddRef past the references limit is refused.
 void AnswerDispatchSlot(GDBusConnection* connection, GDBusMessage* call, const ObjectEntry& entry,
-                        ObjectTable& table,
+                        ObjectTable& table, CallAdmission& admission,
                         const std::function<void(std::shared_ptr<ObjectEntry>)>& destroy);
 
 }  // namespace qz

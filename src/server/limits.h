@@ -20,9 +20,18 @@ struct Limits {
   size_t settings_elements = 1000;          // the same in any other call (settings)
   size_t depth = 32;                        // arrays nested in one argument
   size_t pending_bytes = 32 * 1024 * 1024;  // argument bytes of its calls not yet done
+  size_t references = 100000;               // AddRef count of one object, so it never wraps
 };
 
-enum class Limit { kObjects, kPending, kElements, kSettingsElements, kDepth, kPendingBytes };
+enum class Limit {
+  kObjects,
+  kPending,
+  kElements,
+  kSettingsElements,
+  kDepth,
+  kPendingBytes,
+  kReferences
+};
 
 // Each limit once: the option that sets it, its field, the largest value
 // the option takes (the least is 1) and the option's help without its
@@ -46,6 +55,8 @@ inline constexpr LimitRow kLimitRows[] = {
     {Limit::kDepth, "max-depth", &Limits::depth, 64, "At most N arrays nested in one argument"},
     {Limit::kPendingBytes, "max-pending-bytes", &Limits::pending_bytes, size_t{1} << 40,
      "At most N bytes of arguments per connection in calls and requests not yet done"},
+    {Limit::kReferences, "max-references", &Limits::references, 0xFFFFFFFE,
+     "At most N references (AddRef) held on one object"},
 };
 
 // The option that sets it, without dashes: "max-elements".

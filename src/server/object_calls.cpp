@@ -69,6 +69,16 @@ bool ObjectCalls::TakeUnlessStopping(const std::function<void()>& take) {
   return true;
 }
 
+bool ObjectCalls::TakeCreate(MessagePtr& call) {
+  return TakeUnlessStopping([&] {
+    ++creating_;
+    OnMain([this, call = std::move(call)] {
+      CreateObject(call.get());
+      --creating_;
+    });
+  });
+}
+
 bool ObjectCalls::DecideStop(const std::function<bool()>& still_wanted) {
   std::unique_lock lock(stop_mutex_);
   if (stopping_ || !still_wanted()) return false;
@@ -112,7 +122,10 @@ void ObjectCalls::CreateObject(GDBusMessage* call) {
     const char* progid = nullptr;
     g_variant_get(g_dbus_message_get_body(call), "(&s)", &progid);
     const ClassDescription* description = FindClass(progid);
-    if (stopping_ || !description || !description->creatable())
+    // Taken before a termination signal decided the stop: refused as any
+    // call after it is.
+    if (stopping_) return SendStoppingError(connection_.get(), call);
+    if (!description || !description->creatable())
       throw RunTimeError(kErrCannotCreate, "Can't create object", kBoundary);
     const char* sender = g_dbus_message_get_sender(call);
     const CallerUsage usage{table_.OwnedBy(sender ? sender : "")};
@@ -159,7 +172,7 @@ void ObjectCalls::ReleaseIfCreatorGone(const std::string& owner) {
 
 void ObjectCalls::DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEntry>& entry) {
   AnswerDispatchSlot(
-      connection_.get(), call, *entry, table_,
+      connection_.get(), call, *entry, table_, admission_,
       [this](std::shared_ptr<ObjectEntry> released) { Destroy(std::move(released), "released"); });
 }
 

@@ -53,8 +53,12 @@ class ObjectCalls {
       std::string_view path, const std::function<bool(const ObjectEntry&)>& visible) const {
     return table_.ChildrenOf(path, visible);
   }
-  // No object in the table nor any still being destroyed.
-  bool Idle() const { return table_.size() == 0 && live_objects_ == 0; }
+  // No object in the table, none still being destroyed and none being made.
+  bool Idle() const { return table_.size() == 0 && live_objects_ == 0 && creating_ == 0; }
+  // Any thread: hands a CreateObject call to the main thread unless the
+  // stop is decided, in one step with the check, so an idle exit cannot be
+  // decided while it waits there. False (the call untouched) when stopping.
+  bool TakeCreate(MessagePtr& call);
 
   // Main thread.
   void CreateObject(GDBusMessage* call);
@@ -112,6 +116,7 @@ class ObjectCalls {
   std::function<void()> object_gone_;  // main thread
 
   std::atomic<int> live_objects_{0};
+  std::atomic<int> creating_{0};  // CreateObject calls taken, not yet run
   std::atomic<bool> stopping_{false};
   std::mutex stop_mutex_;  // makes deciding to stop and taking a one-shot call exclusive
   // Last, so its threads stop before anything their work refers to goes.

@@ -46,11 +46,13 @@ std::shared_ptr<ObjectEntry> ObjectTable::Find(std::string_view path) const {
   return it == entries_.end() ? nullptr : it->second;
 }
 
-std::optional<uint32_t> ObjectTable::AddRef(std::string_view path) {
+ObjectTable::Counted ObjectTable::AddRef(std::string_view path, uint32_t max) {
   std::lock_guard lock(mutex_);
   auto it = entries_.find(path);
-  if (it == entries_.end()) return std::nullopt;
-  return ++it->second->refs;
+  if (it == entries_.end()) return {};
+  uint32_t& refs = it->second->refs;
+  if (refs >= max) return {refs, true};
+  return {++refs, false};
 }
 
 std::optional<std::pair<uint32_t, std::shared_ptr<ObjectEntry>>> ObjectTable::Release(

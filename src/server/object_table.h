@@ -47,8 +47,12 @@ class ObjectTable {
                                    std::shared_ptr<Apartment> apartment);
   std::shared_ptr<ObjectEntry> Find(std::string_view path) const;
 
-  // The new count; nothing for an unknown path.
-  std::optional<uint32_t> AddRef(std::string_view path);
+  struct Counted {
+    std::optional<uint32_t> count;  // nothing for an unknown path
+    bool refused = false;           // it already held `max`: unchanged
+  };
+  // The count after one more reference, which is refused at `max`.
+  Counted AddRef(std::string_view path, uint32_t max);
   // The new count and, when it reached 0, the entry now removed.
   std::optional<std::pair<uint32_t, std::shared_ptr<ObjectEntry>>> Release(std::string_view path);
   // Removes every object the connection created.

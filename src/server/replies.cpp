@@ -1,5 +1,6 @@
 #include "server/replies.h"
 
+#include "contract/contract.h"
 #include "platform/holders.h"
 #include "platform/utf8.h"
 
@@ -44,6 +45,10 @@ void SendErrorNamed(GDBusConnection* connection, GDBusMessage* call, std::string
   std::string error_name(name), text = ValidUtf8(message);
   Send(connection,
        MessagePtr(g_dbus_message_new_method_error_literal(call, error_name.c_str(), text.c_str())));
+}
+
+void SendStoppingError(GDBusConnection* connection, GDBusMessage* call) {
+  SendErrorNamed(connection, call, kStoppingError, "qznotesd is stopping: the call was not run");
 }
 
 }  // namespace qz

@@ -21,5 +21,7 @@ void SendReply(GDBusConnection* connection, GDBusMessage* call, GVariant* body);
 void SendError(GDBusConnection* connection, GDBusMessage* call, const RunTimeError& error);
 void SendErrorNamed(GDBusConnection* connection, GDBusMessage* call, std::string_view name,
                     std::string_view message);
+// The refusal of a call that came once the stop was decided.
+void SendStoppingError(GDBusConnection* connection, GDBusMessage* call);
 
 }  // namespace qz

@@ -81,6 +81,15 @@ int ServerLifetime::Run() {
   g_main_loop_run(loop_.get());
   g_source_remove(term);
   g_source_remove(intr);
+  // A round trip to the bus: every call it routed here before our name went
+  // has reached us by its answer. Calls handed to this thread before the
+  // stop then still get their answer (the stopping error); bounded, as late
+  // ones to our unique name keep coming until we go.
+  VariantPtr(g_dbus_connection_call_sync(
+      connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "GetId", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
+  for (int i = 0; i < 10000 && g_main_context_iteration(main_context_.get(), FALSE); ++i) {
+  }
 
   // The name was released when the stop was decided.
   objects_.DestroyAll("server stopping");

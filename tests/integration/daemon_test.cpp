@@ -243,13 +243,19 @@ TEST(ConnectionLimits, ObjectsAndTheArraysOfEachCall) {
   // One group of one message to one pager is 5 elements, 3 arrays deep.
   Daemon daemon(bus, folder.path(),
                 {"--max-objects", "2", "--max-elements", "5", "--max-depth", "3",
-                 "--max-settings-elements", "3"});
+                 "--max-settings-elements", "3", "--max-references", "2"});
   Client client(bus), other(bus);
   const std::string path = client.Create(), second = client.Create();
   ExpectRefused(client.Call(kRoot, "org.qznotes.QzNotes.ClassFactory", "CreateObject",
                             g_variant_new("(s)", "QzNotes.cNotify")),
                 "max-objects");
   EXPECT_FALSE(other.Create().empty()) << "another connection has its own count";
+  // References: one from CreateObject, one AddRef, and the next refused
+  // without changing the count.
+  auto slot = [&](const char* member) { return client.Call(second, kDispatch, member, nullptr); };
+  EXPECT_EQ(slot("AddRef").Print(), "(uint32 2,)");
+  ExpectRefused(slot("AddRef"), "max-references");
+  EXPECT_EQ(slot("Release").Print(), "(uint32 1,)");
 
   auto send = [&](const char* pagers) {
     return client.Call(
@@ -429,6 +435,58 @@ TEST(DaemonLifetime, StartsByBusActivation) {
   Client client(bus);
   EXPECT_THAT(client.Create(), MatchesRegex("/org/qznotes/QzNotes/cNotify/[0-9]+"));
   EXPECT_TRUE(Daemon::HasOwner(client.connection()));
+}
+
+// CreateObject calls made steadily while a termination signal stops the
+// daemon: each gets an object or the stopping error (or, once the name is
+// gone, the bus's own answer), never silence nor a failure to create.
+TEST(DaemonLifetime, CreateObjectRacingTheStopIsAnsweredOrRefusedAsStopping) {
+  PrivateBus bus;
+  ProgramFolder folder;
+  Daemon daemon(bus, folder.path(), {"--linger", "30", "--max-objects", "10000"});
+  Client client(bus);
+  ASSERT_FALSE(client.Create().empty());
+  struct Calls {
+    std::vector<std::string> errors;
+    size_t sent = 0, answered = 0;
+  } calls;
+  const std::set<std::string> gone = {"org.freedesktop.DBus.Error.ServiceUnknown",
+                                      "org.freedesktop.DBus.Error.NameHasNoOwner"};
+  GMainContext* context = g_main_context_new();
+  g_main_context_push_thread_default(context);
+  // Many at once (as many as the bus lets one connection wait for), so the
+  // daemon still has calls to read when it stops.
+  constexpr size_t kCalls = 3000, kAtOnce = 100;
+  for (; calls.sent < kCalls; ++calls.sent) {
+    while (calls.sent - calls.answered >= kAtOnce) g_main_context_iteration(context, TRUE);
+    if (calls.sent == kCalls / 3) daemon.Signal(SIGTERM);
+    g_dbus_connection_call(
+        client.connection(), kName, kRoot, "org.qznotes.QzNotes.ClassFactory", "CreateObject",
+        g_variant_new("(s)", "QzNotes.cNotify"), nullptr, G_DBUS_CALL_FLAGS_NONE, 60000, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          auto* calls = static_cast<Calls*>(data);
+          GError* error = nullptr;
+          VariantPtr reply(
+              g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error));
+          if (error) {
+            gchar* remote = g_dbus_error_get_remote_error(error);
+            calls->errors.push_back(remote ? remote : error->message);
+            g_free(remote);
+            g_error_free(error);
+          }
+          ++calls->answered;
+        },
+        &calls);
+  }
+  const auto give_up = std::chrono::steady_clock::now() + 90s;
+  while (calls.answered < calls.sent && std::chrono::steady_clock::now() < give_up)
+    g_main_context_iteration(context, TRUE);  // each call ends by its own time-out at the latest
+  g_main_context_pop_thread_default(context);
+  g_main_context_unref(context);
+  ASSERT_EQ(calls.answered, calls.sent);
+  for (const std::string& error : calls.errors)
+    EXPECT_TRUE(error == kStoppingError || gone.count(error)) << error;
+  EXPECT_EQ(daemon.WaitExit(60s), 0) << daemon.Log();
 }
 
 // A client leaving before its request's run takes the request along, and
