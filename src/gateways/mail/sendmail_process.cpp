@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/unique_fd.h"
@@ -33,12 +34,24 @@ UniqueFd MemoryFile(const char* name, std::string_view data) {
   return fd;
 }
 
-std::string ReadAll(int fd) {
-  std::string text;
-  ::lseek(fd, 0, SEEK_SET);
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < 4096) text.append(buffer, n);
+// What sendmail may say on its standard error that is kept for the reply.
+constexpr size_t kMaxComplaint = 4096;
+
+// Its standard error: a memory file of fixed size, sealed against growing,
+// so a sendmail that never stops complaining has its writes refused rather
+// than filling memory. The part never written stays NUL.
+UniqueFd ComplaintFile() {
+  UniqueFd fd(::memfd_create("qz-sendmail-err", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  if (fd && (::ftruncate(fd.get(), kMaxComplaint) != 0 ||
+             ::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK) != 0))
+    fd.Reset();
+  return fd;
+}
+
+std::string Complaint(int fd) {
+  std::string text(kMaxComplaint, '\0');
+  const ssize_t n = ::pread(fd, text.data(), text.size(), 0);
+  text.resize(n > 0 ? std::min(text.find('\0'), static_cast<size_t>(n)) : 0);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
 }
@@ -64,7 +77,7 @@ bool WaitForExit(pid_t pid, std::chrono::milliseconds limit, int& status) {
 
 SendmailOutcome RunSendmail(std::string_view data, std::chrono::milliseconds limit) {
   UniqueFd input = MemoryFile("qz-mail", data);
-  UniqueFd errors(::memfd_create("qz-sendmail-err", MFD_CLOEXEC));
+  UniqueFd errors = ComplaintFile();
   if (!input || !errors)
     return {false, "cannot hold the mail for sendmail: " + std::string(std::strerror(errno))};
 
@@ -92,7 +105,7 @@ SendmailOutcome RunSendmail(std::string_view data, std::chrono::milliseconds lim
   std::string why = WIFEXITED(status)
                         ? "sendmail exited with status " + std::to_string(WEXITSTATUS(status))
                         : "sendmail was killed by signal " + std::to_string(WTERMSIG(status));
-  std::string said = ReadAll(errors.get());
+  std::string said = Complaint(errors.get());
   if (!said.empty()) why += ": " + said;
   return {false, why};
 }
