@@ -56,16 +56,30 @@ std::string Complaint(int fd) {
   return text;
 }
 
-// Waits for the child's end without polling in a loop: its pidfd becomes
-// readable when it exits. False when the limit passed first.
+// Waits for the child's end: its pidfd becomes readable when it exits; where
+// the kernel has no pidfd, the child is looked at after ever longer sleeps.
+// Either way the limit holds, interruptions included. False when it passed.
 bool WaitForExit(pid_t pid, std::chrono::milliseconds limit, int& status) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + limit;
+  const auto left = [&] {
+    return static_cast<int>(std::max<int64_t>(
+        0, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count()));
+  };
   UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   if (pidfd) {
     pollfd p{pidfd.get(), POLLIN, 0};
     int ready;
-    do ready = ::poll(&p, 1, static_cast<int>(limit.count()));
+    do ready = ::poll(&p, 1, left());
     while (ready < 0 && errno == EINTR);
     if (ready == 0) return false;
+  } else {
+    for (int nap = 1;; nap = std::min(nap * 2, 100)) {
+      const pid_t done = ::waitpid(pid, &status, WNOHANG);
+      if (done == pid) return true;
+      if ((done < 0 && errno != EINTR) || left() == 0) return false;
+      ::poll(nullptr, 0, std::min(nap, left()));
+    }
   }
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return false;
