@@ -4,9 +4,9 @@
 // opens as its serial line. It greets, waits for the component to say
 // something, answers once, and from then on sends its pattern again and
 // again, reading and dropping whatever the component sends, until it is
-// destroyed, the component goes, or `kGiveUp` has passed (so a component
-// that never gives up still gets its call back, late). One thread of its own
-// waits in poll(2); the stop is an eventfd.
+// destroyed, the component goes, or `kGiveUp` has passed; then it hangs up,
+// so a component that never gives up still gets its call back, late. One
+// thread of its own waits in poll(2); the stop is an eventfd.
 #pragma once
 
 #include <fcntl.h>
@@ -52,7 +52,10 @@ class FloodingPeer {
       OpenPseudoTerminal();
     }
     if (!stop_ || script_.pattern.empty()) throw std::runtime_error("no flooding peer");
-    thread_ = std::thread([this] { Serve(); });
+    thread_ = std::thread([this] {
+      Serve();
+      peer_.Reset();  // the component reads the end of the line, or of the stream
+    });
   }
   ~FloodingPeer() {
     const uint64_t one = 1;
