@@ -11,6 +11,7 @@
 #include "automation/run_time_error.h"
 #include "gateways/sms/sms_gateway_request.h"
 #include "json_reader.h"
+#include "support/flooding_peer.h"
 #include "support/gateway_sim.h"
 
 namespace qz::testing {
@@ -105,6 +106,22 @@ TEST(SmsGatewaySim, AnswersAreBodiesWhateverTheStatusOrNoAnswerRaises) {
       EXPECT_EQ(answer.starts_with("raised: ") ? answer.substr(0, c.answer.size()) : answer,
                 c.answer);
     }
+  }
+}
+
+// A gateway that never stops talking raises within the limit (2 s): endless
+// header lines, or a body that only trickles (an endless fast one is cut).
+TEST(SmsGatewaySim, FloodingGatewayLosesTheRequest) {
+  using namespace std::chrono_literals;
+  const std::string ok = "HTTP/1.1 200 OK\r\n", raised = "raised: No answer from the SMS gateway";
+  for (const FloodScript& script : {FloodScript{"", ok, "X-Flood: more to come\r\n"},
+                                    FloodScript{"", ok + "\r\n", "x", 20ms}}) {
+    FloodingPeer gateway(FloodingPeer::Kind::kLoopback, script);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string answer = Send(*Configured("127.0.0.1:" + gateway.PortText(), "/", "GET", 2));
+    EXPECT_EQ(answer.substr(0, raised.size()), raised) << script.pattern;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_GT(gateway.flooded(), 0u);
   }
 }
 

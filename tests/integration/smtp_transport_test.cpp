@@ -5,6 +5,7 @@
 
 #include "gateways/mail/mail_message.h"
 #include "support/child_process.h"
+#include "support/flooding_peer.h"
 #include "support/smtp_sink.h"
 
 namespace qz::testing {
@@ -69,6 +70,26 @@ TEST(SmtpTransportTest, AnswersWithTheFinalReplyOrWhyNoServerTookTheMail) {
     EXPECT_EQ(mails[0].to, kTo);
     EXPECT_EQ(mails[0].data, kData);
     EXPECT_EQ(mails[0].tls, c.sink->flags == std::vector<std::string>{"--starttls"});
+  }
+}
+
+// A server that never stops talking, in lines that never finish a reply or
+// in one endless line, loses the exchange within the total limit.
+TEST(SmtpTransportTest, FloodingServerLosesTheExchange) {
+  for (const char* pattern : {"250-still greeting you\r\n", "x"}) {
+    SCOPED_TRACE(pattern);
+    FloodingPeer server(FloodingPeer::Kind::kLoopback, {"220 flood.test ESMTP\r\n", "", pattern});
+    const auto start = std::chrono::steady_clock::now();
+    const SmtpOutcome outcome = SendSmtp("127.0.0.1:" + server.PortText(), kFrom, kTo, kData,
+                                         {.connect_limit = 2s, .total_limit = 2s});
+    EXPECT_FALSE(outcome.accepted);
+    EXPECT_EQ(
+        outcome.reply.rfind(
+            "The SMTP exchange with smtp://127.0.0.1:" + server.PortText() + " broke off: ", 0),
+        0u)
+        << outcome.reply;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_GT(server.flooded(), 0u);
   }
 }
 

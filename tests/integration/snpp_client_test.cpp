@@ -13,6 +13,8 @@
 #include "automation/component_registry.h"
 #include "diagnostics/last_error.h"
 #include "gateways/snpp/snpp_channel.h"
+#include "gateways/snpp/snpp_socket.h"
+#include "support/flooding_peer.h"
 #include "support/snpp_sim.h"
 #include "support/temp_folder.h"
 #include "unit/fakes.h"
@@ -101,6 +103,31 @@ TEST_F(SnppChannel, RepliesAndWaits) {
     ASSERT_TRUE(sim.WaitFor("close", 1, 10s)) << "the connection ends with the call";
     EXPECT_EQ(sim.Received(), c.lines);
     EXPECT_TRUE(took > 1.4 * c.waits && took < (c.waits ? 6.0 * c.waits + 2.0 : 1.5)) << took;
+  }
+}
+
+// A gateway that greets and then never stops talking, in one endless line or
+// in replies that never answer PAGE, holds the call only for the Timeout (2 s);
+// what it said last is kept, one block at most.
+TEST_F(SnppChannel, FloodingGatewayHoldsTheCallOnlyForTheTimeout) {
+  const struct {
+    const char *ini, *pattern;
+    ::testing::Matcher<std::string> status;
+  } cases[] = {
+      {"Timeout=2\n", "x",
+       ::testing::AllOf(::testing::StartsWith("x"),
+                        ::testing::SizeIs(::testing::Le(qz::SnppSocket::kMaxBlock)))},
+      {"Timeout=2\nProtocol=rfc1861\n", "214 still here\r\n", "214 still here\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    FloodingPeer gateway(FloodingPeer::Kind::kLoopback,
+                         {"220 SNPP Gateway Ready\r\n", "", c.pattern});
+    Configure(gateway.PortText(), c.ini);
+    EXPECT_TRUE(Page(List({"m"}), Ids("7")));
+    EXPECT_THAT(status_, c.status);
+    EXPECT_TRUE(took > 1.4 && took < 8.0) << took;
+    EXPECT_GT(gateway.flooded(), 0u);
   }
 }
 

@@ -12,6 +12,7 @@
 #include "automation/run_time_error.h"
 #include "gateways/terminal/tap_limits.h"
 #include "gateways/terminal/terminal_pager.h"
+#include "support/flooding_peer.h"
 #include "support/temp_folder.h"
 #include "tap_sim_process.h"
 
@@ -21,6 +22,7 @@ namespace {
 using ::testing::AllOf;
 using ::testing::Eq;
 using ::testing::HasSubstr;
+using namespace std::chrono_literals;
 
 // The words of `text`, separated by blanks.
 std::vector<Variant> Words(const std::string& text) {
@@ -125,6 +127,29 @@ TEST_F(TerminalPagerTest, Dialogues) {
       accepted += "; 9 " + recorded;  // blocks with escapes, checked by the terminal
     }
     EXPECT_EQ(sim_->Pages(), accepted);
+  }
+}
+
+// A terminal (or modem) that never stops talking loses the call as soon as
+// more has piled up than any answer needs, long before the step's limit.
+TEST_F(TerminalPagerTest, FloodingTerminalLosesTheCall) {
+  const struct {
+    const char* settings;
+    std::string answer, pattern;  // after the first thing the component says
+  } cases[] = {
+      {"", "ID=\x06\x1b[p", "0123456789"},  // logged on, then chatter instead of an answer
+      {"Number=1\n", "", "RING\r\n"},       // lines, but never a result code
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    FloodingPeer terminal(FloodingPeer::Kind::kPseudoTerminal, {"", c.answer, c.pattern});
+    Write(c.settings, terminal.device());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THAT(Send({"1"}, "x", 10),
+                AllOf(HasSubstr(": more than 16384 characters came without the answer awaited"),
+                      HasSubstr("; not accepted: 1;")));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "it waited out the page limit";
+    EXPECT_GT(terminal.flooded(), 0u);
   }
 }
 

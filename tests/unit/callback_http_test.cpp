@@ -14,6 +14,7 @@
 #include "components/host_resolver.h"
 #include "components/http_callback.h"
 #include "components/http_post.h"
+#include "support/flooding_peer.h"
 #include "support/isolated_network.h"
 #include "support/loopback_listener.h"
 
@@ -91,6 +92,20 @@ TEST(CallbackHttp, FailuresRaise) {
   EXPECT_EQ(CallBack(closed, 5s, {"x"}), kErrWrongArguments);
   EXPECT_EQ(CallBack(closed, 5s, {"x", "y", "z"}, "callback"), kErrWrongArguments);
   EXPECT_EQ(CallBack(closed, 5s, {"x", "y"}, "gsubAgentCallBack"), kErrNoSuchMember);
+}
+
+// A receiver that never stops talking (endless header lines, an endless
+// body) makes the call raise within its limit.
+TEST(CallbackHttp, FloodingReceiverRaisesWithinTheLimit) {
+  using testing::FloodingPeer;
+  const std::string ok = "HTTP/1.1 200 OK\r\n";
+  for (const std::string& answer : {ok, ok + "\r\n"}) {
+    FloodingPeer receiver(FloodingPeer::Kind::kLoopback, {"", answer, "X-Flood: 1\r\n"});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CallBack("127.0.0.1:" + receiver.PortText(), 1s), kErrInternal);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_GT(receiver.flooded(), 0u);
+  }
 }
 
 // Every refused address is refused before anything connects: in a network

@@ -3,6 +3,7 @@
 // which messages are dropped, and how failures end.
 #include "gateways/mail/mapi_mail_channel.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "automation/component_registry.h"
@@ -114,6 +115,18 @@ TEST_F(MapiMailChannelTest, RefusedHandOffIsReportedAndTheSessionEndsAtRelease) 
   ASSERT_NE(controls_->MAPIMessages1.SessionID, nullptr);
   EXPECT_FALSE(controls_->MAPIMessages1.SessionID->open);
   EXPECT_THROW(controls_->MAPIMessages1.Send(), RunTimeError);
+}
+
+// A sendmail that will not stop complaining is cut short: a few KiB of it
+// are held and reported, its writes beyond are refused.
+TEST_F(MapiMailChannelTest, EndlessComplaintIsCutShort) {
+  sendmail_.FailAtLength();
+  EXPECT_FALSE(Send(List({Variant("m0")}), List({List({Variant("a@example.org")})})));
+  EXPECT_THAT(gstrLastError,
+              ::testing::AllOf(::testing::StartsWith("The mail was not sent: sendmail exited with "
+                                                     "status 75: queue is full\nqueue is full\n"),
+                               ::testing::SizeIs(::testing::Lt(4200u))));
+  EXPECT_TRUE(sendmail_.HeldBack());
 }
 
 TEST(MailProfileRules, TransportsAndNames) {

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/unique_fd.h"
@@ -33,26 +34,52 @@ UniqueFd MemoryFile(const char* name, std::string_view data) {
   return fd;
 }
 
-std::string ReadAll(int fd) {
-  std::string text;
-  ::lseek(fd, 0, SEEK_SET);
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < 4096) text.append(buffer, n);
+// What sendmail may say on its standard error that is kept for the reply.
+constexpr size_t kMaxComplaint = 4096;
+
+// Its standard error: a memory file of fixed size, sealed against growing,
+// so a sendmail that never stops complaining has its writes refused rather
+// than filling memory. The part never written stays NUL.
+UniqueFd ComplaintFile() {
+  UniqueFd fd(::memfd_create("qz-sendmail-err", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  if (fd && (::ftruncate(fd.get(), kMaxComplaint) != 0 ||
+             ::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK) != 0))
+    fd.Reset();
+  return fd;
+}
+
+std::string Complaint(int fd) {
+  std::string text(kMaxComplaint, '\0');
+  const ssize_t n = ::pread(fd, text.data(), text.size(), 0);
+  text.resize(n > 0 ? std::min(text.find('\0'), static_cast<size_t>(n)) : 0);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
 }
 
-// Waits for the child's end without polling in a loop: its pidfd becomes
-// readable when it exits. False when the limit passed first.
+// Waits for the child's end: its pidfd becomes readable when it exits; where
+// the kernel has no pidfd, the child is looked at after ever longer sleeps.
+// Either way the limit holds, interruptions included. False when it passed.
 bool WaitForExit(pid_t pid, std::chrono::milliseconds limit, int& status) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + limit;
+  const auto left = [&] {
+    return static_cast<int>(std::max<int64_t>(
+        0, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count()));
+  };
   UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   if (pidfd) {
     pollfd p{pidfd.get(), POLLIN, 0};
     int ready;
-    do ready = ::poll(&p, 1, static_cast<int>(limit.count()));
+    do ready = ::poll(&p, 1, left());
     while (ready < 0 && errno == EINTR);
     if (ready == 0) return false;
+  } else {
+    for (int nap = 1;; nap = std::min(nap * 2, 100)) {
+      const pid_t done = ::waitpid(pid, &status, WNOHANG);
+      if (done == pid) return true;
+      if ((done < 0 && errno != EINTR) || left() == 0) return false;
+      ::poll(nullptr, 0, std::min(nap, left()));
+    }
   }
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return false;
@@ -64,7 +91,7 @@ bool WaitForExit(pid_t pid, std::chrono::milliseconds limit, int& status) {
 
 SendmailOutcome RunSendmail(std::string_view data, std::chrono::milliseconds limit) {
   UniqueFd input = MemoryFile("qz-mail", data);
-  UniqueFd errors(::memfd_create("qz-sendmail-err", MFD_CLOEXEC));
+  UniqueFd errors = ComplaintFile();
   if (!input || !errors)
     return {false, "cannot hold the mail for sendmail: " + std::string(std::strerror(errno))};
 
@@ -92,7 +119,7 @@ SendmailOutcome RunSendmail(std::string_view data, std::chrono::milliseconds lim
   std::string why = WIFEXITED(status)
                         ? "sendmail exited with status " + std::to_string(WEXITSTATUS(status))
                         : "sendmail was killed by signal " + std::to_string(WTERMSIG(status));
-  std::string said = ReadAll(errors.get());
+  std::string said = Complaint(errors.get());
   if (!said.empty()) why += ": " + said;
   return {false, why};
 }

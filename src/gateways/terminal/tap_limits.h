@@ -32,6 +32,9 @@ inline constexpr int kMaxRetransmits = 3;
 inline constexpr size_t kBlockDataChars = 250;
 // Seconds allowed for each page's answer when the caller sets no Timeout.
 inline constexpr int16_t kDefaultPageTimeout = 60;
+// What may arrive unconsumed while an answer is awaited: far more than any
+// terminal's banner, far less than a line that never stops talking.
+inline constexpr size_t kMaxUnansweredChars = 16 * 1024;
 // The terminal's free text kept for an error description.
 inline constexpr size_t kLastWordsChars = 200;
 // Error number of every failure of the component.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "automation/run_time_error.h"
 #include "gateways/terminal/tap_limits.h"
 
 namespace qz::tap {
@@ -30,6 +31,10 @@ bool TerminalLink::ReadMore(Clock::time_point deadline) {
 TerminalLink::Match TerminalLink::WaitFor(const std::function<size_t(std::string_view)>& find,
                                           Clock::time_point deadline) {
   for (;;) {
+    // The clock is read before the search, so what came in time is still
+    // searched once the deadline is past; nothing more is read then, however
+    // fast the line keeps talking.
+    const bool late = Clock::now() >= deadline;
     const size_t end = find(buffer_);
     if (end != std::string_view::npos) {
       Match m{true, buffer_.substr(0, end)};
@@ -37,7 +42,16 @@ TerminalLink::Match TerminalLink::WaitFor(const std::function<size_t(std::string
       buffer_.erase(0, end);
       return m;
     }
-    if (!ReadMore(deadline)) {
+    if (buffer_.size() > kMaxUnansweredChars) {
+      Heard(buffer_);
+      buffer_.clear();
+      throw RunTimeError(kErrTerminal,
+                         "serial line " + line_.device() + ": more than " +
+                             std::to_string(kMaxUnansweredChars) +
+                             " characters came without the answer awaited",
+                         "QzTerminal.cPager");
+    }
+    if (late || !ReadMore(deadline)) {
       Heard(buffer_);  // what it said before going quiet counts too
       return {};
     }
@@ -57,6 +71,10 @@ bool TerminalLink::WaitForText(std::string_view text, Clock::time_point deadline
 void TerminalLink::Drain(std::chrono::milliseconds quiet, std::chrono::milliseconds limit) {
   const auto give_up = Clock::now() + limit;
   while (ReadMore(std::min(Clock::now() + quiet, give_up)) && Clock::now() < give_up) {
+    if (buffer_.size() > kMaxUnansweredChars) {
+      Heard(buffer_);
+      buffer_.clear();
+    }
   }
   Heard(buffer_);
   buffer_.clear();

@@ -20,7 +20,9 @@ class TerminalLink {
 
   // Waits until `find` reports a position in what has arrived (npos: not
   // yet), then consumes up to that position and returns the consumed text.
-  // `found` is false when the deadline passed first.
+  // `found` is false when the deadline passed first, even while the line
+  // keeps talking. Raises (kErrTerminal) when more than kMaxUnansweredChars
+  // arrive without the match.
   struct Match {
     bool found = false;
     std::string before;  // what arrived ahead of the match end
