@@ -46,6 +46,10 @@ class CallRouter {
   void RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface,
                        const char* member);
   void RefuseWhileStopping(GDBusMessage* call);
+  // Runs `then` once the caller's Unix user is known on the system bus (at
+  // once elsewhere), since the pool seats a user's objects within its share.
+  // The worker thread never waits for it.
+  void OnceUserKnown(GDBusMessage* call, Work then);
   void OnMain(Work work);
 
   ConnectionPtr connection_;
