@@ -43,6 +43,8 @@ inline constexpr char kUnknownObjectError[] = "org.freedesktop.DBus.Error.Unknow
 inline constexpr char kStoppingError[] = "org.qznotes.QzNotes.Error.Stopping";
 // A call past one of the caller's limits is not run; the message names it.
 inline constexpr char kLimitsExceededError[] = "org.freedesktop.DBus.Error.LimitsExceeded";
+// An outsider's request that names an SMTP server not allowed is not taken.
+inline constexpr char kAccessDeniedError[] = "org.freedesktop.DBus.Error.AccessDenied";
 // The source of the errors the boundary raises itself.
 inline constexpr char kBoundarySource[] = "QzNotes";
 

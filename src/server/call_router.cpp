@@ -137,21 +137,34 @@ void CallRouter::RouteFactoryCall(MessagePtr call, const char* iface, const char
     }
   }
   if (op) {
-    // Checked and entered as one step against an idle exit deciding meanwhile.
-    const bool taken = objects_.TakeUnlessStopping([&] {
-      if (auto ticket = admission_.Admit(call.get(), *op, false))
-        objects_.RunOnTransientObject(std::move(call), *served, *op, invoke, std::move(*ticket));
+    GDBusMessage* message = call.get();  // the work below holds it
+    OnceUserKnown(message, [this, call = std::move(call), served, op, invoke]() mutable {
+      // Checked and entered as one step against an idle exit deciding meanwhile.
+      const bool taken = objects_.TakeUnlessStopping([&] {
+        if (auto ticket = admission_.Admit(call.get(), *op, false))
+          objects_.RunOnTransientObject(std::move(call), *served, *op, invoke, std::move(*ticket));
+      });
+      if (!taken) SendStoppingError(connection_.get(), call.get());
     });
-    if (!taken) SendStoppingError(connection_.get(), call.get());
   } else if (Is(iface, kProfilesInterface) && registry_) {
     OnMain([this, call = std::move(call)] {
       AnswerProfilesCall(connection_.get(), call.get(), *registry_);
     });
   } else if (create) {
-    if (!objects_.TakeCreate(call)) SendStoppingError(connection_.get(), call.get());
+    if (objects_.stopping()) return SendStoppingError(connection_.get(), call.get());
+    GDBusMessage* message = call.get();
+    OnceUserKnown(message, [this, call = std::move(call)]() mutable {
+      if (!objects_.TakeCreate(call)) SendStoppingError(connection_.get(), call.get());
+    });
   } else {
     SendError(connection_.get(), call.get(), RunTimeError(kErrNoSuchMember, kBoundarySource));
   }
+}
+
+void CallRouter::OnceUserKnown(GDBusMessage* call, Work then) {
+  const char* sender = g_dbus_message_get_sender(call);
+  if (!system_bus_ || !sender) return then();
+  uids_.WhenKnown(sender, std::move(then));
 }
 
 void CallRouter::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry,

@@ -45,6 +45,10 @@ class CallRouter {
   void RouteBelowFactory(MessagePtr call, bool privileged);
   void RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry, const char* iface,
                        const char* member);
+  // Runs `then` once the caller's Unix user is known on the system bus (at
+  // once elsewhere), since the pool seats a user's objects within its share.
+  // The worker thread never waits for it.
+  void OnceUserKnown(GDBusMessage* call, Work then);
   void OnMain(Work work);
 
   ConnectionPtr connection_;

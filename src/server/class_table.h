@@ -37,6 +37,8 @@ using OperationHandler = std::function<Variant(ServedObject&, std::span<Variant>
 // The server's log line for a call that was answered; empty: nothing to say.
 using CallLogLine =
     std::function<std::string(std::span<const Variant> args, const Variant& result)>;
+// An answer as an outsider may read it.
+using AnswerFilter = std::function<Variant(std::span<const Variant> args, const Variant& result)>;
 // Builds a new object of the class.
 using ObjectFactory = std::function<std::unique_ptr<ServedObject>(const ObjectSeat& seat)>;
 
@@ -52,6 +54,11 @@ struct Operation {
   bool changes_settings = false;
   // A notification request: the object keeps it until its run ends.
   bool request = false;
+  // What an outsider on the system bus (caller_standing.h) is held to: the
+  // answer it may read (empty: the answer as it is), and for a request the
+  // argument holding the mail options, whose SMTP server must be allowed.
+  AnswerFilter outsider_answer = nullptr;
+  std::optional<size_t> mail_options = std::nullopt;
 
   size_t RequiredParams() const;
 };

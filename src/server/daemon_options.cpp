@@ -19,6 +19,7 @@ struct OptionText {
   gchar* linger = nullptr;
   gchar* seat = nullptr;
   gint apartments = 4;
+  gint user_share = -1;  // not given: half the apartments
   gint grace = 30;
   std::array<gint64, std::size(kLimitRows)> limits = DefaultLimits();
   gboolean system = FALSE;
@@ -70,6 +71,10 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& s
        "Seconds to stay after the last object is gone (default 5), or 'forever'", "SECONDS"},
       {"apartments", 0, 0, G_OPTION_ARG_INT, &text.apartments,
        "At most N apartment threads (default 4)", "N"},
+      {"user-share", 0, 0, G_OPTION_ARG_INT, &text.user_share,
+       "On the system bus, one user's objects occupy at most N apartments (default: half, "
+       "at least 1; one always stays for the others)",
+       "N"},
       {"shutdown-grace", 0, 0, G_OPTION_ARG_INT, &text.grace,
        "Seconds a stop waits for deliveries in progress (default 30)", "SECONDS"},
       {"seat", 0, 0, G_OPTION_ARG_STRING, &text.seat,
@@ -131,6 +136,13 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& s
     return std::nullopt;
   }
   options.server.apartments = static_cast<size_t>(text.apartments);
+  if (text.user_share != -1) {
+    if (text.user_share < 1 || text.user_share > 256) {
+      status = Status::InvalidArgument("--user-share takes a number from 1 to 256");
+      return std::nullopt;
+    }
+    options.server.user_share = static_cast<size_t>(text.user_share);
+  }
   if (text.grace < 0 || text.grace > 3600) {
     status = Status::InvalidArgument("--shutdown-grace takes seconds from 0 to 3600");
     return std::nullopt;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dispatch/c_notify.h"
+#include "server/secret_blanking.h"
 #include "server/served_classes.h"
 #include "server/served_object.h"
 
@@ -62,6 +63,18 @@ CallLogLine SettingsWriteLine(std::string_view name, int target) {
   };
 }
 
+// A settings read's answer without its secrets: its elements are the values
+// of `keys`, or of the group its Request code (the first argument) names.
+AnswerFilter Blanked(std::span<const SettingKey> keys) {
+  return [keys](std::span<const Variant>, const Variant& r) { return BlankedSettings(r, keys); };
+}
+AnswerFilter BlankedByRequest() {
+  return [](std::span<const Variant> a, const Variant& r) {
+    return BlankedSettings(r, PagerSettingsKeys(a[0].ToInt16()));
+  };
+}
+constexpr size_t kMailOptions = 3;  // lvarAny
+
 ClassDescription MakeNotifyClass() {
   ClassDescription c{"cNotify",
                      kNotifyInterface,
@@ -79,19 +92,28 @@ ClassDescription MakeNotifyClass() {
          return RequestLogLine("SendMessageCallBack", a, r);
        },
        /*changes_settings=*/false,
-       /*request=*/true},
+       /*request=*/true,
+       /*outsider_answer=*/nullptr, kMailOptions},
       {"GetMessageProfiles",
        0x60030009,
        {},
        W::kVariant,
        false,
-       [](ServedObject& o, std::span<Variant>) { return Notify(o).GetMessageProfiles(); }},
+       [](ServedObject& o, std::span<Variant>) { return Notify(o).GetMessageProfiles(); },
+       /*log_line=*/nullptr,
+       /*changes_settings=*/false,
+       /*request=*/false,
+       Blanked({})},
       {"gvarGetSettings",
        0x6003000A,
        {},
        W::kVariant,
        false,
-       [](ServedObject& o, std::span<Variant>) { return Notify(o).gvarGetSettings(); }},
+       [](ServedObject& o, std::span<Variant>) { return Notify(o).gvarGetSettings(); },
+       /*log_line=*/nullptr,
+       /*changes_settings=*/false,
+       /*request=*/false,
+       Blanked(kPagerTerminalGroup)},
       {"gblnSetSettings",
        0x6003000C,
        {{"lvarSettings", W::kVariant}},
@@ -117,7 +139,11 @@ ClassDescription MakeNotifyClass() {
        false,
        [](ServedObject& o, std::span<Variant> a) {
          return Notify(o).gvarGetPagerSettings(a[0].ToInt16());
-       }},
+       },
+       /*log_line=*/nullptr,
+       /*changes_settings=*/false,
+       /*request=*/false,
+       BlankedByRequest()},
       {"gblnSetPagerSettings",
        0x6003001A,
        {{"lintSection", W::kInt16}, {"lvarSettings", W::kVariant}},
@@ -135,7 +161,11 @@ ClassDescription MakeNotifyClass() {
        false,
        [](ServedObject& o, std::span<Variant> a) {
          return Notify(o).gvarGetPagerSettingsEx(a[0].ToInt16(), a[1]);
-       }},
+       },
+       /*log_line=*/nullptr,
+       /*changes_settings=*/false,
+       /*request=*/false,
+       BlankedByRequest()},
       {"gblnSetPagerSettingsEx",
        0x60030028,
        {{"lstrSection", W::kString}, {"lvarSettings", W::kVariant}},
@@ -155,7 +185,8 @@ ClassDescription MakeNotifyClass() {
          return RequestLogLine("SendMessageCallBackEx", a, r);
        },
        /*changes_settings=*/false,
-       /*request=*/true},
+       /*request=*/true,
+       /*outsider_answer=*/nullptr, kMailOptions},
   };
   return c;
 }

@@ -13,6 +13,7 @@
 #include "server/replies.h"
 #include "server/served_classes.h"
 #include "server/server_log.h"
+#include "server/smtp_allow_list.h"
 
 namespace qz {
 namespace {
@@ -42,11 +43,13 @@ std::string ThrownText() {
 ObjectCalls::ObjectCalls(GDBusConnection* connection, const ServerOptions& options,
                          ServerEnvironment env, CallAdmission& admission, CallerUids& uids)
     : connection_(Ref(connection)),
+      system_bus_(options.system_bus),
       env_(std::move(env)),
       admission_(admission),
       uids_(uids),
+      standing_(uids, options.system_bus),
       main_context_(g_main_context_ref(g_main_context_default())),
-      pool_(options.apartments) {
+      pool_(options.apartments, options.user_share) {
   owner_subscription_ = g_dbus_connection_signal_subscribe(
       connection_.get(), "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
       "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
@@ -96,6 +99,8 @@ void ObjectCalls::OnNameOwnerChanged(GVariant* parameters) {
   g_variant_get(parameters, "(&s&s&s)", &name, &old_owner, &new_owner);
   if (name[0] != ':' || new_owner[0] != '\0') return;
   uids_.Forget(name);
+  standing_.Forget(name);
+  blanked_log_.Forget(name);
   admission_.Forget(name);
   for (auto& entry : table_.RemoveOwnedBy(name))
     Destroy(entry, std::string("creator ") + name + " left the bus");
@@ -131,7 +136,8 @@ void ObjectCalls::CreateObject(GDBusMessage* call) {
     const CallerUsage usage{table_.OwnedBy(sender ? sender : "")};
     if (auto passed = CheckNewObject(admission_.limits(), usage))
       return admission_.RefuseOverLimit(call, *passed);
-    auto entry = table_.Add(*description, sender ? sender : "", pool_.Assign());
+    auto entry = table_.Add(*description, sender ? sender : "",
+                            pool_.Assign(Occupant(sender ? sender : "")));
     ++live_objects_;
     if (sender) ReleaseIfCreatorGone(entry->owner);
     entry->apartment->Post([this, entry, call = Ref(call)] {
@@ -188,8 +194,14 @@ void ObjectCalls::RunOperation(std::shared_ptr<ObjectEntry> entry, MessagePtr ca
   });
 }
 
-std::shared_ptr<ObjectEntry> ObjectCalls::AddUnowned(const ClassDescription& description) {
-  auto entry = table_.Add(description, "", pool_.Assign());
+std::optional<uid_t> ObjectCalls::Occupant(const std::string& caller) const {
+  if (!system_bus_ || caller.empty()) return std::nullopt;
+  return uids_.Cached(caller);
+}
+
+std::shared_ptr<ObjectEntry> ObjectCalls::AddUnowned(const ClassDescription& description,
+                                                     std::optional<uid_t> user) {
+  auto entry = table_.Add(description, "", pool_.Assign(user));
   ++live_objects_;
   return entry;
 }
@@ -202,7 +214,8 @@ void ObjectCalls::ReleaseUnowned(const ObjectEntry& entry, std::string_view why)
 void ObjectCalls::RunOnTransientObject(MessagePtr call, const ClassDescription& description,
                                        const Operation& op, bool invoke,
                                        CallerLedger::Ticket ticket) {
-  auto entry = AddUnowned(description);
+  const char* sender = g_dbus_message_get_sender(call.get());
+  auto entry = AddUnowned(description, Occupant(sender ? sender : ""));
   entry->apartment->Post(
       [this, entry, call = std::move(call), &op, invoke, ticket = std::move(ticket)]() mutable {
         MakeObject(*entry);
@@ -261,12 +274,21 @@ void ObjectCalls::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const
       args = ArgumentsFromNamedCall(op, body, resolve);
     }
     if (!op.run) throw RunTimeError(kErrNoSuchAction, kBoundary);
+    if (!AllowedForOutsider(entry, call, op, args)) return;
     Variant result;
     {
       // An operation may wait on a gateway (the gateway test, cPager): the
       // pool then seats new objects elsewhere.
       DeliveryInProgress busy(&entry.apartment->deliveries());
       result = op.run(*entry.object, args);
+    }
+    // Asked only now, so that nobody waits for the bus who need not.
+    if (op.outsider_answer && standing_.IsOutsider(caller)) {
+      result = op.outsider_answer(args, result);
+      if (auto line = blanked_log_.Line(caller, std::string(ShortPath(entry.path)) + ": " +
+                                                    std::string(op.name) +
+                                                    ": secret values blanked for an outsider"))
+        ServerLog(*line);
     }
     // Before the answer, so that a stop from now on can name it.
     if (entry.object->HasPendingWork())
@@ -289,6 +311,21 @@ void ObjectCalls::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const
     // Nothing of ours threw it: the caller gets error 51, the log what it was.
     fail(RunTimeError(kErrInternal, kBoundary), " (" + ThrownText() + ")");
   }
+}
+
+bool ObjectCalls::AllowedForOutsider(const ObjectEntry& entry, GDBusMessage* call,
+                                     const Operation& op, std::span<const Variant> args) {
+  if (!op.mail_options || *op.mail_options >= args.size()) return true;
+  const char* sender = g_dbus_message_get_sender(call);
+  const std::string caller = sender ? sender : "";
+  if (!standing_.IsOutsider(caller)) return true;
+  const std::optional<std::string> refusal =
+      SmtpServerRefusal(args[*op.mail_options], env_.folder, env_.registry);
+  if (!refusal) return true;
+  ServerLog(std::string(ShortPath(entry.path)) + ": " + std::string(op.name) + ": refused " +
+            CallerIdentityText(connection_.get(), caller) + ": " + *refusal);
+  SendErrorNamed(connection_.get(), call, kAccessDeniedError, *refusal);
+  return false;
 }
 
 void ObjectCalls::Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view why) {

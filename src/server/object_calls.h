@@ -22,9 +22,11 @@
 #include "dispatch/server_environment.h"
 #include "platform/holders.h"
 #include "server/call_admission.h"
+#include "server/caller_standing.h"
 #include "server/caller_uids.h"
 #include "server/object_table.h"
 #include "server/pending_work.h"
+#include "server/refusal_log.h"
 #include "server/server_options.h"
 
 namespace qz {
@@ -60,7 +62,8 @@ class ObjectCalls {
   // decided while it waits there. False (the call untouched) when stopping.
   bool TakeCreate(MessagePtr& call);
 
-  // Main thread.
+  // Main thread. On the system bus the caller's user must be known already
+  // (CallerUids::WhenKnown): its objects are seated within its share.
   void CreateObject(GDBusMessage* call);
   void DispatchSlot(GDBusMessage* call, const std::shared_ptr<ObjectEntry>& entry);
 
@@ -71,14 +74,16 @@ class ObjectCalls {
                     bool invoke, CallerLedger::Ticket ticket);
   // An operation called on the factory path runs on a fresh object that
   // lives until the call and any work it accepted are done, so that one-shot
-  // tools such as busctl can use the operations.
+  // tools such as busctl can use the operations. Seated as CreateObject's.
   void RunOnTransientObject(MessagePtr call, const ClassDescription& description,
                             const Operation& op, bool invoke, CallerLedger::Ticket ticket);
 
   // Any thread: an object no caller created (a one-shot call's, a replayed
   // request's), in the table like any other so that a stop finishes its
   // work too. MakeObject() makes its object on its apartment.
-  std::shared_ptr<ObjectEntry> AddUnowned(const ClassDescription& description);
+  // `user`: the Unix user whose work it is, seated within that user's share.
+  std::shared_ptr<ObjectEntry> AddUnowned(const ClassDescription& description,
+                                          std::optional<uid_t> user = std::nullopt);
   void MakeObject(ObjectEntry& entry);  // the entry's apartment thread
   // Any thread: drops the table's reference of such an object, which goes.
   void ReleaseUnowned(const ObjectEntry& entry, std::string_view why);
@@ -104,11 +109,21 @@ class ObjectCalls {
                         CallerLedger::Ticket& ticket);
   void ReportOutcomes(ObjectEntry& entry);
   void OnMain(Work work);
+  // Whom the pool seats the objects of `caller` for: its Unix user on the
+  // system bus (when known), nobody in particular on the session bus.
+  std::optional<uid_t> Occupant(const std::string& caller) const;
+  // The entry's apartment thread: false (and the call refused) when an
+  // outsider's request names an SMTP server that is not allowed.
+  bool AllowedForOutsider(const ObjectEntry& entry, GDBusMessage* call, const Operation& op,
+                          std::span<const Variant> args);
 
   ConnectionPtr connection_;
+  const bool system_bus_;
   const ServerEnvironment env_;
   CallAdmission& admission_;
   CallerUids& uids_;
+  CallerStanding standing_;
+  RefusalLog blanked_log_{std::chrono::seconds(10), "more blanked since the last line"};
   MainContextPtr main_context_;
   ObjectTable table_;
   PendingWork pending_;  // accepted requests whose run has not ended

@@ -13,7 +13,7 @@ std::optional<std::string> RefusalLog::Line(std::string_view caller, std::string
   if (it == callers_.end()) it = callers_.emplace(std::string(caller), Caller{}).first;
   std::string line = std::string(caller) + ": " + std::string(text);
   if (it->second.unlogged > 0)
-    line += " (and " + std::to_string(it->second.unlogged) + " more refused since the last line)";
+    line += " (and " + std::to_string(it->second.unlogged) + " " + unlogged_ + ")";
   it->second = Caller{now, 0};
   return line;
 }

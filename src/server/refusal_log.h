@@ -17,7 +17,10 @@ class RefusalLog {
  public:
   using Clock = std::chrono::steady_clock;
 
-  explicit RefusalLog(Clock::duration window = std::chrono::seconds(10)) : window_(window) {}
+  // `unlogged` follows the count of events left out in the next line.
+  explicit RefusalLog(Clock::duration window = std::chrono::seconds(10),
+                      std::string_view unlogged = "more refused since the last line")
+      : window_(window), unlogged_(unlogged) {}
 
   // The line to write for `caller`'s refusal `text` at `now`, or nothing
   // when its last line is more recent than the window.
@@ -32,6 +35,7 @@ class RefusalLog {
     unsigned long unlogged = 0;
   };
   const Clock::duration window_;
+  const std::string unlogged_;
   std::mutex mutex_;
   std::map<std::string, Caller, std::less<>> callers_;
 };

@@ -5,7 +5,7 @@ Stores every message it accepts in --dir as NNNNNN.eml (the data as
 received) and NNNNNN.envelope (lines "tls yes|no", "from ADDR", "to ADDR"...),
 the envelope last and renamed into place, so a reader that sees it sees the
 whole message. Can refuse chosen recipients, refuse the data, drop
-the connection after the data or never answer; offers STARTTLS with a
+the connection after the data, never give the final reply or never answer; offers STARTTLS with a
 certificate it makes with openssl. Writes its port to --port-file once it
 listens; ends with a signal or when its parent goes away.
 """
@@ -27,6 +27,8 @@ def parse_args():
     p.add_argument("--refuse-data", action="store_true", help="answer the data with a two-line 554")
     p.add_argument("--drop-after-data", action="store_true", help="close the connection instead of replying")
     p.add_argument("--silent", action="store_true", help="accept connections and never say a word")
+    p.add_argument("--stall-after-data", action="store_true",
+                   help="store the message, then never give the final reply (a tarpit)")
     p.add_argument("--starttls", action="store_true", help="offer STARTTLS")
     p.add_argument("--cert-dir", default=".", help="where cert.pem and key.pem are, made when missing")
     return p.parse_args()
@@ -71,6 +73,8 @@ class Handler:
             with open(stem + ".tmp", "w") as f:
                 f.write("\n".join(lines + ["to " + r for r in envelope.rcpt_tos]) + "\n")
             os.rename(stem + ".tmp", stem + ".envelope")
+        if self.args.stall_after_data:
+            await asyncio.sleep(3600)
         return "250 2.0.0 Ok: queued as %06d" % self.count
 
 

@@ -28,18 +28,20 @@ TEST(DaemonOptions, ValuesAndDefaults) {
   EXPECT_EQ(none->server.linger_seconds, 5u);
   EXPECT_EQ(none->server.shutdown_grace_seconds, 30u);
   EXPECT_EQ(none->server.apartments, 4u);
+  EXPECT_EQ(none->server.user_share, 0u);  // half the apartments
   EXPECT_EQ(LimitValues(none->server.limits),
             std::vector<size_t>({1000, 1000, 10000, 32, 32 << 20, 1000}));
 
-  auto all = Parse(
-      {"--folder", "/a", "--folder=/b", "--linger=forever", "--apartments=2", "--shutdown-grace",
-       "90", "--seat=present", "--address", "unix:path=/x", "--max-objects=3", "--max-pending=4",
-       "--max-elements=5", "--max-depth=6", "--max-pending-bytes=7", "--max-settings-elements=8"},
-      error);
+  auto all = Parse({"--folder", "/a", "--folder=/b", "--linger=forever", "--apartments=2",
+                    "--user-share=3", "--shutdown-grace", "90", "--seat=present", "--address",
+                    "unix:path=/x", "--max-objects=3", "--max-pending=4", "--max-elements=5",
+                    "--max-depth=6", "--max-pending-bytes=7", "--max-settings-elements=8"},
+                   error);
   ASSERT_TRUE(all) << error;
   EXPECT_EQ(all->folder, "/b");              // the last one wins
   EXPECT_FALSE(all->server.linger_seconds);  // forever: no linger timer
   EXPECT_EQ(all->server.apartments, 2u);
+  EXPECT_EQ(all->server.user_share, 3u);
   EXPECT_EQ(all->server.shutdown_grace_seconds, 90u);
   EXPECT_EQ(all->seat, SeatMode::kPresent);  // from kAuto
   EXPECT_EQ(all->address, "unix:path=/x");
@@ -50,8 +52,9 @@ TEST(DaemonOptions, ValuesAndDefaults) {
 TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
   for (const char* word :
        {"--folder=", "--folder", "--linger=-1", "--linger=soon", "--linger=86401", "--apartments=0",
-        "--apartments=999", "--shutdown-grace=-5", "--seat=maybe", "--bogus", "stray",
-        "--max-objects=0", "--max-depth=65", "--max-elements=-1", "--max-pending-bytes=x"}) {
+        "--apartments=999", "--user-share=0", "--user-share=257", "--shutdown-grace=-5",
+        "--seat=maybe", "--bogus", "stray", "--max-objects=0", "--max-depth=65",
+        "--max-elements=-1", "--max-pending-bytes=x"}) {
     Status error;
     EXPECT_FALSE(Parse({word}, error)) << word;
     EXPECT_FALSE(error.ok()) << word;

@@ -1,0 +1,143 @@
+// What an outsider on the system bus is held to, as pure rules: which
+// settings values it reads blanked, which SMTP servers its requests may
+// name, and how the apartment pool keeps one user within a share.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "automation/apartment_pool.h"
+#include "config/settings_groups.h"
+#include "server/secret_blanking.h"
+#include "server/smtp_allow_list.h"
+
+namespace qz {
+namespace {
+
+Variant Texts(std::vector<std::string> texts) {
+  std::vector<Variant> items(texts.begin(), texts.end());
+  return Variant::Array(std::move(items));
+}
+
+TEST(SecretBlanking, BlanksSecretKeysAndUrlCredentialsOnly) {
+  const SettingKey keys[] = {
+      {"SMS", "Header"}, {"SMS", "SMSTrailer"}, {"X", "password"}, {"SMS", "Connect"}};
+  for (const auto& [answer, expected, why] : {
+           std::tuple{Texts({"Authorization: Bearer t0k", "username=u&password=p", "000000",
+                             "/cgi-bin/sendsms"}),
+                      Texts({"", "", "", "/cgi-bin/sendsms"}), "values by position"},
+           {Texts(
+                {"Header=Authorization: Bearer t0k", "SMSTrailer=a&b", "Password=9", "Connect=/x"}),
+            Texts({"Header=", "SMSTrailer=", "Password=", "Connect=/x"}), "key=value texts"},
+           {Texts({"HEADER=X: 1"}), Texts({"HEADER="}), "key case is ignored"},
+           {Texts({"", "", "", "Connect=smtp://u:p@mail.example.org:587/x", "smtps://a@b@h"}),
+            Texts({"", "", "", "Connect=smtp://mail.example.org:587/x", "smtps://h"}),
+            "URL credentials anywhere, and past the keys"},
+           {Texts({"", "", "", "relay http://u:p/w@h and smtp://h2"}),
+            Texts({"", "", "", "relay http://h and smtp://h2"}), "a password holding a slash"},
+           {Variant("smtp://ops:pw@relay"), Variant("smtp://relay"), "a single text"},
+           {Variant(), Variant(), "Empty stays Empty"},
+           {Variant::NoDimensions(), Variant::NoDimensions(), "no dimensions stays"},
+       })
+    EXPECT_EQ(BlankedSettings(answer, keys), expected) << why;
+}
+
+TEST(SecretBlanking, TheSmsGroupLosesHeaderAndTrailer) {
+  std::vector<std::string> values(kSmsGroup.size(), "v");
+  const Variant blanked = BlankedSettings(Texts(values), PagerSettingsKeys(3));
+  std::vector<std::string> kept;
+  for (const Variant& v : blanked.Items()) kept.push_back(v.Text());
+  values[6] = values[13] = "";  // Header, SMSTrailer
+  EXPECT_EQ(kept, values);
+  EXPECT_TRUE(PagerSettingsKeys(7).empty());
+}
+
+TEST(SmtpAllowList, MatchesHostAndPort) {
+  for (const auto& [list, server, allowed] : {
+           std::tuple{"", "mail.example.org", false},
+           {"mail.example.org", "MAIL.example.org", true},
+           {"mail.example.org", "mail.example.org:25", true},
+           {"mail.example.org", "mail.example.org:2525", false},
+           {"a.example.org, mail.example.org:2525", "smtp://mail.example.org:2525", true},
+           {"mail.example.org:2525", "smtp://user:pw@mail.example.org:2525", true},
+           {"smtps://mail.example.org", "smtps://mail.example.org:465", true},
+           {"smtps://mail.example.org", "mail.example.org", false},
+           {"127.0.0.1:2525 [::1]:2525", "::1", false},
+           {"127.0.0.1:2525 [::1]:2525", "[::1]:2525", true},
+           {"evil.example.org", "evil.example.org.attacker.test", false},
+           {"mail.example.org", "mail.example.org/x", false},
+       })
+    EXPECT_EQ(SmtpServerAllowed(SplitServerList(list), server), allowed) << list << " / " << server;
+}
+
+TEST(SmtpAllowList, FindsTheServerARequestNames) {
+  auto options = [](Variant server, int32_t lbound = 0) {
+    return Variant::Array(
+        {Variant("subject"), Variant("a@b"), Variant(""), std::move(server), Variant("True")},
+        lbound);
+  };
+  for (const auto& [lvarAny, server] : {
+           std::pair{options(Variant("evil:2525")), std::string("evil:2525")},
+           {options(Variant("  ")), ""},
+           {options(Variant::Null()), ""},
+           {options(Variant("evil"), 1), ""},  // element 3 is the profile then
+           {Variant("evil:2525"), ""},
+           {Variant::Array({Variant("s")}), ""},
+       })
+    EXPECT_EQ(RequestedSmtpServer(lvarAny).value_or(""), server);
+}
+
+TEST(ApartmentPool, ChoosesWithinTheUsersShare) {
+  using V = SeatView;
+  for (const auto& [apartments, may_grow, share, chosen, why] : {
+           std::tuple{std::vector<V>{}, true, size_t{2}, size_t{0}, "the first apartment"},
+           {{{false, 1, 1}}, true, 2, 1, "a new apartment before sharing"},
+           {{{false, 0, 0}}, true, 2, 0, "an empty apartment before a new one"},
+           {{{true, 1, 1}, {false, 3, 3}}, false, 2, 1, "no delivery in progress first"},
+           {{{false, 1, 1}, {false, 1, 1}}, true, 2, 0, "at its share: no new apartment"},
+           {{{false, 1, 1}, {false, 0, 0}, {false, 0, 0}},
+            false,
+            1,
+            0,
+            "at its share: not even an idle one"},
+           {{{true, 2, 2}, {true, 1, 1}, {false, 0, 0}}, false, 2, 1, "busy, but its own"},
+           {{{false, 1, 0}, {false, 3, 3}}, false, 2, 1, "away from other users' objects"},
+           {{{true, 4, 4}, {true, 4, 4}, {false, 0, 0}}, false, 0, 2, "no share: anywhere"},
+       })
+    EXPECT_EQ(ChooseSeat(apartments, may_grow, share), chosen) << why;
+}
+
+TEST(ApartmentPool, UserShareLeavesOneApartmentForOthers) {
+  for (auto [max, requested, share] : {std::tuple{4u, 0u, 2u},
+                                       {1u, 0u, 1u},
+                                       {3u, 0u, 1u},
+                                       {8u, 0u, 4u},
+                                       {4u, 3u, 3u},
+                                       {4u, 9u, 3u},
+                                       {1u, 9u, 1u}})
+    EXPECT_EQ(UserShare(max, requested), share) << max << " " << requested;
+}
+
+// The pool keeps the count of each user's objects: a user at its share is
+// seated among its own apartments while another user gets a free one, and
+// a seat given back frees the apartment for the share again.
+TEST(ApartmentPool, SeatsEachUserWithinItsShare) {
+  ApartmentPool pool(4);  // share 2
+  auto a1 = pool.Assign(7), a2 = pool.Assign(7), a3 = pool.Assign(7);
+  for (auto* a : {a1.get(), a2.get()}) ++a->deliveries();  // stuck deliveries
+  auto b = pool.Assign(8);
+  EXPECT_NE(a1, a2);
+  EXPECT_TRUE(a3 == a1 || a3 == a2) << "a third apartment for user 7";
+  EXPECT_TRUE(b != a1 && b != a2) << "user 8 seated with user 7's stuck deliveries";
+  auto unowned = pool.Assign();
+  EXPECT_TRUE(unowned != a1 && unowned != a2) << "an object of no user, behind a stuck delivery";
+  for (auto* a : {a1.get(), a2.get()}) --a->deliveries();
+  a2.reset();
+  a3.reset();
+  auto again = pool.Assign(7);
+  EXPECT_NE(again, a1) << "user 7 gave one apartment back, so may take an empty one";
+}
+
+}  // namespace
+}  // namespace qz
