@@ -1,7 +1,10 @@
 #include "platform/registry_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/unique_fd.h"
 #include "platform/utf8.h"
 
 namespace qz {
@@ -112,6 +115,25 @@ class WriteTransaction {
   bool committed_ = false;
 };
 
+// Profiles hold credentials in their URLs, so the file is for its owner and
+// group only: made 0640, and tightened when an earlier run left it open to
+// others. SQLite gives the -wal and -shm files it makes the database's mode;
+// those an earlier run left are tightened with it. Modes change by name: a
+// descriptor opened and closed here would drop SQLite's own locks on the file.
+void KeepFromOthers(const std::string& path, bool create) {
+  if (create) {
+    UniqueFd made(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640));
+    if (made) return;  // new, so nothing else of this process has it open
+  }
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    const std::string name = path + suffix;
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & S_IRWXO) != 0)
+      (void)::chmod(name.c_str(), st.st_mode & 07770);
+  }
+}
+
 std::string ChildPath(std::string_view base, std::string_view rest) {
   if (base.empty()) return std::string(rest);
   if (rest.empty()) return std::string(base);
@@ -163,6 +185,7 @@ RegistryStore::~RegistryStore() = default;
 int32_t RegistryStore::Connect(bool create) {
   if (db_) return kRegOk;
   if (!create && ::access(path_.c_str(), F_OK) != 0) return kRegNotFound;
+  KeepFromOthers(path_, create);
   sqlite3* raw = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   int code = sqlite3_open_v2(path_.c_str(), &raw, flags, nullptr);

@@ -4,7 +4,8 @@
 // case; sub-keys enumerate in that case-insensitive alphabetical order. Each
 // write is one transaction (WAL journal), so several processes may share the
 // file; a writer that finds it locked waits up to the busy timeout. Answers
-// are the platform's status codes; nothing here throws. Safe from any thread.
+// are the platform's status codes; nothing here throws. The file and its
+// -wal and -shm are kept from other users (0640). Safe from any thread.
 #pragma once
 
 #include <cstdint>

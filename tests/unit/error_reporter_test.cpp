@@ -4,15 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <thread>
+#include <tuple>
 
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/log_text.h"
 #include "diagnostics/logged_text.h"
+#include "platform/file_lock.h"
+#include "platform/unique_fd.h"
 #include "support/temp_folder.h"
 
 namespace qz {
@@ -75,16 +83,21 @@ TEST(LogFile, RotatesAtItsBoundWithWholeEntries) {
   testing::TempFolder dir;
   const LogBound bound{1000, 3};
   const std::string text(100, 'x');  // 122 bytes an entry with timestamp and CR LF
-  for (int i = 0; i < 40; ++i) ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", text, bound));
+  for (int i = 0; i < 40; ++i)
+    ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", text, bound).written);
   for (const char* name : {"QzNotesLog.log", "QzNotesLog.log.2", "QzNotesLog.log.3"})
     EXPECT_GT(WholeEntries(dir, name, "x{100}", bound.max_bytes), 0) << name;
   EXPECT_EQ(WholeEntries(dir, "QzNotesLog.log.1", "x{100}", bound.max_bytes), 8);
   EXPECT_EQ(dir.EntryCount(), 4) << "only three old files are kept";
   // An entry larger than the bound is never cut: it starts a file of its own.
-  ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(5000, 'y'), bound));
+  ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(5000, 'y'), bound).written);
   EXPECT_EQ(WholeEntries(dir, "QzNotesLog.log", "y{5000}"), 1);
-  EXPECT_FALSE(AppendLogEntry(dir.path(), "a folder is no log"));
-  EXPECT_FALSE(AppendLogEntry(dir / "missing" / "QzNotesLog.log", "no such folder"));
+  std::filesystem::create_directory(dir / "folder");
+  for (const std::filesystem::path& file : {dir / "folder", dir / "missing" / "QzNotesLog.log"}) {
+    const LogWrite dropped = AppendLogEntry(file, "nowhere to go");
+    EXPECT_FALSE(dropped.written) << file;
+    EXPECT_NE(dropped.trouble.find("entry dropped: "), std::string::npos) << dropped.trouble;
+  }
 }
 
 TEST(LogFile, WritersRotatingTogetherLoseNoEntry) {
@@ -94,13 +107,49 @@ TEST(LogFile, WritersRotatingTogetherLoseNoEntry) {
   for (char t = 'a'; t < 'e'; ++t)
     writers.emplace_back([&, t] {
       for (int i = 0; i < 150; ++i)
-        ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(60, t), bound));
+        ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(60, t), bound).written);
     });
   for (auto& w : writers) w.join();
   long count = 0;
   for (const auto& found : std::filesystem::directory_iterator(dir.path()))
     count += WholeEntries(dir, found.path().filename(), "([a-d])\\1{59}", bound.max_bytes);
   EXPECT_EQ(count, 4 * 150);
+}
+
+// A writer stuck holding the writers' lock costs the size check, never the
+// entry; a lock that a reader of the log takes on the log itself holds no
+// writer up.
+TEST(LogFile, WriterWaitsForOtherWritersOnlyUntilItsDeadline) {
+  enum Holder { kWritersLock, kLogItself, kNobody };
+  testing::TempFolder dir;
+  const std::filesystem::path log = dir / "QzNotesLog.log";
+  const LogBound bound{10, 1, std::chrono::milliseconds(100)};  // each entry rotates the last
+  ASSERT_TRUE(AppendLogEntry(log, "first", bound).written);
+  const UniqueFd folder(::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  for (auto [holder, trouble, entries] : {
+           std::tuple<Holder, const char*, const char*>{
+               kWritersLock, "another writer held the lock for 100 ms; entry written without",
+               "(first|late)"},
+           {kLogItself, "", "on time"},
+           {kNobody, "", "free"},
+       }) {
+    Status status;
+    const std::optional<FileLock> lock =
+        holder == kWritersLock ? FileLock::Acquire(folder.get(), "QzNotesLog.log", {}, status)
+                               : std::nullopt;
+    ASSERT_EQ(holder == kWritersLock, lock.has_value()) << status;
+    UniqueFd reader;
+    if (holder == kLogItself) {
+      reader = UniqueFd(::open(log.c_str(), O_RDONLY | O_CLOEXEC));
+      ASSERT_EQ(::flock(reader.get(), LOCK_EX), 0);
+    }
+    const std::string text = entries[0] == '(' ? "late" : entries;
+    const LogWrite result = AppendLogEntry(log, text, bound);
+    EXPECT_TRUE(result.written) << text;
+    EXPECT_NE(result.trouble.find(trouble), std::string::npos) << result.trouble;
+    EXPECT_EQ(*trouble == '\0', result.trouble.empty()) << result.trouble;
+    EXPECT_EQ(WholeEntries(dir, "QzNotesLog.log", entries), entries[0] == '(' ? 2 : 1) << text;
+  }
 }
 
 TEST(LogFile, TimestampIsLocalTime) {
