@@ -46,6 +46,7 @@ std::optional<FileLock> FileLock::Acquire(int dir, std::string_view name, millis
   std::string lock = LockFileName(name);
   const steady_clock::time_point give_up = steady_clock::now() + wait;
   milliseconds pause = kFirstPause;
+  bool removed_open_one = false;
   for (;;) {
     // O_NONBLOCK: a FIFO put in its place must not stall the open.
     UniqueFd fd(::openat(dir, lock.c_str(),
@@ -60,10 +61,12 @@ std::optional<FileLock> FileLock::Acquire(int dir, std::string_view name, millis
       return std::nullopt;
     }
     if (!IsPrivate(held)) {
-      if (::unlinkat(dir, lock.c_str(), 0) != 0) {
-        status = Failed(lock, "the lock file is open to others and cannot be removed", errno);
+      // Once: a file system that makes no private files must not loop here.
+      if (removed_open_one || ::unlinkat(dir, lock.c_str(), 0) != 0) {
+        status = Status::IoError(lock + ": the lock file is open to others");
         return std::nullopt;
       }
+      removed_open_one = true;
       continue;
     }
     while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
