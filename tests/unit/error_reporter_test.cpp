@@ -102,7 +102,9 @@ TEST(LogFile, RotatesAtItsBoundWithWholeEntries) {
 
 TEST(LogFile, WritersRotatingTogetherLoseNoEntry) {
   testing::TempFolder dir;
-  const LogBound bound{4096, 1000};  // enough old files to keep every entry
+  // Enough old files to keep every entry; no writer gives up waiting, even
+  // on a loaded machine.
+  const LogBound bound{4096, 1000, std::chrono::minutes(1)};
   std::vector<std::thread> writers;
   for (char t = 'a'; t < 'e'; ++t)
     writers.emplace_back([&, t] {
