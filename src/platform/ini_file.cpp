@@ -78,7 +78,7 @@ Status WriteEntry(const FolderEntry& entry, std::string_view section, std::strin
   } else {
     return Status::IoError(entry.name + ": cannot be opened: " + std::strerror(errno));
   }
-  st.st_mode &= ~S_IRWXO;
+  st.st_mode &= ~S_IRWXO;  // settings may hold a gateway's password
   RemoveStaleTemporariesAt(entry.dir.get(), entry.name);
   ini::IniDocument document(text);
   document.Set(section, key, value);
