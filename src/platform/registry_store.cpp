@@ -1,10 +1,8 @@
 #include "platform/registry_store.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/unique_fd.h"
 #include "platform/utf8.h"
 
 namespace qz {
@@ -116,15 +114,11 @@ class WriteTransaction {
 };
 
 // Profiles hold credentials in their URLs, so the file is for its owner and
-// group only: made 0640, and tightened when an earlier run left it open to
-// others. SQLite gives the -wal and -shm files it makes the database's mode;
-// those an earlier run left are tightened with it. Modes change by name: a
-// descriptor opened and closed here would drop SQLite's own locks on the file.
-void KeepFromOthers(const std::string& path, bool create) {
-  if (create) {
-    UniqueFd made(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640));
-    if (made) return;  // new, so nothing else of this process has it open
-  }
+// group only. SQLite makes it, and its -wal and -shm with the same mode,
+// under the daemon's umask; what an earlier run left open to others is
+// tightened here. By name: a descriptor opened and closed here would drop
+// SQLite's own locks on the file.
+void KeepFromOthers(const std::string& path) {
   for (const char* suffix : {"", "-wal", "-shm"}) {
     const std::string name = path + suffix;
     struct stat st {};
@@ -185,7 +179,7 @@ RegistryStore::~RegistryStore() = default;
 int32_t RegistryStore::Connect(bool create) {
   if (db_) return kRegOk;
   if (!create && ::access(path_.c_str(), F_OK) != 0) return kRegNotFound;
-  KeepFromOthers(path_, create);
+  KeepFromOthers(path_);
   sqlite3* raw = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   int code = sqlite3_open_v2(path_.c_str(), &raw, flags, nullptr);

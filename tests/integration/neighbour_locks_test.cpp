@@ -76,17 +76,15 @@ TEST(NeighbourLocks, NobodyOpensNorLocksWhatTheDaemonWrites) {
   ASSERT_EQ(settings_write(), "(true,)");
   ASSERT_EQ(profile_write(), "()");
 
-  const std::vector<std::pair<std::string, const char*>> targets = {
-      {"QzNotesLog.log", "flock"}, {"QzNotes.ini", "flock"}, {"QzRegistry.db-shm", "lockf"}};
-  std::vector<std::unique_ptr<CliProcess>> holders;
-  for (const auto& [name, kind] : targets)
-    holders.push_back(std::make_unique<CliProcess>(
+  std::vector<std::unique_ptr<CliProcess>> holders;  // those that got a lock keep it
+  for (const auto& [name, kind] : {std::pair{"QzNotesLog.log", "flock"},
+                                   {"QzNotes.ini", "flock"},
+                                   {"QzRegistry.db-shm", "lockf"}}) {
+    const CliProcess& holder = *holders.emplace_back(std::make_unique<CliProcess>(
         std::vector<std::string>{"-c", kHolder, (folder.path() / name).string(), kind}, *nobody,
         "/usr/bin/python3"));
-  for (size_t i = 0; i < targets.size(); ++i) {
-    CliProcess& holder = *holders[i];
-    ASSERT_TRUE(Eventually([&] { return !holder.ErrSoFar().empty(); }, 30s)) << targets[i].first;
-    EXPECT_THAT(holder.ErrSoFar(), HasSubstr("cannot open: Permission denied")) << targets[i].first;
+    ASSERT_TRUE(Eventually([&] { return !holder.ErrSoFar().empty(); }, 30s)) << name;
+    EXPECT_THAT(holder.ErrSoFar(), HasSubstr("cannot open: Permission denied")) << name;
   }
   // Whatever nobody managed, root's calls still end.
   EXPECT_TRUE(failed_run("second")) << daemon.Log();
