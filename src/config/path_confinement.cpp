@@ -10,6 +10,7 @@
 #include "automation/names.h"
 #include "diagnostics/log_file.h"
 #include "platform/atomic_replace.h"
+#include "platform/file_lock.h"
 
 namespace qz {
 namespace {
@@ -25,9 +26,10 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 // The log is refused by name (it may not exist yet) and by identity (a hard
-// link to it under another name); temporaries by their form, wherever.
+// link to it under another name); temporaries and lock files by their form,
+// wherever.
 bool IsServerFile(const std::string& folder, const FolderEntry& entry) {
-  if (IsTemporaryName(entry.name)) return true;
+  if (IsTemporaryName(entry.name) || IsLockFileName(entry.name)) return true;
   struct stat dir {
   }, root{}, log{};
   const bool in_root = ::fstat(entry.dir.get(), &dir) == 0 && ::stat(folder.c_str(), &root) == 0 &&

@@ -32,16 +32,20 @@ bool mblnWritePrivateProfileString(std::string_view lstrFile, std::string_view l
                                    std::string_view lstrKey, std::string_view lstrValue) {
   try {
     if (lstrFile.find('\0') != lstrFile.npos) return false;
-    return IniFile(std::string(lstrFile)).Write(lstrSection, lstrKey, lstrValue);
+    return IniFile(std::string(lstrFile)).Write(lstrSection, lstrKey, lstrValue).ok();
   } catch (...) {
     ReRaiseWithSource("cNotify:mblnWritePrivateProfileString");
   }
 }
 
 bool mblnWritePrivateProfileString(const FolderEntry& lstrFile, std::string_view lstrSection,
-                                   std::string_view lstrKey, std::string_view lstrValue) {
+                                   std::string_view lstrKey, std::string_view lstrValue,
+                                   Status* why) {
   try {
-    return IniFile(lstrFile).Write(lstrSection, lstrKey, lstrValue);
+    Status status = IniFile(lstrFile).Write(lstrSection, lstrKey, lstrValue);
+    const bool written = status.ok();
+    if (why) *why = std::move(status);
+    return written;
   } catch (...) {
     ReRaiseWithSource("cNotify:mblnWritePrivateProfileString");
   }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/folder_entry.h"
+#include "platform/status.h"
 
 namespace qz {
 
@@ -27,8 +28,9 @@ bool mblnGetPrivateProfileString(std::string_view lstrFile, std::string_view lst
 bool mblnWritePrivateProfileString(std::string_view lstrFile, std::string_view lstrSection,
                                    std::string_view lstrKey, std::string_view lstrValue);
 // The same into a file resolved in the program folder (path_confinement.h),
-// written exactly there.
+// written exactly there; `why`, when given, says why a write answered false.
 bool mblnWritePrivateProfileString(const FolderEntry& lstrFile, std::string_view lstrSection,
-                                   std::string_view lstrKey, std::string_view lstrValue);
+                                   std::string_view lstrKey, std::string_view lstrValue,
+                                   Status* why = nullptr);
 
 }  // namespace qz

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "automation/variant.h"
+#include "platform/status.h"
 
 namespace qz {
 
@@ -17,8 +18,9 @@ Variant gvarGetSettings(std::string_view folder);
 
 // Writes elements 0 to 3 of `lvarSettings` as the short pager-terminal values
 // of QzNotes.ini. False when it is no array, the file is missing or a write
-// is refused; 9 for fewer than four elements (after the earlier writes).
-bool gblnSetSettings(std::string_view folder, const Variant& lvarSettings);
+// is refused (then `why`, when given, says why); 9 for fewer than four
+// elements (after the earlier writes).
+bool gblnSetSettings(std::string_view folder, const Variant& lvarSettings, Status* why = nullptr);
 
 // Request 0 pager terminal, 2 gateways, 3 SMS, all values from QzNotes.ini;
 // Empty when that file is missing; an array with no dimensions otherwise.
@@ -39,10 +41,10 @@ bool gblnSetPagerSettings(std::string_view folder, int16_t lintSection,
 // Everything after the first "=" is the value, so the texts that
 // gvarGetPagerSettingsEx answers write back unchanged. False when it is no
 // array, the target is missing or outside the program folder, or a write is
-// refused; 9 for an element without "=" or a lower bound above 0, 94 for
-// Null, 6 for an upper bound beyond 16 bits.
+// refused (`why` as for gblnSetSettings); 9 for an element without "=" or a
+// lower bound above 0, 94 for Null, 6 for an upper bound beyond 16 bits.
 bool gblnSetPagerSettingsEx(std::string_view folder, std::string_view lstrSection,
-                            const Variant& lvarSettings);
+                            const Variant& lvarSettings, Status* why = nullptr);
 
 // "Index" of "Default" in QzNotes.ini as a string; Empty when the file is
 // missing. Raises with the source "cNotify: mvarGetDefaultGateway".

@@ -16,7 +16,7 @@ namespace qz {
 // written through that resolution, so no link swapped in meanwhile can turn
 // the write elsewhere. A file that can't be resolved so counts as missing.
 
-bool gblnSetSettings(std::string_view folder, const Variant& lvarSettings) {
+bool gblnSetSettings(std::string_view folder, const Variant& lvarSettings, Status* why) {
   try {
     if (!lvarSettings.IsArray()) return false;
     std::optional<FolderEntry> file = ConfinedSettingsFile(folder, kMainSettingsFile);
@@ -24,7 +24,7 @@ bool gblnSetSettings(std::string_view folder, const Variant& lvarSettings) {
     for (size_t k = 0; k < kShortPagerTerminalKeys; ++k) {
       const SettingKey& key = kPagerTerminalGroup[k];
       if (!mblnWritePrivateProfileString(*file, key.section, key.key,
-                                         lvarSettings.At(static_cast<int64_t>(k)).Text()))
+                                         lvarSettings.At(static_cast<int64_t>(k)).Text(), why))
         return false;
     }
     return true;
@@ -36,7 +36,7 @@ bool gblnSetSettings(std::string_view folder, const Variant& lvarSettings) {
 bool gblnSetPagerSettings(std::string_view, int16_t, const Variant&) { return false; }
 
 bool gblnSetPagerSettingsEx(std::string_view folder, std::string_view lstrSection,
-                            const Variant& lvarSettings) {
+                            const Variant& lvarSettings, Status* why) {
   try {
     if (!lvarSettings.IsArray()) return false;
     std::string relative(kMainSettingsFile);
@@ -54,7 +54,7 @@ bool gblnSetPagerSettingsEx(std::string_view folder, std::string_view lstrSectio
       // All after the first "=" is the value, so values holding "=" survive.
       std::string_view text(element);
       if (!mblnWritePrivateProfileString(*target, lstrSection, text.substr(0, equals),
-                                         text.substr(equals + 1)))
+                                         text.substr(equals + 1), why))
         return false;
     }
     return true;

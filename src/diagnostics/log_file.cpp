@@ -1,13 +1,15 @@
 #include "diagnostics/log_file.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <optional>
 #include <system_error>
 
+#include "platform/status.h"
 #include "platform/unique_fd.h"
 
 namespace qz {
@@ -23,7 +25,7 @@ std::string LogTimestamp(std::time_t when) {
 namespace {
 
 // Moves `file` to `file`.1 and each older one a place further, the last
-// dropped. The caller holds the lock on `file`, so one writer rotates.
+// dropped. The caller holds the writers' lock, so one writer rotates.
 void Rotate(const std::filesystem::path& file, int kept_files) {
   std::error_code ignored;
   auto numbered = [&](int n) {
@@ -39,49 +41,44 @@ void Rotate(const std::filesystem::path& file, int kept_files) {
   std::filesystem::rename(file, numbered(1), ignored);
 }
 
-int OpenForAppend(const std::filesystem::path& file) {
-  return ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-}
-
-// True when `fd` is still the file at `file` (no other writer moved it).
-bool StillThere(int fd, const std::filesystem::path& file) {
-  struct stat open_file {
-  }, named{};
-  return ::fstat(fd, &open_file) == 0 && ::stat(file.c_str(), &named) == 0 &&
-         open_file.st_ino == named.st_ino && open_file.st_dev == named.st_dev;
+LogWrite Dropped(const std::filesystem::path& file, std::string_view what, int error) {
+  return {false, file.filename().string() + ": entry dropped: " + std::string(what) + ": " +
+                     std::strerror(error)};
 }
 
 }  // namespace
 
-bool AppendLogEntry(const std::filesystem::path& file, std::string_view text,
-                    const LogBound& bound) {
+LogWrite AppendLogEntry(const std::filesystem::path& file, std::string_view text,
+                        const LogBound& bound) {
   std::string entry = LogTimestamp(std::time(nullptr));
   entry.reserve(entry.size() + text.size() + 3);
   entry.append(" ").append(text).append("\r\n");
 
-  // Check and write under the file's lock, so writers of several processes
-  // agree on when it is full; the one that finds it full moves it aside and
-  // everybody writes to the new file.
-  UniqueFd fd;
-  for (int tries = 0; tries < 8; ++tries) {
-    fd = UniqueFd(OpenForAppend(file));
-    if (!fd) return false;
-    if (::flock(fd.get(), LOCK_EX) != 0) break;  // unlockable: write unbounded rather than lose it
-    if (!StillThere(fd.get(), file)) continue;   // another writer rotated it meanwhile
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || st.st_size == 0 ||
-        static_cast<uint64_t>(st.st_size) + entry.size() <= bound.max_bytes)
-      break;
+  const std::filesystem::path parent = file.has_parent_path() ? file.parent_path() : ".";
+  UniqueFd dir(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) return Dropped(file, "cannot open its folder", errno);
+  // Check and write under the lock, so writers of several processes agree
+  // on when the file is full; the one that finds it full moves it aside.
+  Status locking;
+  std::optional<FileLock> lock =
+      FileLock::Acquire(dir.get(), file.filename().string(), bound.lock_wait, locking);
+  struct stat st {};
+  if (lock && ::stat(file.c_str(), &st) == 0 && st.st_size > 0 &&
+      static_cast<uint64_t>(st.st_size) + entry.size() > bound.max_bytes)
     Rotate(file, bound.kept_files);
-  }
-  if (!StillThere(fd.get(), file)) fd = UniqueFd(OpenForAppend(file));  // crowded out: write anyway
-  if (!fd) return false;
+
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640));
+  if (!fd) return Dropped(file, "cannot open", errno);
   ssize_t written;
   do {
     written = ::write(fd.get(), entry.data(), entry.size());
   } while (written < 0 && errno == EINTR);
-  bool whole = written == static_cast<ssize_t>(entry.size());
-  return (::close(fd.Release()) == 0) && whole;  // closing lets go of the lock
+  if (written != static_cast<ssize_t>(entry.size()))
+    return Dropped(file, "cannot write", written < 0 ? errno : ENOSPC);
+  if (::close(fd.Release()) != 0) return Dropped(file, "cannot write", errno);
+  // A writer stuck holding the lock costs the size check, not the entry.
+  if (!lock) return {true, locking.message() + "; entry written without the size check"};
+  return {true, {}};
 }
 
 }  // namespace qz

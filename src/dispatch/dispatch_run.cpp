@@ -115,8 +115,10 @@ void cNotify::CallBack(std::string_view outcome) {
 void cNotify::msubWriteLog(std::string_view text) {
   try {
     if (mstrLastLogged.Equals(text)) return;
-    if (AppendLogEntry(SettingsPath(env_.folder, kLogFileName), text))
-      mstrLastLogged.Remember(text);
+    const LogWrite log = AppendLogEntry(SettingsPath(env_.folder, kLogFileName), text);
+    if (log.written) mstrLastLogged.Remember(text);
+    if (!log.trouble.empty() && env_.report)
+      env_.report("request " + mstrTestID + ": " + log.trouble);
   } catch (...) {
     // Silent: the same text is tried again on this object's next run.
   }

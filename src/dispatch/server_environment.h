@@ -5,7 +5,9 @@
 // object.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace qz {
 
@@ -24,6 +26,9 @@ struct ServerEnvironment {
   RegistryStore* registry = nullptr;    // none: registry operations fail as a missing object
   CallbackWorker* callbacks = nullptr;  // HTTP callbacks under way; a stop waits for them
   RequestJournal* journal = nullptr;    // none: accepted requests are kept in memory only
+  // Told of what could not be written as usual (a log entry late or
+  // dropped, a settings write refused): a line for the daemon's own log.
+  std::function<void(std::string_view line)> report = nullptr;
 };
 
 }  // namespace qz

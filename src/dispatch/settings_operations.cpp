@@ -4,11 +4,24 @@
 #include "dispatch/c_notify.h"
 
 namespace qz {
+namespace {
+
+// The caller gets false; the daemon's log says why.
+bool Reported(const ServerEnvironment& env, std::string_view operation, bool written,
+              const Status& why) {
+  if (!why.ok() && env.report)
+    env.report("settings write " + std::string(operation) + ": " + why.message());
+  return written;
+}
+
+}  // namespace
 
 Variant cNotify::gvarGetSettings() { return qz::gvarGetSettings(env_.folder); }
 
 bool cNotify::gblnSetSettings(const Variant& lvarSettings) {
-  return qz::gblnSetSettings(env_.folder, lvarSettings);
+  Status why;
+  const bool written = qz::gblnSetSettings(env_.folder, lvarSettings, &why);
+  return Reported(env_, "gblnSetSettings", written, why);
 }
 
 Variant cNotify::gvarGetPagerSettings(int16_t Request) {
@@ -24,7 +37,9 @@ Variant cNotify::gvarGetPagerSettingsEx(int16_t Request, Variant&) {
 }
 
 bool cNotify::gblnSetPagerSettingsEx(std::string_view lstrSection, const Variant& lvarSettings) {
-  return qz::gblnSetPagerSettingsEx(env_.folder, lstrSection, lvarSettings);
+  Status why;
+  const bool written = qz::gblnSetPagerSettingsEx(env_.folder, lstrSection, lvarSettings, &why);
+  return Reported(env_, "gblnSetPagerSettingsEx", written, why);
 }
 
 }  // namespace qz

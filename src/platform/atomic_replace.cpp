@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -68,20 +69,25 @@ UniqueFd ReadableDirectory(int dir) {
 
 }  // namespace
 
-bool ReplaceFileContentsAt(int dir, const std::string& name, std::string_view text,
-                           const struct stat& like) {
+Status ReplaceFileContentsAt(int dir, const std::string& name, std::string_view text,
+                             const struct stat& like) {
+  auto failed = [&](std::string_view what) {
+    const int error = errno;
+    return Status::IoError(name + ": " + std::string(what) + ": " + std::strerror(error));
+  };
   TemporaryFile temp(dir, name);
-  if (!temp.ok()) return false;
-  if (::fchmod(temp.fd(), like.st_mode & 07777) != 0) return false;
+  if (!temp.ok()) return failed("cannot create a temporary file beside it");
+  if (::fchmod(temp.fd(), like.st_mode & 07777) != 0) return failed("cannot set its mode");
   // Keeping another owner needs privileges; without them the file passes to
   // the writer with the same permissions, which is what an editor does too.
   (void)::fchown(temp.fd(), like.st_uid, like.st_gid);
-  if (!WriteAll(temp.fd(), text) || ::fsync(temp.fd()) != 0 || !temp.Close()) return false;
-  if (!temp.RenameTo(name)) return false;
+  if (!WriteAll(temp.fd(), text) || ::fsync(temp.fd()) != 0 || !temp.Close())
+    return failed("cannot write");
+  if (!temp.RenameTo(name)) return failed("cannot rename the new file into place");
   // The rename is in place either way; a failed directory flush only weakens
   // durability across a power loss, so it does not fail the write.
   if (UniqueFd flush = ReadableDirectory(dir)) (void)::fsync(flush.get());
-  return true;
+  return {};
 }
 
 void RemoveStaleTemporariesAt(int dir, const std::string& name) {

@@ -3,7 +3,7 @@
 // the target, is flushed to disk, and is renamed over the target. Both the
 // temporary and the rename are relative to one open directory, so the file
 // replaced is the one in that directory whatever happens to paths meanwhile.
-// Stateless; callers serialise writers of one file (see LockedFile).
+// Stateless; callers serialise writers of one file (see FileLock).
 #pragma once
 
 #include <sys/stat.h>
@@ -11,13 +11,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace qz {
 
 // Replaces `name` in the directory `dir`, giving the new file the
-// permissions (and, where allowed, the owner) in `like`. False when any step
-// fails; the target is then untouched and no temporary file is left behind.
-bool ReplaceFileContentsAt(int dir, const std::string& name, std::string_view text,
-                           const struct stat& like);
+// permissions (and, where allowed, the owner) in `like`. When any step
+// fails it says which; the target is then untouched and no temporary file is
+// left behind.
+Status ReplaceFileContentsAt(int dir, const std::string& name, std::string_view text,
+                             const struct stat& like);
 
 // Removes temporary files that writers of `name` killed mid-write left
 // behind. Only while holding the file's lock, which every writer holds from

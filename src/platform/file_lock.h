@@ -1,36 +1,50 @@
-// An exclusive lock on one file, held for a read-modify-write of it.
-// Writers replace the file by rename, so the lock is taken on the file that
-// is current once the lock is granted: after waiting, the holder checks that
-// the name still names the inode it locked and otherwise locks the new one.
-// Safe from any thread and any process: flock locks each open separately.
+// An exclusive lock that serialises the writers of one file, across threads
+// and processes. It is never taken on the file itself, which other users may
+// be able to open and hold locked: it is a lock file beside it, created
+// owner-only, so only the writer's own user can hold it. The holder removes
+// the lock file when it lets go; a waiter that then wins the removed file
+// locks its successor. Every wait has a deadline. Safe from any thread and
+// any process: flock locks each open separately.
 #pragma once
 
-#include <sys/stat.h>
-
+#include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "platform/status.h"
 #include "platform/unique_fd.h"
 
 namespace qz {
 
-class LockedFile {
- public:
-  // Opens `name` in the directory `dir` (creating an empty file when it is
-  // missing) and waits for the exclusive lock. The name is never followed
-  // as a link. nullopt when the file can't be opened, such as a link or a
-  // folder.
-  static std::optional<LockedFile> AcquireAt(int dir, const std::string& name);
+// How long a writer waits for another writer of the same file by default.
+inline constexpr std::chrono::milliseconds kLockWait{3000};
 
-  int fd() const { return fd_.get(); }
-  // The locked file's status at the time the lock was granted.
-  const struct stat& status() const { return status_; }
+// ".<name>.lock", the lock file of `name`.
+std::string LockFileName(std::string_view name);
+// True for a name of that form: no settings write may target one.
+bool IsLockFileName(std::string_view name);
+
+class FileLock {
+ public:
+  // Locks `name` in the directory `dir` (which must outlive the lock),
+  // sleeping between tries until `wait` has passed. nullopt, with `status`
+  // saying why, when another writer held it past the deadline or the lock
+  // file can't be made. A lock file that is no private file of this user is
+  // removed and made afresh.
+  static std::optional<FileLock> Acquire(int dir, std::string_view name,
+                                         std::chrono::milliseconds wait, Status& status);
+  FileLock(FileLock&&) = default;
+  FileLock& operator=(FileLock&&) = delete;
+  ~FileLock();
 
  private:
-  LockedFile(UniqueFd fd, const struct stat& status) : fd_(std::move(fd)), status_(status) {}
+  FileLock(int dir, std::string name, UniqueFd fd)
+      : dir_(dir), name_(std::move(name)), fd_(std::move(fd)) {}
 
-  UniqueFd fd_;  // closing it releases the lock
-  struct stat status_;
+  int dir_;
+  std::string name_;  // the lock file's
+  UniqueFd fd_;       // closing it releases the lock
 };
 
 }  // namespace qz

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -48,18 +50,39 @@ bool IsWritable(const FolderEntry& entry, const struct stat& st) {
          ::faccessat(entry.dir.get(), entry.name.c_str(), W_OK, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool WriteEntry(const FolderEntry& entry, std::string_view section, std::string_view key,
-                std::string_view value) {
-  if (entry.name.empty()) return false;  // the folder itself
-  std::optional<LockedFile> locked = LockedFile::AcquireAt(entry.dir.get(), entry.name);
-  if (!locked) return false;
-  if (!S_ISREG(locked->status().st_mode) || !IsWritable(entry, locked->status())) return false;
-  std::optional<std::string> text = ReadAll(locked->fd());
-  if (!text) return false;
+Status Refused(const FolderEntry& entry, std::string_view why) {
+  return Status::InvalidArgument(entry.name + ": " + std::string(why));
+}
+
+Status WriteEntry(const FolderEntry& entry, std::string_view section, std::string_view key,
+                  std::string_view value, std::chrono::milliseconds lock_wait) {
+  if (entry.name.empty()) return Status::InvalidArgument("a folder is no settings file");
+  Status status;
+  std::optional<FileLock> lock = FileLock::Acquire(entry.dir.get(), entry.name, lock_wait, status);
+  if (!lock) return status;
+  struct stat st {};
+  std::string text;
+  UniqueFd fd(::openat(entry.dir.get(), entry.name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd) {
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+      return Refused(entry, "not a regular file");
+    if (!IsWritable(entry, st)) return Refused(entry, "the file is read-only");
+    std::optional<std::string> read = ReadAll(fd.get());
+    if (!read) return Status::IoError(entry.name + ": cannot be read");
+    text = std::move(*read);
+  } else if (errno == ENOENT) {
+    st.st_mode = S_IFREG | 0640;
+    st.st_uid = ::geteuid();
+    st.st_gid = ::getegid();
+  } else {
+    return Status::IoError(entry.name + ": cannot be opened: " + std::strerror(errno));
+  }
+  st.st_mode &= ~S_IRWXO;  // settings may hold a gateway's password
   RemoveStaleTemporariesAt(entry.dir.get(), entry.name);
-  ini::IniDocument document(*text);
+  ini::IniDocument document(text);
   document.Set(section, key, value);
-  return ReplaceFileContentsAt(entry.dir.get(), entry.name, document.Text(), locked->status());
+  return ReplaceFileContentsAt(entry.dir.get(), entry.name, document.Text(), st);
 }
 
 std::optional<std::string> ReadEntry(const FolderEntry& entry) {
@@ -79,12 +102,14 @@ std::optional<std::string> IniFile::Read(std::string_view section, std::string_v
   return std::string(*value);
 }
 
-bool IniFile::Write(std::string_view section, std::string_view key, std::string_view value) const {
+Status IniFile::Write(std::string_view section, std::string_view key,
+                      std::string_view value) const {
   if (!ini::IsStorableSection(section) || !ini::IsStorableKey(key) || !ini::IsStorableValue(value))
-    return false;
-  if (entry_) return WriteEntry(*entry_, section, key, value);
+    return Status::InvalidArgument("a name or value the file cannot hold");
+  if (entry_) return WriteEntry(*entry_, section, key, value, lock_wait_);
   std::optional<FolderEntry> entry = EntryOfPath(path_);
-  return entry && WriteEntry(*entry, section, key, value);
+  if (!entry) return Status::NotFound(path_ + ": no file can be written there");
+  return WriteEntry(*entry, section, key, value, lock_wait_);
 }
 
 }  // namespace qz

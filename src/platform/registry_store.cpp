@@ -1,5 +1,6 @@
 #include "platform/registry_store.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/utf8.h"
@@ -112,6 +113,21 @@ class WriteTransaction {
   bool committed_ = false;
 };
 
+// Profiles hold credentials in their URLs, so the file is for its owner and
+// group only. SQLite makes it, and its -wal and -shm with the same mode,
+// under the daemon's umask; what an earlier run left open to others is
+// tightened here. By name: a descriptor opened and closed here would drop
+// SQLite's own locks on the file.
+void KeepFromOthers(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    const std::string name = path + suffix;
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & S_IRWXO) != 0)
+      (void)::chmod(name.c_str(), st.st_mode & 07770);
+  }
+}
+
 std::string ChildPath(std::string_view base, std::string_view rest) {
   if (base.empty()) return std::string(rest);
   if (rest.empty()) return std::string(base);
@@ -163,6 +179,7 @@ RegistryStore::~RegistryStore() = default;
 int32_t RegistryStore::Connect(bool create) {
   if (db_) return kRegOk;
   if (!create && ::access(path_.c_str(), F_OK) != 0) return kRegNotFound;
+  KeepFromOthers(path_);
   sqlite3* raw = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   int code = sqlite3_open_v2(path_.c_str(), &raw, flags, nullptr);

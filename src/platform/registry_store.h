@@ -4,7 +4,9 @@
 // case; sub-keys enumerate in that case-insensitive alphabetical order. Each
 // write is one transaction (WAL journal), so several processes may share the
 // file; a writer that finds it locked waits up to the busy timeout. Answers
-// are the platform's status codes; nothing here throws. Safe from any thread.
+// are the platform's status codes; nothing here throws. The file and its
+// -wal and -shm, when an earlier run left them open to other users, are
+// tightened to owner and group. Safe from any thread.
 #pragma once
 
 #include <cstdint>

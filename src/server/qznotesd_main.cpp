@@ -3,6 +3,7 @@
 // object shares (gateways, seat check, components) before serving.
 #include <gio/gio.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
       options->server.system_bus || qz::NamesSystemBus(options->address, qz::SystemBusAddress());
   // A peer that closes while we write must not end the server.
   signal(SIGPIPE, SIG_IGN);
+  // What the daemon creates is no other user's business (modes 0640, 0750).
+  umask(027);
 
   std::string folder;
   try {
@@ -118,8 +121,9 @@ int main(int argc, char** argv) {
   std::chrono::steady_clock::time_point deadline;
   {
     // Each part refers to those built before it, and goes before them.
-    const qz::ServerEnvironment env{folder,    components,      gateways,     seat,
-                                    &registry, &http_callbacks, journal.get()};
+    auto report = [](std::string_view line) { qz::ServerLog(line); };
+    const qz::ServerEnvironment env{folder,    components,      gateways,      seat,
+                                    &registry, &http_callbacks, journal.get(), report};
     const qz::ServerOptions& served = options->server;
     qz::CallerUids uids(connection.get(), g_main_context_default());
     qz::CallAdmission admission(connection.get(), served.limits);

@@ -4,15 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <thread>
+#include <tuple>
 
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/log_text.h"
 #include "diagnostics/logged_text.h"
+#include "platform/file_lock.h"
+#include "platform/unique_fd.h"
 #include "support/temp_folder.h"
 
 namespace qz {
@@ -75,32 +82,64 @@ TEST(LogFile, RotatesAtItsBoundWithWholeEntries) {
   testing::TempFolder dir;
   const LogBound bound{1000, 3};
   const std::string text(100, 'x');  // 122 bytes an entry with timestamp and CR LF
-  for (int i = 0; i < 40; ++i) ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", text, bound));
+  for (int i = 0; i < 40; ++i)
+    ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", text, bound).written);
   for (const char* name : {"QzNotesLog.log", "QzNotesLog.log.2", "QzNotesLog.log.3"})
     EXPECT_GT(WholeEntries(dir, name, "x{100}", bound.max_bytes), 0) << name;
   EXPECT_EQ(WholeEntries(dir, "QzNotesLog.log.1", "x{100}", bound.max_bytes), 8);
   EXPECT_EQ(dir.EntryCount(), 4) << "only three old files are kept";
   // An entry larger than the bound is never cut: it starts a file of its own.
-  ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(5000, 'y'), bound));
+  ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(5000, 'y'), bound).written);
   EXPECT_EQ(WholeEntries(dir, "QzNotesLog.log", "y{5000}"), 1);
-  EXPECT_FALSE(AppendLogEntry(dir.path(), "a folder is no log"));
-  EXPECT_FALSE(AppendLogEntry(dir / "missing" / "QzNotesLog.log", "no such folder"));
+  std::filesystem::create_directory(dir / "folder");
+  for (const std::filesystem::path& file : {dir / "folder", dir / "missing" / "QzNotesLog.log"}) {
+    const LogWrite dropped = AppendLogEntry(file, "nowhere to go");
+    EXPECT_FALSE(dropped.written) << file;
+    EXPECT_NE(dropped.trouble.find("entry dropped: "), std::string::npos) << dropped.trouble;
+  }
 }
 
 TEST(LogFile, WritersRotatingTogetherLoseNoEntry) {
   testing::TempFolder dir;
-  const LogBound bound{4096, 1000};  // enough old files to keep every entry
+  // Enough old files to keep every entry; no writer gives up waiting, even
+  // on a loaded machine.
+  const LogBound bound{4096, 1000, std::chrono::minutes(1)};
   std::vector<std::thread> writers;
   for (char t = 'a'; t < 'e'; ++t)
     writers.emplace_back([&, t] {
       for (int i = 0; i < 150; ++i)
-        ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(60, t), bound));
+        ASSERT_TRUE(AppendLogEntry(dir / "QzNotesLog.log", std::string(60, t), bound).written);
     });
   for (auto& w : writers) w.join();
   long count = 0;
   for (const auto& found : std::filesystem::directory_iterator(dir.path()))
     count += WholeEntries(dir, found.path().filename(), "([a-d])\\1{59}", bound.max_bytes);
   EXPECT_EQ(count, 4 * 150);
+}
+
+// A writer stuck holding the writers' lock costs the size check, never the
+// entry; once it lets go, entries are checked and rotated again.
+TEST(LogFile, WriterWaitsForAnotherOnlyUntilItsDeadline) {
+  testing::TempFolder dir;
+  const LogBound bound{10, 1, std::chrono::milliseconds(100)};  // each entry rotates the last
+  const UniqueFd folder(::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  for (auto [held, trouble, entries] : {
+           std::tuple<bool, const char*, long>{false, "", 1},
+           {true,
+            ".QzNotesLog.log.lock: another writer held the lock for 100 ms; entry written "
+            "without the size check",
+            2},
+           {false, "", 1},
+       }) {
+    Status status;
+    const std::optional<FileLock> lock =
+        held ? FileLock::Acquire(folder.get(), "QzNotesLog.log", {}, status) : std::nullopt;
+    ASSERT_EQ(held, lock.has_value()) << status;
+    const LogWrite result = AppendLogEntry(dir / "QzNotesLog.log", "entry", bound);
+    EXPECT_TRUE(result.written);
+    EXPECT_EQ(result.trouble, trouble);
+    EXPECT_EQ(WholeEntries(dir, "QzNotesLog.log", "entry"), entries) << trouble;
+  }
 }
 
 TEST(LogFile, TimestampIsLocalTime) {

@@ -3,12 +3,14 @@
 // and threads never leave torn or missing a completed write.
 #include "platform/ini_file.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <optional>
@@ -18,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_lock.h"
 #include "platform/ini_document.h"
 #include "platform/ini_lookup.h"
 #include "support/temp_folder.h"
@@ -83,10 +86,10 @@ TEST(IniFile, RewritesInPlaceOfLinksKeepingModesAndNeverLeavesATornFile) {
            {path, "A]", "k", "v"},
            {folder.File("dir.ini"), "A", "k", "v"},
        })
-    EXPECT_FALSE(IniFile(file).Write(section, key, value))
+    EXPECT_FALSE(IniFile(file).Write(section, key, value).ok())
         << file << " [" << section << "] " << key;
   ::chmod(path.c_str(), 0444);  // read-only even for root
-  EXPECT_FALSE(IniFile(path).Write("A", "k", "v"));
+  EXPECT_FALSE(IniFile(path).Write("A", "k", "v").ok());
   ::chmod(path.c_str(), 0640);
   // A file size limit fails the write part way, as a full disk does.
   const pid_t child = ::fork();
@@ -94,7 +97,7 @@ TEST(IniFile, RewritesInPlaceOfLinksKeepingModesAndNeverLeavesATornFile) {
     ::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{16, 16};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    ::_exit(IniFile(path).Write("A", "k", std::string(200, 'x')) ? 1 : 0);
+    ::_exit(IniFile(path).Write("A", "k", std::string(200, 'x')).ok() ? 1 : 0);
   }
   int status = -1;
   ::waitpid(child, &status, 0);
@@ -103,12 +106,12 @@ TEST(IniFile, RewritesInPlaceOfLinksKeepingModesAndNeverLeavesATornFile) {
   EXPECT_EQ(folder.EntryCount(), 2) << "no temporary file left behind";
 
   fs::create_symlink("s.ini", folder.File("link.ini"));
-  ASSERT_TRUE(IniFile(folder.File("link.ini")).Write("A", "k", "new"));
+  ASSERT_TRUE(IniFile(folder.File("link.ini")).Write("A", "k", "new").ok());
   EXPECT_TRUE(fs::is_symlink(folder.File("link.ini")));
   EXPECT_EQ(folder.Read("s.ini"), "; settings\r\n[A]\r\nk=new\r\n");
   EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));
   EXPECT_EQ(IniFile(folder.File("new.ini")).Read("A", "k"), std::nullopt);
-  ASSERT_TRUE(IniFile(folder.File("new.ini")).Write("A", "k", "v"));
+  ASSERT_TRUE(IniFile(folder.File("new.ini")).Write("A", "k", "v").ok());
   EXPECT_EQ(folder.Read("new.ini"), "[A]\nk=v\n");
 }
 
@@ -122,7 +125,9 @@ TEST(IniFile, WritesFromProcessesAndThreadsAreAllKept) {
   auto write_keys = [&](const std::string& writer) {
     bool ok = true;
     for (int n = 0; n < kWrites; ++n)
-      ok &= IniFile(path).Write(section(writer, n), writer + std::to_string(n), std::to_string(n));
+      ok &= IniFile(path, std::chrono::minutes(1))  // no giving up, even on a loaded machine
+                .Write(section(writer, n), writer + std::to_string(n), std::to_string(n))
+                .ok();
     return ok;
   };
   // Children first: a child forked later would inherit a thread's lock.
@@ -149,6 +154,34 @@ TEST(IniFile, WritesFromProcessesAndThreadsAreAllKept) {
   // The original 3 lines, one per key, and per own section a blank line and a header.
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3 + 6 * (kWrites + 2));
   EXPECT_EQ(folder.EntryCount(), 1) << "no temporary file left behind";
+}
+
+// A writer waits for another writer of the same file only until its
+// deadline, then writes nothing and says why.
+TEST(IniFile, WriterWaitsForOtherWritersOnlyUntilItsDeadline) {
+  qz::testing::TempFolder folder;
+  const std::string path = folder.Write("s.ini", "[A]\nk=old\n");
+  const UniqueFd dir(::open(folder.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  for (auto [writer_holds, value, kept, why] : {
+           std::tuple<bool, const char*, const char*, const char*>{
+               true, "refused", "old", ".s.ini.lock: another writer held the lock for 100 ms"},
+           {false, "new", "new", ""},
+       }) {
+    Status status;
+    const std::optional<FileLock> lock =
+        writer_holds ? FileLock::Acquire(dir.get(), "s.ini", {}, status) : std::nullopt;
+    ASSERT_EQ(writer_holds, lock.has_value()) << status;
+    struct stat st {};
+    if (writer_holds) {
+      ASSERT_EQ(::stat(folder.File(LockFileName("s.ini")).c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 077, 0u) << "the lock file is the writer's own";
+    }
+    const Status written = IniFile(path, std::chrono::milliseconds(100)).Write("A", "k", value);
+    EXPECT_EQ(written.ok(), !writer_holds);
+    EXPECT_EQ(written.message(), why);
+    EXPECT_EQ(IniFile(path).Read("A", "k"), kept);
+  }
+  EXPECT_EQ(folder.EntryCount(), 1) << "lock files go with their writers";
 }
 
 }  // namespace

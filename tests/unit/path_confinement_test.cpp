@@ -63,6 +63,7 @@ TEST_F(Confinement, PathValuesAndTheMainFileStayInsideTheFolder) {
   for (const auto& [target, name] : links) fs::create_symlink(target, folder_ / name);
   fs::create_hard_link(folder_ / "QzNotesLog.log", folder_ / "log-hard.ini");
   folder_.Write(".QzPage.ini.Ab12Cd", "[Pager Terminal]\n");  // a writer's temporary file
+  folder_.Write(".QzPage.ini.lock", "[Pager Terminal]\n");    // a writer's lock file
   const std::string log_before = folder_.Read("QzNotesLog.log");
   for (auto [fate, paths] :
        {std::pair<const char*, std::vector<std::string>>{
@@ -73,7 +74,7 @@ TEST_F(Confinement, PathValuesAndTheMainFileStayInsideTheFolder) {
         {"--",
          {outside_.File("QzPage.ini"), "sub/../QzPage.ini", "escape/QzPage.ini", "outside.ini",
           "dangling-out.ini", "sub/out.ini", "loop-a", "QzNotesLog.log", "qznoteslog.LOG",
-          "log-link.ini", "log-hard.ini", ".QzPage.ini.Ab12Cd"}}})
+          "log-link.ini", "log-hard.ini", ".QzPage.ini.Ab12Cd", ".QzPage.ini.lock"}}})
     for (const std::string& relative : paths) {
       std::string seen = ConfinedSettingsFile(folder_.path(), relative) ? "R" : "-";
       PathIs(relative);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <fstream>
 #include <thread>
 
 #include "platform/sqlite_holders.h"
@@ -128,6 +130,23 @@ TEST_F(RegistryStoreTest, ADamagedFileIsReportedAndLeftAsItIs) {
   EXPECT_EQ(store_.ReplaceValues(kHkeyCurrentUser, "K", {{"a", "b"}}), kRegCorrupt);
   EXPECT_NE(RegStatusText(kRegCorrupt).find("damaged"), std::string_view::npos);
   EXPECT_EQ(folder_.Read("QzRegistry.db"), garbage);
+}
+
+// Profiles hold credentials: what an earlier run left open to other users
+// (as a crash leaves -wal and -shm) is for owner and group only once written.
+TEST_F(RegistryStoreTest, FilesLeftOpenToOthersAreTightened) {
+  ASSERT_EQ(store_.ReplaceValues(kHkeyCurrentUser, "K", {{"Transport", "smtp://u:p@h"}}), kRegOk);
+  RegistryStore later(File());
+  for (const char* name : {"QzRegistry.db", "QzRegistry.db-wal", "QzRegistry.db-shm"}) {
+    std::ofstream(folder_.File(name), std::ios::app).flush();
+    ASSERT_EQ(::chmod(folder_.File(name).c_str(), 0644), 0) << name;
+  }
+  ASSERT_EQ(later.ReplaceValues(kHkeyCurrentUser, "K", {{"From", "a@b"}}), kRegOk);
+  for (const char* name : {"QzRegistry.db", "QzRegistry.db-wal", "QzRegistry.db-shm"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(folder_.File(name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << name;
+  }
 }
 
 // Writers in their own connections, as other processes are, wait for each
