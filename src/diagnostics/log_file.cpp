@@ -69,6 +69,11 @@ LogWrite AppendLogEntry(const std::filesystem::path& file, std::string_view text
 
   UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640));
   if (!fd) return Dropped(file, "cannot open", errno);
+  // A log an earlier version left open to everyone names every user's
+  // failures: others lose their bits, as a settings rewrite does.
+  struct stat opened {};
+  if (::fstat(fd.get(), &opened) == 0 && opened.st_uid == ::geteuid() && (opened.st_mode & 007))
+    (void)::fchmod(fd.get(), opened.st_mode & 07770);
   ssize_t written;
   do {
     written = ::write(fd.get(), entry.data(), entry.size());

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <regex>
@@ -97,6 +99,20 @@ TEST(LogFile, RotatesAtItsBoundWithWholeEntries) {
     EXPECT_FALSE(dropped.written) << file;
     EXPECT_NE(dropped.trouble.find("entry dropped: "), std::string::npos) << dropped.trouble;
   }
+}
+
+// A log an earlier version left open to everyone names every user's
+// failures: the next entry takes the bits for others away.
+TEST(LogFile, AnEntryClosesALogLeftOpenToOthers) {
+  testing::TempFolder dir;
+  const std::filesystem::path file = dir / "QzNotesLog.log";
+  std::ofstream(file) << "";
+  namespace fs = std::filesystem;
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                            fs::perms::others_read);
+  ASSERT_TRUE(AppendLogEntry(file, "entry").written);
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::others_all, fs::perms::none);
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::group_read, fs::perms::group_read);
 }
 
 TEST(LogFile, WritersRotatingTogetherLoseNoEntry) {
