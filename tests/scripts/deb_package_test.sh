@@ -72,7 +72,10 @@ check "session activation names /usr/bin/qznotesd" \
 for ini in QzNotes.ini QzPage.ini QzSNPP.ini QzSMS.ini; do
   check "the program folder holds the sample $ini" \
     cmp -s "$root/usr/share/qznotes/$ini" "$root/var/lib/qznotes/$ini"
+  [[ $(stat -c %a "$root/var/lib/qznotes/$ini") == 640 ]] || fail "$ini is open to others"
 done
+[[ $(stat -c %a "$root/var/lib/qznotes") == 2750 ]] ||
+  fail "the program folder is $(stat -c %a "$root/var/lib/qznotes"), not 2750"
 
 # The installed programs serve the installed program folder.
 bus_out=$(dbus-daemon --session --fork --print-address=1 --print-pid=1 --nopidfile) ||
