@@ -39,6 +39,12 @@ std::optional<std::vector<std::string>> FileNames(const std::string& folder, Sta
   return names;
 }
 
+std::string NotAFile(fs::file_type type) {
+  if (type == fs::file_type::symlink) return "a symbolic link";
+  if (type == fs::file_type::directory) return "a folder";
+  return "not a regular file";
+}
+
 // Open and locked: no daemon holds the file now, nor can take it over
 // while the descriptor lives. Not locked: in use (or unreadable).
 UniqueFd OpenUnlessInUse(const std::string& path, bool& in_use, Status& status) {
@@ -91,13 +97,14 @@ std::optional<JournalListing> ListJournal(const std::string& program_folder, Sta
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0) {
-      listing.skipped.push_back({name, errno == ELOOP    ? "a symbolic link"
-                                       : errno == EISDIR ? "a folder"
-                                                         : std::strerror(errno)});
+      const int error = errno;
+      const fs::file_type type = fs::symlink_status(path, ec).type();
+      listing.skipped.push_back(
+          {name, type == fs::file_type::regular ? std::strerror(error) : NotAFile(type)});
       continue;
     }
     if (!S_ISREG(st.st_mode)) {
-      listing.skipped.push_back({name, S_ISDIR(st.st_mode) ? "a folder" : "not a regular file"});
+      listing.skipped.push_back({name, NotAFile(fs::symlink_status(path, ec).type())});
       continue;
     }
     JournalFileReport report;
@@ -127,6 +134,12 @@ JournalClearing ClearJournal(const std::string& program_folder) {
   if (!names) return result;
   for (const std::string& name : *names) {
     std::string path = folder + "/" + name;
+    std::error_code ec;
+    if (const fs::file_type type = fs::symlink_status(path, ec).type();
+        type != fs::file_type::regular) {
+      result.skipped.push_back({name, NotAFile(type)});
+      continue;
+    }
     bool in_use = false;
     UniqueFd fd = OpenUnlessInUse(path, in_use, result.status);
     if (in_use) {

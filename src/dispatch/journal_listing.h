@@ -42,8 +42,9 @@ std::optional<JournalListing> ListJournal(const std::string& program_folder, Sta
 struct JournalClearing {
   size_t files_removed = 0;
   size_t requests_removed = 0;
-  std::vector<std::string> in_use;  // files left because a daemon holds them
-  Status status;                    // why the clearing stopped short
+  std::vector<std::string> in_use;      // files left because a daemon holds them
+  std::vector<JournalSkipped> skipped;  // no journal files: left alone
+  Status status;                        // why the clearing stopped short
 };
 
 JournalClearing ClearJournal(const std::string& program_folder);

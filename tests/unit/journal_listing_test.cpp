@@ -106,10 +106,12 @@ TEST(JournalListingTest, NamesWhatItCannotReadAndListsTheRest) {
   std::ofstream(journal / "notes.txt") << "mine";
 
   std::ostringstream out, err;
-  EXPECT_EQ(
-      client::RunJournal(nullptr, {}, {client::JournalCommand::Action::kList, false, folder.path()},
-                         {out, err}),
-      client::kExitOk);
+  auto run = [&](client::JournalCommand::Action action) {
+    out.str("");
+    err.str("");
+    return client::RunJournal(nullptr, {}, {action, false, folder.path()}, {out, err});
+  };
+  EXPECT_EQ(run(client::JournalCommand::Action::kList), client::kExitOk);
   EXPECT_THAT(out.str(), HasSubstr(fs::path(damaged_path).filename().string() +
                                    ": left by a daemon that is gone; damaged: "));
   EXPECT_THAT(out.str(),
@@ -121,6 +123,14 @@ TEST(JournalListingTest, NamesWhatItCannotReadAndListsTheRest) {
             "qznotes: skipped notes.txt: not a journal file\n"
             "qznotes: skipped pipe.qzj: not a regular file\n"
             "qznotes: skipped stray.qzj: a symbolic link\n");
+  // Clearing passes over the same entries, and leaves what was kept aside.
+  EXPECT_EQ(run(client::JournalCommand::Action::kClear), client::kExitOk);
+  EXPECT_EQ(out.str(), "removed 2 requests in 1 files from " + journal.string() + "\n");
+  EXPECT_EQ(err.str(),
+            "qznotes: skipped folder.qzj: a folder\n"
+            "qznotes: skipped pipe.qzj: not a regular file\n"
+            "qznotes: skipped stray.qzj: a symbolic link\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(journal / "damaged"), {}), 1);
 }
 
 }  // namespace

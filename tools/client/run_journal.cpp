@@ -63,6 +63,8 @@ ExitStatus Clear(const std::string& folder, Console console) {
   if (!done.status.ok()) return Unreadable(done.status.message(), console);
   console.out << "removed " << done.requests_removed << " requests in " << done.files_removed
               << " files from " << folder << "/" << kJournalFolderName << "\n";
+  for (const JournalSkipped& skipped : done.skipped)
+    console.err << "qznotes: skipped " << skipped.name << ": " << skipped.why << "\n";
   for (const std::string& name : done.in_use)
     console.err << "qznotes: " << name
                 << " is held by a running qznotesd and was left; stop the daemon first\n";
