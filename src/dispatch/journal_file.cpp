@@ -67,6 +67,14 @@ class Source {
     return std::string_view(window_).substr(at - window_at_, n);
   }
 
+  // The bytes from `at` to the end of the window (or of the file).
+  std::string_view From(uint64_t at) {
+    if (at >= size_) return {};
+    if (fd_ < 0) return bytes_.substr(at);
+    if (at < window_at_ || at >= window_at_ + window_.size()) Fill(at);
+    return std::string_view(window_).substr(at - window_at_);
+  }
+
   // All `n` bytes at `at`; false when they cannot be read.
   bool Copy(uint64_t at, uint64_t n, std::string& out) {
     if (n <= kWindow) {
@@ -144,7 +152,7 @@ bool TryRecord(Source& source, const Form& form, uint64_t at, bool scanning, Rec
 // The first byte at or after `at` that is not zero; the size when none is.
 uint64_t NextNonZero(Source& source, uint64_t at) {
   while (at < source.size()) {
-    std::string_view chunk = source.Get(at, kWindow);
+    std::string_view chunk = source.From(at);
     if (chunk.empty()) break;
     size_t i = 0;
     for (; i + 8 <= chunk.size(); i += 8) {
