@@ -140,14 +140,13 @@ RequestJournal::RequestJournal(UniqueFd dir, UniqueFd file, std::string folder, 
 
 RequestJournal::~RequestJournal() {
   std::lock_guard lock(mutex_);
-  if (!unremoved_.empty() && !keep_everything_) {
-    // Their room was set aside when they were put, so only a failing disk
-    // keeps them out now.
+  if (!unremoved_.empty()) {
+    // Their runs ended, whatever else is kept. Their room was set aside when
+    // they were put, so only a failing disk keeps them out now.
     std::string frames;
     for (uint64_t key : unremoved_) frames += FrameRecord(header_, JournalRecordType::kRemove, key);
-    if (PWriteAll(file_.get(), frames, size_) && ::fdatasync(file_.get()) == 0) {
+    if (PWriteAll(file_.get(), frames, size_)) {
       for (uint64_t key : unremoved_) live_.erase(key);
-      size_ += frames.size();
       unremoved_.clear();
     } else {
       Report("journal: stopping with " + std::to_string(unremoved_.size()) +
@@ -348,10 +347,16 @@ void RequestJournal::WriteBatch(Batch& batch, size_t live_after) {
     std::vector<Change*> written;
     std::set<uint64_t> ended;
     for (Change* change : all) {
-      // Only the removals of entries in the file had room set aside.
-      if (removes_only && (change->type == JournalRecordType::kPut ||
-                           !live_.contains(change->key) || !ended.insert(change->key).second))
-        continue;
+      // Only the removals of entries in the file had room set aside; one
+      // whose put is refused with it has nothing to end.
+      if (removes_only) {
+        if (change->type == JournalRecordType::kPut) continue;
+        if (!live_.contains(change->key)) {
+          change->ok = true;
+          continue;
+        }
+        if (!ended.insert(change->key).second) continue;  // a duplicate ends nothing more
+      }
       change->offset = size_ + bytes.size();
       bytes += change->frame;
       written.push_back(change);
@@ -401,7 +406,8 @@ std::vector<std::string> RequestJournal::ApplyBatch(Batch& batch) {
     for (const Change& change : *list) {
       const bool put = change.type == JournalRecordType::kPut;
       if (!change.ok) {
-        if (!put && unremoved_.insert(change.key).second)
+        // Still live: not ended by an earlier record of this batch.
+        if (!put && live_.contains(change.key) && unremoved_.insert(change.key).second)
           lines.push_back("journal: cannot write the end of entry " + std::to_string(change.key) +
                           " to " + path_ + " (" + error_ +
                           "): retried with the next write and at the stop");
