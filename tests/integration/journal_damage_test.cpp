@@ -146,6 +146,8 @@ TEST(JournalDamage, RequestsEndingOnAFullDiskAreNotRunAgain) {
     EXPECT_EQ(client.WaitForCallbacks(4, 60s).size(), 4u) << daemon.Log();
     daemon.Signal(SIGTERM);
     EXPECT_EQ(daemon.WaitExit(60s), 0) << daemon.Log();
+    // The premise: the disk was full when it was kept.
+    EXPECT_THAT(daemon.Log(), HasSubstr("journal: cannot write request LLLL"));
   }
   fs::remove(folder.path() / kJournalFolderName / "filler");
   Daemon restarted(bus, folder.path());
