@@ -225,18 +225,18 @@ JournalContents Read(Source& source) {
     return contents;
   }
   // A damaged header: its records may still be whole, in either form.
-  for (bool second : {true, false}) {
+  for (bool salted : {true, false}) {
     contents = {};
     contents.recognised = false;
-    const uint64_t start = second ? kMagicV2.size() + kJournalSaltSize : kMagicV1.size();
-    std::string salt(second ? head.substr(std::min(head.size(), kMagicV2.size())) : "");
-    if (second && salt.size() < kJournalSaltSize) continue;
+    const uint64_t start = salted ? kMagicV2.size() + kJournalSaltSize : kMagicV1.size();
+    std::string salt(salted ? head.substr(std::min(head.size(), kMagicV2.size())) : "");
+    if (salted && salt.size() < kJournalSaltSize) continue;
     if (start >= source.size()) {
       contents.skipped_bytes = source.size();
       break;
     }
     contents.skipped_bytes = start;
-    Scan(source, {second ? 12u : 8u, salt}, start, contents);
+    Scan(source, {salted ? 12u : 8u, salt}, start, contents);
     if (contents.records > 0) break;
   }
   return contents;
