@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <filesystem>
 
 #include "dispatch/journal_file.h"
-#include "platform/file_io.h"
 #include "platform/unique_fd.h"
 
 namespace qz {
@@ -39,10 +39,16 @@ std::optional<std::vector<std::string>> FileNames(const std::string& folder, Sta
   return names;
 }
 
+std::string NotAFile(fs::file_type type) {
+  if (type == fs::file_type::symlink) return "a symbolic link";
+  if (type == fs::file_type::directory) return "a folder";
+  return "not a regular file";
+}
+
 // Open and locked: no daemon holds the file now, nor can take it over
 // while the descriptor lives. Not locked: in use (or unreadable).
 UniqueFd OpenUnlessInUse(const std::string& path, bool& in_use, Status& status) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   in_use = false;
   if (!fd) {
     status = Status::IoError("cannot open " + path + ": " + std::strerror(errno));
@@ -58,31 +64,57 @@ UniqueFd OpenUnlessInUse(const std::string& path, bool& in_use, Status& status) 
 
 }  // namespace
 
-std::optional<std::vector<JournalFileReport>> ListJournal(const std::string& program_folder,
-                                                          Status& status) {
-  std::string folder = JournalFolder(program_folder);
-  auto names = FileNames(folder, status);
-  if (!names) return std::nullopt;
-  std::vector<JournalFileReport> reports;
-  for (const std::string& name : *names) {
-    std::string path = folder + "/" + name;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd) {
-      status = Status::IoError("cannot open " + path + ": " + std::strerror(errno));
-      return std::nullopt;
+std::optional<JournalListing> ListJournal(const std::string& program_folder, Status& status) {
+  const std::string folder = JournalFolder(program_folder);
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    status = Status::IoError("no request journal at " + folder +
+                             (ec ? ": " + ec.message() : std::string(": not a folder")));
+    return std::nullopt;
+  }
+  JournalListing listing;
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    names.push_back(it->path().filename().string());
+  if (ec) {
+    status = Status::IoError("cannot read " + folder + ": " + ec.message());
+    return std::nullopt;
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string path = folder + "/" + name;
+    if (name.starts_with(".") && name.ends_with(".tmp")) continue;  // a compaction under way
+    if (name == kJournalDamagedFolder && fs::is_directory(fs::symlink_status(path, ec))) {
+      for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+        listing.damaged_kept += it->path().filename().string().ends_with(kJournalFileSuffix);
+      continue;
+    }
+    if (!name.ends_with(kJournalFileSuffix) || name.starts_with(".")) {
+      listing.skipped.push_back({name, "not a journal file"});
+      continue;
+    }
+    // Not blocking: a named pipe in its place must not hang the listing.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+      const int error = errno;
+      const fs::file_type type = fs::symlink_status(path, ec).type();
+      listing.skipped.push_back(
+          {name, type == fs::file_type::regular ? std::strerror(error) : NotAFile(type)});
+      continue;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      listing.skipped.push_back({name, NotAFile(fs::symlink_status(path, ec).type())});
+      continue;
     }
     JournalFileReport report;
     report.name = name;
     // A shared lock is refused only while a daemon holds the file.
     report.in_use = ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0;
-    std::optional<std::string> bytes = ReadAll(fd.get());
-    if (!bytes) {
-      status = Status::IoError("cannot read " + path);
-      return std::nullopt;
-    }
-    JournalContents contents = ReadJournal(*bytes);
-    report.torn = contents.torn;
+    JournalContents contents = ReadJournal(fd.get());
     report.recognised = contents.recognised;
+    report.skipped_bytes = contents.skipped_bytes;
+    report.read_error = contents.read_error;
     for (auto& [key, entry] : contents.live) {
       try {
         report.requests.push_back(DecodeRequest(entry.payload));
@@ -90,9 +122,9 @@ std::optional<std::vector<JournalFileReport>> ListJournal(const std::string& pro
         ++report.unreadable;
       }
     }
-    reports.push_back(std::move(report));
+    listing.files.push_back(std::move(report));
   }
-  return reports;
+  return listing;
 }
 
 JournalClearing ClearJournal(const std::string& program_folder) {
@@ -102,6 +134,12 @@ JournalClearing ClearJournal(const std::string& program_folder) {
   if (!names) return result;
   for (const std::string& name : *names) {
     std::string path = folder + "/" + name;
+    std::error_code ec;
+    if (const fs::file_type type = fs::symlink_status(path, ec).type();
+        type != fs::file_type::regular) {
+      result.skipped.push_back({name, NotAFile(type)});
+      continue;
+    }
     bool in_use = false;
     UniqueFd fd = OpenUnlessInUse(path, in_use, result.status);
     if (in_use) {
@@ -109,8 +147,7 @@ JournalClearing ClearJournal(const std::string& program_folder) {
       continue;
     }
     if (!fd) return result;
-    std::optional<std::string> bytes = ReadAll(fd.get());
-    size_t requests = bytes ? ReadJournal(*bytes).live.size() : 0;
+    size_t requests = ReadJournal(fd.get()).live.size();
     // Removed while locked, so no daemon starting now takes it over.
     if (::unlink(path.c_str()) != 0) {
       result.status = Status::IoError("cannot remove " + path + ": " + std::strerror(errno));

@@ -16,22 +16,35 @@ namespace qz {
 struct JournalFileReport {
   std::string name;
   bool in_use = false;  // a running daemon holds it
-  bool torn = false;    // ends in a record a crash cut short (ignored)
   bool recognised = true;
+  uint64_t skipped_bytes = 0;  // damage no record could be read from
+  bool read_error = false;
   std::vector<RequestRecord> requests;
   size_t unreadable = 0;  // entries written by another version
 };
 
-// Nothing, with `status` saying why, when the folder cannot be read; an
-// empty list when there is no journal folder.
-std::optional<std::vector<JournalFileReport>> ListJournal(const std::string& program_folder,
-                                                          Status& status);
+// An entry of the folder that is no journal file to read, and why.
+struct JournalSkipped {
+  std::string name;
+  std::string why;
+};
+
+struct JournalListing {
+  std::vector<JournalFileReport> files;  // by name
+  std::vector<JournalSkipped> skipped;
+  size_t damaged_kept = 0;  // files a daemon set aside in damaged/
+};
+
+// Nothing, with `status` saying why, when the journal folder is missing or
+// cannot be listed.
+std::optional<JournalListing> ListJournal(const std::string& program_folder, Status& status);
 
 struct JournalClearing {
   size_t files_removed = 0;
   size_t requests_removed = 0;
-  std::vector<std::string> in_use;  // files left because a daemon holds them
-  Status status;                    // why the clearing stopped short
+  std::vector<std::string> in_use;      // files left because a daemon holds them
+  std::vector<JournalSkipped> skipped;  // no journal files: left alone
+  Status status;                        // why the clearing stopped short
 };
 
 JournalClearing ClearJournal(const std::string& program_folder);

@@ -4,11 +4,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include "client/runners.h"
+#include "dispatch/journal_file.h"
 #include "dispatch/request_journal.h"
+#include "platform/file_io.h"
 #include "support/temp_folder.h"
 
 namespace qz {
@@ -16,6 +22,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+namespace fs = std::filesystem;
 
 TEST(JournalListingTest, ListsAndClearsThroughTheClient) {
   testing::TempFolder folder;
@@ -39,8 +46,10 @@ TEST(JournalListingTest, ListsAndClearsThroughTheClient) {
   };
   using enum client::JournalCommand::Action;
   const std::string journal = " requests in " + folder.path() + "/QzNotesJournal\n";
-  EXPECT_EQ(run(kList), client::kExitOk);  // no journal folder: an empty journal
-  EXPECT_EQ(out.str(), "0" + journal);
+  // No journal folder: a mistyped folder must not read as an empty journal.
+  EXPECT_EQ(run(kList), client::kExitUsage);
+  EXPECT_EQ(err.str(), "qznotes: no request journal at " + folder.path() +
+                           "/QzNotesJournal: No such file or directory\n");
   {
     auto gone = open();  // a daemon that was killed: its file stays
     ASSERT_TRUE(put(*gone, "left-1") && put(*gone, "left-2"));
@@ -60,6 +69,68 @@ TEST(JournalListingTest, ListsAndClearsThroughTheClient) {
   EXPECT_EQ(run(kList), client::kExitOk);
   EXPECT_THAT(out.str(),
               AllOf(HasSubstr(": held by a running qznotesd\n  live  "), Not(HasSubstr("left-"))));
+}
+
+// What is no journal file to read is named and passed over; what could be
+// read of a damaged file is listed.
+TEST(JournalListingTest, NamesWhatItCannotReadAndListsTheRest) {
+  testing::TempFolder folder;
+  std::string damaged_path;
+  {
+    Status error;
+    auto gone = RequestJournal::Open(folder.path(), error);
+    ASSERT_TRUE(gone) << error.message();
+    RequestRecord r;
+    r.procedure = "SendMessageCallBack";
+    for (const char* id : {"kept-1", "hit-2", "kept-3"}) {
+      r.mstrTestID = id;
+      ASSERT_TRUE(gone->Put(gone->NewKey(), EncodeRequest(r)));
+    }
+    damaged_path = gone->file_path();
+  }
+  // One bit of the second record's payload.
+  const JournalContents before = ReadJournal(*ReadFileText(damaged_path.c_str()));
+  std::fstream file(damaged_path, std::ios::in | std::ios::out | std::ios::binary);
+  const auto at = static_cast<std::streamoff>(before.live.at(2).offset + 30);
+  file.seekg(at);
+  const char byte = static_cast<char>(file.get() ^ 0x01);
+  file.seekp(at);
+  file.put(byte);
+  file.close();
+  const fs::path journal = folder / "QzNotesJournal";
+  fs::create_directory(journal / "damaged");
+  std::ofstream(journal / "damaged" / "run-1-2.found-20260101T000000Z.qzj") << "x";
+  fs::create_symlink("/nonexistent", journal / "stray.qzj");
+  fs::create_directory(journal / "folder.qzj");
+  ASSERT_EQ(mkfifo((journal / "pipe.qzj").c_str(), 0600), 0);
+  std::ofstream(journal / "notes.txt") << "mine";
+
+  std::ostringstream out, err;
+  auto run = [&](client::JournalCommand::Action action) {
+    out.str("");
+    err.str("");
+    return client::RunJournal(nullptr, {}, {action, false, folder.path()}, {out, err});
+  };
+  EXPECT_EQ(run(client::JournalCommand::Action::kList), client::kExitOk);
+  EXPECT_THAT(out.str(), HasSubstr(fs::path(damaged_path).filename().string() +
+                                   ": left by a daemon that is gone; damaged: "));
+  EXPECT_THAT(out.str(),
+              AllOf(HasSubstr("\n  kept-1  "), HasSubstr("\n  kept-3  "), Not(HasSubstr("hit-2"))));
+  EXPECT_THAT(out.str(), HasSubstr("\n1 damaged files kept aside in " + journal.string() +
+                                   "/damaged (not replayed)\n2 requests in "));
+  EXPECT_EQ(err.str(),
+            "qznotes: skipped folder.qzj: a folder\n"
+            "qznotes: skipped notes.txt: not a journal file\n"
+            "qznotes: skipped pipe.qzj: not a regular file\n"
+            "qznotes: skipped stray.qzj: a symbolic link\n");
+  // Clearing passes over the same entries, and leaves what was kept aside.
+  EXPECT_EQ(run(client::JournalCommand::Action::kClear), client::kExitOk);
+  EXPECT_EQ(out.str(), "removed 2 requests in 1 files from " + journal.string() + "\n");
+  EXPECT_EQ(err.str(),
+            "qznotes: skipped folder.qzj: a folder\n"
+            "qznotes: skipped pipe.qzj: not a regular file\n"
+            "qznotes: skipped stray.qzj: a symbolic link\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(journal / "damaged"), {}), 1);
 }
 
 }  // namespace

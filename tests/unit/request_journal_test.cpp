@@ -2,18 +2,26 @@
 // earlier one kept, removed, replaced or had cut short by a crash.
 #include "dispatch/request_journal.h"
 
+#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <stdexcept>
 
 #include "dispatch/journal_file.h"
 #include "platform/file_io.h"
+#include "platform/unique_fd.h"
 #include "support/temp_folder.h"
 
 namespace qz {
 namespace {
 
+using ::testing::MatchesRegex;
 using testing::TempFolder;
 using Payloads = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -66,27 +74,160 @@ TEST(RequestJournalTest, LaterRunGetsWhatWasKeptAndNotRemovedOrReplaced) {
   EXPECT_EQ(TakenOver(folder), Payloads{"pending"});
 }
 
-// Every cut through the last record (a crash mid-write) and every damaged
-// byte in it leaves the records before it, and only those.
-TEST(RequestJournalTest, TornOrDamagedTailIsIgnored) {
-  std::string whole = std::string(kJournalHeader) +
-                      FrameRecord(JournalRecordType::kPut, 1, "first") +
-                      FrameRecord(JournalRecordType::kPut, 2, "second");
-  std::string last = FrameRecord(JournalRecordType::kPut, 3, "cut short");
-  for (size_t at = 0; at < last.size(); ++at) {
-    JournalContents cut = ReadJournal(whole + last.substr(0, at));
-    EXPECT_EQ(cut.live.size(), 2u) << "cut at " << at;
-    EXPECT_EQ(cut.torn, at > 0);
-    EXPECT_EQ(cut.valid_end, whole.size());
-    std::string damaged = last;
-    damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
-    EXPECT_EQ(ReadJournal(whole + damaged).live.size(), 2u) << "damage at " << at;
+// A file of ten puts, "request-1" to "request-10" under keys 1 to 10, and
+// where each record starts.
+struct TenRecords {
+  std::string header = NewJournalHeader();
+  std::string bytes = header;
+  std::vector<size_t> at;
+  TenRecords() {
+    for (uint64_t key = 1; key <= 10; ++key) {
+      at.push_back(bytes.size());
+      bytes += FrameRecord(header, JournalRecordType::kPut, key, "request-" + std::to_string(key));
+    }
   }
-  EXPECT_FALSE(ReadJournal("not a journal").recognised);
-  // Zeros the writer set aside after the records are neither data nor damage.
-  JournalContents padded = ReadJournal(whole + std::string(4096, '\0'));
-  EXPECT_EQ(padded.live.size(), 2u);
-  EXPECT_FALSE(padded.torn);
+};
+
+// "request-1" to "request-10" without those numbered in `missing`.
+Payloads AllBut(std::set<int> missing) {
+  Payloads payloads;
+  for (int n = 1; n <= 10; ++n)
+    if (!missing.contains(n)) payloads.push_back("request-" + std::to_string(n));
+  return payloads;
+}
+
+// A file of the first form: puts of "legacy one" (key 1) and "legacy two"
+// (key 2), then the removal of key 1.
+std::string FirstFormFile() {
+  const char* hex =
+      "515a4a524e4c310a13000000a73ec5970101000000000000006c6567616379206f6e651300000052efe5160102"
+      "000000000000006c65676163792074776f09000000b63c5504020100000000000000";
+  std::string bytes;
+  for (const char* p = hex; *p; p += 2) bytes += static_cast<char>(std::stoi({p, 2}, nullptr, 16));
+  return bytes;
+}
+
+// Damage costs the records it hit and no others; what cannot be read is
+// counted, and zeros the writer set aside after the records are no damage.
+TEST(RequestJournalTest, DamageCostsOnlyTheRecordsItHit) {
+  const Payloads all = AllBut({});
+  const struct {
+    const char* what;
+    std::function<void(std::string&, const TenRecords&)> damage;
+    Payloads live;
+    uint64_t skipped;
+    bool damaged;
+  } cases[] = {
+      {"one bit flipped in the body of record 3", [](auto& b, auto& f) { b[f.at[2] + 20] ^= 0x10; },
+       AllBut({3}), 30, true},
+      {"one bit flipped in the length of record 3", [](auto& b, auto& f) { b[f.at[2]] ^= 0x40; },
+       AllBut({3}), 30, true},
+      {"records 4 and 5 zeroed",
+       [](auto& b, auto& f) { std::fill(&b[f.at[3]], &b[f.at[5]], '\0'); }, AllBut({4, 5}), 60,
+       true},
+      {"cut short in record 10", [](auto& b, auto& f) { b.resize(f.at[9] + 25); }, AllBut({10}), 25,
+       true},
+      {"cut short in record 10, then the writer's zeros",
+       [](auto& b, auto& f) { b.resize(f.at[9] + 25), b.append(4096, '\0'); }, AllBut({10}), 25,
+       true},
+      {"the writer's zeros after the last record", [](auto& b, auto&) { b.append(4096, '\0'); },
+       all, 0, false},
+      {"garbage after the last record", [](auto& b, auto&) { b += "\x01garbage\xff"; }, all, 9,
+       true},
+      {"a damaged header", [](auto& b, auto&) { b[0] ^= 0x01; }, all, 16, true},
+      {"all zeros", [](auto& b, auto&) { b.assign(b.size(), '\0'); }, {}, 16 + 10 * 30 + 1, true},
+      {"a record forged in a request's text, its request damaged",
+       [](auto& b, auto& f) {
+         // Whoever wrote the text could not know the file's salt.
+         std::string text = FrameRecord(NewJournalHeader(), JournalRecordType::kPut, 99, "forged");
+         b = f.header + FrameRecord(f.header, JournalRecordType::kPut, 1, text);
+         b[f.header.size() + 2] ^= 0x01;
+       },
+       {},
+       12 + 9 + 12 + 9 + 6,
+       true},
+      {"the first form", [](auto& b, auto&) { b = FirstFormFile(); }, {"legacy two"}, 0, false},
+      {"the first form, one bit flipped in its first record",
+       [](auto& b, auto&) { b = FirstFormFile(), b[8 + 12] ^= 0x04; },
+       {"legacy two"},
+       27,
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TenRecords file;
+    c.damage(file.bytes, file);
+    JournalContents contents = ReadJournal(file.bytes);
+    Payloads live;
+    for (const auto& [key, entry] : contents.live) live.push_back(entry.payload);
+    EXPECT_EQ(live, c.live);
+    EXPECT_EQ(contents.skipped_bytes, c.skipped);
+    EXPECT_EQ(contents.damaged(), c.damaged);
+  }
+}
+
+// A file with anything unreadable in it is kept aside once its requests are
+// this run's, however large it is; the next run finds nothing to repeat.
+TEST(RequestJournalTest, DamagedFilesAreRecoveredAndKeptAside) {
+  auto flip = [](int fd, off_t at) {
+    char byte = 0;
+    ASSERT_EQ(pread(fd, &byte, 1, at), 1);
+    byte ^= 0x08;
+    ASSERT_EQ(pwrite(fd, &byte, 1, at), 1);
+  };
+  constexpr off_t kMiB = 1 << 20;
+  const struct {
+    const char* what;
+    std::function<void(int fd, const JournalContents&)> damage;
+    Payloads taken;
+  } cases[] = {
+      {"one bit flipped in record 3 of 10",
+       [&](int fd, auto& c) { flip(fd, static_cast<off_t>(c.live.at(3).offset + 25)); },
+       AllBut({3})},
+      {"all zeros",
+       [](int fd, auto& c) {
+         ASSERT_EQ(pwrite(fd, std::string(c.valid_end, '\0').data(), c.valid_end, 0),
+                   static_cast<ssize_t>(c.valid_end));
+       },
+       {}},
+      {"hundreds of MiB, mostly holes, garbage at 100 MiB and a removal at 250 MiB",
+       [](int fd, auto&) {
+         std::string header(16, '\0');
+         ASSERT_EQ(pread(fd, header.data(), header.size(), 0), 16);
+         ASSERT_EQ(ftruncate(fd, 300 * kMiB), 0);
+         const std::string garbage(4096, '\x5a');
+         ASSERT_EQ(pwrite(fd, garbage.data(), garbage.size(), 100 * kMiB), 4096);
+         std::string last = FrameRecord(header, JournalRecordType::kRemove, 10);
+         ASSERT_EQ(pwrite(fd, last.data(), last.size(), 250 * kMiB + 3),
+                   static_cast<ssize_t>(last.size()));
+       },
+       AllBut({10})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder;
+    std::string path;
+    {
+      auto killed = OpenJournal(folder);
+      for (uint64_t key = 1; key <= 10; ++key)
+        ASSERT_TRUE(killed->Put(killed->NewKey(), "request-" + std::to_string(key)));
+      path = killed->file_path();
+    }
+    {
+      UniqueFd fd(open(path.c_str(), O_RDWR | O_CLOEXEC));
+      c.damage(fd.get(), ReadJournal(fd.get()));
+    }
+    EXPECT_EQ(TakenOver(folder), c.taken);
+    const fs::path damaged = folder / kJournalFolderName / "damaged";
+    std::vector<std::string> kept;
+    for (const auto& entry : fs::directory_iterator(damaged))
+      kept.push_back(entry.path().filename());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_THAT(kept[0], MatchesRegex(fs::path(path).stem().string() +
+                                      R"(\.found-[0-9]{8}T[0-9]{6}Z\.qzj)"));
+    EXPECT_TRUE(TakenOver(folder).empty());
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / kJournalFolderName), {}), 1);
+  }
 }
 
 TEST(RequestJournalTest, CompactionKeepsOnlyLiveEntries) {

@@ -185,15 +185,18 @@ whose runs have not ended. A daemon that starts delivers what an earlier one
 left there. Read from the program folder directly, so it works while the
 daemon is down.
 
-list     the requests left, file by file (default)
+list     the requests left, file by file (default); a damaged file's
+         readable requests, with how much of it could not be read; what is
+         no journal file (links, folders, other files) is named on stderr
 clear    removes every file no running daemon holds: its requests are dropped
+         (damaged files a daemon kept aside in damaged/ stay)
 
   --folder DIR   the program folder (default: QZNOTES_FOLDER, else the folder
                  of the installed programs; with --system the system daemon's)
 
 The system daemon's journal is readable by root only. Exit status: 0 done;
-1 a running daemon holds a file clear left; 2 usage errors or a folder that
-cannot be read.
+1 a running daemon holds a file clear left; 2 usage errors, or a journal
+folder that is missing or cannot be read.
 )txt";
 
 const std::string_view kWatchHelp = R"txt(Usage: qznotes watch [--json] [--count N]

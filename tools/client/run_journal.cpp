@@ -31,14 +31,17 @@ size_t Groups(const RequestRecord& r) {
 
 ExitStatus List(const std::string& folder, Console console) {
   Status status;
-  auto files = ListJournal(folder, status);
-  if (!files) return Unreadable(status.message(), console);
+  auto listing = ListJournal(folder, status);
+  if (!listing) return Unreadable(status.message(), console);
   size_t total = 0;
-  for (const JournalFileReport& file : *files) {
+  for (const JournalFileReport& file : listing->files) {
     console.out << file.name << ": "
                 << (file.in_use ? "held by a running qznotesd" : "left by a daemon that is gone")
-                << (file.torn ? "; ends in a cut-short record (ignored)" : "")
-                << (file.recognised ? "" : "; not a journal file") << "\n";
+                << (file.recognised ? "" : "; not a journal file");
+    if (file.skipped_bytes)
+      console.out << "; damaged: " << file.skipped_bytes << " bytes unreadable";
+    if (file.read_error) console.out << "; a read failed";
+    console.out << "\n";
     for (const RequestRecord& r : file.requests)
       console.out << "  " << r.mstrTestID << "  " << r.procedure << "  accepted " << AcceptedTime(r)
                   << "  groups " << Groups(r) << "  object " << r.object_path << "  owner "
@@ -46,7 +49,12 @@ ExitStatus List(const std::string& folder, Console console) {
     if (file.unreadable) console.out << "  " << file.unreadable << " entries of another version\n";
     total += file.requests.size() + file.unreadable;
   }
+  if (listing->damaged_kept)
+    console.out << listing->damaged_kept << " damaged files kept aside in " << folder << "/"
+                << kJournalFolderName << "/" << kJournalDamagedFolder << " (not replayed)\n";
   console.out << total << " requests in " << folder << "/" << kJournalFolderName << "\n";
+  for (const JournalSkipped& skipped : listing->skipped)
+    console.err << "qznotes: skipped " << skipped.name << ": " << skipped.why << "\n";
   return kExitOk;
 }
 
@@ -55,6 +63,8 @@ ExitStatus Clear(const std::string& folder, Console console) {
   if (!done.status.ok()) return Unreadable(done.status.message(), console);
   console.out << "removed " << done.requests_removed << " requests in " << done.files_removed
               << " files from " << folder << "/" << kJournalFolderName << "\n";
+  for (const JournalSkipped& skipped : done.skipped)
+    console.err << "qznotes: skipped " << skipped.name << ": " << skipped.why << "\n";
   for (const std::string& name : done.in_use)
     console.err << "qznotes: " << name
                 << " is held by a running qznotesd and was left; stop the daemon first\n";
