@@ -67,12 +67,15 @@ UniqueFd OpenUnlessInUse(const std::string& path, bool& in_use, Status& status) 
 std::optional<JournalListing> ListJournal(const std::string& program_folder, Status& status) {
   const std::string folder = JournalFolder(program_folder);
   std::error_code ec;
+  JournalListing listing;
   if (!fs::is_directory(folder, ec)) {
+    // A daemon that never ran there has no journal yet; a folder that is
+    // not there at all is a mistake worth saying.
+    if (!fs::exists(folder, ec) && fs::is_directory(program_folder, ec)) return listing;
     status = Status::IoError("no request journal at " + folder +
                              (ec ? ": " + ec.message() : std::string(": not a folder")));
     return std::nullopt;
   }
-  JournalListing listing;
   std::vector<std::string> names;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
     names.push_back(it->path().filename().string());
