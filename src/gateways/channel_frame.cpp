@@ -40,11 +40,12 @@ class PartReport {
     next_j_ = j ? *j + 1 : 0;
   }
 
-  // Every part not yet told did not go, for the same reason.
-  void TellTheRest(FailureKind kind, const std::string& text) noexcept {
+  // Every part not yet told did not go, for the same reason. Only the first
+  // was tried, and only it can have a kind of its own: the rest may go later.
+  void TellTheRest(FailureKind first_kind, const std::string& text) noexcept {
     if (!frame_.parts || !HasItems(notes_) || !HasItems(recipients_)) return;
     try {
-      const Refusal failure = Failure{.text = text, .kind = kind};
+      Refusal failure = Failure{.text = text, .kind = first_kind};
       // Counters past 16 bits raise before any delivery; such parts never go.
       const int32_t last = std::min<int32_t>(notes_.UBound(), INT16_MAX);
       for (int32_t k = next_k_; k <= last; ++k) {
@@ -52,11 +53,15 @@ class PartReport {
         if (!HasItems(list)) continue;
         if (frame_.delivery == Delivery::kPerMessage) {
           Tell(k, std::nullopt, failure);
+          failure->kind = FailureKind::kTransient;
           continue;
         }
         const int32_t end = std::min<int32_t>(list.UBound(), INT16_MAX);
-        for (int32_t j = k == next_k_ ? next_j_ : 0; j <= end; ++j)
-          if (!list.At(j).IsEmpty()) Tell(k, j, failure);
+        for (int32_t j = k == next_k_ ? next_j_ : 0; j <= end; ++j) {
+          if (list.At(j).IsEmpty()) continue;
+          Tell(k, j, failure);
+          failure->kind = FailureKind::kTransient;
+        }
       }
     } catch (...) {
       // Only the listener's memory can fail; the caller's answer stands.
