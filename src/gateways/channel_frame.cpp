@@ -1,5 +1,8 @@
 #include "gateways/channel_frame.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "automation/counter16.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/error_sources.h"
@@ -11,16 +14,82 @@ namespace {
 
 bool HasItems(const Variant& v) { return !v.IsEmpty() && v.IsArray(); }
 
-void Note(const ChannelFrame& frame, Refusal refusal) {
-  if (!refusal) return;
+PartState StateOf(FailureKind kind) {
+  return kind == FailureKind::kPermanent ? PartState::kPermanent : PartState::kTransient;
+}
+
+// Tells the listener, if any, how each part went. The parts are walked in
+// delivery order; `next_` is the first part not yet told, so whatever stops
+// the group can be told for everything that was not tried.
+class PartReport {
+ public:
+  PartReport(const ChannelFrame& frame, const Variant& notes, const Variant& recipients)
+      : frame_(frame), notes_(notes), recipients_(recipients) {}
+
+  void Tell(int32_t k, std::optional<int32_t> j, const Refusal& refusal) {
+    if (frame_.parts) {
+      DeliveredPart part{.channel = std::string(frame_.procedure), .message = k, .recipient = j};
+      if (refusal) {
+        part.state = StateOf(refusal->kind);
+        part.retry_after = refusal->retry_after;
+        part.text = refusal->text;
+      }
+      frame_.parts->Add(std::move(part));
+    }
+    next_k_ = j ? k : k + 1;
+    next_j_ = j ? *j + 1 : 0;
+  }
+
+  // Every part not yet told did not go, for the same reason. Only the first
+  // was tried, and only it can have a kind of its own: the rest may go later.
+  void TellTheRest(FailureKind first_kind, const std::string& text) noexcept {
+    if (!frame_.parts || !HasItems(notes_) || !HasItems(recipients_)) return;
+    try {
+      Refusal failure = Failure{.text = text, .kind = first_kind};
+      // Counters past 16 bits raise before any delivery; such parts never go.
+      const int32_t last = std::min<int32_t>(notes_.UBound(), INT16_MAX);
+      for (int32_t k = next_k_; k <= last; ++k) {
+        const Variant& list = recipients_.At(k);
+        if (!HasItems(list)) continue;
+        if (frame_.delivery == Delivery::kPerMessage) {
+          Tell(k, std::nullopt, failure);
+          failure->kind = FailureKind::kTransient;
+          continue;
+        }
+        const int32_t end = std::min<int32_t>(list.UBound(), INT16_MAX);
+        for (int32_t j = k == next_k_ ? next_j_ : 0; j <= end; ++j) {
+          if (list.At(j).IsEmpty()) continue;
+          Tell(k, j, failure);
+          failure->kind = FailureKind::kTransient;
+        }
+      }
+    } catch (...) {
+      // Only the listener's memory can fail; the caller's answer stands.
+    }
+  }
+
+ private:
+  const ChannelFrame& frame_;
+  const Variant& notes_;
+  const Variant& recipients_;
+  int32_t next_k_ = 0;
+  int32_t next_j_ = 0;
+};
+
+void Note(const ChannelFrame& frame, const Refusal& refusal) {
+  if (!refusal || !refusal->noted) return;
   if (frame.refusals == Refusals::kLatestOnly) {
-    gstrLastError = std::move(*refusal);
+    gstrLastError = refusal->text;
   } else {
-    gstrLastError.append("\r\n").append(*refusal);
+    gstrLastError.append("\r\n").append(refusal->text);
   }
 }
 
-void DeliverGroup(const ChannelFrame& frame, const Variant& notes, const Variant& recipients) {
+// A part the channel cannot reach any more is not tried; it did not go.
+const Refusal kUnreachable = Failure{.kind = FailureKind::kTransient, .noted = false};
+
+void DeliverGroup(const ChannelFrame& frame, const Variant& notes, const Variant& recipients,
+                  PartReport& report) {
   // Both counters are 16 bits wide, as the loops they stand for.
   for (int32_t k = 0, last = Int16LoopLimit(notes.UBound()); k <= last; Step16(k)) {
     std::string text = notes.At(k).Text();
@@ -28,14 +97,19 @@ void DeliverGroup(const ChannelFrame& frame, const Variant& notes, const Variant
     const Variant& list = recipients.At(k);
     if (!HasItems(list)) continue;
     if (frame.delivery == Delivery::kPerMessage) {
-      if (!frame.reachable || frame.reachable()) Note(frame, frame.deliver(text, list));
+      const Refusal refusal =
+          !frame.reachable || frame.reachable() ? frame.deliver(text, list) : kUnreachable;
+      Note(frame, refusal);
+      report.Tell(k, std::nullopt, refusal);
       continue;
     }
     for (int32_t j = 0, end = Int16LoopLimit(list.UBound()); j <= end; Step16(j)) {
       const Variant& to = list.At(j);
       if (to.IsEmpty()) continue;
-      if (frame.reachable && !frame.reachable()) continue;
-      Note(frame, frame.deliver(text, to));
+      const Refusal refusal =
+          !frame.reachable || frame.reachable() ? frame.deliver(text, to) : kUnreachable;
+      Note(frame, refusal);
+      report.Tell(k, j, refusal);
     }
   }
 }
@@ -43,16 +117,29 @@ void DeliverGroup(const ChannelFrame& frame, const Variant& notes, const Variant
 }  // namespace
 
 bool RunChannel(const ChannelFrame& frame, const Variant& notes, const Variant& recipients) {
+  PartReport report(frame, notes, recipients);
   try {
     gstrLastError.clear();
     if (HasItems(notes) && HasItems(recipients)) {
       const Opening opening = frame.open ? frame.open() : Opening::kSend;
-      if (opening == Opening::kFailed) return false;
-      if (opening == Opening::kSend) DeliverGroup(frame, notes, recipients);
+      if (opening != Opening::kSend) {
+        report.TellTheRest(FailureKind::kTransient, gstrLastError);
+        if (opening == Opening::kFailed) return false;
+      } else {
+        DeliverGroup(frame, notes, recipients, report);
+      }
     }
     return gstrLastError.empty();
   } catch (...) {
     gsubDisplayError(kServerSource, frame.procedure);
+    FailureKind kind = FailureKind::kTransient;
+    try {
+      if (frame.error_kind) kind = frame.error_kind();
+    } catch (...) {
+      // Unsorted: worth another try.
+    }
+    const CaughtError error = CurrentError();
+    report.TellTheRest(kind, ReportedText(error.number, error.description));
     return false;
   }
 }

@@ -3,15 +3,19 @@
 // what the group needs, and every message is cleaned and delivered to its
 // recipients; a run-time error is reported under the channel's procedure
 // name. What makes the channels differ is a named part of ChannelFrame.
+// When a DeliveryParts listens, every part of the group is told how it went,
+// including the parts an opening or a run-time error kept from being tried.
 // Runs on the calling object's thread.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "automation/variant.h"
+#include "gateways/delivery_parts.h"
 
 namespace qz {
 
@@ -34,8 +38,17 @@ enum class Opening {
   kFailed,       // the group fails at once
 };
 
-// A refused delivery's text as the channel words it; nothing when it went.
-using Refusal = std::optional<std::string>;
+// A delivery that did not go.
+struct Failure {
+  std::string text = {};  // as the channel words it
+  FailureKind kind = FailureKind::kTransient;
+  std::optional<std::chrono::seconds> retry_after = {};
+  // False: the caller is not told through gstrLastError (the channel has
+  // already said what it says, or its status text does).
+  bool noted = true;
+};
+// Nothing when the delivery went.
+using Refusal = std::optional<Failure>;
 
 struct ChannelFrame {
   std::string_view procedure;  // names the channel when a run-time error is reported
@@ -48,6 +61,10 @@ struct ChannelFrame {
   std::function<bool()> reachable = {};
   // One delivery of a cleaned text to a recipient (or to a message's list).
   std::function<Refusal(const std::string& text, const Variant& to)> deliver = {};
+  // The kind of a run-time error that stopped the group; none: transient.
+  std::function<FailureKind()> error_kind = {};
+  // Where each part's outcome goes; null: nobody listens.
+  DeliveryParts* parts = nullptr;
 };
 
 // Runs `frame` over message k of `notes` and recipient list k of

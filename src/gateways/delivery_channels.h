@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "automation/variant.h"
+#include "gateways/delivery_parts.h"
 #include "gateways/gateway_state.h"
 
 namespace qz {
@@ -29,6 +30,7 @@ struct ChannelCall {
   std::string& mstrSNPPStatus;        // left behind by the SNPP channel
   GatewayStates& kept;                // what the gateways keep in the object
   MailControls* mfrmNotes = nullptr;  // the request's host form, with its mail controls
+  DeliveryParts* parts = nullptr;     // told how each part went; null: nobody listens
 };
 
 using Channel =

@@ -35,8 +35,10 @@ GatewayTable BuiltInGateways() {
       {.number = 0,
        .name = "pager terminal",
        .description = "the pager terminal",
-       .channel = [](const ChannelCall& call, const Variant& notes,
-                     const Variant& pagers) { return mblnPaging(call.components, notes, pagers); },
+       .channel =
+           [](const ChannelCall& call, const Variant& notes, const Variant& pagers) {
+             return mblnPaging(call.components, notes, pagers, call.parts);
+           },
        .components =
            [](ComponentRegistry& registry, std::string_view folder) {
              RegisterTerminalPager(registry, std::string(folder));

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "automation/run_time_error.h"
@@ -106,6 +108,25 @@ TEST(SmsGatewaySim, AnswersAreBodiesWhateverTheStatusOrNoAnswerRaises) {
       EXPECT_EQ(answer.starts_with("raised: ") ? answer.substr(0, c.answer.size()) : answer,
                 c.answer);
     }
+  }
+}
+
+// The status and Retry-After stay with the answer for sorting a refusal.
+TEST(SmsGatewaySim, StatusAndRetryAfterAreKept) {
+  GatewaySim sim;
+  const struct {
+    const char* path;
+    long status;
+    std::optional<std::chrono::seconds> retry_after;
+  } cases[] = {
+      {"/status/403", 403, std::nullopt},
+      {"/status/503/retry-after/120", 503, std::chrono::seconds(120)},
+  };
+  for (const auto& c : cases) {
+    auto gateway = Configured(sim.address(), c.path);
+    Send(*gateway);
+    EXPECT_EQ(gateway->LastStatus(), c.status) << c.path;
+    EXPECT_EQ(gateway->LastRetryAfter(), c.retry_after) << c.path;
   }
 }
 

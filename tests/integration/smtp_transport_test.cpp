@@ -62,6 +62,9 @@ TEST(SmtpTransportTest, AnswersWithTheFinalReplyOrWhyNoServerTookTheMail) {
     const SmtpOutcome outcome = SendSmtp(server, kFrom, kTo, kData, options);
     EXPECT_EQ(outcome.reply.substr(0, c.whole ? std::string::npos : reply.size()), reply);
     EXPECT_EQ(outcome.accepted, reply == queued);
+    // Refused with 5xx is for good; no server, or a broken exchange, may go later.
+    EXPECT_EQ(SmtpReplyKind(outcome.code),
+              reply.starts_with('5') ? FailureKind::kPermanent : FailureKind::kTransient);
     if (!sink) continue;
     const auto mails = sink->WaitForMails(outcome.accepted ? 1 : 0, 10s);
     ASSERT_EQ(mails.size(), outcome.accepted ? 1u : 0u);

@@ -46,7 +46,8 @@ class SnppChannel : public ::testing::Test {
   ComponentRegistry components_;
   std::string status_;
   GatewayStates kept_;
-  ChannelCall call_{folder_.path(), components_, "", "", "", "", status_, kept_};
+  DeliveryParts parts_;
+  ChannelCall call_{folder_.path(), components_, "", "", "", "", status_, kept_, nullptr, &parts_};
   double took = 0;
 };
 
@@ -152,6 +153,26 @@ TEST_F(SnppChannel, MessagesOuterIdentifiersInnerOverOneConnection) {
     Configure(port, "Timeout=2\n", host);
     EXPECT_TRUE(Page(List({"m"}), List({List({"1"})})));
     EXPECT_EQ(status_, "250 Message Sent OK\r\n") << host;
+  }
+}
+
+// Only RFC 1861 replies tell a refusal (5xx) from a "not now" (4xx).
+TEST_F(SnppChannel, RfcRepliesSortThePagesThatDidNotGo) {
+  const struct {
+    const char* script;
+    PartState state;
+  } cases[] = {
+      {"reply PAGE 550 Invalid Pager ID\n", PartState::kPermanent},
+      {"reply MESS 421 Too busy\n", PartState::kTransient},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    SnppSim sim(c.script);
+    Configure(sim.PortText(), "Timeout=2\nProtocol=rfc1861\n");
+    parts_ = {};
+    Page(List({"m"}), Ids("7 8"));
+    ASSERT_EQ(parts_.parts().size(), 2u);
+    for (const DeliveredPart& part : parts_.parts()) EXPECT_EQ(part.state, c.state);
   }
 }
 

@@ -130,6 +130,27 @@ TEST_F(TerminalPagerTest, Dialogues) {
   }
 }
 
+// Only identifiers the terminal refused make a failure that no later call mends.
+TEST_F(TerminalPagerTest, FailuresAreSorted) {
+  const struct {
+    const char *script, *settings, *ids;
+    FailureKind kind;
+  } cases[] = {
+      {"refuse 1002 Invalid pager ID\n", "", "1001 1002", FailureKind::kPermanent},
+      {"nak-always\n", "", "1", FailureKind::kTransient},
+      {"modem\ndial-result BUSY\n", "Number=555-1234\n", "1", FailureKind::kTransient},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    Start(c.script, c.settings);
+    TerminalPager pager(folder_.path());
+    pager.SetProperty("PagerID", Variant::Array(Words(c.ids)));
+    pager.SetProperty("Message", Variant("x"));
+    EXPECT_THROW(pager.CallMethod("SendPage", {}), RunTimeError);
+    EXPECT_EQ(pager.LastFailureKind(), c.kind);
+  }
+}
+
 // A terminal (or modem) that never stops talking loses the call as soon as
 // more has piled up than any answer needs, long before the step's limit.
 TEST_F(TerminalPagerTest, FloodingTerminalLosesTheCall) {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "diagnostics/last_error.h"
 #include "gateways/channel_frame.h"
 #include "gateways/mail/c_email.h"
 
@@ -22,11 +23,13 @@ bool mblnSendMail(const ChannelCall& call, const Variant& lvarNotes, const Varia
                                       ? Opening::kSend
                                       : Opening::kSendNothing;
                          },
-                     // A failure inside cEmail reaches us only through gstrLastError.
+                     // A failure inside cEmail reaches the caller through
+                     // gstrLastError, where cEmail has put it already.
                      .deliver = [&](const std::string& text, const Variant& list) -> Refusal {
-                       email->gblnSendMail(subject, text, list);
-                       return std::nullopt;
-                     }},
+                       if (email->gblnSendMail(subject, text, list)) return std::nullopt;
+                       return Failure{.text = gstrLastError, .noted = false};
+                     },
+                     .parts = call.parts},
                     lvarNotes, lvarEmail);
 }
 

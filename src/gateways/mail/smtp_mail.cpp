@@ -36,7 +36,8 @@ Variant SmtpMail::CallMethod(std::string_view name, std::span<Variant> args) {
   return Variant(Send());
 }
 
-std::string SmtpMail::Send() const {
+std::string SmtpMail::Send() {
+  failure_kind_ = FailureKind::kTransient;
   // Both addresses may carry a display name: "Ops <ops@example.org>".
   MailMessage message{ParseMailbox(mail_from_), {ParseMailbox(mail_to_)}, {}, subject_, message_};
   std::string data;
@@ -47,7 +48,9 @@ std::string SmtpMail::Send() const {
   }
   const std::vector<std::string> recipients = {message.to.front().address};
   SmtpOutcome outcome = SendSmtp(server_name_, message.from.address, recipients, data, options_);
-  return outcome.accepted ? std::string(kSmtpAccepted) : outcome.reply;
+  if (outcome.accepted) return std::string(kSmtpAccepted);
+  failure_kind_ = SmtpReplyKind(outcome.code);
+  return outcome.reply;
 }
 
 void RegisterSmtpMail(ComponentRegistry& registry, SmtpOptions options) {

@@ -25,13 +25,16 @@ class SmtpMail final : public DispatchObject {
   Variant GetProperty(std::string_view name) override;
   void SetProperty(std::string_view name, const Variant& value) override;
   Variant CallMethod(std::string_view name, std::span<Variant> args) override;
+  // How the last mail that was not accepted is sorted.
+  FailureKind LastFailureKind() const { return failure_kind_; }
 
  private:
   std::string* Field(std::string_view name);
-  std::string Send() const;
+  std::string Send();
 
   SmtpOptions options_;
   std::string server_name_, mail_from_, mail_to_, subject_, message_;
+  FailureKind failure_kind_ = FailureKind::kTransient;
 };
 
 // Registers the component under kSmtpMailProgId; `options` are for tests

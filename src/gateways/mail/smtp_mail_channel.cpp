@@ -5,6 +5,7 @@
 
 #include "automation/component_registry.h"
 #include "gateways/channel_frame.h"
+#include "gateways/mail/smtp_mail.h"
 #include "platform/trim.h"
 #include "platform/utf8.h"
 
@@ -46,10 +47,13 @@ bool mblnSendSMTPMail(const ChannelCall& call, const Variant& lvarNotes, const V
                            Variant(text.substr(0, Utf8PrefixBytes(text, kSmtpSubjectLimit))));
          mail->SetProperty("Message", Variant(text));
          std::string reply = ReplyText(mail->CallMethod("gvarSendMessage", {}));
+         const auto* ours = dynamic_cast<const SmtpMail*>(mail.get());
+         const FailureKind kind = ours ? ours->LastFailureKind() : FailureKind::kTransient;
          mail.reset();
          if (Accepted(reply)) return std::nullopt;
-         return reply;
-       }},
+         return Failure{.text = std::move(reply), .kind = kind};
+       },
+       .parts = call.parts},
       lvarNotes, lvarEmail);
 }
 

@@ -73,6 +73,17 @@ bool FinalRefusal(std::string_view reply) {
   return !reply.empty() && (reply.front() == '4' || reply.front() == '5');
 }
 
+// The three digits a refusal starts with; 0 when they are not there.
+int RefusalCode(std::string_view reply) {
+  if (reply.size() < 3) return 0;
+  int code = 0;
+  for (char c : reply.substr(0, 3)) {
+    if (c < '0' || c > '9') return 0;
+    code = code * 10 + (c - '0');
+  }
+  return code;
+}
+
 }  // namespace
 
 SmtpOutcome SendSmtp(std::string_view server, std::string_view envelope_from,
@@ -134,11 +145,16 @@ SmtpOutcome SendSmtp(std::string_view server, std::string_view envelope_from,
 
   const CURLcode code = curl_easy_perform(h);
   if (code == CURLE_OK) return {true, dialogue.last_reply};
-  if (FinalRefusal(dialogue.last_reply)) return {false, dialogue.last_reply};
+  if (FinalRefusal(dialogue.last_reply))
+    return {false, dialogue.last_reply, RefusalCode(dialogue.last_reply)};
   const std::string why = error[0] ? error : curl_easy_strerror(code);
   if (!dialogue.any_reply)
     return {false, "No SMTP server could be reached at " + target.shown + ": " + why};
   return {false, "The SMTP exchange with " + target.shown + " broke off: " + why};
+}
+
+FailureKind SmtpReplyKind(int code) {
+  return code >= 500 && code <= 599 ? FailureKind::kPermanent : FailureKind::kTransient;
 }
 
 }  // namespace qz

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "gateways/delivery_parts.h"
+
 namespace qz {
 
 // Default limits: reaching the server (TCP, and TLS for smtps) and the whole
@@ -28,7 +30,12 @@ struct SmtpOutcome {
   // The server's final reply line without CR LF, or why no server could be
   // reached or the exchange broke off.
   std::string reply;
+  // The code of the server's refusal (4xx, 5xx); 0 when no reply decided.
+  int code = 0;
 };
+
+// 5xx will be refused again; a 4xx, or no answer at all, may go another time.
+FailureKind SmtpReplyKind(int code);
 
 // `server` may be host, host:port, [v6]:port, a bare IPv6 address or an
 // smtp:// / smtps:// URL (optionally with user:password@); the default port

@@ -6,6 +6,7 @@
 
 #include "automation/component_registry.h"
 #include "gateways/channel_frame.h"
+#include "gateways/sms/http_failure.h"
 #include "gateways/sms/sms_encoding.h"
 #include "gateways/sms/sms_gateway_request.h"
 #include "gateways/sms/sms_request_text.h"
@@ -33,27 +34,34 @@ bool mblnPagingEx(const ChannelCall& call, const Variant& lvarNotes, const Varia
   // The same two one-element arrays go with every request; only the request
   // text in the second changes.
   std::array<Variant, 2> args{Variant::Array({Variant()}), Variant::Array({Variant()})};
-  return RunChannel({.procedure = "mblnPagingEx",
-                     .paging = true,
-                     .delivery = Delivery::kPerRecipient,
-                     .refusals = Refusals::kLatestOnly,
-                     .open =
-                         [&] {
-                           settings = &call.kept.Get<SmsSettings>();
-                           gateway = call.components.Create(kSmsGatewayClassId);
-                           Configure(*gateway, *settings);
-                           encoding = SmsEncodingSetting(call.folder);
-                           return Opening::kSend;
-                         },
-                     .deliver = [&](const std::string& text, const Variant& number) -> Refusal {
-                       const std::string number_text = number.Text();
-                       args[1].At(0) = Variant(SmsRequestText(
-                           *settings, SmsMessageFieldOf(text, encoding), number_text, encoding));
-                       const std::string answer = gateway->CallMethod("SendRequest", args).Text();
-                       if (SmsResponseOccurs(settings->mstrResponse, answer)) return std::nullopt;
-                       return "SMS to " + number_text + " is undelivered. " + answer;
-                     }},
-                    lvarNotes, lvarPager);
+  return RunChannel(
+      {.procedure = "mblnPagingEx",
+       .paging = true,
+       .delivery = Delivery::kPerRecipient,
+       .refusals = Refusals::kLatestOnly,
+       .open =
+           [&] {
+             settings = &call.kept.Get<SmsSettings>();
+             gateway = call.components.Create(kSmsGatewayClassId);
+             Configure(*gateway, *settings);
+             encoding = SmsEncodingSetting(call.folder);
+             return Opening::kSend;
+           },
+       .deliver = [&](const std::string& text, const Variant& number) -> Refusal {
+         const std::string number_text = number.Text();
+         args[1].At(0) = Variant(
+             SmsRequestText(*settings, SmsMessageFieldOf(text, encoding), number_text, encoding));
+         const std::string answer = gateway->CallMethod("SendRequest", args).Text();
+         if (SmsResponseOccurs(settings->mstrResponse, answer)) return std::nullopt;
+         Failure failure{.text = "SMS to " + number_text + " is undelivered. " + answer};
+         if (const auto* ours = dynamic_cast<const SmsGatewayRequest*>(gateway.get())) {
+           failure.kind = HttpStatusKind(ours->LastStatus());
+           failure.retry_after = ours->LastRetryAfter();
+         }
+         return failure;
+       },
+       .parts = call.parts},
+      lvarNotes, lvarPager);
 }
 
 }  // namespace qz

@@ -7,6 +7,7 @@
 
 #include "automation/names.h"
 #include "automation/run_time_error.h"
+#include "gateways/sms/http_failure.h"
 #include "gateways/sms/percent_encoding.h"
 
 namespace qz {
@@ -158,6 +159,8 @@ std::string SmsGatewayRequest::SendRequest(std::string_view request_text) {
   if (protocol_.empty() || host_.empty() || method_.empty())
     Refuse("Protocol, IPAddress and Method must be set before SendRequest");
   if (!easy_) throw RunTimeError(kErrOutOfMemory, std::string(kSmsGatewaySource));
+  status_ = 0;
+  retry_after_.reset();
 
   std::vector<std::string> lines = HeaderLines(header_);
   if (!accept_.empty()) lines.push_back("Accept: " + accept_);
@@ -208,6 +211,10 @@ std::string SmsGatewayRequest::SendRequest(std::string_view request_text) {
                        "No answer from the SMS gateway at " + Where() + ": " + what,
                        std::string(kSmsGatewaySource));
   }
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status_);
+  curl_header* retry = nullptr;
+  if (curl_easy_header(h, "Retry-After", 0, CURLH_HEADER, -1, &retry) == CURLHE_OK)
+    retry_after_ = RetryAfter(retry->value, std::chrono::system_clock::now());
   return ValidText(body.text);
 }
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,9 @@ class SmsGatewayRequest final : public DispatchObject {
   void SetProperty(std::string_view name, const Variant& value) override;
   // SendRequest(first array, second array): sends element 0 of the second.
   Variant CallMethod(std::string_view name, std::span<Variant> args) override;
+  // The HTTP status of the last answer (0: none) and its Retry-After, if any.
+  long LastStatus() const { return status_; }
+  std::optional<std::chrono::seconds> LastRetryAfter() const { return retry_after_; }
 
  private:
   std::string SendRequest(std::string_view request_text);
@@ -60,6 +64,8 @@ class SmsGatewayRequest final : public DispatchObject {
   std::string method_;
   std::string header_;
   std::string accept_;
+  long status_ = 0;
+  std::optional<std::chrono::seconds> retry_after_;
 };
 
 // Registers the component under kSmsGatewayClassId.

@@ -96,6 +96,7 @@ bool cPager::Connect() {
 bool cPager::SendPage(std::string_view lstrPage, std::string_view lstrMessage) {
   try {
     mstrMessage = lstrMessage;
+    failure_kind_ = FailureKind::kTransient;
     mblnDone = false;
     mblnSent = false;
     if (!mySocket) throw RunTimeError(kErrObjectNotSet, std::string(kSource));
@@ -210,6 +211,7 @@ void cPager::RfcLine(const std::string& line) {
   std::optional<int> code = ReplyCode(line);
   if (!code) return;
   if (IsFailureCode(*code)) {
+    failure_kind_ = SnppReplyKind(*code);
     if (rfc_step_ != RfcStep::kIdle) mblnDone = true;
     rfc_step_ = RfcStep::kIdle;
     return;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "gateways/delivery_parts.h"
 #include "gateways/snpp/snpp_socket.h"
 
 namespace qz {
@@ -37,6 +38,9 @@ class cPager {
   // "RFC1861" (any case) selects the RFC 1861 dialogue; anything else the exact one.
   void Protocol(std::string_view value);
   bool UsesRfc1861() const { return rfc1861_; }
+  // How the last page that did not go is sorted. Only RFC 1861 replies say
+  // whether to try again (4xx) or not (5xx); the fixed texts never do.
+  FailureKind PageFailureKind() const { return failure_kind_; }
 
  private:
   enum class RfcStep { kGreeting, kPage, kMessage, kSend, kIdle };
@@ -62,6 +66,7 @@ class cPager {
   std::unique_ptr<SnppSocket> mySocket;
 
   bool rfc1861_ = false;
+  FailureKind failure_kind_ = FailureKind::kTransient;
   RfcStep rfc_step_ = RfcStep::kIdle;
   std::string rfc_line_;  // an RFC reply line still waiting for its line end
 };

@@ -39,31 +39,36 @@ std::string Quoted(std::string_view text, bool rfc1861) {
 bool mblnPagingIP(const ChannelCall& call, const Variant& lvarNotes, const Variant& lvarPager) {
   std::unique_ptr<cPager> pager;  // closes when it goes, after a failure is reported
   bool rfc = false;
-  return RunChannel({.procedure = "mblnPagingIP",
-                     .paging = true,
-                     .delivery = Delivery::kPerRecipient,
-                     .open =
-                         [&] {
-                           pager = std::make_unique<cPager>();
-                           if (!Configure(*pager, SettingsPath(call.folder, kSnppSettingsFile)))
-                             return Opening::kFailed;
-                           if (!pager->Connect()) {
-                             call.mstrSNPPStatus = gstrStripBuffer(pager->StatusText());
-                             if (!call.mstrSNPPStatus.empty()) gstrLastError = call.mstrSNPPStatus;
-                             return Opening::kSendNothing;
-                           }
-                           rfc = pager->UsesRfc1861();
-                           return Opening::kSend;
-                         },
-                     // The server closed: nothing more is sent or recorded.
-                     .reachable = [&] { return pager->IsSocketConnected(); },
-                     // A page the server did not confirm is no failure: its status says so.
-                     .deliver = [&](const std::string& text, const Variant& id) -> Refusal {
-                       pager->SendPage(Quoted(TrimSpaces(id.Text()), rfc), Quoted(text, rfc));
-                       call.mstrSNPPStatus = gstrStripBuffer(pager->StatusText());
-                       return std::nullopt;
-                     }},
-                    lvarNotes, lvarPager);
+  return RunChannel(
+      {.procedure = "mblnPagingIP",
+       .paging = true,
+       .delivery = Delivery::kPerRecipient,
+       .open =
+           [&] {
+             pager = std::make_unique<cPager>();
+             if (!Configure(*pager, SettingsPath(call.folder, kSnppSettingsFile)))
+               return Opening::kFailed;
+             if (!pager->Connect()) {
+               call.mstrSNPPStatus = gstrStripBuffer(pager->StatusText());
+               if (!call.mstrSNPPStatus.empty()) gstrLastError = call.mstrSNPPStatus;
+               return Opening::kSendNothing;
+             }
+             rfc = pager->UsesRfc1861();
+             return Opening::kSend;
+           },
+       // The server closed: nothing more is sent or recorded.
+       .reachable = [&] { return pager->IsSocketConnected(); },
+       // A page the server did not confirm is no failure to the
+       // caller: its status says so. It still did not go.
+       .deliver = [&](const std::string& text, const Variant& id) -> Refusal {
+         const bool sent = pager->SendPage(Quoted(TrimSpaces(id.Text()), rfc), Quoted(text, rfc));
+         call.mstrSNPPStatus = gstrStripBuffer(pager->StatusText());
+         if (sent) return std::nullopt;
+         return Failure{
+             .text = call.mstrSNPPStatus, .kind = pager->PageFailureKind(), .noted = false};
+       },
+       .parts = call.parts},
+      lvarNotes, lvarPager);
 }
 
 }  // namespace qz

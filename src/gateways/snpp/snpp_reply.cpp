@@ -29,4 +29,8 @@ std::optional<int> ReplyCode(std::string_view line) {
   return code;
 }
 
+FailureKind SnppReplyKind(int code) {
+  return code >= 500 && code <= 599 ? FailureKind::kPermanent : FailureKind::kTransient;
+}
+
 }  // namespace qz

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include "gateways/delivery_parts.h"
+
 namespace qz {
 
 enum class ExactReply { kNone, kGreeting, kPagerAccepted, kMessageOk, kMessageSent };
@@ -21,5 +23,9 @@ ExactReply MatchExactReply(std::string_view block);
 // The reply code at the start of an RFC 1861 reply line ("250 ..."), or
 // nothing when the line does not start with three digits.
 std::optional<int> ReplyCode(std::string_view line);
+
+// How an RFC 1861 failure reply is sorted: 5xx will be refused again, the
+// rest (4xx: try later) may go another time.
+FailureKind SnppReplyKind(int code);
 
 }  // namespace qz

@@ -5,6 +5,7 @@
 
 #include "automation/counter16.h"
 #include "gateways/channel_frame.h"
+#include "gateways/terminal/terminal_pager.h"
 #include "platform/trim.h"
 
 namespace qz {
@@ -27,7 +28,7 @@ std::vector<Variant> IdentifierList(const Variant& list) {
 }  // namespace
 
 bool mblnPaging(const ComponentRegistry& components, const Variant& lvarNotes,
-                const Variant& lvarPager) {
+                const Variant& lvarPager, DeliveryParts* parts) {
   std::shared_ptr<DispatchObject> pager;  // let go only after a failure is reported
   return RunChannel({.procedure = "mblnPaging",
                      .paging = true,
@@ -42,7 +43,14 @@ bool mblnPaging(const ComponentRegistry& components, const Variant& lvarNotes,
                        pager->CallMethod("SendPage", {});  // its answer says nothing we rely on
                        pager.reset();
                        return std::nullopt;
-                     }},
+                     },
+                     // The terminal raises every failure; the component still holds its kind.
+                     .error_kind =
+                         [&] {
+                           const auto* ours = dynamic_cast<const TerminalPager*>(pager.get());
+                           return ours ? ours->LastFailureKind() : FailureKind::kTransient;
+                         },
+                     .parts = parts},
                     lvarNotes, lvarPager);
 }
 

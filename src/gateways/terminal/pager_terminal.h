@@ -6,12 +6,14 @@
 #include "automation/component_registry.h"
 #include "automation/variant.h"
 #include "contract/contract.h"
+#include "gateways/delivery_parts.h"
 
 namespace qz {
 
 // True when nothing failed (gstrLastError empty at the end). A failure is
-// reported into gstrLastError and stops the group.
+// reported into gstrLastError and stops the group. Each message is one part
+// for `parts`: a call carries all its identifiers.
 bool mblnPaging(const ComponentRegistry& components, const Variant& lvarNotes,
-                const Variant& lvarPager);
+                const Variant& lvarPager, DeliveryParts* parts = nullptr);
 
 }  // namespace qz

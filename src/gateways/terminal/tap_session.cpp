@@ -120,7 +120,7 @@ PageAnswer TapSession::Page(std::string_view identifier, std::string_view text) 
       Heard h = WaitForReply(link_, deadline);
       if (!h.found) Fail("the terminal did not answer a page within " + Seconds(page_timeout_));
       if (h.reply == Reply::kAck) break;
-      if (h.reply == Reply::kRs) return {false, h.text.empty() ? "refused (RS)" : h.text};
+      if (h.reply == Reply::kRs) return {false, h.text.empty() ? "refused (RS)" : h.text, true};
       if (h.reply == Reply::kDisconnect || h.reply == Reply::kNoCarrier)
         CallEnded(h, "during the pages");
       if (sent == kMaxRetransmits)

@@ -15,7 +15,8 @@ namespace qz::tap {
 // How the terminal answered one page.
 struct PageAnswer {
   bool accepted = false;
-  std::string why;  // when not accepted: what the terminal said or did
+  std::string why;       // when not accepted: what the terminal said or did
+  bool refused = false;  // the terminal refused the identifier (RS): no later call will take it
 };
 
 // A dialogue with the terminal. Each step raises (kErrTerminal) when the

@@ -78,6 +78,7 @@ Variant TerminalPager::CallMethod(std::string_view name, std::span<Variant> args
 }
 
 int32_t TerminalPager::SendPage() {
+  failure_kind_ = FailureKind::kTransient;
   std::vector<Recipient> recipients;
   if (pager_ids_.kind() == Variant::Kind::Array)
     for (const Variant& entry : pager_ids_.Items())
@@ -89,6 +90,7 @@ int32_t TerminalPager::SendPage() {
   std::optional<tap::TerminalLink> link;
   std::optional<tap::HayesModem> modem;
   std::vector<std::string> not_accepted;
+  bool only_refusals = true;  // every identifier not accepted will never be
   int32_t accepted = 0;
   size_t next = 0;
   std::string failure;
@@ -120,6 +122,7 @@ int32_t TerminalPager::SendPage() {
         ++accepted;
       } else {
         not_accepted.push_back(r.name + " (" + answer.why + ")");
+        only_refusals = only_refusals && answer.refused;
       }
     }
     dialogue->LogOff();
@@ -129,6 +132,8 @@ int32_t TerminalPager::SendPage() {
   }
   if (modem) modem->HangUp();
   if (failure.empty() && not_accepted.empty()) return accepted;
+  failure_kind_ =
+      failure.empty() && only_refusals ? FailureKind::kPermanent : FailureKind::kTransient;
   if (failure.empty())
     failure = "the terminal accepted " + std::to_string(accepted) + " of " +
               std::to_string(recipients.size()) + " pages";

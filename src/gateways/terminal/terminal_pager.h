@@ -11,6 +11,7 @@
 
 #include "automation/component_registry.h"
 #include "automation/dispatch_object.h"
+#include "gateways/delivery_parts.h"
 #include "gateways/terminal/tap_limits.h"
 
 namespace qz {
@@ -29,6 +30,10 @@ class TerminalPager : public DispatchObject {
   // accepted and the terminal's last words. A Null or empty entry, or one
   // that is not printable ASCII, is not sent and counts as not accepted.
   Variant CallMethod(std::string_view name, std::span<Variant> args) override;
+  // How the last SendPage that raised is sorted: permanent only when the call
+  // went through and every identifier not accepted can never be (refused by
+  // the terminal, or not sendable at all).
+  FailureKind LastFailureKind() const { return failure_kind_; }
 
  private:
   int32_t SendPage();
@@ -37,6 +42,7 @@ class TerminalPager : public DispatchObject {
   Variant pager_ids_ = Variant::NoDimensions();
   std::string message_;
   int16_t timeout_ = tap::kDefaultPageTimeout;
+  FailureKind failure_kind_ = FailureKind::kTransient;
 };
 
 // Registers the component for the server whose program folder is `folder`.

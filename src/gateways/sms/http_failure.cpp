@@ -1,0 +1,35 @@
+#include "gateways/sms/http_failure.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <string>
+
+namespace qz {
+
+FailureKind HttpStatusKind(long status) {
+  if (status == 408 || status == 429) return FailureKind::kTransient;
+  return status >= 400 && status <= 499 ? FailureKind::kPermanent : FailureKind::kTransient;
+}
+
+std::optional<std::chrono::seconds> RetryAfter(std::string_view value,
+                                               std::chrono::system_clock::time_point now) {
+  const size_t first = value.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::nullopt;
+  value = value.substr(first, value.find_last_not_of(" \t\r\n") + 1 - first);
+  if (value.find_first_not_of("0123456789") == std::string_view::npos) {
+    int64_t seconds = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (error != std::errc() || end != value.data() + value.size()) return std::nullopt;
+    return std::chrono::seconds(seconds);
+  }
+  const time_t when = curl_getdate(std::string(value).c_str(), nullptr);
+  if (when == -1) return std::nullopt;
+  const auto wait = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::system_clock::from_time_t(when) - now);
+  return std::max(wait, std::chrono::seconds(0));
+}
+
+}  // namespace qz
