@@ -150,11 +150,14 @@ TEST_F(ClientCli, SettingsAndCallPrintTheAnswerAndExitByIt) {
       {"settings set -f Nowhere Key=1", 1, "false\n",
        HasSubstr("\nqznotes: not written: the \"path\" key of [Nowhere] in QzNotes.ini is "
                  "missing or empty")},
+      // The pager terminal reads QzNotes.ini, not the file of its "path".
+      {"settings set 'Pager Terminal' ComPort=/dev/ttyS3 Number=", 0, "true\n", "", "QzPage.ini"},
+      {"settings get terminal", 0,
+       HasSubstr("Number=\nSettings=1200,e,7,1\nComPort=/dev/ttyS3\nHandShaking=0\n"), ""},
       {"settings set 'Pager Terminal' Echo=1", 1, "false\n",
-       "qznotes: not written: QzPage.ini, where [Pager Terminal] is kept, is not in the server's "
-       "program folder (the server never creates a settings file), or the \"path\" key of [Pager "
-       "Terminal] in QzNotes.ini names another file that is not there\n",
-       "QzPage.ini"},
+       "qznotes: not written: the pager terminal reads [Pager Terminal] of QzNotes.ini, where "
+       "the server writes only Number, Settings, ComPort and HandShaking; set Echo in that file "
+       "itself\n"},
       {"settings get snpp", 0, "(no settings file)\n", "", "QzSNPP.ini"},
       {"settings", 0,
        HasSubstr("\nsnpp: gvarGetPagerSettingsEx 1, SNPP Paging Service of QzSNPP.ini\n"

@@ -121,7 +121,10 @@ get    one group: terminal-short, terminal, gateways, sms (QzNotes.ini through
        gvarGetPagerSettingsEx
 set    writes the keys into SECTION with gblnSetPagerSettingsEx: "Default" is
        the section of QzNotes.ini; any other section is written to the file
-       its "path" key in QzNotes.ini names. Prints true or false; exit 0 or 1;
+       its "path" key in QzNotes.ini names. "Pager Terminal" goes to
+       QzNotes.ini, where the pager terminal reads it, with gblnSetSettings:
+       only Number, Settings, ComPort and HandShaking; any other key is not
+       written (false, exit 1). Prints true or false; exit 0 or 1;
        after false, says on standard error why the server could not write.
        Warns about what the server never reads: a section or key it does not
        know, an Index other than 0, 1, 2, a port or number that is none, a
