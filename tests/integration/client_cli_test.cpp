@@ -178,6 +178,16 @@ TEST_F(ClientCli, SettingsAndCallPrintTheAnswerAndExitByIt) {
   EXPECT_THAT(daemon_.Log(), Not(HasSubstr("left the bus")));
 }
 
+// The journal of the daemon on the bus, not of the client's own folder.
+TEST_F(ClientCli, JournalListsTheFolderOfTheDaemonOnTheBus) {
+  const std::string folder = folder_.path().string(), missing = folder + "/missing";
+  const Case cases[] = {
+      {"journal list", 0, HasSubstr(" requests in " + folder + "/"), ""},
+      {"journal list --folder " + missing, 1, "", "qznotes: no program folder " + missing + "\n"},
+  };
+  for (const Case& c : cases) Check(c, Run(c.command));
+}
+
 TEST_F(ClientCli, EachSettingsGroupReadsItsOwnRequest) {
   // Each group's last sample line tells its request apart from the others'.
   const std::pair<const char*, const char*> groups[] = {

@@ -194,12 +194,14 @@ list     the requests left, file by file (default); a damaged file's
 clear    removes every file no running daemon holds: its requests are dropped
          (damaged files a daemon kept aside in damaged/ stay)
 
-  --folder DIR   the program folder (default: QZNOTES_FOLDER, else the folder
-                 of the installed programs; with --system the system daemon's)
+  --folder DIR   the program folder (default: with --system the system
+                 daemon's; else the one of the daemon on the bus; else
+                 QZNOTES_FOLDER, else the folder of the installed programs)
 
-The system daemon's journal is readable by root only. Exit status: 0 done;
-1 a running daemon holds a file clear left; 2 usage errors, or a journal
-folder that is missing or cannot be read.
+The system daemon's journal is readable by root and the group qznotes. Exit
+status: 0 done; 1 a program folder that is not there, or a running daemon
+holds a file clear left; 2 usage errors, or a journal folder that cannot be
+read.
 )txt";
 
 const std::string_view kWatchHelp = R"txt(Usage: qznotes watch [--json] [--count N]
