@@ -77,7 +77,10 @@ class ClientCli : public ::testing::Test {
 
 TEST_F(ClientCli, SendPrintsTheAnswerOrTheCallback) {
   const Case cases[] = {
-      {"send --wait -m 'disk full' -p 5551234 --test-id cli-page", 1, kUndeliverable, ""},
+      // Why, from the server's trace of the run.
+      {"send --wait -m 'disk full' -p 5551234 --test-id cli-page", 1, kUndeliverable,
+       MatchesRegex("qznotes: group 0: page \\(pager terminal\\) to 5551234: failed: serial "
+                    "line /dev/ttyUSB0: [^\n]+\n")},
       {"send -w -m 'nothing to page'", 0, kSent,
        std::string("qznotes: warning: ") + kNobody + "\n"},
       {R"(--json send --wait -m x --test-id 'cli-"json"\id')", 0,

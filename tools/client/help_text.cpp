@@ -107,7 +107,9 @@ the server's 1 s dispatch delay uses up. The request is sent all the same.
 Without --wait, prints the server's answer; exit 0 for "Notes Server: Asynch
 mode", else 1. With --wait, prints the callback's message; exit 0 for
 "QzNotes: Message Sent", 1 for an undeliverable outcome or a refused request,
-2 when no callback came in time.
+2 when no callback came in time. After an undeliverable outcome, each failed
+step of the run and its reason follow on standard error, as the server's
+Delivered signal gives them (on the system bus: for root and the group qznotes).
 )txt";
 
 const std::string_view kSettingsHelp = R"txt(Usage: qznotes settings [show]
