@@ -125,6 +125,18 @@ TEST_F(SystemBusOutsider, PolicyRefusalNamesTheGroupToJoin) {
                               "-aG qznotes USER`")));
 }
 
+// An outsider is kept from the Delivered broadcast, which names every user's
+// requests, but gets the copy addressed to it for its own.
+TEST_F(SystemBusOutsider, WaitingSenderLearnsWhyItsOwnRequestFailed) {
+  Start("");
+  const CliResult sent = CliProcess({"--address", bus_.address(), "send", "--wait", "-m", "x", "-p",
+                                     "555", "--test-id", "own"},
+                                    nobody_)
+                             .Wait();
+  EXPECT_EQ(sent.status, 1) << sent.Describe();
+  EXPECT_THAT(sent.err, HasSubstr("qznotes: group 0: page (pager terminal) to 555: failed: "));
+}
+
 // Four requests of nobody's stall after DATA; with four apartments nobody's
 // objects hold two, so root's object is made and its mail goes out at once.
 TEST_F(SystemBusOutsider, StalledDeliveriesOfOneUserLeaveApartmentsForOthers) {

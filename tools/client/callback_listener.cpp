@@ -10,11 +10,13 @@ CallbackListener::~CallbackListener() {
     g_dbus_connection_signal_unsubscribe(connection_, details_subscription_);
 }
 
-void CallbackListener::WatchDetails(std::string_view server_name) {
+void CallbackListener::WatchDetails(std::string_view server_name, const std::string& object_path) {
+  // Not the broadcast on the factory path: the system bus keeps that from
+  // outsiders.
   details_subscription_ = g_dbus_connection_signal_subscribe(
       connection_, std::string(server_name).c_str(), kMonitorInterface, kDeliveredSignal,
-      kFactoryPath, expected_id_.c_str(), G_DBUS_SIGNAL_FLAGS_NONE, &CallbackListener::OnDelivered,
-      this, nullptr);
+      object_path.c_str(), expected_id_.c_str(), G_DBUS_SIGNAL_FLAGS_NONE,
+      &CallbackListener::OnDelivered, this, nullptr);
 }
 
 void CallbackListener::OnDelivered(GDBusConnection*, const char*, const char*, const char*,

@@ -27,10 +27,9 @@ class CallbackListener {
   bool Export(ErrorPtr& error);
   // Set before the request goes out: the callback may come in before Wait.
   void Expect(std::string test_id) { expected_id_ = std::move(test_id); }
-  // After Expect: keeps the lines of the server's Delivered signal for the
-  // expected request (on the system bus only root and the group qznotes
-  // receive it).
-  void WatchDetails(std::string_view server_name);
+  // After Expect: keeps the lines of the Delivered signal the server sends
+  // the creator of `object_path` for the expected request.
+  void WatchDetails(std::string_view server_name, const std::string& object_path);
 
   enum class Outcome { kDelivered, kTimedOut, kServerGone };
   // `server_name` is watched so a server that leaves the bus ends the wait.

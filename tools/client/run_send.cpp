@@ -72,7 +72,7 @@ ExitStatus RunSend(GDBusConnection* connection, const GlobalOptions& global,
     // An empty bus name means this very connection; "/" means no object.
     const std::string path = send.wait ? std::string(CallbackListener::kPath) : "/";
     listener.Expect(test_id);
-    if (send.wait) listener.WatchDetails(global.destination);
+    if (send.wait) listener.WatchDetails(global.destination, object.path());
     reply = object.Call(kNotifyInterface, "SendMessageCallBack",
                         RequestParameters(arrays, g_variant_new("(so)", "", path.c_str()), test_id),
                         error);
