@@ -108,8 +108,8 @@ Without --wait, prints the server's answer; exit 0 for "Notes Server: Asynch
 mode", else 1. With --wait, prints the callback's message; exit 0 for
 "QzNotes: Message Sent", 1 for an undeliverable outcome or a refused request,
 2 when no callback came in time. After an undeliverable outcome, each failed
-step of the run and its reason follow on standard error, as the server's
-Delivered signal gives them (on the system bus: for root and the group qznotes).
+step of the run and its reason follow on standard error, as the Delivered
+signal the server sends the request's creator gives them.
 )txt";
 
 const std::string_view kSettingsHelp = R"txt(Usage: qznotes settings [show]
