@@ -63,6 +63,11 @@ std::optional<std::string> FolderOfDaemon(std::span<const std::string> argv,
 
 std::optional<std::string> RunningDaemonFolder(const GlobalOptions& global) {
   ErrorPtr error;
+  if (global.bus == BusKind::kSession) {
+    // No session bus to ask is no daemon: never start one (autolaunch) for a look.
+    CharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    if (!address || g_str_has_prefix(address.get(), "autolaunch:")) return std::nullopt;
+  }
   ConnectionPtr connection = OpenBus(global, error);
   if (!connection) return std::nullopt;
   const std::optional<uint32_t> pid = OwnerPid(connection.get(), global.destination);
