@@ -22,12 +22,16 @@ if(QZ_DEB)
   install(FILES "${QZ_GENERATED}/deb/changelog.gz" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
   install(FILES debian/qznotes.sysusers DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/sysusers.d"
           RENAME qznotes.conf)
+  install(FILES debian/qznotes.lintian-overrides DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides"
+          RENAME qznotes)
+  install(FILES debian/qznotes.tmpfiles DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d"
+          RENAME qznotes.conf)
 endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qznotes)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_CONTACT "QzNotes maintainers <qznotes@localhost>")
+set(CPACK_PACKAGE_CONTACT "QzNotes maintainers <maintainers@qznotes.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "notification server for mail, SNPP, SMS and TAP paging over D-Bus")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Monitoring agents, schedulers and scripts hand qznotesd notification\nrequests over D-Bus; it delivers them by SMTP mail, SNPP paging servers,\nSMS web gateways and TAP paging terminals, calls the client back with the\noutcome and logs what failed. Includes the command-line client qznotes.")
@@ -35,7 +39,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # qznotes_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, dbus")
+# systemd-tmpfiles hands the program folder to the daemon's user.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, dbus, systemd | systemd-standalone-tmpfiles")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst"

@@ -67,12 +67,16 @@ std::string RecipientsText(const Variant& recipients) {
 
 bool TracingChannels::Record(const std::string& channel, const Variant* recipients,
                              bool delivered) {
+  std::string named = recipients ? RecipientsText(*recipients) : "";
+  // A channel handed nobody sends nothing; "to (none): delivered" would read
+  // as if it had. A failure stays: something ran and has a reason.
+  if (delivered && recipients && named.empty()) return delivered;
   if (trace_.steps.size() >= DispatchTrace::kMaxSteps) {
     ++trace_.steps_not_kept;
     if (!delivered) ++trace_.failures_not_kept;
     return delivered;
   }
-  ChannelStep step{group_,       channel,   recipients ? RecipientsText(*recipients) : "",
+  ChannelStep step{group_,       channel,   std::move(named),
                    !!recipients, delivered, delivered ? "" : OneLine(gstrLastError)};
   trace_.steps.push_back(std::move(step));
   return delivered;

@@ -30,7 +30,8 @@ VariantPtr DeliveredSignalBody(const DispatchTrace& trace) {
 }
 
 void ReportDelivery(GDBusConnection* connection, std::string_view object,
-                    const DispatchTrace& trace, std::string_view note) {
+                    const DispatchTrace& trace, std::string_view note, const std::string& owner,
+                    const std::string& path) {
   const std::string prefix = std::string(object) + ": request " + trace.test_id + ": ";
   for (const ChannelStep& step : trace.steps) {
     DispatchTrace one{trace.test_id, "", "", {step}, ""};
@@ -49,6 +50,11 @@ void ReportDelivery(GDBusConnection* connection, std::string_view object,
   VariantPtr body = DeliveredSignalBody(trace);
   g_dbus_connection_emit_signal(connection, nullptr, kFactoryPath, kMonitorInterface,
                                 kDeliveredSignal, body.get(), nullptr);
+  // Addressed to the creator, on its object's path, which the policy leaves
+  // open to everyone: a caller learns why its own request failed.
+  if (!owner.empty() && !path.empty())
+    g_dbus_connection_emit_signal(connection, owner.c_str(), path.c_str(), kMonitorInterface,
+                                  kDeliveredSignal, body.get(), nullptr);
 }
 
 }  // namespace qz

@@ -116,7 +116,7 @@ void ObjectCalls::MakeObject(ObjectEntry& entry) {
 void ObjectCalls::ReportOutcomes(ObjectEntry& entry) {
   entry.object->SetOutcomeSink([this, &entry](const DispatchTrace& trace) {
     pending_.Ended(entry.path);
-    ReportDelivery(connection_.get(), ShortPath(entry.path), trace);
+    ReportDelivery(connection_.get(), ShortPath(entry.path), trace, {}, entry.owner, entry.path);
     ReturnTicket(entry.request, *entry.apartment);  // the run has ended
   });
 }
@@ -231,7 +231,8 @@ void ObjectCalls::RunOnTransientObject(MessagePtr call, const ClassDescription& 
         // run, not inside it.
         entry->object->SetOutcomeSink([this, entry](const DispatchTrace& trace) {
           pending_.Ended(entry->path);
-          ReportDelivery(connection_.get(), ShortPath(entry->path), trace);
+          ReportDelivery(connection_.get(), ShortPath(entry->path), trace, {}, entry->owner,
+                         entry->path);
           ReturnTicket(entry->request, *entry->apartment);
           ReleaseUnowned(*entry, "one-shot work done");
         });

@@ -77,7 +77,10 @@ class ClientCli : public ::testing::Test {
 
 TEST_F(ClientCli, SendPrintsTheAnswerOrTheCallback) {
   const Case cases[] = {
-      {"send --wait -m 'disk full' -p 5551234 --test-id cli-page", 1, kUndeliverable, ""},
+      // Why, from the server's trace of the run.
+      {"send --wait -m 'disk full' -p 5551234 --test-id cli-page", 1, kUndeliverable,
+       MatchesRegex("qznotes: group 0: page \\(pager terminal\\) to 5551234: failed: serial "
+                    "line /dev/ttyUSB0: [^\n]+\n")},
       {"send -w -m 'nothing to page'", 0, kSent,
        std::string("qznotes: warning: ") + kNobody + "\n"},
       {R"(--json send --wait -m x --test-id 'cli-"json"\id')", 0,
@@ -150,11 +153,14 @@ TEST_F(ClientCli, SettingsAndCallPrintTheAnswerAndExitByIt) {
       {"settings set -f Nowhere Key=1", 1, "false\n",
        HasSubstr("\nqznotes: not written: the \"path\" key of [Nowhere] in QzNotes.ini is "
                  "missing or empty")},
+      // The pager terminal reads QzNotes.ini, not the file of its "path".
+      {"settings set 'Pager Terminal' ComPort=/dev/ttyS3 Number=", 0, "true\n", "", "QzPage.ini"},
+      {"settings get terminal", 0,
+       HasSubstr("Number=\nSettings=1200,e,7,1\nComPort=/dev/ttyS3\nHandShaking=0\n"), ""},
       {"settings set 'Pager Terminal' Echo=1", 1, "false\n",
-       "qznotes: not written: QzPage.ini, where [Pager Terminal] is kept, is not in the server's "
-       "program folder (the server never creates a settings file), or the \"path\" key of [Pager "
-       "Terminal] in QzNotes.ini names another file that is not there\n",
-       "QzPage.ini"},
+       "qznotes: not written: the pager terminal reads [Pager Terminal] of QzNotes.ini, where "
+       "the server writes only Number, Settings, ComPort and HandShaking; set Echo in that file "
+       "itself\n"},
       {"settings get snpp", 0, "(no settings file)\n", "", "QzSNPP.ini"},
       {"settings", 0,
        HasSubstr("\nsnpp: gvarGetPagerSettingsEx 1, SNPP Paging Service of QzSNPP.ini\n"
@@ -173,6 +179,16 @@ TEST_F(ClientCli, SettingsAndCallPrintTheAnswerAndExitByIt) {
   // left for the server to drop when the client's connection went.
   EXPECT_TRUE(DaemonLogged(": released")) << daemon_.Log();
   EXPECT_THAT(daemon_.Log(), Not(HasSubstr("left the bus")));
+}
+
+// The journal of the daemon on the bus, not of the client's own folder.
+TEST_F(ClientCli, JournalListsTheFolderOfTheDaemonOnTheBus) {
+  const std::string folder = folder_.path().string(), missing = folder + "/missing";
+  const Case cases[] = {
+      {"journal list", 0, HasSubstr(" requests in " + folder + "/"), ""},
+      {"journal list --folder " + missing, 1, "", "qznotes: no program folder " + missing + "\n"},
+  };
+  for (const Case& c : cases) Check(c, Run(c.command));
 }
 
 TEST_F(ClientCli, EachSettingsGroupReadsItsOwnRequest) {

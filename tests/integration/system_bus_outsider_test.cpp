@@ -21,6 +21,7 @@
 namespace qz::testing {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -108,6 +109,32 @@ TEST_F(SystemBusOutsider, RequestsNameOnlyAllowedSmtpServers) {
     EXPECT_THAT(result.out + result.err, HasSubstr(answer)) << user.name << " " << server;
   }
   EXPECT_THAT(daemon_->Log(), HasSubstr("127.0.0.1:2526 is not in [Mail] AllowedServers"));
+}
+
+// The bus's own refusal names the group that would let the call through.
+TEST_F(SystemBusOutsider, PolicyRefusalNamesTheGroupToJoin) {
+  Start("");
+  const CliResult result =
+      CliProcess({"--address", bus_.address(), "settings", "set", "Default", "Index=1"}, nobody_)
+          .Wait();
+  EXPECT_EQ(result.status, 2) << result.Describe();
+  EXPECT_THAT(result.err,
+              AllOf(HasSubstr("Rejected send message"),
+                    HasSubstr("\nqznotes: hint: the bus lets only root and members of the group "
+                              "qznotes make this call; an administrator adds you with `usermod "
+                              "-aG qznotes USER`")));
+}
+
+// An outsider is kept from the Delivered broadcast, which names every user's
+// requests, but gets the copy addressed to it for its own.
+TEST_F(SystemBusOutsider, WaitingSenderLearnsWhyItsOwnRequestFailed) {
+  Start("");
+  const CliResult sent = CliProcess({"--address", bus_.address(), "send", "--wait", "-m", "x", "-p",
+                                     "555", "--test-id", "own"},
+                                    nobody_)
+                             .Wait();
+  EXPECT_EQ(sent.status, 1) << sent.Describe();
+  EXPECT_THAT(sent.err, HasSubstr("qznotes: group 0: page (pager terminal) to 555: failed: "));
 }
 
 // Four requests of nobody's stall after DATA; with four apartments nobody's

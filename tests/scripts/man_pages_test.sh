@@ -25,8 +25,23 @@ covers() {
   done
   [[ $count -gt 5 ]] || fail "only $count options found in the --help of $program"
 }
+# in_synopsis PAGE WORD...: the page's SYNOPSIS names each word.
+in_synopsis() {
+  local page=$1 word synopsis
+  shift
+  synopsis=$(sed -n '/^\.SH SYNOPSIS/,/^\.SH /p' "$man_dir/$page" | sed 's/\\-/-/g')
+  for word in "$@"; do
+    grep -qE -- "(^|[^a-z-])$word([^a-z-]|\$)" <<<"$synopsis" || fail "$page: the SYNOPSIS lacks $word"
+  done
+}
+
 covers qznotesd.8 qznotesd
 covers qznotes.1 qznotes send settings call test-gateway profiles
+# The daemon's every option, and the client's every command.
+# shellcheck disable=SC2046  # one word an option or command
+in_synopsis qznotesd.8 $("$bin/qznotesd" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
+# shellcheck disable=SC2046
+in_synopsis qznotes.1 $("$bin/qznotes" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z-]*\).*/\1/p')
 
 if [[ $failures -ne 0 ]]; then
   echo "$failures check(s) failed"

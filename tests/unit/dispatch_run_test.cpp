@@ -154,6 +154,34 @@ TEST_F(DispatchTest, TraceOfManyGroupsKeepsItsFirstStepsAndCountsTheRest) {
   EXPECT_EQ(pages, notes.size()) << "every group still ran";
 }
 
+// A channel handed nobody in a group sent nothing: the trace names no step
+// for it unless it failed, which has a reason worth reading.
+TEST_F(DispatchTest, TraceNamesNoDeliveryToNobody) {
+  const struct {
+    const char* why;
+    const char* failing;
+    const char* trace;
+  } cases[] = {
+      {"mail to a group without addresses, a page to a group without pagers", "",
+       "group 0: mail (SMTP) to a@example.org: delivered\n"
+       "group 1: page (SNPP) to 101: delivered\n"},
+      {"a failure to nobody still shows", "snpp",
+       "group 0: mail (SMTP) to a@example.org: delivered\n"
+       "group 0: page (SNPP) to (none): failed: down\n"
+       "group 1: page (SNPP) to 101: failed: down\n"},
+  };
+  emails_ = List({List({List({Variant("a@example.org")})}), Variant()});
+  pagers_ = List({List({List({})}), List({List({Variant("101")})})});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    Fresh();
+    if (*c.failing) channels_.failures[c.failing] = "down";
+    channels_.read_gateway = [](auto&) { return Variant("1"); };
+    Run(Options("s|f@example.org||mail|True"));
+    EXPECT_EQ(Traced(), c.trace);
+  }
+}
+
 TEST_F(DispatchTest, GatewayTestRunsTheRowOfItsIndexAndAnswersByItsRules) {
   // A scripted channel leaves gstrLastError as it found it unless it fails.
   const struct {

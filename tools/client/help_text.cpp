@@ -107,7 +107,9 @@ the server's 1 s dispatch delay uses up. The request is sent all the same.
 Without --wait, prints the server's answer; exit 0 for "Notes Server: Asynch
 mode", else 1. With --wait, prints the callback's message; exit 0 for
 "QzNotes: Message Sent", 1 for an undeliverable outcome or a refused request,
-2 when no callback came in time.
+2 when no callback came in time. After an undeliverable outcome, each failed
+step of the run and its reason follow on standard error, as the Delivered
+signal the server sends the request's creator gives them.
 )txt";
 
 const std::string_view kSettingsHelp = R"txt(Usage: qznotes settings [show]
@@ -121,7 +123,10 @@ get    one group: terminal-short, terminal, gateways, sms (QzNotes.ini through
        gvarGetPagerSettingsEx
 set    writes the keys into SECTION with gblnSetPagerSettingsEx: "Default" is
        the section of QzNotes.ini; any other section is written to the file
-       its "path" key in QzNotes.ini names. Prints true or false; exit 0 or 1;
+       its "path" key in QzNotes.ini names. "Pager Terminal" goes to
+       QzNotes.ini, where the pager terminal reads it, with gblnSetSettings:
+       only Number, Settings, ComPort and HandShaking; any other key is not
+       written (false, exit 1). Prints true or false; exit 0 or 1;
        after false, says on standard error why the server could not write.
        Warns about what the server never reads: a section or key it does not
        know, an Index other than 0, 1, 2, a port or number that is none, a
@@ -191,12 +196,14 @@ list     the requests left, file by file (default); a damaged file's
 clear    removes every file no running daemon holds: its requests are dropped
          (damaged files a daemon kept aside in damaged/ stay)
 
-  --folder DIR   the program folder (default: QZNOTES_FOLDER, else the folder
-                 of the installed programs; with --system the system daemon's)
+  --folder DIR   the program folder (default: with --system the system
+                 daemon's; else the one of the daemon on the bus; else
+                 QZNOTES_FOLDER, else the folder of the installed programs)
 
-The system daemon's journal is readable by root only. Exit status: 0 done;
-1 a running daemon holds a file clear left; 2 usage errors, or a journal
-folder that is missing or cannot be read.
+The system daemon's journal is readable by root and the group qznotes. Exit
+status: 0 done; 1 a program folder that is not there, or a running daemon
+holds a file clear left; 2 usage errors, or a journal folder that cannot be
+read.
 )txt";
 
 const std::string_view kWatchHelp = R"txt(Usage: qznotes watch [--json] [--count N]

@@ -1,4 +1,6 @@
+#include <filesystem>
 
+#include "client/daemon_folder.h"
 #include "client/runners.h"
 #include "config/program_folder.h"
 #include "dispatch/journal_file.h"
@@ -7,16 +9,20 @@
 namespace qz::client {
 namespace {
 
-std::string Folder(const JournalCommand& command) {
+// The folder of the daemon a request would reach: the system daemon's, the
+// running session daemon's, else the one a session daemon started now
+// (from beside this client) would use.
+std::string Folder(const GlobalOptions& global, const JournalCommand& command) {
   if (command.folder) return ProgramFolder(*command.folder);
   if (command.system) return QZ_SYSTEM_FOLDER;
+  if (std::optional<std::string> running = RunningDaemonFolder(global)) return *running;
   return ProgramFolder(std::nullopt);
 }
 
 ExitStatus Unreadable(const std::string& error, Console console) {
   console.err << "qznotes: " << error;
   if (error.find("Permission denied") != std::string::npos)
-    console.err << " (the system daemon's journal is root's: run this as root)";
+    console.err << " (the system daemon's journal is for root and the group qznotes)";
   console.err << "\n";
   return kExitUsage;
 }
@@ -73,13 +79,18 @@ ExitStatus Clear(const std::string& folder, Console console) {
 
 }  // namespace
 
-ExitStatus RunJournal(GDBusConnection*, const GlobalOptions&, const JournalCommand& command,
+ExitStatus RunJournal(GDBusConnection*, const GlobalOptions& global, const JournalCommand& command,
                       Console console) {
   std::string folder;
   try {
-    folder = Folder(command);
+    folder = Folder(global, command);
   } catch (const std::exception& e) {
     return Unreadable(std::string("cannot find the program folder: ") + e.what(), console);
+  }
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error)) {
+    console.err << "qznotes: no program folder " << folder << "\n";
+    return kExitFailed;
   }
   return command.action == JournalCommand::Action::kList ? List(folder, console)
                                                          : Clear(folder, console);

@@ -35,6 +35,20 @@ void PrintAnswer(Console console, bool json, GVariant* answer, const std::string
   console.out << line << "}\n";
 }
 
+// The callback says only "See QzNotesLog.log"; the server's trace of the run
+// says why, step by step.
+void ReportFailedSteps(CallbackListener& listener, Console console, bool json) {
+  constexpr int kDetailsWaitMs = 2000;
+  const std::optional<std::vector<std::string>> details = listener.Details(kDetailsWaitMs);
+  if (!details) return;
+  for (const std::string& line : *details) {
+    if (line.ends_with(": delivered")) continue;
+    bool plain = true;
+    for (unsigned char c : line) plain = plain && c >= 0x20 && c != 0x7f;
+    ReportProblem(console, json, "step", plain ? line : Quoted(line));
+  }
+}
+
 }  // namespace
 
 ExitStatus RunSend(GDBusConnection* connection, const GlobalOptions& global,
@@ -58,6 +72,7 @@ ExitStatus RunSend(GDBusConnection* connection, const GlobalOptions& global,
     // An empty bus name means this very connection; "/" means no object.
     const std::string path = send.wait ? std::string(CallbackListener::kPath) : "/";
     listener.Expect(test_id);
+    if (send.wait) listener.WatchDetails(global.destination, object.path());
     reply = object.Call(kNotifyInterface, "SendMessageCallBack",
                         RequestParameters(arrays, g_variant_new("(so)", "", path.c_str()), test_id),
                         error);
@@ -89,7 +104,9 @@ ExitStatus RunSend(GDBusConnection* connection, const GlobalOptions& global,
       return kExitUsage;
   }
   PrintAnswer(console, global.json, answer.get(), test_id, &listener.message());
-  return ExitForCallback(listener.message());
+  const ExitStatus status = ExitForCallback(listener.message());
+  if (status != kExitOk) ReportFailedSteps(listener, console, global.json);
+  return status;
 }
 
 }  // namespace qz::client

@@ -1,3 +1,7 @@
+#include <algorithm>
+#include <array>
+#include <span>
+
 #include "client/call_failure.h"
 #include "client/quoted_string.h"
 #include "client/runners.h"
@@ -97,7 +101,7 @@ std::string WhyFalse(const ServerObject& object, const std::string& section) {
   if (IsEmptyAnswer(object, "gvarGetPagerSettings", 2))
     return "the server's program folder has no QzNotes.ini, and the server never creates "
            "a settings file";
-  if (section == kDefaultSection)
+  if (section == kDefaultSection || IsPagerTerminalSection(section))
     return "QzNotes.ini could not be written (read-only, or not a regular file)";
   const std::string path_key = "the \"path\" key of [" + section + "] in QzNotes.ini";
   if (const auto file = FileOfSection(section);
@@ -108,6 +112,67 @@ std::string WhyFalse(const ServerObject& object, const std::string& section) {
            path_key + " names another file that is not there";
   return path_key + " is missing or empty or names a file that is not in the server's " +
          "program folder (the server never creates one), or that file could not be written";
+}
+
+// The short group as the server holds it, with `assignments` laid over it;
+// nullopt (and `refusal` set) for a key outside the group. Empty strings
+// when QzNotes.ini is missing: the write then answers false.
+std::optional<std::array<std::string, kShortPagerTerminalKeys>> ShortTerminalValues(
+    const ServerObject& object, std::span<const std::string> assignments, std::string& refusal,
+    ErrorPtr& error) {
+  std::array<std::string, kShortPagerTerminalKeys> values;
+  std::vector<std::pair<size_t, std::string>> changes;
+  for (const std::string& assignment : assignments) {
+    const size_t eq = assignment.find('=');
+    const std::string key = assignment.substr(0, eq);
+    const std::optional<size_t> k = ShortTerminalKey(key);
+    if (!k) {
+      refusal =
+          "the pager terminal reads [Pager Terminal] of QzNotes.ini, where the server "
+          "writes only " +
+          ShortTerminalKeyNames() + "; set " + key + " in that file itself";
+      return std::nullopt;
+    }
+    changes.emplace_back(*k, eq == std::string::npos ? "" : assignment.substr(eq + 1));
+  }
+  VariantPtr reply = object.Call(kNotifyInterface, "gvarGetSettings", nullptr, error);
+  if (!reply) return std::nullopt;
+  VariantPtr answer(g_variant_get_child_value(reply.get(), 0));
+  VariantPtr current = Unwrapped(answer.get());
+  if (current && g_variant_is_of_type(current.get(), G_VARIANT_TYPE_ARRAY)) {
+    const gsize n = std::min<gsize>(g_variant_n_children(current.get()), values.size());
+    for (gsize k = 0; k < n; ++k) {
+      VariantPtr element(g_variant_get_child_value(current.get(), k));
+      VariantPtr value = Unwrapped(element.get());
+      if (value && g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING))
+        values[k] = g_variant_get_string(value.get(), nullptr);
+    }
+  }
+  for (auto& [k, value] : changes) values[k] = std::move(value);
+  return values;
+}
+
+// gblnSetSettings with the short group, or the Ex write of one section.
+VariantPtr Write(const ServerObject& object, const SettingsCommand& settings, std::string& refusal,
+                 ErrorPtr& error) {
+  GVariantBuilder elements;
+  g_variant_builder_init(&elements, G_VARIANT_TYPE("av"));
+  if (!IsPagerTerminalSection(settings.section)) {
+    for (const auto& assignment : settings.assignments)
+      g_variant_builder_add(&elements, "v", g_variant_new_string(assignment.c_str()));
+    return object.Call(
+        kNotifyInterface, "gblnSetPagerSettingsEx",
+        g_variant_new("(sv)", settings.section.c_str(), g_variant_builder_end(&elements)), error);
+  }
+  const auto values = ShortTerminalValues(object, settings.assignments, refusal, error);
+  if (!values) {
+    g_variant_builder_clear(&elements);
+    return nullptr;
+  }
+  for (const std::string& value : *values)
+    g_variant_builder_add(&elements, "v", g_variant_new_string(value.c_str()));
+  return object.Call(kNotifyInterface, "gblnSetSettings",
+                     g_variant_new("(v)", g_variant_builder_end(&elements)), error);
 }
 
 ExitStatus Set(const ServerObject& object, const GlobalOptions& global,
@@ -122,19 +187,19 @@ ExitStatus Set(const ServerObject& object, const GlobalOptions& global,
                   "nothing written (settings set --force writes anyway)");
     return kExitFailed;
   }
-  GVariantBuilder elements;
-  g_variant_builder_init(&elements, G_VARIANT_TYPE("av"));
-  for (const auto& assignment : settings.assignments)
-    g_variant_builder_add(&elements, "v", g_variant_new_string(assignment.c_str()));
   ErrorPtr error;
-  VariantPtr reply = object.Call(
-      kNotifyInterface, "gblnSetPagerSettingsEx",
-      g_variant_new("(sv)", settings.section.c_str(), g_variant_builder_end(&elements)), error);
+  std::string refusal;
+  VariantPtr reply = Write(object, settings, refusal, error);
+  if (!refusal.empty()) {
+    console.out << "false\n";
+    ReportProblem(console, global.json, "not-written", "not written: " + refusal);
+    return kExitFailed;
+  }
   if (!reply) return ReportFailure(error.get(), global, console);
   VariantPtr result(g_variant_get_child_value(reply.get(), 0));
   const ExitStatus status = ExitForBoolean(result.get());
   if (status == kExitUsage) {
-    ReportProblem(console, global.json, "answer", "gblnSetPagerSettingsEx answered no Boolean");
+    ReportProblem(console, global.json, "answer", "the settings write answered no Boolean");
     return status;
   }
   console.out << (status == kExitOk ? "true" : "false") << '\n';  // the same in JSON

@@ -144,4 +144,24 @@ std::optional<SectionFile> FileOfSection(std::string_view section) {
   return std::nullopt;
 }
 
+bool IsPagerTerminalSection(std::string_view section) {
+  return SameName(section, kPagerTerminalGroup[0].section);
+}
+
+std::optional<size_t> ShortTerminalKey(std::string_view key) {
+  for (size_t k = 0; k < kShortPagerTerminalKeys; ++k) {
+    if (SameName(kPagerTerminalGroup[k].key, key)) return k;
+  }
+  return std::nullopt;
+}
+
+std::string ShortTerminalKeyNames() {
+  std::string names;
+  for (size_t k = 0; k < kShortPagerTerminalKeys; ++k) {
+    names += k == 0 ? "" : k + 1 == kShortPagerTerminalKeys ? " and " : ", ";
+    names += kPagerTerminalGroup[k].key;
+  }
+  return names;
+}
+
 }  // namespace qz::client

@@ -28,4 +28,13 @@ struct SectionFile {
 };
 std::optional<SectionFile> FileOfSection(std::string_view section);
 
+// The pager terminal reads its section from QzNotes.ini, where the server
+// writes only the short group (gblnSetSettings); the Ex write would go to the
+// file of the section's "path", which no channel reads.
+bool IsPagerTerminalSection(std::string_view section);
+// The place of `key` in the short group, or nullopt for a key not in it.
+std::optional<size_t> ShortTerminalKey(std::string_view key);
+// "Number, Settings, ComPort and HandShaking".
+std::string ShortTerminalKeyNames();
+
 }  // namespace qz::client

@@ -42,6 +42,14 @@ bool NameNotServed(const GError* error) {
 
 // No bus at the address, or no session bus at all: a failure to connect
 // rather than an answer of a bus.
+// The bus itself turned the call away by its policy; the server's own
+// refusals (an SMTP server not allowed) carry the same error name.
+bool PolicyRefused(const GError* error) {
+  CharPtr remote(g_dbus_error_get_remote_error(error));
+  return remote && std::string_view(remote.get()) == "org.freedesktop.DBus.Error.AccessDenied" &&
+         std::string_view(error->message).find("Rejected send message") != std::string_view::npos;
+}
+
 bool NoBus(const GError* error) {
   if (g_dbus_error_is_remote_error(error)) return false;
   return error->domain == G_IO_ERROR || error->domain == G_DBUS_ERROR ||
@@ -88,6 +96,10 @@ std::string StartHint(const GError* error, const GlobalOptions& global) {
            "`dbus-run-session -- sh -c 'qznotesd --linger 30 & gdbus wait --session -t 10 "
            "org.qznotes.QzNotes; qznotes ...'`";
   }
+  if (PolicyRefused(error))
+    return "the bus lets only root and members of the group qznotes make this call; an "
+           "administrator adds you with `usermod -aG qznotes USER`, and it counts from your "
+           "next login";
   if (NoBus(error)) {
     return "no message bus answers there. For a private one: `dbus-run-session -- sh -c "
            "'qznotesd --linger 30 & gdbus wait --session -t 10 org.qznotes.QzNotes; qznotes ...'`; "
