@@ -24,6 +24,8 @@ class JournalSlot {
   // Takes over an entry an earlier run left, kept under `key`.
   void Adopt(uint64_t key);
   void Clear();
+  // Lets go of the entry without ending it: the next run replays it.
+  void Release() { held_ = false; }
 
  private:
   RequestJournal* journal_;
