@@ -29,12 +29,12 @@ struct ChannelTry {
 // Everything one try did: per group, each channel's answer, and the parts
 // each channel told.
 struct TriedRequest {
-  int64_t groups = 0;            // in the request, whether the try reached them or not
-  bool mail_enabled = false;     // false: the mail arrays are left alone
-  std::vector<ChannelTry> mail;  // by group
-  std::vector<ChannelTry> page;
-  DeliveryParts mail_parts;
-  DeliveryParts page_parts;
+  int64_t groups = 0;                 // in the request, whether the try reached them or not
+  bool mail_enabled = false;          // false: the mail arrays are left alone
+  std::vector<ChannelTry> mail = {};  // by group
+  std::vector<ChannelTry> page = {};
+  DeliveryParts mail_parts = {};
+  DeliveryParts page_parts = {};
 };
 
 struct Narrowing {

@@ -45,7 +45,7 @@ class Session {
     int one = 1;
     ::setsockopt(fd_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     Log("open", "");
-    if (Greet()) Converse();
+    if (Greet() && !behaviour_.hang_up_after_greeting) Converse();
     Log("close", "");
   }
 
