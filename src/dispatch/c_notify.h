@@ -100,9 +100,10 @@ class cNotify {
   ChannelCall ChannelState();
   // `tried`, when given, is told how each channel did, group by group.
   std::string DeliverGroups(const ChannelCall& call, DispatchTrace& trace, TriedRequest* tried);
-  // After a try that left failures: narrows the request to what may go
-  // later and arms the next try. False when the request ends now.
-  bool ScheduleRetry(const std::string& failures, TriedRequest& tried);
+  // After a try: narrows the request to what may go later and arms the
+  // next try. False when the request ends now; `failures` then holds
+  // everything that did not go.
+  bool ScheduleRetry(std::string& failures, TriedRequest& tried);
   void ArmRetryTimer();
   RequestRecord JournalRecord() const;
   void CallBack(std::string_view outcome);

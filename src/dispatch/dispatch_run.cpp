@@ -129,7 +129,7 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
   return failures;
 }
 
-bool cNotify::ScheduleRetry(const std::string& failures, TriedRequest& tried) {
+bool cNotify::ScheduleRetry(std::string& failures, TriedRequest& tried) {
   Narrowing left = NarrowToFailed(mvarEmail, mvarPager, tried);
   std::string line = "request " + mstrTestID + ": try " + std::to_string(tries_) + " of " +
                      std::to_string(policy_.attempts) + ": ";
@@ -149,6 +149,9 @@ bool cNotify::ScheduleRetry(const std::string& failures, TriedRequest& tried) {
     // A first try that went needs no line: only retries and failures are news.
     const bool news = tries_ > 1 || !failures.empty() || !left.failed.empty();
     if (news && env_.report) env_.report(line);
+    // A part a channel let pass without a word did not go either: with
+    // retries on, "Message Sent" means every part went.
+    if (failures.empty()) failures = left.unsent;
     return false;
   }
   earlier_failures_ += left.permanent;

@@ -38,6 +38,7 @@ void NarrowChannel(Variant& lists, const ChannelTry& channel, std::string_view s
   bool told = false;
   bool left = false;
   std::string refused;
+  std::string unsent;
   for (const DeliveredPart& part : parts) {
     if (part.group != group) continue;
     told = true;
@@ -49,6 +50,7 @@ void NarrowChannel(Variant& lists, const ChannelTry& channel, std::string_view s
     }
     const std::string why = part.text.empty() ? "not tried" : part.text;
     const bool again = part.state == PartState::kTransient;
+    unsent.append("\r\n").append(why);
     n.failed.push_back(channel.kind + " (" + channel.name + ") to " + EntryText(*entry) + ": " +
                        (again ? "failed: " : "refused for good: ") + why);
     if (again) {
@@ -62,6 +64,7 @@ void NarrowChannel(Variant& lists, const ChannelTry& channel, std::string_view s
     }
   }
   if (!refused.empty()) n.permanent.append(status).append(refused).append("::");
+  if (!unsent.empty()) n.unsent.append(status).append(unsent).append("::");
   // A channel that told nothing sent everything it answered for, or nothing.
   if (!told && !(channel.ran && channel.delivered)) {
     left = true;

@@ -41,6 +41,7 @@ struct Narrowing {
   bool transient_left = false;                      // something is worth another try
   std::optional<std::chrono::seconds> retry_after;  // the longest a peer asked for
   std::string permanent;            // "Mail Status: ...::" texts of parts refused for good
+  std::string unsent;               // the same of every part that did not go
   std::vector<std::string> failed;  // "page (SNPP) to 5551234: failed: why", per part
 };
 

@@ -120,6 +120,7 @@ TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
     std::string email_after, pager_after;
     bool left;
     std::string permanent;
+    std::string unsent = {};
   };
   const Case cases[] = {
       {"per recipient: the sent and the refused go, the failed stays",
@@ -135,7 +136,8 @@ TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
        "-",
        "[[[-,p2,-]]]",
        true,
-       "Page Status: \r\n550 no such pager::"},
+       "Page Status: \r\n550 no such pager::",
+       "Page Status: \r\nbusy\r\n550 no such pager::"},
       {"per message: a failed message keeps its whole list",
        Variant(),
        Arr({Arr({Arr({"p1", "p2"}), Arr({"p3", "p4"})})}),
@@ -228,6 +230,9 @@ TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
     EXPECT_EQ(Shape(pager), c.pager_after) << c.why;
     EXPECT_EQ(n.transient_left, c.left) << c.why;
     EXPECT_EQ(n.permanent, c.permanent) << c.why;
+    if (!c.unsent.empty()) {
+      EXPECT_EQ(n.unsent, c.unsent) << c.why;
+    }
   }
 }
 

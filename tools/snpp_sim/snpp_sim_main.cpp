@@ -40,9 +40,8 @@ unless a script says otherwise.
   --port-file FILE  write the port listened on to FILE once listening
   --exit-after S    stop by itself after S seconds (default: run until
                     SIGTERM or SIGINT)
-  --fail-first N    the first N connections are greeted with "421 Too busy,
-                    try again later" and closed (a gateway that is down for
-                    a while)
+  --fail-first N    the first N connections are reset at once, without a
+                    greeting (a gateway that is down for a while)
   --unix-times      record times as Unix milliseconds of the wall clock
   --help            this text
 
@@ -223,10 +222,7 @@ int main(int argc, char** argv) {
     if (client < 0) continue;
     ++connections;
     qz::snppsim::Behaviour behaviour = script.ForConnection(connections);
-    if (connections <= o.fail_first) {
-      behaviour.greeting = "421 Too busy, try again later";
-      behaviour.hang_up_after_greeting = true;
-    }
+    behaviour.refuse = connections <= o.fail_first;
     std::thread(qz::snppsim::ServeConnection, client, connections, std::move(behaviour),
                 std::cref(record))
         .detach();
