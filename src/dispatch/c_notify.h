@@ -88,6 +88,11 @@ class cNotify {
   // `callback` stands for the `(so)` party when it can still be reached.
   void ResumeRequest(const RequestRecord& record, uint64_t key,
                      std::shared_ptr<DispatchObject> callback);
+  // Gives up a request waiting for its next try, with its journal key and
+  // callback party, for another object to take up (ResumeRequest); this
+  // object then has no request. False when none waits.
+  bool HandOverWaitingRequest(RequestRecord& record, uint64_t& key,
+                              std::shared_ptr<DispatchObject>& callback);
 
  private:
   Variant Submit(std::string_view procedure, const Variant& lvarNotes, const Variant& lvarEmail,

@@ -82,4 +82,14 @@ void cNotify::ResumeRequest(const RequestRecord& r, uint64_t key,
   journal_slot_.Adopt(key);
 }
 
+bool cNotify::HandOverWaitingRequest(RequestRecord& record, uint64_t& key,
+                                     std::shared_ptr<DispatchObject>& callback) {
+  if (!WaitsForRetry()) return false;
+  record = JournalRecord();
+  key = journal_slot_.Release();
+  callback = std::move(mobjNotify);
+  UnloadForm();
+  return true;
+}
+
 }  // namespace qz

@@ -34,6 +34,12 @@ class NotifyObject final : public ServedObject {
     if (!notify_.WaitsForRetry()) notify_.NotesTimer_Timer();
   }
   void SetOutcomeSink(OutcomeSink sink) override { notify_.SetOutcomeListener(std::move(sink)); }
+  std::optional<WaitingRequest> HandOverWaitingRequest() override {
+    WaitingRequest waiting;
+    if (!notify_.HandOverWaitingRequest(waiting.record, waiting.key, waiting.callback))
+      return std::nullopt;
+    return waiting;
+  }
 
  private:
   cNotify notify_;

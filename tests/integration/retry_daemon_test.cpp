@@ -49,6 +49,7 @@ TEST(Retries, SnppFailuresAreRetriedUntilTheGatewayTakesThePageOrNotAtAllWhenRef
     size_t sends;
     const char* outcome;
     const char* line;
+    bool release = false;  // the caller releases its object while the retry waits
   } cases[] = {
       {"down for two tries",
        "",
@@ -66,6 +67,15 @@ TEST(Retries, SnppFailuresAreRetriedUntilTheGatewayTakesThePageOrNotAtAllWhenRef
        0,
        "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ",
        ": try 1 of 4: page (SNPP) to 1: refused for good: "},
+      {"released between tries",
+       "",
+       {"--fail-first", "1"},
+       "",
+       2,
+       1,
+       "QzNotes: Message Sent",
+       ": try 1 of 4: page (SNPP) to 1: failed: ",
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
@@ -77,7 +87,13 @@ TEST(Retries, SnppFailuresAreRetriedUntilTheGatewayTakesThePageOrNotAtAllWhenRef
     UseDelivery(folder, "Attempts=4\nFirstRetry=1\nMaxDelay=2\n");
     Daemon daemon(bus, folder.path(), {"--linger", "60"});
     Client client(bus);
-    ASSERT_TRUE(SendRequest(client, client.Create(), "T-1", "page me").ok()) << daemon.Log();
+    const std::string path = client.Create();
+    ASSERT_TRUE(SendRequest(client, path, "T-1", "page me").ok()) << daemon.Log();
+    if (c.release) {
+      ASSERT_TRUE(
+          Eventually([&] { return daemon.Log().find("next try in") != std::string::npos; }, 30s));
+      EXPECT_EQ(client.Call(path, kDispatch, "Release", nullptr).Print(), "(uint32 0,)");
+    }
     EXPECT_THAT(client.WaitForCallbacks(1, 60s), ElementsAre(Pair("T-1", c.outcome)))
         << daemon.Log();
     EXPECT_EQ(Count(sim, "open"), c.connections) << sim.Received();
