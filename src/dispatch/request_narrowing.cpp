@@ -50,6 +50,10 @@ void NarrowChannel(Variant& lists, const ChannelTry& channel, std::string_view s
     }
     const std::string why = part.text.empty() ? "not tried" : part.text;
     const bool again = part.state == PartState::kTransient;
+    // The entries of a whole message that went are not sent again.
+    if (again && !part.recipient && entry->IsArray())
+      for (int32_t j : part.went)
+        if (j >= entry->LBound() && j <= entry->UBound()) entry->At(j) = Variant();
     unsent.append("\r\n").append(why);
     n.failed.push_back(channel.kind + " (" + channel.name + ") to " + EntryText(*entry) + ": " +
                        (again ? "failed: " : "refused for good: ") + why);

@@ -9,15 +9,18 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
+#include "config/profile_string.h"
 #include "daemon_harness.h"
 #include "dispatch/journal_file.h"
 #include "dispatch/request_record.h"
 #include "platform/file_io.h"
 #include "support/smtp_sink.h"
 #include "support/snpp_sim.h"
+#include "tap_sim_process.h"
 
 namespace qz::testing {
 namespace {
@@ -128,6 +131,33 @@ TEST(Retries, DeferredMailIsSentAgainWithoutPagingTwice) {
   EXPECT_EQ(Count(sim, "recv", "SEND"), 1u) << sim.Received();
   EXPECT_THAT(daemon.Log(), HasSubstr("request T-2: try 1 of 3: mail (SMTP) to oncall@x.org: "
                                       "failed: "));
+}
+
+// A terminal that takes the first identifier of a call and hangs up, then
+// is replaced by one that works: the retry pages only the identifier the
+// first one did not take.
+TEST(Retries, ATerminalThatTookSomeIdentifiersIsNotAskedForThemAgain) {
+  PrivateBus bus;
+  ProgramFolder folder;
+  std::optional<TapSimulator> tap(std::in_place, folder.path(), "disconnect-after 1\n");
+  ASSERT_TRUE(mblnWritePrivateProfileString((folder.path() / "QzNotes.ini").string(),
+                                            "Pager Terminal", "ComPort", tap->link().string()));
+  UseDelivery(folder, "Attempts=4\nFirstRetry=4\n");
+  Daemon daemon(bus, folder.path(), {"--linger", "60"});
+  Client client(bus);
+  Answer a = client.Call(client.Create(), kNotify, "SendMessageCallBack",
+                         g_variant_new("(@v@v@v@v(so)s)", OneGroup("disk full"), Marker(0),
+                                       g_variant_new_parsed("<[<[<[<'1001'>, <'1002'>]>]>]>"),
+                                       Marker(0), "", "/callback", "T-3"));
+  ASSERT_TRUE(a.ok()) << daemon.Log();
+  ASSERT_TRUE(
+      Eventually([&] { return daemon.Log().find("next try in") != std::string::npos; }, 30s));
+  EXPECT_EQ(tap->Pages(), "1001 disk full");
+  tap.reset();
+  tap.emplace(folder.path(), "");
+  EXPECT_THAT(client.WaitForCallbacks(1, 60s), ElementsAre(Pair("T-3", "QzNotes: Message Sent")))
+      << daemon.Log();
+  EXPECT_EQ(tap->Pages(), "1002 disk full") << daemon.Log();
 }
 
 // 50 requests wait for their next try when the daemon is killed. The next

@@ -151,6 +151,23 @@ TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
        "[[-,[p3,p4]]]",
        true,
        ""},
+      {"a message the terminal took in part keeps only the rest",
+       Variant(),
+       Arr({Arr({Arr({"p1", "p2", "p3"})})}),
+       false,
+       1,
+       {},
+       {failed},
+       {},
+       {[] {
+         DeliveredPart p = Part(0, 0, {}, kTransient, "hung up");
+         p.went = {0, 2};
+         return p;
+       }()},
+       "-",
+       "[[[-,p2,-]]]",
+       true,
+       ""},
       {"mail and paging of one group are narrowed apart",
        Arr({Arr({Arr({"a@x", "b@x"})})}),
        Arr({Arr({Arr({"p1"})})}),
