@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstring>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -160,56 +162,61 @@ TEST(Retries, ATerminalThatTookSomeIdentifiersIsNotAskedForThemAgain) {
   EXPECT_EQ(tap->Pages(), "1002 disk full") << daemon.Log();
 }
 
-// 50 requests wait for their next try when the daemon is killed. The next
-// run sends each page once, none before the due time its journal kept.
-TEST(Retries, RetriesWaitingAtAKillAreSentOnceAfterTheRestartAndNotBeforeDue) {
+// 50 requests wait for their next try when the daemon is killed, or
+// stopped (which must not try them at once). The next run sends each page
+// once, none before the due time the journal kept.
+TEST(Retries, RetriesWaitingAtAKillOrStopAreSentOnceAfterTheRestartAndNotBeforeDue) {
   constexpr int kRequests = 50;
-  PrivateBus bus;
-  ProgramFolder folder;
-  SnppSim sim("", "127.0.0.1", {"--fail-first", std::to_string(kRequests), "--unix-times"});
-  folder.UseSnpp(sim.port(), 10);
-  UseDelivery(folder, "Attempts=3\nFirstRetry=10\nMaxDelay=10\n");
-  {
-    Daemon daemon(bus, folder.path(), {"--linger", "120"});
-    Client client(bus);
-    for (int i = 0; i < kRequests; ++i) {
-      const std::string id = "R-" + std::to_string(i);
-      ASSERT_TRUE(SendRequest(client, client.Create(), id.c_str(), id.c_str()).ok());
+  for (const auto& [signal, status] : {std::pair{SIGKILL, -SIGKILL}, std::pair{SIGTERM, 0}}) {
+    SCOPED_TRACE(strsignal(signal));
+    PrivateBus bus;
+    ProgramFolder folder;
+    SnppSim sim("", "127.0.0.1", {"--fail-first", std::to_string(kRequests), "--unix-times"});
+    folder.UseSnpp(sim.port(), 10);
+    UseDelivery(folder, "Attempts=3\nFirstRetry=10\nMaxDelay=10\n");
+    {
+      Daemon daemon(bus, folder.path(), {"--linger", "120"});
+      Client client(bus);
+      for (int i = 0; i < kRequests; ++i) {
+        const std::string id = "R-" + std::to_string(i);
+        ASSERT_TRUE(SendRequest(client, client.Create(), id.c_str(), id.c_str()).ok());
+      }
+      auto waiting = [&] {
+        size_t n = 0;
+        const std::string log = daemon.Log();
+        for (size_t at = 0; (at = log.find("; next try in ", at)) != std::string::npos; ++at) ++n;
+        return n;
+      };
+      ASSERT_TRUE(Eventually([&] { return waiting() == kRequests; }, 60s)) << daemon.Log();
+      daemon.Signal(signal);
+      ASSERT_EQ(daemon.WaitExit(60s), status) << daemon.Log();
     }
-    auto waiting = [&] {
-      size_t n = 0;
-      const std::string log = daemon.Log();
-      for (size_t at = 0; (at = log.find("; next try in ", at)) != std::string::npos; ++at) ++n;
-      return n;
-    };
-    ASSERT_TRUE(Eventually([&] { return waiting() == kRequests; }, 60s)) << daemon.Log();
-    daemon.Signal(SIGKILL);
-    ASSERT_EQ(daemon.WaitExit(60s), -SIGKILL);
-  }
-  std::map<std::string, int64_t> due;  // by message text
-  for (const auto& entry : fs::directory_iterator(folder.path() / kJournalFolderName)) {
-    if (entry.path().extension() != kJournalFileSuffix) continue;
-    for (const auto& [key, put] : ReadJournal(*ReadFileText(entry.path().c_str())).live) {
-      const RequestRecord r = DecodeRequest(put.payload);
-      EXPECT_EQ(r.tries, 1) << r.mstrTestID;
-      due[r.mstrTestID] = r.next_try_unix_ms;
+    EXPECT_EQ(Count(sim, "open"), size_t{kRequests}) << "the stop tried a waiting retry";
+    std::map<std::string, int64_t> due;  // by message text
+    for (const auto& entry : fs::directory_iterator(folder.path() / kJournalFolderName)) {
+      if (entry.path().extension() != kJournalFileSuffix) continue;
+      for (const auto& [key, put] : ReadJournal(*ReadFileText(entry.path().c_str())).live) {
+        const RequestRecord r = DecodeRequest(put.payload);
+        EXPECT_EQ(r.tries, 1) << r.mstrTestID;
+        due[r.mstrTestID] = r.next_try_unix_ms;
+      }
     }
-  }
-  ASSERT_EQ(due.size(), size_t{kRequests});
+    ASSERT_EQ(due.size(), size_t{kRequests});
 
-  Daemon restarted(bus, folder.path(), {"--linger", "120"});
-  ASSERT_TRUE(Eventually([&] { return Count(sim, "recv", "SEND") >= kRequests; }, 120s))
-      << restarted.Log();
-  std::multiset<std::string> sent;
-  for (const auto& e : sim.Events()) {
-    if (e.kind != "recv" || !e.text.starts_with("MESSAGE \"")) continue;
-    const std::string id = e.text.substr(9, e.text.size() - 10);
-    sent.insert(id);
-    EXPECT_GE(e.ms, static_cast<double>(due[id])) << id << " was sent before it was due";
+    Daemon restarted(bus, folder.path(), {"--linger", "120"});
+    ASSERT_TRUE(Eventually([&] { return Count(sim, "recv", "SEND") >= kRequests; }, 120s))
+        << restarted.Log();
+    std::multiset<std::string> sent;
+    for (const auto& e : sim.Events()) {
+      if (e.kind != "recv" || !e.text.starts_with("MESSAGE \"")) continue;
+      const std::string id = e.text.substr(9, e.text.size() - 10);
+      sent.insert(id);
+      EXPECT_GE(e.ms, static_cast<double>(due[id])) << id << " was sent before it was due";
+    }
+    for (const auto& [id, when] : due) EXPECT_EQ(sent.count(id), 1u) << id;
+    EXPECT_EQ(Count(sim, "recv", "SEND"), size_t{kRequests});
+    EXPECT_THAT(restarted.Log(), Not(HasSubstr("try 3 of 3")));
   }
-  for (const auto& [id, when] : due) EXPECT_EQ(sent.count(id), 1u) << id;
-  EXPECT_EQ(Count(sim, "recv", "SEND"), size_t{kRequests});
-  EXPECT_THAT(restarted.Log(), Not(HasSubstr("try 3 of 3")));
 }
 
 }  // namespace
