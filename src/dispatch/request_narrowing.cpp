@@ -55,8 +55,10 @@ void NarrowChannel(Variant& lists, const ChannelTry& channel, std::string_view s
       for (int32_t j : part.went)
         if (j >= entry->LBound() && j <= entry->UBound()) entry->At(j) = Variant();
     unsent.append("\r\n").append(why);
+    // The line is one line: a reply's own line end is left to the log entry.
+    const std::string said = why.substr(0, why.find_last_not_of("\r\n") + 1);
     n.failed.push_back(channel.kind + " (" + channel.name + ") to " + EntryText(*entry) + ": " +
-                       (again ? "failed: " : "refused for good: ") + why);
+                       (again ? "failed: " : "refused for good: ") + said);
     if (again) {
       left = true;
       if (part.retry_after)
