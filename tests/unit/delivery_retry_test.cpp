@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "automation/variant_codec.h"
@@ -86,8 +87,22 @@ TEST(RetrySchedule, NoTryStartsOnceTheTriesAreUsedOrTheRequestIsTooOld) {
     EXPECT_EQ(NextTryDue(p, c.tries, accepted, c.now, std::nullopt, 0), c.due) << c.tries;
 }
 
-// Arrays from text: "-" is Empty, [..] an array.
-Variant Arr(std::vector<Variant> items) { return Variant::Array(std::move(items)); }
+// Arrays in a short notation: "[[a,-]]" (a "-" is Empty); Shape prints them back.
+Variant ReadArrays(std::string_view& text) {
+  if (text.front() != '[') {
+    const std::string_view item = text.substr(0, text.find_first_of(",]"));
+    text.remove_prefix(item.size());
+    return item == "-" ? Variant() : Variant(item);
+  }
+  std::vector<Variant> items;
+  do {
+    text.remove_prefix(1);  // the '[' or ','
+    items.push_back(ReadArrays(text));
+  } while (text.front() == ',');
+  text.remove_prefix(1);
+  return Variant::Array(std::move(items));
+}
+Variant Arrays(std::string_view text) { return ReadArrays(text); }
 std::string Shape(const Variant& v) {
   if (v.IsEmpty()) return "-";
   if (!v.IsArray()) return v.Text();
@@ -96,211 +111,163 @@ std::string Shape(const Variant& v) {
   return s + "]";
 }
 
-DeliveredPart Part(int64_t group, int32_t k, std::optional<int32_t> j, PartState state,
-                   std::string text = "") {
-  return {.channel = "c",
-          .group = group,
-          .message = k,
-          .recipient = j,
-          .state = state,
-          .text = std::move(text)};
-}
-
 TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
   using enum PartState;
-  const ChannelTry sent{.ran = true, .delivered = true};
-  const ChannelTry failed{.ran = true, .delivered = false};
-  struct Case {
+  // Per group, how a channel answered: 'S' delivered, 'F' failed, '-' not reached.
+  auto answers = [](std::string_view kind, std::string_view per_group) {
+    std::vector<ChannelTry> tries;
+    for (char c : per_group)
+      tries.push_back({.kind = std::string(kind), .ran = c != '-', .delivered = c == 'S'});
+    return tries;
+  };
+  // A part of group 0, message k, recipient j (none: the whole message).
+  auto part = [](int32_t k, std::optional<int32_t> j, PartState state, std::string text = "",
+                 std::vector<int32_t> went = {}) {
+    return DeliveredPart{.channel = "c",
+                         .message = k,
+                         .recipient = j,
+                         .state = state,
+                         .text = std::move(text),
+                         .went = std::move(went)};
+  };
+  const struct {
     const char* why;
-    Variant email, pager;
-    bool mail_enabled;
-    int64_t groups;
-    std::vector<ChannelTry> mail, page;
+    const char *email, *mail, *pager, *page;  // arrays and answers; a null email: no mail
     std::vector<DeliveredPart> mail_parts, page_parts;
-    std::string email_after, pager_after;
+    const char *email_after, *pager_after;
     bool left;
     std::string permanent;
-    std::string unsent = {};
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"per recipient: the sent and the refused go, the failed stays",
-       Variant(),
-       Arr({Arr({Arr({"p1", "p2", "p3"})})}),
-       false,
-       1,
+       nullptr,
+       "",
+       "[[[a,b,c]]]",
+       "F",
        {},
-       {failed},
-       {},
-       {Part(0, 0, 0, kSent), Part(0, 0, 1, kTransient, "busy"),
-        Part(0, 0, 2, kPermanent, "550 no such pager")},
+       {part(0, 0, kSent), part(0, 1, kTransient, "busy"), part(0, 2, kPermanent, "550")},
        "-",
-       "[[[-,p2,-]]]",
+       "[[[-,b,-]]]",
        true,
-       "Page Status: \r\n550 no such pager::",
-       "Page Status: \r\nbusy\r\n550 no such pager::"},
+       "Page Status: \r\n550::"},
       {"per message: a failed message keeps its whole list",
-       Variant(),
-       Arr({Arr({Arr({"p1", "p2"}), Arr({"p3", "p4"})})}),
-       false,
-       1,
+       nullptr,
+       "",
+       "[[[a,b],[c,d]]]",
+       "F",
        {},
-       {failed},
-       {},
-       {Part(0, 0, {}, kSent), Part(0, 1, {}, kTransient, "no carrier")},
+       {part(0, {}, kSent), part(1, {}, kTransient)},
        "-",
-       "[[-,[p3,p4]]]",
+       "[[-,[c,d]]]",
        true,
        ""},
       {"a message the terminal took in part keeps only the rest",
-       Variant(),
-       Arr({Arr({Arr({"p1", "p2", "p3"})})}),
-       false,
-       1,
+       nullptr,
+       "",
+       "[[[a,b,c]]]",
+       "F",
        {},
-       {failed},
-       {},
-       {[] {
-         DeliveredPart p = Part(0, 0, {}, kTransient, "hung up");
-         p.went = {0, 2};
-         return p;
-       }()},
+       {part(0, {}, kTransient, "hung up", {0, 2})},
        "-",
-       "[[[-,p2,-]]]",
+       "[[[-,b,-]]]",
        true,
        ""},
       {"mail and paging of one group are narrowed apart",
-       Arr({Arr({Arr({"a@x", "b@x"})})}),
-       Arr({Arr({Arr({"p1"})})}),
-       true,
-       1,
-       {failed},
-       {sent},
-       {Part(0, 0, 0, kTransient, "451 later"), Part(0, 0, 1, kSent)},
-       {Part(0, 0, 0, kSent)},
-       "[[[a@x,-]]]",
+       "[[[m,n]]]",
+       "F",
+       "[[[a]]]",
+       "S",
+       {part(0, 0, kTransient, "451"), part(0, 1, kSent)},
+       {part(0, 0, kSent)},
+       "[[[m,-]]]",
        "[-]",
        true,
        ""},
       {"refused for good only: nothing is left to try",
-       Variant(),
-       Arr({Arr({Arr({"p1"})})}),
-       false,
-       1,
+       nullptr,
+       "",
+       "[[[a]]]",
+       "F",
        {},
-       {failed},
-       {},
-       {Part(0, 0, 0, kPermanent, "RS")},
+       {part(0, 0, kPermanent, "RS")},
        "-",
        "[-]",
        false,
        "Page Status: \r\nRS::"},
       {"a channel that failed and told nothing keeps the group",
-       Variant(),
-       Arr({Arr({Arr({"p1"})})}),
-       false,
-       1,
-       {},
-       {failed},
+       nullptr,
+       "",
+       "[[[a]]]",
+       "F",
        {},
        {},
        "-",
-       "[[[p1]]]",
+       "[[[a]]]",
        true,
        ""},
       {"groups the run never reached stay whole",
-       Variant(),
-       Arr({Arr({Arr({"p1"})}), Arr({Arr({"p2"})})}),
-       false,
-       2,
+       nullptr,
+       "",
+       "[[[a]],[[b]]]",
+       "S-",
        {},
-       {sent},
-       {},
-       {Part(0, 0, 0, kSent)},
+       {part(0, 0, kSent)},
        "-",
-       "[-,[[p2]]]",
+       "[-,[[b]]]",
        true,
        ""},
-      {"the mail arrays of a request without mail are left alone",
-       Arr({Arr({Arr({"a@x"})})}),
-       Arr({Arr({Arr({"p1"})})}),
-       false,
-       1,
-       {},
-       {sent},
-       {},
-       {Part(0, 0, 0, kSent)},
-       "[[[a@x]]]",
-       "[-]",
-       false,
-       ""},
   };
-  for (const Case& c : cases) {
-    TriedRequest tried{
-        .groups = c.groups, .mail_enabled = c.mail_enabled, .mail = c.mail, .page = c.page};
-    for (const auto& p : c.mail_parts)
-      tried.mail_parts.BeginGroup(p.group), tried.mail_parts.Add(p);
-    for (const auto& p : c.page_parts)
-      tried.page_parts.BeginGroup(p.group), tried.page_parts.Add(p);
-    Variant email = c.email, pager = c.pager;
+  for (const auto& c : cases) {
+    Variant email = c.email ? Arrays(c.email) : Variant(), pager = Arrays(c.pager);
+    TriedRequest tried{.groups = pager.UBound() + 1,
+                       .mail_enabled = c.email != nullptr,
+                       .mail = answers("mail", c.mail),
+                       .page = answers("page", c.page)};
+    for (const auto& p : c.mail_parts) tried.mail_parts.Add(p);
+    for (const auto& p : c.page_parts) tried.page_parts.Add(p);
     const Narrowing n = NarrowToFailed(email, pager, tried);
     EXPECT_EQ(Shape(email), c.email_after) << c.why;
     EXPECT_EQ(Shape(pager), c.pager_after) << c.why;
     EXPECT_EQ(n.transient_left, c.left) << c.why;
     EXPECT_EQ(n.permanent, c.permanent) << c.why;
-    if (!c.unsent.empty()) {
-      EXPECT_EQ(n.unsent, c.unsent) << c.why;
-    }
   }
-}
-
-TEST(RequestNarrowing, WaitsAsLongAsTheMostPatientPeerAsked) {
-  TriedRequest tried{.groups = 1, .page = {{.ran = true}}};
-  for (int wait : {30, 120, 60}) {
-    DeliveredPart part = Part(0, 0, 0, PartState::kTransient, "503");
-    part.retry_after = seconds(wait);
-    tried.page_parts.Add(part);
+  // The final entry names every part that did not go; the next try waits
+  // as long as the most patient peer asked.
+  Variant email, pager = Arrays("[[[a,b,c]]]");
+  TriedRequest tried{.groups = 1, .page = answers("page", "F")};
+  for (int32_t j : {0, 1, 2}) {
+    DeliveredPart p = part(0, j, j == 1 ? kPermanent : kTransient, "no " + std::to_string(j));
+    p.retry_after = seconds(j == 2 ? 30 : 120);
+    tried.page_parts.Add(p);
   }
-  Variant email, pager = Arr({Arr({Arr({"p1"})})});
-  EXPECT_EQ(NarrowToFailed(email, pager, tried).retry_after, seconds(120));
+  const Narrowing n = NarrowToFailed(email, pager, tried);
+  EXPECT_EQ(n.unsent, "Page Status: \r\nno 0\r\nno 1\r\nno 2::");
+  EXPECT_EQ(n.retry_after, seconds(120));
 }
 
 TEST(RequestRecord, ARetryRecordRoundTripsAndOlderLayoutsStillRead) {
   RequestRecord r;
-  r.procedure = "SendMessageCallBack";
-  r.mstrTestID = "T-42";
-  r.mvarPager = Arr({Arr({Arr({Variant(), "5551234"})})});
-  r.callback_uid = 1000;
+  r.mstrTestID = "T-42", r.mvarPager = Arrays("[[[-,5551234]]]"), r.callback_uid = 7;
   const std::string untried = EncodeRequest(r);
   EXPECT_EQ(untried[0], 2) << "a request not tried yet keeps the bytes older daemons read";
-
   r.tries = 2;
   r.next_try_unix_ms = 1'800'000'000'123;
   r.earlier_failures = "Page Status: \r\nRS::";
-  r.attempts = 5;
-  r.first_retry_s = 30;
-  r.max_delay_s = 900;
-  r.give_up_after_s = 3600;
-  const RequestRecord back = DecodeRequest(EncodeRequest(r));
-  EXPECT_EQ(EncodeRequest(r)[0], 3);
-  EXPECT_EQ(back.tries, 2);
-  EXPECT_EQ(back.next_try_unix_ms, r.next_try_unix_ms);
-  EXPECT_EQ(back.earlier_failures, r.earlier_failures);
-  EXPECT_EQ(
-      std::vector({back.attempts, back.first_retry_s, back.max_delay_s, back.give_up_after_s}),
-      std::vector({5, 30, 900, 3600}));
+  r.attempts = 5, r.first_retry_s = 30, r.max_delay_s = 900, r.give_up_after_s = 3600;
+  std::string retry = EncodeRequest(r);
+  const RequestRecord back = DecodeRequest(retry);
+  EXPECT_EQ(retry[0], 3);
+  EXPECT_EQ(std::tuple(back.tries, back.next_try_unix_ms, back.earlier_failures, back.attempts,
+                       back.first_retry_s, back.max_delay_s, back.give_up_after_s),
+            std::tuple(2, r.next_try_unix_ms, r.earlier_failures, 5, 30, 900, 3600));
   EXPECT_EQ(Shape(back.mvarPager), "[[[-,5551234]]]");
-  EXPECT_EQ(back.callback_uid, 1000u);
-
+  EXPECT_EQ(back.callback_uid, 7u);
   // Layout 1 had no callback user (a flag byte and four bytes less).
   std::string layout1 = untried.substr(0, untried.size() - 5);
   layout1[0] = 1;
-  const RequestRecord old = DecodeRequest(layout1);
-  EXPECT_EQ(old.mstrTestID, "T-42");
-  EXPECT_EQ(old.tries, 0);
-  EXPECT_FALSE(old.callback_uid);
-  std::string future = EncodeRequest(r);
-  future[0] = 4;
-  EXPECT_THROW(DecodeRequest(future), ByteCodecError);
+  EXPECT_EQ(std::tuple(DecodeRequest(layout1).mstrTestID, DecodeRequest(layout1).tries),
+            std::tuple("T-42", 0));
+  retry[0] = 4;
+  EXPECT_THROW(DecodeRequest(retry), ByteCodecError);
 }
 
 }  // namespace
