@@ -24,7 +24,12 @@ cNotify::cNotify(const ServerEnvironment& env, GMainContext* context, std::atomi
       owner_(owner),
       journal_slot_(env.journal) {}
 
-cNotify::~cNotify() { UnloadForm(); }
+cNotify::~cNotify() {
+  // A request waiting for its next try was accepted and tried: the journal
+  // keeps it for the next run rather than losing it with the object.
+  if (WaitsForRetry()) journal_slot_.Release();
+  UnloadForm();
+}
 
 Variant cNotify::SendMessageCallBack(const Variant& lvarNotes, const Variant& lvarEmail,
                                      const Variant& lvarPager, const Variant& lvarAny,
@@ -48,6 +53,9 @@ Variant cNotify::Submit(std::string_view procedure, const Variant& lvarNotes,
                         const std::function<void()>& store_callback_party,
                         std::string_view lstrTestID) {
   try {
+    if (WaitsForRetry() && env_.report)
+      env_.report("request " + mstrTestID + ": waiting for try " + std::to_string(tries_ + 1) +
+                  ", replaced by request " + std::string(lstrTestID) + " on the same object");
     mstrTestID = lstrTestID;
     mvarNotes = lvarNotes;
     mvarEmail = lvarEmail;
@@ -117,6 +125,7 @@ void cNotify::UnloadForm() {
   NotesTimer = nullptr;
   mfrmNotes.reset();
   pending_ = false;
+  tries_ = 0;
 }
 
 }  // namespace qz

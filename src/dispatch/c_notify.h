@@ -16,6 +16,7 @@
 #include "automation/dispatch_object.h"
 #include "automation/timer.h"
 #include "automation/variant.h"
+#include "config/delivery_policy.h"
 #include "contract/contract.h"
 #include "diagnostics/logged_text.h"
 #include "dispatch/dispatch_trace.h"
@@ -28,6 +29,7 @@
 namespace qz {
 
 struct ChannelCall;
+struct TriedRequest;
 
 class cNotify {
  public:
@@ -75,6 +77,9 @@ class cNotify {
   void NotesTimer_Timer();
 
   bool HasPendingRequest() const { return pending_; }
+  // A try failed for now and the next one is due later: a stop leaves such
+  // a request in the journal rather than trying it at once.
+  bool WaitsForRetry() const { return pending_ && tries_ > 0; }
   // The test identifier of the latest request.
   std::string_view TestId() const { return mstrTestID; }
 
@@ -83,6 +88,11 @@ class cNotify {
   // `callback` stands for the `(so)` party when it can still be reached.
   void ResumeRequest(const RequestRecord& record, uint64_t key,
                      std::shared_ptr<DispatchObject> callback);
+  // Gives up a request waiting for its next try, with its journal key and
+  // callback party, for another object to take up (ResumeRequest); this
+  // object then has no request. False when none waits.
+  bool HandOverWaitingRequest(RequestRecord& record, uint64_t& key,
+                              std::shared_ptr<DispatchObject>& callback);
 
  private:
   Variant Submit(std::string_view procedure, const Variant& lvarNotes, const Variant& lvarEmail,
@@ -93,7 +103,14 @@ class cNotify {
   void UnloadForm();
   // What the channels may read and change of this object.
   ChannelCall ChannelState();
-  std::string DeliverGroups(const ChannelCall& call, DispatchTrace& trace);
+  // `tried`, when given, is told how each channel did, group by group.
+  std::string DeliverGroups(const ChannelCall& call, DispatchTrace& trace, TriedRequest* tried);
+  // After a try: narrows the request to what may go later and arms the
+  // next try. False when the request ends now; `failures` then holds
+  // everything that did not go.
+  bool ScheduleRetry(std::string& failures, TriedRequest& tried);
+  void ArmRetryTimer();
+  RequestRecord JournalRecord() const;
   void CallBack(std::string_view outcome);
   void msubWriteLog(std::string_view text);
   // Makes the request just accepted durable before it is answered.
@@ -124,6 +141,14 @@ class cNotify {
   LoggedText mstrLastLogged;
   std::string mstrSNPPStatus;
   GatewayStates gateway_states_;  // what each gateway keeps between runs (the SMS fields)
+
+  // The retry state of the request; tries_ is 0 until its first try.
+  std::string procedure_;
+  int64_t accepted_unix_ms_ = 0;
+  DeliveryPolicy policy_;
+  int32_t tries_ = 0;
+  int64_t next_try_unix_ms_ = 0;
+  std::string earlier_failures_;
 };
 
 }  // namespace qz

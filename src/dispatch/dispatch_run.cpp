@@ -8,6 +8,8 @@
 #include "diagnostics/last_error.h"
 #include "diagnostics/log_file.h"
 #include "dispatch/c_notify.h"
+#include "dispatch/request_narrowing.h"
+#include "dispatch/retry_schedule.h"
 #include "dispatch/tracing_channels.h"
 #include "gateways/gateway_table.h"
 
@@ -22,14 +24,25 @@ constexpr std::string_view kUndeliverable =
 
 void cNotify::NotesTimer_Timer() {
   if (!pending_) return;
+  // A retry never starts before its due time, whatever woke the timer.
+  if (tries_ > 0 && UnixMsNow() < next_try_unix_ms_) return ArmRetryTimer();
   pending_ = false;
   DeliveryInProgress delivering(deliveries_);
   // No second tick while a channel waits: the run is made once per request.
   if (NotesTimer) NotesTimer->SetEnabled(false);
 
+  if (tries_ == 0) policy_ = ReadDeliveryPolicy(env_.folder);
+  ++tries_;
   ChannelCall call = ChannelState();
   DispatchTrace trace;
-  std::string failures = DeliverGroups(call, trace);
+  TriedRequest tried;
+  std::string failures = DeliverGroups(call, trace, policy_.retries() ? &tried : nullptr);
+  if (policy_.retries()) {
+    if (ScheduleRetry(failures, tried)) return;
+    // Parts refused for good by earlier tries belong to the one outcome too.
+    failures.insert(0, earlier_failures_);
+    earlier_failures_.clear();
+  }
 
   // From here on every failure is ignored and the next step still runs.
   std::string_view outcome = kMessageSent;
@@ -58,31 +71,53 @@ ChannelCall cNotify::ChannelState() {
           mstrSMTPServer, mstrSNPPStatus,  gateway_states_, mfrmNotes.get()};
 }
 
-std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace) {
+std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace,
+                                   TriedRequest* tried) {
   // Forwards every call unchanged; only records what each channel did.
   TracingChannels channels(env_.gateways, trace);
   const GatewayTable& gateways = env_.gateways;
+  // Mail and paging parts are told apart, as they are narrowed apart.
+  ChannelCall mail_call = call;
+  ChannelCall page_call = call;
+  if (tried) {
+    mail_call.parts = &tried->mail_parts;
+    page_call.parts = &tried->page_parts;
+    tried->mail_enabled = mblnMailEnabled;
+  }
   std::string failures;
   bool paged = false;  // a group no paging channel runs for inherits the last value
   try {
     int32_t last = mvarNotes.UBound();
+    if (tried) tried->groups = int64_t{last} + 1;
     for (int64_t i = 0; i <= last; ++i) {
       gstrLastError.clear();
       channels.BeginGroup(i);
+      if (tried) {
+        tried->mail_parts.BeginGroup(i);
+        tried->page_parts.BeginGroup(i);
+      }
       std::string status;
+      ChannelTry mailed{.kind = "mail", .ran = true, .delivered = true};
       if (mblnMailEnabled) {
         const MailRoute& route = !mstrProfile.empty() ? gateways.profile : gateways.smtp;
-        if (!channels.Mail(route, call, mvarNotes.At(i), mvarEmail.At(i)))
-          status.append("Mail Status: ").append(gstrLastError).append("::");
+        mailed.name = route.name;
+        mailed.delivered = channels.Mail(route, mail_call, mvarNotes.At(i), mvarEmail.At(i));
+        if (!mailed.delivered) status.append("Mail Status: ").append(gstrLastError).append("::");
       }
+      if (tried) tried->mail.push_back(mailed);
+      ChannelTry paging{.kind = "page", .name = "no gateway"};
       // The gateway is read afresh before each comparison.
       for (const PagingGateway& gateway : gateways.paging) {
         if (!EqualsNumber(channels.ReadGateway(call), gateway.number)) continue;
+        paging.name = gateway.name;
         if (channels.Initialise(gateway, call))
-          paged = channels.Page(gateway, call, mvarNotes.At(i), mvarPager.At(i));
+          paged = channels.Page(gateway, page_call, mvarNotes.At(i), mvarPager.At(i));
         break;
       }
       channels.EndGroup(mvarPager, paged);
+      paging.ran = true;
+      paging.delivered = paged;
+      if (tried) tried->page.push_back(paging);
       if (!paged) status.append("Page Status: ").append(gstrLastError).append("::");
       failures += status;
     }
@@ -92,6 +127,52 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
     trace.error = failures.substr(0, failures.find_last_not_of("\r\n") + 1);
   }
   return failures;
+}
+
+bool cNotify::ScheduleRetry(std::string& failures, TriedRequest& tried) {
+  Narrowing left = NarrowToFailed(mvarEmail, mvarPager, tried);
+  std::string line = "request " + mstrTestID + ": try " + std::to_string(tries_) + " of " +
+                     std::to_string(policy_.attempts) + ": ";
+  if (left.failed.empty()) line += failures.empty() ? "sent" : "failed";
+  // A line names a few parts; the log entry at the end holds them all.
+  constexpr size_t kNamed = 3;
+  for (size_t p = 0; p < left.failed.size() && p < kNamed; ++p)
+    line += (p ? "; " : "") + left.failed[p];
+  if (left.failed.size() > kNamed)
+    line += "; and " + std::to_string(left.failed.size() - kNamed) + " more";
+  std::optional<int64_t> due;
+  const int64_t now = UnixMsNow();
+  if (left.transient_left)
+    due = NextTryDue(policy_, tries_, accepted_unix_ms_, now, left.retry_after, RandomJitter());
+  if (!due) {
+    if (left.transient_left) line += tries_ >= policy_.attempts ? "; no tries left" : "; giving up";
+    // A first try that went needs no line: only retries and failures are news.
+    const bool news = tries_ > 1 || !failures.empty() || !left.failed.empty();
+    if (news && env_.report) env_.report(line);
+    // A part a channel let pass without a word did not go either: with
+    // retries on, "Message Sent" means every part went.
+    if (failures.empty()) failures = left.unsent;
+    return false;
+  }
+  earlier_failures_ += left.permanent;
+  next_try_unix_ms_ = *due;
+  if (env_.journal) journal_slot_.Keep(JournalRecord());
+  ArmRetryTimer();
+  if (env_.report)
+    env_.report(line + "; next try in " + std::to_string((*due - now + 500) / 1000) + " s");
+  return true;
+}
+
+void cNotify::ArmRetryTimer() {
+  if (!mfrmNotes) {
+    mfrmNotes = std::make_unique<frmNotes>(context_, env_.registry);
+    NotesTimer = &mfrmNotes->Timer1;
+    NotesTimer->SetHandler([this] { NotesTimer_Timer(); });
+  }
+  const int64_t wait = std::max<int64_t>(1, next_try_unix_ms_ - UnixMsNow());
+  NotesTimer->SetInterval(static_cast<unsigned>(std::min<int64_t>(wait, INT32_MAX)));
+  NotesTimer->SetEnabled(true);
+  pending_ = true;
 }
 
 void cNotify::CallBack(std::string_view outcome) {

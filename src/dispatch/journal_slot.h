@@ -24,6 +24,12 @@ class JournalSlot {
   // Takes over an entry an earlier run left, kept under `key`.
   void Adopt(uint64_t key);
   void Clear();
+  // Lets go of the entry without ending it: the next run replays it, or
+  // another slot adopts it. Answers its key.
+  uint64_t Release() {
+    held_ = false;
+    return key_;
+  }
 
  private:
   RequestJournal* journal_;

@@ -8,15 +8,19 @@ namespace qz {
 namespace {
 
 // Bumped whenever the layout below changes; older daemons refuse newer
-// records rather than misreading them. Layout 1 had no callback user.
-constexpr uint8_t kLayout = 2;
+// records rather than misreading them. Layout 1 had no callback user;
+// layout 3 adds the retry state, and is written only once a retry waits,
+// so a request not yet tried keeps the bytes older daemons read.
+constexpr uint8_t kLayout = 3;
+constexpr uint8_t kUntriedLayout = 2;
 
 }  // namespace
 
 std::string EncodeRequest(const RequestRecord& r) {
   std::string bytes;
   ByteWriter out(bytes);
-  out.U8(kLayout);
+  const bool retrying = r.tries > 0;
+  out.U8(retrying ? kLayout : kUntriedLayout);
   out.Text(r.object_path);
   out.Text(r.owner);
   out.Text(r.procedure);
@@ -32,13 +36,19 @@ std::string EncodeRequest(const RequestRecord& r) {
     out.Text(*text);
   out.U8(r.callback_uid ? 1 : 0);
   out.U32(r.callback_uid.value_or(0));
+  if (!retrying) return bytes;
+  out.U32(static_cast<uint32_t>(r.tries));
+  out.U64(static_cast<uint64_t>(r.next_try_unix_ms));
+  out.Text(r.earlier_failures);
+  for (int32_t value : {r.attempts, r.first_retry_s, r.max_delay_s, r.give_up_after_s})
+    out.U32(static_cast<uint32_t>(value));
   return bytes;
 }
 
 RequestRecord DecodeRequest(std::string_view bytes) {
   ByteReader in(bytes);
   const uint8_t layout = in.U8();
-  if (layout != kLayout && layout != 1) throw ByteCodecError("request written by another version");
+  if (layout < 1 || layout > kLayout) throw ByteCodecError("request written by another version");
   RequestRecord r;
   r.object_path = in.Text();
   r.owner = in.Text();
@@ -53,10 +63,18 @@ RequestRecord DecodeRequest(std::string_view bytes) {
        {&r.mstrSubject, &r.mstrMailFrom, &r.mstrProfile, &r.mstrSMTPServer, &r.mstrNotifyServer,
         &r.callback_bus, &r.callback_path, &r.mstrLastLogged})
     *text = in.Text();
-  if (layout == kLayout) {
+  if (layout >= 2) {
     const bool has_uid = in.U8() != 0;
     const uint32_t uid = in.U32();
     if (has_uid) r.callback_uid = uid;
+  }
+  if (layout >= 3) {
+    r.tries = static_cast<int32_t>(in.U32());
+    r.next_try_unix_ms = static_cast<int64_t>(in.U64());
+    r.earlier_failures = in.Text();
+    for (int32_t* value : {&r.attempts, &r.first_retry_s, &r.max_delay_s, &r.give_up_after_s})
+      *value = static_cast<int32_t>(in.U32());
+    if (r.tries < 1) throw ByteCodecError("a retry record without a try");
   }
   if (!in.AtEnd()) throw ByteCodecError("trailing bytes after the request");
   return r;

@@ -36,6 +36,18 @@ struct RequestRecord {
   std::string callback_path;
   std::optional<uint32_t> callback_uid;  // who must hold a well-known callback_bus
   std::string mstrLastLogged;
+
+  // Once a try failed for now and another is due (0 before the first try):
+  // the arrays above then hold only what is left to send.
+  int32_t tries = 0;
+  int64_t next_try_unix_ms = 0;
+  std::string earlier_failures;  // refused for good by earlier tries, in the log's words
+  // The [Delivery] policy the first try read, kept so a restart neither
+  // adds tries nor takes any away.
+  int32_t attempts = 1;
+  int32_t first_retry_s = 0;
+  int32_t max_delay_s = 0;
+  int32_t give_up_after_s = 0;
 };
 
 std::string EncodeRequest(const RequestRecord& record);

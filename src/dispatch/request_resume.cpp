@@ -1,20 +1,16 @@
 // How cNotify keeps its pending request in the journal and takes one up
 // again after a restart.
-#include <chrono>
-
 #include "dispatch/c_notify.h"
+#include "dispatch/retry_schedule.h"
 
 namespace qz {
 
-void cNotify::KeepInJournal(std::string_view procedure) {
-  if (!env_.journal) return;
+RequestRecord cNotify::JournalRecord() const {
   RequestRecord r;
   r.object_path = path_;
   r.owner = owner_;
-  r.procedure = procedure;
-  r.accepted_unix_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
+  r.procedure = procedure_;
+  r.accepted_unix_ms = accepted_unix_ms_;
   r.mstrTestID = mstrTestID;
   r.mvarNotes = mvarNotes;
   r.mvarEmail = mvarEmail;
@@ -32,7 +28,25 @@ void cNotify::KeepInJournal(std::string_view procedure) {
       r.callback_uid = address->owner_uid;
     }
   r.mstrLastLogged = mstrLastLogged.Saved();
-  journal_slot_.Keep(r);
+  if (tries_ > 0) {
+    r.tries = tries_;
+    r.next_try_unix_ms = next_try_unix_ms_;
+    r.earlier_failures = earlier_failures_;
+    r.attempts = policy_.attempts;
+    r.first_retry_s = static_cast<int32_t>(policy_.first_retry.count());
+    r.max_delay_s = static_cast<int32_t>(policy_.max_delay.count());
+    r.give_up_after_s = static_cast<int32_t>(policy_.give_up_after.count());
+  }
+  return r;
+}
+
+void cNotify::KeepInJournal(std::string_view procedure) {
+  procedure_ = procedure;
+  accepted_unix_ms_ = UnixMsNow();
+  tries_ = 0;
+  earlier_failures_.clear();
+  if (!env_.journal) return;
+  journal_slot_.Keep(JournalRecord());
 }
 
 void cNotify::ResumeRequest(const RequestRecord& r, uint64_t key,
@@ -51,8 +65,31 @@ void cNotify::ResumeRequest(const RequestRecord& r, uint64_t key,
   mobjNotify = std::move(callback);
   path_ = r.object_path;
   owner_ = r.owner;
+  procedure_ = r.procedure;
+  accepted_unix_ms_ = r.accepted_unix_ms;
   ArmTimer();
+  if (r.tries > 0) {
+    // Waits for the due time the earlier run chose: a restart adds no try.
+    tries_ = r.tries;
+    next_try_unix_ms_ = r.next_try_unix_ms;
+    earlier_failures_ = r.earlier_failures;
+    policy_ = {.attempts = r.attempts,
+               .first_retry = std::chrono::seconds(r.first_retry_s),
+               .max_delay = std::chrono::seconds(r.max_delay_s),
+               .give_up_after = std::chrono::seconds(r.give_up_after_s)};
+    ArmRetryTimer();
+  }
   journal_slot_.Adopt(key);
+}
+
+bool cNotify::HandOverWaitingRequest(RequestRecord& record, uint64_t& key,
+                                     std::shared_ptr<DispatchObject>& callback) {
+  if (!WaitsForRetry()) return false;
+  record = JournalRecord();
+  key = journal_slot_.Release();
+  callback = std::move(mobjNotify);
+  UnloadForm();
+  return true;
 }
 
 }  // namespace qz

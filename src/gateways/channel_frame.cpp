@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "automation/counter16.h"
 #include "diagnostics/error_reporter.h"
@@ -26,9 +27,13 @@ class PartReport {
   PartReport(const ChannelFrame& frame, const Variant& notes, const Variant& recipients)
       : frame_(frame), notes_(notes), recipients_(recipients) {}
 
-  void Tell(int32_t k, std::optional<int32_t> j, const Refusal& refusal) {
+  void Tell(int32_t k, std::optional<int32_t> j, const Refusal& refusal,
+            std::vector<int32_t> went = {}) {
     if (frame_.parts) {
-      DeliveredPart part{.channel = std::string(frame_.procedure), .message = k, .recipient = j};
+      DeliveredPart part{.channel = std::string(frame_.procedure),
+                         .message = k,
+                         .recipient = j,
+                         .went = std::move(went)};
       if (refusal) {
         part.state = StateOf(refusal->kind);
         part.retry_after = refusal->retry_after;
@@ -42,7 +47,8 @@ class PartReport {
 
   // Every part not yet told did not go, for the same reason. Only the first
   // was tried, and only it can have a kind of its own: the rest may go later.
-  void TellTheRest(FailureKind first_kind, const std::string& text) noexcept {
+  void TellTheRest(FailureKind first_kind, const std::string& text,
+                   std::vector<int32_t> first_went = {}) noexcept {
     if (!frame_.parts || !HasItems(notes_) || !HasItems(recipients_)) return;
     try {
       Refusal failure = Failure{.text = text, .kind = first_kind};
@@ -52,7 +58,7 @@ class PartReport {
         const Variant& list = recipients_.At(k);
         if (!HasItems(list)) continue;
         if (frame_.delivery == Delivery::kPerMessage) {
-          Tell(k, std::nullopt, failure);
+          Tell(k, std::nullopt, failure, std::exchange(first_went, {}));
           failure->kind = FailureKind::kTransient;
           continue;
         }
@@ -133,13 +139,15 @@ bool RunChannel(const ChannelFrame& frame, const Variant& notes, const Variant& 
   } catch (...) {
     gsubDisplayError(kServerSource, frame.procedure);
     FailureKind kind = FailureKind::kTransient;
+    std::vector<int32_t> went;
     try {
       if (frame.error_kind) kind = frame.error_kind();
+      if (frame.error_went) went = frame.error_went();
     } catch (...) {
-      // Unsorted: worth another try.
+      // Unsorted: worth another try, of every entry.
     }
     const CaughtError error = CurrentError();
-    report.TellTheRest(kind, ReportedText(error.number, error.description));
+    report.TellTheRest(kind, ReportedText(error.number, error.description), std::move(went));
     return false;
   }
 }

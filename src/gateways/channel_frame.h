@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "automation/variant.h"
 #include "gateways/delivery_parts.h"
@@ -63,6 +64,9 @@ struct ChannelFrame {
   std::function<Refusal(const std::string& text, const Variant& to)> deliver = {};
   // The kind of a run-time error that stopped the group; none: transient.
   std::function<FailureKind()> error_kind = {};
+  // Of a whole message a run-time error stopped: the entries of its list
+  // that went before it; none: no entry went.
+  std::function<std::vector<int32_t>()> error_went = {};
   // Where each part's outcome goes; null: nobody listens.
   DeliveryParts* parts = nullptr;
 };

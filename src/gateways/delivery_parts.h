@@ -28,6 +28,9 @@ struct DeliveredPart {
   PartState state = PartState::kSent;
   std::optional<std::chrono::seconds> retry_after = {};  // what the peer asked us to wait
   std::string text = {};  // why it failed; empty when sent, or when the part was never tried
+  // Of a whole message that failed: the entries of its list that went all
+  // the same (a terminal that took some identifiers of a call).
+  std::vector<int32_t> went = {};
 };
 
 // Collects the parts of one run; the runner names the group before each one.

@@ -45,21 +45,30 @@ void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectC
                 "): left in " + journal.file_path());
       continue;
     }
-    auto entry = objects.AddUnowned(NotifyClass());
     std::shared_ptr<DispatchObject> callback = ReplayCallback(connection, record);
-    entry->apartment->Post([&objects, connection, entry, key, record = std::move(record),
-                            callback] {
-      objects.MakeObject(*entry);
-      std::string who(ShortPath(entry->path));
-      ServerLog(who + ": replaying request " + record.mstrTestID + " (" + record.procedure +
-                " on " + record.object_path + ", accepted " + AcceptedTime(record) + ")");
-      entry->object->SetOutcomeSink([&objects, connection, entry, who](const DispatchTrace& trace) {
-        ReportDelivery(connection, who, trace, " (replayed)");
-        objects.ReleaseUnowned(*entry, "replayed request done");
-      });
-      entry->object->ResumeRequest(record, key, callback);
-    });
+    ResumeOnOwnObject(objects, connection, key, std::move(record), std::move(callback),
+                      {"replaying", "replayed request done", " (replayed)"});
   }
+}
+
+void ResumeOnOwnObject(ObjectCalls& objects, GDBusConnection* connection, uint64_t key,
+                       RequestRecord record, std::shared_ptr<DispatchObject> callback,
+                       TakingUp how) {
+  auto entry = objects.AddUnowned(NotifyClass());
+  entry->apartment->Post([&objects, connection, entry, key, record = std::move(record),
+                          callback = std::move(callback), how = std::move(how)] {
+    objects.MakeObject(*entry);
+    std::string who(ShortPath(entry->path));
+    std::string waiting;
+    if (record.tries > 0) waiting = ", waiting for try " + std::to_string(record.tries + 1);
+    ServerLog(who + ": " + how.verb + " request " + record.mstrTestID + " (" + record.procedure +
+              " on " + record.object_path + ", accepted " + AcceptedTime(record) + waiting + ")");
+    entry->object->SetOutcomeSink([&objects, connection, entry, who, how](const DispatchTrace& t) {
+      ReportDelivery(connection, who, t, how.suffix);
+      objects.ReleaseUnowned(*entry, how.done);
+    });
+    entry->object->ResumeRequest(record, key, callback);
+  });
 }
 
 }  // namespace qz

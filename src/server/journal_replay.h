@@ -6,11 +6,27 @@
 
 #include <gio/gio.h>
 
+#include <memory>
+#include <string>
+
 #include "dispatch/request_journal.h"
 #include "server/object_calls.h"
 
 namespace qz {
 
 void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectCalls& objects);
+
+// How the log names a request taken up on an object of its own.
+struct TakingUp {
+  std::string verb;    // "replaying"
+  std::string done;    // "replayed request done"
+  std::string suffix;  // of its delivery report: " (replayed)"
+};
+
+// Any thread: runs `record`, kept under `key`, on an object of its own that
+// goes once its run has ended.
+void ResumeOnOwnObject(ObjectCalls& objects, GDBusConnection* connection, uint64_t key,
+                       RequestRecord record, std::shared_ptr<DispatchObject> callback,
+                       TakingUp how);
 
 }  // namespace qz

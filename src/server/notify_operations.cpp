@@ -28,8 +28,18 @@ class NotifyObject final : public ServedObject {
     notify_.ResumeRequest(record, key, std::move(callback));
     return true;
   }
-  void FinishPendingWork() override { notify_.NotesTimer_Timer(); }
+  // A request waiting for a retry is not tried early: the journal keeps it
+  // for the next run, and the stop need not wait for a peer that is down.
+  void FinishPendingWork() override {
+    if (!notify_.WaitsForRetry()) notify_.NotesTimer_Timer();
+  }
   void SetOutcomeSink(OutcomeSink sink) override { notify_.SetOutcomeListener(std::move(sink)); }
+  std::optional<WaitingRequest> HandOverWaitingRequest() override {
+    WaitingRequest waiting;
+    if (!notify_.HandOverWaitingRequest(waiting.record, waiting.key, waiting.callback))
+      return std::nullopt;
+    return waiting;
+  }
 
  private:
   cNotify notify_;

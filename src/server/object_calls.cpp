@@ -9,6 +9,7 @@
 #include "server/delivery_report.h"
 #include "server/dispatch_slots.h"
 #include "server/heap_trim.h"
+#include "server/journal_replay.h"
 #include "server/remote_object.h"
 #include "server/replies.h"
 #include "server/served_classes.h"
@@ -333,6 +334,14 @@ void ObjectCalls::Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view w
   ServerLog(std::string(ShortPath(entry->path)) + ": " + std::string(why));
   Apartment& apartment = *entry->apartment;
   apartment.Post([this, entry = std::move(entry)] {
+    // A request waiting for its next try was accepted and tried: its caller
+    // expects its outcome, so another object finishes it. At a stop, or
+    // without the bus, it stays in the journal instead.
+    if (entry->object && !stopping_ && !g_dbus_connection_is_closed(connection_.get()))
+      if (auto waiting = entry->object->HandOverWaitingRequest())
+        ResumeOnOwnObject(*this, connection_.get(), waiting->key, std::move(waiting->record),
+                          std::move(waiting->callback),
+                          {"taking over", "taken-over request done", " (taken over)"});
     entry->object.reset();  // an undispatched request goes with it
     pending_.Ended(entry->path);
     ReturnTicket(entry->request, *entry->apartment);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,14 @@ class ServedObject {
                              std::shared_ptr<DispatchObject> /*callback*/) {
     return false;
   }
+  // An accepted request that waits for its next try, given up by an object
+  // about to go so that another can finish it; none when there is none.
+  struct WaitingRequest {
+    RequestRecord record;
+    uint64_t key = 0;  // its journal entry
+    std::shared_ptr<DispatchObject> callback;
+  };
+  virtual std::optional<WaitingRequest> HandOverWaitingRequest() { return std::nullopt; }
 };
 
 // Where a new object lives; handed to its class's factory on the apartment

@@ -21,7 +21,7 @@
 namespace qz::testing {
 
 // What smtp_sink.py is to do besides storing mails: its flags ("--starttls",
-// "--refuse-rcpt", ADDR, "--refuse-data", "--drop-after-data", "--silent",
+// "--refuse-rcpt", ADDR, "--defer-data", N, "--refuse-data", "--drop-after-data", "--silent",
 // "--stall-after-data": store, then never give the final reply).
 struct SinkOptions {
   std::vector<std::string> flags = {};

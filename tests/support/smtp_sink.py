@@ -24,6 +24,8 @@ def parse_args():
     p.add_argument("--port-file", required=True)
     p.add_argument("--dir", help="where to store the messages (default: nowhere)")
     p.add_argument("--refuse-rcpt", action="append", default=[], metavar="ADDR", help="answer 550 (repeatable)")
+    p.add_argument("--defer-data", type=int, default=0, metavar="N",
+                   help="answer the first N data commands with 451 (a server busy for a while)")
     p.add_argument("--refuse-data", action="store_true", help="answer the data with a two-line 554")
     p.add_argument("--drop-after-data", action="store_true", help="close the connection instead of replying")
     p.add_argument("--silent", action="store_true", help="accept connections and never say a word")
@@ -50,6 +52,7 @@ class Handler:
     def __init__(self, args):
         self.args = args
         self.count = 0
+        self.deferred = 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address in self.args.refuse_rcpt:
@@ -61,6 +64,9 @@ class Handler:
         if self.args.drop_after_data:
             server.transport.abort()
             return "451 never seen"
+        if self.deferred < self.args.defer_data:
+            self.deferred += 1
+            return "451 4.3.0 Try again later"
         if self.args.refuse_data:
             # A reply of two lines: the last one is the final reply.
             return "554-5.6.0 Message refused\r\n554 5.6.0 Message refused by the test sink"

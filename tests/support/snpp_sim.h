@@ -22,16 +22,29 @@ struct SimEvent {
   int connection = 0;
   std::string kind;  // open, recv, recv-lf, partial, sent, reset, close
   std::string text;  // escaped as the simulator writes it
+  double ms = 0;     // since the connection was accepted; Unix time with --unix-times
 };
 
 class SnppSim {
  public:
-  explicit SnppSim(const std::string& script = "", const std::string& listen = "127.0.0.1") {
-    process_.emplace(std::vector<std::string>{QZ_SNPP_SIM_PATH, "--port", "0", "--listen", listen,
-                                              "--record", folder_.File("record"), "--port-file",
-                                              folder_.File("port"), "--exit-after", "600",
-                                              "--script", folder_.Write("script", script)},
-                     folder_ / "output");
+  // `extra`: further options, such as "--fail-first", "3".
+  explicit SnppSim(const std::string& script = "", const std::string& listen = "127.0.0.1",
+                   const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{QZ_SNPP_SIM_PATH,
+                                  "--port",
+                                  "0",
+                                  "--listen",
+                                  listen,
+                                  "--record",
+                                  folder_.File("record"),
+                                  "--port-file",
+                                  folder_.File("port"),
+                                  "--exit-after",
+                                  "600",
+                                  "--script",
+                                  folder_.Write("script", script)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    process_.emplace(std::move(args), folder_ / "output");
     // The port file appears (renamed whole) once the simulator listens.
     for (int i = 0; i < 1000 && !(std::ifstream(folder_.File("port")) >> port_); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -44,10 +57,10 @@ class SnppSim {
   std::vector<SimEvent> Events() const {
     std::vector<SimEvent> events;
     std::istringstream lines(folder_.Read("record"));
-    for (std::string line, ms; std::getline(lines, line);) {
+    for (std::string line; std::getline(lines, line);) {
       SimEvent& e = events.emplace_back();
       std::istringstream fields(line);
-      fields >> e.connection >> ms >> e.kind;
+      fields >> e.connection >> e.ms >> e.kind;
       fields.get();  // the tab before the text
       std::getline(fields, e.text);
     }

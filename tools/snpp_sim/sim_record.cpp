@@ -9,7 +9,8 @@
 
 namespace qz::snppsim {
 
-Record::Record(const std::string& path) : path_empty_(path.empty()) {
+Record::Record(const std::string& path, bool unix_times)
+    : path_empty_(path.empty()), unix_times_(unix_times) {
   if (!path_empty_)
     fd_.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_TRUNC, 0644));
 }
@@ -18,7 +19,9 @@ void Record::Write(int connection, std::chrono::steady_clock::time_point since,
                    std::string_view kind, std::string_view text) const {
   if (!fd_) return;
   using namespace std::chrono;
-  double ms = duration<double, std::milli>(steady_clock::now() - since).count();
+  double ms = unix_times_
+                  ? duration<double, std::milli>(system_clock::now().time_since_epoch()).count()
+                  : duration<double, std::milli>(steady_clock::now() - since).count();
   char head[64];
   std::snprintf(head, sizeof head, "%d\t%.1f\t", connection, ms);
   std::string line = head;

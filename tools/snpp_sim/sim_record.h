@@ -16,14 +16,17 @@ namespace qz::snppsim {
 
 class Record {
  public:
-  // An empty path records nothing.
-  explicit Record(const std::string& path);
+  // An empty path records nothing. `unix_times`: the time of each line is
+  // the wall clock in Unix milliseconds instead, to compare with due times
+  // kept elsewhere.
+  explicit Record(const std::string& path, bool unix_times = false);
   bool ok() const { return path_empty_ || static_cast<bool>(fd_); }
   void Write(int connection, std::chrono::steady_clock::time_point since, std::string_view kind,
              std::string_view text) const;
 
  private:
   bool path_empty_;
+  bool unix_times_;
   UniqueFd fd_;
 };
 

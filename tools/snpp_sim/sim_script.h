@@ -25,6 +25,7 @@ struct Behaviour {
   int greeting_delay_ms = 0;
   long long flood_bytes = 0;                 // sent after the greeting, without a line end
   int close_after_pages = 0;                 // > 0: close after the reply to the Nth SEND
+  bool refuse = false;                       // reset at once: a gateway that is down
   std::map<std::string, ReplyRule> replies;  // by command word in capitals; "*" for others
 
   // The rule for a command word (PAGE, MESSAGE, MESS, SEND, QUIT or any other).

@@ -45,7 +45,14 @@ class Session {
     int one = 1;
     ::setsockopt(fd_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     Log("open", "");
-    if (Greet()) Converse();
+    if (behaviour_.refuse) {
+      // A gateway that is down: the connection is reset before a word.
+      linger hard{1, 0};
+      ::setsockopt(fd_.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+      Log("reset", "");
+    } else if (Greet()) {
+      Converse();
+    }
     Log("close", "");
   }
 

@@ -40,6 +40,9 @@ unless a script says otherwise.
   --port-file FILE  write the port listened on to FILE once listening
   --exit-after S    stop by itself after S seconds (default: run until
                     SIGTERM or SIGINT)
+  --fail-first N    the first N connections are reset at once, without a
+                    greeting (a gateway that is down for a while)
+  --unix-times      record times as Unix milliseconds of the wall clock
   --help            this text
 
 The port listened on is also printed on standard output:
@@ -73,6 +76,8 @@ struct Options {
   std::string record;
   std::string port_file;
   int exit_after = 0;
+  int fail_first = 0;
+  bool unix_times = false;
 };
 
 int Usage(const std::string& why) {
@@ -156,6 +161,11 @@ int main(int argc, char** argv) {
     } else if (arg == "--exit-after") {
       if (!value(v) || !ReadNumber(v, 1, 86400, o.exit_after))
         return Usage("--exit-after takes 1 to 86400 seconds");
+    } else if (arg == "--fail-first") {
+      if (!value(v) || !ReadNumber(v, 0, 1000000, o.fail_first))
+        return Usage("--fail-first takes 0 to 1000000 connections");
+    } else if (arg == "--unix-times") {
+      o.unix_times = true;
     } else {
       return Usage("unknown argument " + arg);
     }
@@ -174,7 +184,7 @@ int main(int argc, char** argv) {
       return Usage(e.what());
     }
   }
-  const qz::snppsim::Record record(o.record);
+  const qz::snppsim::Record record(o.record, o.unix_times);
   if (!record.ok()) return Usage("cannot write " + o.record);
 
   sigset_t stop;
@@ -211,8 +221,10 @@ int main(int argc, char** argv) {
     int client = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
     ++connections;
-    std::thread(qz::snppsim::ServeConnection, client, connections,
-                script.ForConnection(connections), std::cref(record))
+    qz::snppsim::Behaviour behaviour = script.ForConnection(connections);
+    behaviour.refuse = connections <= o.fail_first;
+    std::thread(qz::snppsim::ServeConnection, client, connections, std::move(behaviour),
+                std::cref(record))
         .detach();
   }
   // Connections still open end with the process; the record is written

@@ -79,6 +79,7 @@ Variant TerminalPager::CallMethod(std::string_view name, std::span<Variant> args
 
 int32_t TerminalPager::SendPage() {
   failure_kind_ = FailureKind::kTransient;
+  accepted_entries_.clear();
   std::vector<Recipient> recipients;
   if (pager_ids_.kind() == Variant::Kind::Array)
     for (const Variant& entry : pager_ids_.Items())
@@ -120,6 +121,7 @@ int32_t TerminalPager::SendPage() {
       tap::PageAnswer answer = dialogue->Page(r.identifier, message_);
       if (answer.accepted) {
         ++accepted;
+        accepted_entries_.push_back(static_cast<int32_t>(next));
       } else {
         not_accepted.push_back(r.name + " (" + answer.why + ")");
         only_refusals = only_refusals && answer.refused;

@@ -34,6 +34,9 @@ class TerminalPager : public DispatchObject {
   // went through and every identifier not accepted can never be (refused by
   // the terminal, or not sendable at all).
   FailureKind LastFailureKind() const { return failure_kind_; }
+  // The PagerID entries (by position from 0) the terminal accepted in the
+  // last SendPage, including one that raised.
+  const std::vector<int32_t>& AcceptedEntries() const { return accepted_entries_; }
 
  private:
   int32_t SendPage();
@@ -43,6 +46,7 @@ class TerminalPager : public DispatchObject {
   std::string message_;
   int16_t timeout_ = tap::kDefaultPageTimeout;
   FailureKind failure_kind_ = FailureKind::kTransient;
+  std::vector<int32_t> accepted_entries_;
 };
 
 // Registers the component for the server whose program folder is `folder`.
