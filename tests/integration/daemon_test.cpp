@@ -3,6 +3,7 @@
 // the trace of a request in the daemon's lines and the Delivered signal,
 // the limits a connection is held to, and how the daemon ends: every
 // request it answered "Asynch mode" is delivered, named or replayed.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -20,6 +21,8 @@
 #include "cli_runner.h"
 #include "contract/contract.h"
 #include "daemon_harness.h"
+#include "dispatch/journal_file.h"
+#include "platform/unique_fd.h"
 #include "support/loopback_listener.h"
 #include "support/snpp_sim.h"
 #include "support/unix_user.h"
@@ -377,8 +380,10 @@ TEST(ShutdownDelivery, TerminationRacingRequestsDeliversOrNamesEach) {
 // on the same apartment, are named when the grace runs out of a SIGTERM
 // (a SIGKILL names nothing); either way the next run replays each once, as
 // the working gateway sees. (The stuck one's gateway took its page and never
-// answered it, so that page was not sent.)
+// answered it, so that page was not sent.) A bit flipped in the waiting
+// one's record costs that request only; the file is named and kept aside.
 TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
+  namespace fs = std::filesystem;
   auto received = [](const SnppSim& sim, std::string_view prefix) {
     std::multiset<std::string> lines;
     for (const auto& e : sim.Events())
@@ -386,8 +391,9 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
     return lines;
   };
   PrivateBus bus;
-  for (const auto& [signal, status] : {std::pair{SIGTERM, 1}, std::pair{SIGKILL, -SIGKILL}}) {
-    SCOPED_TRACE(strsignal(signal));
+  for (const auto& [signal, status, damaged] :
+       {std::tuple{SIGTERM, 1, false}, {SIGKILL, -SIGKILL, false}, {SIGKILL, -SIGKILL, true}}) {
+    SCOPED_TRACE(std::string(strsignal(signal)) + (damaged ? ", damaged" : ""));
     ProgramFolder folder;
     SnppSim stall("[*]\nREPLY PAGE NONE\n"), gateway;
     folder.UseSnpp(stall.port(), 300);
@@ -408,20 +414,44 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
                     HasSubstr("request behind-2 of " + behind + " not delivered within 1 s"));
       }
     }
+    const fs::path journal = folder.path() / kJournalFolderName, aside = journal / "damaged";
+    fs::path file;
+    if (damaged) {
+      for (const auto& entry : fs::directory_iterator(journal))
+        if (entry.path().extension() == kJournalFileSuffix) file = entry.path();
+      UniqueFd fd(open(file.c_str(), O_RDWR | O_CLOEXEC));
+      const JournalEntry hit = ReadJournal(fd.get()).live.at(2);
+      char byte = 0;
+      ASSERT_EQ(pread(fd.get(), &byte, 1, static_cast<off_t>(hit.offset + 40)), 1);
+      byte ^= 0x20;
+      ASSERT_EQ(pwrite(fd.get(), &byte, 1, static_cast<off_t>(hit.offset + 40)), 1);
+    }
+    std::multiset<std::string> replayed = {"MESSAGE \"stuck-1\""};
+    if (!damaged) replayed.insert("MESSAGE \"behind-2\"");
     folder.UseSnpp(gateway.port(), 300);
     Daemon restarted(bus, folder.path());
-    EXPECT_TRUE(Eventually([&] { return received(gateway, "SEND").size() == 2; }, 120s))
+    EXPECT_TRUE(
+        Eventually([&] { return received(gateway, "SEND").size() == replayed.size(); }, 120s))
         << restarted.Log();
-    EXPECT_THAT(received(gateway, "MESSAGE"),
-                ::testing::UnorderedElementsAre("MESSAGE \"stuck-1\"", "MESSAGE \"behind-2\""));
+    EXPECT_EQ(received(gateway, "MESSAGE"), replayed);
     // Ended, the replayed runs have logged and leave nothing for a later run.
     restarted.Signal(SIGTERM);
     EXPECT_EQ(restarted.WaitExit(60s), 0);
     const std::string log = restarted.Log();
-    EXPECT_THAT(log, HasSubstr("journal: replaying 2 requests"));
     EXPECT_THAT(log, HasSubstr(": request stuck-1: Message Sent (replayed)"));
-    EXPECT_THAT(log, HasSubstr(": request behind-2: Message Sent (replayed)"));
-    EXPECT_TRUE(std::filesystem::is_empty(folder.path() / "QzNotesJournal"));
+    if (!damaged) {
+      EXPECT_THAT(log, HasSubstr("journal: replaying 2 requests"));
+      EXPECT_THAT(log, HasSubstr(": request behind-2: Message Sent (replayed)"));
+      EXPECT_TRUE(fs::is_empty(journal));
+      continue;
+    }
+    EXPECT_THAT(log, AllOf(HasSubstr("journal: " + file.filename().string() +
+                                     " is damaged: 1 records recovered (1 requests to replay), "),
+                           HasSubstr(" bytes skipped; kept as " + aside.string() + "/" +
+                                     file.stem().string() + ".found-")))
+        << log;
+    EXPECT_EQ(std::distance(fs::directory_iterator(journal), {}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(aside), {}), 1);
   }
 }
 
