@@ -2,18 +2,22 @@
 // answers and errors on the wire, callbacks, who may touch which object,
 // the trace of a request in the daemon's lines and the Delivered signal,
 // the limits a connection is held to, and how the daemon ends: every
-// request it answered "Asynch mode" is delivered, named or replayed.
+// request it answered "Asynch mode" is delivered, named or replayed once,
+// whatever a damaged journal or a full disk cost.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <set>
@@ -38,6 +42,7 @@ using ::testing::Not;
 using ::testing::Pair;
 using ::testing::StartsWith;
 using ::testing::UnorderedElementsAre;
+namespace fs = std::filesystem;
 
 constexpr const char* kAsynch = "(<'Notes Server: Asynch mode'>,)";
 constexpr const char* kE13 = "org.qznotes.QzNotes.Error.E13";
@@ -162,7 +167,7 @@ TEST_F(DaemonTest, ObjectsOperationsAndTheirErrorsOnTheWire) {
   Eventually([&] { return daemon_.Log().find(line) != std::string::npos; }, 10s);
   EXPECT_THAT(daemon_.Log(), AllOf(HasSubstr(line), Not(HasSubstr("Index=5"))));
 
-  std::filesystem::remove(folder_.path() / "QzNotes.ini");
+  fs::remove(folder_.path() / "QzNotes.ini");
   EXPECT_EQ(Call(path, "gvarGetSettings").Print(), "(<byte 0x00>,)");  // Empty
 }
 
@@ -376,6 +381,14 @@ TEST(ShutdownDelivery, TerminationRacingRequestsDeliversOrNamesEach) {
   EXPECT_THAT(log, HasSubstr("stopping"));
 }
 
+// The lines `sim` received that start with `prefix`.
+std::multiset<std::string> Received(const SnppSim& sim, std::string_view prefix) {
+  std::multiset<std::string> lines;
+  for (const auto& e : sim.Events())
+    if (e.kind == "recv" && e.text.starts_with(prefix)) lines.insert(e.text);
+  return lines;
+}
+
 // A run stuck on a gateway that stopped answering, and one waiting behind it
 // on the same apartment, are named when the grace runs out of a SIGTERM
 // (a SIGKILL names nothing); either way the next run replays each once, as
@@ -383,13 +396,6 @@ TEST(ShutdownDelivery, TerminationRacingRequestsDeliversOrNamesEach) {
 // answered it, so that page was not sent.) A bit flipped in the waiting
 // one's record costs that request only; the file is named and kept aside.
 TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
-  namespace fs = std::filesystem;
-  auto received = [](const SnppSim& sim, std::string_view prefix) {
-    std::multiset<std::string> lines;
-    for (const auto& e : sim.Events())
-      if (e.kind == "recv" && e.text.starts_with(prefix)) lines.insert(e.text);
-    return lines;
-  };
   PrivateBus bus;
   for (const auto& [signal, status, damaged] :
        {std::tuple{SIGTERM, 1, false}, {SIGKILL, -SIGKILL, false}, {SIGKILL, -SIGKILL, true}}) {
@@ -403,7 +409,7 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
       const std::string stuck = client.Create(), behind = client.Create();
       ASSERT_TRUE(SendRequest(client, stuck, "stuck-1", "stuck-1").ok());
       ASSERT_TRUE(SendRequest(client, behind, "behind-2", "behind-2").ok());
-      ASSERT_TRUE(Eventually([&] { return received(stall, "PAGE").size() == 1; }, 60s))
+      ASSERT_TRUE(Eventually([&] { return Received(stall, "PAGE").size() == 1; }, 60s))
           << daemon.Log();
       daemon.Signal(signal);
       EXPECT_EQ(daemon.WaitExit(60s), status) << daemon.Log();
@@ -431,9 +437,9 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
     folder.UseSnpp(gateway.port(), 300);
     Daemon restarted(bus, folder.path());
     EXPECT_TRUE(
-        Eventually([&] { return received(gateway, "SEND").size() == replayed.size(); }, 120s))
+        Eventually([&] { return Received(gateway, "SEND").size() == replayed.size(); }, 120s))
         << restarted.Log();
-    EXPECT_EQ(received(gateway, "MESSAGE"), replayed);
+    EXPECT_EQ(Received(gateway, "MESSAGE"), replayed);
     // Ended, the replayed runs have logged and leave nothing for a later run.
     restarted.Signal(SIGTERM);
     EXPECT_EQ(restarted.WaitExit(60s), 0);
@@ -453,6 +459,61 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
     EXPECT_EQ(std::distance(fs::directory_iterator(journal), {}), 1);
     EXPECT_EQ(std::distance(fs::directory_iterator(aside), {}), 1);
   }
+}
+
+// Three requests are kept while there is space; the disk fills up and a
+// large request cannot be kept; then the three end. Stopped and started
+// again, the daemon runs none of them a second time.
+TEST(ShutdownDelivery, RequestsEndingOnAFullDiskAreNotRunAgain) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  PrivateBus bus;
+  ProgramFolder folder;
+  // A small tmpfs over the journal folder, filled up when it is time.
+  const fs::path disk = folder.path() / kJournalFolderName;
+  fs::create_directories(disk);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=4m,mode=0700") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  const auto unmount = [](const char* at) { umount2(at, MNT_DETACH); };
+  const std::unique_ptr<const char, decltype(unmount)> mounted(disk.c_str(), unmount);
+  const auto fill = [&] {  // a bounded loop: 4 MiB
+    UniqueFd fd(open((disk / "filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    const std::string block(4096, 'f');
+    for (int i = 0; i < 2048 && write(fd.get(), block.data(), block.size()) > 0; ++i) {
+    }
+    fsync(fd.get());
+  };
+  // Each page waits at SEND long enough for the disk to fill meanwhile.
+  SnppSim gateway("[*]\ndelay SEND 4000\n");
+  folder.UseSnpp(gateway.port(), 60);
+  const std::set<std::string> ids = {"ended-1", "ended-2", "ended-3"};
+  {
+    Daemon daemon(bus, folder.path(), {"--linger", "30"});
+    Client client(bus);
+    for (const std::string& id : ids)
+      ASSERT_TRUE(SendRequest(client, client.Create(), id.c_str(), id.c_str()).ok())
+          << daemon.Log();
+    ASSERT_TRUE(Eventually([&] { return Received(gateway, "SEND").size() == 3; }, 60s))
+        << daemon.Log();
+    fill();
+    // Larger than the journal's spare room: its record needs space there is not.
+    const std::string large(1536 * 1024, 'L');
+    SendRequest(client, client.Create(), large.c_str());
+    fill();
+    EXPECT_EQ(client.WaitForCallbacks(4, 60s).size(), 4u) << daemon.Log();
+    daemon.Signal(SIGTERM);
+    EXPECT_EQ(daemon.WaitExit(60s), 0) << daemon.Log();
+    // The premise: the disk was full when it was kept.
+    EXPECT_THAT(daemon.Log(), HasSubstr("journal: cannot write request LLLL"));
+  }
+  fs::remove(disk / "filler");
+  Daemon restarted(bus, folder.path());
+  Client client(bus);
+  ASSERT_FALSE(client.Create().empty()) << restarted.Log();  // serving: any replay has begun
+  restarted.Signal(SIGTERM);
+  EXPECT_EQ(restarted.WaitExit(60s), 0);
+  EXPECT_THAT(restarted.Log(), Not(HasSubstr("replaying"))) << restarted.Log();
+  for (const std::string& id : ids)
+    EXPECT_EQ(Received(gateway, "MESSAGE \"" + id + "\"").size(), 1u) << id;
 }
 
 // With no daemon running, the bus starts one from its service file.
