@@ -1,12 +1,19 @@
 // The daemon on a system-type bus with the packaged policy, called by root
-// and by the outsider `nobody`: what nobody reads of the secrets in the
-// settings, which SMTP servers its requests may name, and that its stalled
-// deliveries leave apartments for root's.
+// and by the outsider `nobody`: what each may call, what nobody reads of the
+// secrets in the settings, which SMTP servers its requests may name, that
+// its stalled deliveries leave apartments for root's, and that it can
+// neither open nor lock the files the daemon writes.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -15,6 +22,8 @@
 
 #include "cli_runner.h"
 #include "daemon_harness.h"
+#include "platform/file_lock.h"
+#include "platform/unique_fd.h"
 #include "support/smtp_sink.h"
 #include "support/unix_user.h"
 
@@ -24,6 +33,7 @@ namespace {
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
+namespace fs = std::filesystem;
 
 void ReplaceLines(const std::filesystem::path& file, const std::string& pattern,
                   const std::string& line) {
@@ -45,12 +55,12 @@ class SystemBusOutsider : public ::testing::Test {
     options.insert(options.begin(), {"--system", "--linger", "60"});
     daemon_.emplace(bus_, folder_.path(), options);
   }
-  // `method` of cNotify on the factory path, called with gdbus as `user`.
-  CliResult Gdbus(const UnixUser& user, const std::string& method,
-                  std::vector<std::string> args) const {
+  // `method` of `interface` at `path`, called with gdbus as `user`.
+  CliResult Gdbus(const UnixUser& user, const std::string& method, std::vector<std::string> args,
+                  const std::string& path = kRoot, const char* interface = kNotify) const {
     args.insert(args.begin(),
-                {"call", "--address", bus_.address(), "--dest", kName, "--object-path", kRoot,
-                 "--method", std::string(kNotify) + "." + method});
+                {"call", "--address", bus_.address(), "--dest", kName, "--object-path", path,
+                 "--method", std::string(interface) + "." + method});
     return RunAs(user, "/usr/bin/gdbus", args);
   }
   // SendMessageCallBackEx with one mail through `server`.
@@ -61,11 +71,76 @@ class SystemBusOutsider : public ::testing::Test {
                   "<''>", "'mail-1'"});
   }
 
+  // Lets root's test connections own a name for callbacks.
+  static std::string HooksPolicy(const ProgramFolder& folder) {
+    std::ofstream(folder.path() / "hooks.conf")
+        << "<busconfig><policy user=\"root\"><allow own=\"org.example.RootHooks\"/></policy>"
+           "</busconfig>\n";
+    return (folder.path() / "hooks.conf").string();
+  }
+
   const std::optional<UnixUser> nobody_ = FindUser("nobody"), root_ = FindUser("root");
-  ProgramFolder folder_;
-  PrivateBus bus_{SystemType{{std::string(QZ_SOURCE_DIR) + "/packaging/org.qznotes.QzNotes.conf"}}};
+  ProgramFolder folder_, policies_{false};
+  PrivateBus bus_{SystemType{{std::string(QZ_SOURCE_DIR) + "/packaging/org.qznotes.QzNotes.conf",
+                              HooksPolicy(policies_)}}};
   std::optional<Daemon> daemon_;
 };
+
+// Only root changes settings and hears Delivered (it names every user's
+// requests); nobody, through the client or a bare D-Bus tool, cannot touch
+// root's objects nor have root called back; any connection of root's may.
+TEST_F(SystemBusOutsider, WhatRootAndNobodyMayDo) {
+  Start("");
+  auto cli = [&](const UnixUser& user, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--address", bus_.address()});
+    return CliProcess(args, user);
+  };
+
+  const std::tuple<const UnixUser&, std::vector<std::string>, int, const char*> cases[] = {
+      // user, client command line, exit status, in stdout for 0 and stderr otherwise
+      {*root_, {"call", "gblnSetSettings", R"(["from-root", "", "", "0"])"}, 0, "True"},
+      {*nobody_, {"call", "gblnSetSettings", R"(["from-nobody", "", "", "0"])"}, 2, "Rejected"},
+      {*nobody_, {"call", "0x6003000C", R"(["from-nobody", "", "", "0"])"}, 2, "Rejected"},
+      {*nobody_, {"settings", "get", "terminal-short"}, 0, "Number=from-root"},
+  };
+  for (const auto& [user, args, status, output] : cases) {
+    CliResult result = cli(user, args).Wait();
+    EXPECT_EQ(result.status, status) << result.Describe();
+    EXPECT_THAT(status == 0 ? result.out : result.err, HasSubstr(output)) << args[1];
+  }
+  EXPECT_THAT(Gdbus(*nobody_, "gvarGetSettings", {}).out, HasSubstr("'from-root'"));
+
+  CliProcess outsider = cli(*nobody_, {"watch", "--count", "1"}),
+             insider = cli(*root_, {"watch", "--count", "1"});
+  for (CliProcess* w : {&outsider, &insider})
+    ASSERT_TRUE(
+        Eventually([&] { return w->ErrSoFar().find("watching") != std::string::npos; }, 30s));
+  Client root_client(bus_), other_root(bus_);
+  ASSERT_TRUE(root_client.OwnName("org.example.RootHooks"));
+  const std::string victim = root_client.Create();
+  ASSERT_TRUE(SendRequest(root_client, victim, "job-42").ok());
+  for (const auto& [interface, method] :
+       {std::pair{kDispatch, "Release"}, {kNotify, "gvarGetSettings"}})
+    EXPECT_THAT(Gdbus(*nobody_, method, {}, victim, interface).err,
+                HasSubstr("org.freedesktop.DBus.Error.UnknownObject: No such object: " + victim));
+  // One-shot calls on the factory path, as such tools make them, naming root.
+  for (const std::string& name : {std::string("org.example.RootHooks"), root_client.UniqueName()})
+    EXPECT_THAT(Gdbus(*nobody_, "SendMessageCallBack",
+                      {"<[<[<'x'>]>]>", "<byte 0>", "<[<[<[<'1'>]>]>]>", "<byte 0>",
+                       "('" + name + "', objectpath '/callback')", "'forged'"})
+                    .err,
+                HasSubstr("org.qznotes.QzNotes.Error.E13"))
+        << name;
+
+  EXPECT_TRUE(other_root.Call(victim, kNotify, "gvarGetSettings", nullptr).ok());
+  ASSERT_EQ(root_client.WaitForCallbacks(1, 30s).size(), 1u) << daemon_->Log();
+  EXPECT_EQ(root_client.WaitForCallbacks(2, 3s).size(), 1u) << "a forged callback came";
+  EXPECT_THAT(insider.Wait(60s).out, HasSubstr("job-42: Message Undeliverable"));
+  // The bus hands a broadcast to every allowed receiver in one go, so by
+  // now the outsider would have it too.
+  outsider.Signal(SIGTERM);
+  EXPECT_EQ(outsider.Wait(60s).out, "");
+}
 
 TEST_F(SystemBusOutsider, ReadsSettingsWithTheSecretsBlanked) {
   ReplaceLines(folder_.path() / "QzNotes.ini", "Header=", "Header=Authorization: Bearer s3cret");
@@ -167,6 +242,92 @@ TEST_F(SystemBusOutsider, StalledDeliveriesOfOneUserLeaveApartmentsForOthers) {
                            server.c_str()));
   ASSERT_EQ(sent.Text(), "Notes Server: Asynch mode") << sent.Print();
   EXPECT_EQ(sink.WaitForMails(1, 5s).size(), 1u) << daemon_->Log();
+}
+
+// Opens the file read-only and holds it locked: flock as the log and
+// settings writers once took it, or a read lock on bytes of the shared
+// memory as a reader of the database would.
+constexpr const char* kHolder = R"(
+import fcntl, sys, time
+try:
+    f = open(sys.argv[1], 'rb')
+except OSError as e:
+    sys.exit('cannot open: ' + e.strerror)
+if sys.argv[2] == 'flock':
+    fcntl.flock(f, fcntl.LOCK_EX)
+else:
+    fcntl.lockf(f, fcntl.LOCK_SH, 0, 0)
+print('holding', file=sys.stderr, flush=True)
+time.sleep(120)
+)";
+
+TEST_F(SystemBusOutsider, NobodyOpensNorLocksWhatTheDaemonWrites) {
+  // A folder every user may enter, as the daemon's folder was found.
+  fs::permissions(folder_.path(), fs::perms(0755));
+  Start("");
+  Client root(bus_);
+  // Each run on a new object, whose log entry is never skipped as a repeat.
+  auto failed_run = [&](const char* test_id) {
+    const size_t before = root.WaitForCallbacks(0, 0s).size();
+    EXPECT_TRUE(SendRequest(root, root.Create(), test_id).ok());
+    return root.WaitForCallbacks(before + 1, 60s).size() == before + 1;
+  };
+  auto settings_write = [&] {
+    return root
+        .Call(root.Create(), kNotify, "gblnSetSettings",
+              g_variant_new_parsed("(<['555', '', '', '0']>,)"), 30000)
+        .Print();
+  };
+  auto profile_write = [&] {
+    return root
+        .Call(kRoot, "org.qznotes.QzNotes.Profiles", "Set",
+              g_variant_new_parsed("('Ops', {'Transport': 'smtp://127.0.0.1:25'})"), 30000)
+        .Print();
+  };
+  ASSERT_TRUE(failed_run("first")) << daemon_->Log();
+  ASSERT_EQ(settings_write(), "(true,)");
+  ASSERT_EQ(profile_write(), "()");
+
+  std::vector<std::unique_ptr<CliProcess>> holders;  // those that got a lock keep it
+  for (const auto& [name, kind] : {std::pair{"QzNotesLog.log", "flock"},
+                                   {"QzNotes.ini", "flock"},
+                                   {"QzRegistry.db-shm", "lockf"}}) {
+    const CliProcess& holder = *holders.emplace_back(std::make_unique<CliProcess>(
+        std::vector<std::string>{"-c", kHolder, (folder_.path() / name).string(), kind}, *nobody_,
+        "/usr/bin/python3"));
+    ASSERT_TRUE(Eventually([&] { return !holder.ErrSoFar().empty(); }, 30s)) << name;
+    EXPECT_THAT(holder.ErrSoFar(), HasSubstr("cannot open: Permission denied")) << name;
+  }
+  // Whatever nobody managed, root's calls still end.
+  EXPECT_TRUE(failed_run("second")) << daemon_->Log();
+  EXPECT_EQ(settings_write(), "(true,)");
+  EXPECT_EQ(profile_write(), "()");
+
+  for (const char* name : {"QzNotesLog.log", "QzNotes.ini", "QzRegistry.db", "QzRegistry.db-wal",
+                           "QzRegistry.db-shm"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((folder_.path() / name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & S_IRWXO, 0u) << name << " is open to others";
+  }
+
+  // Root's own writers still wait for each other, up to a deadline, after
+  // which the call ends all the same and the daemon says why.
+  const UniqueFd dir(::open(folder_.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  const std::tuple<const char*, std::function<bool()>, const char*> stuck[] = {
+      {"QzNotes.ini", [&] { return settings_write() == "(false,)"; },
+       "settings write gblnSetSettings: .QzNotes.ini.lock: another writer held the lock for "
+       "3000 ms\n"},
+      {"QzNotesLog.log", [&] { return failed_run("third"); },
+       "request third: .QzNotesLog.log.lock: another writer held the lock for 3000 ms; entry "
+       "written without the size check\n"},
+  };
+  for (const auto& [name, call, line] : stuck) {
+    Status status;
+    const std::optional<FileLock> held = FileLock::Acquire(dir.get(), name, {}, status);
+    ASSERT_TRUE(held) << status;
+    EXPECT_TRUE(call()) << name;
+    EXPECT_THAT(daemon_->Log(), HasSubstr(line));
+  }
 }
 
 }  // namespace

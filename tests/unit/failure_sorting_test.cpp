@@ -78,12 +78,15 @@ std::vector<std::string> Told(const DeliveryParts& parts) {
 }
 
 // A fake delivery answers by recipient: "ok" goes, "later" and "never" fail,
-// "raise" raises; `open` decides the group's opening.
+// "raise" raises, "last" goes and leaves the gateway unreachable; `open`
+// decides the group's opening.
 TEST(FailureSorting, RunChannelTellsEveryPartHowItWent) {
   const Variant notes = List({"m0", "m1"});
   const Variant lists = List({List({"ok", Variant(), "never"}), List({"later", "ok"})});
-  const auto deliver = [](const std::string&, const Variant& to) -> Refusal {
+  bool gone = false;
+  const auto deliver = [&](const std::string&, const Variant& to) -> Refusal {
     const std::string who = to.IsArray() ? to.At(0).Text() : to.Text();
+    gone = who == "last";
     if (who == "raise") throw RunTimeError(kErrOverflow);
     if (who == "never") return Failure{.text = "no such", .kind = P};
     if (who == "later") return Failure{.text = "busy", .retry_after = 30s, .noted = false};
@@ -123,6 +126,13 @@ TEST(FailureSorting, RunChannelTellsEveryPartHowItWent) {
        lists,
        {"4:0.0 transient c", "4:0.2 transient c", "4:1.0 transient c", "4:1.1 transient c"},
        ""},
+      // Parts no longer reachable are not tried.
+      {"unreachable",
+       Delivery::kPerRecipient,
+       Opening::kSend,
+       List({List({"last", "ok"}), List({"ok"})}),
+       {"4:0.0 sent c", "4:0.1 transient c", "4:1.0 transient c"},
+       ""},
       {"opening failed",
        Delivery::kPerMessage,
        Opening::kFailed,
@@ -135,9 +145,11 @@ TEST(FailureSorting, RunChannelTellsEveryPartHowItWent) {
     DeliveryParts parts;
     parts.BeginGroup(4);
     gstrLastError = "before";
+    gone = false;
     RunChannel({.procedure = "c",
                 .delivery = c.delivery,
                 .open = [&] { return c.opening; },
+                .reachable = [&] { return !gone; },
                 .deliver = deliver,
                 .error_kind = [] { return P; },
                 .parts = &parts},
@@ -145,20 +157,6 @@ TEST(FailureSorting, RunChannelTellsEveryPartHowItWent) {
     EXPECT_EQ(Told(parts), c.told);
     EXPECT_EQ(gstrLastError, c.last_error);
   }
-}
-
-TEST(FailureSorting, PartsNoLongerReachableAreNotTried) {
-  DeliveryParts parts;
-  int tried = 0;
-  RunChannel({.procedure = "c",
-              .reachable = [&] { return tried == 0; },
-              .deliver = [&](const std::string&, const Variant&) -> Refusal {
-                ++tried;
-                return std::nullopt;
-              },
-              .parts = &parts},
-             List({"m"}), List({List({"a", "b"})}));
-  EXPECT_EQ(Told(parts), (std::vector<std::string>{"0:0.0 sent c", "0:0.1 transient c"}));
 }
 
 }  // namespace

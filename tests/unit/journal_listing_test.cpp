@@ -24,68 +24,69 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 namespace fs = std::filesystem;
 
-TEST(JournalListingTest, ListsAndClearsThroughTheClient) {
-  testing::TempFolder folder;
-  auto open = [&] {
+class JournalListingTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<RequestJournal> Open() {
     Status error;
-    auto journal = RequestJournal::Open(folder.path(), error);
+    auto journal = RequestJournal::Open(folder_.path(), error);
     if (!journal) throw std::runtime_error(error.message());
     return journal;
-  };
-  auto put = [](RequestJournal& journal, const char* test_id) {
+  }
+  static bool Put(RequestJournal& journal, const char* test_id) {
     RequestRecord r;
     r.procedure = "SendMessageCallBack";
     r.mstrTestID = test_id;
     return journal.Put(journal.NewKey(), EncodeRequest(r));
-  };
-  std::ostringstream out, err;
-  auto run = [&](client::JournalCommand::Action action) {
-    out.str("");
-    err.str("");
-    return client::RunJournal(nullptr, {}, {action, false, folder.path()}, {out, err});
-  };
-  using enum client::JournalCommand::Action;
-  const std::string journal = " requests in " + folder.path() + "/QzNotesJournal\n";
+  }
+  int Run(client::JournalCommand::Action action) {
+    out_.str("");
+    err_.str("");
+    return client::RunJournal(nullptr, {}, {action, false, folder_.path()}, {out_, err_});
+  }
+
+  testing::TempFolder folder_;
+  std::ostringstream out_, err_;
+};
+
+using enum client::JournalCommand::Action;
+
+TEST_F(JournalListingTest, ListsAndClearsThroughTheClient) {
+  const std::string journal = " requests in " + folder_.path() + "/QzNotesJournal\n";
   // No journal yet where no daemon ran (a folder that is not there is the
   // client's concern, tested with it).
-  EXPECT_EQ(run(kList), client::kExitOk) << err.str();
-  EXPECT_EQ(out.str(), "0" + journal);
+  EXPECT_EQ(Run(kList), client::kExitOk) << err_.str();
+  EXPECT_EQ(out_.str(), "0" + journal);
   {
-    auto gone = open();  // a daemon that was killed: its file stays
-    ASSERT_TRUE(put(*gone, "left-1") && put(*gone, "left-2"));
+    auto gone = Open();  // a daemon that was killed: its file stays
+    ASSERT_TRUE(Put(*gone, "left-1") && Put(*gone, "left-2"));
   }
-  auto running = open();
-  ASSERT_TRUE(put(*running, "live"));
+  auto running = Open();
+  ASSERT_TRUE(Put(*running, "live"));
 
-  EXPECT_EQ(run(kList), client::kExitOk) << err.str();
-  EXPECT_THAT(out.str(), HasSubstr(": left by a daemon that is gone\n  left-1  SendMessageCallBack "
-                                   " accepted 1970-01-01T00:00:00Z"));
-  EXPECT_THAT(out.str(), HasSubstr("\n  left-2  SendMessageCallBack  "));
-  EXPECT_THAT(out.str(), HasSubstr(": held by a running qznotesd\n  live  "));
-  EXPECT_THAT(out.str(), HasSubstr("\n3" + journal));
-  EXPECT_EQ(run(kClear), client::kExitFailed);
-  EXPECT_EQ(out.str(), "removed 2 requests in 1 files from " + folder.path() + "/QzNotesJournal\n");
-  EXPECT_THAT(err.str(), HasSubstr(" is held by a running qznotesd and was left; stop the daemon"));
-  EXPECT_EQ(run(kList), client::kExitOk);
-  EXPECT_THAT(out.str(),
+  EXPECT_EQ(Run(kList), client::kExitOk) << err_.str();
+  EXPECT_THAT(out_.str(),
+              HasSubstr(": left by a daemon that is gone\n  left-1  SendMessageCallBack "
+                        " accepted 1970-01-01T00:00:00Z"));
+  EXPECT_THAT(out_.str(), HasSubstr("\n  left-2  SendMessageCallBack  "));
+  EXPECT_THAT(out_.str(), HasSubstr(": held by a running qznotesd\n  live  "));
+  EXPECT_THAT(out_.str(), HasSubstr("\n3" + journal));
+  EXPECT_EQ(Run(kClear), client::kExitFailed);
+  EXPECT_EQ(out_.str(),
+            "removed 2 requests in 1 files from " + folder_.path() + "/QzNotesJournal\n");
+  EXPECT_THAT(err_.str(),
+              HasSubstr(" is held by a running qznotesd and was left; stop the daemon"));
+  EXPECT_EQ(Run(kList), client::kExitOk);
+  EXPECT_THAT(out_.str(),
               AllOf(HasSubstr(": held by a running qznotesd\n  live  "), Not(HasSubstr("left-"))));
 }
 
 // What is no journal file to read is named and passed over; what could be
 // read of a damaged file is listed.
-TEST(JournalListingTest, NamesWhatItCannotReadAndListsTheRest) {
-  testing::TempFolder folder;
+TEST_F(JournalListingTest, NamesWhatItCannotReadAndListsTheRest) {
   std::string damaged_path;
   {
-    Status error;
-    auto gone = RequestJournal::Open(folder.path(), error);
-    ASSERT_TRUE(gone) << error.message();
-    RequestRecord r;
-    r.procedure = "SendMessageCallBack";
-    for (const char* id : {"kept-1", "hit-2", "kept-3"}) {
-      r.mstrTestID = id;
-      ASSERT_TRUE(gone->Put(gone->NewKey(), EncodeRequest(r)));
-    }
+    auto gone = Open();
+    for (const char* id : {"kept-1", "hit-2", "kept-3"}) ASSERT_TRUE(Put(*gone, id));
     damaged_path = gone->file_path();
   }
   // One bit of the second record's payload.
@@ -97,7 +98,7 @@ TEST(JournalListingTest, NamesWhatItCannotReadAndListsTheRest) {
   file.seekp(at);
   file.put(byte);
   file.close();
-  const fs::path journal = folder / "QzNotesJournal";
+  const fs::path journal = folder_ / "QzNotesJournal";
   fs::create_directory(journal / "damaged");
   std::ofstream(journal / "damaged" / "run-1-2.found-20260101T000000Z.qzj") << "x";
   fs::create_symlink("/nonexistent", journal / "stray.qzj");
@@ -105,28 +106,22 @@ TEST(JournalListingTest, NamesWhatItCannotReadAndListsTheRest) {
   ASSERT_EQ(mkfifo((journal / "pipe.qzj").c_str(), 0600), 0);
   std::ofstream(journal / "notes.txt") << "mine";
 
-  std::ostringstream out, err;
-  auto run = [&](client::JournalCommand::Action action) {
-    out.str("");
-    err.str("");
-    return client::RunJournal(nullptr, {}, {action, false, folder.path()}, {out, err});
-  };
-  EXPECT_EQ(run(client::JournalCommand::Action::kList), client::kExitOk);
-  EXPECT_THAT(out.str(), HasSubstr(fs::path(damaged_path).filename().string() +
-                                   ": left by a daemon that is gone; damaged: "));
-  EXPECT_THAT(out.str(),
+  EXPECT_EQ(Run(kList), client::kExitOk);
+  EXPECT_THAT(out_.str(), HasSubstr(fs::path(damaged_path).filename().string() +
+                                    ": left by a daemon that is gone; damaged: "));
+  EXPECT_THAT(out_.str(),
               AllOf(HasSubstr("\n  kept-1  "), HasSubstr("\n  kept-3  "), Not(HasSubstr("hit-2"))));
-  EXPECT_THAT(out.str(), HasSubstr("\n1 damaged files kept aside in " + journal.string() +
-                                   "/damaged (not replayed)\n2 requests in "));
-  EXPECT_EQ(err.str(),
+  EXPECT_THAT(out_.str(), HasSubstr("\n1 damaged files kept aside in " + journal.string() +
+                                    "/damaged (not replayed)\n2 requests in "));
+  EXPECT_EQ(err_.str(),
             "qznotes: skipped folder.qzj: a folder\n"
             "qznotes: skipped notes.txt: not a journal file\n"
             "qznotes: skipped pipe.qzj: not a regular file\n"
             "qznotes: skipped stray.qzj: a symbolic link\n");
   // Clearing passes over the same entries, and leaves what was kept aside.
-  EXPECT_EQ(run(client::JournalCommand::Action::kClear), client::kExitOk);
-  EXPECT_EQ(out.str(), "removed 2 requests in 1 files from " + journal.string() + "\n");
-  EXPECT_EQ(err.str(),
+  EXPECT_EQ(Run(kClear), client::kExitOk);
+  EXPECT_EQ(out_.str(), "removed 2 requests in 1 files from " + journal.string() + "\n");
+  EXPECT_EQ(err_.str(),
             "qznotes: skipped folder.qzj: a folder\n"
             "qznotes: skipped pipe.qzj: not a regular file\n"
             "qznotes: skipped stray.qzj: a symbolic link\n");
