@@ -127,7 +127,9 @@ TEST_F(TerminalPagerTest, Dialogues) {
     Start(c.script, c.settings);
     failure_kind_.reset();
     EXPECT_THAT(Send(Words(c.ids), "x", c.timeout), c.says);
-    if (failure_kind_) EXPECT_EQ(*failure_kind_, c.kind);
+    if (failure_kind_) {
+      EXPECT_EQ(*failure_kind_, c.kind);
+    }
     std::string accepted = c.accepted;
     if (c.again) {
       EXPECT_EQ(Send({"9"}, text), "sent 1");
