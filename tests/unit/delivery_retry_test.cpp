@@ -111,119 +111,70 @@ std::string Shape(const Variant& v) {
   return s + "]";
 }
 
+// Parts of group 0 in a short notation, ';' between them: message k, then
+// ".j" for recipient j (none: the whole message), S sent, T failed for now
+// or P refused for good, the text, then "@j,j" for entries a message took.
+void AddParts(DeliveryParts& log, std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    const size_t semi = std::min(text.find(';', at), text.size());
+    std::string_view item = text.substr(at, semi - at), went;
+    at = semi + 1;
+    DeliveredPart p{.channel = "c", .message = item[0] - '0', .recipient = {}};
+    item.remove_prefix(1);
+    if (item[0] == '.') p.recipient = item[1] - '0', item.remove_prefix(2);
+    p.state = item[0] == 'S'   ? PartState::kSent
+              : item[0] == 'T' ? PartState::kTransient
+                               : PartState::kPermanent;
+    if (const size_t sign = item.find('@'); sign != item.npos)
+      went = item.substr(sign + 1), item = item.substr(0, sign);
+    p.text = item.substr(1);
+    for (char j : went)
+      if (j != ',') p.went.push_back(j - '0');
+    log.Add(p);
+  }
+}
+
+// Per group, how a channel answered: 'S' delivered, 'F' failed, '-' not reached.
+std::vector<ChannelTry> Answers(std::string_view kind, std::string_view per_group) {
+  std::vector<ChannelTry> tries;
+  for (char c : per_group)
+    tries.push_back({.kind = std::string(kind), .ran = c != '-', .delivered = c == 'S'});
+  return tries;
+}
+
 TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
-  using enum PartState;
-  // Per group, how a channel answered: 'S' delivered, 'F' failed, '-' not reached.
-  auto answers = [](std::string_view kind, std::string_view per_group) {
-    std::vector<ChannelTry> tries;
-    for (char c : per_group)
-      tries.push_back({.kind = std::string(kind), .ran = c != '-', .delivered = c == 'S'});
-    return tries;
-  };
-  // A part of group 0, message k, recipient j (none: the whole message).
-  auto part = [](int32_t k, std::optional<int32_t> j, PartState state, std::string text = "",
-                 std::vector<int32_t> went = {}) {
-    return DeliveredPart{.channel = "c",
-                         .message = k,
-                         .recipient = j,
-                         .state = state,
-                         .text = std::move(text),
-                         .went = std::move(went)};
-  };
   const struct {
     const char* why;
-    const char *email, *mail, *pager, *page;  // arrays and answers; a null email: no mail
-    std::vector<DeliveredPart> mail_parts, page_parts;
+    const char *email, *mail, *mail_parts;  // a null email: no mail
+    const char *pager, *page, *page_parts;
     const char *email_after, *pager_after;
     bool left;
     std::string permanent;
   } cases[] = {
-      {"per recipient: the sent and the refused go, the failed stays",
-       nullptr,
-       "",
-       "[[[a,b,c]]]",
-       "F",
-       {},
-       {part(0, 0, kSent), part(0, 1, kTransient, "busy"), part(0, 2, kPermanent, "550")},
-       "-",
-       "[[[-,b,-]]]",
-       true,
+      {"per recipient: the sent and the refused go, the failed stays", nullptr, "", "",
+       "[[[a,b,c]]]", "F", "0.0S;0.1Tbusy;0.2P550", "-", "[[[-,b,-]]]", true,
        "Page Status: \r\n550::"},
-      {"per message: a failed message keeps its whole list",
-       nullptr,
-       "",
-       "[[[a,b],[c,d]]]",
-       "F",
-       {},
-       {part(0, {}, kSent), part(1, {}, kTransient)},
-       "-",
-       "[[-,[c,d]]]",
-       true,
-       ""},
-      {"a message the terminal took in part keeps only the rest",
-       nullptr,
-       "",
-       "[[[a,b,c]]]",
-       "F",
-       {},
-       {part(0, {}, kTransient, "hung up", {0, 2})},
-       "-",
-       "[[[-,b,-]]]",
-       true,
-       ""},
-      {"mail and paging of one group are narrowed apart",
-       "[[[m,n]]]",
-       "F",
-       "[[[a]]]",
-       "S",
-       {part(0, 0, kTransient, "451"), part(0, 1, kSent)},
-       {part(0, 0, kSent)},
-       "[[[m,-]]]",
-       "[-]",
-       true,
-       ""},
-      {"refused for good only: nothing is left to try",
-       nullptr,
-       "",
-       "[[[a]]]",
-       "F",
-       {},
-       {part(0, 0, kPermanent, "RS")},
-       "-",
-       "[-]",
-       false,
-       "Page Status: \r\nRS::"},
-      {"a channel that failed and told nothing keeps the group",
-       nullptr,
-       "",
-       "[[[a]]]",
-       "F",
-       {},
-       {},
-       "-",
-       "[[[a]]]",
-       true,
-       ""},
-      {"groups the run never reached stay whole",
-       nullptr,
-       "",
-       "[[[a]],[[b]]]",
-       "S-",
-       {},
-       {part(0, 0, kSent)},
-       "-",
-       "[-,[[b]]]",
-       true,
-       ""},
+      {"per message: a failed message keeps its whole list", nullptr, "", "", "[[[a,b],[c,d]]]",
+       "F", "0S;1T", "-", "[[-,[c,d]]]", true, ""},
+      {"a message the terminal took in part keeps only the rest", nullptr, "", "", "[[[a,b,c]]]",
+       "F", "0Thung up@0,2", "-", "[[[-,b,-]]]", true, ""},
+      {"mail and paging of one group are narrowed apart", "[[[m,n]]]", "F", "0.0T451;0.1S",
+       "[[[a]]]", "S", "0.0S", "[[[m,-]]]", "[-]", true, ""},
+      {"refused for good only: nothing is left to try", nullptr, "", "", "[[[a]]]", "F", "0.0PRS",
+       "-", "[-]", false, "Page Status: \r\nRS::"},
+      {"a channel that failed and told nothing keeps the group", nullptr, "", "", "[[[a]]]", "F",
+       "", "-", "[[[a]]]", true, ""},
+      {"groups the run never reached stay whole", nullptr, "", "", "[[[a]],[[b]]]", "S-", "0.0S",
+       "-", "[-,[[b]]]", true, ""},
   };
   for (const auto& c : cases) {
     Variant email = c.email ? Arrays(c.email) : Variant(), pager = Arrays(c.pager);
     TriedRequest tried{.groups = pager.UBound() + 1,
                        .mail_enabled = c.email != nullptr,
-                       .mail = answers("mail", c.mail),
-                       .page = answers("page", c.page)};
-    for (const auto& p : c.mail_parts) tried.mail_parts.Add(p);
-    for (const auto& p : c.page_parts) tried.page_parts.Add(p);
+                       .mail = Answers("mail", c.mail),
+                       .page = Answers("page", c.page)};
+    AddParts(tried.mail_parts, c.mail_parts);
+    AddParts(tried.page_parts, c.page_parts);
     const Narrowing n = NarrowToFailed(email, pager, tried);
     EXPECT_EQ(Shape(email), c.email_after) << c.why;
     EXPECT_EQ(Shape(pager), c.pager_after) << c.why;
@@ -233,12 +184,14 @@ TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
   // The final entry names every part that did not go; the next try waits
   // as long as the most patient peer asked.
   Variant email, pager = Arrays("[[[a,b,c]]]");
-  TriedRequest tried{.groups = 1, .page = answers("page", "F")};
-  for (int32_t j : {0, 1, 2}) {
-    DeliveredPart p = part(0, j, j == 1 ? kPermanent : kTransient, "no " + std::to_string(j));
-    p.retry_after = seconds(j == 2 ? 30 : 120);
-    tried.page_parts.Add(p);
-  }
+  TriedRequest tried{.groups = 1, .page = Answers("page", "F")};
+  for (int32_t j : {0, 1, 2})
+    tried.page_parts.Add({.channel = "c",
+                          .message = 0,
+                          .recipient = j,
+                          .state = j == 1 ? PartState::kPermanent : PartState::kTransient,
+                          .retry_after = seconds(j == 2 ? 30 : 120),
+                          .text = "no " + std::to_string(j)});
   const Narrowing n = NarrowToFailed(email, pager, tried);
   EXPECT_EQ(n.unsent, "Page Status: \r\nno 0\r\nno 1\r\nno 2::");
   EXPECT_EQ(n.retry_after, seconds(120));

@@ -218,6 +218,40 @@ TEST_F(DispatchTest, GatewayTestRunsTheRowOfItsIndexAndAnswersByItsRules) {
   EXPECT_EQ(notify_->gvarTestGateway(1, "555").Text(), "Test Failed. 9 Subscript out of range");
 }
 
+// With retries on, a try that leaves a part for later waits for its due
+// time whoever calls the timer, and the one outcome at the end still names
+// the part an earlier try had refused for good.
+TEST_F(DispatchTest, ARetryWaitsUntilDueAndItsOutcomeKeepsEarlierRefusals) {
+  folder_.Write("QzNotes.ini", "[Delivery]\nAttempts=2\n");
+  notes_ = List({List({Variant("m0")})});
+  pagers_ = List({List({List({Variant("100"), Variant("101")})})});
+  channels_.read_gateway = [](auto&) { return Variant("1"); };
+  int tries = 0;
+  channels_.paging[1].channel = [&](const ChannelCall& call, auto&, auto&) {
+    const bool first = tries++ == 0;
+    using enum PartState;
+    if (first)
+      call.parts->Add({.channel = "c", .recipient = 0, .state = kPermanent, .text = "550"});
+    call.parts->Add({.channel = "c", .recipient = 1, .state = first ? kTransient : kSent});
+    return !first;
+  };
+  auto callback = std::make_shared<RecordingCallback>();
+  Run(Variant(), callback);
+  notify_->NotesTimer_Timer();
+  EXPECT_EQ(tries, 1) << "the retry ran before it was due";
+  RequestRecord record;
+  uint64_t key = 0;
+  std::shared_ptr<DispatchObject> held;
+  ASSERT_TRUE(notify_->HandOverWaitingRequest(record, key, held));
+  record.next_try_unix_ms = 0;  // due now, in another object
+  Fresh();
+  notify_->ResumeRequest(record, key, callback);
+  notify_->NotesTimer_Timer();
+  EXPECT_EQ(tries, 2);
+  EXPECT_EQ(callback->calls, (std::vector<std::vector<std::string>>{{"t1", kUndeliverable}}));
+  EXPECT_TRUE(Logged(" Page Status: \r\n550::\r\n")) << Log();
+}
+
 // What a gateway keeps between calls is a type of its own.
 struct BellState {
   int loads = 0;
