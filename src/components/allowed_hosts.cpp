@@ -1,11 +1,10 @@
 #include "components/allowed_hosts.h"
 
 #include "automation/names.h"
+#include "platform/trim.h"
 
 namespace qz {
 namespace {
-
-constexpr std::string_view kSeparators = ", \t";
 
 std::string_view WithoutBrackets(std::string_view entry) {
   if (entry.size() > 2 && entry.front() == '[' && entry.back() == ']')
@@ -17,13 +16,8 @@ std::string_view WithoutBrackets(std::string_view entry) {
 
 bool HostAllowed(std::string_view list, std::string_view host) {
   if (host.empty()) return false;
-  size_t pos = 0;
-  while ((pos = list.find_first_not_of(kSeparators, pos)) != std::string_view::npos) {
-    size_t end = list.find_first_of(kSeparators, pos);
-    if (end == std::string_view::npos) end = list.size();
-    if (AsciiCaseEqual(WithoutBrackets(list.substr(pos, end - pos)), host)) return true;
-    pos = end;
-  }
+  for (std::string_view entry : ListEntries(list))
+    if (AsciiCaseEqual(WithoutBrackets(entry), host)) return true;
   return false;
 }
 

@@ -14,19 +14,27 @@ namespace {
 
 constexpr size_t kMaxBuffer = 1 << 20;  // a user database entry larger than this is refused
 
-std::vector<char> LookupBuffer() {
+// One entry of the user database, read by a *_r function `lookup(entry,
+// buffer, size, &found)` into `buffer`, grown while the entry does not fit.
+// Null when there is none (or it would not fit in kMaxBuffer).
+template <class Entry, class Lookup>
+Entry* ReadEntry(Entry& entry, std::vector<char>& buffer, Lookup lookup) {
   const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
-  return std::vector<char>(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
+  buffer.resize(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
+  Entry* found = nullptr;
+  while (lookup(&entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+    if (buffer.size() > kMaxBuffer) return nullptr;
+    buffer.resize(buffer.size() * 2);
+  }
+  return found;
 }
 
 std::optional<gid_t> GroupId(const char* name) {
-  std::vector<char> buffer = LookupBuffer();
+  std::vector<char> buffer;
   group entry{};
-  group* found = nullptr;
-  while (getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
-    if (buffer.size() > kMaxBuffer) return std::nullopt;
-    buffer.resize(buffer.size() * 2);
-  }
+  const group* found = ReadEntry(entry, buffer, [&](group* e, char* b, size_t n, group** f) {
+    return getgrnam_r(name, e, b, n, f);
+  });
   return found ? std::optional<gid_t>(found->gr_gid) : std::nullopt;
 }
 
@@ -36,13 +44,11 @@ bool UserIsInsider(uid_t uid, const char* group_name) {
   if (uid == 0) return true;
   const std::optional<gid_t> staff = GroupId(group_name);
   if (!staff) return false;
-  std::vector<char> buffer = LookupBuffer();
+  std::vector<char> buffer;
   passwd entry{};
-  passwd* user = nullptr;
-  while (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &user) == ERANGE) {
-    if (buffer.size() > kMaxBuffer) return false;
-    buffer.resize(buffer.size() * 2);
-  }
+  const passwd* user = ReadEntry(entry, buffer, [&](passwd* e, char* b, size_t n, passwd** f) {
+    return getpwuid_r(uid, e, b, n, f);
+  });
   if (!user) return false;
   if (user->pw_gid == *staff) return true;
   std::vector<gid_t> groups(64);

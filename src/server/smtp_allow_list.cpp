@@ -15,7 +15,6 @@
 namespace qz {
 namespace {
 
-constexpr std::string_view kSeparators = ", \t";
 // The element of the mail options that names the SMTP server.
 constexpr int64_t kSmtpServerElement = 3;
 
@@ -46,15 +45,8 @@ std::vector<std::string> ProfileServers(RegistryStore& store) {
 }  // namespace
 
 std::vector<std::string> SplitServerList(std::string_view list) {
-  std::vector<std::string> entries;
-  size_t pos = 0;
-  while ((pos = list.find_first_not_of(kSeparators, pos)) != std::string_view::npos) {
-    size_t end = list.find_first_of(kSeparators, pos);
-    if (end == std::string_view::npos) end = list.size();
-    entries.emplace_back(list.substr(pos, end - pos));
-    pos = end;
-  }
-  return entries;
+  const std::vector<std::string_view> entries = ListEntries(list);
+  return {entries.begin(), entries.end()};
 }
 
 bool SmtpServerAllowed(std::span<const std::string> allowed, std::string_view server) {
@@ -88,7 +80,7 @@ std::optional<std::string> RequestedSmtpServer(const Variant& lvarAny) {
 std::vector<std::string> AllowedSmtpServers(std::string_view folder, RegistryStore* store) {
   IniFile settings(SettingsPath(folder, kMainSettingsFile));
   std::optional<std::string> list = settings.Read(kMailSection, kAllowedServersKey);
-  if (list && !TrimAny(*list, kSeparators).empty()) return SplitServerList(*list);
+  if (list && !ListEntries(*list).empty()) return SplitServerList(*list);
   return store ? ProfileServers(*store) : std::vector<std::string>{};
 }
 
