@@ -15,13 +15,12 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
+#include <utility>
 #include <vector>
 
+#include "support/child_process.h"  // Eventually
 #include "support/temp_folder.h"
 #include "support/unix_user.h"
-
-extern char** environ;
 
 namespace qz::testing {
 
@@ -69,12 +68,7 @@ class CliProcess {
     // A constructor that throws runs no destructor: there is no child to stop.
     if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
   }
-  ~CliProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+  ~CliProcess() { Stop(); }
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
 
@@ -91,27 +85,24 @@ class CliProcess {
   // is killed and reported as kTimedOut, so a hang fails instead of stalling.
   CliResult Wait(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
     CliResult result;
-    const auto give_up = std::chrono::steady_clock::now() + limit;
-    while (pid_ > 0) {
-      int status = 0;
-      const pid_t done = waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-        pid_ = -1;
-      } else if (done < 0 || std::chrono::steady_clock::now() >= give_up) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
+    int status = 0;
+    pid_t done = 0;
+    if (pid_ > 0) Eventually([&] { return (done = waitpid(pid_, &status, WNOHANG)) != 0; }, limit);
+    if (done == pid_) {
+      result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+      pid_ = -1;
     }
+    Stop();  // still running at `limit`, or not ours to wait for
     result.out = dir_.Read("stdout");
     result.err = dir_.Read("stderr");
     return result;
   }
 
  private:
+  void Stop() {
+    if (const pid_t pid = std::exchange(pid_, -1); pid > 0 && kill(pid, SIGKILL) == 0)
+      waitpid(pid, nullptr, 0);
+  }
   // posix_spawn's argument vector: the strings' own buffers, then null.
   static std::vector<char*> Pointers(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
@@ -127,10 +118,6 @@ class CliProcess {
 // One run of the client, start to end.
 inline CliResult RunCli(std::vector<std::string> args) {
   return CliProcess(std::move(args)).Wait();
-}
-// The same as `user`.
-inline CliResult RunCliAs(const UnixUser& user, std::vector<std::string> args) {
-  return CliProcess(std::move(args), user).Wait();
 }
 // Any program (an absolute path) as `user`.
 inline CliResult RunAs(const UnixUser& user, std::string program, std::vector<std::string> args) {

@@ -63,13 +63,6 @@ class ClientCli : public ::testing::Test {
   }
   CliResult Run(const std::string& command) const { return Start(command)->Wait(); }
 
-  // The daemon writes some lines after it answered; wait for them, bounded.
-  bool DaemonLogged(const std::string& needle) const {
-    for (int i = 0; i < 1000 && daemon_.Log().find(needle) == std::string::npos; ++i)
-      std::this_thread::sleep_for(20ms);
-    return daemon_.Log().find(needle) != std::string::npos;
-  }
-
   PrivateBus bus_;
   ProgramFolder folder_;
   Daemon daemon_;
@@ -109,11 +102,15 @@ TEST_F(ClientCli, SendPrintsTheAnswerOrTheCallback) {
   std::smatch made_up;
   ASSERT_TRUE(std::regex_search(results.back().out, made_up, std::regex("qznotes-[-0-9a-f]+")));
   for (const std::string& id : {std::string("cli-nowait"), made_up.str(), std::string("cli-page")})
-    EXPECT_TRUE(DaemonLogged("request " + id + ": Message Undeliverable")) << daemon_.Log();
+    EXPECT_TRUE(daemon_.Logged("request " + id + ": Message Undeliverable", 20s)) << daemon_.Log();
 }
 
-TEST_F(ClientCli, SettingsAndCallPrintTheAnswerAndExitByIt) {
+TEST_F(ClientCli, SettingsCallAndJournalPrintTheAnswerAndExitByIt) {
+  const std::string folder = folder_.path().string(), missing = folder + "/missing";
   const Case cases[] = {
+      // The journal of the daemon on the bus, not of the client's own folder.
+      {"journal list", 0, HasSubstr(" requests in " + folder + "/"), ""},
+      {"journal list --folder " + missing, 1, "", "qznotes: no program folder " + missing + "\n"},
       // By name or by dispatch identifier, the same operation prints the same.
       {"call gvarGetPagerSettingsEx 7 null", 0, "NoDimensions\nlvarParams: Null\n", ""},
       {"call 0x60030026 7 null", 0, "NoDimensions\nlvarParams: Null\n", ""},
@@ -177,18 +174,8 @@ TEST_F(ClientCli, SettingsAndCallPrintTheAnswerAndExitByIt) {
   }
   // Every command gave its object back itself, on usage errors too; none was
   // left for the server to drop when the client's connection went.
-  EXPECT_TRUE(DaemonLogged(": released")) << daemon_.Log();
+  EXPECT_TRUE(daemon_.Logged(": released", 20s)) << daemon_.Log();
   EXPECT_THAT(daemon_.Log(), Not(HasSubstr("left the bus")));
-}
-
-// The journal of the daemon on the bus, not of the client's own folder.
-TEST_F(ClientCli, JournalListsTheFolderOfTheDaemonOnTheBus) {
-  const std::string folder = folder_.path().string(), missing = folder + "/missing";
-  const Case cases[] = {
-      {"journal list", 0, HasSubstr(" requests in " + folder + "/"), ""},
-      {"journal list --folder " + missing, 1, "", "qznotes: no program folder " + missing + "\n"},
-  };
-  for (const Case& c : cases) Check(c, Run(c.command));
 }
 
 TEST_F(ClientCli, EachSettingsGroupReadsItsOwnRequest) {

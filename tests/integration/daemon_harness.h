@@ -22,6 +22,18 @@ namespace qz::testing {
 
 using namespace std::chrono_literals;
 
+// The one number the bus daemon answers `method` with (of reply `type`);
+// 0 when it did not answer.
+inline guint32 AskBus(GDBusConnection* connection, const char* method, GVariant* args,
+                      const char* type, int timeout_ms) {
+  VariantPtr reply(g_dbus_connection_call_sync(
+      connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", method,
+      args, G_VARIANT_TYPE(type), G_DBUS_CALL_FLAGS_NONE, timeout_ms, nullptr, nullptr));
+  guint32 value = 0;  // a gboolean is as wide
+  if (reply) g_variant_get(reply.get(), type, &value);
+  return value;
+}
+
 inline constexpr const char* kName = "org.qznotes.QzNotes";
 inline constexpr const char* kRoot = "/org/qznotes/QzNotes";
 inline constexpr const char* kNotify = "org.qznotes.QzNotes._cNotify";
@@ -71,15 +83,13 @@ class Daemon {
   int WaitExit(std::chrono::milliseconds limit) { return process_.WaitExit(limit); }
   void Signal(int signal) { process_.Signal(signal); }
   std::string Log() const { return process_.Output(); }
+  // Waits (bounded) until the daemon's output holds `text`.
+  bool Logged(std::string_view text, std::chrono::milliseconds limit) const {
+    return process_.WaitForOutput(text, limit);
+  }
 
   static bool HasOwner(GDBusConnection* connection) {
-    VariantPtr reply(g_dbus_connection_call_sync(
-        connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "NameHasOwner", g_variant_new("(s)", kName), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
-        2000, nullptr, nullptr));
-    gboolean has = FALSE;
-    if (reply) g_variant_get(reply.get(), "(b)", &has);
-    return has;
+    return AskBus(connection, "NameHasOwner", g_variant_new("(s)", kName), "(b)", 2000) == TRUE;
   }
 
  private:
@@ -102,6 +112,18 @@ struct Answer {
   VariantPtr value;
   std::string error;  // e.g. "org.qznotes.QzNotes.Error.E13"
   std::string message;
+  // Takes the reply, or the error (freed here), of a finished call.
+  static Answer Of(GVariant* reply, GError* error) {
+    Answer answer{VariantPtr(reply), {}, {}};
+    if (!error) return answer;
+    gchar* remote = g_dbus_error_get_remote_error(error);
+    answer.error = remote ? remote : "";
+    g_free(remote);
+    g_dbus_error_strip_remote_error(error);
+    answer.message = error->message;
+    g_error_free(error);
+    return answer;
+  }
   bool ok() const { return value != nullptr; }
   std::string Print() const { return value ? PrintedVariant(value.get()) : error + ": " + message; }
   // The string of a reply that is one variant holding a string (as the
@@ -139,31 +161,17 @@ class Client {
   }
   // True once this connection is the primary owner of `name`.
   bool OwnName(const char* name) {
-    VariantPtr reply(g_dbus_connection_call_sync(
-        connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "RequestName", g_variant_new("(su)", name, 4u), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
-    guint32 result = 0;
-    if (reply) g_variant_get(reply.get(), "(u)", &result);
-    return result == 1;
+    return AskBus(connection_.get(), "RequestName", g_variant_new("(su)", name, 4u), "(u)", 5000) ==
+           1;
   }
 
   Answer Call(const std::string& path, const char* interface, const char* method, GVariant* params,
               int timeout_ms = 10000) {
     GError* error = nullptr;
-    Answer answer;
-    answer.value.reset(g_dbus_connection_call_sync(
-        connection_.get(), kName, path.c_str(), interface, method, params, nullptr,
-        G_DBUS_CALL_FLAGS_NONE, timeout_ms, nullptr, &error));
-    if (error) {
-      gchar* remote = g_dbus_error_get_remote_error(error);
-      answer.error = remote ? remote : "";
-      g_free(remote);
-      g_dbus_error_strip_remote_error(error);
-      answer.message = error->message;
-      g_error_free(error);
-    }
-    return answer;
+    GVariant* reply = g_dbus_connection_call_sync(connection_.get(), kName, path.c_str(), interface,
+                                                  method, params, nullptr, G_DBUS_CALL_FLAGS_NONE,
+                                                  timeout_ms, nullptr, &error);
+    return Answer::Of(reply, error);
   }
 
   std::string Create(const char* progid = "QzNotes.cNotify") {
@@ -239,12 +247,18 @@ inline GVariant* Marker(uint8_t marker) {
   return g_variant_new_variant(g_variant_new_byte(marker));
 }
 
+// SendMessageCallBack, called back at /callback of `bus_name` ("": the caller).
+inline Answer SendMessage(Client& client, const std::string& path, const char* test_id,
+                          GVariant* groups, GVariant* emails, GVariant* pagers, GVariant* any,
+                          const char* bus_name = "") {
+  return client.Call(path, kNotify, "SendMessageCallBack",
+                     g_variant_new("(@v@v@v@v(so)s)", groups, emails, pagers, any, bus_name,
+                                   "/callback", test_id));
+}
 // A one-message request to pager "1", called back at the client's /callback.
 inline Answer SendRequest(Client& client, const std::string& path, const char* test_id,
                           const char* text = "x") {
-  return client.Call(path, kNotify, "SendMessageCallBack",
-                     g_variant_new("(@v@v@v@v(so)s)", OneGroup(text), Marker(0), OnePager("1"),
-                                   Marker(0), "", "/callback", test_id));
+  return SendMessage(client, path, test_id, OneGroup(text), Marker(0), OnePager("1"), Marker(0));
 }
 
 // The same, called back by the callback component at `host`: over HTTP, or

@@ -164,7 +164,7 @@ TEST_F(DaemonTest, ObjectsOperationsAndTheirErrorsOnTheWire) {
   const std::string line = "settings write gblnSetPagerSettingsEx Default: True by uid " +
                            std::to_string(getuid()) + " pid " + std::to_string(getpid()) +
                            " name " + client_.UniqueName();
-  Eventually([&] { return daemon_.Log().find(line) != std::string::npos; }, 10s);
+  daemon_.Logged(line, 10s);
   EXPECT_THAT(daemon_.Log(), AllOf(HasSubstr(line), Not(HasSubstr("Index=5"))));
 
   fs::remove(folder_.path() / "QzNotes.ini");
@@ -199,10 +199,8 @@ TEST_F(DaemonTest, CallersReachOnlyTheirOwnObjectsAndCallbacks) {
       {"org.example.SameUserHooks", "same user"},
   };
   for (const auto& [bus_name, id] : cases) {
-    Answer a =
-        client_.Call(client_.Create(), kNotify, "SendMessageCallBack",
-                     g_variant_new("(@v@v@v@v(so)s)", OneGroup("x"), Marker(0), OnePager("1"),
-                                   Marker(0), bus_name.c_str(), "/callback", id));
+    Answer a = SendMessage(client_, client_.Create(), id, OneGroup("x"), Marker(0), OnePager("1"),
+                           Marker(0), bus_name.c_str());
     const bool refused = std::string_view(id).starts_with("refused");
     EXPECT_THAT(a.Print(), StartsWith(refused ? std::string(kE13) + ": QzNotes: " : kAsynch));
   }
@@ -260,16 +258,16 @@ TEST(ConnectionLimits, ObjectsAndTheArraysOfEachCall) {
   EXPECT_FALSE(other.Create().empty()) << "another connection has its own count";
   // References: one from CreateObject, one AddRef, and the next refused
   // without changing the count.
-  auto slot = [&](const char* member) { return client.Call(second, kDispatch, member, nullptr); };
+  auto slot = [&](const char* member, const char* args = nullptr) {
+    return client.Call(second, kDispatch, member, args ? g_variant_new_parsed(args) : nullptr);
+  };
   EXPECT_EQ(slot("AddRef").Print(), "(uint32 2,)");
   ExpectRefused(slot("AddRef"), "max-references");
   EXPECT_EQ(slot("Release").Print(), "(uint32 1,)");
 
   auto send = [&](const char* pagers) {
-    return client.Call(
-        path, kNotify, "SendMessageCallBack",
-        g_variant_new("(@v@v@v@v(so)s)", OneGroup("x"), Marker(0), g_variant_new_parsed(pagers),
-                      Marker(0), "", "/callback", "T-refused"));
+    return SendMessage(client, path, "T-refused", OneGroup("x"), Marker(0),
+                       g_variant_new_parsed(pagers), Marker(0));
   };
   ASSERT_TRUE(SendRequest(client, path, "T-kept").ok());
   ExpectRefused(send("<[<[<[<'1'>, <'1'>]>]>]>"), "max-elements");
@@ -281,11 +279,9 @@ TEST(ConnectionLimits, ObjectsAndTheArraysOfEachCall) {
   EXPECT_EQ(set("[<'A1=a'>, <'A2=b'>, <'A3=c'>]").Print(), "(true,)");
   ExpectRefused(set("[<'B1=a'>, <'B2=b'>, <'B3=c'>, <'B4=d'>]"), "max-settings-elements");
   // Invoke's list of arguments is no array of the request.
-  EXPECT_TRUE(client
-                  .Call(second, kDispatch, "Invoke",
-                        g_variant_new_parsed("(0x60030000, [<[<[<'x'>]>]>, <byte 0>, "
-                                             "<[<[<[<'1'>]>]>]>, <byte 0>, "
-                                             "<('', @o '/callback')>, <'T-invoke'>])"))
+  EXPECT_TRUE(slot("Invoke",
+                   "(0x60030000, [<[<[<'x'>]>]>, <byte 0>, <[<[<[<'1'>]>]>]>, <byte 0>, "
+                   "<('', @o '/callback')>, <'T-invoke'>])")
                   .ok());
   // The refused calls replaced nothing.
   EXPECT_THAT(client.WaitForCallbacks(2, 60s),
@@ -406,18 +402,17 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
     {
       Daemon daemon(bus, folder.path(), {"--apartments", "1", "--shutdown-grace", "1"});
       Client client(bus);
-      const std::string stuck = client.Create(), behind = client.Create();
-      ASSERT_TRUE(SendRequest(client, stuck, "stuck-1", "stuck-1").ok());
-      ASSERT_TRUE(SendRequest(client, behind, "behind-2", "behind-2").ok());
+      const std::pair<const char*, std::string> runs[] = {{"stuck-1", client.Create()},
+                                                          {"behind-2", client.Create()}};
+      for (const auto& [id, path] : runs) ASSERT_TRUE(SendRequest(client, path, id, id).ok());
       ASSERT_TRUE(Eventually([&] { return Received(stall, "PAGE").size() == 1; }, 60s))
           << daemon.Log();
       daemon.Signal(signal);
       EXPECT_EQ(daemon.WaitExit(60s), status) << daemon.Log();
       if (signal == SIGTERM) {
-        EXPECT_THAT(daemon.Log(),
-                    HasSubstr("request stuck-1 of " + stuck + " not delivered within 1 s"));
-        EXPECT_THAT(daemon.Log(),
-                    HasSubstr("request behind-2 of " + behind + " not delivered within 1 s"));
+        for (const auto& [id, path] : runs)
+          EXPECT_THAT(daemon.Log(), HasSubstr(std::string("request ") + id + " of " + path +
+                                              " not delivered within 1 s"));
       }
     }
     const fs::path journal = folder.path() / kJournalFolderName, aside = journal / "damaged";
@@ -426,11 +421,11 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
       for (const auto& entry : fs::directory_iterator(journal))
         if (entry.path().extension() == kJournalFileSuffix) file = entry.path();
       UniqueFd fd(open(file.c_str(), O_RDWR | O_CLOEXEC));
-      const JournalEntry hit = ReadJournal(fd.get()).live.at(2);
+      const auto at = static_cast<off_t>(ReadJournal(fd.get()).live.at(2).offset + 40);
       char byte = 0;
-      ASSERT_EQ(pread(fd.get(), &byte, 1, static_cast<off_t>(hit.offset + 40)), 1);
+      ASSERT_EQ(pread(fd.get(), &byte, 1, at), 1);
       byte ^= 0x20;
-      ASSERT_EQ(pwrite(fd.get(), &byte, 1, static_cast<off_t>(hit.offset + 40)), 1);
+      ASSERT_EQ(pwrite(fd.get(), &byte, 1, at), 1);
     }
     std::multiset<std::string> replayed = {"MESSAGE \"stuck-1\""};
     if (!damaged) replayed.insert("MESSAGE \"behind-2\"");
@@ -557,14 +552,10 @@ TEST(DaemonLifetime, CreateObjectRacingTheStopIsAnsweredOrRefusedAsStopping) {
         [](GObject* source, GAsyncResult* result, gpointer data) {
           auto* calls = static_cast<Calls*>(data);
           GError* error = nullptr;
-          VariantPtr reply(
-              g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error));
-          if (error) {
-            gchar* remote = g_dbus_error_get_remote_error(error);
-            calls->errors.push_back(remote ? remote : error->message);
-            g_free(remote);
-            g_error_free(error);
-          }
+          GVariant* reply =
+              g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+          const Answer a = Answer::Of(reply, error);
+          if (!a.ok()) calls->errors.push_back(a.error.empty() ? a.message : a.error);
           ++calls->answered;
         },
         &calls);

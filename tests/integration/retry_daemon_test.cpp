@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 
@@ -72,8 +73,7 @@ TEST(Retries, SnppFailuresAreRetriedUntilTheGatewayTakesThePageOrNotAtAllWhenRef
     const std::string path = client.Create();
     ASSERT_TRUE(SendRequest(client, path, "T-1", "page me").ok()) << daemon.Log();
     if (c.release) {
-      ASSERT_TRUE(
-          Eventually([&] { return daemon.Log().find("next try in") != std::string::npos; }, 30s));
+      ASSERT_TRUE(daemon.Logged("next try in", 30s));
       EXPECT_EQ(client.Call(path, kDispatch, "Release", nullptr).Print(), "(uint32 0,)");
     }
     EXPECT_THAT(client.WaitForCallbacks(1, 60s), ElementsAre(Pair("T-1", c.outcome)))
@@ -97,11 +97,9 @@ TEST(Retries, DeferredMailIsSentAgainWithoutPagingTwice) {
   Daemon daemon(bus, folder.path(), {"--linger", "60"});
   Client client(bus);
   const std::string any = "<['Outage', 'ops@x.org', '', '" + sink.server() + "', 'True']>";
-  Answer a = client.Call(
-      client.Create(), kNotify, "SendMessageCallBack",
-      g_variant_new("(@v@v@v@v(so)s)", OneGroup("db down"),
-                    g_variant_new_parsed("<[<[<[<'oncall@x.org'>]>]>]>"), OnePager("5551234"),
-                    g_variant_new_parsed(any.c_str()), "", "/callback", "T-2"));
+  Answer a = SendMessage(client, client.Create(), "T-2", OneGroup("db down"),
+                         g_variant_new_parsed("<[<[<[<'oncall@x.org'>]>]>]>"), OnePager("5551234"),
+                         g_variant_new_parsed(any.c_str()));
   ASSERT_TRUE(a.ok()) << daemon.Log();
   EXPECT_THAT(client.WaitForCallbacks(1, 60s), ElementsAre(Pair("T-2", "QzNotes: Message Sent")))
       << daemon.Log();
@@ -123,13 +121,10 @@ TEST(Retries, ATerminalThatTookSomeIdentifiersIsNotAskedForThemAgain) {
   UseDelivery(folder, "Attempts=4\nFirstRetry=4\n");
   Daemon daemon(bus, folder.path(), {"--linger", "60"});
   Client client(bus);
-  Answer a = client.Call(client.Create(), kNotify, "SendMessageCallBack",
-                         g_variant_new("(@v@v@v@v(so)s)", OneGroup("disk full"), Marker(0),
-                                       g_variant_new_parsed("<[<[<[<'1001'>, <'1002'>]>]>]>"),
-                                       Marker(0), "", "/callback", "T-3"));
+  Answer a = SendMessage(client, client.Create(), "T-3", OneGroup("disk full"), Marker(0),
+                         g_variant_new_parsed("<[<[<[<'1001'>, <'1002'>]>]>]>"), Marker(0));
   ASSERT_TRUE(a.ok()) << daemon.Log();
-  ASSERT_TRUE(
-      Eventually([&] { return daemon.Log().find("next try in") != std::string::npos; }, 30s));
+  ASSERT_TRUE(daemon.Logged("next try in", 30s));
   EXPECT_EQ(tap->Pages(), "1001 disk full");
   tap.reset();
   tap.emplace(folder.path(), "");
@@ -157,11 +152,10 @@ TEST(Retries, RetriesWaitingAtAKillOrStopAreSentOnceAfterTheRestartAndNotBeforeD
         const std::string id = "R-" + std::to_string(i);
         ASSERT_TRUE(SendRequest(client, client.Create(), id.c_str(), id.c_str()).ok());
       }
-      auto waiting = [&] {
-        size_t n = 0;
+      auto waiting = [&] {  // requests whose next try is set
+        static const std::regex next("; next try in ");
         const std::string log = daemon.Log();
-        for (size_t at = 0; (at = log.find("; next try in ", at)) != std::string::npos; ++at) ++n;
-        return n;
+        return std::distance(std::sregex_iterator(log.begin(), log.end(), next), {});
       };
       ASSERT_TRUE(Eventually([&] { return waiting() == kRequests; }, 60s)) << daemon.Log();
       daemon.Signal(signal);

@@ -28,13 +28,11 @@ class SmtpDaemonTest : public ::testing::Test {
   // Two groups, two messages in the first; no pages. `any`: subject, SMTP
   // sender, profile, SMTP server, SMTP preference. The callback's message.
   std::string Deliver(const char* email, GVariant* any) {
-    GVariant* notes =
-        g_variant_new_parsed("<[<[<'db1 down'>, <'db2 slow'>]>, <[<'web1 unreachable'>]>]>");
-    GVariant* no_pages = g_variant_new_parsed("<[<byte 0>, <byte 0>]>");
     const std::string id = "mail-" + std::to_string(++requests_);
-    Answer a = client_.Call(client_.Create(), kNotify, "SendMessageCallBack",
-                            g_variant_new("(@v@v@v@v(so)s)", notes, g_variant_new_parsed(email),
-                                          no_pages, any, "", "/callback", id.c_str()));
+    Answer a = SendMessage(
+        client_, client_.Create(), id.c_str(),
+        g_variant_new_parsed("<[<[<'db1 down'>, <'db2 slow'>]>, <[<'web1 unreachable'>]>]>"),
+        g_variant_new_parsed(email), g_variant_new_parsed("<[<byte 0>, <byte 0>]>"), any);
     EXPECT_EQ(a.Print(), "(<'Notes Server: Asynch mode'>,)");
     const auto& got = client_.WaitForCallbacks(requests_, 60s);
     if (got.size() < requests_) return "no callback";
