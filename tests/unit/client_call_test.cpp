@@ -48,10 +48,7 @@ std::vector<Operation> Operations() {
 
 TEST(ClientCall, ReadsEachWordForItsParameterType) {
   struct Case {
-    const char* text;
-    const char* type;
-    const char* expected;  // g_variant_print with types; "" for a refusal
-    const char* why;
+    const char *text, *type, *expected, *why;  // expected: g_variant_print with types; "": refused
   } cases[] = {
       {"1", "n", "int16 1", "a 16-bit parameter reads a bare number as 16-bit"},
       {"5551234", "s", "'5551234'", "a number word is a string for a string"},
@@ -159,9 +156,7 @@ TEST(ClientCall, AnswersPairByReferenceValuesWithNames) {
 
 TEST(ClientCall, EveryKindAsTextAndJson) {
   struct Case {
-    const char* value;  // GVariant text of what the daemon answers
-    const char* text;
-    const char* json;
+    const char *value, *text, *json;  // value: GVariant text of what the daemon answers
   } cases[] = {
       {"<'Notes Server: Asynch mode'>", "Notes Server: Asynch mode",
        "\"Notes Server: Asynch mode\""},
@@ -202,8 +197,7 @@ TEST(ClientCall, EveryKindAsTextAndJson) {
 TEST(ClientCall, SettingsGroupsNameEachValueByItsKey) {
   using Lines = std::vector<std::string>;
   struct Case {
-    const char* group;
-    const char* answer;
+    const char *group, *answer;
     Lines lines;
     const char* json;
   } cases[] = {

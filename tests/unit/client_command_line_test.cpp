@@ -22,9 +22,7 @@ using Texts = std::vector<std::string>;
 // `line` split and unquoted as a shell would, then parsed.
 ParsedCommandLine Parse(const std::string& line) {
   char** argv = nullptr;
-  if (!line.empty()) {
-    EXPECT_TRUE(g_shell_parse_argv(line.c_str(), nullptr, &argv, nullptr)) << line;
-  }
+  EXPECT_TRUE(line.empty() || g_shell_parse_argv(line.c_str(), nullptr, &argv, nullptr)) << line;
   const Texts words(argv, argv + (argv ? g_strv_length(argv) : 0));
   g_strfreev(argv);
   return ParseCommandLine(std::vector<std::string_view>(words.begin(), words.end()));
@@ -89,10 +87,7 @@ std::string Shown(const std::string& line) {
 }
 
 TEST(ClientCommandLine, WhatEachCommandLineAsksFor) {
-  struct Case {
-    const char* line;
-    const char* shown;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       // Recipients belong to the latest message of the current group; a
       // message without any keeps its empty list, so list k is message k's.
       {"send -m 'disk full' -p 555 --email a@x -e b@x -s Alert --message 'cpu hot' --group -m "
@@ -131,7 +126,7 @@ TEST(ClientCommandLine, WhatEachCommandLineAsksFor) {
       {"--help", "help "},
       {"send -m x --help --frobnicate", "help send"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Shown(c.line), c.shown) << c.line;
+  for (const auto& [line, shown] : cases) EXPECT_EQ(Shown(line), shown) << line;
   // Each element in its own Variant, as the server reads them; the mail
   // options all five or none (the server reads 1 to 4 whenever 0 is set).
   const RequestArrays a = BuildRequestArrays(
@@ -146,10 +141,7 @@ TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
   const std::string kGroups =
       "terminal-short, terminal, gateways, sms, terminal-ex, snpp, gateways-ex, sms-ex";
   const std::string kSeconds = "--timeout takes whole seconds from 1 to 86400";
-  struct Case {
-    std::string line;
-    std::string error;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"", "no command given" + kCommands},
       {"frob", "no command frob" + kCommands},
       {"help frob", "no command frob" + kCommands},
@@ -190,7 +182,7 @@ TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
       {"test-gateway 40000 2", "INDEX must be a whole number (0, 1 or 2), not 40000"},
       {"test-gateway --timeout 0 1 2", kSeconds},
   };
-  for (const Case& c : cases) EXPECT_EQ(Shown(c.line), "error: " + c.error) << c.line;
+  for (const auto& [line, error] : cases) EXPECT_EQ(Shown(line), "error: " + error) << line;
 }
 
 // What a send or a settings write warns about, one warning a line.

@@ -29,19 +29,17 @@ class DispatchTest : public ::testing::Test {
     channels_.uses.clear();
     channels_.failures.clear();
   }
-  Variant Send(const Variant& options, std::shared_ptr<DispatchObject> callback = nullptr,
-               std::string_view test_id = "t1") {
-    return notify_->SendMessageCallBack(notes_, emails_, pagers_, options, std::move(callback),
-                                        test_id);
+  using Callback = std::shared_ptr<DispatchObject>;
+  Variant Send(const Variant& options, Callback callback = nullptr, std::string_view id = "t1") {
+    return notify_->SendMessageCallBack(notes_, emails_, pagers_, options, std::move(callback), id);
   }
   Variant SendEx(const Variant& host, std::string_view test_id = "t1") {
     return notify_->SendMessageCallBackEx(notes_, emails_, pagers_, Variant(), host, test_id);
   }
   // Sends, then runs the tick at once; the request call's answer.
-  std::string Run(const Variant& options = Variant(),
-                  std::shared_ptr<DispatchObject> callback = nullptr,
-                  std::string_view test_id = "t1") {
-    std::string answer = Send(options, std::move(callback), test_id).Text();
+  std::string Run(const Variant& options = {}, Callback callback = nullptr,
+                  std::string_view id = "t1") {
+    std::string answer = Send(options, std::move(callback), id).Text();
     notify_->NotesTimer_Timer();
     return answer;
   }

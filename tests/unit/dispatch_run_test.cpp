@@ -17,12 +17,10 @@ TEST_F(DispatchTest, ChannelsLogCallbackAndTraceOfOneGroup) {
     const char* why;
     bool mail;
     Variant gateway;
-    const char* failing;  // channels that fail, leaving `fails` in gstrLastError
-    const char* fails;
-    const char* channels;  // that ran, in order
-    std::string logged;    // the entry after its time stamp; "": none, and the callback says sent
-    const char* trace;
-    const char* gateway_name;
+    // The channels that fail, leaving `fails` in gstrLastError; those that ran, in order.
+    const char *failing, *fails, *channels;
+    std::string logged;  // the entry after its time stamp; "": none, and the callback says sent
+    const char *trace, *gateway_name;
   } cases[] = {
       {"no settings file: the pager terminal", false, Variant(), "", "", "pager", "",
        "group 0: page (pager terminal) to 100: delivered\n", "pager terminal"},
@@ -65,7 +63,7 @@ TEST_F(DispatchTest, ChannelsLogCallbackAndTraceOfOneGroup) {
     const std::string log = Log();  // after its time stamp
     EXPECT_EQ(log.substr(std::min<size_t>(20, log.size())), c.logged);
     const std::string outcome = c.logged.empty() ? kSent : kUndeliverable;
-    EXPECT_EQ(callback->calls, (std::vector<std::vector<std::string>>{{c.why, outcome}}));
+    EXPECT_EQ(callback->calls, (Calls{{c.why, outcome}}));
     EXPECT_EQ(trace_.test_id + "|QzNotes: " + trace_.outcome + "|" + trace_.gateway,
               std::string(c.why) + "|" + outcome + "|" + c.gateway_name);
     EXPECT_EQ(Traced(), c.trace);
@@ -94,7 +92,7 @@ TEST_F(DispatchTest, GroupsOfOneRequest) {
   Run(Variant(), callback, "second");
   notify_->NotesTimer_Timer();
   EXPECT_EQ(channels_.Names(), "snpp snpp sms");
-  EXPECT_EQ(callback->calls, (std::vector<std::vector<std::string>>{{"second", kSent}}));
+  EXPECT_EQ(callback->calls, (Calls{{"second", kSent}}));
   const std::string logged = Log();
   Run();  // no group pages now: the first run's text, which this object logged
   EXPECT_EQ(Log(), logged);
@@ -130,9 +128,8 @@ TEST_F(DispatchTest, CallbackParties) {
   Run(Variant(), client, "object");
   Run(Variant(), other);
   EXPECT_EQ(hosts, (std::vector<std::string>{"nowhere", "pager-host", "pager-host"}));
-  EXPECT_EQ(host->calls,
-            (std::vector<std::vector<std::string>>{{"pager-host", kSent}, {"plain", kSent}}));
-  EXPECT_EQ(client->calls, (std::vector<std::vector<std::string>>{{"object", kSent}}));
+  EXPECT_EQ(host->calls, (Calls{{"pager-host", kSent}, {"plain", kSent}}));
+  EXPECT_EQ(client->calls, (Calls{{"object", kSent}}));
   EXPECT_EQ(client.use_count() + other.use_count(), 2) << "both let go";
   EXPECT_TRUE(other->calls.empty());
 }
@@ -158,9 +155,7 @@ TEST_F(DispatchTest, TraceOfManyGroupsKeepsItsFirstStepsAndCountsTheRest) {
 // for it unless it failed, which has a reason worth reading.
 TEST_F(DispatchTest, TraceNamesNoDeliveryToNobody) {
   const struct {
-    const char* why;
-    const char* failing;
-    const char* trace;
+    const char *why, *failing, *trace;
   } cases[] = {
       {"mail to a group without addresses, a page to a group without pagers", "",
        "group 0: mail (SMTP) to a@example.org: delivered\n"
@@ -186,11 +181,9 @@ TEST_F(DispatchTest, GatewayTestRunsTheRowOfItsIndexAndAnswersByItsRules) {
   // A scripted channel leaves gstrLastError as it found it unless it fails.
   const struct {
     int16_t index;
-    const char* fails;  // nullptr: the channel delivers
-    const char* status;
-    const char* earlier;   // gstrLastError before the test
-    const char* channels;  // that ran
-    const char* answer;
+    // fails: nullptr when the channel delivers; earlier: gstrLastError before the test;
+    // channels: those that ran.
+    const char *fails, *status, *earlier, *channels, *answer;
   } cases[] = {
       {0, nullptr, "", "", "pager", "Message Sent"},
       {2, nullptr, "", "", "sms-init sms", "Message Sent"},
@@ -248,7 +241,7 @@ TEST_F(DispatchTest, ARetryWaitsUntilDueAndItsOutcomeKeepsEarlierRefusals) {
   notify_->ResumeRequest(record, key, callback);
   notify_->NotesTimer_Timer();
   EXPECT_EQ(tries, 2);
-  EXPECT_EQ(callback->calls, (std::vector<std::vector<std::string>>{{"t1", kUndeliverable}}));
+  EXPECT_EQ(callback->calls, (Calls{{"t1", kUndeliverable}}));
   EXPECT_TRUE(Logged(" Page Status: \r\n550::\r\n")) << Log();
 }
 

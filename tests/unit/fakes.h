@@ -17,12 +17,9 @@ namespace qz::testing {
 
 inline Variant List(std::initializer_list<Variant> items) { return Variant::Array(items); }
 
-// One call a channel received.
+// One call a channel received, as "smtp|subject|from|profile|server".
 struct ChannelUse {
-  std::string channel;
-  Variant notes = {}, recipients = {};
-  std::string subject = {}, from = {}, profile = {}, server = {};
-  // "smtp|subject|from|profile|server"
+  std::string channel, subject = {}, from = {}, profile = {}, server = {};
   std::string Text() const {
     return channel + "|" + subject + "|" + from + "|" + profile + "|" + server;
   }
@@ -41,7 +38,7 @@ class ScriptedChannels : public GatewayTable {
     paging.at(1).channel = Scripted("snpp");
     paging.at(2).channel = Scripted("sms");
     paging.at(2).initialise = [this](const ChannelCall& c) {
-      return Scripted("sms-init")(c, Variant(), Variant());
+      return Scripted("sms-init")(c, {}, {});
     };
     smtp.channel = Scripted("smtp");
     profile.channel = Scripted("mail");
@@ -49,8 +46,8 @@ class ScriptedChannels : public GatewayTable {
   ScriptedChannels(const ScriptedChannels&) = delete;
 
   Channel Scripted(std::string name) {
-    return [this, name](const ChannelCall& c, const Variant& n, const Variant& r) {
-      uses.push_back({name, n, r, std::string(c.mstrSubject), std::string(c.mstrMailFrom),
+    return [this, name](const ChannelCall& c, const Variant&, const Variant&) {
+      uses.push_back({name, std::string(c.mstrSubject), std::string(c.mstrMailFrom),
                       std::string(c.mstrProfile), std::string(c.mstrSMTPServer)});
       c.mstrSNPPStatus = snpp_status;
       auto failure = failures.find(name);
@@ -71,19 +68,18 @@ class ScriptedChannels : public GatewayTable {
 };
 
 // A seat check answering `answer`, or raising when `raises` is set.
-class FakeSeat : public SeatProbe {
- public:
-  explicit FakeSeat(bool a = true) : answer(a) {}
+struct FakeSeat : SeatProbe {
   bool UserAtSeat() override {
     ++calls;
     if (raises) throw RunTimeError(5, "seat query broke", "seat");
     return answer;
   }
-  void Answer(bool a) { answer = a; }
-  bool answer;
+  bool answer = true, raises = false;
   int calls = 0;
-  bool raises = false;
 };
+
+// The calls a callback party received, each as the texts of its arguments.
+using Calls = std::vector<std::vector<std::string>>;
 
 // A callback party recording every call of `method`; other members raise 438.
 class RecordingCallback : public DispatchObject {
@@ -97,7 +93,7 @@ class RecordingCallback : public DispatchObject {
     if (on_call) on_call(calls.back());
     return {};
   }
-  std::vector<std::vector<std::string>> calls;
+  Calls calls;
   std::function<void(const std::vector<std::string>&)> on_call;
 
  private:

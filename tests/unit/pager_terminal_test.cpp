@@ -120,8 +120,7 @@ std::string Parsed(const std::string& key, std::string_view value) {
 
 TEST(TerminalSettings, EachKeyAcceptsOrRefuses) {
   const struct {
-    const char *key, *value;
-    const char* result;  // refusals: how the description starts
+    const char *key, *value, *result;  // refusals: how the description starts
   } cases[] = {
       {"Settings", "1200,e,7,1", "1200 E 7 1"},
       {"Settings", "2400,O,7,2", "2400 O 7 2"},
@@ -228,8 +227,7 @@ TEST_F(PagerTerminalTest, EachMessageGoesWithAllItsIdentifiersToOneComponent) {
   const Variant two = List({"a", "b"}), to1 = List({List({"1"})});
   const struct {
     Variant notes, lists;
-    std::string last_error;  // empty: the group succeeds
-    std::string pages;
+    std::string last_error, pages;  // last_error empty: the group succeeds
   } cases[] = {
       // Empty entries are skipped, the rest trimmed; the text is cleaned and cut.
       {List({long_text, "second"}),

@@ -39,7 +39,7 @@ TEST_F(DispatchTest, RequestCallDecidesTheMailRoute) {
     SCOPED_TRACE(c.why);
     Fresh();
     seat_.calls = 0;
-    seat_.Answer(c.seat != "absent");
+    seat_.answer = c.seat != "absent";
     seat_.raises = c.seat == "raises";
     EXPECT_EQ(Send(c.options).Text(),
               *c.refused ? "Notes Server: " + std::string(c.refused) : kAccepted);
@@ -112,7 +112,7 @@ TEST_F(JournalDispatchTest, AnAcceptedRequestIsKeptUntilItsRunHasEnded) {
   notify_ = std::make_unique<cNotify>(env_, context_.get());  // cancels it here
   const uint64_t key = journal_->NewKey();
   ASSERT_TRUE(journal_->Put(key, EncodeRequest(record)));
-  seat_.Answer(false);
+  seat_.answer = false;
   channels_.uses.clear();
   notify_->ResumeRequest(record, key, callback);
   notify_->NotesTimer_Timer();

@@ -244,8 +244,7 @@ TEST(SmsChannel, AnswersAndFailures) {
     std::string last_error;
     size_t requests;
     std::vector<Variant> answers = {};  // in turn; Missing raises; then all confirmed
-    const char* access = "0";
-    const char* response = "Accepted for delivery";
+    const char *access = "0", *response = "Accepted for delivery";
   } cases[] = {
       // Nothing to send.
       {"text", to012, true, "", 0},
