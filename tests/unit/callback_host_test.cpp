@@ -32,34 +32,31 @@ TEST(CallbackLocalHost, NamesThatMeanThisMachine) {
 
 // "url|host", or "|" for a host that is refused.
 TEST(CallbackTarget, CompletesHostsIntoUrls) {
-  for (auto [host, expected] : {
-           std::pair{"Example.ORG:8080", "http://Example.ORG:8080/qzcallback|example.org"},
-           {"[::1]:9000", "http://[::1]:9000/qzcallback|::1"},
-           {"http://10.0.0.7", "http://10.0.0.7/qzcallback|10.0.0.7"},
-           {"https://h.example.org/cb?x=1", "https://h.example.org/cb?x=1|h.example.org"},
-           {"ftp://example.org/", "|"},
-           {"http://user:pw@example.org/", "|"},
-           {"exa mple.org", "|"},
-           {"example.org\r\nX-Injected: 1", "|"},
-           {"http://", "|"},
-       }) {
+  for (auto [host, expected] :
+       {std::pair{"Example.ORG:8080", "http://Example.ORG:8080/qzcallback|example.org"},
+        {"[::1]:9000", "http://[::1]:9000/qzcallback|::1"},
+        {"http://10.0.0.7", "http://10.0.0.7/qzcallback|10.0.0.7"},
+        {"https://h.example.org/cb?x=1", "https://h.example.org/cb?x=1|h.example.org"},
+        {"ftp://example.org/", "|"},
+        {"http://user:pw@example.org/", "|"},
+        {"exa mple.org", "|"},
+        {"example.org\r\nX-Injected: 1", "|"},
+        {"http://", "|"}}) {
     const CallbackTarget target = ParseCallbackTarget(host).value_or(CallbackTarget{});
     EXPECT_EQ(target.url + "|" + target.host, expected);
   }
 }
 
 TEST(CallbackAllowList, MatchesListedHostsOnly) {
-  for (auto [list, host, allowed] : {
-           std::tuple{"", "example.org", false},
-           {"EXAMPLE.org", "example.org", true},
-           {"a.example.org,b.example.org", "b.example.org", true},
-           {" \ta.example.org  b.example.org ", "b.example.org", true},
-           {"example.org", "badexample.org", false},
-           {"example.org", "example.or", false},
-           {"[::1], 10.0.0.7", "::1", true},
-           {"10.0.0.7", "10.0.0.70", false},
-           {",,", "", false},
-       })
+  for (auto [list, host, allowed] : {std::tuple{"", "example.org", false},
+                                     {"EXAMPLE.org", "example.org", true},
+                                     {"a.example.org,b.example.org", "b.example.org", true},
+                                     {" \ta.example.org  b.example.org ", "b.example.org", true},
+                                     {"example.org", "badexample.org", false},
+                                     {"example.org", "example.or", false},
+                                     {"[::1], 10.0.0.7", "::1", true},
+                                     {"10.0.0.7", "10.0.0.70", false},
+                                     {",,", "", false}})
     EXPECT_EQ(HostAllowed(list, host), allowed) << list << " / " << host;
 }
 
@@ -87,15 +84,13 @@ TEST(CallbackAddress, RefusesLinkLocalMulticastAndUnspecified) {
 }
 
 TEST(CallbackJson, EscapesWhatJsonRequires) {
-  for (auto [text, json] : {
-           std::pair<std::string, const char*>{"say \"hi\"", R"("say \"hi\"")"},
-           {"C:\\QzNotes", R"("C:\\QzNotes")"},
-           {"a\r\nb\tc\b\f", R"("a\r\nb\tc\b\f")"},
-           {std::string("nul\0\x1f", 5), R"("nul\u0000\u001f")"},
-           {"\x7f/ Grüße €", "\"\x7f/ Grüße €\""},
-           {"bad\xff!", R"("bad\ufffd!")"},
-           {"cut\xe2\x82", R"("cut\ufffd\ufffd")"},
-       })
+  for (auto [text, json] : {std::pair<std::string, const char*>{"say \"hi\"", R"("say \"hi\"")"},
+                            {"C:\\QzNotes", R"("C:\\QzNotes")"},
+                            {"a\r\nb\tc\b\f", R"("a\r\nb\tc\b\f")"},
+                            {std::string("nul\0\x1f", 5), R"("nul\u0000\u001f")"},
+                            {"\x7f/ Grüße €", "\"\x7f/ Grüße €\""},
+                            {"bad\xff!", R"("bad\ufffd!")"},
+                            {"cut\xe2\x82", R"("cut\ufffd\ufffd")"}})
     EXPECT_EQ(JsonString(text), json) << text;
 }
 

@@ -117,11 +117,10 @@ TEST(CallbackAddress, RefusedAddressesAreNeverConnectedTo) {
     std::string failures;
     LoopbackListener tripwire(Mode::kHold);
     const std::string port = ":" + tripwire.PortText() + "/", loopback = "127.0.0.1";
-    for (auto [url, resolved] : {
-             std::pair{"http://169.254.169.254" + port, std::vector<std::string>{}},  // a literal
-             {"http://two.test" + port, {loopback, "169.254.169.254"}},
-             {"http://two.test" + port, {"fe80::1", loopback}},
-         }) {
+    for (auto [url, resolved] :
+         {std::pair{"http://169.254.169.254" + port, std::vector<std::string>{}},  // a literal
+          {"http://two.test" + port, {loopback, "169.254.169.254"}},
+          {"http://two.test" + port, {"fe80::1", loopback}}}) {
       std::vector<std::string> asked;
       HttpPostResult result =
           Post(url, resolved.empty() ? HostResolver{} : FixedResolver(resolved, &asked));

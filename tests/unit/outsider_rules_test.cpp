@@ -23,23 +23,21 @@ Variant Texts(std::vector<std::string> texts) {
 TEST(SecretBlanking, BlanksSecretKeysAndUrlCredentialsOnly) {
   const SettingKey keys[] = {
       {"SMS", "Header"}, {"SMS", "SMSTrailer"}, {"X", "password"}, {"SMS", "Connect"}};
-  for (const auto& [answer, expected, why] : {
-           std::tuple{Texts({"Authorization: Bearer t0k", "username=u&password=p", "000000",
-                             "/cgi-bin/sendsms"}),
-                      Texts({"", "", "", "/cgi-bin/sendsms"}), "values by position"},
-           {Texts(
-                {"Header=Authorization: Bearer t0k", "SMSTrailer=a&b", "Password=9", "Connect=/x"}),
-            Texts({"Header=", "SMSTrailer=", "Password=", "Connect=/x"}), "key=value texts"},
-           {Texts({"HEADER=X: 1"}), Texts({"HEADER="}), "key case is ignored"},
-           {Texts({"", "", "", "Connect=smtp://u:p@mail.example.org:587/x", "smtps://a@b@h"}),
-            Texts({"", "", "", "Connect=smtp://mail.example.org:587/x", "smtps://h"}),
-            "URL credentials anywhere, and past the keys"},
-           {Texts({"", "", "", "relay http://u:p/w@h and smtp://h2"}),
-            Texts({"", "", "", "relay http://h and smtp://h2"}), "a password holding a slash"},
-           {Variant("smtp://ops:pw@relay"), Variant("smtp://relay"), "a single text"},
-           {Variant(), Variant(), "Empty stays Empty"},
-           {Variant::NoDimensions(), Variant::NoDimensions(), "no dimensions stays"},
-       })
+  for (const auto& [answer, expected, why] :
+       {std::tuple{Texts({"Authorization: Bearer t0k", "username=u&password=p", "000000",
+                          "/cgi-bin/sendsms"}),
+                   Texts({"", "", "", "/cgi-bin/sendsms"}), "values by position"},
+        {Texts({"Header=Authorization: Bearer t0k", "SMSTrailer=a&b", "Password=9", "Connect=/x"}),
+         Texts({"Header=", "SMSTrailer=", "Password=", "Connect=/x"}), "key=value texts"},
+        {Texts({"HEADER=X: 1"}), Texts({"HEADER="}), "key case is ignored"},
+        {Texts({"", "", "", "Connect=smtp://u:p@mail.example.org:587/x", "smtps://a@b@h"}),
+         Texts({"", "", "", "Connect=smtp://mail.example.org:587/x", "smtps://h"}),
+         "URL credentials anywhere, and past the keys"},
+        {Texts({"", "", "", "relay http://u:p/w@h and smtp://h2"}),
+         Texts({"", "", "", "relay http://h and smtp://h2"}), "a password holding a slash"},
+        {Variant("smtp://ops:pw@relay"), Variant("smtp://relay"), "a single text"},
+        {Variant(), Variant(), "Empty stays Empty"},
+        {Variant::NoDimensions(), Variant::NoDimensions(), "no dimensions stays"}})
     EXPECT_EQ(BlankedSettings(answer, keys), expected) << why;
 }
 
@@ -54,20 +52,19 @@ TEST(SecretBlanking, TheSmsGroupLosesHeaderAndTrailer) {
 }
 
 TEST(SmtpAllowList, MatchesHostAndPort) {
-  for (const auto& [list, server, allowed] : {
-           std::tuple{"", "mail.example.org", false},
-           {"mail.example.org", "MAIL.example.org", true},
-           {"mail.example.org", "mail.example.org:25", true},
-           {"mail.example.org", "mail.example.org:2525", false},
-           {"a.example.org, mail.example.org:2525", "smtp://mail.example.org:2525", true},
-           {"mail.example.org:2525", "smtp://user:pw@mail.example.org:2525", true},
-           {"smtps://mail.example.org", "smtps://mail.example.org:465", true},
-           {"smtps://mail.example.org", "mail.example.org", false},
-           {"127.0.0.1:2525 [::1]:2525", "::1", false},
-           {"127.0.0.1:2525 [::1]:2525", "[::1]:2525", true},
-           {"evil.example.org", "evil.example.org.attacker.test", false},
-           {"mail.example.org", "mail.example.org/x", false},
-       })
+  for (const auto& [list, server, allowed] :
+       {std::tuple{"", "mail.example.org", false},
+        {"mail.example.org", "MAIL.example.org", true},
+        {"mail.example.org", "mail.example.org:25", true},
+        {"mail.example.org", "mail.example.org:2525", false},
+        {"a.example.org, mail.example.org:2525", "smtp://mail.example.org:2525", true},
+        {"mail.example.org:2525", "smtp://user:pw@mail.example.org:2525", true},
+        {"smtps://mail.example.org", "smtps://mail.example.org:465", true},
+        {"smtps://mail.example.org", "mail.example.org", false},
+        {"127.0.0.1:2525 [::1]:2525", "::1", false},
+        {"127.0.0.1:2525 [::1]:2525", "[::1]:2525", true},
+        {"evil.example.org", "evil.example.org.attacker.test", false},
+        {"mail.example.org", "mail.example.org/x", false}})
     EXPECT_EQ(SmtpServerAllowed(SplitServerList(list), server), allowed) << list << " / " << server;
 }
 
@@ -77,34 +74,32 @@ TEST(SmtpAllowList, FindsTheServerARequestNames) {
         {Variant("subject"), Variant("a@b"), Variant(""), std::move(server), Variant("True")},
         lbound);
   };
-  for (const auto& [lvarAny, server] : {
-           std::pair{options(Variant("evil:2525")), std::string("evil:2525")},
-           {options(Variant("  ")), ""},
-           {options(Variant::Null()), ""},
-           {options(Variant("evil"), 1), ""},  // element 3 is the profile then
-           {Variant("evil:2525"), ""},
-           {Variant::Array({Variant("s")}), ""},
-       })
+  for (const auto& [lvarAny, server] :
+       {std::pair{options(Variant("evil:2525")), std::string("evil:2525")},
+        {options(Variant("  ")), ""},
+        {options(Variant::Null()), ""},
+        {options(Variant("evil"), 1), ""},  // element 3 is the profile then
+        {Variant("evil:2525"), ""},
+        {Variant::Array({Variant("s")}), ""}})
     EXPECT_EQ(RequestedSmtpServer(lvarAny).value_or(""), server);
 }
 
 TEST(ApartmentPool, ChoosesWithinTheUsersShare) {
   using V = SeatView;
-  for (const auto& [apartments, may_grow, share, chosen, why] : {
-           std::tuple{std::vector<V>{}, true, size_t{2}, size_t{0}, "the first apartment"},
-           {{{false, 1, 1}}, true, 2, 1, "a new apartment before sharing"},
-           {{{false, 0, 0}}, true, 2, 0, "an empty apartment before a new one"},
-           {{{true, 1, 1}, {false, 3, 3}}, false, 2, 1, "no delivery in progress first"},
-           {{{false, 1, 1}, {false, 1, 1}}, true, 2, 0, "at its share: no new apartment"},
-           {{{false, 1, 1}, {false, 0, 0}, {false, 0, 0}},
-            false,
-            1,
-            0,
-            "at its share: not even an idle one"},
-           {{{true, 2, 2}, {true, 1, 1}, {false, 0, 0}}, false, 2, 1, "busy, but its own"},
-           {{{false, 1, 0}, {false, 3, 3}}, false, 2, 1, "away from other users' objects"},
-           {{{true, 4, 4}, {true, 4, 4}, {false, 0, 0}}, false, 0, 2, "no share: anywhere"},
-       })
+  for (const auto& [apartments, may_grow, share, chosen, why] :
+       {std::tuple{std::vector<V>{}, true, size_t{2}, size_t{0}, "the first apartment"},
+        {{{false, 1, 1}}, true, 2, 1, "a new apartment before sharing"},
+        {{{false, 0, 0}}, true, 2, 0, "an empty apartment before a new one"},
+        {{{true, 1, 1}, {false, 3, 3}}, false, 2, 1, "no delivery in progress first"},
+        {{{false, 1, 1}, {false, 1, 1}}, true, 2, 0, "at its share: no new apartment"},
+        {{{false, 1, 1}, {false, 0, 0}, {false, 0, 0}},
+         false,
+         1,
+         0,
+         "at its share: not even an idle one"},
+        {{{true, 2, 2}, {true, 1, 1}, {false, 0, 0}}, false, 2, 1, "busy, but its own"},
+        {{{false, 1, 0}, {false, 3, 3}}, false, 2, 1, "away from other users' objects"},
+        {{{true, 4, 4}, {true, 4, 4}, {false, 0, 0}}, false, 0, 2, "no share: anywhere"}})
     EXPECT_EQ(ChooseSeat(apartments, may_grow, share), chosen) << why;
 }
 
