@@ -137,13 +137,12 @@ TEST(LogFile, WriterWaitsForAnotherOnlyUntilItsDeadline) {
   testing::TempFolder dir;
   const LogBound bound{10, 1, std::chrono::milliseconds(100)};  // each entry rotates the last
   const UniqueFd folder(::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  for (auto [held, trouble, entries] :
-       {std::tuple<bool, const char*, long>{false, "", 1},
-        {true,
-         ".QzNotesLog.log.lock: another writer held the lock for 100 ms; entry written "
-         "without the size check",
-         2},
-        {false, "", 1}}) {
+  const char* held_too_long =
+      ".QzNotesLog.log.lock: another writer held the lock for 100 ms; entry written without the "
+      "size check";
+  for (auto [held, trouble, entries] : {std::tuple<bool, const char*, long>{false, "", 1},
+                                        {true, held_too_long, 2},
+                                        {false, "", 1}}) {
     Status status;
     const std::optional<FileLock> lock =
         held ? FileLock::Acquire(folder.get(), "QzNotesLog.log", {}, status) : std::nullopt;

@@ -36,6 +36,12 @@ Found Lookup(const std::string& text, const char* section, const char* key) {
   return value ? Found(std::string(*value)) : std::nullopt;
 }
 
+// Whether the child `pid` ended with exit status 0.
+bool ExitedCleanly(pid_t pid) {
+  int status = -1;
+  return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 TEST(IniFormat, ReaderFindsWhatTheFileSays) {
   for (auto [text, section, key, expected] :
        {std::tuple<std::string, const char*, const char*, Found>{"[Pager Terminal]\nComPort=3\n",
@@ -96,9 +102,7 @@ TEST(IniFile, RewritesInPlaceOfLinksKeepingModesAndNeverLeavesATornFile) {
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ::_exit(IniFile(path).Write("A", "k", std::string(200, 'x')).ok() ? 1 : 0);
   }
-  int status = -1;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write should answer false";
+  EXPECT_TRUE(ExitedCleanly(child)) << "the write should answer false";
   EXPECT_EQ(folder.Read("s.ini"), kOriginal);
   EXPECT_EQ(folder.EntryCount(), 2) << "no temporary file left behind";
 
@@ -136,11 +140,7 @@ TEST(IniFile, WritesFromProcessesAndThreadsAreAllKept) {
   std::vector<char> ok(6);
   for (int t = 3; t < 6; ++t) threads.emplace_back([&, t] { ok[t] = write_keys(writers[t]); });
   for (std::thread& thread : threads) thread.join();
-  for (int p = 0; p < 3; ++p) {
-    int status = -1;
-    ::waitpid(children[p], &status, 0);
-    ok[p] = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  }
+  for (int p = 0; p < 3; ++p) ok[p] = ExitedCleanly(children[p]);
   EXPECT_EQ(ok, std::vector<char>(6, 1));
   IniFile file(path);
   for (const std::string& writer : writers)

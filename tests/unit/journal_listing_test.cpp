@@ -39,8 +39,7 @@ class JournalListingTest : public ::testing::Test {
     return journal.Put(journal.NewKey(), EncodeRequest(r));
   }
   int Run(client::JournalCommand::Action action) {
-    out_.str("");
-    err_.str("");
+    out_.str(""), err_.str("");
     return client::RunJournal(nullptr, {}, {action, false, folder_.path()}, {out_, err_});
   }
 
@@ -90,14 +89,9 @@ TEST_F(JournalListingTest, NamesWhatItCannotReadAndListsTheRest) {
     damaged_path = gone->file_path();
   }
   // One bit of the second record's payload.
-  const JournalContents before = ReadJournal(*ReadFileText(damaged_path.c_str()));
-  std::fstream file(damaged_path, std::ios::in | std::ios::out | std::ios::binary);
-  const auto at = static_cast<std::streamoff>(before.live.at(2).offset + 30);
-  file.seekg(at);
-  const char byte = static_cast<char>(file.get() ^ 0x01);
-  file.seekp(at);
-  file.put(byte);
-  file.close();
+  std::string bytes = *ReadFileText(damaged_path.c_str());
+  bytes[ReadJournal(bytes).live.at(2).offset + 30] ^= 0x01;
+  std::ofstream(damaged_path, std::ios::binary | std::ios::trunc) << bytes;
   const fs::path journal = folder_ / "QzNotesJournal";
   fs::create_directory(journal / "damaged");
   std::ofstream(journal / "damaged" / "run-1-2.found-20260101T000000Z.qzj") << "x";

@@ -85,32 +85,26 @@ TEST(SmtpAllowList, FindsTheServerARequestNames) {
 }
 
 TEST(ApartmentPool, ChoosesWithinTheUsersShare) {
-  using V = SeatView;
+  using Vs = std::vector<SeatView>;
   for (const auto& [apartments, may_grow, share, chosen, why] :
-       {std::tuple{std::vector<V>{}, true, size_t{2}, size_t{0}, "the first apartment"},
-        {{{false, 1, 1}}, true, 2, 1, "a new apartment before sharing"},
-        {{{false, 0, 0}}, true, 2, 0, "an empty apartment before a new one"},
-        {{{true, 1, 1}, {false, 3, 3}}, false, 2, 1, "no delivery in progress first"},
-        {{{false, 1, 1}, {false, 1, 1}}, true, 2, 0, "at its share: no new apartment"},
-        {{{false, 1, 1}, {false, 0, 0}, {false, 0, 0}},
-         false,
-         1,
-         0,
+       {std::tuple{Vs{}, true, size_t{2}, size_t{0}, "the first apartment"},
+        {Vs{{false, 1, 1}}, true, 2, 1, "a new apartment before sharing"},
+        {Vs{{false, 0, 0}}, true, 2, 0, "an empty apartment before a new one"},
+        {Vs{{true, 1, 1}, {false, 3, 3}}, false, 2, 1, "no delivery in progress first"},
+        {Vs{{false, 1, 1}, {false, 1, 1}}, true, 2, 0, "at its share: no new apartment"},
+        {Vs{{false, 1, 1}, {false, 0, 0}, {false, 0, 0}}, false, 1, 0,
          "at its share: not even an idle one"},
-        {{{true, 2, 2}, {true, 1, 1}, {false, 0, 0}}, false, 2, 1, "busy, but its own"},
-        {{{false, 1, 0}, {false, 3, 3}}, false, 2, 1, "away from other users' objects"},
-        {{{true, 4, 4}, {true, 4, 4}, {false, 0, 0}}, false, 0, 2, "no share: anywhere"}})
+        {Vs{{true, 2, 2}, {true, 1, 1}, {false, 0, 0}}, false, 2, 1, "busy, but its own"},
+        {Vs{{false, 1, 0}, {false, 3, 3}}, false, 2, 1, "away from other users' objects"},
+        {Vs{{true, 4, 4}, {true, 4, 4}, {false, 0, 0}}, false, 0, 2, "no share: anywhere"}})
     EXPECT_EQ(ChooseSeat(apartments, may_grow, share), chosen) << why;
 }
 
 TEST(ApartmentPool, UserShareLeavesOneApartmentForOthers) {
-  for (auto [max, requested, share] : {std::tuple{4u, 0u, 2u},
-                                       {1u, 0u, 1u},
-                                       {3u, 0u, 1u},
-                                       {8u, 0u, 4u},
-                                       {4u, 3u, 3u},
-                                       {4u, 9u, 3u},
-                                       {1u, 9u, 1u}})
+  const std::tuple<unsigned, unsigned, unsigned> cases[] = {
+      {4, 0, 2}, {1, 0, 1}, {3, 0, 1}, {8, 0, 4}, {4, 3, 3}, {4, 9, 3}, {1, 9, 1},
+  };
+  for (auto [max, requested, share] : cases)
     EXPECT_EQ(UserShare(max, requested), share) << max << " " << requested;
 }
 

@@ -111,7 +111,7 @@ std::string FirstFormFile() {
 // Damage costs the records it hit and no others; what cannot be read is
 // counted, and zeros the writer set aside after the records are no damage.
 TEST(RequestJournalTest, DamageCostsOnlyTheRecordsItHit) {
-  const Payloads all = AllBut({});
+  const Payloads all = AllBut({}), none, legacy{"legacy two"};
   // What was done, how, and what is read back: live payloads, bytes skipped, damaged.
   using Damage = std::function<void(std::string&, const TenRecords&)>;
   const std::tuple<const char*, Damage, Payloads, uint64_t, bool> cases[] = {
@@ -132,7 +132,7 @@ TEST(RequestJournalTest, DamageCostsOnlyTheRecordsItHit) {
       {"garbage after the last record", [](auto& b, auto&) { b += "\x01garbage\xff"; }, all, 9,
        true},
       {"a damaged header", [](auto& b, auto&) { b[0] ^= 0x01; }, all, 16, true},
-      {"all zeros", [](auto& b, auto&) { b.assign(b.size(), '\0'); }, {}, 16 + 10 * 30 + 1, true},
+      {"all zeros", [](auto& b, auto&) { b.assign(b.size(), '\0'); }, none, 16 + 10 * 30 + 1, true},
       {"a record forged in a request's text, its request damaged",
        [](auto& b, auto& f) {
          // Whoever wrote the text could not know the file's salt.
@@ -140,15 +140,10 @@ TEST(RequestJournalTest, DamageCostsOnlyTheRecordsItHit) {
          b = f.header + FrameRecord(f.header, JournalRecordType::kPut, 1, text);
          b[f.header.size() + 2] ^= 0x01;
        },
-       {},
-       12 + 9 + 12 + 9 + 6,
-       true},
-      {"the first form", [](auto& b, auto&) { b = FirstFormFile(); }, {"legacy two"}, 0, false},
+       none, 12 + 9 + 12 + 9 + 6, true},
+      {"the first form", [](auto& b, auto&) { b = FirstFormFile(); }, legacy, 0, false},
       {"the first form, one bit flipped in its first record",
-       [](auto& b, auto&) { b = FirstFormFile(), b[8 + 12] ^= 0x04; },
-       {"legacy two"},
-       27,
-       true},
+       [](auto& b, auto&) { b = FirstFormFile(), b[8 + 12] ^= 0x04; }, legacy, 27, true},
   };
   for (const auto& [what, damage, expected, skipped, damaged] : cases) {
     SCOPED_TRACE(what);
