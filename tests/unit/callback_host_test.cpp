@@ -6,7 +6,6 @@
 
 #include "automation/component_registry.h"
 #include "automation/run_time_error.h"
-#include "components/allowed_hosts.h"
 #include "components/callback_address.h"
 #include "components/callback_service.h"
 #include "components/host_resolver.h"
@@ -45,19 +44,6 @@ TEST(CallbackTarget, CompletesHostsIntoUrls) {
     const CallbackTarget target = ParseCallbackTarget(host).value_or(CallbackTarget{});
     EXPECT_EQ(target.url + "|" + target.host, expected);
   }
-}
-
-TEST(CallbackAllowList, MatchesListedHostsOnly) {
-  for (auto [list, host, allowed] : {std::tuple{"", "example.org", false},
-                                     {"EXAMPLE.org", "example.org", true},
-                                     {"a.example.org,b.example.org", "b.example.org", true},
-                                     {" \ta.example.org  b.example.org ", "b.example.org", true},
-                                     {"example.org", "badexample.org", false},
-                                     {"example.org", "example.or", false},
-                                     {"[::1], 10.0.0.7", "::1", true},
-                                     {"10.0.0.7", "10.0.0.70", false},
-                                     {",,", "", false}})
-    EXPECT_EQ(HostAllowed(list, host), allowed) << list << " / " << host;
 }
 
 // The neighbours of 169.254/16 and fe80::/10 are allowed; IPv4 inside IPv6

@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>

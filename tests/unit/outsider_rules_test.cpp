@@ -1,6 +1,7 @@
 // What an outsider on the system bus is held to, as pure rules: which
 // settings values it reads blanked, which SMTP servers its requests may
-// name, and how the apartment pool keeps one user within a share.
+// name and which hosts its callbacks may reach, and how the apartment pool
+// keeps one user within a share.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "automation/apartment_pool.h"
+#include "components/allowed_hosts.h"
 #include "config/settings_groups.h"
 #include "server/secret_blanking.h"
 #include "server/smtp_allow_list.h"
@@ -16,8 +18,7 @@ namespace qz {
 namespace {
 
 Variant Texts(std::vector<std::string> texts) {
-  std::vector<Variant> items(texts.begin(), texts.end());
-  return Variant::Array(std::move(items));
+  return Variant::Array(std::vector<Variant>(texts.begin(), texts.end()));
 }
 
 TEST(SecretBlanking, BlanksSecretKeysAndUrlCredentialsOnly) {
@@ -51,21 +52,34 @@ TEST(SecretBlanking, TheSmsGroupLosesHeaderAndTrailer) {
   EXPECT_TRUE(PagerSettingsKeys(7).empty());
 }
 
-TEST(SmtpAllowList, MatchesHostAndPort) {
-  for (const auto& [list, server, allowed] :
-       {std::tuple{"", "mail.example.org", false},
-        {"mail.example.org", "MAIL.example.org", true},
-        {"mail.example.org", "mail.example.org:25", true},
-        {"mail.example.org", "mail.example.org:2525", false},
-        {"a.example.org, mail.example.org:2525", "smtp://mail.example.org:2525", true},
-        {"mail.example.org:2525", "smtp://user:pw@mail.example.org:2525", true},
-        {"smtps://mail.example.org", "smtps://mail.example.org:465", true},
-        {"smtps://mail.example.org", "mail.example.org", false},
-        {"127.0.0.1:2525 [::1]:2525", "::1", false},
-        {"127.0.0.1:2525 [::1]:2525", "[::1]:2525", true},
-        {"evil.example.org", "evil.example.org.attacker.test", false},
-        {"mail.example.org", "mail.example.org/x", false}})
-    EXPECT_EQ(SmtpServerAllowed(SplitServerList(list), server), allowed) << list << " / " << server;
+// The callback's host list (smtp false) and the SMTP server list: whole
+// names in any case; the SMTP list holds ports and schemes too.
+TEST(AllowLists, MatchListedHostsOnly) {
+  for (const auto& [smtp, list, host, allowed] :
+       {std::tuple{false, "", "example.org", false},
+        {false, "EXAMPLE.org", "example.org", true},
+        {false, "a.example.org,b.example.org", "b.example.org", true},
+        {false, " \ta.example.org  b.example.org ", "b.example.org", true},
+        {false, "example.org", "badexample.org", false},
+        {false, "example.org", "example.or", false},
+        {false, "[::1], 10.0.0.7", "::1", true},
+        {false, "10.0.0.7", "10.0.0.70", false},
+        {false, ",,", "", false},
+        {true, "", "mail.example.org", false},
+        {true, "mail.example.org", "MAIL.example.org", true},
+        {true, "mail.example.org", "mail.example.org:25", true},
+        {true, "mail.example.org", "mail.example.org:2525", false},
+        {true, "a.example.org, mail.example.org:2525", "smtp://mail.example.org:2525", true},
+        {true, "mail.example.org:2525", "smtp://user:pw@mail.example.org:2525", true},
+        {true, "smtps://mail.example.org", "smtps://mail.example.org:465", true},
+        {true, "smtps://mail.example.org", "mail.example.org", false},
+        {true, "127.0.0.1:2525 [::1]:2525", "::1", false},
+        {true, "127.0.0.1:2525 [::1]:2525", "[::1]:2525", true},
+        {true, "evil.example.org", "evil.example.org.attacker.test", false},
+        {true, "mail.example.org", "mail.example.org/x", false}})
+    EXPECT_EQ(smtp ? SmtpServerAllowed(SplitServerList(list), host) : HostAllowed(list, host),
+              allowed)
+        << list << " / " << host;
 }
 
 TEST(SmtpAllowList, FindsTheServerARequestNames) {
