@@ -107,18 +107,17 @@ TEST_F(JournalListingTest, NamesWhatItCannotReadAndListsTheRest) {
               AllOf(HasSubstr("\n  kept-1  "), HasSubstr("\n  kept-3  "), Not(HasSubstr("hit-2"))));
   EXPECT_THAT(out_.str(), HasSubstr("\n1 damaged files kept aside in " + journal.string() +
                                     "/damaged (not replayed)\n2 requests in "));
+  // Listing names the stray text file; clearing passes over it silently.
+  const std::string skipped_folder = "qznotes: skipped folder.qzj: a folder\n",
+                    skipped_rest =
+                        "qznotes: skipped pipe.qzj: not a regular file\n"
+                        "qznotes: skipped stray.qzj: a symbolic link\n";
   EXPECT_EQ(err_.str(),
-            "qznotes: skipped folder.qzj: a folder\n"
-            "qznotes: skipped notes.txt: not a journal file\n"
-            "qznotes: skipped pipe.qzj: not a regular file\n"
-            "qznotes: skipped stray.qzj: a symbolic link\n");
+            skipped_folder + "qznotes: skipped notes.txt: not a journal file\n" + skipped_rest);
   // Clearing passes over the same entries, and leaves what was kept aside.
   EXPECT_EQ(Run(kClear), client::kExitOk);
   EXPECT_EQ(out_.str(), "removed 2 requests in 1 files from " + journal.string() + "\n");
-  EXPECT_EQ(err_.str(),
-            "qznotes: skipped folder.qzj: a folder\n"
-            "qznotes: skipped pipe.qzj: not a regular file\n"
-            "qznotes: skipped stray.qzj: a symbolic link\n");
+  EXPECT_EQ(err_.str(), skipped_folder + skipped_rest);
   EXPECT_EQ(std::distance(fs::directory_iterator(journal / "damaged"), {}), 1);
 }
 
