@@ -45,12 +45,11 @@ class FloodingPeer {
 
   FloodingPeer(Kind kind, FloodScript script)
       : script_(std::move(script)), stop_(::eventfd(0, EFD_CLOEXEC)) {
-    if (kind == Kind::kLoopback) {
+    // A listener (it throws when it cannot) is what makes the peer a socket.
+    if (kind == Kind::kLoopback)
       listener_.Reset(ListenOnLoopback(1, port_, SOCK_NONBLOCK));
-      is_socket_ = true;
-    } else {
+    else
       OpenPseudoTerminal();
-    }
     if (!stop_ || script_.pattern.empty()) throw std::runtime_error("no flooding peer");
     thread_ = std::thread([this] {
       Serve();
@@ -104,8 +103,8 @@ class FloodingPeer {
   // Sends all of `bytes`; false as for Await.
   bool Send(std::string_view bytes, std::atomic<size_t>* count = nullptr) {
     while (!bytes.empty()) {
-      const ssize_t w = is_socket_ ? ::send(peer_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL)
-                                   : ::write(peer_.get(), bytes.data(), bytes.size());
+      const ssize_t w = listener_ ? ::send(peer_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL)
+                                  : ::write(peer_.get(), bytes.data(), bytes.size());
       if (w > 0) {
         bytes.remove_prefix(static_cast<size_t>(w));
         if (count) *count += static_cast<size_t>(w);
@@ -143,7 +142,6 @@ class FloodingPeer {
 
   const FloodScript script_;
   UniqueFd stop_, listener_, peer_, device_end_;
-  bool is_socket_ = false;
   uint16_t port_ = 0;
   std::string device_;
   Clock::time_point give_up_;

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,6 +12,7 @@
 #include "components/host_resolver.h"
 #include "components/http_callback.h"
 #include "components/http_post.h"
+#include "platform/unique_fd.h"
 #include "support/flooding_peer.h"
 #include "support/isolated_network.h"
 #include "support/loopback_listener.h"
@@ -117,11 +116,10 @@ TEST(CallbackAddress, RefusedAddressesAreNeverConnectedTo) {
     std::string failures;
     LoopbackListener tripwire(Mode::kHold);
     const std::string port = ":" + tripwire.PortText() + "/", loopback = "127.0.0.1";
-    for (auto [url, resolved] : {
-             std::pair{"http://169.254.169.254" + port, std::vector<std::string>{}},  // a literal
-             {"http://two.test" + port, {loopback, "169.254.169.254"}},
-             {"http://two.test" + port, {"fe80::1", loopback}},
-         }) {
+    for (auto [url, resolved] :
+         {std::pair{"http://169.254.169.254" + port, std::vector<std::string>{}},  // a literal
+          {"http://two.test" + port, {loopback, "169.254.169.254"}},
+          {"http://two.test" + port, {"fe80::1", loopback}}}) {
       std::vector<std::string> asked;
       HttpPostResult result =
           Post(url, resolved.empty() ? HostResolver{} : FixedResolver(resolved, &asked));
@@ -152,23 +150,17 @@ TEST(CallbackAddress, NamesArePinnedToTheVettedAddresses) {
       Post("http://127.0.0.2:" + receiver.PortText(), FixedResolver({"127.0.0.1"}, &asked)).error,
       "address refused: not one the host was resolved to");
   // ::1 is its own vetted address: the post reaches a listener there.
-  const int v6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  sockaddr_in6 address{.sin6_family = AF_INET6,
-                       .sin6_port = 0,
-                       .sin6_flowinfo = 0,
-                       .sin6_addr = in6addr_loopback,
-                       .sin6_scope_id = 0};
+  const UniqueFd v6(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6, address.sin6_addr = in6addr_loopback;
   socklen_t size = sizeof address;
   auto* any = reinterpret_cast<sockaddr*>(&address);
-  if (::bind(v6, any, size) != 0 || ::listen(v6, 1) != 0 || ::getsockname(v6, any, &size) != 0) {
-    ::close(v6);
+  if (::bind(v6.get(), any, size) != 0 || ::listen(v6.get(), 1) != 0 ||
+      ::getsockname(v6.get(), any, &size) != 0)
     GTEST_SKIP() << "no IPv6 loopback";
-  }
   Post("http://[::1]:" + std::to_string(ntohs(address.sin6_port)) + "/");  // never answered
-  const int client = ::accept4(v6, nullptr, nullptr, SOCK_CLOEXEC);
-  EXPECT_GE(client, 0) << "::1 was not connected to";
-  ::close(client);
-  ::close(v6);
+  const UniqueFd client(::accept4(v6.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  EXPECT_TRUE(client) << "::1 was not connected to";
 }
 
 }  // namespace

@@ -43,17 +43,15 @@ std::function<void()> Raise(int32_t number) {
 }
 
 TEST(ErrorReporter, StoresDescriptionOrCustomTextPerThread) {
-  for (auto [thrower, stored] : {
-           std::pair{Raise(60000), "kept.\r\n"},
-           {Raise(60001), "Invalid parameter is passed to procedure.\r\n"},
-           {Raise(60002), "Invalid program flow.\r\n"},
-           {Raise(60003), "Inconsistent data in database.\r\n"},
-           {Raise(60004), "kept.\r\n"},
-           {Raise(0), "before"},  // numbers 0 and below leave the text alone
-           {[] { throw std::bad_alloc(); }, "Out of memory.\r\n"},
-           {[] { throw std::logic_error("x"); }, "Internal error.\r\n"},
-           {[] {}, "before"},
-       })
+  for (auto [thrower, stored] : {std::pair{Raise(60000), "kept.\r\n"},
+                                 {Raise(60001), "Invalid parameter is passed to procedure.\r\n"},
+                                 {Raise(60002), "Invalid program flow.\r\n"},
+                                 {Raise(60003), "Inconsistent data in database.\r\n"},
+                                 {Raise(60004), "kept.\r\n"},
+                                 {Raise(0), "before"},  // numbers 0 and below leave the text alone
+                                 {[] { throw std::bad_alloc(); }, "Out of memory.\r\n"},
+                                 {[] { throw std::logic_error("x"); }, "Internal error.\r\n"},
+                                 {[] {}, "before"}})
     EXPECT_EQ(Reported(thrower), stored);
   EXPECT_EQ(ReporterFailureText(7, "Out of memory"),
             "Error occurred in [basError::gsubDisplayError].\r\nError (7) : Out of memory");
@@ -139,14 +137,12 @@ TEST(LogFile, WriterWaitsForAnotherOnlyUntilItsDeadline) {
   testing::TempFolder dir;
   const LogBound bound{10, 1, std::chrono::milliseconds(100)};  // each entry rotates the last
   const UniqueFd folder(::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  for (auto [held, trouble, entries] : {
-           std::tuple<bool, const char*, long>{false, "", 1},
-           {true,
-            ".QzNotesLog.log.lock: another writer held the lock for 100 ms; entry written "
-            "without the size check",
-            2},
-           {false, "", 1},
-       }) {
+  const char* held_too_long =
+      ".QzNotesLog.log.lock: another writer held the lock for 100 ms; entry written without the "
+      "size check";
+  for (auto [held, trouble, entries] : {std::tuple<bool, const char*, long>{false, "", 1},
+                                        {true, held_too_long, 2},
+                                        {false, "", 1}}) {
     Status status;
     const std::optional<FileLock> lock =
         held ? FileLock::Acquire(folder.get(), "QzNotesLog.log", {}, status) : std::nullopt;

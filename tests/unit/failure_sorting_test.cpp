@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "automation/run_time_error.h"
@@ -21,45 +22,34 @@ using namespace std::chrono_literals;
 constexpr FailureKind T = FailureKind::kTransient, P = FailureKind::kPermanent;
 
 TEST(FailureSorting, ReplyCodesOfEachGateway) {
-  const struct {
-    const char* gateway;
-    FailureKind (*sort)(int);
-    int code;
-    FailureKind kind;
-  } cases[] = {
+  const std::tuple<const char*, FailureKind (*)(int), int, FailureKind> cases[] = {
       {"smtp", SmtpReplyKind, 421, T}, {"smtp", SmtpReplyKind, 452, T},
       {"smtp", SmtpReplyKind, 550, P}, {"smtp", SmtpReplyKind, 554, P},
       {"smtp", SmtpReplyKind, 0, T},  // no reply: the server was not reached
       {"snpp", SnppReplyKind, 421, T}, {"snpp", SnppReplyKind, 550, P},
       {"snpp", SnppReplyKind, 554, P},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.sort(c.code), c.kind) << c.gateway << " " << c.code;
-  const struct {
-    long status;
-    FailureKind kind;
-  } http[] = {{400, P}, {401, P}, {404, P}, {408, T}, {429, T}, {499, P},
-              {500, T}, {503, T}, {200, T}, {302, T}, {0, T}};
-  for (const auto& c : http) EXPECT_EQ(HttpStatusKind(c.status), c.kind) << c.status;
+  for (const auto& [gateway, sort, code, kind] : cases)
+    EXPECT_EQ(sort(code), kind) << gateway << " " << code;
+  const std::pair<long, FailureKind> http[] = {{400, P}, {401, P}, {404, P}, {408, T},
+                                               {429, T}, {499, P}, {500, T}, {503, T},
+                                               {200, T}, {302, T}, {0, T}};
+  for (const auto& [status, kind] : http) EXPECT_EQ(HttpStatusKind(status), kind) << status;
 }
 
 TEST(FailureSorting, RetryAfterInSecondsOrAsADate) {
   // Wed, 21 Oct 2015 07:28:00 GMT
   const auto now = std::chrono::system_clock::from_time_t(1445412480) - 90s;
-  const struct {
-    const char* value;
-    std::optional<std::chrono::seconds> wait;
-  } cases[] = {
+  const std::pair<const char*, std::optional<std::chrono::seconds>> cases[] = {
       {"120", 120s},
       {" 0 ", 0s},
       {"Wed, 21 Oct 2015 07:28:00 GMT", 90s},
       {"Wednesday, 21-Oct-15 07:28:00 GMT", 90s},
       {"Wed, 21 Oct 2015 07:00:00 GMT", 0s},  // already past
-      {"", std::nullopt},
-      {"-5", std::nullopt},
-      {"soon", std::nullopt},
-      {"99999999999999999999999", std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(RetryAfter(c.value, now), c.wait) << c.value;
+  for (const auto& [value, wait] : cases) EXPECT_EQ(RetryAfter(value, now), wait) << value;
+  for (const char* unusable : {"", "-5", "soon", "99999999999999999999999"})
+    EXPECT_EQ(RetryAfter(unusable, now), std::nullopt) << unusable;
 }
 
 // Each part as "k.j state text", j "*" for a whole message.
@@ -92,70 +82,46 @@ TEST(FailureSorting, RunChannelTellsEveryPartHowItWent) {
     if (who == "later") return Failure{.text = "busy", .retry_after = 30s, .noted = false};
     return std::nullopt;
   };
-  const struct {
-    const char* name;
-    Delivery delivery;
-    Opening opening;
-    Variant lists;
-    std::vector<std::string> told;
-    std::string last_error;
-  } cases[] = {
-      {"per recipient",
-       Delivery::kPerRecipient,
-       Opening::kSend,
-       lists,
-       {"4:0.0 sent c", "4:0.2 permanent no such c", "4:1.0 transient after 30 busy c",
-        "4:1.1 sent c"},
+  // Name, delivery, opening, lists; what each part was told, gstrLastError.
+  using enum Delivery;
+  using enum Opening;
+  using Parts = std::vector<std::string>;
+  const std::tuple<const char*, Delivery, Opening, Variant, Parts, std::string> cases[] = {
+      {"per recipient", kPerRecipient, kSend, lists,
+       Parts{"4:0.0 sent c", "4:0.2 permanent no such c", "4:1.0 transient after 30 busy c",
+             "4:1.1 sent c"},
        "\r\nno such"},
-      {"per message",
-       Delivery::kPerMessage,
-       Opening::kSend,
-       lists,
-       {"4:0.* sent c", "4:1.* transient after 30 busy c"},
-       ""},
+      {"per message", kPerMessage, kSend, lists,
+       Parts{"4:0.* sent c", "4:1.* transient after 30 busy c"}, ""},
       // Only the part that raised has the error's kind; what follows was never tried.
-      {"raised",
-       Delivery::kPerMessage,
-       Opening::kSend,
-       List({List({"raise"}), List({"ok"})}),
-       {"4:0.* permanent Overflow.\r\n c", "4:1.* transient Overflow.\r\n c"},
+      {"raised", kPerMessage, kSend, List({List({"raise"}), List({"ok"})}),
+       Parts{"4:0.* permanent Overflow.\r\n c", "4:1.* transient Overflow.\r\n c"},
        "Overflow.\r\n"},
-      {"opening refused",
-       Delivery::kPerRecipient,
-       Opening::kSendNothing,
-       lists,
-       {"4:0.0 transient c", "4:0.2 transient c", "4:1.0 transient c", "4:1.1 transient c"},
+      {"opening refused", kPerRecipient, kSendNothing, lists,
+       Parts{"4:0.0 transient c", "4:0.2 transient c", "4:1.0 transient c", "4:1.1 transient c"},
        ""},
       // Parts no longer reachable are not tried.
-      {"unreachable",
-       Delivery::kPerRecipient,
-       Opening::kSend,
-       List({List({"last", "ok"}), List({"ok"})}),
-       {"4:0.0 sent c", "4:0.1 transient c", "4:1.0 transient c"},
-       ""},
-      {"opening failed",
-       Delivery::kPerMessage,
-       Opening::kFailed,
-       lists,
-       {"4:0.* transient c", "4:1.* transient c"},
-       ""},
+      {"unreachable", kPerRecipient, kSend, List({List({"last", "ok"}), List({"ok"})}),
+       Parts{"4:0.0 sent c", "4:0.1 transient c", "4:1.0 transient c"}, ""},
+      {"opening failed", kPerMessage, kFailed, lists,
+       Parts{"4:0.* transient c", "4:1.* transient c"}, ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, delivery, opening, given, told, last_error] : cases) {
+    SCOPED_TRACE(name);
     DeliveryParts parts;
     parts.BeginGroup(4);
     gstrLastError = "before";
     gone = false;
     RunChannel({.procedure = "c",
-                .delivery = c.delivery,
-                .open = [&] { return c.opening; },
+                .delivery = delivery,
+                .open = [o = opening] { return o; },
                 .reachable = [&] { return !gone; },
                 .deliver = deliver,
                 .error_kind = [] { return P; },
                 .parts = &parts},
-               notes, c.lists);
-    EXPECT_EQ(Told(parts), c.told);
-    EXPECT_EQ(gstrLastError, c.last_error);
+               notes, given);
+    EXPECT_EQ(Told(parts), told);
+    EXPECT_EQ(gstrLastError, last_error);
   }
 }
 

@@ -36,33 +36,37 @@ Found Lookup(const std::string& text, const char* section, const char* key) {
   return value ? Found(std::string(*value)) : std::nullopt;
 }
 
+// Whether the child `pid` ended with exit status 0.
+bool ExitedCleanly(pid_t pid) {
+  int status = -1;
+  return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 TEST(IniFormat, ReaderFindsWhatTheFileSays) {
-  for (auto [text, section, key, expected] : {
-           std::tuple<std::string, const char*, const char*, Found>{
-               "[Pager Terminal]\nComPort=3\n", "pager TERMINAL", "comport", "3"},
-           {"[Ärger]\nSchlüssel=x\n", "äRGER", "SCHLÜSSEL", "x"},
-           {"  [ A ]\n  k  =  v w  \n", " A ", "k\t", "v w"},
-           {"[A]\nk=\" v \"\n", "A", "k", " v "},
-           {"[A]\nk=a=b;c\n", "A", "k", "a=b;c"},
-           {"[A]\nx=1\n[B]\nk=2\n", "A", "k", std::nullopt},
-           {"[A]\n;k=1\n# k=2\n", "A", "k", std::nullopt},
-           {"[A]\nk=1\nK=2\n", "A", "k", "1"},
-           {"[A]\nx=1\n[a]\nk=2\n", "A", "k", std::nullopt},  // the first section counts
-           {"\xEF\xBB\xBF[A]\r\nk=v", "A", "k", "v"},
-       })
+  for (auto [text, section, key, expected] :
+       {std::tuple<std::string, const char*, const char*, Found>{"[Pager Terminal]\nComPort=3\n",
+                                                                 "pager TERMINAL", "comport", "3"},
+        {"[Ärger]\nSchlüssel=x\n", "äRGER", "SCHLÜSSEL", "x"},
+        {"  [ A ]\n  k  =  v w  \n", " A ", "k\t", "v w"},
+        {"[A]\nk=\" v \"\n", "A", "k", " v "},
+        {"[A]\nk=a=b;c\n", "A", "k", "a=b;c"},
+        {"[A]\nx=1\n[B]\nk=2\n", "A", "k", std::nullopt},
+        {"[A]\n;k=1\n# k=2\n", "A", "k", std::nullopt},
+        {"[A]\nk=1\nK=2\n", "A", "k", "1"},
+        {"[A]\nx=1\n[a]\nk=2\n", "A", "k", std::nullopt},  // the first section counts
+        {"\xEF\xBB\xBF[A]\r\nk=v", "A", "k", "v"}})
     EXPECT_EQ(Lookup(text, section, key), expected) << text;
 }
 
 TEST(IniFormat, EditorChangesOnlyTheLineConcernedAndWritesWhatReadsBack) {
-  for (auto [before, section, value, after] : {
-           std::tuple<std::string, const char*, const char*, std::string>{
-               "; c\n[A]\n K = old\n\nz=1\n", "a", "new", "; c\n[A]\n K = new\n\nz=1\n"},
-           {"[A]\nx=1\n; B\n[B]\n", "A", " x ", "[A]\nx=1\nk=\" x \"\n; B\n[B]\n"},
-           {"[A]\nx=1", "B", "v", "[A]\nx=1\n\n[B]\nk=v\n"},
-           {"[A]\nx=1", "A", "v", "[A]\nx=1\nk=v"},
-           {"[A]\r\nx=1\r\n", "B", "v", "[A]\r\nx=1\r\n\r\n[B]\r\nk=v\r\n"},
-           {"\xEF\xBB\xBF[A]\nk=1\n[A]\nk=2\n", "A", "3", "\xEF\xBB\xBF[A]\nk=3\n[A]\nk=2\n"},
-       }) {
+  for (auto [before, section, value, after] :
+       {std::tuple<std::string, const char*, const char*, std::string>{
+            "; c\n[A]\n K = old\n\nz=1\n", "a", "new", "; c\n[A]\n K = new\n\nz=1\n"},
+        {"[A]\nx=1\n; B\n[B]\n", "A", " x ", "[A]\nx=1\nk=\" x \"\n; B\n[B]\n"},
+        {"[A]\nx=1", "B", "v", "[A]\nx=1\n\n[B]\nk=v\n"},
+        {"[A]\nx=1", "A", "v", "[A]\nx=1\nk=v"},
+        {"[A]\r\nx=1\r\n", "B", "v", "[A]\r\nx=1\r\n\r\n[B]\r\nk=v\r\n"},
+        {"\xEF\xBB\xBF[A]\nk=1\n[A]\nk=2\n", "A", "3", "\xEF\xBB\xBF[A]\nk=3\n[A]\nk=2\n"}}) {
     ini::IniDocument document(before);
     document.Set(section, "k", value);
     EXPECT_EQ(document.Text(), after) << before;
@@ -79,13 +83,12 @@ TEST(IniFile, RewritesInPlaceOfLinksKeepingModesAndNeverLeavesATornFile) {
   qz::testing::TempFolder folder;
   const std::string path = folder.Write("s.ini", kOriginal);
   fs::create_directory(folder.File("dir.ini"));
-  for (auto [file, section, key, value] : {
-           std::tuple<std::string, std::string, std::string, std::string>{path, "A", "k", "x\ny"},
-           {path, "A", "k", std::string("x\0", 2)},
-           {path, "A", "k=1", "v"},
-           {path, "A]", "k", "v"},
-           {folder.File("dir.ini"), "A", "k", "v"},
-       })
+  for (auto [file, section, key, value] :
+       {std::tuple<std::string, std::string, std::string, std::string>{path, "A", "k", "x\ny"},
+        {path, "A", "k", std::string("x\0", 2)},
+        {path, "A", "k=1", "v"},
+        {path, "A]", "k", "v"},
+        {folder.File("dir.ini"), "A", "k", "v"}})
     EXPECT_FALSE(IniFile(file).Write(section, key, value).ok())
         << file << " [" << section << "] " << key;
   ::chmod(path.c_str(), 0444);  // read-only even for root
@@ -99,9 +102,7 @@ TEST(IniFile, RewritesInPlaceOfLinksKeepingModesAndNeverLeavesATornFile) {
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ::_exit(IniFile(path).Write("A", "k", std::string(200, 'x')).ok() ? 1 : 0);
   }
-  int status = -1;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write should answer false";
+  EXPECT_TRUE(ExitedCleanly(child)) << "the write should answer false";
   EXPECT_EQ(folder.Read("s.ini"), kOriginal);
   EXPECT_EQ(folder.EntryCount(), 2) << "no temporary file left behind";
 
@@ -139,11 +140,7 @@ TEST(IniFile, WritesFromProcessesAndThreadsAreAllKept) {
   std::vector<char> ok(6);
   for (int t = 3; t < 6; ++t) threads.emplace_back([&, t] { ok[t] = write_keys(writers[t]); });
   for (std::thread& thread : threads) thread.join();
-  for (int p = 0; p < 3; ++p) {
-    int status = -1;
-    ::waitpid(children[p], &status, 0);
-    ok[p] = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  }
+  for (int p = 0; p < 3; ++p) ok[p] = ExitedCleanly(children[p]);
   EXPECT_EQ(ok, std::vector<char>(6, 1));
   IniFile file(path);
   for (const std::string& writer : writers)
@@ -162,11 +159,10 @@ TEST(IniFile, WriterWaitsForOtherWritersOnlyUntilItsDeadline) {
   qz::testing::TempFolder folder;
   const std::string path = folder.Write("s.ini", "[A]\nk=old\n");
   const UniqueFd dir(::open(folder.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  for (auto [writer_holds, value, kept, why] : {
-           std::tuple<bool, const char*, const char*, const char*>{
-               true, "refused", "old", ".s.ini.lock: another writer held the lock for 100 ms"},
-           {false, "new", "new", ""},
-       }) {
+  for (auto [writer_holds, value, kept, why] :
+       {std::tuple<bool, const char*, const char*, const char*>{
+            true, "refused", "old", ".s.ini.lock: another writer held the lock for 100 ms"},
+        {false, "new", "new", ""}}) {
     Status status;
     const std::optional<FileLock> lock =
         writer_holds ? FileLock::Acquire(dir.get(), "s.ini", {}, status) : std::nullopt;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <tuple>
 
 #include "support/mime_decode.h"
 
@@ -82,11 +83,8 @@ TEST(ComposeMailTest, HeadersInOrderWithCrLfLineEnds) {
 TEST(ComposeMailTest, NamesAndSubjectsPlainQuotedFoldedOrEncodedInWholeCharacters) {
   const std::string words =
       "a subject that is long enough to be folded once, before one of the blanks in it";
-  const struct {
-    const char* field;  // "To": the text is the display name of ops@example.org
-    std::string text, header;
-    size_t lines;
-  } cases[] = {
+  // Field, text, header, lines. "To": the text is the display name of ops@example.org.
+  const std::tuple<const char*, std::string, std::string, size_t> cases[] = {
       {"To", "", "ops@example.org", 1},
       {"To", "Ops, Night", "\"Ops, Night\" <ops@example.org>", 1},
       {"To", "Say \"hi\" \\ bye", "\"Say \\\"hi\\\" \\\\ bye\" <ops@example.org>", 1},
@@ -104,30 +102,26 @@ TEST(ComposeMailTest, NamesAndSubjectsPlainQuotedFoldedOrEncodedInWholeCharacter
        "=?UTF-8?B?YmJiYmJiYmJiYmJiYmJiYmJiYg==?=",
        3},
   };
-  for (const auto& c : cases) {
-    MailMessage m = Message(c.text);
-    if (c.field[0] == 'T') m = {kFrom, {{c.text, "ops@example.org"}}, {}, "s", "b"};
+  for (const auto& [field, text, header, folded] : cases) {
+    MailMessage m = Message(text);
+    if (field[0] == 'T') m = {kFrom, {{text, "ops@example.org"}}, {}, "s", "b"};
     const std::string mail = ComposeMail(m);
-    EXPECT_EQ(MailHeader(mail, c.field), c.header);
+    EXPECT_EQ(MailHeader(mail, field), header);
     size_t lines = 0;
     for (const std::string& line : HeadLines(mail)) {
-      if (line.starts_with(c.field + std::string(": ")) || (lines > 0 && line.starts_with(" ")))
+      if (line.starts_with(field + std::string(": ")) || (lines > 0 && line.starts_with(" ")))
         ++lines;
       // Lines of 78 at most, folded encoded words 76; an encoded field's first line is
       // bounded only by its word of 75 and the 998 of any line.
-      const bool first_encoded = line.starts_with(c.field + std::string(": =?"));
+      const bool first_encoded = line.starts_with(field + std::string(": =?"));
       EXPECT_LE(line.size(), first_encoded ? 998u : line.starts_with(" =?") ? 76u : 78u) << line;
     }
-    EXPECT_EQ(lines, c.lines) << c.text;
+    EXPECT_EQ(lines, folded) << text;
   }
 }
 
 TEST(ComposeMailTest, BodiesGoAsSevenBitOrQuotedPrintable) {
-  const struct {
-    std::string body;
-    const char* encoding;
-    std::string sent;
-  } cases[] = {
+  const std::tuple<std::string, const char*, std::string> cases[] = {
       {"one\ntwo\r\nthree\rend", "7bit", "one\r\ntwo\r\nthree\r\nend\r\n"},
       {"30\xC2\xB0 \xE2\x82\xAC", "quoted-printable", "30=C2=B0 =E2=82=AC\r\n"},
       {std::string("a\0b\x1B c", 6), "quoted-printable", "a=EF=BF=BDb=1B c\r\n"},
@@ -141,13 +135,13 @@ TEST(ComposeMailTest, BodiesGoAsSevenBitOrQuotedPrintable) {
       {std::string(998, 'y'), "7bit", std::string(998, 'y') + "\r\n"},
       {std::string(999, 'y'), "quoted-printable", ""},
   };
-  for (const auto& c : cases) {
-    const std::string mail = ComposeMail(Message("s", c.body));
-    EXPECT_EQ(MailHeader(mail, "Content-Transfer-Encoding"), c.encoding) << c.body;
-    if (c.sent.empty()) {  // lines of 76 characters at most
+  for (const auto& [body, encoding, sent] : cases) {
+    const std::string mail = ComposeMail(Message("s", body));
+    EXPECT_EQ(MailHeader(mail, "Content-Transfer-Encoding"), encoding) << body;
+    if (sent.empty()) {  // lines of 76 characters at most
       EXPECT_FALSE(std::regex_search(Body(mail), std::regex("[^\r\n]{77}")));
     } else {
-      EXPECT_EQ(Body(mail), c.sent);
+      EXPECT_EQ(Body(mail), sent);
     }
   }
 }
@@ -155,10 +149,7 @@ TEST(ComposeMailTest, BodiesGoAsSevenBitOrQuotedPrintable) {
 TEST(ComposeMailTest, RefusesHeaderInjectionAndBadAddresses) {
   const MailAddress cc{"", "dba@example.org"};
   const std::string breaks = " holds a line break or NUL", bad = " is not a valid e-mail address";
-  const struct {
-    MailAddress from, to, cc;
-    std::string subject, reason;
-  } cases[] = {
+  const std::tuple<MailAddress, MailAddress, MailAddress, std::string, std::string> cases[] = {
       {kFrom, kTo, cc, "Alert\r\nBcc: v@x.org", "the subject" + breaks},
       {kFrom, kTo, cc, std::string("a\0b", 3), "the subject" + breaks},
       {{"E\nBcc: v@x.org", "n@x.org"}, kTo, cc, "s", "the sender display name" + breaks},
@@ -167,12 +158,12 @@ TEST(ComposeMailTest, RefusesHeaderInjectionAndBadAddresses) {
       {{"", "notes"}, kTo, cc, "s", "the sender address \"notes\"" + bad},
       {kFrom, kTo, {"", "Ops <c@x.org>"}, "s", "a Cc recipient address \"Ops <c@x.org>\"" + bad},
   };
-  for (const auto& c : cases) {
+  for (const auto& [from, to, copy, subject, reason] : cases) {
     try {
-      ComposeMail({c.from, {c.to}, {c.cc}, c.subject, "b"});
-      ADD_FAILURE() << c.reason << ": composed";
+      ComposeMail({from, {to}, {copy}, subject, "b"});
+      ADD_FAILURE() << reason << ": composed";
     } catch (const std::invalid_argument& e) {
-      EXPECT_EQ(e.what(), c.reason);
+      EXPECT_EQ(e.what(), reason);
     }
   }
 }

@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "automation/component_registry.h"
 #include "diagnostics/last_error.h"
 #include "fakes.h"
@@ -41,11 +43,8 @@ class MapiMailChannelTest : public ::testing::Test {
 
 TEST_F(MapiMailChannelTest, EntriesBecomeToAndCcByTheirRules) {
   const Variant a("a@example.org"), null = Variant::Null();
-  const struct {
-    Variant list;
-    const char* to;  // nullptr: nothing is sent
-    const char* cc;
-  } cases[] = {
+  // The list, then To and Cc; nullptr: nothing is sent.
+  const std::tuple<Variant, const char*, const char*> cases[] = {
       {List({Variant(" ops@example.org ")}), "ops@example.org", ""},
       {List({Variant("Night Shift $ night@example.org")}), "Night Shift <night@example.org>", ""},
       {List({a, Variant("nobody"), Variant("c@example.org")}), "a@example.org", "c@example.org"},
@@ -58,12 +57,13 @@ TEST_F(MapiMailChannelTest, EntriesBecomeToAndCcByTheirRules) {
   size_t sent = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);  // the row
-    EXPECT_TRUE(Send(List({Variant("db1\r\ndown")}), List({c.list}))) << gstrLastError;
+    const auto& [list, to, cc] = c;
+    EXPECT_TRUE(Send(List({Variant("db1\r\ndown")}), List({list}))) << gstrLastError;
     const std::vector<std::string> mails = sendmail_.Mails();
-    ASSERT_EQ(mails.size(), c.to ? ++sent : sent);
-    if (!c.to) continue;
-    EXPECT_EQ(MailHeader(mails.back(), "To"), c.to);
-    EXPECT_EQ(MailHeader(mails.back(), "Cc"), c.cc);
+    ASSERT_EQ(mails.size(), to ? ++sent : sent);
+    if (!to) continue;
+    EXPECT_EQ(MailHeader(mails.back(), "To"), to);
+    EXPECT_EQ(MailHeader(mails.back(), "Cc"), cc);
     EXPECT_EQ(MailHeader(mails.back(), "From"), "server@example.org");
     EXPECT_EQ(MailHeader(mails.back(), "Subject"), "Alert");
     EXPECT_TRUE(mails.back().starts_with("-t -i\n")) << "sendmail's arguments";
@@ -73,12 +73,8 @@ TEST_F(MapiMailChannelTest, EntriesBecomeToAndCcByTheirRules) {
 
 TEST_F(MapiMailChannelTest, FailuresAndWhatNeedsNoSession) {
   const Variant m0 = List({Variant("m0")}), lists = List({List({Variant("a@example.org")})});
-  const struct {
-    Variant notes, lists;
-    std::string profile;
-    bool sent;
-    std::string last_error;
-  } cases[] = {
+  // Messages, lists, profile; whether sent, gstrLastError.
+  const std::tuple<Variant, Variant, std::string, bool, std::string> cases[] = {
       {m0, lists, "nope", false, "Login has failed: there is no mail profile named 'nope'.\r\n"},
       {m0, Variant(), "nope", true, ""},  // no sign-on at all
       {Variant("text"), lists, "nope", true, ""},
@@ -91,10 +87,10 @@ TEST_F(MapiMailChannelTest, FailuresAndWhatNeedsNoSession) {
              Variant("not a list")}),
        "ops", false, "Unknown recipient: 'a@example.org $ y' is no e-mail address.\r\n"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [notes, given, profile, sent, last_error] : cases) {
     gstrLastError = "stale";
-    EXPECT_EQ(Send(c.notes, c.lists, c.profile), c.sent) << c.last_error;
-    EXPECT_EQ(gstrLastError, c.last_error);
+    EXPECT_EQ(Send(notes, given, profile), sent) << last_error;
+    EXPECT_EQ(gstrLastError, last_error);
   }
   const std::vector<std::string> mails = sendmail_.Mails();
   ASSERT_EQ(mails.size(), 1u);

@@ -1,6 +1,7 @@
 // What an outsider on the system bus is held to, as pure rules: which
 // settings values it reads blanked, which SMTP servers its requests may
-// name, and how the apartment pool keeps one user within a share.
+// name and which hosts its callbacks may reach, and how the apartment pool
+// keeps one user within a share.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "automation/apartment_pool.h"
+#include "components/allowed_hosts.h"
 #include "config/settings_groups.h"
 #include "server/secret_blanking.h"
 #include "server/smtp_allow_list.h"
@@ -16,30 +18,27 @@ namespace qz {
 namespace {
 
 Variant Texts(std::vector<std::string> texts) {
-  std::vector<Variant> items(texts.begin(), texts.end());
-  return Variant::Array(std::move(items));
+  return Variant::Array(std::vector<Variant>(texts.begin(), texts.end()));
 }
 
 TEST(SecretBlanking, BlanksSecretKeysAndUrlCredentialsOnly) {
   const SettingKey keys[] = {
       {"SMS", "Header"}, {"SMS", "SMSTrailer"}, {"X", "password"}, {"SMS", "Connect"}};
-  for (const auto& [answer, expected, why] : {
-           std::tuple{Texts({"Authorization: Bearer t0k", "username=u&password=p", "000000",
-                             "/cgi-bin/sendsms"}),
-                      Texts({"", "", "", "/cgi-bin/sendsms"}), "values by position"},
-           {Texts(
-                {"Header=Authorization: Bearer t0k", "SMSTrailer=a&b", "Password=9", "Connect=/x"}),
-            Texts({"Header=", "SMSTrailer=", "Password=", "Connect=/x"}), "key=value texts"},
-           {Texts({"HEADER=X: 1"}), Texts({"HEADER="}), "key case is ignored"},
-           {Texts({"", "", "", "Connect=smtp://u:p@mail.example.org:587/x", "smtps://a@b@h"}),
-            Texts({"", "", "", "Connect=smtp://mail.example.org:587/x", "smtps://h"}),
-            "URL credentials anywhere, and past the keys"},
-           {Texts({"", "", "", "relay http://u:p/w@h and smtp://h2"}),
-            Texts({"", "", "", "relay http://h and smtp://h2"}), "a password holding a slash"},
-           {Variant("smtp://ops:pw@relay"), Variant("smtp://relay"), "a single text"},
-           {Variant(), Variant(), "Empty stays Empty"},
-           {Variant::NoDimensions(), Variant::NoDimensions(), "no dimensions stays"},
-       })
+  for (const auto& [answer, expected, why] :
+       {std::tuple{Texts({"Authorization: Bearer t0k", "username=u&password=p", "000000",
+                          "/cgi-bin/sendsms"}),
+                   Texts({"", "", "", "/cgi-bin/sendsms"}), "values by position"},
+        {Texts({"Header=Authorization: Bearer t0k", "SMSTrailer=a&b", "Password=9", "Connect=/x"}),
+         Texts({"Header=", "SMSTrailer=", "Password=", "Connect=/x"}), "key=value texts"},
+        {Texts({"HEADER=X: 1"}), Texts({"HEADER="}), "key case is ignored"},
+        {Texts({"", "", "", "Connect=smtp://u:p@mail.example.org:587/x", "smtps://a@b@h"}),
+         Texts({"", "", "", "Connect=smtp://mail.example.org:587/x", "smtps://h"}),
+         "URL credentials anywhere, and past the keys"},
+        {Texts({"", "", "", "relay http://u:p/w@h and smtp://h2"}),
+         Texts({"", "", "", "relay http://h and smtp://h2"}), "a password holding a slash"},
+        {Variant("smtp://ops:pw@relay"), Variant("smtp://relay"), "a single text"},
+        {Variant(), Variant(), "Empty stays Empty"},
+        {Variant::NoDimensions(), Variant::NoDimensions(), "no dimensions stays"}})
     EXPECT_EQ(BlankedSettings(answer, keys), expected) << why;
 }
 
@@ -53,22 +52,34 @@ TEST(SecretBlanking, TheSmsGroupLosesHeaderAndTrailer) {
   EXPECT_TRUE(PagerSettingsKeys(7).empty());
 }
 
-TEST(SmtpAllowList, MatchesHostAndPort) {
-  for (const auto& [list, server, allowed] : {
-           std::tuple{"", "mail.example.org", false},
-           {"mail.example.org", "MAIL.example.org", true},
-           {"mail.example.org", "mail.example.org:25", true},
-           {"mail.example.org", "mail.example.org:2525", false},
-           {"a.example.org, mail.example.org:2525", "smtp://mail.example.org:2525", true},
-           {"mail.example.org:2525", "smtp://user:pw@mail.example.org:2525", true},
-           {"smtps://mail.example.org", "smtps://mail.example.org:465", true},
-           {"smtps://mail.example.org", "mail.example.org", false},
-           {"127.0.0.1:2525 [::1]:2525", "::1", false},
-           {"127.0.0.1:2525 [::1]:2525", "[::1]:2525", true},
-           {"evil.example.org", "evil.example.org.attacker.test", false},
-           {"mail.example.org", "mail.example.org/x", false},
-       })
-    EXPECT_EQ(SmtpServerAllowed(SplitServerList(list), server), allowed) << list << " / " << server;
+// The callback's host list (smtp false) and the SMTP server list: whole
+// names in any case; the SMTP list holds ports and schemes too.
+TEST(AllowLists, MatchListedHostsOnly) {
+  for (const auto& [smtp, list, host, allowed] :
+       {std::tuple{false, "", "example.org", false},
+        {false, "EXAMPLE.org", "example.org", true},
+        {false, "a.example.org,b.example.org", "b.example.org", true},
+        {false, " \ta.example.org  b.example.org ", "b.example.org", true},
+        {false, "example.org", "badexample.org", false},
+        {false, "example.org", "example.or", false},
+        {false, "[::1], 10.0.0.7", "::1", true},
+        {false, "10.0.0.7", "10.0.0.70", false},
+        {false, ",,", "", false},
+        {true, "", "mail.example.org", false},
+        {true, "mail.example.org", "MAIL.example.org", true},
+        {true, "mail.example.org", "mail.example.org:25", true},
+        {true, "mail.example.org", "mail.example.org:2525", false},
+        {true, "a.example.org, mail.example.org:2525", "smtp://mail.example.org:2525", true},
+        {true, "mail.example.org:2525", "smtp://user:pw@mail.example.org:2525", true},
+        {true, "smtps://mail.example.org", "smtps://mail.example.org:465", true},
+        {true, "smtps://mail.example.org", "mail.example.org", false},
+        {true, "127.0.0.1:2525 [::1]:2525", "::1", false},
+        {true, "127.0.0.1:2525 [::1]:2525", "[::1]:2525", true},
+        {true, "evil.example.org", "evil.example.org.attacker.test", false},
+        {true, "mail.example.org", "mail.example.org/x", false}})
+    EXPECT_EQ(smtp ? SmtpServerAllowed(SplitServerList(list), host) : HostAllowed(list, host),
+              allowed)
+        << list << " / " << host;
 }
 
 TEST(SmtpAllowList, FindsTheServerARequestNames) {
@@ -77,45 +88,37 @@ TEST(SmtpAllowList, FindsTheServerARequestNames) {
         {Variant("subject"), Variant("a@b"), Variant(""), std::move(server), Variant("True")},
         lbound);
   };
-  for (const auto& [lvarAny, server] : {
-           std::pair{options(Variant("evil:2525")), std::string("evil:2525")},
-           {options(Variant("  ")), ""},
-           {options(Variant::Null()), ""},
-           {options(Variant("evil"), 1), ""},  // element 3 is the profile then
-           {Variant("evil:2525"), ""},
-           {Variant::Array({Variant("s")}), ""},
-       })
+  for (const auto& [lvarAny, server] :
+       {std::pair{options(Variant("evil:2525")), std::string("evil:2525")},
+        {options(Variant("  ")), ""},
+        {options(Variant::Null()), ""},
+        {options(Variant("evil"), 1), ""},  // element 3 is the profile then
+        {Variant("evil:2525"), ""},
+        {Variant::Array({Variant("s")}), ""}})
     EXPECT_EQ(RequestedSmtpServer(lvarAny).value_or(""), server);
 }
 
 TEST(ApartmentPool, ChoosesWithinTheUsersShare) {
-  using V = SeatView;
-  for (const auto& [apartments, may_grow, share, chosen, why] : {
-           std::tuple{std::vector<V>{}, true, size_t{2}, size_t{0}, "the first apartment"},
-           {{{false, 1, 1}}, true, 2, 1, "a new apartment before sharing"},
-           {{{false, 0, 0}}, true, 2, 0, "an empty apartment before a new one"},
-           {{{true, 1, 1}, {false, 3, 3}}, false, 2, 1, "no delivery in progress first"},
-           {{{false, 1, 1}, {false, 1, 1}}, true, 2, 0, "at its share: no new apartment"},
-           {{{false, 1, 1}, {false, 0, 0}, {false, 0, 0}},
-            false,
-            1,
-            0,
-            "at its share: not even an idle one"},
-           {{{true, 2, 2}, {true, 1, 1}, {false, 0, 0}}, false, 2, 1, "busy, but its own"},
-           {{{false, 1, 0}, {false, 3, 3}}, false, 2, 1, "away from other users' objects"},
-           {{{true, 4, 4}, {true, 4, 4}, {false, 0, 0}}, false, 0, 2, "no share: anywhere"},
-       })
+  using Vs = std::vector<SeatView>;
+  for (const auto& [apartments, may_grow, share, chosen, why] :
+       {std::tuple{Vs{}, true, size_t{2}, size_t{0}, "the first apartment"},
+        {Vs{{false, 1, 1}}, true, 2, 1, "a new apartment before sharing"},
+        {Vs{{false, 0, 0}}, true, 2, 0, "an empty apartment before a new one"},
+        {Vs{{true, 1, 1}, {false, 3, 3}}, false, 2, 1, "no delivery in progress first"},
+        {Vs{{false, 1, 1}, {false, 1, 1}}, true, 2, 0, "at its share: no new apartment"},
+        {Vs{{false, 1, 1}, {false, 0, 0}, {false, 0, 0}}, false, 1, 0,
+         "at its share: not even an idle one"},
+        {Vs{{true, 2, 2}, {true, 1, 1}, {false, 0, 0}}, false, 2, 1, "busy, but its own"},
+        {Vs{{false, 1, 0}, {false, 3, 3}}, false, 2, 1, "away from other users' objects"},
+        {Vs{{true, 4, 4}, {true, 4, 4}, {false, 0, 0}}, false, 0, 2, "no share: anywhere"}})
     EXPECT_EQ(ChooseSeat(apartments, may_grow, share), chosen) << why;
 }
 
 TEST(ApartmentPool, UserShareLeavesOneApartmentForOthers) {
-  for (auto [max, requested, share] : {std::tuple{4u, 0u, 2u},
-                                       {1u, 0u, 1u},
-                                       {3u, 0u, 1u},
-                                       {8u, 0u, 4u},
-                                       {4u, 3u, 3u},
-                                       {4u, 9u, 3u},
-                                       {1u, 9u, 1u}})
+  const std::tuple<unsigned, unsigned, unsigned> cases[] = {
+      {4, 0, 2}, {1, 0, 1}, {3, 0, 1}, {8, 0, 4}, {4, 3, 3}, {4, 9, 3}, {1, 9, 1},
+  };
+  for (auto [max, requested, share] : cases)
     EXPECT_EQ(UserShare(max, requested), share) << max << " " << requested;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
@@ -29,12 +30,7 @@ TEST(CleanMessage, Rules) {
   // Overlong, surrogate, past U+10FFFF, cut short, stray: every byte one character.
   const std::string emoji = "\xF0\x9F\x98\x80",
                     bad = "\xC0\x80\xE0\x80\x80\xED\xA0\x80\xF4\x90\x80\x80\xE2\x82\xFF\xC3";
-  const struct {
-    std::string in;
-    bool limit;
-    std::string out;
-    const char* why;
-  } cases[] = {
+  const std::tuple<std::string, bool, std::string, const char*> cases[] = {
       {"Hello\r\n", false, "Hello ", "CR LF becomes one blank after the trim"},
       {"  Hello  ", false, "Hello", "spaces trimmed"},
       {"\tHello\t", false, "\tHello\t", "only spaces are trimmed"},
@@ -53,10 +49,10 @@ TEST(CleanMessage, Rules) {
       {a155 + "\xE2\x82", true, a155 + "\xE2", "nor one cut short at the end"},
       {b138 + bad + "cccc", true, b138 + bad + "cc", "invalid bytes count one each"},
   };
-  for (const auto& c : cases) {
-    std::string text = c.in;
-    msubCleanMessage(text, c.limit);
-    EXPECT_EQ(text, c.out) << c.why;
+  for (const auto& [in, limit, out, why] : cases) {
+    std::string text = in;
+    msubCleanMessage(text, limit);
+    EXPECT_EQ(text, out) << why;
   }
 }
 
@@ -91,18 +87,14 @@ TEST(SnppRules, TimeoutTextsAndDeadlines) {
   EXPECT_EQ(ConnectDeadline(100.4), 105);
   EXPECT_EQ(ConnectDeadline(100.5), 106);  // 105.5 to even
   EXPECT_EQ(ConnectDeadline(101.5), 106);  // 106.5 to even
-  const struct {
-    double now;
-    const char* timeout;
-    double deadline;
-  } cases[] = {
+  const std::tuple<double, const char*, double> cases[] = {
       {100.2, "20", 120},  {100.2, "2.5", 102},  // 2.5 becomes 2
       {100.2, "3.5", 104}, {100.7, "0", 101},    // the clock itself rounded up
       {100.2, "-1", 99},   {100.0, " 7 ", 107},  // already past; blanks allowed
       {100.5, "1", 102},   {0, "32767", 32767},  // 101.5 to even; the largest
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(SendPageDeadline(c.now, c.timeout), c.deadline) << c.timeout;
+  for (const auto& [now, timeout, deadline] : cases)
+    EXPECT_EQ(SendPageDeadline(now, timeout), deadline) << timeout;
   for (const auto& [timeout, number] :
        {std::pair{"", kErrTypeMismatch}, {"40000", kErrOverflow}, {"-32769", kErrOverflow}}) {
     try {

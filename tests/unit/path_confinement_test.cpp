@@ -1,7 +1,5 @@
 #include "config/path_confinement.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>

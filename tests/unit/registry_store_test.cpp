@@ -17,7 +17,7 @@ namespace {
 
 std::string Repeat(std::string_view unit, size_t times) {
   std::string s;
-  for (size_t i = 0; i < times; ++i) s += unit;
+  while (times-- > 0) s += unit;
   return s;
 }
 
@@ -137,12 +137,13 @@ TEST_F(RegistryStoreTest, ADamagedFileIsReportedAndLeftAsItIs) {
 TEST_F(RegistryStoreTest, FilesLeftOpenToOthersAreTightened) {
   ASSERT_EQ(store_.ReplaceValues(kHkeyCurrentUser, "K", {{"Transport", "smtp://u:p@h"}}), kRegOk);
   RegistryStore later(File());
-  for (const char* name : {"QzRegistry.db", "QzRegistry.db-wal", "QzRegistry.db-shm"}) {
+  const char* const files[] = {"QzRegistry.db", "QzRegistry.db-wal", "QzRegistry.db-shm"};
+  for (const char* name : files) {
     std::ofstream(folder_.File(name), std::ios::app).flush();
     ASSERT_EQ(::chmod(folder_.File(name).c_str(), 0644), 0) << name;
   }
   ASSERT_EQ(later.ReplaceValues(kHkeyCurrentUser, "K", {{"From", "a@b"}}), kRegOk);
-  for (const char* name : {"QzRegistry.db", "QzRegistry.db-wal", "QzRegistry.db-shm"}) {
+  for (const char* name : files) {
     struct stat st {};
     ASSERT_EQ(::stat(folder_.File(name).c_str(), &st), 0) << name;
     EXPECT_EQ(st.st_mode & 0777, 0640u) << name;
@@ -154,7 +155,7 @@ TEST_F(RegistryStoreTest, FilesLeftOpenToOthersAreTightened) {
 TEST_F(RegistryStoreTest, WritersInSeveralConnectionsAllLand) {
   constexpr int kWriters = 3, kWrites = 40;
   std::vector<std::thread> writers;
-  for (int w = 0; w < kWriters; ++w) {
+  for (int w = 0; w < kWriters; ++w)
     writers.emplace_back([&, w] {
       RegistryStore own(File());
       for (int i = 0; i < kWrites; ++i) {
@@ -164,7 +165,6 @@ TEST_F(RegistryStoreTest, WritersInSeveralConnectionsAllLand) {
         own.CloseKey(key);
       }
     });
-  }
   for (auto& t : writers) t.join();
   for (int w = 0; w < kWriters; ++w) {
     RegistryStore::Values values;

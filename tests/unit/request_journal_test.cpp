@@ -12,6 +12,7 @@
 #include <functional>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
 #include "dispatch/journal_file.h"
 #include "platform/file_io.h"
@@ -110,14 +111,10 @@ std::string FirstFormFile() {
 // Damage costs the records it hit and no others; what cannot be read is
 // counted, and zeros the writer set aside after the records are no damage.
 TEST(RequestJournalTest, DamageCostsOnlyTheRecordsItHit) {
-  const Payloads all = AllBut({});
-  const struct {
-    const char* what;
-    std::function<void(std::string&, const TenRecords&)> damage;
-    Payloads live;
-    uint64_t skipped;
-    bool damaged;
-  } cases[] = {
+  const Payloads all = AllBut({}), none, legacy{"legacy two"};
+  // What was done, how, and what is read back: live payloads, bytes skipped, damaged.
+  using Damage = std::function<void(std::string&, const TenRecords&)>;
+  const std::tuple<const char*, Damage, Payloads, uint64_t, bool> cases[] = {
       {"one bit flipped in the body of record 3", [](auto& b, auto& f) { b[f.at[2] + 20] ^= 0x10; },
        AllBut({3}), 30, true},
       {"one bit flipped in the length of record 3", [](auto& b, auto& f) { b[f.at[2]] ^= 0x40; },
@@ -135,7 +132,7 @@ TEST(RequestJournalTest, DamageCostsOnlyTheRecordsItHit) {
       {"garbage after the last record", [](auto& b, auto&) { b += "\x01garbage\xff"; }, all, 9,
        true},
       {"a damaged header", [](auto& b, auto&) { b[0] ^= 0x01; }, all, 16, true},
-      {"all zeros", [](auto& b, auto&) { b.assign(b.size(), '\0'); }, {}, 16 + 10 * 30 + 1, true},
+      {"all zeros", [](auto& b, auto&) { b.assign(b.size(), '\0'); }, none, 16 + 10 * 30 + 1, true},
       {"a record forged in a request's text, its request damaged",
        [](auto& b, auto& f) {
          // Whoever wrote the text could not know the file's salt.
@@ -143,26 +140,21 @@ TEST(RequestJournalTest, DamageCostsOnlyTheRecordsItHit) {
          b = f.header + FrameRecord(f.header, JournalRecordType::kPut, 1, text);
          b[f.header.size() + 2] ^= 0x01;
        },
-       {},
-       12 + 9 + 12 + 9 + 6,
-       true},
-      {"the first form", [](auto& b, auto&) { b = FirstFormFile(); }, {"legacy two"}, 0, false},
+       none, 12 + 9 + 12 + 9 + 6, true},
+      {"the first form", [](auto& b, auto&) { b = FirstFormFile(); }, legacy, 0, false},
       {"the first form, one bit flipped in its first record",
-       [](auto& b, auto&) { b = FirstFormFile(), b[8 + 12] ^= 0x04; },
-       {"legacy two"},
-       27,
-       true},
+       [](auto& b, auto&) { b = FirstFormFile(), b[8 + 12] ^= 0x04; }, legacy, 27, true},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, damage, expected, skipped, damaged] : cases) {
+    SCOPED_TRACE(what);
     TenRecords file;
-    c.damage(file.bytes, file);
+    damage(file.bytes, file);
     JournalContents contents = ReadJournal(file.bytes);
     Payloads live;
     for (const auto& [key, entry] : contents.live) live.push_back(entry.payload);
-    EXPECT_EQ(live, c.live);
-    EXPECT_EQ(contents.skipped_bytes, c.skipped);
-    EXPECT_EQ(contents.damaged(), c.damaged);
+    EXPECT_EQ(live, expected);
+    EXPECT_EQ(contents.skipped_bytes, skipped);
+    EXPECT_EQ(contents.damaged(), damaged);
   }
 }
 
@@ -170,11 +162,8 @@ TEST(RequestJournalTest, DamageCostsOnlyTheRecordsItHit) {
 // this run's, however large it is; the next run finds nothing to repeat.
 TEST(RequestJournalTest, DamagedFilesAreRecoveredAndKeptAside) {
   constexpr off_t kMiB = 1 << 20;
-  const struct {
-    const char* what;
-    std::function<void(int fd, const JournalContents&)> damage;
-    Payloads taken;
-  } cases[] = {
+  using Damage = std::function<void(int fd, const JournalContents&)>;
+  const std::tuple<const char*, Damage, Payloads> cases[] = {
       {"all zeros",
        [](int fd, auto& c) {
          ASSERT_EQ(pwrite(fd, std::string(c.valid_end, '\0').data(), c.valid_end, 0),
@@ -194,8 +183,8 @@ TEST(RequestJournalTest, DamagedFilesAreRecoveredAndKeptAside) {
        },
        AllBut({10})},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, damage, taken] : cases) {
+    SCOPED_TRACE(what);
     TempFolder folder;
     std::string path;
     {
@@ -206,9 +195,9 @@ TEST(RequestJournalTest, DamagedFilesAreRecoveredAndKeptAside) {
     }
     {
       UniqueFd fd(open(path.c_str(), O_RDWR | O_CLOEXEC));
-      c.damage(fd.get(), ReadJournal(fd.get()));
+      damage(fd.get(), ReadJournal(fd.get()));
     }
-    EXPECT_EQ(TakenOver(folder), c.taken);
+    EXPECT_EQ(TakenOver(folder), taken);
     const fs::path damaged = folder / kJournalFolderName / "damaged";
     std::vector<std::string> kept;
     for (const auto& entry : fs::directory_iterator(damaged))

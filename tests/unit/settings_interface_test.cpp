@@ -91,14 +91,12 @@ TEST_F(SettingsInterface, WritesAndTheirErrors) {
   ASSERT_TRUE(gblnSetPagerSettingsEx(f, "Gateway", Items({"0=a=b", "1="})));
   EXPECT_EQ(gvarGetPagerSettings(f, 2), Items({"a=b", "", "0"}));
   EXPECT_TRUE(gblnSetPagerSettingsEx(f, "Default", Items({})));
-  for (auto [ex, value, number] : {
-           std::tuple{false, Items({"n1", "s", "c"}), kErrSubscript},
-           {false, Items({"n2", Variant::Null()}), kErrInvalidNull},
-           {false, Items({"x", "x", "x", "x"}, 1), kErrSubscript},
-           {true, Items({"Index=3", "Index"}), kErrSubscript},
-           {true, Variant::NoDimensions(), kErrSubscript},
-           {true, Items({"x=1"}, 40000), kErrOverflow},
-       }) {
+  for (auto [ex, value, number] : {std::tuple{false, Items({"n1", "s", "c"}), kErrSubscript},
+                                   {false, Items({"n2", Variant::Null()}), kErrInvalidNull},
+                                   {false, Items({"x", "x", "x", "x"}, 1), kErrSubscript},
+                                   {true, Items({"Index=3", "Index"}), kErrSubscript},
+                                   {true, Variant::NoDimensions(), kErrSubscript},
+                                   {true, Items({"x=1"}, 40000), kErrOverflow}}) {
     try {
       ex ? gblnSetPagerSettingsEx(f, "Default", value) : gblnSetSettings(f, value);
       ADD_FAILURE() << "nothing raised";

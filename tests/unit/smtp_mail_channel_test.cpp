@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "automation/names.h"
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
@@ -94,14 +96,9 @@ TEST_F(SmtpMailChannelTest, WhatAGroupAnswersRecordsAndTriesNext) {
   const Variant null_to = List({List({Variant::Null(), Variant("2@x.org")})});
   const std::string ok(StubMail::kAccepted);
   const std::string range = "Subscript out of range.\r\n", null = "Invalid use of Null.\r\n";
-  const struct {
-    Variant notes, lists;
-    std::vector<std::string> replies;
-    bool delivered;
-    std::string last_error;
-    size_t mails_made;
-    const char* why;
-  } cases[] = {
+  // Messages, lists, the replies; whether delivered, gstrLastError, instances made, why.
+  using Replies = std::vector<std::string>;
+  const std::tuple<Variant, Variant, Replies, bool, std::string, size_t, const char*> cases[] = {
       // Only the success phrase, in any letter case, counts as delivered.
       {one, l1, {"250 REQUESTED MAIL ACTION OKAY, COMPLETED"}, true, "", 1, "capitals"},
       {one, l1, {"queued: 250 requested Mail action okay, completed (7)"}, true, "", 1, "inside"},
@@ -120,13 +117,13 @@ TEST_F(SmtpMailChannelTest, WhatAGroupAnswersRecordsAndTriesNext) {
       // What the component raises replaces the replies collected so far.
       {two, l3, {"550 no", "raise"}, false, "component failed.\r\n", 2, "raises 5"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [notes, lists, replies, delivered, last_error, mails_made, why] : cases) {
     mails_.clear();
-    replies_ = c.replies;
+    replies_ = replies;
     gstrLastError = "stale";
-    EXPECT_EQ(Send(c.notes, c.lists), c.delivered) << c.why;
-    EXPECT_EQ(gstrLastError, c.last_error) << c.why;
-    EXPECT_EQ(mails_.size(), c.mails_made) << c.why;
+    EXPECT_EQ(Send(notes, lists), delivered) << why;
+    EXPECT_EQ(gstrLastError, last_error) << why;
+    EXPECT_EQ(mails_.size(), mails_made) << why;
   }
   components_.Unregister(kSmtpMailProgId);
   EXPECT_FALSE(Send(two, l3));
