@@ -13,13 +13,13 @@
 namespace qz {
 namespace {
 
-constexpr std::string_view kSection = "Delivery";
+constexpr std::string_view kDeliverySection = "Delivery";
 // A week bounds every duration: more is a typo, not a policy.
 constexpr long kMaxSeconds = 7L * 24 * 3600;
 constexpr long kMaxAttempts = 100;
 
 std::optional<long> Whole(std::string_view text, std::string_view key, long low, long high) {
-  std::optional<std::string_view> found = ini::FindValue(text, kSection, key);
+  std::optional<std::string_view> found = ini::FindValue(text, kDeliverySection, key);
   if (!found) return std::nullopt;
   std::string_view value = TrimBlanks(*found);
   long number = 0;

@@ -7,7 +7,7 @@
 namespace qz {
 namespace {
 
-constexpr std::string_view kSource = kServerSource;
+constexpr std::string_view kNotifySource = kServerSource;
 
 // An element used as text is non-empty when its text is; Null cannot be
 // used as text and raises 94.
@@ -68,7 +68,7 @@ Variant cNotify::Submit(std::string_view procedure, const Variant& lvarNotes,
     return Variant("Notes Server: Asynch mode");
   } catch (...) {
     CaughtError error = CurrentError();
-    gsubDisplayError(error, kSource, procedure);
+    gsubDisplayError(error, kNotifySource, procedure);
     // A failed call also cancels an earlier request still waiting here.
     UnloadForm();
     return Variant("Notes Server: " + error.description);

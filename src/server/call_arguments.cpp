@@ -8,9 +8,8 @@
 namespace qz {
 namespace {
 
-constexpr const char* kBoundary = kBoundarySource;
 
-[[noreturn]] void Raise(int32_t number) { throw RunTimeError(number, kBoundary); }
+[[noreturn]] void Raise(int32_t number) { throw RunTimeError(number, kBoundarySource); }
 
 Variant Typed(const Param& param, GVariant* value, const ObjectResolver& resolve) {
   auto require = [&](const char* type) {
@@ -90,7 +89,7 @@ void RequireSignature(GDBusMessage* call, const char* signature) {
   if (std::strcmp(actual, signature) == 0) return;
   size_t given = body ? g_variant_n_children(body) : 0;
   size_t wanted = g_variant_type_n_items(G_VARIANT_TYPE(signature));
-  throw RunTimeError(given == wanted ? kErrTypeMismatch : kErrWrongArguments, kBoundary);
+  throw RunTimeError(given == wanted ? kErrTypeMismatch : kErrWrongArguments, kBoundarySource);
 }
 
 std::vector<Variant> ArgumentsFromNamedCall(const Operation& op, GVariant* body,

@@ -11,7 +11,6 @@
 namespace qz {
 namespace {
 
-constexpr const char* kBoundary = kBoundarySource;
 
 }  // namespace
 
@@ -70,12 +69,12 @@ void AnswerDispatchSlot(GDBusConnection* connection, GDBusMessage* call, const O
             known = true;
           }
       }
-      if (!known || !op) throw RunTimeError(kErrNoSuchMember, kBoundary);
+      if (!known || !op) throw RunTimeError(kErrNoSuchMember, kBoundarySource);
       GVariant* array =
           g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, ids.data(), ids.size(), sizeof(int32_t));
       SendReply(connection, call, g_variant_new_tuple(&array, 1));
     } else {
-      throw RunTimeError(kErrNoSuchMember, kBoundary);
+      throw RunTimeError(kErrNoSuchMember, kBoundarySource);
     }
   } catch (const RunTimeError& e) {
     SendError(connection, call, e);

@@ -19,7 +19,6 @@
 namespace qz {
 namespace {
 
-constexpr const char* kBoundary = kBoundarySource;
 
 // A request the object accepted holds its ticket until its run ends; one it
 // replaced or cancelled gives its ticket back.
@@ -132,7 +131,7 @@ void ObjectCalls::CreateObject(GDBusMessage* call) {
     // call after it is.
     if (stopping_) return SendStoppingError(connection_.get(), call);
     if (!description || !description->creatable())
-      throw RunTimeError(kErrCannotCreate, "Can't create object", kBoundary);
+      throw RunTimeError(kErrCannotCreate, "Can't create object", kBoundarySource);
     const char* sender = g_dbus_message_get_sender(call);
     const CallerUsage usage{table_.OwnedBy(sender ? sender : "")};
     if (auto passed = CheckNewObject(admission_.limits(), usage))
@@ -266,7 +265,7 @@ void ObjectCalls::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const
     SendError(connection_.get(), call, e);
   };
   try {
-    if (!entry.object) throw RunTimeError(kErrObjectNotSet, kBoundary);
+    if (!entry.object) throw RunTimeError(kErrObjectNotSet, kBoundarySource);
     GVariant* body = g_dbus_message_get_body(call);
     std::vector<Variant> args;
     if (invoke) {
@@ -275,7 +274,7 @@ void ObjectCalls::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const
     } else {
       args = ArgumentsFromNamedCall(op, body, resolve);
     }
-    if (!op.run) throw RunTimeError(kErrNoSuchAction, kBoundary);
+    if (!op.run) throw RunTimeError(kErrNoSuchAction, kBoundarySource);
     if (!AllowedForOutsider(entry, call, op, args)) return;
     Variant result;
     {
@@ -311,7 +310,7 @@ void ObjectCalls::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const
     fail(e, {});
   } catch (...) {
     // Nothing of ours threw it: the caller gets error 51, the log what it was.
-    fail(RunTimeError(kErrInternal, kBoundary), " (" + ThrownText() + ")");
+    fail(RunTimeError(kErrInternal, kBoundarySource), " (" + ThrownText() + ")");
   }
 }
 

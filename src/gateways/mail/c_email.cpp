@@ -11,7 +11,7 @@
 namespace qz {
 namespace {
 
-constexpr std::string_view kSource = kEmailSource;
+constexpr std::string_view kEmailClassSource = kEmailSource;
 
 // An entry as trimmed text. Null, like Empty, holds no "@" and is passed
 // over rather than raising.
@@ -36,7 +36,7 @@ cEmail::~cEmail() {
 
 bool cEmail::gblnOpenSession(MailControls* MAPIForm, std::string_view lstrProfile) {
   try {
-    if (!MAPIForm) throw RunTimeError(kErrObjectNotSet, std::string(kSource));
+    if (!MAPIForm) throw RunTimeError(kErrObjectNotSet, std::string(kEmailClassSource));
     mobjSession = &MAPIForm->MAPISession1;
     mobjMessages = &MAPIForm->MAPIMessages1;
     mobjSession->LogonUI = false;
@@ -48,7 +48,7 @@ bool cEmail::gblnOpenSession(MailControls* MAPIForm, std::string_view lstrProfil
     mblnSessionOpen = true;
     return true;
   } catch (...) {
-    gsubDisplayError(kSource, "gblnOpenSession");
+    gsubDisplayError(kEmailClassSource, "gblnOpenSession");
     return false;
   }
 }
@@ -68,7 +68,7 @@ void cEmail::SetRecipient(std::string_view entry) {
 bool cEmail::gblnSendMail(std::string_view lstrSubject, std::string_view lstrMessage,
                           const Variant& lvarMailUsers) {
   try {
-    if (!mobjMessages) throw RunTimeError(kErrObjectNotSet, std::string(kSource));
+    if (!mobjMessages) throw RunTimeError(kErrObjectNotSet, std::string(kEmailClassSource));
     mobjMessages->Compose();
     mobjMessages->MsgSubject = lstrSubject;
     mobjMessages->MsgNoteText = lstrMessage;
@@ -93,7 +93,7 @@ bool cEmail::gblnSendMail(std::string_view lstrSubject, std::string_view lstrMes
     if (has_to) mobjMessages->Send();
     return true;
   } catch (...) {
-    gsubDisplayError(kSource, "gblnSendMail");
+    gsubDisplayError(kEmailClassSource, "gblnSendMail");
     return false;
   }
 }

@@ -13,10 +13,10 @@
 namespace qz {
 namespace {
 
-constexpr const char* kSource = "QzNotes.MailSystem";
+constexpr const char* kMailSystemSource = "QzNotes.MailSystem";
 
 [[noreturn]] void Raise(int32_t number, std::string description) {
-  throw RunTimeError(number, std::move(description), kSource);
+  throw RunTimeError(number, std::move(description), kMailSystemSource);
 }
 
 // A profile without a From sends as the server's own user on this host.
@@ -57,13 +57,14 @@ void MailMessages::Compose() {
 MailMessages::Recipient& MailMessages::Current() { return recipients_[index_]; }
 
 void MailMessages::RecipIndex(int32_t index) {
-  if (index < 0) throw RunTimeError(kErrInvalidCall, kSource);
+  if (index < 0) throw RunTimeError(kErrInvalidCall, kMailSystemSource);
   index_ = index;
   Current();
 }
 
 void MailMessages::RecipType(int16_t type) {
-  if (type < kMailOriginator || type > kMailBcc) throw RunTimeError(kErrInvalidCall, kSource);
+  if (type < kMailOriginator || type > kMailBcc)
+    throw RunTimeError(kErrInvalidCall, kMailSystemSource);
   Current().type = type;
 }
 

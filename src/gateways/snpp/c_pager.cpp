@@ -15,7 +15,7 @@
 namespace qz {
 namespace {
 
-constexpr std::string_view kSource = kPagerSource;
+constexpr std::string_view kPagerClassSource = kPagerSource;
 // Longest RFC 1861 reply line kept; the rest of a longer line is dropped.
 constexpr size_t kMaxRfcLine = 4096;
 
@@ -88,7 +88,7 @@ bool cPager::Connect() {
   } catch (...) {
     CaughtError error = CurrentError();
     mstrStatus = error.description;
-    gsubDisplayError(error, kSource, "Connect");
+    gsubDisplayError(error, kPagerClassSource, "Connect");
     return false;
   }
 }
@@ -99,7 +99,7 @@ bool cPager::SendPage(std::string_view lstrPage, std::string_view lstrMessage) {
     failure_kind_ = FailureKind::kTransient;
     mblnDone = false;
     mblnSent = false;
-    if (!mySocket) throw RunTimeError(kErrObjectNotSet, std::string(kSource));
+    if (!mySocket) throw RunTimeError(kErrObjectNotSet, std::string(kPagerClassSource));
     if (mySocket->state() != SnppSocket::kConnected) {
       mstrStatus = "Connection error";
       return mblnSent;
@@ -109,7 +109,7 @@ bool cPager::SendPage(std::string_view lstrPage, std::string_view lstrMessage) {
     QueryServer(command);
     Wait(SendPageDeadline(ClockSeconds(), mstrTimeout));
   } catch (...) {
-    gsubDisplayError(kSource, "SendPage");
+    gsubDisplayError(kPagerClassSource, "SendPage");
   }
   return mblnSent;
 }
@@ -136,7 +136,7 @@ void cPager::QueryServer(std::string& command) {
     command += "\r\n";
     mySocket->SendData(ToAnsiBytes(command));
   } catch (...) {
-    gsubDisplayError(kSource, "QueryServer");
+    gsubDisplayError(kPagerClassSource, "QueryServer");
   }
 }
 
@@ -150,7 +150,7 @@ void cPager::mySocket_DataArrival(int32_t bytesTotal) {
       ExactReplyArrived(block);
     }
   } catch (...) {
-    gsubDisplayError(kSource, "mySocket_DataArrival");
+    gsubDisplayError(kPagerClassSource, "mySocket_DataArrival");
   }
 }
 

@@ -16,7 +16,7 @@
 namespace qz {
 namespace {
 
-constexpr std::string_view kSource = "QzNotes.SNPPSocket";
+constexpr std::string_view kSocketSource = "QzNotes.SNPPSocket";
 
 int PollTimeout(double deadline) {
   double ms = std::ceil((deadline - ClockSeconds()) * 1000);
@@ -48,13 +48,13 @@ void SnppSocket::Close() {
 
 void SnppSocket::SetRemotePort(int32_t port) {
   if (port < 1 || port > 65535)
-    throw RunTimeError(380, "Invalid property value", std::string(kSource));
+    throw RunTimeError(380, "Invalid property value", std::string(kSocketSource));
   port_ = port;
 }
 
 void SnppSocket::Connect() {
   if (state_ != kClosed)
-    throw RunTimeError(40020, "Invalid operation at current state", std::string(kSource));
+    throw RunTimeError(40020, "Invalid operation at current state", std::string(kSocketSource));
   state_ = kResolvingHost;
   lookup_ = std::make_unique<HostLookup>(host_, port_);
   if (lookup_->fd() < 0) {
@@ -106,7 +106,7 @@ void SnppSocket::SendData(std::string_view bytes) {
   if (state_ != kConnected)
     throw RunTimeError(
         40006, "Wrong protocol or connection state for the requested transaction or request",
-        std::string(kSource));
+        std::string(kSocketSource));
   outbox_.append(bytes);
   FlushOutput();
 }

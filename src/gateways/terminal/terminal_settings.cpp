@@ -14,14 +14,14 @@
 namespace qz::tap {
 namespace {
 
-constexpr std::string_view kSection = "Pager Terminal";
-constexpr std::string_view kSource = "QzTerminal.cPager";
+constexpr std::string_view kTerminalSection = "Pager Terminal";
+constexpr std::string_view kTerminalSource = "QzTerminal.cPager";
 
 [[noreturn]] void Refuse(std::string_view key, std::string_view value, std::string_view why) {
   throw RunTimeError(kErrTerminal,
                      "Pager Terminal setting " + std::string(key) + "=\"" + std::string(value) +
                          "\" " + std::string(why),
-                     std::string(kSource));
+                     std::string(kTerminalSource));
 }
 
 bool ToUnsigned(std::string_view text, unsigned& out) {
@@ -133,10 +133,10 @@ TerminalSettings ReadTerminalSettings(std::string_view folder) {
   const std::string file = SettingsPath(folder, kMainSettingsFile);
   if (!SettingsFileExists(file))
     throw RunTimeError(kErrTerminal, "the settings file " + file + " is missing",
-                       std::string(kSource));
+                       std::string(kTerminalSource));
   auto read = [&](std::string_view key) {
     std::string value;
-    mblnGetPrivateProfileString(file, kSection, key, value);
+    mblnGetPrivateProfileString(file, kTerminalSection, key, value);
     return value;
   };
   TerminalSettings s;
