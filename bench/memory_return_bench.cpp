@@ -6,6 +6,8 @@
 // What stays includes GDBus's read buffer: one per connection, grown to the
 // largest message ever read and never shrunk (GLib's worker reallocs it up
 // only). `largest_message_MiB` reports its size, so the rest is visible.
+// A second case sends one large call that the default limits refuse; the
+// same target holds for it.
 //
 //   build/default/memory_return_bench
 #include <benchmark/benchmark.h>
@@ -99,6 +101,46 @@ void BM_RssAroundLargeBurst(benchmark::State& state) {
     state.counters["after_less_read_buffer_over_idle"] = (after - largest) / idle;
   }
 }
+// One request whose notes are a 1,000 x 1,000 array of one-character
+// strings (about 12 MB on the wire), refused by the default limits. What
+// GDBus spent parsing it must not stay resident.
+void BM_RssAfterRefusedCall(benchmark::State& state) {
+  for (auto _ : state) {
+    PrivateBus bus;
+    ProgramFolder folder;
+    Daemon daemon(bus, folder.path(), {"--linger", "600"});
+    Client client(bus);
+    const pid_t pid = bench::OwnerPid(client.connection());
+    const std::string path = client.Create();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double idle = bench::MemoryMiB(pid, "VmRSS");
+
+    VariantPtr one(g_variant_ref_sink(g_variant_new_variant(g_variant_new_string("x"))));
+    GVariantBuilder row, rows;
+    g_variant_builder_init(&rows, G_VARIANT_TYPE("av"));
+    for (int i = 0; i < 1000; ++i) {
+      g_variant_builder_init(&row, G_VARIANT_TYPE("av"));
+      for (int j = 0; j < 1000; ++j) g_variant_builder_add_value(&row, one.get());
+      g_variant_builder_add_value(&rows, g_variant_new_variant(g_variant_builder_end(&row)));
+    }
+    VariantPtr request(g_variant_ref_sink(
+        g_variant_new("(@v@v@v@v(so)s)", g_variant_new_variant(g_variant_builder_end(&rows)),
+                      Marker(0), Marker(0), Marker(0), "", "/callback", "refused")));
+    const double wire = WireMiB(request.get());
+    if (client.Call(path, kNotify, "SendMessageCallBack", request.get(), 300000).ok())
+      return state.SkipWithError("the large request was accepted");
+    const double peak = bench::MemoryMiB(pid, "VmHWM");
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double after = bench::MemoryMiB(pid, "VmRSS");
+    state.counters["idle_MiB"] = idle;
+    state.counters["peak_MiB"] = peak;
+    state.counters["after_MiB"] = after;
+    state.counters["message_MiB"] = wire;
+    state.counters["after_less_read_buffer_over_idle"] = (after - wire) / idle;
+  }
+}
+BENCHMARK(BM_RssAfterRefusedCall)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
 BENCHMARK(BM_RssAroundLargeBurst)
     ->Arg(200000)
     ->Iterations(1)

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "server/call_arguments.h"
+#include "server/heap_trim.h"
 #include "server/profiles_interface.h"
 #include "server/replies.h"
 #include "server/served_classes.h"
@@ -47,6 +48,7 @@ GDBusMessage* CallRouter::Filter(GDBusConnection*, GDBusMessage* message, gboole
                                  gpointer self) {
   if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)
     return message;
+  TrimWhenFreed(message);
   MessagePtr call(message);
   static_cast<CallRouter*>(self)->Route(call);
   return call.release();  // null when a handler took it over

@@ -19,4 +19,13 @@ void ReturnTicket(std::optional<CallerLedger::Ticket>& ticket, Apartment& apartm
   if (large) apartment.Post([] { malloc_trim(0); });
 }
 
+void TrimWhenFreed(GDBusMessage* message) {
+  GVariant* body = g_dbus_message_get_body(message);
+  if (!body || g_variant_get_size(body) < kTrimAfterBytes) return;
+  // Data is dropped at the very end of finalising, after the body is freed,
+  // on whichever thread let the message go.
+  static GQuark key = g_quark_from_static_string("qz-trim-when-freed");
+  g_object_set_qdata_full(G_OBJECT(message), key, message, [](gpointer) { malloc_trim(0); });
+}
+
 }  // namespace qz

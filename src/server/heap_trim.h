@@ -3,6 +3,8 @@
 // at the size of its largest request. Small calls pay nothing.
 #pragma once
 
+#include <gio/gio.h>
+
 #include <cstddef>
 #include <optional>
 
@@ -23,5 +25,11 @@ void KeepHeapThresholdsFixed();
 // trimmed once the apartment's current work (and what it frees) has ended.
 // Apartment thread.
 void ReturnTicket(std::optional<CallerLedger::Ticket>& ticket, Apartment& apartment);
+
+// Trims the heap once `message` is freed, when its body is large. GDBus
+// parsed it into many small blocks that stay in the allocator's free lists
+// after they are freed; a refused call has no ticket that would trim
+// afterwards. Any thread.
+void TrimWhenFreed(GDBusMessage* message);
 
 }  // namespace qz
