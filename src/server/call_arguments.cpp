@@ -8,7 +8,6 @@
 namespace qz {
 namespace {
 
-
 [[noreturn]] void Raise(int32_t number) { throw RunTimeError(number, kBoundarySource); }
 
 Variant Typed(const Param& param, GVariant* value, const ObjectResolver& resolve) {

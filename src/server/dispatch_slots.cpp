@@ -9,10 +9,7 @@
 #include "server/type_library.h"
 
 namespace qz {
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 void AnswerDispatchSlot(GDBusConnection* connection, GDBusMessage* call, const ObjectEntry& entry,
                         ObjectTable& table, CallAdmission& admission,

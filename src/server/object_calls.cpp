@@ -19,7 +19,6 @@
 namespace qz {
 namespace {
 
-
 // A request the object accepted holds its ticket until its run ends; one it
 // replaced or cancelled gives its ticket back.
 void KeepRequestTicket(ObjectEntry& entry, const Operation& op, CallerLedger::Ticket& ticket) {

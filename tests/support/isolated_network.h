@@ -21,6 +21,18 @@
 
 namespace qz::testing {
 
+// A fresh network namespace's loopback is down; listeners in it need it up.
+inline bool BringUpLoopback() {
+  const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ifreq request{};
+  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+  bool up = probe >= 0 && ::ioctl(probe, SIOCGIFFLAGS, &request) == 0;
+  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+  up = up && ::ioctl(probe, SIOCSIFFLAGS, &request) == 0;
+  if (probe >= 0) ::close(probe);
+  return up;
+}
+
 // What `body` answered in the isolated child (its text, often a list of
 // failures), or nullopt when no isolated namespace could be made.
 inline std::optional<std::string> RunWithoutNetwork(const std::function<std::string()>& body) {
@@ -30,15 +42,7 @@ inline std::optional<std::string> RunWithoutNetwork(const std::function<std::str
   if (child < 0) return std::nullopt;
   if (child == 0) {
     ::close(fds[0]);
-    if (::unshare(CLONE_NEWNET) != 0) ::_exit(3);
-    // A fresh namespace's loopback is down; the tests' own listeners need it.
-    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    if (probe < 0 || ::ioctl(probe, SIOCGIFFLAGS, &request) != 0) ::_exit(3);
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    if (::ioctl(probe, SIOCSIFFLAGS, &request) != 0) ::_exit(3);
-    ::close(probe);
+    if (::unshare(CLONE_NEWNET) != 0 || !BringUpLoopback()) ::_exit(3);
     const std::string answer = body();
     // A blocking write takes it all while the parent reads.
     ::_exit(::write(fds[1], answer.data(), answer.size()) == static_cast<ssize_t>(answer.size())
