@@ -12,7 +12,6 @@
 
 #include "automation/apartment_pool.h"
 #include "automation/run_time_error.h"
-#include "server/service_watchdog.h"
 
 namespace qz {
 namespace {
@@ -27,34 +26,6 @@ TEST(Apartment, CallRunsOnItsThreadAndPassesResultsAndErrors) {
   EXPECT_THROW(apartment.Call([]() -> int { throw RunTimeError(5); }), RunTimeError);
   // Nested calls from the thread itself run inline instead of deadlocking.
   EXPECT_EQ(apartment.Call([&] { return apartment.Call([] { return 7; }); }), 7);
-}
-
-// A watchdog counts an apartment alive when it answered lately or a wait
-// on its own thread has a deadline still ahead; an inner wait gives the
-// outer one's back, and a wait on any other thread excuses nobody.
-TEST(Apartment, ABoundedWaitExcusesOnlyItsOwnApartmentUntilItsDeadline) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point t0 = Clock::now(), none{};
-  Apartment apartment("qz-test");
-  const BoundedWait elsewhere(t0 + 1h);
-  const auto seen = apartment.Call([&] {
-    const BoundedWait outer(t0 + 1h);
-    const Clock::time_point inner_deadline = [&] {
-      const BoundedWait inner(t0 + 1min);
-      return apartment.ExcusedUntil();
-    }();
-    return std::vector{inner_deadline, apartment.ExcusedUntil()};
-  });
-  EXPECT_EQ(seen, (std::vector{t0 + 1min, t0 + 1h}));
-  EXPECT_EQ(apartment.ExcusedUntil(), none);
-  const struct {
-    Clock::duration answered_ago, excused_for;
-    bool alive;
-  } cases[] = {
-      {0s, -1s, true}, {10s, -1s, true}, {11s, -1s, false}, {11s, 1s, true}, {60s, 0s, false}};
-  for (const auto& c : cases)
-    EXPECT_EQ(AnswersInTime(t0 - c.answered_ago, t0 + c.excused_for, t0, 10s), c.alive)
-        << std::chrono::duration_cast<std::chrono::seconds>(c.answered_ago).count();
 }
 
 // Posters on other threads race the apartment emptying its inbox: every
