@@ -2,11 +2,15 @@
 // Everything an object of the apartment does (calls, timer ticks, channels)
 // runs on that thread, one at a time. Post() and Call() are safe from any
 // thread; the deliveries counter lets the pool avoid busy apartments.
+// Ping(), LastAnswer() and ExcusedUntil() let a watchdog on another thread
+// tell an apartment that is stuck from one waiting within its time-outs.
 #pragma once
 
 #include <glib.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
@@ -48,13 +52,24 @@ class Apartment {
   // Objects currently seated here (see ApartmentPool).
   std::atomic<int>& objects() { return objects_; }
 
+  // Any thread: posts a no-op that notes when it ran (LastAnswer).
+  void Ping();
+  std::chrono::steady_clock::time_point LastAnswer() const;
+  // While a BoundedWait is held on this thread, its deadline; the clock's
+  // epoch otherwise.
+  std::chrono::steady_clock::time_point ExcusedUntil() const;
+
  private:
+  friend class BoundedWait;
+
   std::string name_;
   MainContextPtr context_;
   MainLoopPtr loop_;
   WorkInbox inbox_{context_.get()};
   std::atomic<int> deliveries_{0};
   std::atomic<int> objects_{0};
+  std::atomic<int64_t> answered_ns_;    // steady clock, since its epoch
+  std::atomic<int64_t> excused_ns_{0};  // likewise; 0: no bounded wait
   std::thread::id thread_id_;
   std::thread thread_;
   std::once_flag stopped_;
@@ -84,6 +99,22 @@ class DeliveryInProgress {
 
  private:
   std::atomic<int>* counter_;
+};
+
+// Held on an apartment's thread around a wait that ends by `deadline` on
+// its own (a channel waiting for its peer within the peer's time-out): the
+// apartment is busy, not stuck, while it cannot answer a ping. Nested waits
+// restore the outer one. Does nothing on any other thread.
+class BoundedWait {
+ public:
+  explicit BoundedWait(std::chrono::steady_clock::time_point deadline);
+  ~BoundedWait();
+  BoundedWait(const BoundedWait&) = delete;
+  BoundedWait& operator=(const BoundedWait&) = delete;
+
+ private:
+  Apartment* apartment_;
+  int64_t outer_ns_ = 0;
 };
 
 }  // namespace qz

@@ -107,4 +107,9 @@ size_t ApartmentPool::size() const {
   return state_->apartments.size();
 }
 
+std::vector<std::shared_ptr<Apartment>> ApartmentPool::Apartments() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->apartments;
+}
+
 }  // namespace qz

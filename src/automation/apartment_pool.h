@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "automation/apartment.h"
 
@@ -53,6 +54,8 @@ class ApartmentPool {
   // as the returned pointer (or a copy) lives.
   std::shared_ptr<Apartment> Assign(std::optional<User> user = std::nullopt);
   size_t size() const;
+  // Every apartment made so far, for a look from outside (a watchdog).
+  std::vector<std::shared_ptr<Apartment>> Apartments() const;
   size_t share() const { return share_; }
 
  private:

@@ -99,6 +99,8 @@ class ObjectCalls {
   // (path, name) of the accepted work whose run has not ended.
   std::vector<std::pair<std::string, std::string>> UnfinishedWork() const { return pending_.All(); }
   void DestroyAll(std::string_view why);
+  // Any thread: where the objects run, for a watchdog to ping.
+  const ApartmentPool& pool() const { return pool_; }
 
  private:
   void OnNameOwnerChanged(GVariant* parameters);

@@ -29,6 +29,8 @@
 #include "server/object_calls.h"
 #include "server/server_lifetime.h"
 #include "server/server_log.h"
+#include "server/service_watchdog.h"
+#include "server/serving_summary.h"
 #include "server/slice_setting.h"
 
 namespace {
@@ -130,6 +132,9 @@ int main(int argc, char** argv) {
     qz::ObjectCalls objects(connection.get(), served, env, admission, uids);
     qz::ServerLifetime lifetime(connection.get(), served, env, objects);
     qz::CallRouter router(connection.get(), served, env, admission, uids, objects, lifetime);
+    qz::ServiceWatchdog watchdog(g_main_context_default(), objects.pool(), [&objects] {
+      return qz::ServingSummary(objects.UnfinishedWork().size(), objects.stopping());
+    });
     status = lifetime.Run();
     deadline = lifetime.StopDeadline();
   }

@@ -70,6 +70,8 @@ int ServerLifetime::Run() {
   ServerLog(std::string("serving ") + kBusName + " from folder " + env_.folder);
   // Only once the name is ours, so no other daemon runs the same requests.
   if (env_.journal) ReplayJournal(*env_.journal, connection_.get(), objects_);
+  // Under systemd (Type=notify) units ordered after ours start now.
+  sd_notify(0, "READY=1");
 
   auto on_signal = [](gpointer self) -> gboolean {
     static_cast<ServerLifetime*>(self)->BeginShutdown();

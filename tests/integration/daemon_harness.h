@@ -66,13 +66,14 @@ class ProgramFolder {
 };
 
 // qznotesd serving a private bus; its output goes to a file. Killed at the end.
+// `environment` ("NAME=value") is added to the daemon's alone.
 class Daemon {
  public:
   static constexpr int kRunning = ChildProcess::kRunning;
 
   Daemon(const PrivateBus& bus, const std::filesystem::path& folder,
-         std::vector<std::string> extra = {})
-      : process_(Args(bus, folder, std::move(extra)), NewLog(bus)) {
+         std::vector<std::string> extra = {}, std::vector<std::string> environment = {})
+      : process_(Args(bus, folder, std::move(extra), std::move(environment)), NewLog(bus)) {
     // The name appears once the daemon serves.
     BusConnection probe = bus.Connect();
     Eventually([&] { return HasOwner(probe.get()); }, 10s);
@@ -94,8 +95,12 @@ class Daemon {
 
  private:
   static std::vector<std::string> Args(const PrivateBus& bus, const std::filesystem::path& folder,
-                                       std::vector<std::string> extra) {
+                                       std::vector<std::string> extra,
+                                       std::vector<std::string> environment) {
     extra.insert(extra.begin(), {QZ_DAEMON_PATH, "--address", bus.address(), "--folder", folder});
+    // env(1) execs the daemon in the same process, so signals still reach it.
+    if (!environment.empty()) environment.insert(environment.begin(), "/usr/bin/env");
+    extra.insert(extra.begin(), environment.begin(), environment.end());
     return extra;
   }
   static std::string NewLog(const PrivateBus& bus) {

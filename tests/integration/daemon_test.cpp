@@ -7,8 +7,12 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -583,6 +587,58 @@ TEST(DaemonLifetime, AClientLeavingTakesItsRequestAlong) {
   EXPECT_EQ(daemon.WaitExit(20s), 0);
   EXPECT_EQ(folder.Read("QzNotesLog.log"), "");
   EXPECT_THAT(daemon.Log(), HasSubstr("left the bus"));
+}
+
+// Under a service manager the daemon says it is ready and what it is doing,
+// and pings the watchdog while its apartments answer or wait within a
+// peer's time-out (an SNPP gateway that never replies, Timeout=300). An
+// apartment stuck where nothing times out (a settings read that never
+// returns) stops the pings, so the manager would restart the daemon.
+TEST(ServiceManager, TheWatchdogIsPingedUntilAnApartmentIsStuckPastEveryTimeOut) {
+  PrivateBus bus;
+  for (const bool stuck : {false, true}) {
+    SCOPED_TRACE(stuck ? "stuck in a settings read" : "waiting within the SNPP time-out");
+    ProgramFolder folder;
+    SnppSim stall("[*]\nREPLY PAGE NONE\n");
+    folder.UseSnpp(stall.port(), 300);
+    const fs::path socket_path = folder.path() / "notify", snpp = folder.path() / "QzSNPP.ini";
+    UniqueFd manager(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    socket_path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(manager.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    auto next = [&] {  // one message, or empty after 100 ms without one
+      pollfd p{manager.get(), POLLIN, 0};
+      char buffer[4096];
+      const ssize_t n = poll(&p, 1, 100) == 1 ? recv(manager.get(), buffer, sizeof buffer, 0) : 0;
+      return std::string(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    };
+    Daemon daemon(bus, folder.path(), {},
+                  {"NOTIFY_SOCKET=" + socket_path.string(), "WATCHDOG_USEC=2000000"});
+    std::string said;
+    auto hears = [&](std::string_view text) {  // within 20 s
+      for (int i = 0; i < 200 && said.find(text) == std::string::npos; ++i) said += next() + "\n";
+      return said.find(text) != std::string::npos;
+    };
+    for (const char* text : {"READY=1", "STATUS=serving: 0 pending", "WATCHDOG=1"})
+      ASSERT_TRUE(hears(text)) << text << " in:\n" << said << daemon.Log();
+    if (stuck) {  // with no writer ever, the daemon's open of it never returns
+      fs::remove(snpp);
+      ASSERT_EQ(mkfifo(snpp.c_str(), 0600), 0);
+    }
+    Client client(bus);
+    ASSERT_EQ(SendRequest(client, client.Create(), "T-1", "m").Print(), kAsynch);
+    if (!stuck) ASSERT_TRUE(Eventually([&] { return !Received(stall, "PAGE").empty(); }, 60s));
+    ASSERT_TRUE(hears("STATUS=serving: 1 pending")) << said;
+    // Pings may go on until the run reaches the hang; a waiting run's are
+    // counted until six have come.
+    int pings = 0;
+    const auto begin = std::chrono::steady_clock::now();
+    auto last_ping = begin, now = begin;
+    for (; now - begin < 30s && (stuck || pings < 6) && now - last_ping < 6s;
+         now = std::chrono::steady_clock::now())
+      if (next().find("WATCHDOG=1") != std::string::npos) ++pings, last_ping = now;
+    EXPECT_EQ(now - last_ping >= 6s, stuck) << pings << " pings\n" << daemon.Log();
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "automation/apartment.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -62,6 +63,7 @@ std::string Complaint(int fd) {
 bool WaitForExit(pid_t pid, std::chrono::milliseconds limit, int& status) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + limit;
+  const BoundedWait waiting(deadline);
   const auto left = [&] {
     return static_cast<int>(std::max<int64_t>(
         0, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count()));

@@ -2,9 +2,11 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 #include <variant>
 
+#include "automation/apartment.h"
 #include "gateways/mail/smtp_server_url.h"
 
 #include "platform/holders.h"
@@ -143,6 +145,7 @@ SmtpOutcome SendSmtp(std::string_view server, std::string_view envelope_from,
   curl_easy_setopt(h, CURLOPT_DEBUGDATA, &dialogue);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
 
+  const BoundedWait waiting(std::chrono::steady_clock::now() + options.total_limit);
   const CURLcode code = curl_easy_perform(h);
   if (code == CURLE_OK) return {true, dialogue.last_reply};
   if (FinalRefusal(dialogue.last_reply))

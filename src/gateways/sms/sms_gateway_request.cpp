@@ -2,9 +2,11 @@
 
 #include <glib.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "automation/apartment.h"
 #include "automation/names.h"
 #include "automation/run_time_error.h"
 #include "gateways/sms/http_failure.h"
@@ -203,6 +205,7 @@ std::string SmsGatewayRequest::SendRequest(std::string_view request_text) {
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
 
+  const BoundedWait waiting(std::chrono::steady_clock::now() + limits_.total);
   const CURLcode code = curl_easy_perform(h);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
   if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && body.cut)) {

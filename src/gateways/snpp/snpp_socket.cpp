@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
 
+#include "automation/apartment.h"
 #include "automation/run_time_error.h"
 #include "gateways/snpp/ansi_text.h"
 #include "gateways/snpp/snpp_timing.h"
@@ -178,6 +180,9 @@ void SnppSocket::ProcessEvents(double deadline) {
       if (!outbox_.empty()) events |= POLLOUT;
       if (events) p = {fd_.get(), events, 0};
     }
+    const BoundedWait waiting(std::chrono::steady_clock::now() +
+                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(deadline - ClockSeconds())));
     // With nothing to watch this only sleeps to the deadline: never a spin.
     int ready = ::poll(&p, 1, PollTimeout(deadline));
     if (ready > 0 && p.revents) {

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "automation/apartment.h"
 #include "automation/run_time_error.h"
 #include "gateways/terminal/tap_limits.h"
 
@@ -110,6 +111,7 @@ SerialLine SerialLine::Open(const std::string& device, const LineSettings& line,
   if (::fstat(fd.get(), &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd.get()))
     Fail(device, "is not a terminal device");
   // Another caller on the same line finishes its call first.
+  const BoundedWait lock_wait(lock_deadline);
   while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR)
       Fail(device, "cannot be locked: " + ErrnoText(errno));
@@ -122,6 +124,7 @@ SerialLine SerialLine::Open(const std::string& device, const LineSettings& line,
 }
 
 void SerialLine::Write(std::string_view bytes, Clock::time_point deadline) {
+  const BoundedWait waiting(deadline);
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
     if (n > 0) {
@@ -139,6 +142,7 @@ void SerialLine::Write(std::string_view bytes, Clock::time_point deadline) {
 }
 
 bool SerialLine::Read(std::string& into, Clock::time_point deadline) {
+  const BoundedWait waiting(deadline);
   for (;;) {
     char buffer[512];
     const ssize_t n = ::read(fd_.get(), buffer, sizeof buffer);
