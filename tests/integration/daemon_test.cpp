@@ -627,7 +627,9 @@ TEST(ServiceManager, TheWatchdogIsPingedUntilAnApartmentIsStuckPastEveryTimeOut)
     }
     Client client(bus);
     ASSERT_EQ(SendRequest(client, client.Create(), "T-1", "m").Print(), kAsynch);
-    if (!stuck) ASSERT_TRUE(Eventually([&] { return !Received(stall, "PAGE").empty(); }, 60s));
+    if (!stuck) {
+      ASSERT_TRUE(Eventually([&] { return !Received(stall, "PAGE").empty(); }, 60s));
+    }
     ASSERT_TRUE(hears("STATUS=serving: 1 pending")) << said;
     // Pings may go on until the run reaches the hang; a waiting run's are
     // counted until six have come.
