@@ -26,7 +26,7 @@ int64_t CoolDownMs(const BreakerSettings& breaker, int32_t failures_in_a_row) {
 }
 
 std::string SpanText(int64_t ms) {
-  const int64_t s = std::max<int64_t>(ms, 0) / 1000;
+  const int64_t s = (std::max<int64_t>(ms, 0) + 500) / 1000;  // to the nearest second
   if (s < 120) return std::to_string(s) + " s";
   if (s < 7200) return std::to_string(s / 60) + " min";
   const int64_t minutes = s / 60 % 60;
