@@ -39,6 +39,7 @@ DeliveryPolicy ParseDeliveryPolicy(std::string_view text) {
   if (auto n = Whole(text, "MaxDelay", 1, kMaxSeconds)) p.max_delay = std::chrono::seconds(*n);
   if (auto n = Whole(text, "GiveUpAfter", 1, kMaxSeconds))
     p.give_up_after = std::chrono::seconds(*n);
+  if (auto n = Whole(text, "BreakAfter", 0, kMaxAttempts)) p.break_after = static_cast<int>(*n);
   // The ceiling is never below the first delay.
   if (p.max_delay < p.first_retry) p.max_delay = p.first_retry;
   return p;

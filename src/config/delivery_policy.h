@@ -15,6 +15,9 @@ struct DeliveryPolicy {
   std::chrono::seconds first_retry{30};
   std::chrono::seconds max_delay{900};       // the ceiling of the doubling delay
   std::chrono::seconds give_up_after{3600};  // after acceptance, no new try starts
+  // Transient failures in a row after which a gateway's new tries wait for
+  // a cool-down; 0: never.
+  int break_after = 5;
 
   bool retries() const { return attempts > 1; }
 };

@@ -117,6 +117,7 @@ void cNotify::ArmTimer() {
   NotesTimer->SetInterval(1000);
   NotesTimer->SetEnabled(true);
   pending_ = true;
+  waiting_mark_.Set(false);  // a new request has no next try set yet
 }
 
 void cNotify::UnloadForm() {
@@ -126,6 +127,7 @@ void cNotify::UnloadForm() {
   mfrmNotes.reset();
   pending_ = false;
   tries_ = 0;
+  waiting_mark_.Set(false);
 }
 
 }  // namespace qz

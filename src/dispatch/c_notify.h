@@ -18,6 +18,7 @@
 #include "automation/variant.h"
 #include "config/delivery_policy.h"
 #include "contract/contract.h"
+#include "diagnostics/gateway_health.h"
 #include "diagnostics/logged_text.h"
 #include "dispatch/dispatch_trace.h"
 #include "dispatch/frm_notes.h"
@@ -28,6 +29,7 @@
 
 namespace qz {
 
+class DeliveryParts;
 struct ChannelCall;
 struct TriedRequest;
 
@@ -110,6 +112,13 @@ class cNotify {
   // everything that did not go.
   bool ScheduleRetry(std::string& failures, TriedRequest& tried);
   void ArmRetryTimer();
+  // With retries on: when a gateway the request still needs cools down
+  // after failing in a row, the try waits for it (not counted as a try).
+  bool HoldForCoolDown();
+  // Tells the gateway health how one channel call went; `told` is how
+  // many parts the call's collector held before it.
+  void NoteGatewayOutcome(std::string_view gateway, const Variant& recipients, bool delivered,
+                          const DeliveryParts* parts, size_t told);
   RequestRecord JournalRecord() const;
   void CallBack(std::string_view outcome);
   void msubWriteLog(std::string_view text);
@@ -149,6 +158,7 @@ class cNotify {
   int32_t tries_ = 0;
   int64_t next_try_unix_ms_ = 0;
   std::string earlier_failures_;
+  WaitingMark waiting_mark_{env_.health};  // set while the next try is set
 };
 
 }  // namespace qz

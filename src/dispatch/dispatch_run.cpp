@@ -27,11 +27,13 @@ void cNotify::NotesTimer_Timer() {
   // A retry never starts before its due time, whatever woke the timer.
   if (tries_ > 0 && UnixMsNow() < next_try_unix_ms_) return ArmRetryTimer();
   pending_ = false;
+  waiting_mark_.Set(false);
   DeliveryInProgress delivering(deliveries_);
   // No second tick while a channel waits: the run is made once per request.
   if (NotesTimer) NotesTimer->SetEnabled(false);
 
   if (tries_ == 0) policy_ = ReadDeliveryPolicy(env_.folder);
+  if (policy_.retries() && HoldForCoolDown()) return;
   ++tries_;
   ChannelCall call = ChannelState();
   DispatchTrace trace;
@@ -101,7 +103,9 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
       if (mblnMailEnabled) {
         const MailRoute& route = !mstrProfile.empty() ? gateways.profile : gateways.smtp;
         mailed.name = route.name;
+        const size_t told = tried ? tried->mail_parts.parts().size() : 0;
         mailed.delivered = channels.Mail(route, mail_call, mvarNotes.At(i), mvarEmail.At(i));
+        NoteGatewayOutcome(route.name, mvarEmail.At(i), mailed.delivered, mail_call.parts, told);
         if (!mailed.delivered) status.append("Mail Status: ").append(gstrLastError).append("::");
       }
       if (tried) tried->mail.push_back(mailed);
@@ -110,8 +114,11 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
       for (const PagingGateway& gateway : gateways.paging) {
         if (!EqualsNumber(channels.ReadGateway(call), gateway.number)) continue;
         paging.name = gateway.name;
-        if (channels.Initialise(gateway, call))
+        if (channels.Initialise(gateway, call)) {
+          const size_t told = tried ? tried->page_parts.parts().size() : 0;
           paged = channels.Page(gateway, page_call, mvarNotes.At(i), mvarPager.At(i));
+          NoteGatewayOutcome(gateway.name, mvarPager.At(i), paged, page_call.parts, told);
+        }
         break;
       }
       channels.EndGroup(mvarPager, paged);
@@ -173,6 +180,7 @@ void cNotify::ArmRetryTimer() {
   NotesTimer->SetInterval(static_cast<unsigned>(std::min<int64_t>(wait, INT32_MAX)));
   NotesTimer->SetEnabled(true);
   pending_ = true;
+  waiting_mark_.Set(true);
 }
 
 void cNotify::CallBack(std::string_view outcome) {

@@ -28,7 +28,7 @@ std::vector<std::string> ChildrenAboveRoot(std::string_view path) {
 
 CallRouter::CallRouter(GDBusConnection* connection, const ServerOptions& options,
                        const ServerEnvironment& env, CallAdmission& admission, CallerUids& uids,
-                       ObjectCalls& objects, ServerLifetime& lifetime)
+                       ObjectCalls& objects, ServerLifetime& lifetime, const StatusSources* status)
     : connection_(Ref(connection)),
       system_bus_(options.system_bus),
       registry_(env.registry),
@@ -36,6 +36,7 @@ CallRouter::CallRouter(GDBusConnection* connection, const ServerOptions& options
       uids_(uids),
       objects_(objects),
       lifetime_(lifetime),
+      status_(status),
       main_context_(g_main_context_ref(g_main_context_default())) {
   filter_id_ = g_dbus_connection_add_filter(connection_.get(), &CallRouter::Filter, this, nullptr);
 }
@@ -151,6 +152,10 @@ void CallRouter::RouteFactoryCall(MessagePtr call, const char* iface, const char
   } else if (Is(iface, kProfilesInterface) && registry_) {
     OnMain([this, call = std::move(call)] {
       AnswerProfilesCall(connection_.get(), call.get(), *registry_);
+    });
+  } else if (Is(iface, kStatusInterface) && status_) {
+    OnMain([this, call = std::move(call)] {
+      AnswerStatusCall(connection_.get(), call.get(), *status_);
     });
   } else if (create) {
     if (objects_.stopping()) return SendStoppingError(connection_.get(), call.get());

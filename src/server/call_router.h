@@ -21,15 +21,17 @@
 #include "server/object_calls.h"
 #include "server/server_lifetime.h"
 #include "server/server_options.h"
+#include "server/status_view.h"
 
 namespace qz {
 
 class CallRouter {
  public:
-  // Every reference must outlive this.
+  // Every reference must outlive this; without `status` the status
+  // interface is not served.
   CallRouter(GDBusConnection* connection, const ServerOptions& options,
              const ServerEnvironment& env, CallAdmission& admission, CallerUids& uids,
-             ObjectCalls& objects, ServerLifetime& lifetime);
+             ObjectCalls& objects, ServerLifetime& lifetime, const StatusSources* status = nullptr);
   ~CallRouter();
   CallRouter(const CallRouter&) = delete;
   CallRouter& operator=(const CallRouter&) = delete;
@@ -58,6 +60,7 @@ class CallRouter {
   CallerUids& uids_;
   ObjectCalls& objects_;
   ServerLifetime& lifetime_;
+  const StatusSources* const status_;
   MainContextPtr main_context_;
   guint filter_id_ = 0;
 };

@@ -16,7 +16,9 @@
 #include "components/system_bus_address.h"
 #include "config/program_folder.h"
 #include "config/settings_groups.h"
+#include "diagnostics/gateway_health.h"
 #include "dispatch/request_journal.h"
+#include "dispatch/retry_schedule.h"
 #include "gateways/gateway_table.h"
 #include "platform/holders.h"
 #include "platform/registry_store.h"
@@ -30,8 +32,9 @@
 #include "server/server_lifetime.h"
 #include "server/server_log.h"
 #include "server/service_watchdog.h"
-#include "server/serving_summary.h"
 #include "server/slice_setting.h"
+#include "server/status_line.h"
+#include "server/status_view.h"
 
 namespace {
 
@@ -47,10 +50,17 @@ qz::ConnectionPtr Connect(const qz::DaemonOptions& options, qz::ErrorPtr& error)
                      qz::ErrorSlot(error)));
 }
 
+// Where the daemon listens, for the status view.
+std::string BusText(const qz::DaemonOptions& options) {
+  if (!options.address.empty()) return "D-Bus " + options.address;
+  return options.server.system_bus ? "D-Bus system bus" : "D-Bus session bus";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   qz::RestartWithMallocSlices(argv);
+  const int64_t started_unix_ms = qz::UnixMsNow();
   qz::KeepHeapThresholdsFixed();
   qz::Status parsed;
   std::optional<qz::DaemonOptions> options = qz::ParseDaemonOptions(argc, argv, parsed);
@@ -124,16 +134,20 @@ int main(int argc, char** argv) {
   {
     // Each part refers to those built before it, and goes before them.
     auto report = [](std::string_view line) { qz::ServerLog(line); };
-    const qz::ServerEnvironment env{folder,    components,      gateways,      seat,
-                                    &registry, &http_callbacks, journal.get(), report};
+    qz::GatewayHealth health;
+    const qz::ServerEnvironment env{folder,          components,    gateways, seat,   &registry,
+                                    &http_callbacks, journal.get(), report,   &health};
     const qz::ServerOptions& served = options->server;
     qz::CallerUids uids(connection.get(), g_main_context_default());
     qz::CallAdmission admission(connection.get(), served.limits);
     qz::ObjectCalls objects(connection.get(), served, env, admission, uids);
     qz::ServerLifetime lifetime(connection.get(), served, env, objects);
-    qz::CallRouter router(connection.get(), served, env, admission, uids, objects, lifetime);
-    qz::ServiceWatchdog watchdog(g_main_context_default(), objects.pool(), [&objects] {
-      return qz::ServingSummary(objects.UnfinishedWork().size(), objects.stopping());
+    const qz::StatusSources status_sources{
+        env, served, objects, BusText(*options), connection.get(), started_unix_ms};
+    qz::CallRouter router(connection.get(), served, env, admission, uids, objects, lifetime,
+                          &status_sources);
+    qz::ServiceWatchdog watchdog(g_main_context_default(), objects.pool(), [&status_sources] {
+      return qz::ServingLine(qz::GatherStatus(status_sources));
     });
     status = lifetime.Run();
     deadline = lifetime.StopDeadline();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "server/profiles_interface.h"
+#include "server/status_view.h"
 
 namespace qz {
 namespace {
@@ -130,6 +131,7 @@ std::string FactoryXml() {
       "    <method name=\"CreateObject\"><arg name=\"progid\" type=\"s\" direction=\"in\"/>");
   xml.append("<arg name=\"path\" type=\"o\" direction=\"out\"/></method>\n  </interface>\n");
   xml.append(ProfilesInterfaceXml());
+  xml.append(StatusInterfaceXml());
   // The operations answered here for one-shot callers, and Invoke for them.
   for (const ClassDescription* c : AllClasses())
     if (c->served_on_factory) xml.append(InterfaceXml(*c, c->interface));

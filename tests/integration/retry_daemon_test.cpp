@@ -16,10 +16,12 @@
 #include <set>
 #include <string>
 
+#include "cli_runner.h"
 #include "config/profile_string.h"
 #include "daemon_harness.h"
 #include "dispatch/journal_file.h"
 #include "dispatch/request_record.h"
+#include "json_reader.h"
 #include "platform/file_io.h"
 #include "support/smtp_sink.h"
 #include "support/snpp_sim.h"
@@ -133,6 +135,60 @@ TEST(Retries, ATerminalThatTookSomeIdentifiersIsNotAskedForThemAgain) {
   EXPECT_EQ(tap->Pages(), "1002 disk full") << daemon.Log();
 }
 
+// An SNPP gateway that drops its first two connections opens the breaker
+// (BreakAfter=2): a request made meanwhile waits for the cool-down without
+// using a try, and `qznotes status` shows the gateway down with the failure,
+// then up with a success once both pages went.
+TEST(Retries, ABreakerHoldsNewTriesToAGatewayThatIsDownAndStatusShowsIt) {
+  PrivateBus bus;
+  ProgramFolder folder;
+  SnppSim sim("", "127.0.0.1", {"--fail-first", "2"});
+  folder.UseSnpp(sim.port(), 10);
+  UseDelivery(folder, "Attempts=3\nFirstRetry=5\nMaxDelay=5\nBreakAfter=2\n");
+  Daemon daemon(bus, folder.path(), {"--linger", "60"});
+  Client client(bus);
+  auto status = [&](const char* json) {
+    std::vector<std::string> words = {"--address", bus.address(), "status"};
+    if (*json) words.emplace_back(json);
+    return RunCli(words);
+  };
+  ASSERT_TRUE(SendRequest(client, client.Create(), "T-1", "first").ok()) << daemon.Log();
+  ASSERT_TRUE(daemon.Logged("gateway SNPP down after 2 failures in a row: ", 30s)) << daemon.Log();
+  ASSERT_TRUE(SendRequest(client, client.Create(), "T-2", "second").ok()) << daemon.Log();
+  const CliResult down = status("");
+  EXPECT_EQ(down.status, 0) << down.Describe();
+  EXPECT_THAT(down.out, ::testing::ContainsRegex("gateway SNPP +down since [0-9T:-]+ \\("))
+      << down.out;
+  const std::string log = daemon.Log();
+  const std::string why = log.substr(log.find("in a row: ") + 10);
+  EXPECT_THAT(down.out, HasSubstr(why.substr(0, why.find('\n')))) << down.out;
+
+  EXPECT_THAT(client.WaitForCallbacks(2, 60s),
+              ::testing::UnorderedElementsAre(Pair("T-1", "QzNotes: Message Sent"),
+                                              Pair("T-2", "QzNotes: Message Sent")))
+      << daemon.Log();
+  EXPECT_THAT(daemon.Log(), HasSubstr("request T-2: gateway SNPP is down; try 1 waits "));
+  EXPECT_THAT(daemon.Log(), HasSubstr("gateway SNPP back after "));
+  EXPECT_THAT(daemon.Log(), Not(HasSubstr("request T-2: try"))) << "the wait was counted a try";
+  EXPECT_EQ(Count(sim, "recv", "SEND"), 2u) << sim.Received();
+
+  const CliResult up = status("--json");
+  ASSERT_EQ(up.status, 0) << up.Describe();
+  const std::optional<Json> json = JsonReader::Parse(up.out);
+  ASSERT_TRUE(json) << up.out;
+  const Json* gateways = json->Find("gateways");
+  const Json* snpp = gateways ? gateways->Find("SNPP") : nullptr;
+  ASSERT_TRUE(snpp) << up.out;
+  EXPECT_TRUE(snpp->Find("up")->boolean) << up.out;
+  EXPECT_GT(snpp->Find("last_success_ms")->number, 0) << up.out;
+  EXPECT_THAT(snpp->Find("last_failure")->text, HasSubstr(why.substr(0, why.find('\n'))));
+  EXPECT_EQ(json->Find("pending")->number, 0) << up.out;
+
+  daemon.Signal(SIGTERM);
+  ASSERT_EQ(daemon.WaitExit(60s), 0) << daemon.Log();
+  EXPECT_EQ(status("").status, 1) << "a server that is gone answered";
+}
+
 // 50 requests wait for their next try when the daemon is killed, or
 // stopped (which must not try them at once). The next run sends each page
 // once, none before the due time the journal kept.
@@ -144,7 +200,8 @@ TEST(Retries, RetriesWaitingAtAKillOrStopAreSentOnceAfterTheRestartAndNotBeforeD
     ProgramFolder folder;
     SnppSim sim("", "127.0.0.1", {"--fail-first", std::to_string(kRequests), "--unix-times"});
     folder.UseSnpp(sim.port(), 10);
-    UseDelivery(folder, "Attempts=3\nFirstRetry=10\nMaxDelay=10\n");
+    // Every first try fails; the breaker would hold most of them back.
+    UseDelivery(folder, "Attempts=3\nFirstRetry=10\nMaxDelay=10\nBreakAfter=0\n");
     {
       Daemon daemon(bus, folder.path(), {"--linger", "120"});
       Client client(bus);

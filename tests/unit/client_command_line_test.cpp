@@ -137,7 +137,7 @@ TEST(ClientCommandLine, WhatEachCommandLineAsksFor) {
 
 TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
   const std::string kCommands =
-      " (send, settings, call, test-gateway, profiles, watch, journal, help)";
+      " (send, settings, call, test-gateway, profiles, watch, journal, status, help)";
   const std::string kGroups =
       "terminal-short, terminal, gateways, sms, terminal-ex, snpp, gateways-ex, sms-ex";
   const std::string kSeconds = "--timeout takes whole seconds from 1 to 86400";
@@ -171,6 +171,7 @@ TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
       {"settings set Default Index", "'Index' is not KEY=VALUE"},
       {"settings set Default =1", "'=1' has no key"},
       {"settings show extra", "settings show takes no arguments"},
+      {"status now", "status takes no argument, not now"},
       {"settings drop", "settings has no action drop (show, get, set)"},
       {"settings get --force snpp", "--force belongs to settings set"},
       {"call", "call needs an operation name or dispatch identifier"},

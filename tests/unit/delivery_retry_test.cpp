@@ -1,6 +1,7 @@
 // Retries of what failed: the [Delivery] policy as read, the delay
-// schedule, the narrowing of a request to what is left after a try, and
-// the journal record that carries a waiting retry.
+// schedule, the breaker that holds back tries to a gateway that is down,
+// the narrowing of a request to what is left after a try, and the journal
+// record that carries a waiting retry.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "automation/variant_codec.h"
 #include "config/delivery_policy.h"
+#include "diagnostics/gateway_health.h"
 #include "dispatch/request_narrowing.h"
 #include "dispatch/request_record.h"
 #include "dispatch/retry_schedule.h"
@@ -195,6 +197,63 @@ TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
   const Narrowing n = NarrowToFailed(email, pager, tried);
   EXPECT_EQ(n.unsent, "Page Status: \r\nno 0\r\nno 1\r\nno 2::");
   EXPECT_EQ(n.retry_after, seconds(120));
+}
+
+TEST(GatewayBreaker, OpensAfterFailuresInARowCoolsDownDoublingAndClosesOnASuccess) {
+  const struct {
+    int32_t break_after, failures;
+    int64_t ms;
+  } cool[] = {{5, 4, 0},         {5, 5, 30'000}, {5, 6, 60'000}, {5, 10, 900'000},
+              {5, 999, 900'000}, {0, 50, 0},     {1, 1, 30'000}};
+  for (const auto& c : cool)
+    EXPECT_EQ(CoolDownMs({.break_after = c.break_after}, c.failures), c.ms)
+        << c.failures << " of " << c.break_after;
+  EXPECT_EQ(ParseDeliveryPolicy("[Delivery]\nBreakAfter=2\n").break_after, 2);
+  EXPECT_EQ(ParseDeliveryPolicy("[Delivery]\nBreakAfter=x\n").break_after, 5);
+
+  // One gateway's story; `held` -1: a new try may go now.
+  const BreakerSettings b{.break_after = 2, .first_ms = 1000, .ceiling_ms = 4000};
+  enum Op { kFail, kRefused, kSent, kAsk };
+  const struct {
+    Op op;
+    int64_t now;
+    const char* line;
+    int64_t held;
+  } story[] = {
+      {kFail, 0, "", -1},
+      {kAsk, 50, "", -1},
+      {kFail, 100, "gateway SNPP down after 2 failures in a row: refused", -1},
+      {kAsk, 500, "", 1100},
+      {kAsk, 1100, "", -1},    // the probe goes
+      {kAsk, 1200, "", 3100},  // the others wait as if it failed
+      {kFail, 1300, "", -1},   // it did: no second "down"
+      {kAsk, 2000, "", 3300},
+      {kRefused, 2000, "", -1},  // a refusal for good neither opens nor closes
+      {kAsk, 3000, "", 3300},
+      {kFail, 3400, "", -1},
+      {kAsk, 3500, "", 7400},  // the ceiling
+      {kSent, 150'000, "gateway SNPP back after 2 min", -1},
+      {kAsk, 150'000, "", -1},
+      {kFail, 150'100, "", -1},  // counting starts again
+  };
+  GatewayHealth health;
+  for (const auto& s : story) {
+    std::optional<std::string> line;
+    std::optional<int64_t> held;
+    if (s.op == kFail || s.op == kRefused)
+      line = health.Failed("SNPP", "refused", s.op == kFail, s.now, &b);
+    else if (s.op == kSent)
+      line = health.Succeeded("SNPP", s.now);
+    else
+      held = health.HeldUntil("SNPP", b, s.now);
+    EXPECT_EQ(line.value_or(""), s.line) << "at " << s.now;
+    EXPECT_EQ(held.value_or(-1), s.held) << "at " << s.now;
+  }
+  const GatewayReport snpp = health.Snapshot().at(0);
+  EXPECT_EQ(std::tuple(snpp.up, snpp.failures_in_a_row, snpp.down_since_unix_ms, snpp.broken),
+            std::tuple(false, 1, int64_t{150'100}, false));
+  EXPECT_EQ(std::tuple(SpanText(45'000), SpanText(180'000), SpanText(7'500'000)),
+            std::tuple("45 s", "3 min", "2 h 5 min"));
 }
 
 TEST(RequestRecord, ARetryRecordRoundTripsAndOlderLayoutsStillRead) {

@@ -21,5 +21,6 @@ Command ParseTestGateway(OptionSet& options, CommandWords words);
 Command ParseProfiles(OptionSet& options, CommandWords words);
 Command ParseWatch(OptionSet& options, CommandWords words);
 Command ParseJournal(OptionSet& options, CommandWords words);
+Command ParseStatus(OptionSet& options, CommandWords words);
 
 }  // namespace qz::client

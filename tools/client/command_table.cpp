@@ -15,7 +15,7 @@ ExitStatus RunAs(GDBusConnection* connection, const GlobalOptions& global, const
   return Run(connection, global, std::get<C>(command), console);
 }
 
-const std::array<CommandEntry, 7> kCommands = {{
+const std::array<CommandEntry, 8> kCommands = {{
     {"send", "hand the server a notification request", kSendHelp, ParseSend,
      RunAs<SendCommand, RunSend>},
     {"settings", "show, read or change the gateway settings", kSettingsHelp, ParseSettings,
@@ -30,6 +30,8 @@ const std::array<CommandEntry, 7> kCommands = {{
      RunAs<WatchCommand, RunWatch>},
     {"journal", "list or clear the requests kept for a restart (works without the server)",
      kJournalHelp, ParseJournal, RunAs<JournalCommand, RunJournal>, /*offline=*/true},
+    {"status", "what the server is doing: requests, journal, gateways, limits", kStatusHelp,
+     ParseStatus, RunAs<StatusCommand, RunStatus>},
 }};
 
 }  // namespace

@@ -92,14 +92,18 @@ struct JournalCommand {
   std::optional<std::string> folder;  // --folder
 };
 
+// What the server is doing now (its Status answer).
+struct StatusCommand {};
+
 struct VersionCommand {};
 
 struct HelpCommand {
   std::string topic;  // "" or a command's name
 };
 
-using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand,
-                             TestGatewayCommand, ProfilesCommand, WatchCommand, JournalCommand>;
+using Command =
+    std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand,
+                 TestGatewayCommand, ProfilesCommand, WatchCommand, JournalCommand, StatusCommand>;
 
 struct Invocation {
   GlobalOptions global;

@@ -217,6 +217,18 @@ qznotes receive them.
 Exit status: 0 interrupted or N printed; 2 usage or bus errors.
 )txt";
 
+const std::string_view kStatusHelp = R"txt(Usage: qznotes status [--json]
+
+Asks the running server what it is doing: version and uptime, requests
+pending and waiting for a retry, failed ones kept in the journal, the
+journal's size, each gateway's last success and last failure (time and
+text) and whether it is up, the bus it serves on and the limits in force.
+--json prints the same as one JSON object. Never starts a server.
+
+Exit status: 0 the server answered; 1 no server is running; 2 usage or bus
+errors.
+)txt";
+
 std::string_view TestGatewayHelp() {
   // The gateways' lines follow the gateway table.
   static const std::string text = [] {

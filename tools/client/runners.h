@@ -28,5 +28,7 @@ ExitStatus RunWatch(GDBusConnection* connection, const GlobalOptions& global,
 // No bus: `connection` is null (the table marks the command offline).
 ExitStatus RunJournal(GDBusConnection* connection, const GlobalOptions& global,
                       const JournalCommand& journal, Console console);
+ExitStatus RunStatus(GDBusConnection* connection, const GlobalOptions& global,
+                     const StatusCommand& status, Console console);
 
 }  // namespace qz::client

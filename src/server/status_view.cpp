@@ -1,0 +1,121 @@
+#include "server/status_view.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "contract/contract.h"
+#include "dispatch/journal_file.h"
+#include "dispatch/retry_schedule.h"
+#include "dispatch/server_environment.h"
+#include "server/object_calls.h"
+#include "server/replies.h"
+#include "server/server_options.h"
+
+namespace qz {
+namespace {
+
+constexpr std::string_view kStatusXml = R"(  <interface name="org.qznotes.QzNotes.Status">
+    <method name="Status"><arg name="status" type="a{sv}" direction="out"/></method>
+  </interface>
+)";
+
+// Every file of the journal's folder, damaged ones set aside included: it
+// is all disk the journal holds.
+uint64_t JournalBytes(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  uint64_t bytes = 0;
+  const fs::path journal = fs::path(folder) / kJournalFolderName;
+  for (auto it = fs::recursive_directory_iterator(journal, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    if (it->is_regular_file(ec)) bytes += it->file_size(ec);
+  return bytes;
+}
+
+void Add(GVariantBuilder& dict, const char* key, GVariant* value) {
+  g_variant_builder_add(&dict, "{sv}", key, value);
+}
+
+GVariant* GatewayVariant(const GatewayReport& g) {
+  GVariantBuilder d;
+  g_variant_builder_init(&d, G_VARIANT_TYPE_VARDICT);
+  Add(d, "up", g_variant_new_boolean(g.up));
+  Add(d, "down_since_ms", g_variant_new_int64(g.down_since_unix_ms));
+  Add(d, "last_success_ms", g_variant_new_int64(g.last_success_unix_ms));
+  Add(d, "last_failure_ms", g_variant_new_int64(g.last_failure_unix_ms));
+  Add(d, "last_failure", g_variant_new_string(g.last_failure.c_str()));
+  Add(d, "failures_in_a_row", g_variant_new_int32(g.failures_in_a_row));
+  Add(d, "held_until_ms", g_variant_new_int64(g.broken ? g.cool_until_unix_ms : 0));
+  return g_variant_builder_end(&d);
+}
+
+}  // namespace
+
+StatusFacts GatherStatus(const StatusSources& sources) {
+  StatusFacts f;
+  f.version = QZ_VERSION;
+  f.started_unix_ms = sources.started_unix_ms;
+  f.now_unix_ms = UnixMsNow();
+  f.stopping = sources.objects.stopping();
+  f.pending = static_cast<uint32_t>(sources.objects.UnfinishedWork().size());
+  if (const GatewayHealth* health = sources.env.health) {
+    f.retrying = static_cast<uint32_t>(std::max(health->WaitingRequests(), 0));
+    f.gateways = health->Snapshot();
+  }
+  // TODO: dead letters: RequestJournal::FailedCount() once the journal keeps them.
+  f.failed = 0;
+  if (sources.env.journal) f.journal_bytes = JournalBytes(sources.env.folder);
+  f.bus_name = kBusName;
+  if (sources.connection)
+    if (const char* unique = g_dbus_connection_get_unique_name(sources.connection))
+      f.unique_name = unique;
+  f.listeners = {sources.bus};
+  f.limits = sources.options.limits;
+  return f;
+}
+
+GVariant* StatusReply(const StatusFacts& f) {
+  GVariantBuilder d;
+  g_variant_builder_init(&d, G_VARIANT_TYPE_VARDICT);
+  Add(d, "version", g_variant_new_string(f.version.c_str()));
+  Add(d, "started_ms", g_variant_new_int64(f.started_unix_ms));
+  Add(d, "now_ms", g_variant_new_int64(f.now_unix_ms));
+  Add(d, "pending", g_variant_new_uint32(f.pending));
+  Add(d, "retrying", g_variant_new_uint32(f.retrying));
+  Add(d, "failed", g_variant_new_uint32(f.failed));
+  Add(d, "journal_bytes", g_variant_new_uint64(f.journal_bytes));
+  Add(d, "bus_name", g_variant_new_string(f.bus_name.c_str()));
+  Add(d, "unique_name", g_variant_new_string(f.unique_name.c_str()));
+  GVariantBuilder listeners;
+  g_variant_builder_init(&listeners, G_VARIANT_TYPE_STRING_ARRAY);
+  for (const std::string& l : f.listeners) g_variant_builder_add(&listeners, "s", l.c_str());
+  Add(d, "listeners", g_variant_builder_end(&listeners));
+  GVariantBuilder limits;
+  g_variant_builder_init(&limits, G_VARIANT_TYPE("a{st}"));
+  for (const LimitRow& row : kLimitRows)
+    g_variant_builder_add(&limits, "{st}", row.option,
+                          static_cast<guint64>(LimitValue(f.limits, row.limit)));
+  Add(d, "limits", g_variant_builder_end(&limits));
+  GVariantBuilder gateways;
+  g_variant_builder_init(&gateways, G_VARIANT_TYPE_VARDICT);
+  for (const GatewayReport& g : f.gateways) Add(gateways, g.gateway.c_str(), GatewayVariant(g));
+  Add(d, "gateways", g_variant_builder_end(&gateways));
+  return g_variant_new("(a{sv})", &d);
+}
+
+std::string_view StatusInterfaceXml() { return kStatusXml; }
+
+void AnswerStatusCall(GDBusConnection* connection, GDBusMessage* call,
+                      const StatusSources& sources) {
+  std::string_view member = g_dbus_message_get_member(call);
+  GVariant* body = g_dbus_message_get_body(call);
+  if (member != "Status")
+    return SendErrorNamed(connection, call, "org.freedesktop.DBus.Error.UnknownMethod",
+                          "No method " + std::string(member) + " on " + kStatusInterface);
+  if (body && g_variant_n_children(body) > 0)
+    return SendErrorNamed(connection, call, "org.freedesktop.DBus.Error.InvalidArgs",
+                          "Status takes no arguments");
+  SendReply(connection, call, StatusReply(GatherStatus(sources)));
+}
+
+}  // namespace qz
