@@ -15,6 +15,7 @@ struct DeliveryPolicy {
   std::chrono::seconds first_retry{30};
   std::chrono::seconds max_delay{900};       // the ceiling of the doubling delay
   std::chrono::seconds give_up_after{3600};  // after acceptance, no new try starts
+  int keep_failed_days = 7;  // a request that gave up stays this long as a dead letter; 0: not kept
 
   bool retries() const { return attempts > 1; }
 };

@@ -27,6 +27,8 @@ inline constexpr char kFactoryInterface[] = "org.qznotes.QzNotes.ClassFactory";
 inline constexpr char kCreateObject[] = "CreateObject";
 inline constexpr char kDispatchInterface[] = "org.qznotes.QzNotes.IDispatch";
 inline constexpr char kProfilesInterface[] = "org.qznotes.QzNotes.Profiles";
+// Requests that gave up with retries on: List, Retry(s id), Clear.
+inline constexpr char kJournalInterface[] = "org.qznotes.QzNotes.Journal";
 // Signals for monitors, on the factory path: Delivered(s testId, s outcome,
 // as details) after each dispatch run.
 inline constexpr char kMonitorInterface[] = "org.qznotes.QzNotes.Monitor";

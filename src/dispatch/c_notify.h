@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -111,6 +112,9 @@ class cNotify {
   bool ScheduleRetry(std::string& failures, TriedRequest& tried);
   void ArmRetryTimer();
   RequestRecord JournalRecord() const;
+  // The request as a dead letter, when it gave up with `failures` and
+  // [Delivery] KeepFailed keeps such requests.
+  std::optional<RequestRecord> DeadLetter(std::string_view failures) const;
   void CallBack(std::string_view outcome);
   void msubWriteLog(std::string_view text);
   // Makes the request just accepted durable before it is answered.

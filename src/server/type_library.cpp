@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "server/journal_interface.h"
 #include "server/profiles_interface.h"
 
 namespace qz {
@@ -130,6 +131,7 @@ std::string FactoryXml() {
       "    <method name=\"CreateObject\"><arg name=\"progid\" type=\"s\" direction=\"in\"/>");
   xml.append("<arg name=\"path\" type=\"o\" direction=\"out\"/></method>\n  </interface>\n");
   xml.append(ProfilesInterfaceXml());
+  xml.append(JournalInterfaceXml());
   // The operations answered here for one-shot callers, and Invoke for them.
   for (const ClassDescription* c : AllClasses())
     if (c->served_on_factory) xml.append(InterfaceXml(*c, c->interface));
