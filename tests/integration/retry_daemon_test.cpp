@@ -216,14 +216,9 @@ TEST(Retries, RequestsThatGaveUpStayFailedUntilSentAgainOrCleared) {
   const std::vector<std::string> list_failed = {"list", "--failed", "--folder", folder.path()};
   const CliResult listed = cli(list_failed);
   EXPECT_THAT(listed.out, HasSubstr("\n2 failed requests in ")) << listed.Describe();
-  const std::smatch row = [&] {
-    std::smatch m;
-    std::regex_search(listed.out, m,
-                      std::regex("([0-9a-f]{12})  T-9  accepted \\S+  failed \\S+  "
-                                 "Page Status: "));
-    return m;
-  }();
-  ASSERT_FALSE(row.empty()) << listed.out;
+  std::smatch row;
+  const std::regex t9("([0-9a-f]{12})  T-9  accepted \\S+  failed \\S+  Page Status: ");
+  ASSERT_TRUE(std::regex_search(listed.out, row, t9)) << listed.out;
   const std::string id = row[1];
 
   daemon.reset();  // killed
