@@ -17,6 +17,7 @@ constexpr std::string_view kDeliverySection = "Delivery";
 // A week bounds every duration: more is a typo, not a policy.
 constexpr long kMaxSeconds = 7L * 24 * 3600;
 constexpr long kMaxAttempts = 100;
+constexpr long kMaxKeptDays = 366;
 
 std::optional<long> Whole(std::string_view text, std::string_view key, long low, long high) {
   std::optional<std::string_view> found = ini::FindValue(text, kDeliverySection, key);
@@ -40,6 +41,8 @@ DeliveryPolicy ParseDeliveryPolicy(std::string_view text) {
   if (auto n = Whole(text, "GiveUpAfter", 1, kMaxSeconds))
     p.give_up_after = std::chrono::seconds(*n);
   if (auto n = Whole(text, "BreakAfter", 0, kMaxAttempts)) p.break_after = static_cast<int>(*n);
+  if (auto n = Whole(text, "KeepFailed", 0, kMaxKeptDays))
+    p.keep_failed_days = static_cast<int>(*n);
   // The ceiling is never below the first delay.
   if (p.max_delay < p.first_retry) p.max_delay = p.first_retry;
   return p;

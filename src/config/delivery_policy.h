@@ -18,6 +18,7 @@ struct DeliveryPolicy {
   // Transient failures in a row after which a gateway's new tries wait for
   // a cool-down; 0: never.
   int break_after = 5;
+  int keep_failed_days = 7;  // a request that gave up stays this long as a dead letter; 0: not kept
 
   bool retries() const { return attempts > 1; }
 };

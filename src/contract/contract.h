@@ -29,6 +29,8 @@ inline constexpr char kDispatchInterface[] = "org.qznotes.QzNotes.IDispatch";
 inline constexpr char kProfilesInterface[] = "org.qznotes.QzNotes.Profiles";
 // What the server is doing now, on the factory path: Status() -> a{sv}.
 inline constexpr char kStatusInterface[] = "org.qznotes.QzNotes.Status";
+// Requests that gave up with retries on: List, Retry(s id), Clear.
+inline constexpr char kJournalInterface[] = "org.qznotes.QzNotes.Journal";
 // Signals for monitors, on the factory path: Delivered(s testId, s outcome,
 // as details) after each dispatch run.
 inline constexpr char kMonitorInterface[] = "org.qznotes.QzNotes.Monitor";

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -120,6 +121,9 @@ class cNotify {
   void NoteGatewayOutcome(std::string_view gateway, const Variant& recipients, bool delivered,
                           const DeliveryParts* parts, size_t told);
   RequestRecord JournalRecord() const;
+  // The request as a dead letter, when it gave up with `failures` and
+  // [Delivery] KeepFailed keeps such requests.
+  std::optional<RequestRecord> DeadLetter(std::string_view failures) const;
   void CallBack(std::string_view outcome);
   void msubWriteLog(std::string_view text);
   // Makes the request just accepted durable before it is answered.

@@ -39,11 +39,13 @@ void cNotify::NotesTimer_Timer() {
   DispatchTrace trace;
   TriedRequest tried;
   std::string failures = DeliverGroups(call, trace, policy_.retries() ? &tried : nullptr);
+  std::optional<RequestRecord> dead_letter;
   if (policy_.retries()) {
     if (ScheduleRetry(failures, tried)) return;
     // Parts refused for good by earlier tries belong to the one outcome too.
     failures.insert(0, earlier_failures_);
     earlier_failures_.clear();
+    dead_letter = DeadLetter(failures);  // before the arrays go
   }
 
   // From here on every failure is ignored and the next step still runs.
@@ -65,7 +67,10 @@ void cNotify::NotesTimer_Timer() {
   mvarEmail = Variant();
   mvarPager = Variant();
   // Only now: a crash before this point repeats the run after the restart.
-  journal_slot_.Clear();
+  if (dead_letter)
+    journal_slot_.KeepFailed(*dead_letter);
+  else
+    journal_slot_.Clear();
 }
 
 ChannelCall cNotify::ChannelState() {

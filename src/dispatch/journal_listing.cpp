@@ -10,7 +10,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "config/delivery_policy.h"
 #include "dispatch/journal_file.h"
+#include "dispatch/request_journal.h"
 #include "platform/unique_fd.h"
 
 namespace qz {
@@ -160,6 +162,41 @@ JournalClearing ClearJournal(const std::string& program_folder) {
     result.requests_removed += requests;
   }
   return result;
+}
+
+std::vector<DeadLetter> DeadLetters(RequestJournal& journal, const std::string& program_folder,
+                                    int64_t now_unix_ms) {
+  const int keep_days = ReadDeliveryPolicy(program_folder).keep_failed_days;
+  std::vector<DeadLetter> letters;
+  for (auto& [key, payload] : journal.Failed()) {
+    RequestRecord record;
+    try {
+      record = DecodeRequest(payload);
+    } catch (const std::exception&) {
+      continue;  // HoldFailed takes only what decoded
+    }
+    if (FailedExpired(record, now_unix_ms, keep_days))
+      journal.Remove(key);
+    else
+      letters.push_back({key, std::move(record)});
+  }
+  std::stable_sort(letters.begin(), letters.end(), [](const DeadLetter& a, const DeadLetter& b) {
+    return a.record.failed_unix_ms < b.record.failed_unix_ms;
+  });
+  return letters;
+}
+
+RequestRecord AsNewRun(RequestRecord r, int64_t now_unix_ms) {
+  r.accepted_unix_ms = now_unix_ms;  // GiveUpAfter counts from the new start
+  r.tries = 0;
+  r.next_try_unix_ms = 0;
+  r.earlier_failures.clear();
+  r.mstrLastLogged.clear();  // its log entry is written again, even if the same
+  r.failed = false;
+  r.failed_id.clear();
+  r.failed_unix_ms = 0;
+  r.failed_reasons.clear();
+  return r;
 }
 
 }  // namespace qz

@@ -4,6 +4,7 @@
 // daemon holds is never touched. Stateless; safe from any thread.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,5 +49,20 @@ struct JournalClearing {
 };
 
 JournalClearing ClearJournal(const std::string& program_folder);
+
+class RequestJournal;
+
+// A request that gave up, as a running daemon's journal keeps it.
+struct DeadLetter {
+  uint64_t key = 0;
+  RequestRecord record;
+};
+
+// The dead letters of `journal`, oldest failure first, once those kept
+// past [Delivery] KeepFailed of `program_folder` are dropped.
+std::vector<DeadLetter> DeadLetters(RequestJournal& journal, const std::string& program_folder,
+                                    int64_t now_unix_ms);
+// The dead letter's request as a new run: a first try, its callback kept.
+RequestRecord AsNewRun(RequestRecord record, int64_t now_unix_ms);
 
 }  // namespace qz

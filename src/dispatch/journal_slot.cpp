@@ -1,5 +1,7 @@
 #include "dispatch/journal_slot.h"
 
+#include <utility>
+
 #include "dispatch/request_journal.h"
 
 namespace qz {
@@ -21,6 +23,17 @@ bool JournalSlot::Keep(const RequestRecord& record) {
 void JournalSlot::Adopt(uint64_t key) {
   key_ = key;
   held_ = journal_ != nullptr;
+}
+
+void JournalSlot::KeepFailed(const RequestRecord& record) {
+  if (!held_) return;
+  held_ = false;
+  const uint64_t key = std::exchange(key_, 0);
+  if (journal_->PutFailed(key, EncodeRequest(record))) return;
+  // Ended rather than left waiting: its run must not come again.
+  journal_->Remove(key);
+  journal_->ReportFailure("journal: cannot keep failed request " + record.mstrTestID + " in " +
+                          journal_->file_path() + ": it is not listed as failed");
 }
 
 void JournalSlot::Clear() {

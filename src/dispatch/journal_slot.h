@@ -24,6 +24,9 @@ class JournalSlot {
   // Takes over an entry an earlier run left, kept under `key`.
   void Adopt(uint64_t key);
   void Clear();
+  // Replaces the entry with `record` marked failed and lets go of it: it
+  // stays as a dead letter, and a next request gets an entry of its own.
+  void KeepFailed(const RequestRecord& record);
   // Lets go of the entry without ending it: the next run replays it, or
   // another slot adopts it. Answers its key.
   uint64_t Release() {

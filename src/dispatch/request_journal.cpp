@@ -251,10 +251,28 @@ uint64_t RequestJournal::NewKey() {
 }
 
 bool RequestJournal::Put(uint64_t key, std::string_view payload) {
-  return Append(JournalRecordType::kPut, key, payload, true);
+  const bool kept = Append(JournalRecordType::kPut, key, payload, true);
+  std::lock_guard lock(mutex_);
+  failed_.erase(key);  // replaced: even a failed write may have replaced it
+  return kept;
+}
+
+bool RequestJournal::PutFailed(uint64_t key, std::string_view payload) {
+  const bool kept = Append(JournalRecordType::kPut, key, payload, true);
+  if (kept) HoldFailed(key, std::string(payload));
+  return kept;
+}
+
+void RequestJournal::HoldFailed(uint64_t key, std::string payload) {
+  std::lock_guard lock(mutex_);
+  failed_[key] = std::move(payload);
 }
 
 bool RequestJournal::Remove(uint64_t key) {
+  {
+    std::lock_guard lock(mutex_);
+    failed_.erase(key);
+  }
   if (keep_everything_) return true;
   return Append(JournalRecordType::kRemove, key, {}, false);
 }
@@ -262,6 +280,16 @@ bool RequestJournal::Remove(uint64_t key) {
 size_t RequestJournal::LiveCount() const {
   std::lock_guard lock(mutex_);
   return live_.size();
+}
+
+size_t RequestJournal::FailedCount() const {
+  std::lock_guard lock(mutex_);
+  return failed_.size();
+}
+
+std::vector<RequestJournal::Leftover> RequestJournal::Failed() const {
+  std::lock_guard lock(mutex_);
+  return {failed_.begin(), failed_.end()};
 }
 
 bool RequestJournal::Holds(uint64_t key) const {

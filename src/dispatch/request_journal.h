@@ -29,6 +29,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -72,6 +73,11 @@ class RequestJournal {
   uint64_t NewKey();
   // Records (or replaces) the entry `key`; true once it is durable.
   bool Put(uint64_t key, std::string_view payload);
+  // Records the entry `key` as a request that gave up (a dead letter):
+  // it stays, and is listed by Failed(), until replaced or removed.
+  bool PutFailed(uint64_t key, std::string_view payload);
+  // Counts an entry already in this run's file (taken over) as failed.
+  void HoldFailed(uint64_t key, std::string payload);
   // Ends the entry `key`; false when the write failed (it is retried).
   bool Remove(uint64_t key);
   // From now on entries stay: the server is going away without running
@@ -90,6 +96,8 @@ class RequestJournal {
   }
 
   size_t LiveCount() const;
+  size_t FailedCount() const;
+  std::vector<Leftover> Failed() const;  // the dead letters, by key
   const std::string& file_path() const { return path_; }
 
  private:
@@ -143,7 +151,8 @@ class RequestJournal {
   bool writing_ = false;
   // Changed only by the writer, with mutex_ held: the writer may read it without.
   std::unordered_map<uint64_t, Extent> live_;
-  std::set<uint64_t> unremoved_;  // live only because their removal failed
+  std::set<uint64_t> unremoved_;            // live only because their removal failed
+  std::map<uint64_t, std::string> failed_;  // dead letters' payloads, few and small
   uint64_t live_bytes_ = 0;
   uint64_t dead_bytes_ = 0;
   uint64_t compact_at_ = 0;  // dead bytes at which to try compacting again

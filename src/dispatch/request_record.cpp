@@ -10,8 +10,10 @@ namespace {
 // Bumped whenever the layout below changes; older daemons refuse newer
 // records rather than misreading them. Layout 1 had no callback user;
 // layout 3 adds the retry state, and is written only once a retry waits,
-// so a request not yet tried keeps the bytes older daemons read.
-constexpr uint8_t kLayout = 3;
+// so a request not yet tried keeps the bytes older daemons read; layout 4
+// marks a request that gave up, and only such a one.
+constexpr uint8_t kLayout = 4;
+constexpr uint8_t kRetryLayout = 3;
 constexpr uint8_t kUntriedLayout = 2;
 
 }  // namespace
@@ -19,8 +21,8 @@ constexpr uint8_t kUntriedLayout = 2;
 std::string EncodeRequest(const RequestRecord& r) {
   std::string bytes;
   ByteWriter out(bytes);
-  const bool retrying = r.tries > 0;
-  out.U8(retrying ? kLayout : kUntriedLayout);
+  const bool retrying = r.tries > 0 || r.failed;
+  out.U8(r.failed ? kLayout : retrying ? kRetryLayout : kUntriedLayout);
   out.Text(r.object_path);
   out.Text(r.owner);
   out.Text(r.procedure);
@@ -42,6 +44,10 @@ std::string EncodeRequest(const RequestRecord& r) {
   out.Text(r.earlier_failures);
   for (int32_t value : {r.attempts, r.first_retry_s, r.max_delay_s, r.give_up_after_s})
     out.U32(static_cast<uint32_t>(value));
+  if (!r.failed) return bytes;
+  out.Text(r.failed_id);
+  out.U64(static_cast<uint64_t>(r.failed_unix_ms));
+  out.Text(r.failed_reasons);
   return bytes;
 }
 
@@ -74,14 +80,26 @@ RequestRecord DecodeRequest(std::string_view bytes) {
     r.earlier_failures = in.Text();
     for (int32_t* value : {&r.attempts, &r.first_retry_s, &r.max_delay_s, &r.give_up_after_s})
       *value = static_cast<int32_t>(in.U32());
-    if (r.tries < 1) throw ByteCodecError("a retry record without a try");
+    if (layout == kRetryLayout && r.tries < 1) throw ByteCodecError("a retry record without a try");
+  }
+  if (layout >= 4) {
+    r.failed = true;
+    r.failed_id = in.Text();
+    r.failed_unix_ms = static_cast<int64_t>(in.U64());
+    r.failed_reasons = in.Text();
   }
   if (!in.AtEnd()) throw ByteCodecError("trailing bytes after the request");
   return r;
 }
 
-std::string AcceptedTime(const RequestRecord& record) {
-  const auto seconds = static_cast<std::time_t>(record.accepted_unix_ms / 1000);
+std::string AcceptedTime(const RequestRecord& record) { return UtcTime(record.accepted_unix_ms); }
+
+bool FailedExpired(const RequestRecord& record, int64_t now_unix_ms, int keep_days) {
+  return record.failed && now_unix_ms - record.failed_unix_ms >= int64_t{keep_days} * 86'400'000;
+}
+
+std::string UtcTime(int64_t unix_ms) {
+  const auto seconds = static_cast<std::time_t>(unix_ms / 1000);
   std::tm tm{};
   gmtime_r(&seconds, &tm);
   char text[32];

@@ -48,6 +48,13 @@ struct RequestRecord {
   int32_t first_retry_s = 0;
   int32_t max_delay_s = 0;
   int32_t give_up_after_s = 0;
+
+  // Set once the request gave up with retries on: the entry then stays as a
+  // dead letter, never run at a restart, until it is sent again or expires.
+  bool failed = false;
+  std::string failed_id;  // what the operator names it by; stable across restarts
+  int64_t failed_unix_ms = 0;
+  std::string failed_reasons;  // the failures text of its log entry
 };
 
 std::string EncodeRequest(const RequestRecord& record);
@@ -55,5 +62,9 @@ std::string EncodeRequest(const RequestRecord& record);
 std::string AcceptedTime(const RequestRecord& record);
 // Raises ByteCodecError for bytes EncodeRequest did not write.
 RequestRecord DecodeRequest(std::string_view bytes);
+// "2026-12-07T04:10:56Z" of a Unix time in ms.
+std::string UtcTime(int64_t unix_ms);
+// A dead letter kept `keep_days` days after it failed is due to go.
+bool FailedExpired(const RequestRecord& record, int64_t now_unix_ms, int keep_days);
 
 }  // namespace qz

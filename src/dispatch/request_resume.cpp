@@ -1,5 +1,8 @@
 // How cNotify keeps its pending request in the journal and takes one up
 // again after a restart.
+#include <cstdio>
+#include <random>
+
 #include "dispatch/c_notify.h"
 #include "dispatch/retry_schedule.h"
 
@@ -37,6 +40,22 @@ RequestRecord cNotify::JournalRecord() const {
     r.max_delay_s = static_cast<int32_t>(policy_.max_delay.count());
     r.give_up_after_s = static_cast<int32_t>(policy_.give_up_after.count());
   }
+  return r;
+}
+
+std::optional<RequestRecord> cNotify::DeadLetter(std::string_view failures) const {
+  if (failures.empty() || !env_.journal) return std::nullopt;
+  const int keep_days = ReadDeliveryPolicy(env_.folder).keep_failed_days;
+  if (keep_days == 0) return std::nullopt;
+  RequestRecord r = JournalRecord();
+  r.failed = true;
+  r.failed_unix_ms = UnixMsNow();
+  r.failed_reasons = failures;
+  // Random, so that ids stay apart across objects, runs and machines.
+  std::random_device random;
+  char id[20];
+  std::snprintf(id, sizeof id, "%08x%04x", random(), random() & 0xffff);
+  r.failed_id = id;
   return r;
 }
 

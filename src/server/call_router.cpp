@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "server/call_arguments.h"
+#include "server/caller_standing.h"
 #include "server/heap_trim.h"
+#include "server/journal_interface.h"
 #include "server/profiles_interface.h"
 #include "server/replies.h"
 #include "server/served_classes.h"
@@ -32,6 +34,8 @@ CallRouter::CallRouter(GDBusConnection* connection, const ServerOptions& options
     : connection_(Ref(connection)),
       system_bus_(options.system_bus),
       registry_(env.registry),
+      journal_(env.journal),
+      folder_(env.folder),
       admission_(admission),
       uids_(uids),
       objects_(objects),
@@ -157,6 +161,11 @@ void CallRouter::RouteFactoryCall(MessagePtr call, const char* iface, const char
     OnMain([this, call = std::move(call)] {
       AnswerStatusCall(connection_.get(), call.get(), *status_);
     });
+  } else if (Is(iface, kJournalInterface)) {
+    GDBusMessage* message = call.get();
+    OnceUserKnown(message, [this, call = std::move(call)]() mutable {
+      OnMain([this, call = std::move(call)] { AnswerJournal(call.get()); });
+    });
   } else if (create) {
     if (objects_.stopping()) return SendStoppingError(connection_.get(), call.get());
     GDBusMessage* message = call.get();
@@ -166,6 +175,19 @@ void CallRouter::RouteFactoryCall(MessagePtr call, const char* iface, const char
   } else {
     SendError(connection_.get(), call.get(), RunTimeError(kErrNoSuchMember, kBoundarySource));
   }
+}
+
+void CallRouter::AnswerJournal(GDBusMessage* call) {
+  // Dead letters name every user's requests and recipients: the bus policy
+  // keeps outsiders away, and so does the server where no policy applies.
+  const char* sender = g_dbus_message_get_sender(call);
+  if (system_bus_ && sender) {
+    const std::optional<uid_t> uid = uids_.Cached(sender);
+    if (!uid || !UserIsInsider(*uid))
+      return SendErrorNamed(connection_.get(), call, kAccessDeniedError,
+                            "only root and members of the group qznotes may use the journal");
+  }
+  AnswerJournalCall({connection_.get(), journal_, objects_, folder_}, call);
 }
 
 void CallRouter::OnceUserKnown(GDBusMessage* call, Work then) {

@@ -1,7 +1,7 @@
 // Takes the method calls meant for the server off the bus connection (a
 // message filter, on the GDBus worker thread) and sends each where it is
 // answered: introspection of the nodes above the objects, the factory path
-// and its one-shot operations, the profiles interface, and the objects,
+// and its one-shot operations, the profiles and journal interfaces, and the objects,
 // which answer their creator only (and root too on the system bus). Never
 // waits on the worker thread; factory work goes to the main thread,
 // operations to the object's apartment. Calls are routed from construction
@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "automation/context_post.h"
 #include "dispatch/server_environment.h"
@@ -51,11 +52,15 @@ class CallRouter {
   // once elsewhere), since the pool seats a user's objects within its share.
   // The worker thread never waits for it.
   void OnceUserKnown(GDBusMessage* call, Work then);
+  // Main thread, once the caller's user is known: the Journal interface.
+  void AnswerJournal(GDBusMessage* call);
   void OnMain(Work work);
 
   ConnectionPtr connection_;
   const bool system_bus_;
   RegistryStore* const registry_;  // none: the profiles interface is not served either
+  RequestJournal* const journal_;  // none: the Journal interface has nothing to list
+  const std::string folder_;
   CallAdmission& admission_;
   CallerUids& uids_;
   ObjectCalls& objects_;

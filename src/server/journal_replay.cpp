@@ -5,16 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "config/delivery_policy.h"
+#include "dispatch/retry_schedule.h"
 #include "server/delivery_report.h"
 #include "server/remote_object.h"
 #include "server/served_classes.h"
 #include "server/server_log.h"
 
 namespace qz {
-namespace {
+namespace {}  // namespace
 
-std::shared_ptr<DispatchObject> ReplayCallback(GDBusConnection* connection,
-                                               const RequestRecord& record) {
+std::shared_ptr<DispatchObject> KeptCallback(GDBusConnection* connection,
+                                             const RequestRecord& record) {
   // A unique connection name belongs to the earlier run's bus life: the
   // client it named is gone, and the name may come to someone else. Such a
   // callback fails silently, as any callback that cannot be made. So does
@@ -29,13 +31,12 @@ std::shared_ptr<DispatchObject> ReplayCallback(GDBusConnection* connection,
                                         record.callback_uid);
 }
 
-}  // namespace
-
-void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectCalls& objects) {
+void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectCalls& objects,
+                   const std::string& folder) {
   std::vector<RequestJournal::Leftover> leftovers = journal.TakeOverEarlierRuns();
-  if (leftovers.empty()) return;
-  ServerLog("journal: replaying " + std::to_string(leftovers.size()) +
-            " requests an earlier run accepted and did not finish");
+  std::vector<std::pair<uint64_t, RequestRecord>> runs;
+  size_t failed = 0;
+  const int keep_days = ReadDeliveryPolicy(folder).keep_failed_days;
   for (auto& [key, payload] : leftovers) {
     RequestRecord record;
     try {
@@ -45,7 +46,22 @@ void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectC
                 "): left in " + journal.file_path());
       continue;
     }
-    std::shared_ptr<DispatchObject> callback = ReplayCallback(connection, record);
+    // A request that gave up is kept, not run again, until it expires.
+    if (!record.failed) {
+      runs.emplace_back(key, std::move(record));
+    } else if (FailedExpired(record, UnixMsNow(), keep_days)) {
+      journal.Remove(key);
+    } else {
+      journal.HoldFailed(key, std::move(payload));
+      ++failed;
+    }
+  }
+  if (failed) ServerLog("journal: keeping " + std::to_string(failed) + " failed requests");
+  if (runs.empty()) return;
+  ServerLog("journal: replaying " + std::to_string(runs.size()) +
+            " requests an earlier run accepted and did not finish");
+  for (auto& [key, record] : runs) {
+    std::shared_ptr<DispatchObject> callback = KeptCallback(connection, record);
     ResumeOnOwnObject(objects, connection, key, std::move(record), std::move(callback),
                       {"replaying", "replayed request done", " (replayed)"});
   }

@@ -14,7 +14,15 @@
 
 namespace qz {
 
-void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectCalls& objects);
+// Requests that gave up stay as dead letters, dropped once kept past
+// KeepFailed of the program folder `folder`.
+void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectCalls& objects,
+                   const std::string& folder);
+
+// Who hears the outcome of a request kept in the journal when it runs
+// again: none for a unique connection name of an earlier bus life.
+std::shared_ptr<DispatchObject> KeptCallback(GDBusConnection* connection,
+                                             const RequestRecord& record);
 
 // How the log names a request taken up on an object of its own.
 struct TakingUp {

@@ -69,7 +69,7 @@ int ServerLifetime::Run() {
   }
   ServerLog(std::string("serving ") + kBusName + " from folder " + env_.folder);
   // Only once the name is ours, so no other daemon runs the same requests.
-  if (env_.journal) ReplayJournal(*env_.journal, connection_.get(), objects_);
+  if (env_.journal) ReplayJournal(*env_.journal, connection_.get(), objects_, env_.folder);
   // Under systemd (Type=notify) units ordered after ours start now.
   sd_notify(0, "READY=1");
 

@@ -5,6 +5,7 @@
 
 #include "contract/contract.h"
 #include "dispatch/journal_file.h"
+#include "dispatch/request_journal.h"
 #include "dispatch/retry_schedule.h"
 #include "dispatch/server_environment.h"
 #include "server/object_calls.h"
@@ -62,9 +63,10 @@ StatusFacts GatherStatus(const StatusSources& sources) {
     f.retrying = static_cast<uint32_t>(std::max(health->WaitingRequests(), 0));
     f.gateways = health->Snapshot();
   }
-  // TODO: dead letters: RequestJournal::FailedCount() once the journal keeps them.
-  f.failed = 0;
-  if (sources.env.journal) f.journal_bytes = JournalBytes(sources.env.folder);
+  if (sources.env.journal) {
+    f.failed = static_cast<uint32_t>(sources.env.journal->FailedCount());
+    f.journal_bytes = JournalBytes(sources.env.folder);
+  }
   f.bus_name = kBusName;
   if (sources.connection)
     if (const char* unique = g_dbus_connection_get_unique_name(sources.connection))

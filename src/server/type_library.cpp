@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "server/journal_interface.h"
 #include "server/profiles_interface.h"
 #include "server/status_view.h"
 
@@ -132,6 +133,7 @@ std::string FactoryXml() {
   xml.append("<arg name=\"path\" type=\"o\" direction=\"out\"/></method>\n  </interface>\n");
   xml.append(ProfilesInterfaceXml());
   xml.append(StatusInterfaceXml());
+  xml.append(JournalInterfaceXml());
   // The operations answered here for one-shot callers, and Invoke for them.
   for (const ClassDescription* c : AllClasses())
     if (c->served_on_factory) xml.append(InterfaceXml(*c, c->interface));

@@ -30,6 +30,7 @@
 namespace qz::testing {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -244,6 +245,59 @@ TEST(Retries, RetriesWaitingAtAKillOrStopAreSentOnceAfterTheRestartAndNotBeforeD
     EXPECT_EQ(Count(sim, "recv", "SEND"), size_t{kRequests});
     EXPECT_THAT(restarted.Log(), Not(HasSubstr("try 3 of 3")));
   }
+}
+
+// Two requests give up; they stay listed as failed through a restart that
+// does not run them. One is sent again and its page goes once, with one
+// more callback; the other is cleared.
+TEST(Retries, RequestsThatGaveUpStayFailedUntilSentAgainOrCleared) {
+  PrivateBus bus;
+  ProgramFolder folder;
+  SnppSim sim("", "127.0.0.1", {"--fail-first", "4"});
+  folder.UseSnpp(sim.port(), 10);
+  UseDelivery(folder, "Attempts=2\nFirstRetry=1\nMaxDelay=1\n");
+  std::optional<Daemon> daemon(std::in_place, bus, folder.path(),
+                               std::vector<std::string>{"--linger", "60"});
+  Client client(bus);
+  ASSERT_TRUE(client.OwnName("org.example.Hooks"));
+  for (const char* id : {"T-9", "T-10"})
+    ASSERT_TRUE(SendMessage(client, client.Create(), id, OneGroup(id), Marker(0), OnePager("1"),
+                            Marker(0), "org.example.Hooks")
+                    .ok());
+  ASSERT_EQ(client.WaitForCallbacks(2, 60s).size(), 2u) << daemon->Log();
+  auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--address", bus.address(), "journal"});
+    return CliProcess(args).Wait();
+  };
+  const std::vector<std::string> list_failed = {"list", "--failed", "--folder", folder.path()};
+  const CliResult listed = cli(list_failed);
+  EXPECT_THAT(listed.out, HasSubstr("\n2 failed requests in ")) << listed.Describe();
+  std::smatch row;
+  const std::regex t9("([0-9a-f]{12})  T-9  accepted \\S+  failed \\S+  Page Status: ");
+  ASSERT_TRUE(std::regex_search(listed.out, row, t9)) << listed.out;
+  const std::string id = row[1];
+
+  daemon.reset();  // killed
+  daemon.emplace(bus, folder.path(), std::vector<std::string>{"--linger", "60"});
+  ASSERT_TRUE(daemon->Logged("journal: keeping 2 failed requests", 30s)) << daemon->Log();
+  const Answer list = client.Call(kRoot, "org.qznotes.QzNotes.Journal", "List", nullptr);
+  EXPECT_THAT(list.Print(), AllOf(HasSubstr("('" + id + "', 'T-9', "), HasSubstr("'T-10'")));
+  EXPECT_THAT(
+      client
+          .Call(kRoot, "org.qznotes.QzNotes.Journal", "Retry", g_variant_new("(s)", "0123456789ab"))
+          .error,
+      "org.freedesktop.DBus.Error.InvalidArgs");
+  const CliResult retried = cli({"retry", id});
+  EXPECT_EQ(retried.out, "sent 1 failed requests again\n") << retried.Describe();
+  EXPECT_THAT(client.WaitForCallbacks(3, 60s).back(), Pair("T-9", "QzNotes: Message Sent"))
+      << daemon->Log();
+  EXPECT_EQ(Count(sim, "recv", "SEND"), 1u) << sim.Received();
+  EXPECT_EQ(Count(sim, "open"), 5u) << "a failed request ran at the restart";
+  EXPECT_EQ(client.Call(kRoot, "org.qznotes.QzNotes.Journal", "Clear", nullptr).Print(),
+            "(uint32 1,)");
+  EXPECT_EQ(cli({"clear", "--failed"}).out, "dropped 0 failed requests\n");
+  EXPECT_THAT(cli(list_failed).out, ::testing::StartsWith("0 failed requests in "));
+  EXPECT_EQ(client.WaitForCallbacks(4, 2s).size(), 3u) << "another outcome came";
 }
 
 }  // namespace

@@ -103,6 +103,8 @@ TEST_F(SystemBusOutsider, WhatRootAndNobodyMayDo) {
       {*nobody_, {"call", "gblnSetSettings", R"(["from-nobody", "", "", "0"])"}, 2, "Rejected"},
       {*nobody_, {"call", "0x6003000C", R"(["from-nobody", "", "", "0"])"}, 2, "Rejected"},
       {*nobody_, {"settings", "get", "terminal-short"}, 0, "Number=from-root"},
+      {*root_, {"journal", "clear", "--failed"}, 0, "dropped 0 failed requests"},
+      {*nobody_, {"journal", "retry", "--all"}, 2, "Rejected"},
   };
   for (const auto& [user, args, status, output] : cases) {
     CliResult result = Cli(user, args).Wait();

@@ -278,8 +278,39 @@ TEST(RequestRecord, ARetryRecordRoundTripsAndOlderLayoutsStillRead) {
   layout1[0] = 1;
   EXPECT_EQ(std::tuple(DecodeRequest(layout1).mstrTestID, DecodeRequest(layout1).tries),
             std::tuple("T-42", 0));
-  retry[0] = 4;
+  retry[0] = 5;
   EXPECT_THROW(DecodeRequest(retry), ByteCodecError);
+
+  // A request that gave up: marked, with its id, time and reasons.
+  r.failed = true, r.failed_id = "0a1b2c3d4e5f", r.failed_unix_ms = 1'800'000'100'000;
+  r.failed_reasons = "Page Status: \r\nno answer::";
+  const std::string dead = EncodeRequest(r);
+  const RequestRecord gone = DecodeRequest(dead);
+  EXPECT_EQ(dead[0], 4);
+  EXPECT_EQ(
+      std::tuple(gone.failed, gone.failed_id, gone.failed_unix_ms, gone.failed_reasons, gone.tries),
+      std::tuple(true, r.failed_id, r.failed_unix_ms, r.failed_reasons, 2));
+  EXPECT_THROW(DecodeRequest(dead.substr(0, dead.size() - 1)), ByteCodecError);
+}
+
+TEST(RequestRecord, AFailedRequestExpiresKeepDaysAfterItFailed) {
+  constexpr int64_t kDay = 86'400'000, kFailedAt = 1'800'000'000'000;
+  const struct {
+    bool failed;
+    int64_t now;
+    int keep_days;
+    bool expired;
+  } cases[] = {
+      {true, kFailedAt + 7 * kDay - 1, 7, false}, {true, kFailedAt + 7 * kDay, 7, true},
+      {true, kFailedAt + 2 * kDay, 1, true},      {true, kFailedAt, 0, true},
+      {false, kFailedAt + 30 * kDay, 7, false},
+  };
+  for (const auto& c : cases) {
+    RequestRecord r;
+    r.failed = c.failed, r.failed_unix_ms = kFailedAt;
+    EXPECT_EQ(FailedExpired(r, c.now, c.keep_days), c.expired)
+        << c.failed << " " << (c.now - kFailedAt) << " ms, " << c.keep_days << " days";
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 #include "client/runners.h"
 #include "dispatch/journal_file.h"
@@ -40,7 +41,9 @@ class JournalListingTest : public ::testing::Test {
   }
   int Run(client::JournalCommand::Action action) {
     out_.str(""), err_.str("");
-    return client::RunJournal(nullptr, {}, {action, false, folder_.path()}, {out_, err_});
+    client::JournalCommand command;
+    command.action = action, command.folder = folder_.path();
+    return client::RunJournal(nullptr, {}, command, {out_, err_});
   }
 
   testing::TempFolder folder_;
@@ -77,6 +80,44 @@ TEST_F(JournalListingTest, ListsAndClearsThroughTheClient) {
   EXPECT_EQ(Run(kList), client::kExitOk);
   EXPECT_THAT(out_.str(),
               AllOf(HasSubstr(": held by a running qznotesd\n  live  "), Not(HasSubstr("left-"))));
+}
+
+// Dead letters are counted and listed while they last: [Delivery]
+// KeepFailed drops them, replacing one (a retry) or removing it ends it.
+TEST_F(JournalListingTest, DeadLettersLastTheirDaysUnlessReplacedOrRemoved) {
+  constexpr int64_t kNow = 1'800'000'000'000, kDay = 86'400'000;
+  auto journal = Open();
+  auto dead = [&](const char* id, int64_t failed_at) {
+    RequestRecord r;
+    r.mstrTestID = id, r.tries = 2, r.failed = true, r.failed_id = id;
+    r.failed_unix_ms = failed_at;
+    const uint64_t key = journal->NewKey();
+    EXPECT_TRUE(journal->PutFailed(key, EncodeRequest(r)));
+    return key;
+  };
+  auto ids = [&] {
+    std::string listed;
+    for (const DeadLetter& d : DeadLetters(*journal, folder_.path(), kNow))
+      listed += d.record.failed_id + " ";
+    return listed;
+  };
+  const uint64_t old = dead("old", kNow - 3 * kDay), fresh = dead("fresh", kNow - kDay);
+  dead("older", kNow - 5 * kDay);
+  ASSERT_TRUE(Put(*journal, "running"));
+  EXPECT_EQ(journal->FailedCount(), 3u);
+  EXPECT_EQ(ids(), "older old fresh ");  // no QzNotes.ini: kept 7 days
+  std::ofstream(folder_ / "QzNotes.ini") << "[Delivery]\nKeepFailed=4\n";
+  EXPECT_EQ(ids(), "old fresh ");
+  EXPECT_EQ(journal->FailedCount(), 2u) << "the expired one stayed";
+  // Sent again: the entry becomes the first try of a request accepted now.
+  const RequestRecord again =
+      AsNewRun(DeadLetters(*journal, folder_.path(), kNow).front().record, kNow);
+  EXPECT_EQ(std::tuple(again.failed, again.tries, again.accepted_unix_ms, again.mstrTestID),
+            std::tuple(false, 0, kNow, "old"));
+  ASSERT_TRUE(journal->Put(old, EncodeRequest(again)));
+  journal->Remove(fresh);
+  EXPECT_EQ(ids(), "");
+  EXPECT_EQ(std::tuple(journal->FailedCount(), journal->LiveCount()), std::tuple(0u, 2u));
 }
 
 // What is no journal file to read is named and passed over; what could be

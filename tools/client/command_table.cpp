@@ -28,8 +28,8 @@ const std::array<CommandEntry, 8> kCommands = {{
      RunAs<ProfilesCommand, RunProfiles>},
     {"watch", "print each delivery's outcome as the server reports it", kWatchHelp, ParseWatch,
      RunAs<WatchCommand, RunWatch>},
-    {"journal", "list or clear the requests kept for a restart (works without the server)",
-     kJournalHelp, ParseJournal, RunAs<JournalCommand, RunJournal>, /*offline=*/true},
+    {"journal", "list, clear or retry the requests kept for a restart or that failed", kJournalHelp,
+     ParseJournal, RunAs<JournalCommand, RunJournal>, /*offline=*/true},
     {"status", "what the server is doing: requests, journal, gateways, limits", kStatusHelp,
      ParseStatus, RunAs<StatusCommand, RunStatus>},
 }};

@@ -85,11 +85,15 @@ struct ProfilesCommand {
 };
 
 // Works on the program folder's files, not the bus: the daemon may be down.
+// Only the failed requests' retry and clear ask the running daemon.
 struct JournalCommand {
-  enum class Action { kList, kClear };
+  enum class Action { kList, kClear, kRetry };
   Action action = Action::kList;
   bool system = false;                // the system daemon's folder (--system)
   std::optional<std::string> folder;  // --folder
+  bool failed = false;                // --failed: the requests that gave up
+  std::string id;                     // kRetry: one failed request
+  bool all = false;                   // kRetry --all
 };
 
 // What the server is doing now (its Status answer).

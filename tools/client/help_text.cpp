@@ -183,7 +183,8 @@ errors.
 )txt";
 
 const std::string_view kJournalHelp =
-    R"txt(Usage: qznotes journal [list|clear] [--folder DIR] [--system]
+    R"txt(Usage: qznotes journal [list|clear] [--failed] [--folder DIR] [--system]
+       qznotes journal retry ID|--all
 
 The server's request journal: requests it answered "Notes Server: Asynch mode"
 whose runs have not ended. A daemon that starts delivers what an earlier one
@@ -196,14 +197,24 @@ list     the requests left, file by file (default); a damaged file's
 clear    removes every file no running daemon holds: its requests are dropped
          (damaged files a daemon kept aside in damaged/ stay)
 
+With [Delivery] Attempts above 1, a request that gave up stays in the
+journal as failed for [Delivery] KeepFailed days (default 7), never run again
+by a restart:
+list --failed    those requests: ID, test identifier, when accepted, when
+                 failed, and the failures of their log entry
+retry ID|--all   the running daemon sends one (or all) again as a new
+                 request, with the same callback and the [Delivery] of now
+clear --failed   the running daemon drops them
+
   --folder DIR   the program folder (default: with --system the system
                  daemon's; else the one of the daemon on the bus; else
                  QZNOTES_FOLDER, else the folder of the installed programs)
 
-The system daemon's journal is readable by root and the group qznotes. Exit
-status: 0 done; 1 a program folder that is not there, or a running daemon
-holds a file clear left; 2 usage errors, or a journal folder that cannot be
-read.
+The system daemon's journal is readable by root and the group qznotes, and
+only they may retry or clear its failed requests. Exit status: 0 done; 1 a
+program folder that is not there, a running daemon holds a file clear left,
+or no failed request has that ID; 2 usage or bus errors, or a journal folder
+that cannot be read.
 )txt";
 
 const std::string_view kWatchHelp = R"txt(Usage: qznotes watch [--json] [--count N]

@@ -1,10 +1,16 @@
 #include <filesystem>
 
+#include "client/bus_connection.h"
+#include "client/call_failure.h"
 #include "client/daemon_folder.h"
 #include "client/runners.h"
+#include "client/server_object.h"
+#include "client/user_report.h"
+#include "config/delivery_policy.h"
 #include "config/program_folder.h"
 #include "dispatch/journal_file.h"
 #include "dispatch/journal_listing.h"
+#include "dispatch/retry_schedule.h"
 
 namespace qz::client {
 namespace {
@@ -51,7 +57,7 @@ ExitStatus List(const std::string& folder, Console console) {
     for (const RequestRecord& r : file.requests)
       console.out << "  " << r.mstrTestID << "  " << r.procedure << "  accepted " << AcceptedTime(r)
                   << "  groups " << Groups(r) << "  object " << r.object_path << "  owner "
-                  << r.owner << "\n";
+                  << r.owner << (r.failed ? "  failed " + UtcTime(r.failed_unix_ms) : "") << "\n";
     if (file.unreadable) console.out << "  " << file.unreadable << " entries of another version\n";
     total += file.requests.size() + file.unreadable;
   }
@@ -61,6 +67,64 @@ ExitStatus List(const std::string& folder, Console console) {
   console.out << total << " requests in " << folder << "/" << kJournalFolderName << "\n";
   for (const JournalSkipped& skipped : listing->skipped)
     console.err << "qznotes: skipped " << skipped.name << ": " << skipped.why << "\n";
+  return kExitOk;
+}
+
+// The log entry's failures on one line.
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
+ExitStatus ListFailed(const std::string& folder, Console console) {
+  Status status;
+  auto listing = ListJournal(folder, status);
+  if (!listing) return Unreadable(status.message(), console);
+  const int keep_days = ReadDeliveryPolicy(folder).keep_failed_days;
+  const int64_t now = UnixMsNow();
+  size_t total = 0;
+  for (const JournalFileReport& file : listing->files)
+    for (const RequestRecord& r : file.requests) {
+      if (!r.failed || FailedExpired(r, now, keep_days)) continue;
+      console.out << r.failed_id << "  " << r.mstrTestID << "  accepted " << AcceptedTime(r)
+                  << "  failed " << UtcTime(r.failed_unix_ms) << "  " << OneLine(r.failed_reasons)
+                  << "\n";
+      ++total;
+    }
+  console.out << total << " failed requests in " << folder << "/" << kJournalFolderName << "\n";
+  return kExitOk;
+}
+
+// Retry and clear of failed requests go through the running daemon, which
+// holds them.
+ExitStatus AskDaemon(const GlobalOptions& global, const JournalCommand& command, Console console) {
+  ErrorPtr error;
+  ConnectionPtr connection = OpenBus(global, error);
+  if (!connection) return ReportFailure(error.get(), global, console);
+  const bool retry = command.action == JournalCommand::Action::kRetry;
+  VariantPtr reply = CallMethod(connection.get(), global.destination, kFactoryPath,
+                                kJournalInterface, retry ? "Retry" : "Clear",
+                                retry ? g_variant_new("(s)", command.id.c_str()) : nullptr, error);
+  if (!reply) {
+    // The server's own refusal (no such request) is its answer: exit 1.
+    CallFailure failure = DescribeFailure(error.get());
+    if (!g_dbus_error_is_remote_error(error.get()) || failure.raised_by_server ||
+        !StartHint(error.get(), global).empty())
+      return ReportFailure(error.get(), global, console);
+    ReportProblem(console, global.json, "refused", failure.message);
+    return kExitFailed;
+  }
+  if (!g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(u)"))) {
+    ReportProblem(console, global.json, "answer",
+                  std::string(retry ? "Retry" : "Clear") + " answered " +
+                      g_variant_get_type_string(reply.get()));
+    return kExitUsage;
+  }
+  uint32_t count = 0;
+  g_variant_get(reply.get(), "(u)", &count);
+  console.out << (retry ? "sent " : "dropped ") << count << " failed requests"
+              << (retry ? " again\n" : "\n");
   return kExitOk;
 }
 
@@ -81,6 +145,9 @@ ExitStatus Clear(const std::string& folder, Console console) {
 
 ExitStatus RunJournal(GDBusConnection*, const GlobalOptions& global, const JournalCommand& command,
                       Console console) {
+  if (command.action == JournalCommand::Action::kRetry ||
+      (command.failed && command.action == JournalCommand::Action::kClear))
+    return AskDaemon(global, command, console);
   std::string folder;
   try {
     folder = Folder(global, command);
@@ -92,8 +159,8 @@ ExitStatus RunJournal(GDBusConnection*, const GlobalOptions& global, const Journ
     console.err << "qznotes: no program folder " << folder << "\n";
     return kExitFailed;
   }
-  return command.action == JournalCommand::Action::kList ? List(folder, console)
-                                                         : Clear(folder, console);
+  if (command.action == JournalCommand::Action::kClear) return Clear(folder, console);
+  return command.failed ? ListFailed(folder, console) : List(folder, console);
 }
 
 }  // namespace qz::client
