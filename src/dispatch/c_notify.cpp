@@ -117,6 +117,7 @@ void cNotify::ArmTimer() {
   NotesTimer->SetInterval(1000);
   NotesTimer->SetEnabled(true);
   pending_ = true;
+  retry_wait_ = {};  // a new request's first try is no retry
 }
 
 void cNotify::UnloadForm() {
@@ -126,6 +127,7 @@ void cNotify::UnloadForm() {
   mfrmNotes.reset();
   pending_ = false;
   tries_ = 0;
+  retry_wait_ = {};
 }
 
 }  // namespace qz

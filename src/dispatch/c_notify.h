@@ -19,6 +19,7 @@
 #include "config/delivery_policy.h"
 #include "contract/contract.h"
 #include "diagnostics/logged_text.h"
+#include "diagnostics/metrics.h"
 #include "dispatch/dispatch_trace.h"
 #include "dispatch/frm_notes.h"
 #include "dispatch/journal_slot.h"
@@ -112,6 +113,7 @@ class cNotify {
   void ArmRetryTimer();
   RequestRecord JournalRecord() const;
   void CallBack(std::string_view outcome);
+  void CountCallBack(bool sent) const;  // for the metrics
   void msubWriteLog(std::string_view text);
   // Makes the request just accepted durable before it is answered.
   void KeepInJournal(std::string_view procedure);
@@ -149,6 +151,7 @@ class cNotify {
   int32_t tries_ = 0;
   int64_t next_try_unix_ms_ = 0;
   std::string earlier_failures_;
+  Metrics::RetryWait retry_wait_;  // held while the next try waits
 };
 
 }  // namespace qz

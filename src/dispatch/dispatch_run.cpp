@@ -2,12 +2,14 @@
 // the log entry and the callback.
 #include "automation/apartment.h"
 #include "automation/component_registry.h"
+#include "components/http_callback.h"
 #include "config/settings_path.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/error_sources.h"
 #include "diagnostics/last_error.h"
 #include "diagnostics/log_file.h"
 #include "dispatch/c_notify.h"
+#include "dispatch/delivery_count.h"
 #include "dispatch/request_narrowing.h"
 #include "dispatch/retry_schedule.h"
 #include "dispatch/tracing_channels.h"
@@ -27,6 +29,7 @@ void cNotify::NotesTimer_Timer() {
   // A retry never starts before its due time, whatever woke the timer.
   if (tries_ > 0 && UnixMsNow() < next_try_unix_ms_) return ArmRetryTimer();
   pending_ = false;
+  retry_wait_ = {};
   DeliveryInProgress delivering(deliveries_);
   // No second tick while a channel waits: the run is made once per request.
   if (NotesTimer) NotesTimer->SetEnabled(false);
@@ -79,10 +82,13 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
   // Mail and paging parts are told apart, as they are narrowed apart.
   ChannelCall mail_call = call;
   ChannelCall page_call = call;
+  DeliveryParts counted_parts;  // for the metrics when no retry needs them
   if (tried) {
     mail_call.parts = &tried->mail_parts;
     page_call.parts = &tried->page_parts;
     tried->mail_enabled = mblnMailEnabled;
+  } else if (env_.metrics) {
+    mail_call.parts = page_call.parts = &counted_parts;
   }
   std::string failures;
   bool paged = false;  // a group no paging channel runs for inherits the last value
@@ -101,7 +107,9 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
       if (mblnMailEnabled) {
         const MailRoute& route = !mstrProfile.empty() ? gateways.profile : gateways.smtp;
         mailed.name = route.name;
-        mailed.delivered = channels.Mail(route, mail_call, mvarNotes.At(i), mvarEmail.At(i));
+        const DeliveryCount counting(env_.metrics, mail_call.parts);
+        mailed.delivered = counting.Done(
+            route.name, channels.Mail(route, mail_call, mvarNotes.At(i), mvarEmail.At(i)));
         if (!mailed.delivered) status.append("Mail Status: ").append(gstrLastError).append("::");
       }
       if (tried) tried->mail.push_back(mailed);
@@ -110,8 +118,10 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
       for (const PagingGateway& gateway : gateways.paging) {
         if (!EqualsNumber(channels.ReadGateway(call), gateway.number)) continue;
         paging.name = gateway.name;
-        if (channels.Initialise(gateway, call))
-          paged = channels.Page(gateway, page_call, mvarNotes.At(i), mvarPager.At(i));
+        const DeliveryCount counting(env_.metrics, page_call.parts);
+        const bool ready = channels.Initialise(gateway, call);
+        if (ready) paged = channels.Page(gateway, page_call, mvarNotes.At(i), mvarPager.At(i));
+        counting.Done(gateway.name, ready && paged);
         break;
       }
       channels.EndGroup(mvarPager, paged);
@@ -156,6 +166,7 @@ bool cNotify::ScheduleRetry(std::string& failures, TriedRequest& tried) {
   }
   earlier_failures_ += left.permanent;
   next_try_unix_ms_ = *due;
+  retry_wait_ = Metrics::RetryWait(env_.metrics);
   if (env_.journal) journal_slot_.Keep(JournalRecord());
   ArmRetryTimer();
   if (env_.report)
@@ -185,12 +196,20 @@ void cNotify::CallBack(std::string_view outcome) {
     if (mobjNotify) {
       Variant args[] = {Variant(mstrTestID), Variant("QzNotes: " + std::string(outcome))};
       mobjNotify->CallMethod(method, args);
+      CountCallBack(true);
       if (args[0].IsString()) mstrTestID = args[0].Text();  // passed by reference
     }
   } catch (...) {
     // A callback party that cannot be created or called means no callback.
+    if (mobjNotify) CountCallBack(false);
   }
   mobjNotify.reset();
+}
+
+void cNotify::CountCallBack(bool sent) const {
+  // An HTTP callback counts itself once its post is answered.
+  if (env_.metrics && !dynamic_cast<const HttpCallback*>(mobjNotify.get()))
+    env_.metrics->CalledBack(CallbackKind::kDbus, sent);
 }
 
 void cNotify::msubWriteLog(std::string_view text) {

@@ -14,6 +14,7 @@ namespace qz {
 class CallbackWorker;
 class ComponentRegistry;
 struct GatewayTable;
+class Metrics;
 class RegistryStore;
 class RequestJournal;
 class SeatProbe;
@@ -29,6 +30,7 @@ struct ServerEnvironment {
   // Told of what could not be written as usual (a log entry late or
   // dropped, a settings write refused): a line for the daemon's own log.
   std::function<void(std::string_view line)> report = nullptr;
+  Metrics* metrics = nullptr;  // none: nothing is counted
 };
 
 }  // namespace qz

@@ -1,0 +1,209 @@
+#include "diagnostics/metrics.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <tuple>
+#include <utility>
+
+namespace qz {
+namespace {
+
+constexpr std::string_view kBoundaryLabels[] = {"dbus", "http"};
+constexpr std::string_view kOutcomeLabels[] = {"sent", "transient", "permanent"};
+constexpr std::string_view kCallbackKindLabels[] = {"dbus", "http"};
+constexpr std::string_view kCallbackOutcomeLabels[] = {"sent", "failed"};
+
+// Shortest text that reads back as the same double ("0.25", "1e+20", "+Inf").
+std::string MetricNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  for (int digits = 1; digits < 17; ++digits) {
+    char shorter[32];
+    std::snprintf(shorter, sizeof shorter, "%.*g", digits, value);
+    if (std::strtod(shorter, nullptr) == value) return shorter;
+  }
+  return text;
+}
+
+// Backslash, double quote and line feed are escaped in a label value.
+std::string LabelValue(std::string_view value) {
+  std::string escaped;
+  for (char c : value) {
+    if (c == '\\' || c == '"') escaped.push_back('\\');
+    if (c == '\n') {
+      escaped.append("\\n");
+      continue;
+    }
+    escaped.push_back(c);
+  }
+  return escaped;
+}
+
+// Appends one family's HELP and TYPE lines.
+void Family(std::string& out, std::string_view name, std::string_view type, std::string_view help) {
+  out.append("# HELP ").append(name).append(" ").append(help).append("\n");
+  out.append("# TYPE ").append(name).append(" ").append(type).append("\n");
+}
+
+// Appends one sample; `labels` is already in braces, or empty.
+void Sample(std::string& out, std::string_view name, std::string_view labels, std::string value) {
+  out.append(name).append(labels).append(" ").append(value).append("\n");
+}
+
+std::string Labelled(std::initializer_list<std::pair<std::string_view, std::string_view>> labels) {
+  std::string text = "{";
+  for (const auto& [key, value] : labels) {
+    if (text.size() > 1) text.push_back(',');
+    text.append(key).append("=\"").append(LabelValue(value)).append("\"");
+  }
+  return text + "}";
+}
+
+uint64_t Read(const std::atomic<uint64_t>& counter) {
+  return counter.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+Metrics::Metrics(Labels labels)
+    : labels_(std::move(labels)),
+      gateways_(std::make_unique<GatewayCounters[]>(labels_.gateways.size())),
+      refusals_(std::make_unique<Counter[]>(labels_.limits.size())) {}
+
+void Metrics::Delivered(std::string_view gateway, DeliveryOutcome outcome,
+                        std::chrono::nanoseconds took) {
+  for (size_t g = 0; g < labels_.gateways.size(); ++g) {
+    if (labels_.gateways[g] != gateway) continue;
+    GatewayCounters& counters = gateways_[g];
+    Add(counters.outcomes[Index(outcome)]);
+    const double seconds = std::chrono::duration<double>(took).count();
+    for (size_t b = 0; b < kDurationBuckets.size(); ++b)
+      if (seconds <= kDurationBuckets[b]) {
+        Add(counters.buckets[b]);
+        break;
+      }
+    Add(counters.count);
+    Add(counters.nanoseconds, static_cast<uint64_t>(std::max<int64_t>(took.count(), 0)));
+    return;
+  }
+}
+
+void Metrics::Refused(size_t limit) {
+  if (limit < labels_.limits.size()) Add(refusals_[limit]);
+}
+
+Metrics::RetryWait::RetryWait(Metrics* metrics) : metrics_(metrics) {
+  if (metrics_) metrics_->retrying_.fetch_add(1, std::memory_order_relaxed);
+}
+
+Metrics::RetryWait& Metrics::RetryWait::operator=(RetryWait&& other) noexcept {
+  if (this != &other) {
+    RetryWait released(std::move(*this));
+    metrics_ = std::exchange(other.metrics_, nullptr);
+  }
+  return *this;
+}
+
+Metrics::RetryWait::~RetryWait() {
+  if (metrics_) metrics_->retrying_.fetch_sub(1, std::memory_order_relaxed);
+}
+
+std::string Metrics::Render(const SampledMetrics& sampled) const {
+  std::string out;
+  constexpr std::string_view kAccepted = "qznotes_requests_accepted_total";
+  Family(out, kAccepted, "counter",
+         "Notification requests accepted, by the boundary they came in.");
+  for (size_t b = 0; b < accepted_.size(); ++b)
+    Sample(out, kAccepted, Labelled({{"boundary", kBoundaryLabels[b]}}),
+           std::to_string(Read(accepted_[b])));
+
+  constexpr std::string_view kDeliveries = "qznotes_deliveries_total";
+  Family(out, kDeliveries, "counter",
+         "Tries of a gateway for one message group, by gateway and outcome.");
+  for (size_t g = 0; g < labels_.gateways.size(); ++g)
+    for (size_t o = 0; o < std::size(kOutcomeLabels); ++o)
+      Sample(out, kDeliveries,
+             Labelled({{"gateway", labels_.gateways[g]}, {"outcome", kOutcomeLabels[o]}}),
+             std::to_string(Read(gateways_[g].outcomes[o])));
+
+  constexpr std::string_view kDuration = "qznotes_delivery_duration_seconds";
+  Family(out, kDuration, "histogram", "How long a gateway took for one message group.");
+  for (size_t g = 0; g < labels_.gateways.size(); ++g) {
+    const GatewayCounters& counters = gateways_[g];
+    const std::string_view name = labels_.gateways[g];
+    // Read once: the buckets are counted before the total, so a scrape
+    // amid a delivery never shows a bucket above the count.
+    const uint64_t count = Read(counters.count);
+    uint64_t cumulative = 0;
+    for (size_t b = 0; b < kDurationBuckets.size(); ++b) {
+      cumulative += Read(counters.buckets[b]);
+      Sample(out, std::string(kDuration) + "_bucket",
+             Labelled({{"gateway", name}, {"le", MetricNumber(kDurationBuckets[b])}}),
+             std::to_string(std::min(cumulative, count)));
+    }
+    Sample(out, std::string(kDuration) + "_bucket", Labelled({{"gateway", name}, {"le", "+Inf"}}),
+           std::to_string(count));
+    Sample(out, std::string(kDuration) + "_sum", Labelled({{"gateway", name}}),
+           MetricNumber(static_cast<double>(Read(counters.nanoseconds)) / 1e9));
+    Sample(out, std::string(kDuration) + "_count", Labelled({{"gateway", name}}),
+           std::to_string(count));
+  }
+
+  const std::pair<std::string_view, std::string_view> request_gauges[] = {
+      {"qznotes_requests_pending", "Accepted requests whose run has not ended."},
+      {"qznotes_requests_retrying", "Requests waiting for their next try."},
+      {"qznotes_requests_failed", "Requests given up and kept as dead letters."},
+      {"qznotes_journal_bytes", "Bytes of the request journal's files."},
+  };
+  const int64_t request_values[] = {sampled.pending, retrying_.load(std::memory_order_relaxed),
+                                    sampled.failed, sampled.journal_bytes};
+  for (size_t i = 0; i < std::size(request_gauges); ++i) {
+    Family(out, request_gauges[i].first, "gauge", request_gauges[i].second);
+    Sample(out, request_gauges[i].first, "", std::to_string(request_values[i]));
+  }
+
+  constexpr std::string_view kUp = "qznotes_gateway_up";
+  Family(out, kUp, "gauge", "1 when the gateway's last try succeeded.");
+  for (const GatewayReport& g : sampled.gateways)
+    Sample(out, kUp, Labelled({{"gateway", g.gateway}}), g.up ? "1" : "0");
+  constexpr std::string_view kLastSuccess = "qznotes_gateway_last_success_timestamp_seconds";
+  Family(out, kLastSuccess, "gauge", "Unix time of the gateway's last successful try.");
+  for (const GatewayReport& g : sampled.gateways)
+    if (g.last_success_unix_ms > 0)
+      Sample(out, kLastSuccess, Labelled({{"gateway", g.gateway}}),
+             MetricNumber(static_cast<double>(g.last_success_unix_ms) / 1000));
+
+  constexpr std::string_view kCallbacks = "qznotes_callbacks_total";
+  Family(out, kCallbacks, "counter", "Callbacks to the requesting party, by kind and outcome.");
+  for (size_t k = 0; k < callbacks_.size(); ++k)
+    for (size_t o = 0; o < std::size(kCallbackOutcomeLabels); ++o)
+      Sample(out, kCallbacks,
+             Labelled({{"kind", kCallbackKindLabels[k]}, {"outcome", kCallbackOutcomeLabels[o]}}),
+             std::to_string(Read(callbacks_[k][o])));
+
+  constexpr std::string_view kRefusals = "qznotes_limit_refusals_total";
+  Family(out, kRefusals, "counter", "Calls refused for passing a limit, by the limit's option.");
+  for (size_t l = 0; l < labels_.limits.size(); ++l)
+    Sample(out, kRefusals, Labelled({{"limit", labels_.limits[l]}}),
+           std::to_string(Read(refusals_[l])));
+
+  constexpr std::string_view kBuild = "qznotes_build_info";
+  Family(out, kBuild, "gauge", "Always 1; the version is its label.");
+  Sample(out, kBuild, Labelled({{"version", labels_.version}}), "1");
+
+  const std::tuple<std::string_view, std::string_view, std::string> process[] = {
+      {"process_resident_memory_bytes", "Resident memory size in bytes.",
+       std::to_string(sampled.resident_bytes)},
+      {"process_open_fds", "Number of open file descriptors.", std::to_string(sampled.open_fds)},
+      {"process_start_time_seconds", "Start time of the process since the Unix epoch in seconds.",
+       MetricNumber(sampled.start_time_seconds)},
+  };
+  for (const auto& [name, help, value] : process) {
+    Family(out, name, "gauge", help);
+    Sample(out, name, "", value);
+  }
+  return out;
+}
+
+}  // namespace qz
