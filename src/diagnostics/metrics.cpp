@@ -1,8 +1,8 @@
 #include "diagnostics/metrics.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <charconv>
+#include <iterator>
 #include <tuple>
 #include <utility>
 
@@ -14,20 +14,15 @@ constexpr std::string_view kOutcomeLabels[] = {"sent", "transient", "permanent"}
 constexpr std::string_view kCallbackKindLabels[] = {"dbus", "http"};
 constexpr std::string_view kCallbackOutcomeLabels[] = {"sent", "failed"};
 
-// Shortest text that reads back as the same double ("0.25", "1e+20", "+Inf").
+// The shortest text that reads back as the same number ("0.25", "120").
 std::string MetricNumber(double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  for (int digits = 1; digits < 17; ++digits) {
-    char shorter[32];
-    std::snprintf(shorter, sizeof shorter, "%.*g", digits, value);
-    if (std::strtod(shorter, nullptr) == value) return shorter;
-  }
-  return text;
+  const auto [end, error] = std::to_chars(std::begin(text), std::end(text), value);
+  return error == std::errc() ? std::string(text, end) : "NaN";
 }
 
 // Backslash, double quote and line feed are escaped in a label value.
-std::string LabelValue(std::string_view value) {
+std::string EscapedLabelValue(std::string_view value) {
   std::string escaped;
   for (char c : value) {
     if (c == '\\' || c == '"') escaped.push_back('\\');
@@ -41,26 +36,28 @@ std::string LabelValue(std::string_view value) {
 }
 
 // Appends one family's HELP and TYPE lines.
-void Family(std::string& out, std::string_view name, std::string_view type, std::string_view help) {
+void AppendFamily(std::string& out, std::string_view name, std::string_view type,
+                  std::string_view help) {
   out.append("# HELP ").append(name).append(" ").append(help).append("\n");
   out.append("# TYPE ").append(name).append(" ").append(type).append("\n");
 }
 
 // Appends one sample; `labels` is already in braces, or empty.
-void Sample(std::string& out, std::string_view name, std::string_view labels, std::string value) {
+void AppendSample(std::string& out, std::string_view name, std::string_view labels,
+                  std::string value) {
   out.append(name).append(labels).append(" ").append(value).append("\n");
 }
 
-std::string Labelled(std::initializer_list<std::pair<std::string_view, std::string_view>> labels) {
+std::string LabelSet(std::initializer_list<std::pair<std::string_view, std::string_view>> labels) {
   std::string text = "{";
   for (const auto& [key, value] : labels) {
     if (text.size() > 1) text.push_back(',');
-    text.append(key).append("=\"").append(LabelValue(value)).append("\"");
+    text.append(key).append("=\"").append(EscapedLabelValue(value)).append("\"");
   }
   return text + "}";
 }
 
-uint64_t Read(const std::atomic<uint64_t>& counter) {
+uint64_t ReadCounter(const std::atomic<uint64_t>& counter) {
   return counter.load(std::memory_order_relaxed);
 }
 
@@ -112,42 +109,42 @@ Metrics::RetryWait::~RetryWait() {
 std::string Metrics::Render(const SampledMetrics& sampled) const {
   std::string out;
   constexpr std::string_view kAccepted = "qznotes_requests_accepted_total";
-  Family(out, kAccepted, "counter",
-         "Notification requests accepted, by the boundary they came in.");
+  AppendFamily(out, kAccepted, "counter",
+               "Notification requests accepted, by the boundary they came in.");
   for (size_t b = 0; b < accepted_.size(); ++b)
-    Sample(out, kAccepted, Labelled({{"boundary", kBoundaryLabels[b]}}),
-           std::to_string(Read(accepted_[b])));
+    AppendSample(out, kAccepted, LabelSet({{"boundary", kBoundaryLabels[b]}}),
+                 std::to_string(ReadCounter(accepted_[b])));
 
   constexpr std::string_view kDeliveries = "qznotes_deliveries_total";
-  Family(out, kDeliveries, "counter",
-         "Tries of a gateway for one message group, by gateway and outcome.");
+  AppendFamily(out, kDeliveries, "counter",
+               "Tries of a gateway for one message group, by gateway and outcome.");
   for (size_t g = 0; g < labels_.gateways.size(); ++g)
     for (size_t o = 0; o < std::size(kOutcomeLabels); ++o)
-      Sample(out, kDeliveries,
-             Labelled({{"gateway", labels_.gateways[g]}, {"outcome", kOutcomeLabels[o]}}),
-             std::to_string(Read(gateways_[g].outcomes[o])));
+      AppendSample(out, kDeliveries,
+                   LabelSet({{"gateway", labels_.gateways[g]}, {"outcome", kOutcomeLabels[o]}}),
+                   std::to_string(ReadCounter(gateways_[g].outcomes[o])));
 
   constexpr std::string_view kDuration = "qznotes_delivery_duration_seconds";
-  Family(out, kDuration, "histogram", "How long a gateway took for one message group.");
+  AppendFamily(out, kDuration, "histogram", "How long a gateway took for one message group.");
   for (size_t g = 0; g < labels_.gateways.size(); ++g) {
     const GatewayCounters& counters = gateways_[g];
     const std::string_view name = labels_.gateways[g];
     // Read once: the buckets are counted before the total, so a scrape
     // amid a delivery never shows a bucket above the count.
-    const uint64_t count = Read(counters.count);
+    const uint64_t count = ReadCounter(counters.count);
     uint64_t cumulative = 0;
     for (size_t b = 0; b < kDurationBuckets.size(); ++b) {
-      cumulative += Read(counters.buckets[b]);
-      Sample(out, std::string(kDuration) + "_bucket",
-             Labelled({{"gateway", name}, {"le", MetricNumber(kDurationBuckets[b])}}),
-             std::to_string(std::min(cumulative, count)));
+      cumulative += ReadCounter(counters.buckets[b]);
+      AppendSample(out, std::string(kDuration) + "_bucket",
+                   LabelSet({{"gateway", name}, {"le", MetricNumber(kDurationBuckets[b])}}),
+                   std::to_string(std::min(cumulative, count)));
     }
-    Sample(out, std::string(kDuration) + "_bucket", Labelled({{"gateway", name}, {"le", "+Inf"}}),
-           std::to_string(count));
-    Sample(out, std::string(kDuration) + "_sum", Labelled({{"gateway", name}}),
-           MetricNumber(static_cast<double>(Read(counters.nanoseconds)) / 1e9));
-    Sample(out, std::string(kDuration) + "_count", Labelled({{"gateway", name}}),
-           std::to_string(count));
+    AppendSample(out, std::string(kDuration) + "_bucket",
+                 LabelSet({{"gateway", name}, {"le", "+Inf"}}), std::to_string(count));
+    AppendSample(out, std::string(kDuration) + "_sum", LabelSet({{"gateway", name}}),
+                 MetricNumber(static_cast<double>(ReadCounter(counters.nanoseconds)) / 1e9));
+    AppendSample(out, std::string(kDuration) + "_count", LabelSet({{"gateway", name}}),
+                 std::to_string(count));
   }
 
   const std::pair<std::string_view, std::string_view> request_gauges[] = {
@@ -159,38 +156,41 @@ std::string Metrics::Render(const SampledMetrics& sampled) const {
   const int64_t request_values[] = {sampled.pending, retrying_.load(std::memory_order_relaxed),
                                     sampled.failed, sampled.journal_bytes};
   for (size_t i = 0; i < std::size(request_gauges); ++i) {
-    Family(out, request_gauges[i].first, "gauge", request_gauges[i].second);
-    Sample(out, request_gauges[i].first, "", std::to_string(request_values[i]));
+    AppendFamily(out, request_gauges[i].first, "gauge", request_gauges[i].second);
+    AppendSample(out, request_gauges[i].first, "", std::to_string(request_values[i]));
   }
 
   constexpr std::string_view kUp = "qznotes_gateway_up";
-  Family(out, kUp, "gauge", "1 when the gateway's last try succeeded.");
+  AppendFamily(out, kUp, "gauge", "1 when the gateway's last try succeeded.");
   for (const GatewayReport& g : sampled.gateways)
-    Sample(out, kUp, Labelled({{"gateway", g.gateway}}), g.up ? "1" : "0");
+    AppendSample(out, kUp, LabelSet({{"gateway", g.gateway}}), g.up ? "1" : "0");
   constexpr std::string_view kLastSuccess = "qznotes_gateway_last_success_timestamp_seconds";
-  Family(out, kLastSuccess, "gauge", "Unix time of the gateway's last successful try.");
+  AppendFamily(out, kLastSuccess, "gauge", "Unix time of the gateway's last successful try.");
   for (const GatewayReport& g : sampled.gateways)
     if (g.last_success_unix_ms > 0)
-      Sample(out, kLastSuccess, Labelled({{"gateway", g.gateway}}),
-             MetricNumber(static_cast<double>(g.last_success_unix_ms) / 1000));
+      AppendSample(out, kLastSuccess, LabelSet({{"gateway", g.gateway}}),
+                   MetricNumber(static_cast<double>(g.last_success_unix_ms) / 1000));
 
   constexpr std::string_view kCallbacks = "qznotes_callbacks_total";
-  Family(out, kCallbacks, "counter", "Callbacks to the requesting party, by kind and outcome.");
+  AppendFamily(out, kCallbacks, "counter",
+               "Callbacks to the requesting party, by kind and outcome.");
   for (size_t k = 0; k < callbacks_.size(); ++k)
     for (size_t o = 0; o < std::size(kCallbackOutcomeLabels); ++o)
-      Sample(out, kCallbacks,
-             Labelled({{"kind", kCallbackKindLabels[k]}, {"outcome", kCallbackOutcomeLabels[o]}}),
-             std::to_string(Read(callbacks_[k][o])));
+      AppendSample(
+          out, kCallbacks,
+          LabelSet({{"kind", kCallbackKindLabels[k]}, {"outcome", kCallbackOutcomeLabels[o]}}),
+          std::to_string(ReadCounter(callbacks_[k][o])));
 
   constexpr std::string_view kRefusals = "qznotes_limit_refusals_total";
-  Family(out, kRefusals, "counter", "Calls refused for passing a limit, by the limit's option.");
+  AppendFamily(out, kRefusals, "counter",
+               "Calls refused for passing a limit, by the limit's option.");
   for (size_t l = 0; l < labels_.limits.size(); ++l)
-    Sample(out, kRefusals, Labelled({{"limit", labels_.limits[l]}}),
-           std::to_string(Read(refusals_[l])));
+    AppendSample(out, kRefusals, LabelSet({{"limit", labels_.limits[l]}}),
+                 std::to_string(ReadCounter(refusals_[l])));
 
   constexpr std::string_view kBuild = "qznotes_build_info";
-  Family(out, kBuild, "gauge", "Always 1; the version is its label.");
-  Sample(out, kBuild, Labelled({{"version", labels_.version}}), "1");
+  AppendFamily(out, kBuild, "gauge", "Always 1; the version is its label.");
+  AppendSample(out, kBuild, LabelSet({{"version", labels_.version}}), "1");
 
   const std::tuple<std::string_view, std::string_view, std::string> process[] = {
       {"process_resident_memory_bytes", "Resident memory size in bytes.",
@@ -200,8 +200,8 @@ std::string Metrics::Render(const SampledMetrics& sampled) const {
        MetricNumber(sampled.start_time_seconds)},
   };
   for (const auto& [name, help, value] : process) {
-    Family(out, name, "gauge", help);
-    Sample(out, name, "", value);
+    AppendFamily(out, name, "gauge", help);
+    AppendSample(out, name, "", value);
   }
   return out;
 }
