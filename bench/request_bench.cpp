@@ -4,6 +4,7 @@
 
 #include "automation/component_registry.h"
 #include "bench_channels.h"
+#include "diagnostics/metrics.h"
 #include "dispatch/c_notify.h"
 
 namespace qz {
@@ -31,12 +32,17 @@ Variant Groups(int groups, int messages, int recipients, bool lists) {
 
 // range(0) == 1: every call on a new object, so nothing of an earlier
 // request's storage can be reused; 0: one object whose request is replaced.
+// range(1) == 1: metrics are counted, and each call is counted as accepted
+// as the boundary does; 0: no metrics.
 void BM_RequestCall(benchmark::State& state) {
   GMainContext* context = g_main_context_new();
   ComponentRegistry components;
   bench::InstantChannels channels;
   bench::NobodyAtSeat seat;
+  Metrics metrics({{"SMTP", "SNPP"}, {"max-objects"}, "bench"});
+  const bool counting = state.range(1) == 1;
   ServerEnvironment env{"/tmp", components, channels, seat};
+  env.metrics = counting ? &metrics : nullptr;
   Variant notes = Groups(10, 3, 3, false), emails = Groups(10, 3, 3, true),
           pagers = Groups(10, 3, 3, true);
   Variant options = Variant::Array({Variant("Alert"), Variant("qz@example.org"), Variant(""),
@@ -52,12 +58,16 @@ void BM_RequestCall(benchmark::State& state) {
       }
       Variant answer =
           notify->SendMessageCallBack(notes, emails, pagers, options, nullptr, "bench");
+      if (counting) metrics.Accepted(Boundary::kDbus);
       benchmark::DoNotOptimize(answer);
     }
   }
   g_main_context_unref(context);
 }
-BENCHMARK(BM_RequestCall)->Arg(0)->Arg(1)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RequestCall)
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 }  // namespace qz

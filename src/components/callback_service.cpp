@@ -28,7 +28,7 @@ bool AllowedBySettings(const std::string& folder, std::string_view host) {
 void RegisterCallbackService(ComponentRegistry& registry, CallbackServiceOptions options) {
   auto factory = [connection = ShareConnection(options.connection), system_bus = options.system_bus,
                   folder = std::move(options.folder), limit = options.http_time_limit,
-                  worker = options.http_worker](
+                  worker = options.http_worker, metrics = options.metrics](
                      std::string_view requested) -> std::shared_ptr<DispatchObject> {
     const std::string_view host = TrimBlanks(requested);
     if (IsLocalHost(host)) {
@@ -38,7 +38,8 @@ void RegisterCallbackService(ComponentRegistry& registry, CallbackServiceOptions
     std::optional<CallbackTarget> target = ParseCallbackTarget(host);
     if (!target) return nullptr;
     if (system_bus && !AllowedBySettings(folder, target->host)) return nullptr;
-    return std::make_shared<HttpCallback>(std::move(*target), limit, HostResolver{}, worker);
+    return std::make_shared<HttpCallback>(std::move(*target), limit, HostResolver{}, worker,
+                                          metrics);
   };
   registry.Register(kCallbackProgId, std::move(factory));
 }

@@ -12,6 +12,7 @@
 
 #include "automation/component_registry.h"
 #include "components/callback_worker.h"
+#include "diagnostics/metrics.h"
 
 namespace qz {
 
@@ -21,6 +22,7 @@ struct CallbackServiceOptions {
   std::string folder;                     // program folder holding QzNotes.ini
   std::chrono::milliseconds http_time_limit{5000};
   CallbackWorker* http_worker = nullptr;  // posts HTTP callbacks; null: on the caller's thread
+  Metrics* metrics = nullptr;             // counts the HTTP callbacks; null: none
 };
 
 // Registers the factory under kCallbackProgId. The factory yields nothing

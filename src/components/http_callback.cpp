@@ -29,11 +29,16 @@ Variant HttpCallback::CallMethod(std::string_view name, std::span<Variant> args)
                           CallbackBody(args[0].Text(), args[1].Text()), time_limit_, resolver_};
   if (worker_) {
     // Failures are silent either way; a full queue is logged by the worker.
-    worker_->Post("of request " + args[0].Text() + " to " + target_.url,
-                  [request = std::move(request)] { HttpPost(request); });
+    const bool queued = worker_->Post("of request " + args[0].Text() + " to " + target_.url,
+                                      [request = std::move(request), metrics = metrics_] {
+                                        const bool sent = HttpPost(request).ok();
+                                        if (metrics) metrics->CalledBack(CallbackKind::kHttp, sent);
+                                      });
+    if (!queued && metrics_) metrics_->CalledBack(CallbackKind::kHttp, false);
     return Variant();
   }
   HttpPostResult result = HttpPost(request);
+  if (metrics_) metrics_->CalledBack(CallbackKind::kHttp, result.ok());
   if (!result.ok()) {
     std::string why =
         result.error.empty() ? "status " + std::to_string(result.status) : result.error;

@@ -15,6 +15,7 @@
 #include "components/callback_target.h"
 #include "components/callback_worker.h"
 #include "components/host_resolver.h"
+#include "diagnostics/metrics.h"
 
 namespace qz {
 
@@ -26,13 +27,16 @@ std::vector<std::string> CallbackHeaders();
 class HttpCallback : public DispatchObject {
  public:
   // `resolver` empty: the system's (tests pin names to loopback). `worker`
-  // null: post on the calling thread; else it must outlive the object.
+  // null: post on the calling thread; else it must outlive the object, as
+  // must `metrics`, which counts the posts once answered.
   HttpCallback(CallbackTarget target, std::chrono::milliseconds time_limit,
-               HostResolver resolver = {}, CallbackWorker* worker = nullptr)
+               HostResolver resolver = {}, CallbackWorker* worker = nullptr,
+               Metrics* metrics = nullptr)
       : target_(std::move(target)),
         time_limit_(time_limit),
         resolver_(std::move(resolver)),
-        worker_(worker) {}
+        worker_(worker),
+        metrics_(metrics) {}
 
   // "CallBack" with exactly two arguments (else 450); other names raise 438.
   // Without a worker, raises 51 unless the host answers with a 2xx status
@@ -47,6 +51,7 @@ class HttpCallback : public DispatchObject {
   std::chrono::milliseconds time_limit_;
   HostResolver resolver_;
   CallbackWorker* worker_;
+  Metrics* metrics_;
 };
 
 }  // namespace qz

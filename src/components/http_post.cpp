@@ -10,15 +10,11 @@
 
 #include "components/callback_address.h"
 
+#include "platform/curl_global.h"
 #include "platform/holders.h"
 
 namespace qz {
 namespace {
-
-void InitialiseCurlOnce() {
-  static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-  (void)initialised;
-}
 
 size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
 

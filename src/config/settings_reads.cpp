@@ -12,15 +12,15 @@
 namespace qz {
 namespace {
 
-enum class Form { kValue, kKeyAndValue };
+enum class SettingsForm { kValue, kKeyAndValue };
 
-Variant ReadGroup(const std::string& file, std::span<const SettingKey> group, Form form) {
+Variant ReadGroup(const std::string& file, std::span<const SettingKey> group, SettingsForm form) {
   std::vector<Variant> items;
   items.reserve(group.size());
   std::string value;
   for (const SettingKey& key : group) {
     mblnGetPrivateProfileString(file, key.section, key.key, value);
-    if (form == Form::kKeyAndValue) value.insert(0, std::string(key.key) + "=");
+    if (form == SettingsForm::kKeyAndValue) value.insert(0, std::string(key.key) + "=");
     items.emplace_back(std::move(value));
   }
   return Variant::Array(std::move(items));
@@ -28,7 +28,7 @@ Variant ReadGroup(const std::string& file, std::span<const SettingKey> group, Fo
 
 // Empty, reading nothing, when the group's file is missing.
 Variant ReadGroupIfPresent(std::string_view folder, std::string_view file_name,
-                           std::span<const SettingKey> group, Form form) {
+                           std::span<const SettingKey> group, SettingsForm form) {
   std::string file = SettingsPath(folder, file_name);
   if (!SettingsFileExists(file)) return Variant();
   return ReadGroup(file, group, form);
@@ -40,7 +40,7 @@ Variant gvarGetSettings(std::string_view folder) {
   try {
     return ReadGroupIfPresent(folder, kMainSettingsFile,
                               std::span(kPagerTerminalGroup).first(kShortPagerTerminalKeys),
-                              Form::kValue);
+                              SettingsForm::kValue);
   } catch (...) {
     ReRaiseWithSource("cNotify:gvarGetSettings");
   }
@@ -52,11 +52,11 @@ Variant gvarGetPagerSettings(std::string_view folder, int16_t Request) {
     if (!SettingsFileExists(file)) return Variant();
     switch (Request) {
       case 0:
-        return ReadGroup(file, kPagerTerminalGroup, Form::kValue);
+        return ReadGroup(file, kPagerTerminalGroup, SettingsForm::kValue);
       case 2:
-        return ReadGroup(file, kGatewaysGroup, Form::kValue);
+        return ReadGroup(file, kGatewaysGroup, SettingsForm::kValue);
       case 3:
-        return ReadGroup(file, kSmsGroup, Form::kValue);
+        return ReadGroup(file, kSmsGroup, SettingsForm::kValue);
       default:
         return Variant::NoDimensions();
     }
@@ -70,13 +70,14 @@ Variant gvarGetPagerSettingsEx(std::string_view folder, int16_t Request) {
     switch (Request) {
       case 0:
         return ReadGroupIfPresent(folder, kPagerSettingsFile, kPagerTerminalGroup,
-                                  Form::kKeyAndValue);
+                                  SettingsForm::kKeyAndValue);
       case 1:
-        return ReadGroupIfPresent(folder, kSnppSettingsFile, kSnppGroup, Form::kKeyAndValue);
+        return ReadGroupIfPresent(folder, kSnppSettingsFile, kSnppGroup,
+                                  SettingsForm::kKeyAndValue);
       case 2:
-        return ReadGroupIfPresent(folder, kMainSettingsFile, kGatewaysGroup, Form::kValue);
+        return ReadGroupIfPresent(folder, kMainSettingsFile, kGatewaysGroup, SettingsForm::kValue);
       case 3:
-        return ReadGroupIfPresent(folder, kSmsSettingsFile, kSmsGroup, Form::kKeyAndValue);
+        return ReadGroupIfPresent(folder, kSmsSettingsFile, kSmsGroup, SettingsForm::kKeyAndValue);
       default:
         return Variant::NoDimensions();
     }

@@ -21,6 +21,7 @@
 #include "contract/contract.h"
 #include "diagnostics/gateway_health.h"
 #include "diagnostics/logged_text.h"
+#include "diagnostics/metrics.h"
 #include "dispatch/dispatch_trace.h"
 #include "dispatch/frm_notes.h"
 #include "dispatch/journal_slot.h"
@@ -125,6 +126,7 @@ class cNotify {
   // [Delivery] KeepFailed keeps such requests.
   std::optional<RequestRecord> DeadLetter(std::string_view failures) const;
   void CallBack(std::string_view outcome);
+  void CountCallBack(bool sent) const;  // for the metrics
   void msubWriteLog(std::string_view text);
   // Makes the request just accepted durable before it is answered.
   void KeepInJournal(std::string_view procedure);

@@ -2,12 +2,14 @@
 // the log entry and the callback.
 #include "automation/apartment.h"
 #include "automation/component_registry.h"
+#include "components/http_callback.h"
 #include "config/settings_path.h"
 #include "diagnostics/error_reporter.h"
 #include "diagnostics/error_sources.h"
 #include "diagnostics/last_error.h"
 #include "diagnostics/log_file.h"
 #include "dispatch/c_notify.h"
+#include "dispatch/delivery_count.h"
 #include "dispatch/request_narrowing.h"
 #include "dispatch/retry_schedule.h"
 #include "dispatch/tracing_channels.h"
@@ -86,10 +88,13 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
   // Mail and paging parts are told apart, as they are narrowed apart.
   ChannelCall mail_call = call;
   ChannelCall page_call = call;
+  DeliveryParts counted_parts;  // for the metrics when no retry needs them
   if (tried) {
     mail_call.parts = &tried->mail_parts;
     page_call.parts = &tried->page_parts;
     tried->mail_enabled = mblnMailEnabled;
+  } else if (env_.metrics) {
+    mail_call.parts = page_call.parts = &counted_parts;
   }
   std::string failures;
   bool paged = false;  // a group no paging channel runs for inherits the last value
@@ -109,7 +114,9 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
         const MailRoute& route = !mstrProfile.empty() ? gateways.profile : gateways.smtp;
         mailed.name = route.name;
         const size_t told = tried ? tried->mail_parts.parts().size() : 0;
-        mailed.delivered = channels.Mail(route, mail_call, mvarNotes.At(i), mvarEmail.At(i));
+        const DeliveryCount counting(env_.metrics, mail_call.parts);
+        mailed.delivered = counting.Done(
+            route.name, channels.Mail(route, mail_call, mvarNotes.At(i), mvarEmail.At(i)));
         NoteGatewayOutcome(route.name, mvarEmail.At(i), mailed.delivered, mail_call.parts, told);
         if (!mailed.delivered) status.append("Mail Status: ").append(gstrLastError).append("::");
       }
@@ -119,11 +126,14 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
       for (const PagingGateway& gateway : gateways.paging) {
         if (!EqualsNumber(channels.ReadGateway(call), gateway.number)) continue;
         paging.name = gateway.name;
-        if (channels.Initialise(gateway, call)) {
+        const DeliveryCount counting(env_.metrics, page_call.parts);
+        const bool ready = channels.Initialise(gateway, call);
+        if (ready) {
           const size_t told = tried ? tried->page_parts.parts().size() : 0;
           paged = channels.Page(gateway, page_call, mvarNotes.At(i), mvarPager.At(i));
           NoteGatewayOutcome(gateway.name, mvarPager.At(i), paged, page_call.parts, told);
         }
+        counting.Done(gateway.name, ready && paged);
         break;
       }
       channels.EndGroup(mvarPager, paged);
@@ -198,12 +208,20 @@ void cNotify::CallBack(std::string_view outcome) {
     if (mobjNotify) {
       Variant args[] = {Variant(mstrTestID), Variant("QzNotes: " + std::string(outcome))};
       mobjNotify->CallMethod(method, args);
+      CountCallBack(true);
       if (args[0].IsString()) mstrTestID = args[0].Text();  // passed by reference
     }
   } catch (...) {
     // A callback party that cannot be created or called means no callback.
+    if (mobjNotify) CountCallBack(false);
   }
   mobjNotify.reset();
+}
+
+void cNotify::CountCallBack(bool sent) const {
+  // An HTTP callback counts itself once its post is answered.
+  if (env_.metrics && !dynamic_cast<const HttpCallback*>(mobjNotify.get()))
+    env_.metrics->CalledBack(CallbackKind::kDbus, sent);
 }
 
 void cNotify::msubWriteLog(std::string_view text) {

@@ -5,7 +5,7 @@
 namespace qz {
 namespace {
 
-std::string EntryText(const Variant& entry) {
+std::string NarrowedEntryText(const Variant& entry) {
   if (entry.IsNull()) return "(Null)";
   if (!entry.IsArray()) {
     try {
@@ -16,7 +16,7 @@ std::string EntryText(const Variant& entry) {
   }
   std::string text;
   for (const Variant& item : entry.Items())
-    if (!item.IsEmpty()) text += (text.empty() ? "" : ", ") + EntryText(item);
+    if (!item.IsEmpty()) text += (text.empty() ? "" : ", ") + NarrowedEntryText(item);
   return text;
 }
 
@@ -57,8 +57,8 @@ void NarrowChannel(Variant& lists, const ChannelTry& channel, std::string_view s
     unsent.append("\r\n").append(why);
     // The line is one line: a reply's own line end is left to the log entry.
     const std::string said = why.substr(0, why.find_last_not_of("\r\n") + 1);
-    n.failed.push_back(channel.kind + " (" + channel.name + ") to " + EntryText(*entry) + ": " +
-                       (again ? "failed: " : "refused for good: ") + said);
+    n.failed.push_back(channel.kind + " (" + channel.name + ") to " + NarrowedEntryText(*entry) +
+                       ": " + (again ? "failed: " : "refused for good: ") + said);
     if (again) {
       left = true;
       if (part.retry_after)
@@ -74,7 +74,7 @@ void NarrowChannel(Variant& lists, const ChannelTry& channel, std::string_view s
   // A channel that told nothing sent everything it answered for, or nothing.
   if (!told && !(channel.ran && channel.delivered)) {
     left = true;
-    n.failed.push_back(channel.kind + " (" + channel.name + ") to " + EntryText(lists) +
+    n.failed.push_back(channel.kind + " (" + channel.name + ") to " + NarrowedEntryText(lists) +
                        (channel.ran ? ": failed" : ": not tried"));
   }
   if (left)

@@ -97,6 +97,7 @@ void cNotify::ResumeRequest(const RequestRecord& r, uint64_t key,
                .max_delay = std::chrono::seconds(r.max_delay_s),
                .give_up_after = std::chrono::seconds(r.give_up_after_s)};
     ArmRetryTimer();
+    waiting_mark_.Set(true);
   }
   journal_slot_.Adopt(key);
 }

@@ -15,6 +15,7 @@ class CallbackWorker;
 class ComponentRegistry;
 class GatewayHealth;
 struct GatewayTable;
+class Metrics;
 class RegistryStore;
 class RequestJournal;
 class SeatProbe;
@@ -31,6 +32,7 @@ struct ServerEnvironment {
   // dropped, a settings write refused): a line for the daemon's own log.
   std::function<void(std::string_view line)> report = nullptr;
   GatewayHealth* health = nullptr;  // told how each gateway fared; none: nobody keeps count
+  Metrics* metrics = nullptr;       // none: nothing is counted
 };
 
 }  // namespace qz

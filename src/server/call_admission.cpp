@@ -7,8 +7,8 @@
 
 namespace qz {
 
-CallAdmission::CallAdmission(GDBusConnection* connection, const Limits& limits)
-    : connection_(Ref(connection)), limits_(limits), ledger_(limits_) {}
+CallAdmission::CallAdmission(GDBusConnection* connection, const Limits& limits, Metrics* metrics)
+    : connection_(Ref(connection)), limits_(limits), ledger_(limits_), metrics_(metrics) {}
 
 std::optional<CallerLedger::Ticket> CallAdmission::Admit(GDBusMessage* call, const Operation& op,
                                                          bool invoke) {
@@ -30,6 +30,7 @@ void CallAdmission::RefuseOverLimit(GDBusMessage* call, Limit limit) {
   const char* sender = g_dbus_message_get_sender(call);
   const char* member = g_dbus_message_get_member(call);
   const std::string message = LimitMessage(limits_, limit);
+  if (metrics_) metrics_->Refused(static_cast<size_t>(limit));
   if (auto line = refusals_.Line(sender ? sender : "caller",
                                  std::string(member ? member : "") + ": " + message))
     ServerLog(*line);

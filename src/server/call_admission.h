@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "diagnostics/metrics.h"
 #include "platform/holders.h"
 #include "server/caller_ledger.h"
 #include "server/class_table.h"
@@ -18,7 +19,8 @@ namespace qz {
 
 class CallAdmission {
  public:
-  CallAdmission(GDBusConnection* connection, const Limits& limits);
+  // `metrics`, when given, counts the refusals; it must outlive this.
+  CallAdmission(GDBusConnection* connection, const Limits& limits, Metrics* metrics = nullptr);
   CallAdmission(const CallAdmission&) = delete;
   CallAdmission& operator=(const CallAdmission&) = delete;
 
@@ -36,6 +38,7 @@ class CallAdmission {
   const Limits limits_;
   CallerLedger ledger_;
   RefusalLog refusals_;
+  Metrics* metrics_;
 };
 
 }  // namespace qz

@@ -8,11 +8,11 @@
 namespace qz {
 namespace {
 
-[[noreturn]] void Raise(int32_t number) { throw RunTimeError(number, kBoundarySource); }
+[[noreturn]] void RaiseArgument(int32_t number) { throw RunTimeError(number, kBoundarySource); }
 
 Variant Typed(const Param& param, GVariant* value, const ObjectResolver& resolve) {
   auto require = [&](const char* type) {
-    if (!g_variant_is_of_type(value, G_VARIANT_TYPE(type))) Raise(kErrTypeMismatch);
+    if (!g_variant_is_of_type(value, G_VARIANT_TYPE(type))) RaiseArgument(kErrTypeMismatch);
   };
   switch (param.type) {
     case WireType::kVariant:
@@ -36,15 +36,15 @@ Variant Typed(const Param& param, GVariant* value, const ObjectResolver& resolve
       require("(so)");
       return FromWire(value, resolve);
   }
-  Raise(kErrTypeMismatch);
+  RaiseArgument(kErrTypeMismatch);
 }
 
 void CheckCount(const Operation& op, size_t given) {
-  if (given > op.params.size() || given < op.RequiredParams()) Raise(kErrWrongArguments);
+  if (given > op.params.size() || given < op.RequiredParams()) RaiseArgument(kErrWrongArguments);
 }
 
-std::vector<Variant> Collect(const Operation& op, GVariant* container, bool boxed,
-                             const ObjectResolver& resolve) {
+std::vector<Variant> CollectArguments(const Operation& op, GVariant* container, bool boxed,
+                                      const ObjectResolver& resolve) {
   size_t given = g_variant_n_children(container);
   CheckCount(op, given);
   std::vector<Variant> args;
@@ -97,12 +97,12 @@ std::vector<Variant> ArgumentsFromNamedCall(const Operation& op, GVariant* body,
     CheckCount(op, 0);
     return std::vector<Variant>(op.params.size(), Variant::Missing());
   }
-  return Collect(op, body, false, resolve);
+  return CollectArguments(op, body, false, resolve);
 }
 
 std::vector<Variant> ArgumentsFromInvoke(const Operation& op, GVariant* args,
                                          const ObjectResolver& resolve) {
-  return Collect(op, args, true, resolve);
+  return CollectArguments(op, args, true, resolve);
 }
 
 GVariant* NamedReply(const Operation& op, const Variant& result, std::span<const Variant> args) {

@@ -18,7 +18,7 @@ constexpr size_t kMaxBuffer = 1 << 20;  // a user database entry larger than thi
 // buffer, size, &found)` into `buffer`, grown while the entry does not fit.
 // Null when there is none (or it would not fit in kMaxBuffer).
 template <class Entry, class Lookup>
-Entry* ReadEntry(Entry& entry, std::vector<char>& buffer, Lookup lookup) {
+Entry* ReadGroupEntry(Entry& entry, std::vector<char>& buffer, Lookup lookup) {
   const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
   buffer.resize(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
   Entry* found = nullptr;
@@ -32,7 +32,7 @@ Entry* ReadEntry(Entry& entry, std::vector<char>& buffer, Lookup lookup) {
 std::optional<gid_t> GroupId(const char* name) {
   std::vector<char> buffer;
   group entry{};
-  const group* found = ReadEntry(entry, buffer, [&](group* e, char* b, size_t n, group** f) {
+  const group* found = ReadGroupEntry(entry, buffer, [&](group* e, char* b, size_t n, group** f) {
     return getgrnam_r(name, e, b, n, f);
   });
   return found ? std::optional<gid_t>(found->gr_gid) : std::nullopt;
@@ -46,7 +46,7 @@ bool UserIsInsider(uid_t uid, const char* group_name) {
   if (!staff) return false;
   std::vector<char> buffer;
   passwd entry{};
-  const passwd* user = ReadEntry(entry, buffer, [&](passwd* e, char* b, size_t n, passwd** f) {
+  const passwd* user = ReadGroupEntry(entry, buffer, [&](passwd* e, char* b, size_t n, passwd** f) {
     return getpwuid_r(uid, e, b, n, f);
   });
   if (!user) return false;

@@ -18,6 +18,7 @@ struct OptionText {
   gchar* folder = nullptr;
   gchar* linger = nullptr;
   gchar* seat = nullptr;
+  gchar* metrics_listen = nullptr;
   gint apartments = 4;
   gint user_share = -1;  // not given: half the apartments
   gint grace = 30;
@@ -27,7 +28,7 @@ struct OptionText {
   gboolean no_journal = FALSE;
   // The parser allocates what it stores in the fields above.
   ~OptionText() {
-    for (gchar* held : {address, folder, linger, seat}) CharPtr{held};
+    for (gchar* held : {address, folder, linger, seat, metrics_listen}) CharPtr{held};
   }
 
   static std::array<gint64, std::size(kLimitRows)> DefaultLimits() {
@@ -93,6 +94,9 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& s
   entries.push_back(
       {"no-journal", 0, 0, G_OPTION_ARG_NONE, &text.no_journal,
        "Keep no request journal: requests accepted but not yet run are lost in a crash", nullptr});
+  entries.push_back({"metrics-listen", 0, 0, G_OPTION_ARG_STRING, &text.metrics_listen,
+                     "Serve Prometheus metrics at http://ADDRESS:PORT/metrics (none by default)",
+                     "ADDRESS:PORT"});
   entries.push_back(
       {"version", 0, 0, G_OPTION_ARG_NONE, &text.version, "Print the version and exit", nullptr});
   entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
@@ -151,6 +155,14 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& s
   for (size_t i = 0; i < std::size(kLimitRows); ++i) {
     status = TakeLimit(kLimitRows[i], text.limits[i], options.server.limits);
     if (!status.ok()) return std::nullopt;
+  }
+  if (text.metrics_listen) {
+    options.metrics_listen = ParseListenAddress(text.metrics_listen);
+    if (!options.metrics_listen) {
+      status = Status::InvalidArgument(
+          "--metrics-listen takes a numeric ADDRESS:PORT, such as 127.0.0.1:9469 or [::1]:9469");
+      return std::nullopt;
+    }
   }
   if (text.seat) {
     if (std::optional<SeatMode> mode = ParseSeatMode(text.seat)) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "http/http_listener.h"
 #include "platform/seat_override.h"
 #include "platform/status.h"
 #include "server/server_options.h"
@@ -18,6 +19,7 @@ struct DaemonOptions {
   SeatMode seat = SeatMode::kAuto;
   bool show_version = false;
   bool journal = true;  // --no-journal: accepted requests are not kept across a crash
+  std::optional<ListenAddress> metrics_listen;  // none: no metrics are served or counted
 };
 
 // Parses argv (program name first). Nothing: the command line is wrong and

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "automation/names.h"
+#include "diagnostics/metrics.h"
 #include "server/call_arguments.h"
 #include "server/callback_reference.h"
 #include "server/caller_identity.h"
@@ -291,8 +292,10 @@ void ObjectCalls::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const
         ServerLog(*line);
     }
     // Before the answer, so that a stop from now on can name it.
-    if (entry.object->HasPendingWork())
+    if (entry.object->HasPendingWork()) {
       pending_.Accepted(entry.path, entry.object->PendingWorkName());
+      if (op.request && env_.metrics) env_.metrics->Accepted(Boundary::kDbus);
+    }
     KeepRequestTicket(entry, op, ticket);
     SendReply(connection_.get(), call,
               invoke ? InvokeReply(op, result, args) : NamedReply(op, result, args));

@@ -10,7 +10,7 @@
 namespace qz {
 namespace {
 
-using W = WireType;
+using PagerW = WireType;
 
 class PagerObject final : public ServedObject {
  public:
@@ -30,15 +30,15 @@ ClassDescription MakePagerClass() {
               {"Connect",
                0x60030005,
                {},
-               W::kBoolean,
+               PagerW::kBoolean,
                false,
                [](ServedObject& o, std::span<Variant>) {
                  return Variant::Boolean(Pager(o).Connect());
                }},
               {"SendPage",
                0x60030006,
-               {{"lstrPage", W::kString}, {"lstrMessage", W::kString}},
-               W::kBoolean,
+               {{"lstrPage", PagerW::kString}, {"lstrMessage", PagerW::kString}},
+               PagerW::kBoolean,
                false,
                [](ServedObject& o, std::span<Variant> a) {
                  return Variant::Boolean(Pager(o).SendPage(a[0].Text(), a[1].Text()));
@@ -46,7 +46,7 @@ ClassDescription MakePagerClass() {
               {"IsSocketConnected",
                0x6003000A,
                {},
-               W::kBoolean,
+               PagerW::kBoolean,
                false,
                [](ServedObject& o, std::span<Variant>) {
                  return Variant::Boolean(Pager(o).IsSocketConnected());

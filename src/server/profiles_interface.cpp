@@ -21,7 +21,7 @@ constexpr std::string_view kXml = R"(  <interface name="org.qznotes.QzNotes.Prof
 constexpr std::string_view kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 constexpr std::string_view kFailed = "org.freedesktop.DBus.Error.Failed";
 
-std::string ProfilePath(std::string_view name) {
+std::string ProfileObjectPath(std::string_view name) {
   return std::string(kMessageProfilesKey) + std::string(name);
 }
 
@@ -76,7 +76,7 @@ void Set(GDBusConnection* connection, GDBusMessage* call, GVariant* body, Regist
   }
   if (problem.empty() && !has_transport) problem = "a profile needs a Transport";
   if (!problem.empty()) return SendErrorNamed(connection, call, kInvalidArgs, problem);
-  if (int32_t status = store.ReplaceValues(kHkeyCurrentUser, ProfilePath(profile), values);
+  if (int32_t status = store.ReplaceValues(kHkeyCurrentUser, ProfileObjectPath(profile), values);
       status != kRegOk)
     return StoreFailure(connection, call, status);
   SendReply(connection, call, nullptr);
@@ -87,7 +87,7 @@ void Remove(GDBusConnection* connection, GDBusMessage* call, GVariant* body, Reg
   g_variant_get(body, "(&s)", &name);
   std::string problem = ProfileNameProblem(name);
   if (!problem.empty()) return SendErrorNamed(connection, call, kInvalidArgs, problem);
-  int32_t status = store.DeleteTree(kHkeyCurrentUser, ProfilePath(name));
+  int32_t status = store.DeleteTree(kHkeyCurrentUser, ProfileObjectPath(name));
   if (status == kRegNotFound)
     return SendErrorNamed(connection, call, kInvalidArgs, "no profile named " + std::string(name));
   if (status != kRegOk) return StoreFailure(connection, call, status);

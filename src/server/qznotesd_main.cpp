@@ -17,9 +17,11 @@
 #include "config/program_folder.h"
 #include "config/settings_groups.h"
 #include "diagnostics/gateway_health.h"
+#include "diagnostics/metrics.h"
 #include "dispatch/request_journal.h"
 #include "dispatch/retry_schedule.h"
 #include "gateways/gateway_table.h"
+#include "http/metrics_endpoint.h"
 #include "platform/holders.h"
 #include "platform/registry_store.h"
 #include "platform/seat_override.h"
@@ -54,6 +56,17 @@ qz::ConnectionPtr Connect(const qz::DaemonOptions& options, qz::ErrorPtr& error)
 std::string BusText(const qz::DaemonOptions& options) {
   if (!options.address.empty()) return "D-Bus " + options.address;
   return options.server.system_bus ? "D-Bus system bus" : "D-Bus session bus";
+}
+
+// Counting only when metrics are served: the labels are the gateway table's
+// names and the limit options.
+std::unique_ptr<qz::Metrics> MakeMetrics(const qz::DaemonOptions& options,
+                                         const qz::GatewayTable& gateways) {
+  if (!options.metrics_listen) return nullptr;
+  qz::Metrics::Labels labels{{gateways.smtp.name, gateways.profile.name}, {}, QZ_VERSION};
+  for (const qz::PagingGateway& gateway : gateways.paging) labels.gateways.push_back(gateway.name);
+  for (const qz::LimitRow& row : qz::kLimitRows) labels.limits.emplace_back(row.option);
+  return std::make_unique<qz::Metrics>(std::move(labels));
 }
 
 }  // namespace
@@ -108,12 +121,14 @@ int main(int argc, char** argv) {
   // Outlives the server: runs that end while it winds down still post here.
   qz::CallbackWorker http_callbacks(qz::CallbackWorker::Limits{},
                                     [](std::string_view line) { qz::ServerLog(line); });
+  const qz::GatewayTable gateways = qz::BuiltInGateways();
+  const std::unique_ptr<qz::Metrics> metrics = MakeMetrics(*options, gateways);
   qz::ComponentRegistry components;
   qz::RegisterCallbackService(components, {.connection = connection.get(),
                                            .system_bus = options->server.system_bus,
                                            .folder = folder,
-                                           .http_worker = &http_callbacks});
-  const qz::GatewayTable gateways = qz::BuiltInGateways();
+                                           .http_worker = &http_callbacks,
+                                           .metrics = metrics.get()});
   gateways.RegisterComponents(components, folder);
   qz::ConfiguredSeatProbe seat(options->seat);
   qz::RegistryStore registry(folder + "/" + std::string(qz::kRegistryFileName));
@@ -135,15 +150,39 @@ int main(int argc, char** argv) {
     // Each part refers to those built before it, and goes before them.
     auto report = [](std::string_view line) { qz::ServerLog(line); };
     qz::GatewayHealth health;
-    const qz::ServerEnvironment env{folder,          components,    gateways, seat,   &registry,
-                                    &http_callbacks, journal.get(), report,   &health};
+    const qz::ServerEnvironment env{folder,    components,      gateways,      seat,
+                                    &registry, &http_callbacks, journal.get(), report,
+                                    &health,   metrics.get()};
     const qz::ServerOptions& served = options->server;
     qz::CallerUids uids(connection.get(), g_main_context_default());
-    qz::CallAdmission admission(connection.get(), served.limits);
+    qz::CallAdmission admission(connection.get(), served.limits, metrics.get());
     qz::ObjectCalls objects(connection.get(), served, env, admission, uids);
     qz::ServerLifetime lifetime(connection.get(), served, env, objects);
+    // Metrics are served before the status view is, so that it names their address.
+    std::vector<std::string> listeners = {BusText(*options)};
+    qz::HttpListener metrics_listener;
+    if (metrics) {
+      qz::AddMetricsEndpoint(
+          metrics_listener,
+          {.metrics = *metrics,
+           .health = &health,
+           .pending = [&objects] { return static_cast<int64_t>(objects.UnfinishedWork().size()); },
+           .failed =
+               [&journal] { return journal ? static_cast<int64_t>(journal->FailedCount()) : 0; },
+           .journal_folder =
+               journal ? std::filesystem::path(journal->file_path()).parent_path().string()
+                       : std::string()});
+      std::string bound;
+      const qz::Status listening = metrics_listener.Start(*options->metrics_listen, bound);
+      if (!listening.ok()) {
+        qz::ServerLog("cannot serve metrics: " + listening.message());
+        return 1;
+      }
+      listeners.push_back("http://" + bound + std::string(qz::kMetricsPath));
+      qz::ServerLog("metrics: serving " + listeners.back());
+    }
     const qz::StatusSources status_sources{
-        env, served, objects, BusText(*options), connection.get(), started_unix_ms};
+        env, served, objects, std::move(listeners), connection.get(), started_unix_ms};
     qz::CallRouter router(connection.get(), served, env, admission, uids, objects, lifetime,
                           &status_sources);
     qz::ServiceWatchdog watchdog(g_main_context_default(), objects.pool(), [&status_sources] {

@@ -71,7 +71,7 @@ StatusFacts GatherStatus(const StatusSources& sources) {
   if (sources.connection)
     if (const char* unique = g_dbus_connection_get_unique_name(sources.connection))
       f.unique_name = unique;
-  f.listeners = {sources.bus};
+  f.listeners = sources.listeners;
   f.limits = sources.options.limits;
   return f;
 }

@@ -29,7 +29,7 @@ struct StatusSources {
   const ServerEnvironment& env;
   const ServerOptions& options;
   const ObjectCalls& objects;
-  std::string bus;  // "session bus", "system bus" or the address given
+  std::vector<std::string> listeners;  // the bus first ("D-Bus session bus"), then any URL
   GDBusConnection* connection = nullptr;
   int64_t started_unix_ms = 0;
 };

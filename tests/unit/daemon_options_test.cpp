@@ -31,12 +31,14 @@ TEST(DaemonOptions, ValuesAndDefaults) {
   EXPECT_EQ(none->server.user_share, 0u);  // half the apartments
   EXPECT_EQ(LimitValues(none->server.limits),
             std::vector<size_t>({1000, 1000, 10000, 32, 32 << 20, 1000}));
+  EXPECT_FALSE(none->metrics_listen);  // nothing is counted unless asked
 
-  auto all = Parse({"--folder", "/a", "--folder=/b", "--linger=forever", "--apartments=2",
-                    "--user-share=3", "--shutdown-grace", "90", "--seat=present", "--address",
-                    "unix:path=/x", "--max-objects=3", "--max-pending=4", "--max-elements=5",
-                    "--max-depth=6", "--max-pending-bytes=7", "--max-settings-elements=8"},
-                   error);
+  auto all = Parse(
+      {"--folder", "/a", "--folder=/b", "--linger=forever", "--apartments=2", "--user-share=3",
+       "--shutdown-grace", "90", "--seat=present", "--address", "unix:path=/x", "--max-objects=3",
+       "--max-pending=4", "--max-elements=5", "--max-depth=6", "--max-pending-bytes=7",
+       "--max-settings-elements=8", "--metrics-listen=[::1]:9469"},
+      error);
   ASSERT_TRUE(all) << error;
   EXPECT_EQ(all->folder, "/b");              // the last one wins
   EXPECT_FALSE(all->server.linger_seconds);  // forever: no linger timer
@@ -46,6 +48,9 @@ TEST(DaemonOptions, ValuesAndDefaults) {
   EXPECT_EQ(all->seat, SeatMode::kPresent);  // from kAuto
   EXPECT_EQ(all->address, "unix:path=/x");
   EXPECT_EQ(LimitValues(all->server.limits), std::vector<size_t>({3, 4, 5, 6, 7, 8}));
+  ASSERT_TRUE(all->metrics_listen);
+  EXPECT_EQ(all->metrics_listen->host, "::1");
+  EXPECT_EQ(all->metrics_listen->port, 9469);
   EXPECT_TRUE(Parse({"--version"}, error)->show_version);
 }
 
@@ -54,7 +59,8 @@ TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
        {"--folder=", "--folder", "--linger=-1", "--linger=soon", "--linger=86401", "--apartments=0",
         "--apartments=999", "--user-share=0", "--user-share=257", "--shutdown-grace=-5",
         "--seat=maybe", "--bogus", "stray", "--max-objects=0", "--max-depth=65",
-        "--max-elements=-1", "--max-pending-bytes=x"}) {
+        "--max-elements=-1", "--max-pending-bytes=x", "--metrics-listen=::1:1",
+        "--metrics-listen=localhost:1"}) {
     Status error;
     EXPECT_FALSE(Parse({word}, error)) << word;
     EXPECT_FALSE(error.ok()) << word;

@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* kMailSystemSource = "QzNotes.MailSystem";
 
-[[noreturn]] void Raise(int32_t number, std::string description) {
+[[noreturn]] void RaiseMailSystem(int32_t number, std::string description) {
   throw RunTimeError(number, std::move(description), kMailSystemSource);
 }
 
@@ -26,18 +26,21 @@ std::string DefaultSender() { return std::string(g_get_user_name()) + "@" + g_ge
 
 void MailSession::SignOn() {
   if (!store_)
-    Raise(kMailErrLoginFailed, "Login has failed: no registry store holds mail profiles");
-  if (UserName.empty()) Raise(kMailErrLoginFailed, "Login has failed: no mail profile was named");
+    RaiseMailSystem(kMailErrLoginFailed, "Login has failed: no registry store holds mail profiles");
+  if (UserName.empty())
+    RaiseMailSystem(kMailErrLoginFailed, "Login has failed: no mail profile was named");
   MailProfile profile;
   int32_t status = ReadMailProfile(*store_, UserName, profile);
   if (status == kRegNotFound)
-    Raise(kMailErrLoginFailed,
-          "Login has failed: there is no mail profile named '" + UserName + "'");
+    RaiseMailSystem(kMailErrLoginFailed,
+                    "Login has failed: there is no mail profile named '" + UserName + "'");
   if (status != kRegOk)
-    Raise(kMailErrLoginFailed, "Login has failed: mail profile '" + UserName +
-                                   "' cannot be read: " + std::string(RegStatusText(status)));
+    RaiseMailSystem(kMailErrLoginFailed,
+                    "Login has failed: mail profile '" + UserName +
+                        "' cannot be read: " + std::string(RegStatusText(status)));
   if (std::string problem = TransportProblem(profile.transport); !problem.empty())
-    Raise(kMailErrLoginFailed, "Login has failed: mail profile '" + UserName + "': " + problem);
+    RaiseMailSystem(kMailErrLoginFailed,
+                    "Login has failed: mail profile '" + UserName + "': " + problem);
   if (profile.from.empty()) profile.from = DefaultSender();
   session_ = std::make_shared<MailSessionState>(MailSessionState{std::move(profile)});
 }
@@ -81,16 +84,17 @@ void MailMessages::RecipAddress(std::string_view address) {
 void MailMessages::ResolveName() {
   Recipient& r = Current();
   if (!IsAddrSpec(r.address))
-    Raise(kMailErrUnknownRecipient, "Unknown recipient: '" + r.address + "' is no e-mail address");
+    RaiseMailSystem(kMailErrUnknownRecipient,
+                    "Unknown recipient: '" + r.address + "' is no e-mail address");
   if (r.display_name.find_first_of("\r\n") != std::string::npos)
-    Raise(kMailErrUnknownRecipient,
-          "Unknown recipient: the display name of " + r.address + " holds a line break");
+    RaiseMailSystem(kMailErrUnknownRecipient,
+                    "Unknown recipient: the display name of " + r.address + " holds a line break");
   r.resolved = true;
 }
 
 void MailMessages::Send() {
   if (!SessionID || !SessionID->open)
-    Raise(kMailErrInvalidSession, "Invalid session: not signed on");
+    RaiseMailSystem(kMailErrInvalidSession, "Invalid session: not signed on");
   const MailProfile& profile = SessionID->profile;
   MailMessage mail;
   mail.from.address = profile.from;
@@ -108,15 +112,16 @@ void MailMessages::Send() {
     envelope.push_back(r.address);
   }
   index_ = kept_index;
-  if (mail.to.empty() && mail.cc.empty()) Raise(kMailErrFailure, "The mail has no recipient");
+  if (mail.to.empty() && mail.cc.empty())
+    RaiseMailSystem(kMailErrFailure, "The mail has no recipient");
   std::string data;
   try {
     data = ComposeMail(mail);
   } catch (const std::invalid_argument& bad) {
-    Raise(kMailErrFailure, std::string("The mail cannot be composed: ") + bad.what());
+    RaiseMailSystem(kMailErrFailure, std::string("The mail cannot be composed: ") + bad.what());
   }
   MailHandOff handed = DeliverMail(profile, profile.from, envelope, data);
-  if (!handed.accepted) Raise(kMailErrFailure, "The mail was not sent: " + handed.reply);
+  if (!handed.accepted) RaiseMailSystem(kMailErrFailure, "The mail was not sent: " + handed.reply);
 }
 
 }  // namespace qz

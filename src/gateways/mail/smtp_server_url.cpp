@@ -17,7 +17,7 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-CurlText Part(CURLU* url, CURLUPart part, unsigned flags = 0) {
+CurlText UrlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
   char* text = nullptr;
   if (curl_url_get(url, part, &text, flags) != CURLUE_OK) return nullptr;
   return CurlText(text);
@@ -50,17 +50,17 @@ std::variant<SmtpServerUrl, std::string> ParseSmtpServer(std::string_view server
   CurlUrlPtr url(curl_url());
   if (!url || curl_url_set(url.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK)
     return "the server name \"" + std::string(server) + "\" is not a valid host or URL";
-  CurlText scheme = Part(url.get(), CURLUPART_SCHEME);
-  CurlText host = Part(url.get(), CURLUPART_HOST);
-  CurlText port = Part(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+  CurlText scheme = UrlPart(url.get(), CURLUPART_SCHEME);
+  CurlText host = UrlPart(url.get(), CURLUPART_HOST);
+  CurlText port = UrlPart(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
   if (!scheme || !host || !port || !*host.get())
     return "the server name \"" + std::string(server) + "\" names no host";
 
   SmtpServerUrl result;
   result.implicit_tls = std::string_view(scheme.get()) == "smtps";
-  result.has_credentials = Part(url.get(), CURLUPART_USER) != nullptr;
+  result.has_credentials = UrlPart(url.get(), CURLUPART_USER) != nullptr;
   result.shown = std::string(scheme.get()) + "://" + host.get() + ":" + port.get();
-  CurlText full = Part(url.get(), CURLUPART_URL);
+  CurlText full = UrlPart(url.get(), CURLUPART_URL);
   if (!full) return "the server name \"" + std::string(server) + "\" is not a valid host or URL";
   result.url = full.get();
   return result;

@@ -9,15 +9,11 @@
 #include "automation/apartment.h"
 #include "gateways/mail/smtp_server_url.h"
 
+#include "platform/curl_global.h"
 #include "platform/holders.h"
 
 namespace qz {
 namespace {
-
-void InitialiseCurlOnce() {
-  static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-  (void)initialised;
-}
 
 constexpr size_t kMaxReplyLine = 2048;
 

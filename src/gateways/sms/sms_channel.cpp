@@ -14,7 +14,7 @@
 namespace qz {
 namespace {
 
-void Configure(DispatchObject& gateway, const SmsSettings& s) {
+void ConfigureSmsGateway(DispatchObject& gateway, const SmsSettings& s) {
   gateway.SetProperty("Protocol", Variant(s.mstrProtocol));
   gateway.SetProperty("IPAddress", Variant(s.mstrIPAddress));
   gateway.SetProperty("Connect", Variant(s.mstrConnect));
@@ -43,7 +43,7 @@ bool mblnPagingEx(const ChannelCall& call, const Variant& lvarNotes, const Varia
            [&] {
              settings = &call.kept.Get<SmsSettings>();
              gateway = call.components.Create(kSmsGatewayClassId);
-             Configure(*gateway, *settings);
+             ConfigureSmsGateway(*gateway, *settings);
              encoding = SmsEncodingSetting(call.folder);
              return Opening::kSend;
            },

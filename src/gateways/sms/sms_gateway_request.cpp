@@ -11,14 +11,10 @@
 #include "automation/run_time_error.h"
 #include "gateways/sms/http_failure.h"
 #include "gateways/sms/percent_encoding.h"
+#include "platform/curl_global.h"
 
 namespace qz {
 namespace {
-
-void InitialiseCurlOnce() {
-  static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-  (void)initialised;
-}
 
 [[noreturn]] void Refuse(std::string description) {
   throw RunTimeError(kErrInvalidCall, std::move(description), std::string(kSmsGatewaySource));

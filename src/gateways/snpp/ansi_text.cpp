@@ -5,7 +5,7 @@
 namespace qz {
 namespace {
 
-uint32_t CodePoint(std::string_view seq) {
+uint32_t AnsiCodePoint(std::string_view seq) {
   auto byte = [&](size_t i) { return static_cast<unsigned char>(seq[i]); };
   switch (seq.size()) {
     case 1:
@@ -42,7 +42,7 @@ std::string ToAnsiBytes(std::string_view text) {
       out += seq[0];  // ASCII, or a stray byte sent as it came
       continue;
     }
-    uint32_t cp = CodePoint(seq);
+    uint32_t cp = AnsiCodePoint(seq);
     out += cp <= 0xFF ? static_cast<char>(cp) : '?';
   }
   return out;

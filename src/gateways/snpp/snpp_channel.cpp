@@ -16,7 +16,7 @@ namespace {
 
 // The three keys go to the client in this order, each read just before it is
 // handed over; the protocol key comes after them. False when a read failed.
-bool Configure(cPager& pager, const std::string& file) {
+bool ConfigureSnppPager(cPager& pager, const std::string& file) {
   std::string value;
   if (!mblnGetPrivateProfileString(file, kSnppSection, "TCPPort", value)) return false;
   pager.Port(value);
@@ -46,7 +46,7 @@ bool mblnPagingIP(const ChannelCall& call, const Variant& lvarNotes, const Varia
        .open =
            [&] {
              pager = std::make_unique<cPager>();
-             if (!Configure(*pager, SettingsPath(call.folder, kSnppSettingsFile)))
+             if (!ConfigureSnppPager(*pager, SettingsPath(call.folder, kSnppSettingsFile)))
                return Opening::kFailed;
              if (!pager->Connect()) {
                call.mstrSNPPStatus = gstrStripBuffer(pager->StatusText());

@@ -11,7 +11,7 @@ namespace {
 constexpr std::array<std::string_view, 7> kResults = {
     "OK", "CONNECT", "NO CARRIER", "BUSY", "NO DIALTONE", "NO ANSWER", "ERROR"};
 
-[[noreturn]] void Fail(const std::string& why) {
+[[noreturn]] void FailDial(const std::string& why) {
   throw RunTimeError(kErrTerminal, "modem: " + why, "QzTerminal.cPager");
 }
 
@@ -53,8 +53,8 @@ std::string HayesModem::Command(std::string_view command, std::chrono::seconds l
   link_.Send("AT" + std::string(command) + "\r", deadline);
   TerminalLink::Match m = link_.WaitFor(ResultLineEnd, deadline);
   if (!m.found)
-    Fail("no answer to AT" + std::string(command) + " within " + std::to_string(limit.count()) +
-         " s");
+    FailDial("no answer to AT" + std::string(command) + " within " + std::to_string(limit.count()) +
+             " s");
   return LastLine(m.before);
 }
 
@@ -64,11 +64,11 @@ void HayesModem::Dial(std::string_view number) {
   using std::chrono::seconds;
   const auto command_limit = duration_cast<seconds>(kModemCommandLimit);
   std::string r = Command("Z", command_limit);
-  if (r != "OK") Fail("reset (ATZ) answered " + r);
+  if (r != "OK") FailDial("reset (ATZ) answered " + r);
   r = Command("E0V1Q0", command_limit);
-  if (r != "OK") Fail("set-up (ATE0V1Q0) answered " + r);
+  if (r != "OK") FailDial("set-up (ATE0V1Q0) answered " + r);
   r = Command("DT" + std::string(number), duration_cast<seconds>(kDialLimit));
-  if (!r.starts_with("CONNECT")) Fail(DialFailureText(r, number));
+  if (!r.starts_with("CONNECT")) FailDial(DialFailureText(r, number));
   online_ = true;
 }
 

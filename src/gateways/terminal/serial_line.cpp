@@ -19,7 +19,7 @@
 namespace qz::tap {
 namespace {
 
-[[noreturn]] void Fail(const std::string& device, const std::string& why) {
+[[noreturn]] void FailLine(const std::string& device, const std::string& why) {
   throw RunTimeError(kErrTerminal, "serial line " + device + ": " + why, "QzTerminal.cPager");
 }
 
@@ -69,7 +69,7 @@ void Configure(int fd, const std::string& device, const LineSettings& line, Hand
                bool pseudo) {
   termios t{};
   if (tcgetattr(fd, &t) != 0)
-    Fail(device, "cannot read its terminal settings: " + ErrnoText(errno));
+    FailLine(device, "cannot read its terminal settings: " + ErrnoText(errno));
   const tcflag_t framing = t.c_cflag & (CSIZE | PARENB | PARODD);
   cfmakeraw(&t);
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
@@ -92,9 +92,9 @@ void Configure(int fd, const std::string& device, const LineSettings& line, Hand
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
   if (cfsetispeed(&t, SpeedCode(line.baud)) != 0 || cfsetospeed(&t, SpeedCode(line.baud)) != 0)
-    Fail(device, "refuses the speed " + std::to_string(line.baud));
+    FailLine(device, "refuses the speed " + std::to_string(line.baud));
   if (tcsetattr(fd, TCSANOW, &t) != 0)
-    Fail(device, "refuses the line settings: " + ErrnoText(errno));
+    FailLine(device, "refuses the line settings: " + ErrnoText(errno));
 }
 
 }  // namespace
@@ -104,18 +104,18 @@ SerialLine SerialLine::Open(const std::string& device, const LineSettings& line,
   // Checked before opening, so not even an open(2) reaches a file that is no
   // device; checked again on the descriptor, which is what counts.
   struct stat st {};
-  if (::stat(device.c_str(), &st) != 0) Fail(device, "cannot be found: " + ErrnoText(errno));
-  if (!S_ISCHR(st.st_mode)) Fail(device, "is not a terminal device");
+  if (::stat(device.c_str(), &st) != 0) FailLine(device, "cannot be found: " + ErrnoText(errno));
+  if (!S_ISCHR(st.st_mode)) FailLine(device, "is not a terminal device");
   UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd) Fail(device, "cannot be opened: " + ErrnoText(errno));
+  if (!fd) FailLine(device, "cannot be opened: " + ErrnoText(errno));
   if (::fstat(fd.get(), &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd.get()))
-    Fail(device, "is not a terminal device");
+    FailLine(device, "is not a terminal device");
   // Another caller on the same line finishes its call first.
   const BoundedWait lock_wait(lock_deadline);
   while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR)
-      Fail(device, "cannot be locked: " + ErrnoText(errno));
-    if (Clock::now() >= lock_deadline) Fail(device, "is in use by another caller (locked)");
+      FailLine(device, "cannot be locked: " + ErrnoText(errno));
+    if (Clock::now() >= lock_deadline) FailLine(device, "is in use by another caller (locked)");
     ::poll(nullptr, 0, std::min(100, PollMs(lock_deadline)));
   }
   Configure(fd.get(), device, line, hand_shaking, IsPseudoTerminal(st));
@@ -132,12 +132,12 @@ void SerialLine::Write(std::string_view bytes, Clock::time_point deadline) {
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR)
-      Fail(device_, "write failed: " + ErrnoText(errno));
+      FailLine(device_, "write failed: " + ErrnoText(errno));
     pollfd p{fd_.get(), POLLOUT, 0};
     const int ms = PollMs(deadline);
     if (ms == 0 || ::poll(&p, 1, ms) == 0)
-      Fail(device_, "does not take what is sent (hand-shaking holds it)");
-    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) Fail(device_, "was hung up");
+      FailLine(device_, "does not take what is sent (hand-shaking holds it)");
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) FailLine(device_, "was hung up");
   }
 }
 
@@ -151,14 +151,14 @@ bool SerialLine::Read(std::string& into, Clock::time_point deadline) {
       return true;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR)
-      Fail(device_, "read failed: " + ErrnoText(errno));
+      FailLine(device_, "read failed: " + ErrnoText(errno));
     pollfd p{fd_.get(), POLLIN, 0};
     const int ms = PollMs(deadline);
     if (ms == 0) return false;
     const int ready = ::poll(&p, 1, ms);
     if (ready == 0) return false;
     if (ready > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-      Fail(device_, "was hung up");
+      FailLine(device_, "was hung up");
   }
 }
 

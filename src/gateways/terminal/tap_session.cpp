@@ -7,7 +7,7 @@
 namespace qz::tap {
 namespace {
 
-[[noreturn]] void Fail(const std::string& why) {
+[[noreturn]] void FailSession(const std::string& why) {
   throw RunTimeError(kErrTerminal, why, "QzTerminal.cPager");
 }
 
@@ -77,8 +77,9 @@ std::string Said(const std::string& text) { return text.empty() ? "" : " (\"" + 
 
 // The two kinds of reply that end every call at once.
 [[noreturn]] void CallEnded(const Heard& h, std::string_view when) {
-  if (h.reply == Reply::kNoCarrier) Fail("the line dropped " + std::string(when) + " (NO CARRIER)");
-  Fail("the terminal hung up " + std::string(when) + " (ESC EOT)" + Said(h.text));
+  if (h.reply == Reply::kNoCarrier)
+    FailSession("the line dropped " + std::string(when) + " (NO CARRIER)");
+  FailSession("the terminal hung up " + std::string(when) + " (ESC EOT)" + Said(h.text));
 }
 
 }  // namespace
@@ -91,21 +92,25 @@ void TapSession::LogOn() {
     link_.Send(std::string(1, kCr), deadline);
     asked = link_.WaitForText("ID=", std::min(deadline, Clock::now() + kWakeInterval));
   }
-  if (!asked) Fail("the terminal did not ask for a log-on (ID=) within " + Seconds(kLogOnLimit));
+  if (!asked)
+    FailSession("the terminal did not ask for a log-on (ID=) within " + Seconds(kLogOnLimit));
   for (int attempt = 1;; ++attempt) {
     link_.Send(std::string(1, kEsc) + "PG1" + password_ + kCr, deadline);
     Heard h = WaitForReply(link_, deadline);
-    if (!h.found) Fail("the terminal did not answer the log-on within " + Seconds(kLogOnLimit));
+    if (!h.found)
+      FailSession("the terminal did not answer the log-on within " + Seconds(kLogOnLimit));
     if (h.reply == Reply::kAck) break;
     if (h.reply == Reply::kDisconnect)
-      Fail("the terminal refused the log-on; is the Password right?" + Said(h.text));
+      FailSession("the terminal refused the log-on; is the Password right?" + Said(h.text));
     if (h.reply == Reply::kNoCarrier) CallEnded(h, "during the log-on");
     if (attempt == kMaxLogOnAttempts)
-      Fail("the terminal refused the log-on " + std::to_string(attempt) + " times" + Said(h.text));
+      FailSession("the terminal refused the log-on " + std::to_string(attempt) + " times" +
+                  Said(h.text));
   }
   for (;;) {
     Heard h = WaitForReply(link_, deadline);
-    if (!h.found) Fail("the terminal gave no go-ahead (ESC [p) within " + Seconds(kLogOnLimit));
+    if (!h.found)
+      FailSession("the terminal gave no go-ahead (ESC [p) within " + Seconds(kLogOnLimit));
     if (h.reply == Reply::kGoAhead) return;
     if (h.reply == Reply::kDisconnect || h.reply == Reply::kNoCarrier)
       CallEnded(h, "after the log-on");
@@ -118,7 +123,8 @@ PageAnswer TapSession::Page(std::string_view identifier, std::string_view text) 
       const auto deadline = Clock::now() + page_timeout_;
       link_.Send(block, deadline);
       Heard h = WaitForReply(link_, deadline);
-      if (!h.found) Fail("the terminal did not answer a page within " + Seconds(page_timeout_));
+      if (!h.found)
+        FailSession("the terminal did not answer a page within " + Seconds(page_timeout_));
       if (h.reply == Reply::kAck) break;
       if (h.reply == Reply::kRs) return {false, h.text.empty() ? "refused (RS)" : h.text, true};
       if (h.reply == Reply::kDisconnect || h.reply == Reply::kNoCarrier)
@@ -171,7 +177,8 @@ void PromptSession::LogOn() {
     link_.Send(std::string(1, kCr), deadline);
     asked = link_.WaitForText(get_nbr_, std::min(deadline, Clock::now() + kWakeInterval));
   }
-  if (!asked) Fail("the terminal did not ask \"" + get_nbr_ + "\" within " + Seconds(kLogOnLimit));
+  if (!asked)
+    FailSession("the terminal did not ask \"" + get_nbr_ + "\" within " + Seconds(kLogOnLimit));
 }
 
 PageAnswer PromptSession::Page(std::string_view identifier, std::string_view text) {
@@ -179,12 +186,13 @@ PageAnswer PromptSession::Page(std::string_view identifier, std::string_view tex
   auto deadline = Clock::now() + page_timeout_;
   link_.Send(PromptField(identifier) + kCr, deadline);
   if (!link_.WaitForText(get_note_, deadline))
-    Fail("the terminal did not ask \"" + get_note_ + "\" within " + Seconds(page_timeout_));
+    FailSession("the terminal did not ask \"" + get_note_ + "\" within " + Seconds(page_timeout_));
   deadline = Clock::now() + page_timeout_;
   link_.Send(PromptField(text) + kCr, deadline);
   // Asking for the next identifier is how it says the page is taken.
   if (!link_.WaitForText(get_nbr_, deadline))
-    Fail("the terminal did not ask \"" + get_nbr_ + "\" again within " + Seconds(page_timeout_));
+    FailSession("the terminal did not ask \"" + get_nbr_ + "\" again within " +
+                Seconds(page_timeout_));
   return {true, {}};
 }
 

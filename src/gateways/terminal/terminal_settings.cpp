@@ -17,7 +17,8 @@ namespace {
 constexpr std::string_view kTerminalSection = "Pager Terminal";
 constexpr std::string_view kTerminalSource = "QzTerminal.cPager";
 
-[[noreturn]] void Refuse(std::string_view key, std::string_view value, std::string_view why) {
+[[noreturn]] void RefuseTerminalSetting(std::string_view key, std::string_view value,
+                                        std::string_view why) {
   throw RunTimeError(kErrTerminal,
                      "Pager Terminal setting " + std::string(key) + "=\"" + std::string(value) +
                          "\" " + std::string(why),
@@ -42,15 +43,16 @@ LineSettings ParseLineSettings(std::string_view value) {
   for (size_t i = 0; i < parts.size(); ++i) {
     const size_t comma = rest.find(',');
     if ((comma == std::string_view::npos) != (i == parts.size() - 1))
-      Refuse(kKey, value, "is not speed,parity,data,stop (e.g. 9600,N,8,1)");
+      RefuseTerminalSetting(kKey, value, "is not speed,parity,data,stop (e.g. 9600,N,8,1)");
     parts[i] = TrimBlanks(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
   }
   LineSettings line;
   if (!ToUnsigned(parts[0], line.baud) ||
       std::find(kSpeeds.begin(), kSpeeds.end(), line.baud) == kSpeeds.end())
-    Refuse(kKey, value, "has a speed that is not one of 300 to 460800 bit/s");
-  if (parts[1].size() != 1) Refuse(kKey, value, "has a parity that is not N, E or O");
+    RefuseTerminalSetting(kKey, value, "has a speed that is not one of 300 to 460800 bit/s");
+  if (parts[1].size() != 1)
+    RefuseTerminalSetting(kKey, value, "has a parity that is not N, E or O");
   switch (parts[1][0]) {
     case 'N':
     case 'n':
@@ -65,29 +67,32 @@ LineSettings ParseLineSettings(std::string_view value) {
       line.parity = Parity::kOdd;
       break;
     default:
-      Refuse(kKey, value, "has a parity that is not N, E or O");
+      RefuseTerminalSetting(kKey, value, "has a parity that is not N, E or O");
   }
   if (!ToUnsigned(parts[2], line.data_bits) || line.data_bits < 5 || line.data_bits > 8)
-    Refuse(kKey, value, "has data bits that are not 5 to 8");
+    RefuseTerminalSetting(kKey, value, "has data bits that are not 5 to 8");
   if (!ToUnsigned(parts[3], line.stop_bits) || line.stop_bits < 1 || line.stop_bits > 2)
-    Refuse(kKey, value, "has stop bits that are not 1 or 2");
+    RefuseTerminalSetting(kKey, value, "has stop bits that are not 1 or 2");
   // TAP needs seven bits at least: five or six would mangle every letter.
-  if (line.data_bits < 7) Refuse(kKey, value, "has fewer than 7 data bits, too few for text");
+  if (line.data_bits < 7)
+    RefuseTerminalSetting(kKey, value, "has fewer than 7 data bits, too few for text");
   return line;
 }
 
 std::string ParseComPort(std::string_view value) {
   constexpr std::string_view kKey = "ComPort";
   const std::string_view port = TrimBlanks(value);
-  if (port.empty()) Refuse(kKey, value, "is empty; give a port number or a device path");
+  if (port.empty())
+    RefuseTerminalSetting(kKey, value, "is empty; give a port number or a device path");
   unsigned n = 0;
   if (ToUnsigned(port, n)) {
-    if (n < 1 || n > 64) Refuse(kKey, value, "is not a port number from 1 to 64");
+    if (n < 1 || n > 64) RefuseTerminalSetting(kKey, value, "is not a port number from 1 to 64");
     return "/dev/ttyS" + std::to_string(n - 1);  // port 1 is the first serial port
   }
   if (port.front() != '/')
-    Refuse(kKey, value, "is neither a port number nor an absolute device path");
-  if (port.find('\0') != std::string_view::npos) Refuse(kKey, value, "holds a NUL character");
+    RefuseTerminalSetting(kKey, value, "is neither a port number nor an absolute device path");
+  if (port.find('\0') != std::string_view::npos)
+    RefuseTerminalSetting(kKey, value, "holds a NUL character");
   return std::string(port);
 }
 
@@ -96,7 +101,8 @@ HandShaking ParseHandShaking(std::string_view value) {
   if (v.empty()) return HandShaking::kNone;
   unsigned n = 0;
   if (!ToUnsigned(v, n) || n > 3)
-    Refuse("HandShaking", value, "is not 0 (none), 1 (XON/XOFF), 2 (RTS/CTS) or 3 (both)");
+    RefuseTerminalSetting("HandShaking", value,
+                          "is not 0 (none), 1 (XON/XOFF), 2 (RTS/CTS) or 3 (both)");
   return static_cast<HandShaking>(n);
 }
 
@@ -104,7 +110,7 @@ bool ParseEcho(std::string_view value) {
   const std::string_view v = TrimBlanks(value);
   if (v.empty() || v == "0") return false;
   if (v == "1") return true;
-  Refuse("Echo", value, "is not 0 or 1");
+  RefuseTerminalSetting("Echo", value, "is not 0 or 1");
 }
 
 std::string ParseNumber(std::string_view value) {
@@ -113,10 +119,12 @@ std::string ParseNumber(std::string_view value) {
     if ((c >= '0' && c <= '9') || c == '*' || c == '#' || c == ',') {
       dial += c;
     } else if (c != ' ' && c != '-' && c != '(' && c != ')' && c != '.') {
-      Refuse("Number", value, "may hold only digits, * # , and the separators - ( ) . and blank");
+      RefuseTerminalSetting("Number", value,
+                            "may hold only digits, * # , and the separators - ( ) . and blank");
     }
   }
-  if (dial.empty() && !TrimBlanks(value).empty()) Refuse("Number", value, "holds no digit");
+  if (dial.empty() && !TrimBlanks(value).empty())
+    RefuseTerminalSetting("Number", value, "holds no digit");
   return dial;
 }
 
@@ -124,8 +132,9 @@ std::string ParsePassword(std::string_view value) {
   const std::string_view v = TrimBlanks(value);
   if (v.empty()) return "000000";
   for (char c : v)
-    if (c <= ' ' || c > '~') Refuse("Password", value, "may hold only printable ASCII characters");
-  if (v.size() > 16) Refuse("Password", value, "is longer than 16 characters");
+    if (c <= ' ' || c > '~')
+      RefuseTerminalSetting("Password", value, "may hold only printable ASCII characters");
+  if (v.size() > 16) RefuseTerminalSetting("Password", value, "is longer than 16 characters");
   return std::string(v);
 }
 
@@ -148,8 +157,9 @@ TerminalSettings ReadTerminalSettings(std::string_view folder) {
   s.get_nbr = read("GetNbr");
   s.get_note = read("GetNote");
   if (s.get_nbr.empty() != s.get_note.empty())
-    Refuse(s.get_nbr.empty() ? "GetNote" : "GetNbr", s.get_nbr.empty() ? s.get_note : s.get_nbr,
-           "is set without its partner; set both GetNbr and GetNote, or neither for TAP");
+    RefuseTerminalSetting(
+        s.get_nbr.empty() ? "GetNote" : "GetNbr", s.get_nbr.empty() ? s.get_note : s.get_nbr,
+        "is set without its partner; set both GetNbr and GetNote, or neither for TAP");
   s.password = ParsePassword(read("Password"));
   return s;
 }

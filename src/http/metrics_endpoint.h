@@ -1,0 +1,34 @@
+// The daemon's /metrics page: the counters of Metrics, and what a scrape
+// samples at its own time (pending requests, journal size, gateway health,
+// the process's memory, descriptors and start time). The sources are read
+// on the listener's thread; each must be safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "diagnostics/gateway_health.h"
+#include "diagnostics/metrics.h"
+#include "http/http_listener.h"
+
+namespace qz {
+
+struct MetricsSources {
+  const Metrics& metrics;
+  const GatewayHealth* health = nullptr;  // none: no gateway is reported
+  std::function<int64_t()> pending = {};  // none: 0
+  std::function<int64_t()> failed = {};   // none: 0
+  std::string journal_folder = {};        // empty: no journal
+};
+
+inline constexpr std::string_view kMetricsPath = "/metrics";
+inline constexpr std::string_view kMetricsContentType = "text/plain; version=0.0.4";
+
+// Serves GET /metrics on `listener` (before it starts).
+void AddMetricsEndpoint(HttpListener& listener, MetricsSources sources);
+
+// The bytes of the regular files directly in `folder` (0 when it cannot be read).
+int64_t FolderBytes(const std::string& folder);
+
+}  // namespace qz

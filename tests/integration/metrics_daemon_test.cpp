@@ -1,0 +1,116 @@
+// The metrics listener end to end: qznotesd pages once through the SNPP
+// simulator; the scrape counts it and passes promtool, and a real Prometheus
+// scraping the daemon answers the delivery through its own query API.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "daemon_harness.h"
+#include "support/snpp_sim.h"
+
+namespace qz::testing {
+namespace {
+
+// Missing tools fail where the CI installs them (as root), else skip.
+bool ToolMissing(const char* program) {
+  if (std::filesystem::exists(program)) return false;
+  if (geteuid() == 0) ADD_FAILURE() << program << " is missing (scripts/setup installs it)";
+  return true;
+}
+
+// Runs `args` to its end (bounded) and answers its exit status and output.
+std::pair<int, std::string> RunTool(std::vector<std::string> args, const TempFolder& scratch) {
+  ChildProcess process(std::move(args), scratch / "run.out");
+  const int status = process.WaitExit(30s);
+  return {status, process.Output()};
+}
+
+// qznotesd serving metrics on a port of its choosing, after one page went
+// through the SNPP simulator.
+class MetricsDaemon {
+ public:
+  MetricsDaemon() {
+    folder_.UseSnpp(snpp_.port(), 5);
+    EXPECT_TRUE(daemon_.Logged("metrics: serving http://127.0.0.1:", 10s)) << daemon_.Log();
+    std::smatch port;
+    const std::string log = daemon_.Log();
+    if (std::regex_search(log, port, std::regex(R"(serving http://127\.0\.0\.1:(\d+)/metrics)")))
+      port_ = port[1];
+    Client client(bus_);
+    EXPECT_TRUE(SendRequest(client, client.Create(), "M-1").ok());
+    EXPECT_EQ(client.WaitForCallbacks(1, 60s).size(), 1u) << daemon_.Log();
+  }
+  const std::string& port() const { return port_; }
+  std::string Log() const { return daemon_.Log(); }
+
+ private:
+  PrivateBus bus_;
+  ProgramFolder folder_;
+  SnppSim snpp_;
+  Daemon daemon_{bus_, folder_.path(), {"--metrics-listen", "127.0.0.1:0", "--linger", "60"}};
+  std::string port_;
+};
+
+TEST(MetricsDaemon, AScrapeCountsTheDeliveryInTheTextFormat) {
+  if (ToolMissing("/usr/bin/curl") || ToolMissing("/usr/bin/promtool"))
+    GTEST_SKIP() << "no curl/promtool";
+  MetricsDaemon daemon;
+  TempFolder scratch;
+  const std::string body = scratch.File("metrics");
+  auto [status, headers] =
+      RunTool({"/usr/bin/curl", "-sS", "-m", "10", "--noproxy", "*", "-o", body, "-D", "-",
+               "http://127.0.0.1:" + daemon.port() + "/metrics"},
+              scratch);
+  ASSERT_EQ(status, 0) << headers << daemon.Log();
+  EXPECT_NE(headers.find("Content-Type: text/plain; version=0.0.4"), std::string::npos) << headers;
+  const std::string scraped = scratch.Read("metrics");
+  for (const char* line : {
+           "qznotes_requests_accepted_total{boundary=\"dbus\"} 1\n",
+           "qznotes_deliveries_total{gateway=\"SNPP\",outcome=\"sent\"} 1\n",
+           "qznotes_delivery_duration_seconds_count{gateway=\"SNPP\"} 1\n",
+           "qznotes_callbacks_total{kind=\"dbus\",outcome=\"sent\"} 1\n",
+           "qznotes_requests_pending 0\n",
+       })
+    EXPECT_NE(scraped.find(line), std::string::npos) << line << scraped;
+  auto [checked, said] =
+      RunTool({"/bin/sh", "-c", "/usr/bin/promtool check metrics < " + body}, scratch);
+  EXPECT_EQ(checked, 0) << said << scraped;
+}
+
+TEST(MetricsDaemon, ARealPrometheusScrapesTheDelivery) {
+  if (ToolMissing("/usr/bin/curl") || ToolMissing("/usr/bin/prometheus"))
+    GTEST_SKIP() << "no prometheus";
+  MetricsDaemon daemon;
+  TempFolder scratch;
+  const std::string web = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+  const std::string config =
+      scratch.Write("prometheus.yml",
+                    "global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
+                    "scrape_configs:\n"
+                    "  - job_name: qznotes\n"
+                    "    static_configs: [{targets: ['127.0.0.1:" +
+                        daemon.port() + "']}]\n");
+  std::filesystem::create_directory(scratch / "data");
+  ChildProcess prometheus(
+      {"/usr/bin/prometheus", "--config.file=" + config,
+       "--storage.tsdb.path=" + scratch.File("data"), "--web.listen-address=" + web},
+      scratch / "prometheus.out");
+  std::string answer;
+  const bool answered = Eventually(
+      [&] {
+        answer =
+            RunTool({"/usr/bin/curl", "-sS", "-m", "5", "--noproxy", "*", "-G", "--data-urlencode",
+                     "query=qznotes_deliveries_total{gateway=\"SNPP\",outcome=\"sent\"}",
+                     "http://" + web + "/api/v1/query"},
+                    scratch)
+                .second;
+        return answer.find("\"job\":\"qznotes\"") != std::string::npos &&
+               answer.find(",\"1\"]") != std::string::npos;
+      },
+      90s);
+  EXPECT_TRUE(answered) << answer << prometheus.Output();
+}
+
+}  // namespace
+}  // namespace qz::testing
