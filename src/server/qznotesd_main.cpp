@@ -126,7 +126,8 @@ int main(int argc, char** argv) {
                                     &registry, &http_callbacks, journal.get(), report};
     const qz::ServerOptions& served = options->server;
     qz::CallerUids uids(connection.get(), g_main_context_default());
-    qz::CallAdmission admission(connection.get(), served.limits);
+    qz::CallAdmission admission(connection.get(), served.limits,
+                                served.system_bus ? &uids : nullptr);
     qz::ObjectCalls objects(connection.get(), served, env, admission, uids);
     qz::ServerLifetime lifetime(connection.get(), served, env, objects);
     qz::CallRouter router(connection.get(), served, env, admission, uids, objects, lifetime);
