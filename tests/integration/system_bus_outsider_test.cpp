@@ -1,7 +1,8 @@
 // The daemon on a system-type bus with the packaged policy, called by root
 // and by the outsider `nobody`: what each may call, what nobody reads of the
 // secrets in the settings, which SMTP servers its requests may name, that
-// its stalled deliveries leave apartments for root's, and that it can
+// its stalled deliveries leave apartments for root's, that its connections
+// together are held to its limits, and that it can
 // neither open nor lock the files the daemon writes.
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -237,6 +238,31 @@ TEST_F(SystemBusOutsider, StalledDeliveriesOfOneUserLeaveApartmentsForOthers) {
                            server.c_str()));
   ASSERT_EQ(sent.Text(), "Notes Server: Asynch mode") << sent.Print();
   EXPECT_EQ(sink.WaitForMails(1, 5s).size(), 1u) << daemon_->Log();
+}
+
+// Each of nobody's connections stays far below its own limits, but together
+// they fill nobody's; root's calls are still answered.
+TEST_F(SystemBusOutsider, OneUsersConnectionsTogetherMeetItsLimit) {
+  SmtpSink tarpit({{"--stall-after-data"}}), sink;
+  Start("\n[Mail]\nAllowedServers=" + tarpit.server() + "\n",
+        {"--apartments", "8", "--max-user-pending", "4"});
+  const auto send = [&] {
+    return Cli(*nobody_, {"send", "-m", "x", "-e", "ops@example.test", "-s", "stuck", "--from",
+                          "qz@example.test", "--smtp-server", tarpit.server(), "--prefer-smtp",
+                          "--hold", "120"});
+  };
+  CliProcess stuck[] = {send(), send(), send(), send()};
+  // Every one was accepted once its run reached the tarpit.
+  ASSERT_EQ(tarpit.WaitForMails(4, 60s).size(), 4u) << daemon_->Log();
+  // A one-shot call: a new object of nobody's would wait for a seat.
+  const CliResult refused = SendMail(*nobody_, tarpit.server());
+  EXPECT_NE(refused.status, 0) << refused.Describe();
+  EXPECT_THAT(refused.err, HasSubstr("LimitsExceeded: limit max-user-pending (4) exceeded"));
+
+  const CliResult read = Gdbus(*root_, "gvarGetSettings", {});
+  EXPECT_EQ(read.status, 0) << read.Describe();
+  EXPECT_THAT(SendMail(*root_, sink.server()).out, HasSubstr("Notes Server: Asynch mode"));
+  EXPECT_EQ(sink.WaitForMails(1, 30s).size(), 1u) << daemon_->Log();
 }
 
 // Opens the file read-only and holds it locked: flock as the log and
