@@ -62,10 +62,10 @@ CallerLedger::Admission CallerLedger::Take(std::string_view caller, const Caller
   CallerUsage* user = now.user;
   if (!seen && user_of)
     if (std::optional<uid_t> uid = user_of()) user = &s.users[*uid];
-  // A connection of its own user is held to the user's limits alone too.
-  const CallerUsage& user_now = user ? *user : now.usage;
   std::optional<Limit> passed = CheckAdd(s.limits, kConnectionScope, now.usage, more);
-  if (!passed) passed = CheckAdd(s.limits, kUserScope, user_now, more);
+  // A connection of its own user has its own limits only, which may be set
+  // above a user's.
+  if (!passed && user) passed = CheckAdd(s.limits, kUserScope, *user, more);
   if (!passed) passed = CheckAdd(s.limits, kTotalScope, s.total, more);
   if (!seen && user)
     it = s.connections.emplace(std::string(caller), State::Connection{{}, user}).first;

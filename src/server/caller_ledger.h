@@ -49,7 +49,8 @@ class CallerLedger {
 
   // The Unix user of a connection, asked only the first time it is seen
   // (under the ledger's lock, so it must not wait). Nothing: the connection
-  // counts as a user of its own, as every connection on the session bus.
+  // counts as a user of its own, held to its own limits and the totals, as
+  // every connection on the session bus.
   using UserOf = std::function<std::optional<uid_t>()>;
 
   // A ticket for a call of `bytes` from `caller`, or the limit it would

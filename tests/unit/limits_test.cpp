@@ -95,7 +95,7 @@ TEST(CallerLedger, UsersAndAllCallersHaveLimitsOfTheirOwn) {
                              .user_pending = 3,
                              .user_pending_bytes = 12,
                              .user_journal_bytes = 6,
-                             .total_objects = 2,
+                             .total_objects = 3,
                              .total_pending = 4,
                              .total_journal_bytes = 9});
   enum Kind { kRequest, kOther, kObject };
@@ -114,9 +114,10 @@ TEST(CallerLedger, UsersAndAllCallersHaveLimitsOfTheirOwn) {
           {":1.5", 8, kRequest, 3, nullopt},
           {":1.5", 8, kRequest, 0, Limit::kTotalPending},
           {":1.5", 8, kOther, 5, nullopt},
+          {":1.6", nullopt, kObject, 0, nullopt},  // a user of its own: no user's limits
+          {":1.6", nullopt, kObject, 0, nullopt},
           {":1.1", 7, kObject, 0, nullopt},
           {":1.2", 7, kObject, 0, Limit::kUserObjects},
-          {":1.6", nullopt, kObject, 0, nullopt},  // a user of its own
           {":1.5", 8, kObject, 0, Limit::kTotalObjects},
       };
   std::vector<CallerLedger::Ticket> held;
@@ -132,7 +133,7 @@ TEST(CallerLedger, UsersAndAllCallersHaveLimitsOfTheirOwn) {
   EXPECT_EQ(std::tie(user.objects, user.pending, user.pending_bytes, user.journal_bytes),
             std::make_tuple(1u, 3u, 12u, 6u));
   EXPECT_EQ(std::tie(total.objects, total.pending, total.pending_bytes, total.journal_bytes),
-            std::make_tuple(2u, 4u, 20u, 9u));
+            std::make_tuple(3u, 4u, 20u, 9u));
   // A connection that left still counts for its user until its work ends.
   ledger.Forget(":1.1");
   EXPECT_EQ(ledger.UserUsage(7).pending, 3u);
