@@ -18,8 +18,7 @@ std::optional<DaemonOptions> Parse(std::vector<std::string> words, Status& error
 }
 
 std::vector<size_t> LimitValues(const Limits& l) {
-  return {l.objects,       l.pending,           l.elements,     l.depth,
-          l.pending_bytes, l.settings_elements, l.user_pending, l.total_journal_bytes};
+  return {l.objects, l.pending, l.elements, l.depth, l.pending_bytes, l.settings_elements};
 }
 
 TEST(DaemonOptions, ValuesAndDefaults) {
@@ -31,14 +30,13 @@ TEST(DaemonOptions, ValuesAndDefaults) {
   EXPECT_EQ(none->server.apartments, 4u);
   EXPECT_EQ(none->server.user_share, 0u);  // half the apartments
   EXPECT_EQ(LimitValues(none->server.limits),
-            std::vector<size_t>({1000, 1000, 10000, 32, 32 << 20, 1000, 2500, 256 << 20}));
+            std::vector<size_t>({1000, 1000, 10000, 32, 32 << 20, 1000}));
 
-  auto all = Parse(
-      {"--folder", "/a", "--folder=/b", "--linger=forever", "--apartments=2", "--user-share=3",
-       "--shutdown-grace", "90", "--seat=present", "--address", "unix:path=/x", "--max-objects=3",
-       "--max-pending=4", "--max-elements=5", "--max-depth=6", "--max-pending-bytes=7",
-       "--max-settings-elements=8", "--max-user-pending=9", "--max-total-journal-bytes=10"},
-      error);
+  auto all = Parse({"--folder", "/a", "--folder=/b", "--linger=forever", "--apartments=2",
+                    "--user-share=3", "--shutdown-grace", "90", "--seat=present", "--address",
+                    "unix:path=/x", "--max-objects=3", "--max-pending=4", "--max-elements=5",
+                    "--max-depth=6", "--max-pending-bytes=7", "--max-settings-elements=8"},
+                   error);
   ASSERT_TRUE(all) << error;
   EXPECT_EQ(all->folder, "/b");              // the last one wins
   EXPECT_FALSE(all->server.linger_seconds);  // forever: no linger timer
@@ -47,7 +45,7 @@ TEST(DaemonOptions, ValuesAndDefaults) {
   EXPECT_EQ(all->server.shutdown_grace_seconds, 90u);
   EXPECT_EQ(all->seat, SeatMode::kPresent);  // from kAuto
   EXPECT_EQ(all->address, "unix:path=/x");
-  EXPECT_EQ(LimitValues(all->server.limits), std::vector<size_t>({3, 4, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(LimitValues(all->server.limits), std::vector<size_t>({3, 4, 5, 6, 7, 8}));
   EXPECT_TRUE(Parse({"--version"}, error)->show_version);
 }
 
@@ -56,7 +54,7 @@ TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
        {"--folder=", "--folder", "--linger=-1", "--linger=soon", "--linger=86401", "--apartments=0",
         "--apartments=999", "--user-share=0", "--user-share=257", "--shutdown-grace=-5",
         "--seat=maybe", "--bogus", "stray", "--max-objects=0", "--max-depth=65",
-        "--max-elements=-1", "--max-pending-bytes=x", "--max-user-objects=0"}) {
+        "--max-elements=-1", "--max-pending-bytes=x"}) {
     Status error;
     EXPECT_FALSE(Parse({word}, error)) << word;
     EXPECT_FALSE(error.ok()) << word;
