@@ -5,12 +5,21 @@
 // VmHWM at the end). One thread drives every connection with asynchronous
 // calls on one GMainContext; GDBus does their I/O on its worker thread.
 //
+// A second case (as root, on a system-type bus with the packaged policy):
+// nobody makes 200 one-shot calls, each its own connection with one request
+// for a tarpit SMTP server, past its --max-user-pending of 50; meanwhile
+// root's settings reads must each be answered within 100 ms (p50/p99/max
+// and over_100ms).
+//
 //   build/default/dbus_many_clients_bench
 #include <benchmark/benchmark.h>
 
 #include "bench_bus.h"
+#include "integration/cli_runner.h"
 #include "integration/daemon_harness.h"
 #include "proc_stats.h"
+#include "support/smtp_sink.h"
+#include "support/unix_user.h"
 
 namespace qz::bench {
 namespace {
@@ -185,6 +194,68 @@ void BM_ThousandClients(benchmark::State& state) {
   state.counters["hwm_MiB"] = hwm;
 }
 BENCHMARK(BM_ThousandClients)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_OtherUserWhileOneIsAtItsLimits(benchmark::State& state) {
+  constexpr int kAttackers = 200, kReads = 200;
+  const std::optional<testing::UnixUser> nobody = testing::FindUser("nobody");
+  if (!testing::CanSwitchUsers() || !nobody)
+    return state.SkipWithError("needs root, setpriv and the user nobody");
+  testing::SmtpSink tarpit({{"--stall-after-data"}});
+  testing::ProgramFolder folder;
+  std::ofstream(folder.path() / "QzNotes.ini", std::ios::app)
+      << "\n[Mail]\nAllowedServers=" << tarpit.server() << "\n";
+  BenchBus bus(
+      testing::SystemType{{std::string(QZ_SOURCE_DIR) + "/packaging/org.qznotes.QzNotes.conf"}});
+  testing::Daemon daemon(bus, folder.path(),
+                         {"--system", "--linger", "60", "--max-user-pending", "50"});
+  testing::Client root(bus);
+  const std::string path = root.Create();
+  if (path.empty()) return state.SkipWithError("root's CreateObject failed");
+  // Large enough that parsing each request costs the daemon something.
+  const std::string text(60000, 'x');
+  std::vector<double> latency_ms;
+  std::vector<std::unique_ptr<testing::CliProcess>> attackers;
+  for (auto _ : state) {
+    // One-shot calls, each its own connection: admitted (or refused) before
+    // any apartment seats them.
+    for (int i = 0; i < kAttackers; ++i)
+      attackers.push_back(std::make_unique<testing::CliProcess>(
+          std::vector<std::string>{
+              "call", "--address", bus.address(), "--dest", kName, "--object-path", testing::kRoot,
+              "--timeout", "120", "--method", std::string(kNotify) + ".SendMessageCallBackEx",
+              "<[<[<'" + text + "'>]>]>", "<[<[<[<'ops@example.test'>]>]>]>", "<byte 0>",
+              "<[<'stuck'>, <'qz@example.test'>, <''>, <'" + tarpit.server() + "'>, <'True'>]>",
+              "<''>", "'n" + std::to_string(i) + "'"},
+          *nobody, "/usr/bin/gdbus"));
+    for (int i = 0; i < kReads; ++i) {
+      const auto sent = Clock::now();
+      if (!root.Call(path, kNotify, "gvarGetSettings", nullptr).ok()) break;
+      latency_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+      g_usleep(20000);
+    }
+  }
+  testing::BusConnection probe = bus.Connect();
+  const pid_t pid = OwnerPid(probe.get());
+  state.counters["reads"] = static_cast<double>(latency_ms.size());
+  state.counters["over_100ms"] = static_cast<double>(
+      std::count_if(latency_ms.begin(), latency_ms.end(), [](double ms) { return ms > 100; }));
+  state.counters["p50_ms"] = Quantile(latency_ms, 0.50);
+  state.counters["p99_ms"] = Quantile(latency_ms, 0.99);
+  state.counters["max_ms"] = Quantile(latency_ms, 1.0);
+  state.counters["hwm_MiB"] = MemoryMiB(pid, "VmHWM");
+  // The rest were admitted and wait for their run: a one-shot call is
+  // answered once it ran.
+  int refused = 0;
+  for (auto& attacker : attackers) attacker->Signal(SIGTERM);
+  for (auto& attacker : attackers)
+    refused +=
+        attacker->Wait(std::chrono::seconds(10)).err.find("max-user-pending") != std::string::npos;
+  state.counters["nobody_refused"] = refused;
+}
+BENCHMARK(BM_OtherUserWhileOneIsAtItsLimits)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace qz::bench

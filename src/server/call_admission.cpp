@@ -7,8 +7,18 @@
 
 namespace qz {
 
-CallAdmission::CallAdmission(GDBusConnection* connection, const Limits& limits, Metrics* metrics)
-    : connection_(Ref(connection)), limits_(limits), ledger_(limits_), metrics_(metrics) {}
+CallAdmission::CallAdmission(GDBusConnection* connection, const Limits& limits,
+                             const CallerUids* uids, Metrics* metrics)
+    : connection_(Ref(connection)),
+      limits_(limits),
+      uids_(uids),
+      ledger_(limits_),
+      metrics_(metrics) {}
+
+CallerLedger::UserOf CallAdmission::UserOf(const char* sender) const {
+  if (!uids_ || !sender) return {};
+  return [this, sender] { return uids_->Cached(sender); };
+}
 
 std::optional<CallerLedger::Ticket> CallAdmission::Admit(GDBusMessage* call, const Operation& op,
                                                          bool invoke) {
@@ -21,7 +31,15 @@ std::optional<CallerLedger::Ticket> CallAdmission::Admit(GDBusMessage* call, con
   }
   const char* sender = g_dbus_message_get_sender(call);
   const size_t bytes = body ? g_variant_get_size(body) : 0;
-  CallerLedger::Admission admission = ledger_.Admit(sender ? sender : "", op.request, bytes);
+  CallerLedger::Admission admission =
+      ledger_.Admit(sender ? sender : "", op.request, bytes, UserOf(sender));
+  if (admission.refused) RefuseOverLimit(call, *admission.refused);
+  return std::move(admission.ticket);
+}
+
+std::optional<CallerLedger::Ticket> CallAdmission::AdmitObject(GDBusMessage* call) {
+  const char* sender = g_dbus_message_get_sender(call);
+  CallerLedger::Admission admission = ledger_.AdmitObject(sender ? sender : "", UserOf(sender));
   if (admission.refused) RefuseOverLimit(call, *admission.refused);
   return std::move(admission.ticket);
 }

@@ -1,6 +1,7 @@
-// The limits one connection's calls are held to before any of them is run:
-// a call that passes one is answered LimitsExceeded here, and logged at
-// most once per caller and window. Safe from any thread.
+// The limits a connection's calls are held to before any of them is run,
+// its own, its Unix user's and all callers': a call that passes one is
+// answered LimitsExceeded here, and logged at most once per caller and
+// window. Safe from any thread.
 #pragma once
 
 #include <gio/gio.h>
@@ -11,6 +12,7 @@
 #include "diagnostics/metrics.h"
 #include "platform/holders.h"
 #include "server/caller_ledger.h"
+#include "server/caller_uids.h"
 #include "server/class_table.h"
 #include "server/limits.h"
 #include "server/refusal_log.h"
@@ -19,23 +21,37 @@ namespace qz {
 
 class CallAdmission {
  public:
+  // `uids`, which must outlive this, names the user of each connection;
+  // none (the session bus): every connection is a user of its own. A
+  // caller's user must be known by its first call (CallerUids::WhenKnown).
   // `metrics`, when given, counts the refusals; it must outlive this.
-  CallAdmission(GDBusConnection* connection, const Limits& limits, Metrics* metrics = nullptr);
+  CallAdmission(GDBusConnection* connection, const Limits& limits, const CallerUids* uids = nullptr,
+                Metrics* metrics = nullptr);
   CallAdmission(const CallAdmission&) = delete;
   CallAdmission& operator=(const CallAdmission&) = delete;
 
   // The ticket a call to `op` holds while it is pending, or nothing when it
   // passes a limit and was answered LimitsExceeded.
   std::optional<CallerLedger::Ticket> Admit(GDBusMessage* call, const Operation& op, bool invoke);
+  // The ticket an object of the caller of `call` holds while it lives, or
+  // nothing when its user or all callers hold their most (and `call` was
+  // answered LimitsExceeded).
+  std::optional<CallerLedger::Ticket> AdmitObject(GDBusMessage* call);
   void RefuseOverLimit(GDBusMessage* call, Limit limit);
   // The caller left the bus.
-  void Forget(std::string_view caller) { refusals_.Forget(caller); }
+  void Forget(std::string_view caller) {
+    refusals_.Forget(caller);
+    ledger_.Forget(caller);
+  }
 
   const Limits& limits() const { return limits_; }
 
  private:
+  CallerLedger::UserOf UserOf(const char* sender) const;
+
   ConnectionPtr connection_;
   const Limits limits_;
+  const CallerUids* const uids_;
   CallerLedger ledger_;
   RefusalLog refusals_;
   Metrics* metrics_;

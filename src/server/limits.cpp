@@ -1,6 +1,7 @@
 #include "server/limits.h"
 
 #include <iterator>
+#include <utility>
 
 #include "platform/holders.h"
 
@@ -66,12 +67,30 @@ std::optional<Limit> CheckNewObject(const Limits& limits, const CallerUsage& usa
   return std::nullopt;
 }
 
+CallerUsage CallUsage(bool request, size_t bytes) {
+  return {0, request ? 1u : 0u, bytes, request ? bytes : 0};
+}
+
+std::optional<Limit> CheckAdd(const Limits& limits, const ScopeLimits& scope,
+                              const CallerUsage& usage, const CallerUsage& more) {
+  const std::pair<std::optional<Limit>, size_t CallerUsage::*> counts[] = {
+      {scope.objects, &CallerUsage::objects},
+      {scope.pending, &CallerUsage::pending},
+      {scope.pending_bytes, &CallerUsage::pending_bytes},
+      {scope.journal_bytes, &CallerUsage::journal_bytes},
+  };
+  for (const auto& [limit, count] : counts) {
+    if (!limit || more.*count == 0) continue;
+    const size_t max = LimitValue(limits, *limit);
+    // Written so that nothing wraps, however large the call.
+    if (more.*count > max || usage.*count > max - more.*count) return limit;
+  }
+  return std::nullopt;
+}
+
 std::optional<Limit> CheckCall(const Limits& limits, const CallerUsage& usage, bool request,
                                size_t bytes) {
-  if (request && usage.pending + 1 > limits.pending) return Limit::kPending;
-  if (bytes > limits.pending_bytes || usage.pending_bytes > limits.pending_bytes - bytes)
-    return Limit::kPendingBytes;
-  return std::nullopt;
+  return CheckAdd(limits, kConnectionScope, usage, CallUsage(request, bytes));
 }
 
 std::optional<Limit> CheckArguments(const Limits& limits, GVariant* arguments, bool request) {

@@ -136,8 +136,11 @@ void ObjectCalls::CreateObject(GDBusMessage* call) {
     const CallerUsage usage{table_.OwnedBy(sender ? sender : "")};
     if (auto passed = CheckNewObject(admission_.limits(), usage))
       return admission_.RefuseOverLimit(call, *passed);
+    std::optional<CallerLedger::Ticket> seat = admission_.AdmitObject(call);
+    if (!seat) return;
     auto entry = table_.Add(*description, sender ? sender : "",
                             pool_.Assign(Occupant(sender ? sender : "")));
+    entry->seat = std::move(seat);
     ++live_objects_;
     if (sender) ReleaseIfCreatorGone(entry->owner);
     entry->apartment->Post([this, entry, call = Ref(call)] {
@@ -333,6 +336,7 @@ bool ObjectCalls::AllowedForOutsider(const ObjectEntry& entry, GDBusMessage* cal
 
 void ObjectCalls::Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view why) {
   ServerLog(std::string(ShortPath(entry->path)) + ": " + std::string(why));
+  entry->seat.reset();  // out of the table: its user may make another
   Apartment& apartment = *entry->apartment;
   apartment.Post([this, entry = std::move(entry)] {
     // A request waiting for its next try was accepted and tried: its caller

@@ -32,6 +32,8 @@ struct ObjectEntry {
   // The accepted request waiting for its run, counted against its caller
   // (apartment thread only).
   std::optional<CallerLedger::Ticket> request;
+  // The object counted against its creator's user (main thread only).
+  std::optional<CallerLedger::Ticket> seat;
 };
 
 // "cNotify/3" of "/org/qznotes/QzNotes/cNotify/3", for log lines.

@@ -155,7 +155,8 @@ int main(int argc, char** argv) {
                                     &health,   metrics.get()};
     const qz::ServerOptions& served = options->server;
     qz::CallerUids uids(connection.get(), g_main_context_default());
-    qz::CallAdmission admission(connection.get(), served.limits, metrics.get());
+    qz::CallAdmission admission(connection.get(), served.limits,
+                                served.system_bus ? &uids : nullptr, metrics.get());
     qz::ObjectCalls objects(connection.get(), served, env, admission, uids);
     qz::ServerLifetime lifetime(connection.get(), served, env, objects);
     // Metrics are served before the status view is, so that it names their address.

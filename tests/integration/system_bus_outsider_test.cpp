@@ -1,7 +1,8 @@
 // The daemon on a system-type bus with the packaged policy, called by root
 // and by the outsider `nobody`: what each may call, what nobody reads of the
 // secrets in the settings, which SMTP servers its requests may name, that
-// its stalled deliveries leave apartments for root's, and that it can
+// its stalled deliveries leave apartments for root's, that its connections
+// together are held to its limits, and that it can
 // neither open nor lock the files the daemon writes.
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -67,6 +68,12 @@ class SystemBusOutsider : public ::testing::Test {
                 {"call", "--address", bus_.address(), "--dest", kName, "--object-path", path,
                  "--method", std::string(interface) + "." + method});
     return RunAs(user, "/usr/bin/gdbus", args);
+  }
+  // nobody's client sending one mail through `tarpit`, holding its object.
+  CliProcess Stuck(const SmtpSink& tarpit) const {
+    return Cli(*nobody_, {"send", "-m", "x", "-e", "ops@example.test", "-s", "stuck", "--from",
+                          "qz@example.test", "--smtp-server", tarpit.server(), "--prefer-smtp",
+                          "--hold", "120"});
   }
   // SendMessageCallBackEx with one mail through `server`.
   CliResult SendMail(const UnixUser& user, const std::string& server) const {
@@ -216,12 +223,7 @@ TEST_F(SystemBusOutsider, WaitingSenderLearnsWhyItsOwnRequestFailed) {
 TEST_F(SystemBusOutsider, StalledDeliveriesOfOneUserLeaveApartmentsForOthers) {
   SmtpSink tarpit({{"--stall-after-data"}}), sink;
   Start("\n[Mail]\nAllowedServers=" + tarpit.server() + "\n", {"--apartments", "4"});
-  const auto send = [&] {
-    return Cli(*nobody_, {"send", "-m", "x", "-e", "ops@example.test", "-s", "stuck", "--from",
-                          "qz@example.test", "--smtp-server", tarpit.server(), "--prefer-smtp",
-                          "--hold", "120"});
-  };
-  CliProcess stuck[] = {send(), send(), send(), send()};
+  CliProcess stuck[] = {Stuck(tarpit), Stuck(tarpit), Stuck(tarpit), Stuck(tarpit)};
   ASSERT_GE(tarpit.WaitForMails(2, 30s).size(), 2u) << daemon_->Log();
   // Time for every run that could start to reach the tarpit.
   EXPECT_EQ(tarpit.WaitForMails(4, 3s).size(), 2u)
@@ -239,6 +241,22 @@ TEST_F(SystemBusOutsider, StalledDeliveriesOfOneUserLeaveApartmentsForOthers) {
                            server.c_str()));
   ASSERT_EQ(sent.Text(), "Notes Server: Asynch mode") << sent.Print();
   EXPECT_EQ(sink.WaitForMails(1, 5s).size(), 1u) << daemon_->Log();
+}
+
+// Each of nobody's connections stays far below its own limits, but together
+// they fill nobody's; root's calls are still answered.
+TEST_F(SystemBusOutsider, OneUsersConnectionsTogetherMeetItsLimit) {
+  SmtpSink tarpit({{"--stall-after-data"}});
+  Start("\n[Mail]\nAllowedServers=" + tarpit.server() + "\n",
+        {"--apartments", "8", "--max-user-pending", "4"});
+  CliProcess stuck[] = {Stuck(tarpit), Stuck(tarpit), Stuck(tarpit), Stuck(tarpit)};
+  // Every one was accepted once its run reached the tarpit.
+  ASSERT_EQ(tarpit.WaitForMails(4, 60s).size(), 4u) << daemon_->Log();
+  // A one-shot call: a new object of nobody's would wait for a seat.
+  EXPECT_THAT(SendMail(*nobody_, tarpit.server()).err,
+              HasSubstr("LimitsExceeded: limit max-user-pending (4) exceeded"));
+  EXPECT_EQ(Gdbus(*root_, "gvarGetSettings", {}).status, 0) << daemon_->Log();
+  EXPECT_THAT(SendMail(*root_, tarpit.server()).out, HasSubstr("Notes Server: Asynch mode"));
 }
 
 // Opens the file read-only and holds it locked: flock as the log and

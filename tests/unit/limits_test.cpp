@@ -86,6 +86,46 @@ TEST(CallerLedger, TicketsCountPerCallerUntilTheyGo) {
   EXPECT_TRUE(ledger.Admit(":1.1", true, 10).ticket);
 }
 
+// Many connections of one user, and all users together, are held to their
+// own limits; a connection's user is asked once.
+TEST(CallerLedger, UsersAndAllCallersHaveLimitsOfTheirOwn) {
+  CallerLedger ledger({.user_objects = 1,
+                       .user_pending = 3,
+                       .user_journal_bytes = 6,
+                       .total_objects = 3,
+                       .total_pending = 3,
+                       .total_pending_bytes = 20});
+  enum Kind { kRequest, kOther, kObject };
+  const std::tuple<const char*, std::optional<uid_t>, Kind, size_t, std::optional<Limit>> cases[] =
+      {
+          // connection, its user, what it asks for, bytes, the limit passed
+          {":1.1", 7, kRequest, 4, nullopt},
+          {":1.2", 7, kRequest, 2, nullopt},
+          {":1.3", 7, kOther, 6, nullopt},                     // no request: no journal
+          {":1.3", 9, kRequest, 1, Limit::kUserJournalBytes},  // still 7's: asked once
+          {":1.4", 7, kRequest, 0, nullopt},
+          {":1.4", 7, kRequest, 0, Limit::kUserPending},
+          {":1.5", 8, kOther, 9, Limit::kTotalPendingBytes},
+          {":1.5", 8, kRequest, 0, Limit::kTotalPending},
+          {":1.6", nullopt, kObject, 0, nullopt},  // a user of its own: no user's limits
+          {":1.6", nullopt, kObject, 0, nullopt},
+          {":1.1", 7, kObject, 0, nullopt},
+          {":1.2", 7, kObject, 0, Limit::kUserObjects},
+          {":1.5", 8, kObject, 0, Limit::kTotalObjects},
+      };
+  std::vector<CallerLedger::Ticket> held;
+  for (const auto& [caller, uid, kind, bytes, passed] : cases) {
+    const auto user_of = [uid] { return uid; };
+    auto admission = kind == kObject ? ledger.AdmitObject(caller, user_of)
+                                     : ledger.Admit(caller, kind == kRequest, bytes, user_of);
+    EXPECT_EQ(admission.refused, passed) << caller << " " << kind << " " << bytes;
+    if (admission.ticket) held.push_back(std::move(*admission.ticket));
+  }
+  ledger.Forget(":1.1");  // its tickets still count for its user until they go
+  held.clear();
+  EXPECT_EQ(ledger.UserUsage(7).journal_bytes + ledger.TotalUsage().pending_bytes, 0u);
+}
+
 TEST(RefusalLog, OneLinePerCallerAndWindowThenTheCountOfTheRest) {
   using namespace std::chrono_literals;
   RefusalLog log(10s);
