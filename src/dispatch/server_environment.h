@@ -1,8 +1,7 @@
 // What every object of one server shares: the program folder, the component
 // registry, the gateway table, the seat check, the registry store and the
-// worker that posts HTTP callbacks, the request journal. Owned by whoever
-// runs the server (the daemon, a test, the demonstration); it outlives every
-// object.
+// worker that posts HTTP callbacks, the request journal, the ledger of recent sends. Owned by
+// whoever runs the server (the daemon, a test, the demonstration); it outlives every object.
 #pragma once
 
 #include <functional>
@@ -13,6 +12,7 @@ namespace qz {
 
 class CallbackWorker;
 class ComponentRegistry;
+class DeliveryLedger;
 struct GatewayTable;
 class RegistryStore;
 class RequestJournal;
@@ -29,6 +29,8 @@ struct ServerEnvironment {
   // Told of what could not be written as usual (a log entry late or
   // dropped, a settings write refused): a line for the daemon's own log.
   std::function<void(std::string_view line)> report = nullptr;
+  // What was sent lately, for throttles and duplicates; none: both are off.
+  DeliveryLedger* ledger = nullptr;
 };
 
 }  // namespace qz

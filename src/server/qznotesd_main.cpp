@@ -16,6 +16,8 @@
 #include "components/system_bus_address.h"
 #include "config/program_folder.h"
 #include "config/settings_groups.h"
+#include "dispatch/delivery_ledger.h"
+#include "dispatch/journal_file.h"
 #include "dispatch/request_journal.h"
 #include "gateways/gateway_table.h"
 #include "platform/holders.h"
@@ -122,8 +124,11 @@ int main(int argc, char** argv) {
   {
     // Each part refers to those built before it, and goes before them.
     auto report = [](std::string_view line) { qz::ServerLog(line); };
-    const qz::ServerEnvironment env{folder,    components,      gateways,      seat,
-                                    &registry, &http_callbacks, journal.get(), report};
+    // The duplicate window is kept with the journal, or in memory without one.
+    qz::DeliveryLedger ledger(
+        journal ? folder + "/" + std::string(qz::kJournalFolderName) : std::string(), report);
+    const qz::ServerEnvironment env{folder,          components,    gateways, seat,   &registry,
+                                    &http_callbacks, journal.get(), report,   &ledger};
     const qz::ServerOptions& served = options->server;
     qz::CallerUids uids(connection.get(), g_main_context_default());
     qz::CallAdmission admission(connection.get(), served.limits);

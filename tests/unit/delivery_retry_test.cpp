@@ -1,17 +1,21 @@
 // Retries of what failed: the [Delivery] policy as read, the delay
-// schedule, the narrowing of a request to what is left after a try, and
-// the journal record that carries a waiting retry.
+// schedule, the narrowing of a request to what is left after a try, the
+// journal record that carries a waiting retry, and the ledger of recent
+// sends behind the throttles and the duplicate window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "automation/variant_codec.h"
 #include "config/delivery_policy.h"
+#include "dispatch/delivery_ledger.h"
 #include "dispatch/request_narrowing.h"
 #include "dispatch/request_record.h"
 #include "dispatch/retry_schedule.h"
+#include "support/temp_folder.h"
 
 namespace qz {
 namespace {
@@ -124,6 +128,7 @@ void AddParts(DeliveryParts& log, std::string_view text) {
     if (item[0] == '.') p.recipient = item[1] - '0', item.remove_prefix(2);
     p.state = item[0] == 'S'   ? PartState::kSent
               : item[0] == 'T' ? PartState::kTransient
+              : item[0] == 'W' ? PartState::kWaiting
                                : PartState::kPermanent;
     if (const size_t sign = item.find('@'); sign != item.npos)
       went = item.substr(sign + 1), item = item.substr(0, sign);
@@ -166,6 +171,8 @@ TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
        "", "-", "[[[a]]]", true, ""},
       {"groups the run never reached stay whole", nullptr, "", "", "[[[a]],[[b]]]", "S-", "0.0S",
        "-", "[-,[[b]]]", true, ""},
+      {"a held-back part stays without failing", nullptr, "", "", "[[[a,b]]]", "S",
+       "0.0S;0.1Wthrottled", "-", "[[[-,b]]]", false, ""},
   };
   for (const auto& c : cases) {
     Variant email = c.email ? Arrays(c.email) : Variant(), pager = Arrays(c.pager);
@@ -195,6 +202,171 @@ TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
   const Narrowing n = NarrowToFailed(email, pager, tried);
   EXPECT_EQ(n.unsent, "Page Status: \r\nno 0\r\nno 1\r\nno 2::");
   EXPECT_EQ(n.retry_after, seconds(120));
+}
+
+// Failures that get no retry are given up while held-back parts wait on.
+TEST(RequestNarrowing, DroppingTheFailedLeavesOnlyTheHeldBackParts) {
+  Variant email = Arrays("[[[m]]]"), pager = Arrays("[[[a,b,c]]]");
+  TriedRequest tried{.groups = 1,
+                     .mail_enabled = true,
+                     .mail = Answers("mail", "F"),
+                     .page = Answers("page", "S")};
+  AddParts(tried.mail_parts, "0.0T451");
+  AddParts(tried.page_parts, "0.0Tbusy;0.2S");
+  tried.page_parts.Add({.channel = "c",
+                        .message = 0,
+                        .recipient = 1,
+                        .state = PartState::kWaiting,
+                        .retry_after = seconds(40),
+                        .text = "throttled (2 in 20 s)"});
+  const Narrowing n = NarrowToFailed(email, pager, tried);
+  EXPECT_EQ(n.waiting, seconds(40));
+  EXPECT_EQ(Shape(pager), "[[[a,b,-]]]");
+  EXPECT_EQ(DropFailed(email, pager, tried), "Mail Status: \r\n451::Page Status: \r\nbusy::");
+  EXPECT_EQ(Shape(email), "[-]") << "a channel with nothing left does not open";
+  EXPECT_EQ(Shape(pager), "[[[-,b,-]]]");
+}
+
+TEST(DeliveryPolicy, ReadsThrottlesAndTheDuplicateWindow) {
+  const struct {
+    const char* ini;
+    const char* caps;  // "count/seconds" each, ' ' between
+    bool mail;
+    int suppress;
+  } cases[] = {
+      {"", "", false, 0},
+      {"[Delivery]\nMaxPerRecipient=5/900\nMaxPerRecipient2= 11/3600 \n", "5/900 11/3600", false,
+       0},
+      {"[Delivery]\nMaxPerRecipient3=2/20\nThrottleMail=1\nSuppressDuplicates=60\n", "2/20", true,
+       60},
+      {"[Delivery]\nMaxPerRecipient=5\nMaxPerRecipient2=0/9\nMaxPerRecipient4=3/x\n"
+       "ThrottleMail=yes\nSuppressDuplicates=-1\n",
+       "", false, 0},
+      {"[Delivery]\nMaxPerRecipient=1/99999999\nMaxPerRecipient2=/5\n", "", false, 0},
+  };
+  for (const auto& c : cases) {
+    const DeliveryGates g = ParseDeliveryPolicy(c.ini).gates;
+    std::string caps;
+    for (const ThrottleCap& cap : g.caps)
+      caps += (caps.empty() ? "" : " ") + std::to_string(cap.count) + "/" +
+              std::to_string(cap.window.count());
+    EXPECT_EQ(caps, c.caps) << c.ini;
+    EXPECT_EQ(g.throttle_mail, c.mail) << c.ini;
+    EXPECT_EQ(g.suppress_for, seconds(c.suppress)) << c.ini;
+    EXPECT_EQ(g.any(), !caps.empty() || c.suppress > 0) << c.ini;
+  }
+}
+
+TEST(DeliveryLedger, CapsSendsPerRecipientInSlidingWindows) {
+  const struct {
+    const char* why;
+    std::vector<ThrottleCap> caps;
+    std::vector<int64_t> sent;  // each taken in turn
+    int64_t now;
+    int64_t wait_ms;  // 0: the send may go
+    int cap_count;
+  } cases[] = {
+      {"under the cap", {{2, seconds(20)}}, {0}, 1, 0, 0},
+      {"at the cap: waits for the oldest to leave",
+       {{2, seconds(20)}},
+       {0, 5'000},
+       10'000,
+       10'000,
+       2},
+      {"the oldest has just left", {{2, seconds(20)}}, {0, 5'000}, 20'000, 0, 0},
+      {"the window slides", {{2, seconds(20)}}, {0, 15'000}, 21'000, 0, 0},
+      {"the longest wait of several windows",
+       {{2, seconds(20)}, {3, seconds(60)}},
+       {0, 25'000, 30'000},
+       35'000,
+       25'000,
+       3},
+      {"the shorter window holds",
+       {{2, seconds(20)}, {5, seconds(60)}},
+       {0, 25'000, 30'000},
+       35'000,
+       10'000,
+       2},
+  };
+  for (const auto& c : cases) {
+    DeliveryLedger ledger("");
+    for (int64_t t : c.sent) ASSERT_EQ(ledger.Take("a", c.caps, t), std::nullopt) << c.why;
+    const auto hold = ledger.Take("a", c.caps, c.now);
+    EXPECT_EQ(hold ? hold->wait_ms : 0, c.wait_ms) << c.why;
+    EXPECT_EQ(hold ? hold->cap.count : 0, c.cap_count) << c.why;
+    EXPECT_EQ(ledger.Take("b", c.caps, c.now), std::nullopt) << c.why << ": another recipient";
+  }
+  // A send that did not go gives its slot back.
+  DeliveryLedger ledger("");
+  const std::vector<ThrottleCap> one{{1, seconds(60)}};
+  ASSERT_EQ(ledger.Take("a", one, 0), std::nullopt);
+  ledger.GiveBack("a", 0);
+  EXPECT_EQ(ledger.Take("a", one, 1), std::nullopt);
+}
+
+TEST(DeliveryLedger, TheDuplicateWindowSurvivesARestartAndStaysSmall) {
+  testing::TempFolder folder;
+  const int64_t t0 = 1'800'000'000'000;
+  DeliveryLedger(folder.path()).RecordSent("d1", "T 41\n%", seconds(60), t0);
+  const struct {
+    int64_t now;
+    std::optional<std::string> first;
+  } cases[] = {{t0 + 59'999, "T 41\n%"}, {t0 + 60'000, std::nullopt}};
+  for (const auto& c : cases)
+    EXPECT_EQ(DeliveryLedger(folder.path()).DuplicateOf("d1", seconds(60), c.now), c.first)
+        << c.now - t0;
+  // A send a second for five minutes, with a two-second window: the file
+  // keeps about what is in the window, not every send.
+  DeliveryLedger busy(folder.path());
+  for (int i = 0; i < 300; ++i)
+    busy.RecordSent("d" + std::to_string(i % 100), "T-" + std::to_string(i), seconds(2),
+                    t0 + i * 1000);
+  const std::string text = folder.Read(std::string(kRecentSendsFile));
+  EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 250);
+  EXPECT_EQ(DeliveryLedger(folder.path()).DuplicateOf("d99", seconds(2), t0 + 300'000), "T-299");
+}
+
+TEST(DeliveryLedger, AGateHoldsBackSuppressesOrLetsGoPerLane) {
+  const DeliveryGates caps{.caps = {{1, seconds(60)}}};
+  const DeliveryGates window{.caps = {}, .suppress_for = seconds(60)};
+  const struct {
+    const char* why;
+    const DeliveryGates& gates;
+    bool throttled;
+    // Two sends by T-1 then T-2 of text/recipient pairs, and how the second fared.
+    const char *first_to, *second_text, *second_to;
+    bool first_went;
+    GateVerdict second;
+  } cases[] = {
+      {"over the cap", caps, true, "555", "hi", "555", true, GateVerdict::kWait},
+      {"another number", caps, true, "555", "hi", "556", true, GateVerdict::kSend},
+      {"mail without ThrottleMail", caps, false, "555", "hi", "555", true, GateVerdict::kSend},
+      {"the first did not go", caps, true, "555", "hi", "555", false, GateVerdict::kSend},
+      {"the same text again", window, true, " 555", "hi", "555 ", true, GateVerdict::kAlreadySent},
+      {"another text", window, true, "555", "ho", "555", true, GateVerdict::kSend},
+      {"the duplicate never went", window, true, "555", "hi", "555", false, GateVerdict::kSend},
+  };
+  for (const auto& c : cases) {
+    DeliveryLedger ledger("");
+    std::vector<std::string> lines;
+    auto gate = [&](const char* request) {
+      return LedgerGate(
+          ledger, c.gates,
+          {.kind = "page", .gateway = "SNPP", .request = request, .throttled = c.throttled},
+          [&](std::string_view line) { lines.emplace_back(line); });
+    };
+    LedgerGate first = gate("T-1"), second = gate("T-2");
+    ASSERT_EQ(first.Before("hi", Variant(c.first_to)).verdict, GateVerdict::kSend) << c.why;
+    first.After("hi", Variant(c.first_to), c.first_went);
+    const GateAnswer answer = second.Before(c.second_text, Variant(c.second_to));
+    EXPECT_EQ(answer.verdict, c.second) << c.why;
+    EXPECT_EQ(answer.why, c.second == GateVerdict::kWait ? "throttled (1 in 60 s)" : "") << c.why;
+    EXPECT_EQ(lines, c.second == GateVerdict::kAlreadySent
+                         ? std::vector<std::string>{"request T-2: page (SNPP) to 555: suppressed "
+                                                    "(duplicate of T-1)"}
+                         : std::vector<std::string>{})
+        << c.why;
+  }
 }
 
 TEST(RequestRecord, ARetryRecordRoundTripsAndOlderLayoutsStillRead) {
