@@ -18,6 +18,9 @@ constexpr std::string_view kDeliverySection = "Delivery";
 constexpr long kMaxSeconds = 7L * 24 * 3600;
 constexpr long kMaxAttempts = 100;
 constexpr long kMaxKeptDays = 366;
+constexpr long kMaxCapCount = 100000;
+// MaxPerRecipient, then MaxPerRecipient2 up to this many windows.
+constexpr int kMaxCapKeys = 9;
 
 std::optional<long> Whole(std::string_view text, std::string_view key, long low, long high) {
   std::optional<std::string_view> found = ini::FindValue(text, kDeliverySection, key);
@@ -29,6 +32,24 @@ std::optional<long> Whole(std::string_view text, std::string_view key, long low,
       number > high)
     return std::nullopt;
   return number;
+}
+
+// "N/SECONDS"; none when malformed or out of range.
+std::optional<ThrottleCap> Cap(std::string_view text, std::string_view key) {
+  std::optional<std::string_view> found = ini::FindValue(text, kDeliverySection, key);
+  if (!found) return std::nullopt;
+  std::string_view value = TrimBlanks(*found);
+  const size_t slash = value.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  long parts[2] = {0, 0};
+  const std::string_view texts[2] = {value.substr(0, slash), value.substr(slash + 1)};
+  for (int i = 0; i < 2; ++i) {
+    const char* end = texts[i].data() + texts[i].size();
+    auto [stop, ec] = std::from_chars(texts[i].data(), end, parts[i]);
+    if (texts[i].empty() || ec != std::errc() || stop != end || parts[i] < 1) return std::nullopt;
+  }
+  if (parts[0] > kMaxCapCount || parts[1] > kMaxSeconds) return std::nullopt;
+  return ThrottleCap{static_cast<int>(parts[0]), std::chrono::seconds(parts[1])};
 }
 
 }  // namespace
@@ -43,6 +64,12 @@ DeliveryPolicy ParseDeliveryPolicy(std::string_view text) {
   if (auto n = Whole(text, "BreakAfter", 0, kMaxAttempts)) p.break_after = static_cast<int>(*n);
   if (auto n = Whole(text, "KeepFailed", 0, kMaxKeptDays))
     p.keep_failed_days = static_cast<int>(*n);
+  for (int n = 1; n <= kMaxCapKeys; ++n)
+    if (auto cap = Cap(text, "MaxPerRecipient" + (n > 1 ? std::to_string(n) : std::string())))
+      p.gates.caps.push_back(*cap);
+  p.gates.throttle_mail = Whole(text, "ThrottleMail", 0, 1).value_or(0) == 1;
+  if (auto n = Whole(text, "SuppressDuplicates", 1, kMaxSeconds))
+    p.gates.suppress_for = std::chrono::seconds(*n);
   // The ceiling is never below the first delay.
   if (p.max_delay < p.first_retry) p.max_delay = p.first_retry;
   return p;

@@ -7,8 +7,24 @@
 
 #include <chrono>
 #include <string_view>
+#include <vector>
 
 namespace qz {
+
+// At most `count` sends to one recipient in any `window`.
+struct ThrottleCap {
+  int count = 0;
+  std::chrono::seconds window{0};
+};
+
+// What is checked just before a recipient is sent; nothing when all are unset.
+struct DeliveryGates {
+  std::vector<ThrottleCap> caps;         // MaxPerRecipient, MaxPerRecipient2...
+  bool throttle_mail = false;            // mail is capped too, per address
+  std::chrono::seconds suppress_for{0};  // 0: a repeated text is sent again
+
+  bool any() const { return !caps.empty() || suppress_for.count() > 0; }
+};
 
 struct DeliveryPolicy {
   int attempts = 1;  // tries of a request in all; 1: tried once, as always
@@ -19,6 +35,7 @@ struct DeliveryPolicy {
   // a cool-down; 0: never.
   int break_after = 5;
   int keep_failed_days = 7;  // a request that gave up stays this long as a dead letter; 0: not kept
+  DeliveryGates gates = {};
 
   bool retries() const { return attempts > 1; }
 };

@@ -10,6 +10,7 @@
 #include "diagnostics/log_file.h"
 #include "dispatch/c_notify.h"
 #include "dispatch/delivery_count.h"
+#include "dispatch/delivery_ledger.h"
 #include "dispatch/request_narrowing.h"
 #include "dispatch/retry_schedule.h"
 #include "dispatch/tracing_channels.h"
@@ -40,14 +41,16 @@ void cNotify::NotesTimer_Timer() {
   ChannelCall call = ChannelState();
   DispatchTrace trace;
   TriedRequest tried;
-  std::string failures = DeliverGroups(call, trace, policy_.retries() ? &tried : nullptr);
+  // Throttles hold parts back for a later try, so they need the parts told too.
+  const bool watched = policy_.retries() || (env_.ledger && policy_.gates.any());
+  std::string failures = DeliverGroups(call, trace, watched ? &tried : nullptr);
   std::optional<RequestRecord> dead_letter;
-  if (policy_.retries()) {
+  if (watched) {
     if (ScheduleRetry(failures, tried)) return;
     // Parts refused for good by earlier tries belong to the one outcome too.
     failures.insert(0, earlier_failures_);
     earlier_failures_.clear();
-    dead_letter = DeadLetter(failures);  // before the arrays go
+    if (policy_.retries()) dead_letter = DeadLetter(failures);  // before the arrays go
   }
 
   // From here on every failure is ignored and the next step still runs.
@@ -96,6 +99,17 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
   } else if (env_.metrics) {
     mail_call.parts = page_call.parts = &counted_parts;
   }
+  // Asked before each recipient, for the throttles and the duplicate window.
+  const bool gated = tried && env_.ledger && policy_.gates.any();
+  auto lane = [&](std::string_view kind, std::string_view name, bool throttled) {
+    return LedgerGate::Lane{.kind = std::string(kind),
+                            .gateway = std::string(name),
+                            .request = mstrTestID,
+                            .also_same = kind == "mail" ? mstrSubject : std::string(),
+                            .throttled = throttled};
+  };
+  std::optional<LedgerGate> mail_gate;
+  std::optional<LedgerGate> page_gate;
   std::string failures;
   bool paged = false;  // a group no paging channel runs for inherits the last value
   try {
@@ -113,6 +127,10 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
       if (mblnMailEnabled) {
         const MailRoute& route = !mstrProfile.empty() ? gateways.profile : gateways.smtp;
         mailed.name = route.name;
+        if (gated)
+          mail_call.gate = &mail_gate.emplace(*env_.ledger, policy_.gates,
+                                              lane("mail", route.name, policy_.gates.throttle_mail),
+                                              env_.report);
         const size_t told = tried ? tried->mail_parts.parts().size() : 0;
         const DeliveryCount counting(env_.metrics, mail_call.parts);
         mailed.delivered = counting.Done(
@@ -126,6 +144,9 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
       for (const PagingGateway& gateway : gateways.paging) {
         if (!EqualsNumber(channels.ReadGateway(call), gateway.number)) continue;
         paging.name = gateway.name;
+        if (gated)
+          page_call.gate = &page_gate.emplace(*env_.ledger, policy_.gates,
+                                              lane("page", gateway.name, true), env_.report);
         const DeliveryCount counting(env_.metrics, page_call.parts);
         const bool ready = channels.Initialise(gateway, call);
         if (ready) {
@@ -166,6 +187,17 @@ bool cNotify::ScheduleRetry(std::string& failures, TriedRequest& tried) {
   const int64_t now = UnixMsNow();
   if (left.transient_left)
     due = NextTryDue(policy_, tries_, accepted_unix_ms_, now, left.retry_after, RandomJitter());
+  if (left.waiting) {
+    // A page held back by a throttle is never lost: it waits for its
+    // window whatever the tries left or the request's age. A try that
+    // only met throttles is not counted; one whose failures get no retry
+    // gives those up and goes on with the held-back parts alone.
+    if (!left.transient_left)
+      ++policy_.attempts;
+    else if (!due)
+      earlier_failures_ += DropFailed(mvarEmail, mvarPager, tried);
+    due = std::max(due.value_or(0), now + std::chrono::milliseconds(*left.waiting).count());
+  }
   if (!due) {
     if (left.transient_left) line += tries_ >= policy_.attempts ? "; no tries left" : "; giving up";
     // A first try that went needs no line: only retries and failures are news.

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "config/delivery_policy.h"
+#include "dispatch/delivery_ledger.h"
 #include "dispatch/journal_file.h"
 #include "dispatch/request_journal.h"
 #include "platform/unique_fd.h"
@@ -89,6 +90,9 @@ std::optional<JournalListing> ListJournal(const std::string& program_folder, Sta
   for (const std::string& name : names) {
     const std::string path = folder + "/" + name;
     if (name.starts_with(".") && name.ends_with(".tmp")) continue;  // a compaction under way
+    // The duplicate window kept beside the journal, and its rewrite under way.
+    if (name == kRecentSendsFile || name.starts_with("." + std::string(kRecentSendsFile) + "."))
+      continue;
     if (name == kJournalDamagedFolder && fs::is_directory(fs::symlink_status(path, ec))) {
       for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
         listing.damaged_kept += it->path().filename().string().ends_with(kJournalFileSuffix);

@@ -37,6 +37,7 @@ void NarrowChannel(Variant& lists, const ChannelTry& channel, std::string_view s
   if (!lists.IsArray()) return;  // nothing was to go this way
   bool told = false;
   bool left = false;
+  bool kept = false;  // held back only
   std::string refused;
   std::string unsent;
   for (const DeliveredPart& part : parts) {
@@ -49,6 +50,14 @@ void NarrowChannel(Variant& lists, const ChannelTry& channel, std::string_view s
       continue;
     }
     const std::string why = part.text.empty() ? "not tried" : part.text;
+    if (part.state == PartState::kWaiting) {
+      kept = true;
+      n.failed.push_back(channel.kind + " (" + channel.name + ") to " + NarrowedEntryText(*entry) +
+                         ": " + why);
+      if (part.retry_after)
+        n.waiting = std::max(n.waiting.value_or(*part.retry_after), *part.retry_after);
+      continue;
+    }
     const bool again = part.state == PartState::kTransient;
     // The entries of a whole message that went are not sent again.
     if (again && !part.recipient && entry->IsArray())
@@ -79,8 +88,13 @@ void NarrowChannel(Variant& lists, const ChannelTry& channel, std::string_view s
   }
   if (left)
     n.transient_left = true;
-  else
+  else if (!kept)
     lists = Variant();
+}
+
+bool HoldsAny(const Variant& v) {
+  if (!v.IsArray()) return !v.IsEmpty();
+  return std::ranges::any_of(v.Items(), [](const Variant& item) { return HoldsAny(item); });
 }
 
 }  // namespace
@@ -100,6 +114,29 @@ Narrowing NarrowToFailed(Variant& email, Variant& pager, const TriedRequest& tri
                     i, n);
   }
   return n;
+}
+
+std::string DropFailed(Variant& email, Variant& pager, const TriedRequest& tried) {
+  std::string dropped;
+  const auto drop = [&](Variant& lists, const DeliveryParts& parts, std::string_view status) {
+    for (const DeliveredPart& part : parts.parts()) {
+      if (part.state != PartState::kTransient || !lists.IsArray() || part.group > lists.UBound() ||
+          part.group < lists.LBound())
+        continue;
+      Variant& group = lists.At(static_cast<int32_t>(part.group));
+      Variant* entry = PartEntry(group, part);
+      if (!entry || entry->IsEmpty()) continue;
+      *entry = Variant();
+      if (!HoldsAny(group)) group = Variant();  // the channel need not open for it
+      dropped.append(status)
+          .append("\r\n")
+          .append(part.text.empty() ? "not tried" : part.text)
+          .append("::");
+    }
+  };
+  if (tried.mail_enabled) drop(email, tried.mail_parts, "Mail Status: ");
+  drop(pager, tried.page_parts, "Page Status: ");
+  return dropped;
 }
 
 }  // namespace qz

@@ -40,6 +40,8 @@ struct TriedRequest {
 struct Narrowing {
   bool transient_left = false;                      // something is worth another try
   std::optional<std::chrono::seconds> retry_after;  // the longest a peer asked for
+  // Held back, not failed: the longest any of them must wait.
+  std::optional<std::chrono::seconds> waiting;
   std::string permanent;            // "Mail Status: ...::" texts of parts refused for good
   std::string unsent;               // the same of every part that did not go
   std::vector<std::string> failed;  // "page (SNPP) to 5551234: failed: why", per part
@@ -47,5 +49,9 @@ struct Narrowing {
 
 // Narrows `email` and `pager` (group arrays of recipient lists) in place.
 Narrowing NarrowToFailed(Variant& email, Variant& pager, const TriedRequest& tried);
+// After NarrowToFailed, when no retry is due but held-back parts still
+// wait: empties what failed for now, so that only those go. Answers the
+// failures in the log's words.
+std::string DropFailed(Variant& email, Variant& pager, const TriedRequest& tried);
 
 }  // namespace qz

@@ -95,7 +95,9 @@ void cNotify::ResumeRequest(const RequestRecord& r, uint64_t key,
     policy_ = {.attempts = r.attempts,
                .first_retry = std::chrono::seconds(r.first_retry_s),
                .max_delay = std::chrono::seconds(r.max_delay_s),
-               .give_up_after = std::chrono::seconds(r.give_up_after_s)};
+               .give_up_after = std::chrono::seconds(r.give_up_after_s),
+               // Caps and windows are not tries: the settings of now apply.
+               .gates = ReadDeliveryPolicy(env_.folder).gates};
     ArmRetryTimer();
     waiting_mark_.Set(true);
   }

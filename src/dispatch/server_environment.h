@@ -1,8 +1,8 @@
 // What every object of one server shares: the program folder, the component
 // registry, the gateway table, the seat check, the registry store and the
 // worker that posts HTTP callbacks, the request journal, how each gateway
-// fared lately. Owned by whoever runs the server (the daemon, a test, the
-// demonstration); it outlives every object.
+// fared lately, the ledger of recent sends. Owned by whoever runs the server
+// (the daemon, a test, the demonstration); it outlives every object.
 #pragma once
 
 #include <functional>
@@ -14,6 +14,7 @@ namespace qz {
 class CallbackWorker;
 class ComponentRegistry;
 class GatewayHealth;
+class DeliveryLedger;
 struct GatewayTable;
 class Metrics;
 class RegistryStore;
@@ -33,6 +34,8 @@ struct ServerEnvironment {
   std::function<void(std::string_view line)> report = nullptr;
   GatewayHealth* health = nullptr;  // told how each gateway fared; none: nobody keeps count
   Metrics* metrics = nullptr;       // none: nothing is counted
+  // What was sent lately, for throttles and duplicates; none: both are off.
+  DeliveryLedger* ledger = nullptr;
 };
 
 }  // namespace qz

@@ -16,7 +16,14 @@ namespace {
 bool HasItems(const Variant& v) { return !v.IsEmpty() && v.IsArray(); }
 
 PartState StateOf(FailureKind kind) {
-  return kind == FailureKind::kPermanent ? PartState::kPermanent : PartState::kTransient;
+  switch (kind) {
+    case FailureKind::kPermanent:
+      return PartState::kPermanent;
+    case FailureKind::kWaiting:
+      return PartState::kWaiting;
+    default:
+      return PartState::kTransient;
+  }
 }
 
 // Tells the listener, if any, how each part went. The parts are walked in
@@ -94,6 +101,25 @@ void Note(const ChannelFrame& frame, const Refusal& refusal) {
 // A part the channel cannot reach any more is not tried; it did not go.
 const Refusal kUnreachable = Failure{.kind = FailureKind::kTransient, .noted = false};
 
+// One recipient, past the gate when there is one. A held-back recipient is
+// not the caller's failure: it goes on a later try.
+Refusal DeliverOne(const ChannelFrame& frame, const std::string& text, const Variant& to) {
+  const GateAnswer gate = frame.gate ? frame.gate->Before(text, to) : GateAnswer{};
+  if (gate.verdict == GateVerdict::kAlreadySent) return std::nullopt;
+  if (gate.verdict == GateVerdict::kWait)
+    return Failure{
+        .text = gate.why, .kind = FailureKind::kWaiting, .retry_after = gate.wait, .noted = false};
+  Refusal refusal;
+  try {
+    refusal = !frame.reachable || frame.reachable() ? frame.deliver(text, to) : kUnreachable;
+  } catch (...) {
+    if (frame.gate) frame.gate->After(text, to, false);
+    throw;
+  }
+  if (frame.gate) frame.gate->After(text, to, !refusal);
+  return refusal;
+}
+
 void DeliverGroup(const ChannelFrame& frame, const Variant& notes, const Variant& recipients,
                   PartReport& report) {
   // Both counters are 16 bits wide, as the loops they stand for.
@@ -112,8 +138,7 @@ void DeliverGroup(const ChannelFrame& frame, const Variant& notes, const Variant
     for (int32_t j = 0, end = Int16LoopLimit(list.UBound()); j <= end; Step16(j)) {
       const Variant& to = list.At(j);
       if (to.IsEmpty()) continue;
-      const Refusal refusal =
-          !frame.reachable || frame.reachable() ? frame.deliver(text, to) : kUnreachable;
+      const Refusal refusal = DeliverOne(frame, text, to);
       Note(frame, refusal);
       report.Tell(k, j, refusal);
     }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "automation/variant.h"
+#include "gateways/delivery_gate.h"
 #include "gateways/delivery_parts.h"
 
 namespace qz {
@@ -69,6 +70,8 @@ struct ChannelFrame {
   std::function<std::vector<int32_t>()> error_went = {};
   // Where each part's outcome goes; null: nobody listens.
   DeliveryParts* parts = nullptr;
+  // Asked before each recipient of a per-recipient delivery; null: all go.
+  DeliveryGate* gate = nullptr;
 };
 
 // Runs `frame` over message k of `notes` and recipient list k of

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "automation/variant.h"
+#include "gateways/delivery_gate.h"
 #include "gateways/delivery_parts.h"
 #include "gateways/gateway_state.h"
 
@@ -31,6 +32,7 @@ struct ChannelCall {
   GatewayStates& kept;                // what the gateways keep in the object
   MailControls* mfrmNotes = nullptr;  // the request's host form, with its mail controls
   DeliveryParts* parts = nullptr;     // told how each part went; null: nobody listens
+  DeliveryGate* gate = nullptr;       // asked before each recipient; null: every one goes
 };
 
 using Channel =

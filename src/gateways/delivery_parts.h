@@ -16,9 +16,10 @@ namespace qz {
 enum class FailureKind {
   kTransient,  // another try may go: no answer, busy, try later
   kPermanent,  // another try would be refused the same way
+  kWaiting,    // not tried: held back until the recipient may take more
 };
 
-enum class PartState { kSent, kTransient, kPermanent };
+enum class PartState { kSent, kTransient, kPermanent, kWaiting };
 
 struct DeliveredPart {
   std::string channel;  // the procedure name of the channel that ran

@@ -18,6 +18,8 @@
 #include "config/settings_groups.h"
 #include "diagnostics/gateway_health.h"
 #include "diagnostics/metrics.h"
+#include "dispatch/delivery_ledger.h"
+#include "dispatch/journal_file.h"
 #include "dispatch/request_journal.h"
 #include "dispatch/retry_schedule.h"
 #include "gateways/gateway_table.h"
@@ -149,10 +151,13 @@ int main(int argc, char** argv) {
   {
     // Each part refers to those built before it, and goes before them.
     auto report = [](std::string_view line) { qz::ServerLog(line); };
+    // The duplicate window is kept with the journal, or in memory without one.
+    qz::DeliveryLedger ledger(
+        journal ? folder + "/" + std::string(qz::kJournalFolderName) : std::string(), report);
     qz::GatewayHealth health;
     const qz::ServerEnvironment env{folder,    components,      gateways,      seat,
                                     &registry, &http_callbacks, journal.get(), report,
-                                    &health,   metrics.get()};
+                                    &health,   metrics.get(),   &ledger};
     const qz::ServerOptions& served = options->server;
     qz::CallerUids uids(connection.get(), g_main_context_default());
     qz::CallAdmission admission(connection.get(), served.limits,

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -15,6 +16,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "cli_runner.h"
 #include "config/profile_string.h"
@@ -298,6 +300,63 @@ TEST(Retries, RequestsThatGaveUpStayFailedUntilSentAgainOrCleared) {
   EXPECT_EQ(cli({"clear", "--failed"}).out, "dropped 0 failed requests\n");
   EXPECT_THAT(cli(list_failed).out, ::testing::StartsWith("0 failed requests in "));
   EXPECT_EQ(client.WaitForCallbacks(4, 2s).size(), 3u) << "another outcome came";
+}
+
+// Five pages to one number under a cap of two per ten seconds: two go at
+// once, the others as the window frees, each once and none lost.
+TEST(Throttles, PagesOverTheCapWaitForTheWindowAndAllGoOnce) {
+  PrivateBus bus;
+  ProgramFolder folder;
+  SnppSim sim("", "127.0.0.1", {"--unix-times"});
+  folder.UseSnpp(sim.port(), 10);
+  UseDelivery(folder, "MaxPerRecipient=2/10\n");
+  Daemon daemon(bus, folder.path(), {"--linger", "120"});
+  Client client(bus);
+  for (const char* id : {"P-1", "P-2", "P-3", "P-4", "P-5"})
+    ASSERT_TRUE(SendRequest(client, client.Create(), id, id).ok()) << daemon.Log();
+  for (const auto& [id, outcome] : client.WaitForCallbacks(5, 120s))
+    EXPECT_EQ(outcome, "QzNotes: Message Sent") << id;
+  std::multiset<std::string> sent;
+  std::vector<double> times;
+  for (const auto& e : sim.Events())
+    if (e.kind == "recv" && e.text.starts_with("MESSAGE \"")) {
+      sent.insert(e.text.substr(9, e.text.size() - 10));
+      times.push_back(e.ms);
+    }
+  EXPECT_EQ(sent, (std::multiset<std::string>{"P-1", "P-2", "P-3", "P-4", "P-5"}));
+  std::sort(times.begin(), times.end());
+  for (size_t i = 2; i < times.size(); ++i)
+    EXPECT_GE(times[i] - times[i - 2], 10'000.0) << "three pages within one window";
+  EXPECT_THAT(daemon.Log(), HasSubstr(": try 1 of 1: page (SNPP) to 1: throttled (2 in 10 s); "
+                                      "next try in "));
+}
+
+// The same text twice goes once, and both callers hear it went; the window
+// outlives the daemon.
+TEST(Throttles, ARepeatedTextIsSentOnceEvenAfterARestart) {
+  PrivateBus bus;
+  ProgramFolder folder;
+  SnppSim sim;
+  folder.UseSnpp(sim.port(), 10);
+  UseDelivery(folder, "SuppressDuplicates=60\n");
+  // D-1 and D-2 in one run, D-3 after a restart.
+  for (const std::vector<const char*>& run : {std::vector{"D-1", "D-2"}, std::vector{"D-3"}}) {
+    Daemon daemon(bus, folder.path(), {"--linger", "60"});
+    Client client(bus);
+    for (size_t n = 0; n < run.size(); ++n) {
+      const std::string id = run[n];
+      ASSERT_TRUE(SendRequest(client, client.Create(), id.c_str(), "disk full").ok());
+      const auto outcomes = client.WaitForCallbacks(n + 1, 60s);
+      ASSERT_EQ(outcomes.size(), n + 1) << daemon.Log();
+      EXPECT_EQ(outcomes.back(), std::pair(id, std::string("QzNotes: Message Sent")));
+      if (id == "D-1") continue;
+      EXPECT_THAT(daemon.Log(),
+                  HasSubstr("request " + id + ": page (SNPP) to 1: suppressed (duplicate of D-1)"));
+    }
+    daemon.Signal(SIGTERM);
+    ASSERT_EQ(daemon.WaitExit(60s), 0) << daemon.Log();
+  }
+  EXPECT_EQ(Count(sim, "recv", "SEND"), 1u) << sim.Received();
 }
 
 }  // namespace

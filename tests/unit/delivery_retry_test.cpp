@@ -1,9 +1,11 @@
 // Retries of what failed: the [Delivery] policy as read, the delay
 // schedule, the breaker that holds back tries to a gateway that is down,
-// the narrowing of a request to what is left after a try, and the journal
-// record that carries a waiting retry.
+// the narrowing of a request to what is left after a try, the journal
+// record that carries a waiting retry, and the ledger of recent sends
+// behind the throttles and the duplicate window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -11,9 +13,11 @@
 #include "automation/variant_codec.h"
 #include "config/delivery_policy.h"
 #include "diagnostics/gateway_health.h"
+#include "dispatch/delivery_ledger.h"
 #include "dispatch/request_narrowing.h"
 #include "dispatch/request_record.h"
 #include "dispatch/retry_schedule.h"
+#include "support/temp_folder.h"
 
 namespace qz {
 namespace {
@@ -126,6 +130,7 @@ void AddParts(DeliveryParts& log, std::string_view text) {
     if (item[0] == '.') p.recipient = item[1] - '0', item.remove_prefix(2);
     p.state = item[0] == 'S'   ? PartState::kSent
               : item[0] == 'T' ? PartState::kTransient
+              : item[0] == 'W' ? PartState::kWaiting
                                : PartState::kPermanent;
     if (const size_t sign = item.find('@'); sign != item.npos)
       went = item.substr(sign + 1), item = item.substr(0, sign);
@@ -168,6 +173,8 @@ TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
        "", "-", "[[[a]]]", true, ""},
       {"groups the run never reached stay whole", nullptr, "", "", "[[[a]],[[b]]]", "S-", "0.0S",
        "-", "[-,[[b]]]", true, ""},
+      {"a held-back part stays without failing", nullptr, "", "", "[[[a,b]]]", "S",
+       "0.0S;0.1Wthrottled", "-", "[[[-,b]]]", false, ""},
   };
   for (const auto& c : cases) {
     Variant email = c.email ? Arrays(c.email) : Variant(), pager = Arrays(c.pager);
@@ -254,6 +261,127 @@ TEST(GatewayBreaker, OpensAfterFailuresInARowCoolsDownDoublingAndClosesOnASucces
             std::tuple(false, 1, int64_t{150'100}, false));
   EXPECT_EQ(std::tuple(SpanText(45'000), SpanText(180'000), SpanText(7'500'000)),
             std::tuple("45 s", "3 min", "2 h 5 min"));
+}
+
+// Failures that get no retry are given up while held-back parts wait on.
+TEST(RequestNarrowing, DroppingTheFailedLeavesOnlyTheHeldBackParts) {
+  Variant email = Arrays("[[[m]]]"), pager = Arrays("[[[a,b,c]]]");
+  TriedRequest tried{.groups = 1,
+                     .mail_enabled = true,
+                     .mail = Answers("mail", "F"),
+                     .page = Answers("page", "S")};
+  AddParts(tried.mail_parts, "0.0T451");
+  AddParts(tried.page_parts, "0.0Tbusy;0.2S");
+  tried.page_parts.Add({.channel = "c",
+                        .message = 0,
+                        .recipient = 1,
+                        .state = PartState::kWaiting,
+                        .retry_after = seconds(40),
+                        .text = "throttled (2 in 20 s)"});
+  const Narrowing n = NarrowToFailed(email, pager, tried);
+  EXPECT_EQ(n.waiting, seconds(40));
+  EXPECT_EQ(Shape(pager), "[[[a,b,-]]]");
+  EXPECT_EQ(DropFailed(email, pager, tried), "Mail Status: \r\n451::Page Status: \r\nbusy::");
+  EXPECT_EQ(Shape(email), "[-]") << "a channel with nothing left does not open";
+  EXPECT_EQ(Shape(pager), "[[[-,b,-]]]");
+}
+
+TEST(DeliveryPolicy, ReadsThrottlesAndTheDuplicateWindow) {
+  const struct {
+    const char *ini, *caps;  // caps as "count/seconds ..."
+    bool mail;
+    int suppress;
+  } cases[] = {
+      {"[Delivery]\nMaxPerRecipient=5/900\nMaxPerRecipient3= 2/20 \nThrottleMail=1\n"
+       "SuppressDuplicates=60\n",
+       "5/900 2/20 ", true, 60},
+      {"[Delivery]\nMaxPerRecipient=5\nMaxPerRecipient2=0/9\nMaxPerRecipient4=3/x\n"
+       "MaxPerRecipient5=1/99999999\nThrottleMail=yes\nSuppressDuplicates=-1\n",
+       "", false, 0},
+  };
+  for (const auto& c : cases) {
+    const DeliveryGates g = ParseDeliveryPolicy(c.ini).gates;
+    std::string caps;
+    for (const ThrottleCap& cap : g.caps)
+      caps += std::to_string(cap.count) + "/" + std::to_string(cap.window.count()) + " ";
+    EXPECT_EQ(std::tuple(caps, g.throttle_mail, g.suppress_for),
+              std::tuple(c.caps, c.mail, seconds(c.suppress)))
+        << c.ini;
+  }
+}
+
+TEST(DeliveryLedger, CapsSendsPerRecipientInSlidingWindows) {
+  const std::vector<ThrottleCap> one{{2, seconds(20)}}, two{{2, seconds(20)}, {3, seconds(60)}};
+  const struct {
+    const char* why;
+    const std::vector<ThrottleCap>& caps;
+    std::vector<int64_t> sent;  // each taken in turn
+    int64_t now, wait_ms;       // 0: the send may go
+  } cases[] = {
+      {"at the cap: until the oldest leaves", one, {0, 5'000}, 10'000, 10'000},
+      {"the oldest has just left", one, {0, 5'000}, 20'000, 0},
+      {"the window slides", one, {0, 15'000}, 21'000, 0},
+      {"the longest wait of several windows", two, {0, 25'000, 30'000}, 35'000, 25'000},
+  };
+  for (const auto& c : cases) {
+    DeliveryLedger ledger("");
+    for (int64_t t : c.sent) ASSERT_EQ(ledger.Take("a", c.caps, t), std::nullopt) << c.why;
+    const auto hold = ledger.Take("a", c.caps, c.now);
+    EXPECT_EQ(hold ? hold->wait_ms : 0, c.wait_ms) << c.why;
+  }
+}
+
+TEST(DeliveryLedger, TheDuplicateWindowSurvivesARestartAndStaysSmall) {
+  testing::TempFolder folder;
+  const int64_t t0 = 1'800'000'000'000;
+  DeliveryLedger(folder.path()).RecordSent("d1", "T 41\n%", seconds(60), t0);
+  for (const auto& [now, first] : {std::pair(t0 + 59'999, std::optional<std::string>("T 41\n%")),
+                                   std::pair(t0 + 60'000, std::optional<std::string>())})
+    EXPECT_EQ(DeliveryLedger(folder.path()).DuplicateOf("d1", seconds(60), now), first);
+  // A send a second for five minutes, with a two-second window: the file
+  // keeps about what is in the window, not every send.
+  DeliveryLedger busy(folder.path());
+  for (int i = 0; i < 300; ++i)
+    busy.RecordSent("d" + std::to_string(i % 100), "T-" + std::to_string(i), seconds(2),
+                    t0 + i * 1000);
+  const std::string text = folder.Read(std::string(kRecentSendsFile));
+  EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 250);
+  EXPECT_EQ(DeliveryLedger(folder.path()).DuplicateOf("d99", seconds(2), t0 + 300'000), "T-299");
+}
+
+// T-1 sends "hi" to 555; then T-2 sends a text to a number.
+TEST(DeliveryLedger, AGateHoldsBackSuppressesOrLetsGoPerLane) {
+  const DeliveryGates caps{.caps = {{1, seconds(60)}}};
+  const DeliveryGates window{.caps = {}, .suppress_for = seconds(60)};
+  const struct {
+    const char* why;
+    const DeliveryGates& gates;
+    bool throttled, first_went;
+    const char *text, *to;
+    GateVerdict verdict;
+  } cases[] = {
+      {"over the cap", caps, true, true, "hi", "555", GateVerdict::kWait},
+      {"another number", caps, true, true, "hi", "556", GateVerdict::kSend},
+      {"mail without ThrottleMail", caps, false, true, "hi", "555", GateVerdict::kSend},
+      {"the first did not go", caps, true, false, "hi", "555", GateVerdict::kSend},
+      {"the same text again", window, true, true, "hi", " 555 ", GateVerdict::kAlreadySent},
+      {"another text", window, true, true, "ho", "555", GateVerdict::kSend},
+      {"the earlier one never went", window, true, false, "hi", "555", GateVerdict::kSend},
+  };
+  for (const auto& c : cases) {
+    DeliveryLedger ledger("");
+    auto lane = [&](const char* id) {
+      return LedgerGate::Lane{
+          .kind = "page", .gateway = "SNPP", .request = id, .throttled = c.throttled};
+    };
+    LedgerGate first(ledger, c.gates, lane("T-1"), nullptr);
+    LedgerGate second(ledger, c.gates, lane("T-2"), nullptr);
+    ASSERT_EQ(first.Before("hi", Variant("555")).verdict, GateVerdict::kSend) << c.why;
+    first.After("hi", Variant("555"), c.first_went);
+    const GateAnswer answer = second.Before(c.text, Variant(c.to));
+    EXPECT_EQ(answer.verdict, c.verdict) << c.why;
+    EXPECT_EQ(answer.why, c.verdict == GateVerdict::kWait ? "throttled (1 in 60 s)" : "") << c.why;
+  }
 }
 
 TEST(RequestRecord, ARetryRecordRoundTripsAndOlderLayoutsStillRead) {

@@ -53,7 +53,8 @@ bool mblnSendSMTPMail(const ChannelCall& call, const Variant& lvarNotes, const V
          if (Accepted(reply)) return std::nullopt;
          return Failure{.text = std::move(reply), .kind = kind};
        },
-       .parts = call.parts},
+       .parts = call.parts,
+       .gate = call.gate},
       lvarNotes, lvarEmail);
 }
 

@@ -60,7 +60,8 @@ bool mblnPagingEx(const ChannelCall& call, const Variant& lvarNotes, const Varia
          }
          return failure;
        },
-       .parts = call.parts},
+       .parts = call.parts,
+       .gate = call.gate},
       lvarNotes, lvarPager);
 }
 

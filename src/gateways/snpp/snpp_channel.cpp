@@ -67,7 +67,8 @@ bool mblnPagingIP(const ChannelCall& call, const Variant& lvarNotes, const Varia
          return Failure{
              .text = call.mstrSNPPStatus, .kind = pager->PageFailureKind(), .noted = false};
        },
-       .parts = call.parts},
+       .parts = call.parts,
+       .gate = call.gate},
       lvarNotes, lvarPager);
 }
 
