@@ -1,7 +1,9 @@
 #include "dispatch/retry_schedule.h"
 
+#include <sys/random.h>
+
 #include <algorithm>
-#include <random>
+#include <cstdint>
 
 namespace qz {
 
@@ -32,9 +34,14 @@ std::optional<int64_t> NextTryDue(const DeliveryPolicy& policy, int tries_done,
 }
 
 double RandomJitter() {
-  // Once per retry, so the system's source is cheap enough and keeps no state here.
-  std::random_device source;
-  return std::uniform_real_distribution<double>(-1.0, 1.0)(source);
+  // Once per retry, so the kernel's source is cheap enough and keeps no state
+  // here. Not std::random_device: each one probes the processor first, which
+  // a virtual machine makes cost more than the rest of scheduling a retry.
+  uint64_t bits = 0;
+  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits)
+    bits = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) *
+           0x9E3779B97F4A7C15u;                              // no entropy yet: any spread will do
+  return static_cast<double>(bits >> 11) * 0x1.0p-52 - 1.0;  // 53 bits into [-1, 1)
 }
 
 int64_t UnixMsNow() {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <regex>
@@ -25,6 +26,8 @@
 #include "dispatch/request_record.h"
 #include "json_reader.h"
 #include "platform/file_io.h"
+#include "rfc1861_gateway.h"
+#include "support/kannel_gateway.h"
 #include "support/smtp_sink.h"
 #include "support/snpp_sim.h"
 #include "tap_sim_process.h"
@@ -34,6 +37,7 @@ namespace {
 
 using ::testing::AllOf;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::Pair;
@@ -190,6 +194,72 @@ TEST(Retries, ABreakerHoldsNewTriesToAGatewayThatIsDownAndStatusShowsIt) {
   daemon.Signal(SIGTERM);
   ASSERT_EQ(daemon.WaitExit(60s), 0) << daemon.Log();
   EXPECT_EQ(status("").status, 1) << "a server that is gone answered";
+}
+
+// One page sent while its peer is down (or busy); `back` brings the peer
+// back once the retry waits. The caller hears "Message Sent" once. Answers
+// the daemon's log.
+std::string PageWhileDown(const ProgramFolder& folder, const char* pager,
+                          const std::function<void()>& back) {
+  PrivateBus bus;
+  UseDelivery(folder, "Attempts=6\nFirstRetry=2\nMaxDelay=2\n");
+  Daemon daemon(bus, folder.path(), {"--linger", "60"});
+  Client client(bus);
+  EXPECT_TRUE(SendMessage(client, client.Create(), "T-4", OneGroup("db down"), Marker(0),
+                          OnePager(pager), Marker(0))
+                  .ok());
+  EXPECT_TRUE(daemon.Logged("next try in", 60s)) << daemon.Log();
+  back();
+  EXPECT_THAT(client.WaitForCallbacks(1, 90s), ElementsAre(Pair("T-4", "QzNotes: Message Sent")))
+      << daemon.Log();
+  EXPECT_EQ(client.WaitForCallbacks(2, 2s).size(), 1u) << "a second outcome came";
+  return daemon.Log();
+}
+
+void SetKey(const ProgramFolder& folder, const char* section, const char* key,
+            const std::string& value) {
+  ASSERT_TRUE(
+      mblnWritePrivateProfileString((folder.path() / "QzNotes.ini").string(), section, key, value));
+}
+
+// Each real peer, down or busy at the first try and back while the retry
+// waits, takes the page once.
+TEST(Retries, ARealPeerThatComesBackTakesThePageOnce) {
+  {
+    SCOPED_TRACE("Kannel stopped, then started with the fake centre behind it");
+    ProgramFolder folder;
+    KannelGateway kannel;
+    kannel.Stop();
+    SetKey(folder, "Default", "Index", "2");
+    SetKey(folder, "SMS", "IPAddress", kannel.sendsms_address());
+    SetKey(
+        folder, "SMSMapping", "SMSTrailer",
+        std::string("username=") + KannelGateway::kUser + "&password=" + KannelGateway::kPassword);
+    EXPECT_THAT(PageWhileDown(folder, "07700900123", [&] { kannel.Start(); }),
+                HasSubstr("try 1 of 6: page (SMS) to 07700900123: failed: "));
+    EXPECT_THAT(kannel.Received(), ElementsAre(EndsWith(" db down")));
+  }
+  {
+    SCOPED_TRACE("the terminal's line busy, then answering");
+    ProgramFolder folder;
+    TapSimulator tap(folder.path(), "modem\ndial-first 1 BUSY\n");
+    SetKey(folder, "Pager Terminal", "ComPort", tap.link().string());
+    SetKey(folder, "Pager Terminal", "Number", "555-1234");
+    EXPECT_THAT(PageWhileDown(folder, "1001", [] {}), HasSubstr("is busy (BUSY)"));
+    EXPECT_EQ(tap.Pages(), "1001 db down");
+  }
+  {
+    SCOPED_TRACE("Net::SNPP::Server stopped, then started");
+    ProgramFolder folder;
+    std::optional<PerlGateway> perl(std::in_place);
+    const int port = perl->port();
+    perl.reset();
+    folder.UseSnpp(port, 10);
+    std::ofstream(folder.path() / "QzSNPP.ini", std::ios::app) << "Protocol=RFC1861\n";
+    EXPECT_THAT(PageWhileDown(folder, "5551234", [&] { perl.emplace(port); }),
+                HasSubstr("try 1 of 6: page (SNPP) to 5551234: failed: "));
+    EXPECT_THAT(perl->Lines("PAGED"), ElementsAre("PAGED 5551234 db down"));
+  }
 }
 
 // 50 requests wait for their next try when the daemon is killed, or

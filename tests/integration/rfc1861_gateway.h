@@ -19,10 +19,11 @@ namespace qz::testing {
 // Net::SNPP::Server behind rfc1861_gateway.pl.
 class PerlGateway {
  public:
-  PerlGateway()
+  // `port`: listen there (a gateway started again after a stop); 0: a free port.
+  explicit PerlGateway(int port = 0)
       : process_(
             {"/usr/bin/perl", std::string(QZ_SOURCE_DIR) + "/tests/integration/rfc1861_gateway.pl",
-             folder_.File("port"), folder_.File("record"), "300"},
+             folder_.File("port"), folder_.File("record"), "300", std::to_string(port)},
             folder_ / "output") {
     for (int i = 0; i < 1000 && port_ == 0 && process_.Running(); ++i) {
       std::ifstream in(folder_.File("port"));

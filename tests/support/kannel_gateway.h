@@ -26,6 +26,7 @@ class KannelGateway {
   KannelGateway() {
     for (int attempt = 1;; ++attempt) {
       try {
+        for (uint16_t* port : {&admin_, &box_, &smsc_, &sendsms_}) *port = FreeLoopbackPort();
         Start();
         return;
       } catch (const std::exception&) {
@@ -41,10 +42,25 @@ class KannelGateway {
   // host:port of the sendsms interface; its path is "/cgi-bin/sendsms".
   std::string sendsms_address() const { return "127.0.0.1:" + std::to_string(sendsms_); }
 
- private:
+  // The messages the fake centre got since the last start, as "<from> <to> text <text>".
+  std::vector<std::string> Received() const {
+    static const std::regex got("Got message [0-9]+: <(.*)>");
+    std::vector<std::string> found;
+    const std::string output = folder_.Read("fakesmsc.out");
+    for (std::sregex_iterator m(output.begin(), output.end(), got), end; m != end; ++m)
+      found.push_back((*m)[1]);
+    return found;
+  }
+
+  // Down and up again on the same ports, as a gateway that was restarted.
+  void Stop() {
+    // Boxes first, so the bearerbox sees them leave.
+    smsbox_.reset();
+    fakesmsc_.reset();
+    bearerbox_.reset();
+  }
   void Start() {
     using namespace std::chrono_literals;
-    for (uint16_t* port : {&admin_, &box_, &smsc_, &sendsms_}) *port = FreeLoopbackPort();
     const std::string conf = folder_.Write("kannel.conf", Configuration());
     const auto start = [&](std::vector<std::string> args, const char* output) {
       return std::make_unique<ChildProcess>(std::move(args), folder_ / output);
@@ -74,13 +90,7 @@ class KannelGateway {
     throw std::runtime_error("the fake centre is not online: " + bearerbox_->Output());
   }
 
-  void Stop() {
-    // Boxes first, so the bearerbox sees them leave.
-    smsbox_.reset();
-    fakesmsc_.reset();
-    bearerbox_.reset();
-  }
-
+ private:
   // Kannel's configuration with the ports and the user filled in.
   std::string Configuration() const {
     std::string text = R"(group = core

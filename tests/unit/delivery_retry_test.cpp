@@ -93,6 +93,19 @@ TEST(RetrySchedule, NoTryStartsOnceTheTriesAreUsedOrTheRequestIsTooOld) {
     EXPECT_EQ(NextTryDue(p, c.tries, accepted, c.now, std::nullopt, 0), c.due) << c.tries;
 }
 
+// Draws never leave the band and reach well into both halves of it.
+TEST(RetrySchedule, RandomJitterSpreadsOverTheWholeBand) {
+  double low = 1, high = -1;
+  for (int i = 0; i < 1000; ++i) {
+    const double jitter = RandomJitter();
+    ASSERT_TRUE(jitter >= -1.0 && jitter < 1.0) << jitter;
+    low = std::min(low, jitter);
+    high = std::max(high, jitter);
+  }
+  EXPECT_LT(low, -0.5);
+  EXPECT_GT(high, 0.5);
+}
+
 // Arrays in a short notation: "[[a,-]]" (a "-" is Empty); Shape prints them back.
 Variant ReadArrays(std::string_view& text) {
   if (text.front() != '[') {

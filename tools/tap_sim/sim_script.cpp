@@ -10,6 +10,9 @@ const char* const kScriptHelp =
     "  modem                   act as a Hayes modem first (default: a direct line)\n"
     "  dial-result TEXT        answer ATDT with TEXT: CONNECT 2400 (default), BUSY,\n"
     "                          NO CARRIER, NO DIALTONE, NO ANSWER, ERROR; 'silent': none\n"
+    "  dial-first N TEXT       answer the first N dials with TEXT (as dial-result\n"
+    "                          takes it), later ones as dial-result says: a line\n"
+    "                          busy for a while, then answering\n"
     "  modem-silent            answer no AT command at all\n"
     "  password TEXT           the log-on password expected (default 000000)\n"
     "  nak-first               answer the first sending of every block with NAK\n"
@@ -56,7 +59,13 @@ std::optional<SimScript> ParseScript(std::string_view text, Status& status) {
       s.modem = true;
     else if (word == "dial-result")
       s.dial_result = arg == "silent" ? "" : std::string(arg);
-    else if (word == "modem-silent")
+    else if (word == "dial-first") {
+      const size_t cut = arg.find_first_of(" \t");
+      ok = cut != std::string_view::npos && ToInt(arg.substr(0, cut), number);
+      const std::string_view result = ok ? Trim(arg.substr(cut)) : std::string_view();
+      s.dial_first_count = number;
+      s.dial_first_result = result == "silent" ? "" : std::string(result);
+    } else if (word == "modem-silent")
       s.modem_silent = true;
     else if (word == "password")
       s.password = arg;

@@ -15,6 +15,8 @@ namespace qz::tapsim {
 struct SimScript {
   bool modem = false;                        // answer Hayes commands before TAP
   std::string dial_result = "CONNECT 2400";  // empty: no answer to ATDT
+  int dial_first_count = 0;                  // the first dials answered with ...
+  std::string dial_first_result;             // ... this instead (empty: none)
   bool modem_silent = false;                 // no answer to any AT command
   std::string password = "000000";
   bool nak_first = false;  // NAK the first sending of every block

@@ -152,9 +152,11 @@ void TerminalSim::CommandLine(const std::string& line) {
   if (upper == "ATZ") command_echo_ = true;
   const size_t dial = upper.find('D');
   if (dial != std::string::npos) {
-    if (script_.dial_result.empty()) return;
-    Say("\r\n" + script_.dial_result + "\r\n");
-    if (script_.dial_result.starts_with("CONNECT")) state_ = State::kWake;
+    const std::string& result =
+        dials_++ < script_.dial_first_count ? script_.dial_first_result : script_.dial_result;
+    if (result.empty()) return;
+    Say("\r\n" + result + "\r\n");
+    if (result.starts_with("CONNECT")) state_ = State::kWake;
     return;
   }
   Say("\r\nOK\r\n");

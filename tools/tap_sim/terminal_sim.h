@@ -51,6 +51,7 @@ class TerminalSim {
   bool eot_cr_ = false;  // the CR that follows a log-off's EOT is not a new call
   int plus_ = 0;         // "+" in a row while on line
   int pages_ = 0;
+  int dials_ = 0;
 };
 
 }  // namespace qz::tapsim
