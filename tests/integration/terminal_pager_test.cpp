@@ -169,8 +169,7 @@ TEST_F(TerminalPagerTest, LineMustBeAnUnlockedTerminalDevice) {
   const std::pair<std::string, std::string> cases[] = {
       {missing, "serial line " + missing + ": cannot be found"},
       {file, "serial line " + file + ": is not a terminal device"},
-      // The key rules themselves are unit tests; this shows the component raises them.
-      {"0", "ComPort=\"0\" is not a port number from 1 to 64"},
+      {"0", "ComPort=\"0\" is not a port number from 1 to 64"},  // the settings rule raised
   };
   for (const auto& [port, says] : cases) {
     Write("", port);
@@ -187,10 +186,7 @@ TEST_F(TerminalPagerTest, LineMustBeAnUnlockedTerminalDevice) {
               HasSubstr("is in use by another caller (locked); not accepted: 1"));
   close(holder);
   EXPECT_EQ(Send({"1"}, "x", 1), "sent 1");
-  EXPECT_THAT(Send({Variant::Null(), "", "12 34",
-                    "\x1b"
-                    "9",
-                    "500"}),
+  EXPECT_THAT(Send({Variant::Null(), "", "12 34", std::string("\x1b") + "9", "500"}),
               HasSubstr("the terminal accepted 1 of 5 pages; not accepted: entry 0 (Null), entry 1 "
                         "(empty), \"12 34\" (not printable ASCII), \"9\" (not printable ASCII)"));
   EXPECT_EQ(sim_->Pages(), "1 x; 500 x");

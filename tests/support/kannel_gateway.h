@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -93,37 +92,15 @@ class KannelGateway {
  private:
   // Kannel's configuration with the ports and the user filled in.
   std::string Configuration() const {
-    std::string text = R"(group = core
-admin-port = @admin
-admin-interface = 127.0.0.1
-admin-password = admin
-smsbox-port = @box
-smsbox-interface = 127.0.0.1
-
-group = smsc
-smsc = fake
-host = 127.0.0.1
-port = @smsc
-
-group = smsbox
-bearerbox-host = 127.0.0.1
-bearerbox-port = @box
-sendsms-port = @sendsms
-sendsms-interface = 127.0.0.1
-
-group = sendsms-user
-username = @user
-password = @password
-)";
-    for (const auto& [token, value] :
-         std::vector<std::pair<const char*, std::string>>{{"@admin", std::to_string(admin_)},
-                                                          {"@box", std::to_string(box_)},
-                                                          {"@smsc", std::to_string(smsc_)},
-                                                          {"@sendsms", std::to_string(sendsms_)},
-                                                          {"@user", kUser},
-                                                          {"@password", kPassword}})
-      text = std::regex_replace(text, std::regex(token), value);
-    return text;
+    const auto port = [](uint16_t p) { return std::to_string(p) + "\n"; };
+    return "group = core\nadmin-port = " + port(admin_) +
+           "admin-interface = 127.0.0.1\nadmin-password = admin\nsmsbox-port = " + port(box_) +
+           "smsbox-interface = 127.0.0.1\n\ngroup = smsc\nsmsc = fake\nhost = 127.0.0.1\nport = " +
+           port(smsc_) +
+           "\ngroup = smsbox\nbearerbox-host = 127.0.0.1\nbearerbox-port = " + port(box_) +
+           "sendsms-port = " + port(sendsms_) +
+           "sendsms-interface = 127.0.0.1\n\ngroup = sendsms-user\nusername = " + kUser +
+           "\npassword = " + kPassword + "\n";
   }
 
   TempFolder folder_;

@@ -57,12 +57,7 @@ class LoopbackListener {
   // True once `done` holds, polled for at most `limit`.
   template <typename F>
   bool WaitUntil(F done, std::chrono::milliseconds limit) const {
-    const auto give_up = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() >= give_up) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return Eventually(done, limit);
   }
 
  private:

@@ -50,9 +50,8 @@ class SmtpSink {
     std::filesystem::create_directory(folder_ / "mail");
     process_.emplace(std::move(args), folder_ / "sink.log");
     // Bounded: python start-up and, with TLS, making a key.
-    for (int i = 0; i < 1500 && !std::filesystem::exists(folder_ / "port") && process_->Running();
-         ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Eventually([&] { return std::filesystem::exists(folder_ / "port") || !process_->Running(); },
+               std::chrono::seconds(30));
     std::ifstream(folder_ / "port") >> port_;
     if (port_ == 0) {
       process_.reset();
@@ -66,15 +65,15 @@ class SmtpSink {
 
   // The mails stored, in order, once `count` are there or `limit` has passed.
   std::vector<SunkMail> WaitForMails(size_t count, std::chrono::milliseconds limit) const {
-    const auto give_up = std::chrono::steady_clock::now() + limit;
     std::vector<std::string> names;
-    for (;;) {
-      names.clear();
-      for (const auto& entry : std::filesystem::directory_iterator(folder_ / "mail"))
-        if (entry.path().extension() == ".envelope") names.push_back(entry.path().stem());
-      if (names.size() >= count || std::chrono::steady_clock::now() >= give_up) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    Eventually(
+        [&] {
+          names.clear();
+          for (const auto& entry : std::filesystem::directory_iterator(folder_ / "mail"))
+            if (entry.path().extension() == ".envelope") names.push_back(entry.path().stem());
+          return names.size() >= count;
+        },
+        limit);
     std::sort(names.begin(), names.end());
     std::vector<SunkMail> mails;
     for (const std::string& name : names) {

@@ -3,6 +3,7 @@
 // record is read back as events. Used from the test's own thread.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <optional>
@@ -30,19 +31,10 @@ class SnppSim {
   // `extra`: further options, such as "--fail-first", "3".
   explicit SnppSim(const std::string& script = "", const std::string& listen = "127.0.0.1",
                    const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args{QZ_SNPP_SIM_PATH,
-                                  "--port",
-                                  "0",
-                                  "--listen",
-                                  listen,
-                                  "--record",
-                                  folder_.File("record"),
-                                  "--port-file",
-                                  folder_.File("port"),
-                                  "--exit-after",
-                                  "600",
-                                  "--script",
-                                  folder_.Write("script", script)};
+    std::vector<std::string> args{QZ_SNPP_SIM_PATH, "--port", "0", "--listen", listen};
+    args.insert(args.end(), {"--record", folder_.File("record"), "--port-file",
+                             folder_.File("port"), "--exit-after", "600"});
+    args.insert(args.end(), {"--script", folder_.Write("script", script)});
     args.insert(args.end(), extra.begin(), extra.end());
     process_.emplace(std::move(args), folder_ / "output");
     // The port file appears (renamed whole) once the simulator listens.
@@ -79,13 +71,13 @@ class SnppSim {
 
   // Waits (bounded) until the record holds `count` events of `kind`.
   bool WaitFor(const std::string& kind, size_t count, std::chrono::milliseconds limit) const {
-    const auto give_up = std::chrono::steady_clock::now() + limit;
-    for (;; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
-      size_t seen = 0;
-      for (const auto& e : Events()) seen += e.kind == kind;
-      if (seen >= count) return true;
-      if (std::chrono::steady_clock::now() > give_up) return false;
-    }
+    return Eventually(
+        [&] {
+          const auto events = Events();
+          return size_t(std::count_if(events.begin(), events.end(),
+                                      [&](const SimEvent& e) { return e.kind == kind; })) >= count;
+        },
+        limit);
   }
 
  private:

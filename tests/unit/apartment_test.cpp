@@ -83,23 +83,5 @@ TEST(ApartmentPool, EndsEveryApartmentEvenOneStillHeld) {
   EXPECT_FALSE(later) << "work posted after the end never runs";
 }
 
-TEST(ApartmentPool, SpreadsObjectsThenShares) {
-  ApartmentPool pool(2);
-  auto a = pool.Assign();
-  auto b = pool.Assign();
-  EXPECT_NE(a.get(), b.get());
-  // Full: the next object goes where no delivery is in progress.
-  ++a->deliveries();
-  auto c = pool.Assign();
-  EXPECT_EQ(c.get(), b.get());
-  EXPECT_EQ(b->objects(), 2);
-  --a->deliveries();
-  // A released seat makes its apartment the first choice again.
-  b.reset();
-  c.reset();
-  EXPECT_EQ(pool.Assign()->objects(), 1);
-  EXPECT_EQ(pool.size(), 2u);
-}
-
 }  // namespace
 }  // namespace qz

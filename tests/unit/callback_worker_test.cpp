@@ -9,18 +9,13 @@
 #include <future>
 #include <mutex>
 
+#include "support/child_process.h"
+
 namespace qz {
 namespace {
 
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
-
-// True once `ready` holds, polled for at most 30 s.
-template <typename F>
-bool Eventually(F ready) {
-  for (int i = 0; i < 3000 && !ready(); ++i) std::this_thread::sleep_for(10ms);
-  return ready();
-}
 
 TEST(CallbackWorker, BoundsWhatRunsAndWaitsAndNamesWhatItDrops) {
   std::mutex mutex;
@@ -55,7 +50,7 @@ TEST(CallbackWorker, BoundsWhatRunsAndWaitsAndNamesWhatItDrops) {
       for (const char* label : labels) EXPECT_TRUE(worker.Post(label, job(gate))) << label;
     };
     post(first_gate, {"a", "b"});
-    ASSERT_TRUE(Eventually([&] { return running == 2; }));
+    ASSERT_TRUE(testing::Eventually([&] { return running == 2; }, 30s));
     post(first_gate, {"c", "d", "e"});  // two run and three wait: the queue is full
     EXPECT_FALSE(worker.Post("of request T-9 to http://h/", job(first_gate)));
     EXPECT_THAT(worker.Unfinished(), ::testing::UnorderedElementsAre("a", "b", "c", "d", "e"));
@@ -71,10 +66,10 @@ TEST(CallbackWorker, BoundsWhatRunsAndWaitsAndNamesWhatItDrops) {
     // Stopping drops what waits, naming each, and lets what runs finish:
     // the running ones end only after the others were dropped.
     post(second_gate, {"f", "g"});
-    ASSERT_TRUE(Eventually([&] { return running == 2; }));
+    ASSERT_TRUE(testing::Eventually([&] { return running == 2; }, 30s));
     post(second_gate, {"h", "i"});
     opener = std::thread([&] {
-      Eventually([&] { return lines().size() >= 3; });
+      testing::Eventually([&] { return lines().size() >= 3; }, 30s);
       second.set_value();
     });
   }

@@ -135,6 +135,7 @@ TEST(ApartmentPool, SeatsEachUserWithinItsShare) {
   EXPECT_TRUE(b != a1 && b != a2) << "user 8 seated with user 7's stuck deliveries";
   auto unowned = pool.Assign();
   EXPECT_TRUE(unowned != a1 && unowned != a2) << "an object of no user, behind a stuck delivery";
+  EXPECT_TRUE(pool.Assign(9) && pool.size() == 4u) << "a full pool shares, never grows";
   for (auto* a : {a1.get(), a2.get()}) --a->deliveries();
   a2.reset();
   a3.reset();

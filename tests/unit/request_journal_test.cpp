@@ -159,32 +159,13 @@ TEST(RequestJournalTest, DamageCostsOnlyTheRecordsItHit) {
 }
 
 // A file with anything unreadable in it is kept aside once its requests are
-// this run's, however large it is; the next run finds nothing to repeat.
+// this run's, whether nothing of it is left (all zeros) or however large it
+// is (hundreds of MiB, mostly holes, garbage at 100 MiB and a removal at
+// 250 MiB); the next run finds nothing to repeat.
 TEST(RequestJournalTest, DamagedFilesAreRecoveredAndKeptAside) {
   constexpr off_t kMiB = 1 << 20;
-  using Damage = std::function<void(int fd, const JournalContents&)>;
-  const std::tuple<const char*, Damage, Payloads> cases[] = {
-      {"all zeros",
-       [](int fd, auto& c) {
-         ASSERT_EQ(pwrite(fd, std::string(c.valid_end, '\0').data(), c.valid_end, 0),
-                   static_cast<ssize_t>(c.valid_end));
-       },
-       {}},
-      {"hundreds of MiB, mostly holes, garbage at 100 MiB and a removal at 250 MiB",
-       [](int fd, auto&) {
-         std::string header(16, '\0');
-         ASSERT_EQ(pread(fd, header.data(), header.size(), 0), 16);
-         ASSERT_EQ(ftruncate(fd, 300 * kMiB), 0);
-         const std::string garbage(4096, '\x5a');
-         ASSERT_EQ(pwrite(fd, garbage.data(), garbage.size(), 100 * kMiB), 4096);
-         std::string last = FrameRecord(header, JournalRecordType::kRemove, 10);
-         ASSERT_EQ(pwrite(fd, last.data(), last.size(), 250 * kMiB + 3),
-                   static_cast<ssize_t>(last.size()));
-       },
-       AllBut({10})},
-  };
-  for (const auto& [what, damage, taken] : cases) {
-    SCOPED_TRACE(what);
+  for (const bool zeros : {true, false}) {
+    SCOPED_TRACE(zeros ? "all zeros" : "hundreds of MiB");
     TempFolder folder;
     std::string path;
     {
@@ -195,12 +176,21 @@ TEST(RequestJournalTest, DamagedFilesAreRecoveredAndKeptAside) {
     }
     {
       UniqueFd fd(open(path.c_str(), O_RDWR | O_CLOEXEC));
-      damage(fd.get(), ReadJournal(fd.get()));
+      const size_t end = ReadJournal(fd.get()).valid_end;
+      std::string header(16, '\0'), last = std::string(end, '\0');
+      ASSERT_EQ(pread(fd.get(), header.data(), header.size(), 0), 16);
+      off_t at = 0;
+      if (!zeros) {
+        ASSERT_EQ(ftruncate(fd.get(), 300 * kMiB), 0);
+        const std::string garbage(4096, '\x5a');
+        ASSERT_EQ(pwrite(fd.get(), garbage.data(), garbage.size(), 100 * kMiB), 4096);
+        last = FrameRecord(header, JournalRecordType::kRemove, 10), at = 250 * kMiB + 3;
+      }
+      ASSERT_EQ(pwrite(fd.get(), last.data(), last.size(), at), static_cast<ssize_t>(last.size()));
     }
-    EXPECT_EQ(TakenOver(folder), taken);
-    const fs::path damaged = folder / kJournalFolderName / "damaged";
+    EXPECT_EQ(TakenOver(folder), zeros ? Payloads{} : AllBut({10}));
     std::vector<std::string> kept;
-    for (const auto& entry : fs::directory_iterator(damaged))
+    for (const auto& entry : fs::directory_iterator(folder / kJournalFolderName / "damaged"))
       kept.push_back(entry.path().filename());
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_THAT(kept[0], MatchesRegex(fs::path(path).stem().string() +
