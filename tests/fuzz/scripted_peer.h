@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,7 +19,7 @@
 namespace qz::fuzz {
 
 // How long the peer waits for the other side before saying its next piece.
-inline constexpr int kPeerQuietMs = 5;
+inline constexpr int kPeerQuietMs = 2;
 inline constexpr int kPeerRounds = 64;  // bounds the reads of one wait
 
 // Reads what the other side says until it has been quiet for kPeerQuietMs.
@@ -36,7 +37,7 @@ inline void PlayChunks(int fd, const std::vector<std::string>& chunks) {
   for (const std::string& chunk : chunks) {
     for (size_t sent = 0; sent < chunk.size();) {
       ssize_t n = ::send(fd, chunk.data() + sent, chunk.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) n = ::write(fd, chunk.data() + sent, chunk.size() - sent);  // a terminal
+      if (n < 0 && errno == ENOTSOCK) n = ::write(fd, chunk.data() + sent, chunk.size() - sent);
       if (n <= 0) return;
       sent += static_cast<size_t>(n);
     }
