@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "automation/run_time_error.h"
+#include "dispatch/retry_schedule.h"
 #include "gateways/sms/http_failure.h"
 #include "gateways/sms/sms_gateway_request.h"
 #include "gateways/sms/sms_request_text.h"
@@ -25,7 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     answer.push_back(input.ConsumeRandomLengthString(2048));
 
   const auto now = std::chrono::system_clock::now();
-  if (auto wait = qz::RetryAfter(retry_after, now); wait && wait->count() < 0) __builtin_trap();
+  const auto wait = qz::RetryAfter(retry_after, now);
+  if (wait && wait->count() < 0) __builtin_trap();
+  // The wait is honoured up to the ceiling by the retry schedule.
+  if (qz::RetryDelay(qz::DeliveryPolicy{.attempts = 3}, 1, wait, 0).count() < 0) __builtin_trap();
 
   server.Serve(answer, [&] {
     qz::SmsGatewayLimits limits;
@@ -44,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (qz::ValidUtf8(body) != body) __builtin_trap();
       qz::SmsResponseOccurs(response, body);
       qz::HttpStatusKind(request.LastStatus());
-      if (auto wait = request.LastRetryAfter(); wait && wait->count() < 0) __builtin_trap();
+      if (auto asked = request.LastRetryAfter(); asked && asked->count() < 0) __builtin_trap();
     } catch (const qz::RunTimeError&) {
       // No answer to be had: the channel reports it and moves on.
     }
