@@ -92,6 +92,8 @@ std::string Quote(std::string_view value) {
 
 bool FoldedCaseEqual(std::string_view a, std::string_view b) {
   if (IsAscii(a) && IsAscii(b)) return AsciiEqual(a, b);
+  // An empty view may have no data at all, which GLib must never be handed.
+  if (a.empty() || b.empty()) return a.empty() && b.empty();
   // Case folding is defined only for valid UTF-8; other bytes compare as they are.
   if (!g_utf8_validate(a.data(), static_cast<gssize>(a.size()), nullptr) ||
       !g_utf8_validate(b.data(), static_cast<gssize>(b.size()), nullptr))

@@ -3,15 +3,17 @@
 // reads them (every value shape accepted or refused with a description
 // naming the key), and the channel against a recording component (which
 // pages it hands over and how it fails; its 16-bit counters are the SMS
-// channel's, tested there).
+// channel's, tested there); and a line whose terminal hangs up.
 #include "gateways/terminal/pager_terminal.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "automation/run_time_error.h"
 #include "diagnostics/last_error.h"
 #include "fakes.h"
+#include "gateways/terminal/serial_line.h"
 #include "gateways/terminal/tap_frame.h"
 #include "gateways/terminal/tap_limits.h"
 #include "gateways/terminal/terminal_settings.h"
@@ -116,6 +118,20 @@ std::string Parsed(const std::string& key, std::string_view value) {
     EXPECT_THAT(e.description(), StartsWith(named));
     return "refused: " + e.description().substr(std::min(named.size(), e.description().size()));
   }
+}
+
+// A hung-up line polls readable and reads nothing for ever: a read must say
+// so at once, not wait out its deadline (a broken read returns false late).
+TEST(SerialLine, AReadAfterTheTerminalHungUpRaises) {
+  UniqueFd terminal(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  ASSERT_TRUE(terminal && ::grantpt(terminal.get()) == 0 && ::unlockpt(terminal.get()) == 0);
+  SerialLine line = SerialLine::Open(::ptsname(terminal.get()), LineSettings{}, HandShaking::kNone,
+                                     Clock::now() + std::chrono::seconds(5));
+  ASSERT_EQ(::write(terminal.get(), "OK", 2), 2);
+  std::string heard;
+  ASSERT_TRUE(line.Read(heard, Clock::now() + std::chrono::seconds(60)));
+  terminal.Reset();
+  EXPECT_THROW(line.Read(heard, Clock::now() + std::chrono::seconds(90)), RunTimeError);
 }
 
 TEST(TerminalSettings, EachKeyAcceptsOrRefuses) {

@@ -16,6 +16,11 @@ FailureKind HttpStatusKind(long status) {
 
 std::optional<std::chrono::seconds> RetryAfter(std::string_view value,
                                                std::chrono::system_clock::time_point now) {
+  // Waits longer than the clock can count would overflow whoever adds them
+  // to a time; no gateway means one that long.
+  using std::chrono::system_clock;
+  const auto latest_second = std::chrono::duration_cast<std::chrono::seconds>(
+      system_clock::time_point::max().time_since_epoch());
   const size_t first = value.find_first_not_of(" \t");
   if (first == std::string_view::npos) return std::nullopt;
   value = value.substr(first, value.find_last_not_of(" \t\r\n") + 1 - first);
@@ -23,10 +28,13 @@ std::optional<std::chrono::seconds> RetryAfter(std::string_view value,
     int64_t seconds = 0;
     const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
     if (error != std::errc() || end != value.data() + value.size()) return std::nullopt;
-    return std::chrono::seconds(seconds);
+    return std::min(std::chrono::seconds(seconds), latest_second);
   }
-  const time_t when = curl_getdate(std::string(value).c_str(), nullptr);
+  time_t when = curl_getdate(std::string(value).c_str(), nullptr);
   if (when == -1) return std::nullopt;
+  // A year the clock cannot count to (2262 on) would overflow it; one before
+  // 1970 is past either way.
+  when = std::clamp<time_t>(when, 0, latest_second.count());
   const auto wait = std::chrono::duration_cast<std::chrono::seconds>(
       std::chrono::system_clock::from_time_t(when) - now);
   return std::max(wait, std::chrono::seconds(0));

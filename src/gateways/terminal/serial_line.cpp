@@ -143,6 +143,7 @@ void SerialLine::Write(std::string_view bytes, Clock::time_point deadline) {
 
 bool SerialLine::Read(std::string& into, Clock::time_point deadline) {
   const BoundedWait waiting(deadline);
+  bool hang_up_reported = false;
   for (;;) {
     char buffer[512];
     const ssize_t n = ::read(fd_.get(), buffer, sizeof buffer);
@@ -152,13 +153,18 @@ bool SerialLine::Read(std::string& into, Clock::time_point deadline) {
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR)
       FailLine(device_, "read failed: " + ErrnoText(errno));
+    // A hung-up terminal polls readable and reads nothing, at once and for
+    // ever: once what it left is read, waiting on it would only spin.
+    if (hang_up_reported) FailLine(device_, "was hung up");
     pollfd p{fd_.get(), POLLIN, 0};
     const int ms = PollMs(deadline);
     if (ms == 0) return false;
     const int ready = ::poll(&p, 1, ms);
     if (ready == 0) return false;
-    if (ready > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-      FailLine(device_, "was hung up");
+    if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+      if (!(p.revents & POLLIN)) FailLine(device_, "was hung up");
+      hang_up_reported = true;
+    }
   }
 }
 
