@@ -22,8 +22,6 @@ constexpr std::string_view kJournalXml = R"xml(  <interface name="org.qznotes.Qz
   </interface>
 )xml";
 
-constexpr std::string_view kJournalInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
-
 std::vector<DeadLetter> Letters(const JournalCallScope& scope) {
   if (!scope.journal) return {};
   return DeadLetters(*scope.journal, scope.folder, UnixMsNow());
@@ -46,7 +44,7 @@ void RetryFailed(const JournalCallScope& scope, GDBusMessage* call, std::string_
   for (DeadLetter& letter : Letters(scope))
     if (id.empty() || letter.record.failed_id == id) chosen.push_back(std::move(letter));
   if (!id.empty() && chosen.empty())
-    return SendErrorNamed(scope.connection, call, kJournalInvalidArgs,
+    return SendErrorNamed(scope.connection, call, kInvalidArgsError,
                           "no failed request " + std::string(id));
   uint32_t sent = 0;
   const bool taken = scope.objects.TakeUnlessStopping([&] {
@@ -96,7 +94,7 @@ void AnswerJournalCall(const JournalCallScope& scope, GDBusMessage* call) {
   const bool fits = body ? g_variant_is_of_type(body, G_VARIANT_TYPE(expected))
                          : std::string_view(expected) == "()";
   if (!fits)
-    return SendErrorNamed(scope.connection, call, kJournalInvalidArgs,
+    return SendErrorNamed(scope.connection, call, kInvalidArgsError,
                           std::string(member) + " takes the arguments " + expected);
   if (member == "List") return ListFailed(scope, call);
   if (member == "Clear") return ClearFailed(scope, call);

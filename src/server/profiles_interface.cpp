@@ -18,7 +18,6 @@ constexpr std::string_view kXml = R"(  <interface name="org.qznotes.QzNotes.Prof
   </interface>
 )";
 
-constexpr std::string_view kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 constexpr std::string_view kFailed = "org.freedesktop.DBus.Error.Failed";
 
 std::string ProfileObjectPath(std::string_view name) {
@@ -75,7 +74,7 @@ void Set(GDBusConnection* connection, GDBusMessage* call, GVariant* body, Regist
     }
   }
   if (problem.empty() && !has_transport) problem = "a profile needs a Transport";
-  if (!problem.empty()) return SendErrorNamed(connection, call, kInvalidArgs, problem);
+  if (!problem.empty()) return SendErrorNamed(connection, call, kInvalidArgsError, problem);
   if (int32_t status = store.ReplaceValues(kHkeyCurrentUser, ProfileObjectPath(profile), values);
       status != kRegOk)
     return StoreFailure(connection, call, status);
@@ -86,10 +85,11 @@ void Remove(GDBusConnection* connection, GDBusMessage* call, GVariant* body, Reg
   const char* name = nullptr;
   g_variant_get(body, "(&s)", &name);
   std::string problem = ProfileNameProblem(name);
-  if (!problem.empty()) return SendErrorNamed(connection, call, kInvalidArgs, problem);
+  if (!problem.empty()) return SendErrorNamed(connection, call, kInvalidArgsError, problem);
   int32_t status = store.DeleteTree(kHkeyCurrentUser, ProfileObjectPath(name));
   if (status == kRegNotFound)
-    return SendErrorNamed(connection, call, kInvalidArgs, "no profile named " + std::string(name));
+    return SendErrorNamed(connection, call, kInvalidArgsError,
+                          "no profile named " + std::string(name));
   if (status != kRegOk) return StoreFailure(connection, call, status);
   SendReply(connection, call, nullptr);
 }
@@ -114,7 +114,7 @@ void AnswerProfilesCall(GDBusConnection* connection, GDBusMessage* call, Registr
     return SendErrorNamed(connection, call, "org.freedesktop.DBus.Error.UnknownMethod",
                           "No method " + std::string(member) + " on " + kProfilesInterface);
   if (!HasSignature(body, expected))
-    return SendErrorNamed(connection, call, kInvalidArgs,
+    return SendErrorNamed(connection, call, kInvalidArgsError,
                           std::string(member) + " takes the arguments " + expected);
   if (member == "List") return List(connection, call, store);
   if (member == "Set") return Set(connection, call, body, store);

@@ -21,6 +21,8 @@ void SendReply(GDBusConnection* connection, GDBusMessage* call, GVariant* body);
 void SendError(GDBusConnection* connection, GDBusMessage* call, const RunTimeError& error);
 void SendErrorNamed(GDBusConnection* connection, GDBusMessage* call, std::string_view name,
                     std::string_view message);
+// The bus's own name for arguments a method cannot take.
+inline constexpr std::string_view kInvalidArgsError = "org.freedesktop.DBus.Error.InvalidArgs";
 // The refusal of a call that came once the stop was decided.
 void SendStoppingError(GDBusConnection* connection, GDBusMessage* call);
 

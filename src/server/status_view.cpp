@@ -115,8 +115,7 @@ void AnswerStatusCall(GDBusConnection* connection, GDBusMessage* call,
     return SendErrorNamed(connection, call, "org.freedesktop.DBus.Error.UnknownMethod",
                           "No method " + std::string(member) + " on " + kStatusInterface);
   if (body && g_variant_n_children(body) > 0)
-    return SendErrorNamed(connection, call, "org.freedesktop.DBus.Error.InvalidArgs",
-                          "Status takes no arguments");
+    return SendErrorNamed(connection, call, kInvalidArgsError, "Status takes no arguments");
   SendReply(connection, call, StatusReply(GatherStatus(sources)));
 }
 
