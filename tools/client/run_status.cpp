@@ -13,7 +13,7 @@ namespace qz::client {
 namespace {
 
 constexpr int kStatusCallMs = 25'000;
-constexpr size_t kLabelWidth = 28;  // "limit max-settings-elements" fits
+constexpr size_t kLabelWidth = 31;  // "limit max-total-journal-bytes" fits
 
 // Dictionaries become JSON objects; everything else prints as elsewhere.
 void AppendStatusJson(std::string& out, GVariant* value) {
