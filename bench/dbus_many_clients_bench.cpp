@@ -206,19 +206,27 @@ void BM_OtherUserWhileOneIsAtItsLimits(benchmark::State& state) {
       << "\n[Mail]\nAllowedServers=" << tarpit.server() << "\n";
   BenchBus bus(
       testing::SystemType{{std::string(QZ_SOURCE_DIR) + "/packaging/org.qznotes.QzNotes.conf"}});
-  testing::Daemon daemon(bus, folder.path(),
-                         {"--system", "--linger", "60", "--max-user-pending", "50"});
+  // Small requests fill the pending count; large ones the pending bytes.
+  const size_t size = static_cast<size_t>(state.range(0));
+  std::vector<std::string> options = {"--system", "--linger", "60"};
+  if (size <= 60000) options.insert(options.end(), {"--max-user-pending", "50"});
+  testing::Daemon daemon(bus, folder.path(), options);
   testing::Client root(bus);
   const std::string path = root.Create();
   if (path.empty()) return state.SkipWithError("root's CreateObject failed");
-  // Large enough that parsing each request costs the daemon something.
-  const std::string text(60000, 'x');
+  const std::string text(std::min<size_t>(size, 60000), 'x');
   std::vector<double> latency_ms;
   std::vector<std::unique_ptr<testing::CliProcess>> attackers;
   for (auto _ : state) {
     // One-shot calls, each its own connection: admitted (or refused) before
-    // any apartment seats them.
-    for (int i = 0; i < kAttackers; ++i)
+    // any apartment seats them. Requests larger than a command line takes
+    // come from one process of that user, one connection each.
+    if (size > 60000)
+      attackers.push_back(std::make_unique<testing::CliProcess>(
+          std::vector<std::string>{bus.address(), std::to_string(kAttackers), std::to_string(size),
+                                   tarpit.server()},
+          *nobody, std::string(QZ_SOURCE_DIR) + "/bench/tools/large_requests.py"));
+    for (int i = 0; size <= 60000 && i < kAttackers; ++i)
       attackers.push_back(std::make_unique<testing::CliProcess>(
           std::vector<std::string>{
               "call", "--address", bus.address(), "--dest", kName, "--object-path", testing::kRoot,
@@ -229,7 +237,11 @@ void BM_OtherUserWhileOneIsAtItsLimits(benchmark::State& state) {
           *nobody, "/usr/bin/gdbus"));
     for (int i = 0; i < kReads; ++i) {
       const auto sent = Clock::now();
-      if (!root.Call(path, kNotify, "gvarGetSettings", nullptr).ok()) break;
+      const testing::Answer read = root.Call(path, kNotify, "gvarGetSettings", nullptr);
+      if (!read.ok()) {
+        state.SetLabel("a read failed: " + read.error + " " + read.message);
+        break;
+      }
       latency_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
       g_usleep(20000);
     }
@@ -245,14 +257,23 @@ void BM_OtherUserWhileOneIsAtItsLimits(benchmark::State& state) {
   state.counters["hwm_MiB"] = MemoryMiB(pid, "VmHWM");
   // The rest were admitted and wait for their run: a one-shot call is
   // answered once it ran.
-  int refused = 0;
+  int refused = 0, accepted = 0;
   for (auto& attacker : attackers) attacker->Signal(SIGTERM);
-  for (auto& attacker : attackers)
-    refused +=
-        attacker->Wait(std::chrono::seconds(10)).err.find("max-user-pending") != std::string::npos;
+  for (auto& attacker : attackers) {
+    const std::string err = attacker->Wait(std::chrono::seconds(10)).err;
+    for (size_t at = err.find("LimitsExceeded"); at != std::string::npos;
+         at = err.find("LimitsExceeded", at + 1))
+      ++refused;
+    for (size_t at = err.find("accepted"); at != std::string::npos;
+         at = err.find("accepted", at + 1))
+      ++accepted;
+  }
   state.counters["nobody_refused"] = refused;
+  state.counters["nobody_answered_otherwise"] = accepted;
 }
 BENCHMARK(BM_OtherUserWhileOneIsAtItsLimits)
+    ->Arg(60000)
+    ->Arg(30 << 20)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
