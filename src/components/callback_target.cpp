@@ -37,8 +37,10 @@ std::optional<CallbackTarget> ParseCallbackTarget(std::string_view host) {
   if (Part(url.get(), CURLUPART_USER)) return std::nullopt;
   std::optional<std::string> scheme = Part(url.get(), CURLUPART_SCHEME);
   if (!scheme || (*scheme != "http" && *scheme != "https")) return std::nullopt;
+  // The host comes back percent-decoded: "%7F" or "%0A" in it are control
+  // characters now, which no host name holds.
   std::optional<std::string> name = Part(url.get(), CURLUPART_HOST);
-  if (!name || name->empty()) return std::nullopt;
+  if (!name || name->empty() || HasUnsafeCharacters(*name)) return std::nullopt;
 
   std::optional<std::string> path = Part(url.get(), CURLUPART_PATH);
   if (!path || *path == "/") {
@@ -47,7 +49,7 @@ std::optional<CallbackTarget> ParseCallbackTarget(std::string_view host) {
       return std::nullopt;
   }
   std::optional<std::string> whole = Part(url.get(), CURLUPART_URL);
-  if (!whole) return std::nullopt;
+  if (!whole || HasUnsafeCharacters(*whole)) return std::nullopt;
 
   std::string bare = FoldName(*name);
   if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']')

@@ -40,6 +40,7 @@ TEST(CallbackTarget, CompletesHostsIntoUrls) {
         {"http://user:pw@example.org/", "|"},
         {"exa mple.org", "|"},
         {"example.org\r\nX-Injected: 1", "|"},
+        {"exa%7Fmple.org", "|"},  // decoded, a control character
         {"http://", "|"}}) {
     const CallbackTarget target = ParseCallbackTarget(host).value_or(CallbackTarget{});
     EXPECT_EQ(target.url + "|" + target.host, expected);
