@@ -203,4 +203,19 @@ RequestRecord AsNewRun(RequestRecord r, int64_t now_unix_ms) {
   return r;
 }
 
+uint64_t JournalDiskBytes(const std::string& program_folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  uint64_t bytes = 0;
+  const fs::path journal = fs::path(program_folder) / kJournalFolderName;
+  for (auto it = fs::recursive_directory_iterator(journal, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code size_ec;
+    if (!it->is_regular_file(size_ec)) continue;
+    const uintmax_t size = it->file_size(size_ec);
+    if (!size_ec) bytes += size;
+  }
+  return bytes;
+}
+
 }  // namespace qz

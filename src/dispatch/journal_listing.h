@@ -50,6 +50,11 @@ struct JournalClearing {
 
 JournalClearing ClearJournal(const std::string& program_folder);
 
+// The bytes of every file in the journal folder of `program_folder`,
+// damaged ones set aside included: all the disk the journal holds. Walks
+// the folder, so it is for a status or a scrape, not for every request.
+uint64_t JournalDiskBytes(const std::string& program_folder);
+
 class RequestJournal;
 
 // A request that gave up, as a running daemon's journal keeps it.

@@ -1,5 +1,7 @@
 #include "http/metrics_endpoint.h"
 
+#include "dispatch/journal_listing.h"
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -55,27 +57,14 @@ double ProcessStartSeconds() {
 
 }  // namespace
 
-int64_t FolderBytes(const std::string& folder) {
-  std::error_code ec;
-  int64_t bytes = 0;
-  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
-       it.increment(ec)) {
-    std::error_code size_ec;
-    if (!it->is_regular_file(size_ec)) continue;
-    const uintmax_t size = it->file_size(size_ec);
-    if (!size_ec) bytes += static_cast<int64_t>(size);
-  }
-  return bytes;
-}
-
 void AddMetricsEndpoint(HttpListener& listener, MetricsSources sources) {
   listener.AddHandler(
       std::string(kMetricsPath), [sources = std::move(sources), start = ProcessStartSeconds()] {
         SampledMetrics sampled;
         if (sources.pending) sampled.pending = sources.pending();
         if (sources.failed) sampled.failed = sources.failed();
-        if (!sources.journal_folder.empty())
-          sampled.journal_bytes = FolderBytes(sources.journal_folder);
+        if (!sources.program_folder.empty())
+          sampled.journal_bytes = static_cast<int64_t>(JournalDiskBytes(sources.program_folder));
         if (sources.health) {
           sampled.retrying = sources.health->WaitingRequests();
           sampled.gateways = sources.health->Snapshot();

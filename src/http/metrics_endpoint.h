@@ -19,7 +19,7 @@ struct MetricsSources {
   const GatewayHealth* health = nullptr;  // none: no gateway is reported
   std::function<int64_t()> pending = {};  // none: 0
   std::function<int64_t()> failed = {};   // none: 0
-  std::string journal_folder = {};        // empty: no journal
+  std::string program_folder = {};        // whose journal is measured; empty: no journal
 };
 
 inline constexpr std::string_view kMetricsPath = "/metrics";
@@ -27,8 +27,5 @@ inline constexpr std::string_view kMetricsContentType = "text/plain; version=0.0
 
 // Serves GET /metrics on `listener` (before it starts).
 void AddMetricsEndpoint(HttpListener& listener, MetricsSources sources);
-
-// The bytes of the regular files directly in `folder` (0 when it cannot be read).
-int64_t FolderBytes(const std::string& folder);
 
 }  // namespace qz

@@ -175,9 +175,7 @@ int main(int argc, char** argv) {
            .pending = [&objects] { return static_cast<int64_t>(objects.UnfinishedWork().size()); },
            .failed =
                [&journal] { return journal ? static_cast<int64_t>(journal->FailedCount()) : 0; },
-           .journal_folder =
-               journal ? std::filesystem::path(journal->file_path()).parent_path().string()
-                       : std::string()});
+           .program_folder = journal ? folder : std::string()});
       std::string bound;
       const qz::Status listening = metrics_listener.Start(*options->metrics_listen, bound);
       if (!listening.ok()) {

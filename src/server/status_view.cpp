@@ -5,6 +5,7 @@
 
 #include "contract/contract.h"
 #include "dispatch/journal_file.h"
+#include "dispatch/journal_listing.h"
 #include "dispatch/request_journal.h"
 #include "dispatch/retry_schedule.h"
 #include "dispatch/server_environment.h"
@@ -19,19 +20,6 @@ constexpr std::string_view kStatusXml = R"(  <interface name="org.qznotes.QzNote
     <method name="Status"><arg name="status" type="a{sv}" direction="out"/></method>
   </interface>
 )";
-
-// Every file of the journal's folder, damaged ones set aside included: it
-// is all disk the journal holds.
-uint64_t JournalBytes(const std::string& folder) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  uint64_t bytes = 0;
-  const fs::path journal = fs::path(folder) / kJournalFolderName;
-  for (auto it = fs::recursive_directory_iterator(journal, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-    if (it->is_regular_file(ec)) bytes += it->file_size(ec);
-  return bytes;
-}
 
 void Add(GVariantBuilder& dict, const char* key, GVariant* value) {
   g_variant_builder_add(&dict, "{sv}", key, value);
@@ -65,7 +53,6 @@ StatusFacts GatherStatus(const StatusSources& sources) {
   }
   if (sources.env.journal) {
     f.failed = static_cast<uint32_t>(sources.env.journal->FailedCount());
-    f.journal_bytes = JournalBytes(sources.env.folder);
   }
   f.bus_name = kBusName;
   if (sources.connection)
@@ -116,7 +103,9 @@ void AnswerStatusCall(GDBusConnection* connection, GDBusMessage* call,
                           "No method " + std::string(member) + " on " + kStatusInterface);
   if (body && g_variant_n_children(body) > 0)
     return SendErrorNamed(connection, call, kInvalidArgsError, "Status takes no arguments");
-  SendReply(connection, call, StatusReply(GatherStatus(sources)));
+  StatusFacts facts = GatherStatus(sources);
+  if (sources.env.journal) facts.journal_bytes = JournalDiskBytes(sources.env.folder);
+  SendReply(connection, call, StatusReply(facts));
 }
 
 }  // namespace qz

@@ -38,11 +38,11 @@ struct StatusFacts {
   std::string version;
   int64_t started_unix_ms = 0;
   int64_t now_unix_ms = 0;
-  bool stopping = false;  // a stop was decided
-  uint32_t pending = 0;   // accepted, run not ended (retrying ones too)
-  uint32_t retrying = 0;  // of those, waiting for a next try
-  uint32_t failed = 0;    // given up and kept in the journal
-  uint64_t journal_bytes = 0;
+  bool stopping = false;       // a stop was decided
+  uint32_t pending = 0;        // accepted, run not ended (retrying ones too)
+  uint32_t retrying = 0;       // of those, waiting for a next try
+  uint32_t failed = 0;         // given up and kept in the journal
+  uint64_t journal_bytes = 0;  // only in the Status answer: it walks the folder
   std::string bus_name;
   std::string unique_name;
   std::vector<std::string> listeners;
