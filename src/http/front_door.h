@@ -1,0 +1,96 @@
+// What the parts of the HTTP front door share: who calls and with which
+// rights, one API call and how it is answered, a streamed answer, and the
+// port through which the door reaches the server. The door sits above the
+// request machinery but below the D-Bus boundary, so the server hands it a
+// RequestPort that it implements with the same served classes, limits,
+// journal and outcome path as the bus. Plain values and interfaces.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "http/http_listener.h"
+
+namespace qz {
+
+// A token's rights, as QzTokens.ini names them ("send,read").
+enum class Right : unsigned {
+  kSend = 1u << 0,      // POST /v1/requests, the Alertmanager receiver
+  kTest = 1u << 1,      // POST /v1/gateways/{n}/test
+  kRead = 1u << 2,      // every request's state and events, /v1/status
+  kSettings = 1u << 3,  // settings operations
+  kJournal = 1u << 4,   // dead letters: list, retry, clear
+};
+
+struct ApiCaller {
+  std::string token;  // the token's name in QzTokens.ini
+  unsigned rights = 0;
+  std::string peer;  // the client's address, for log lines
+  bool Has(Right right) const { return (rights & static_cast<unsigned>(right)) != 0; }
+};
+
+// One authorised call, owned, so that it may be answered later.
+struct ApiCall {
+  std::string method;                 // "GET", "POST"
+  std::string path;                   // "/v1/requests/17"
+  std::vector<std::string> captures;  // the route's "{}" segments, in order
+  std::string body;                   // within the body limit
+  ApiCaller caller;
+};
+
+// Answers the call exactly once, from any thread.
+using ApiReply = std::function<void(HttpAnswer answer)>;
+using ApiHandler = std::function<void(ApiCall call, ApiReply reply)>;
+
+// A streamed answer (server-sent events). The sink writes one chunk to the
+// client and may be called from any thread until the subscription the
+// opener returned is dropped; the listener drops it when the client goes.
+using ChunkSink = std::function<void(std::string chunk)>;
+using StreamOpener = std::function<std::shared_ptr<void>(const ApiCall& call, ChunkSink sink)>;
+
+// An RFC 9457 problem body ("application/problem+json"): status, title,
+// detail and, for a fault in a request body, the JSON path of the fault.
+HttpAnswer Problem(unsigned status, std::string_view title, std::string_view detail,
+                   std::string_view json_path = {});
+
+// The request of SendMessageCallBackEx, as a remote agent gives it.
+struct NotificationGroup {
+  std::vector<std::string> messages;
+  // Parallel to the messages: the recipients of message k.
+  std::vector<std::vector<std::string>> emails;
+  std::vector<std::vector<std::string>> pagers;
+};
+
+struct NotificationRequest {
+  std::string test_id;
+  std::vector<NotificationGroup> groups;
+  std::string subject;  // the mail options: e-mail only when the subject is set
+  std::string mail_from;
+  std::string profile;
+  std::string smtp_server;
+  std::string callback;  // an http(s) URL, or empty for none
+};
+
+struct SubmitResult {
+  unsigned status = 202;  // 202 accepted; otherwise the HTTP status of the refusal
+  std::string id;         // the request's identifier, when accepted
+  std::string text;       // the operation's answer text, or why it was refused
+};
+
+// What the server offers the door. Every method may be called from the
+// listener's thread and must not wait there for deliveries or the bus.
+// The request API adds what else it needs (states, events, gateway tests).
+class RequestPort {
+ public:
+  virtual ~RequestPort() = default;
+  // Runs the request as SendMessageCallBackEx would, on behalf of `caller`;
+  // `done` gets the answer once the request is in the journal (or refused).
+  virtual void Submit(NotificationRequest request, const ApiCaller& caller,
+                      std::function<void(SubmitResult)> done) = 0;
+};
+
+}  // namespace qz
