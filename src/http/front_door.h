@@ -26,6 +26,16 @@ enum class Right : unsigned {
   kJournal = 1u << 4,   // dead letters: list, retry, clear
 };
 
+// Who may call a route: anybody, any valid token, or a token holding all
+// of `rights`.
+struct Access {
+  bool needs_token = true;
+  unsigned rights = 0;
+};
+inline constexpr Access kPublicAccess{false, 0};
+inline constexpr Access kAnyToken{true, 0};
+constexpr Access Needs(Right right) { return {true, static_cast<unsigned>(right)}; }
+
 struct ApiCaller {
   std::string token;  // the token's name in QzTokens.ini
   unsigned rights = 0;
