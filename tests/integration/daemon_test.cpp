@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -127,16 +126,13 @@ TEST_F(DaemonTest, ObjectsOperationsAndTheirErrorsOnTheWire) {
   // The other object serves on.
   const std::tuple<const char*, const char*, const char*> cases[] = {
       // method, arguments, the start of Answer::Print()
-      {"gvarGetSettings", "()", "(<[<''>, <'1200,e,7,1'>, <'/dev/ttyUSB0'>, <'0'>]>,)"},
       // The by-reference lvarParams comes back as it went; an unknown
       // request code answers no dimensions.
-      {"gvarGetPagerSettingsEx", "(int16 7, <byte 1>)", "(<byte 0x02>, <byte 0x01>)"},
       {"gvarGetPagerSettingsEx", "(int16 7, <byte 3>)", "(<byte 0x02>, <byte 0x03>)"},
       {"gblnSetSettings", "(<['1', '2']>,)",
        "org.qznotes.QzNotes.Error.E9: cNotify:gblnSetSettings: Subscript out of range"},
       {"gblnSetSettings", "(<'no array'>,)", "(false,)"},
       {"gvarGetPagerSettings", "(int16 1, int16 2)", kE450},
-      {"gvarGetPagerSettings", "()", kE450},
       {"gvarTestGateway", "(int16 0, 5)", kE13},
       {"SendMessageCallBack", "(<0>, <0>, <0>, <0>, 'not an object', 'x')", kE13},
       {"SendMessageCallBack", "(<byte 9>, <0>, <0>, <0>, ('', objectpath '/'), 'x')", kE13},
@@ -513,18 +509,6 @@ TEST(ShutdownDelivery, RequestsEndingOnAFullDiskAreNotRunAgain) {
   EXPECT_THAT(restarted.Log(), Not(HasSubstr("replaying"))) << restarted.Log();
   for (const std::string& id : ids)
     EXPECT_EQ(Received(gateway, "MESSAGE \"" + id + "\"").size(), 1u) << id;
-}
-
-// With no daemon running, the bus starts one from its service file.
-TEST(DaemonLifetime, StartsByBusActivation) {
-  ProgramFolder services(false), folder;
-  std::ofstream(services.path() / "org.qznotes.QzNotes.service")
-      << "[D-BUS Service]\nName=org.qznotes.QzNotes\nExec=" << QZ_DAEMON_PATH << " --folder "
-      << folder.path().string() << " --linger 1\n";
-  PrivateBus bus({services.path().string()});
-  Client client(bus);
-  EXPECT_THAT(client.Create(), MatchesRegex("/org/qznotes/QzNotes/cNotify/[0-9]+"));
-  EXPECT_TRUE(Daemon::HasOwner(client.connection()));
 }
 
 // CreateObject calls made steadily while a termination signal stops the

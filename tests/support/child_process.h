@@ -149,4 +149,13 @@ class ChildProcess {
   int status_ = kRunning;
 };
 
+// The port a peer wrote (whole, by a rename) to `file` once it listens; 0
+// when it ended or `limit` passed first.
+inline int WaitForPortFile(const std::filesystem::path& file, ChildProcess& peer,
+                           std::chrono::milliseconds limit) {
+  int port = 0;
+  Eventually([&] { return std::ifstream(file) >> port || !peer.Running(); }, limit);
+  return port;
+}
+
 }  // namespace qz::testing

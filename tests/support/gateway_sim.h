@@ -6,6 +6,7 @@
 #include <chrono>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,9 @@ class GatewaySim {
     process_.emplace(std::vector<std::string>{QZ_GATEWAY_SIM, "--port-file", folder_.File("port"),
                                               "--log", folder_.File("requests.log")},
                      folder_ / "output");
-    if (!process_->WaitForOutput("listening on", std::chrono::seconds(30)))
+    port_ = WaitForPortFile(folder_ / "port", *process_, std::chrono::seconds(30));
+    if (port_ == 0)
       throw std::runtime_error("gateway simulator did not start: " + process_->Output());
-    port_ = std::stoi(folder_.Read("port"));
   }
 
   // host:port as the IPAddress setting writes it.

@@ -6,12 +6,10 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
@@ -50,9 +48,7 @@ class SmtpSink {
     std::filesystem::create_directory(folder_ / "mail");
     process_.emplace(std::move(args), folder_ / "sink.log");
     // Bounded: python start-up and, with TLS, making a key.
-    Eventually([&] { return std::filesystem::exists(folder_ / "port") || !process_->Running(); },
-               std::chrono::seconds(30));
-    std::ifstream(folder_ / "port") >> port_;
+    port_ = WaitForPortFile(folder_ / "port", *process_, std::chrono::seconds(30));
     if (port_ == 0) {
       process_.reset();
       throw std::runtime_error("the SMTP sink did not start: " + folder_.Read("sink.log"));

@@ -5,12 +5,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
@@ -37,9 +35,7 @@ class SnppSim {
     args.insert(args.end(), {"--script", folder_.Write("script", script)});
     args.insert(args.end(), extra.begin(), extra.end());
     process_.emplace(std::move(args), folder_ / "output");
-    // The port file appears (renamed whole) once the simulator listens.
-    for (int i = 0; i < 1000 && !(std::ifstream(folder_.File("port")) >> port_); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    port_ = WaitForPortFile(folder_ / "port", *process_, std::chrono::seconds(10));
     if (port_ == 0) throw std::runtime_error("the SNPP simulator did not start");
   }
 
