@@ -133,6 +133,7 @@ TEST_F(DaemonTest, ObjectsOperationsAndTheirErrorsOnTheWire) {
        "org.qznotes.QzNotes.Error.E9: cNotify:gblnSetSettings: Subscript out of range"},
       {"gblnSetSettings", "(<'no array'>,)", "(false,)"},
       {"gvarGetPagerSettings", "(int16 1, int16 2)", kE450},
+      {"gvarGetPagerSettings", "()", kE450},  // no body at all
       {"gvarTestGateway", "(int16 0, 5)", kE13},
       {"SendMessageCallBack", "(<0>, <0>, <0>, <0>, 'not an object', 'x')", kE13},
       {"SendMessageCallBack", "(<byte 9>, <0>, <0>, <0>, ('', objectpath '/'), 'x')", kE13},
