@@ -127,7 +127,9 @@ struct PendingAnswer {
 // A streamed answer while its client stays. A client of a stream sends
 // nothing more, so anything readable on its socket (an end, a TLS alert) is
 // the client going; the paused answer would not notice that by itself.
-struct OpenStream {
+}  // namespace
+
+struct HttpListener::OpenStream {
   ObjectPtr<SoupServerMessage> message;
   std::shared_ptr<void> subscription;
   SourcePtr keep_alive;
@@ -148,6 +150,10 @@ struct OpenStream {
     static_cast<OpenStream*>(data)->Write(kKeepAliveComment);
     return G_SOURCE_CONTINUE;
   }
+  void End() {
+    message.reset();
+    Drop();
+  }
   static gboolean HungUp(GSocket*, GIOCondition, gpointer data) {
     auto& stream = *static_cast<OpenStream*>(data);
     if (stream.message) {
@@ -158,13 +164,9 @@ struct OpenStream {
     return G_SOURCE_REMOVE;
   }
   static void OnFinished(SoupServerMessage*, gpointer data) {
-    OpenStream& stream = **static_cast<std::shared_ptr<OpenStream>*>(data);
-    stream.message.reset();
-    stream.Drop();
+    (*static_cast<std::shared_ptr<OpenStream>*>(data))->End();
   }
 };
-
-}  // namespace
 
 std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   const size_t colon = text.rfind(':');
@@ -197,9 +199,10 @@ HttpListener::~HttpListener() {
   if (!thread_.joinable()) return;
   PostToContext(context_.get(), [loop = loop_.get()] { g_main_loop_quit(loop); });
   thread_.join();
-  // Nobody iterates the context now; its sources go with the server, and
-  // open streams drop their subscriptions as their connections close.
+  // Nobody iterates the context now; its sources go with the server.
   g_main_context_push_thread_default(context_.get());
+  for (const std::weak_ptr<OpenStream>& weak : streams_)
+    if (std::shared_ptr<OpenStream> stream = weak.lock()) stream->End();
   soup_server_disconnect(server_.get());
   server_.reset();
   g_main_context_pop_thread_default(context_.get());
@@ -401,6 +404,8 @@ void HttpListener::OnRequest(SoupServer*, SoupServerMessage* message, const char
         if (auto open = weak.lock()) open->Write(chunk);
       });
     };
+    std::erase_if(self.streams_, [](const auto& weak) { return weak.expired(); });
+    self.streams_.push_back(stream);
     stream->subscription = route.opener(call, std::move(sink));
     return;
   }
