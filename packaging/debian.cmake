@@ -40,7 +40,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # systemd-tmpfiles hands the program folder to the daemon's user.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, dbus, systemd | systemd-standalone-tmpfiles")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, dbus, glib-networking, systemd | systemd-standalone-tmpfiles")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst"

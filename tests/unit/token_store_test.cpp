@@ -28,7 +28,9 @@ TEST(TokenStore, RightsWords) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(ParseRights(row.text), row.rights) << row.text;
-    if (row.rights) EXPECT_EQ(RightsText(*row.rights), row.canonical) << row.text;
+    if (row.rights) {
+      EXPECT_EQ(RightsText(*row.rights), row.canonical) << row.text;
+    }
   }
 }
 
