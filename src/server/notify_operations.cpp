@@ -16,7 +16,7 @@ using W = WireType;
 class NotifyObject final : public ServedObject {
  public:
   explicit NotifyObject(const ObjectSeat& seat)
-      : notify_(seat.env, seat.context, seat.deliveries, seat.path, seat.owner) {}
+      : notify_(seat.env, seat.context, seat.deliveries, seat.path, seat.owner, seat.waits) {}
   cNotify& notify() { return notify_; }
 
   bool HasPendingWork() const override { return notify_.HasPendingRequest(); }

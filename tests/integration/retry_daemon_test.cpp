@@ -36,6 +36,7 @@ namespace qz::testing {
 namespace {
 
 using ::testing::AllOf;
+using ::testing::ContainsRegex;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -303,9 +304,13 @@ TEST(Retries, RetriesWaitingAtAKillOrStopAreSentOnceAfterTheRestartAndNotBeforeD
     }
     ASSERT_EQ(due.size(), size_t{kRequests});
 
-    Daemon restarted(bus, folder.path(), {"--linger", "120"});
+    // A short linger: requests still waiting for their time keep the
+    // daemon from leaving idle before it has sent them.
+    Daemon restarted(bus, folder.path(), {"--linger", "1"});
     ASSERT_TRUE(Eventually([&] { return Count(sim, "recv", "SEND") >= kRequests; }, 120s))
         << restarted.Log();
+    EXPECT_THAT(restarted.Log(), ContainsRegex("journal: replaying 50 requests [^\n]*: [0-9]+ due "
+                                               "now, [0-9]+ waiting"));
     std::multiset<std::string> sent;
     for (const auto& e : sim.Events()) {
       if (e.kind != "recv" || !e.text.starts_with("MESSAGE \"")) continue;
