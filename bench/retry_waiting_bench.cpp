@@ -1,5 +1,7 @@
 // BM_WaitingRetries/N: qznotesd with retries on ([Delivery] Attempts=3, an
-// hour between tries) and an SNPP gateway that refuses every connection; N
+// hour between tries, no breaker: every request comes to wait for its next
+// try rather than for the gateway) and an SNPP gateway that refuses every
+// connection, its limits raised to N objects and requests; N
 // requests are sent (each on its own object, kept; many at once) and left
 // waiting for their next try. Reports:
 //   rss_per_request_B  the daemon's resident memory grown per waiting
