@@ -101,6 +101,20 @@ class cNotify {
   bool HandOverWaitingRequest(RequestRecord& record, uint64_t& key,
                               std::shared_ptr<DispatchObject>& callback);
 
+  // Told each time a request comes to wait for its next try.
+  void SetWaitListener(std::function<void()> listener) { wait_listener_ = std::move(listener); }
+  // What the object keeps between runs beyond its journal record, for a
+  // holder that sets the object aside while its request waits.
+  struct BetweenRuns {
+    GatewayStates gateway_states;
+    DeliveryPolicy policy;
+  };
+  BetweenRuns TakeBetweenRuns() { return {std::move(gateway_states_), policy_}; }
+  void PutBetweenRuns(BetweenRuns kept) {
+    gateway_states_ = std::move(kept.gateway_states);
+    policy_ = std::move(kept.policy);
+  }
+
  private:
   Variant Submit(std::string_view procedure, const Variant& lvarNotes, const Variant& lvarEmail,
                  const Variant& lvarPager, const Variant& lvarAny,
@@ -173,6 +187,7 @@ class cNotify {
   TimerQueue* waits_;
   std::unique_ptr<TimerQueue> own_waits_;
   TimerQueue::Handle retry_wait_;
+  std::function<void()> wait_listener_;
 };
 
 }  // namespace qz

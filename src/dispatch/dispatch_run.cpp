@@ -230,6 +230,7 @@ void cNotify::ArmRetryTimer() {
   retry_wait_ = waits_->Add(next_try_unix_ms_, [this] { NotesTimer_Timer(); });
   pending_ = true;
   waiting_mark_.Set(true);
+  if (wait_listener_) wait_listener_();
 }
 
 void cNotify::CallBack(std::string_view outcome) {
