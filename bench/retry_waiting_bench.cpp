@@ -1,5 +1,7 @@
 // BM_WaitingRetries/N: qznotesd with retries on ([Delivery] Attempts=3, an
-// hour between tries) and an SNPP gateway that refuses every connection; N
+// hour between tries, no breaker: every request comes to wait for its next
+// try rather than for the gateway) and an SNPP gateway that refuses every
+// connection, its limits raised to N objects and requests; N
 // requests are sent (each on its own object, kept; many at once) and left
 // waiting for their next try. Reports:
 //   rss_per_request_B  the daemon's resident memory grown per waiting
@@ -137,14 +139,17 @@ bool WaitLogged(const Daemon& daemon, std::string_view text, long count,
 void BM_WaitingRetries(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const std::string limits = std::to_string(2 * n + 100);
-  const std::vector<std::string> args{"--linger",      "600",  "--max-objects", limits,
-                                      "--max-pending", limits, "--apartments",  "2"};
+  std::vector<std::string> args{"--linger", "600", "--apartments", "2"};
+  for (const char* limit : {"--max-objects", "--max-pending", "--max-user-objects",
+                            "--max-user-pending", "--max-total-objects", "--max-total-pending"})
+    args.insert(args.end(), {limit, limits});
   setenv("TMPDIR", "/dev/shm", 0);
   PrivateBus bus;
   ProgramFolder folder;
   folder.UseSnpp(FreeLoopbackPort(), 5);  // nothing listens there: a transient failure
   std::ofstream(folder.path() / "QzNotes.ini", std::ios::app)
-      << "\n[Delivery]\nAttempts=3\nFirstRetry=3600\nMaxDelay=3600\nGiveUpAfter=86400\n";
+      << "\n[Delivery]\nAttempts=3\nFirstRetry=3600\nMaxDelay=3600\nGiveUpAfter=86400\nBreakAfter="
+         "0\n";
   constexpr std::string_view kWaiting = "; next try in ";
   for (auto _ : state) {
     std::optional<Daemon> daemon(std::in_place, bus, folder.path(), args);
@@ -181,7 +186,9 @@ void BM_WaitingRetries(benchmark::State& state) {
     if (again.Create().empty()) return state.SkipWithError("the restarted daemon did not answer");
     state.counters["restart_serving_ms"] = bench::MicrosSince(restart) / 1000;
     const pid_t restarted = bench::OwnerPid(again.connection());
-    if (!WaitLogged(*daemon, ": replaying request ", n, std::chrono::seconds(30 + n / 20)))
+    // One line once every request is taken up: here all of them wait.
+    const std::string replayed = ": 0 due now, " + std::to_string(n) + " waiting";
+    if (!WaitLogged(*daemon, replayed, 1, std::chrono::seconds(30 + n / 20)))
       return state.SkipWithError("the restart did not take up every request");
     state.counters["replayed_ms"] = bench::MicrosSince(restart) / 1000;
     state.counters["rss_after_replay_per_request_B"] =

@@ -20,6 +20,7 @@
 #include <type_traits>
 
 #include "automation/context_post.h"
+#include "automation/timer_queue.h"
 #include "automation/work_inbox.h"
 #include "platform/holders.h"
 
@@ -51,6 +52,9 @@ class Apartment {
   std::atomic<int>& deliveries() { return deliveries_; }
   // Objects currently seated here (see ApartmentPool).
   std::atomic<int>& objects() { return objects_; }
+  // What waits here for a later time (requests' next tries): one timer for
+  // all of them. This thread only.
+  TimerQueue& waits() { return waits_; }
 
   // Any thread: posts a no-op that notes when it ran (LastAnswer).
   void Ping();
@@ -66,6 +70,7 @@ class Apartment {
   MainContextPtr context_;
   MainLoopPtr loop_;
   WorkInbox inbox_{context_.get()};
+  TimerQueue waits_{context_.get()};
   std::atomic<int> deliveries_{0};
   std::atomic<int> objects_{0};
   std::atomic<int64_t> answered_ns_;    // steady clock, since its epoch

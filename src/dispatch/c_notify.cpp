@@ -16,13 +16,14 @@ bool HasText(const Variant& element) { return !element.Text().empty(); }
 }  // namespace
 
 cNotify::cNotify(const ServerEnvironment& env, GMainContext* context, std::atomic<int>* deliveries,
-                 std::string_view path, std::string_view owner)
+                 std::string_view path, std::string_view owner, TimerQueue* waits)
     : env_(env),
       context_(context),
       deliveries_(deliveries),
       path_(path),
       owner_(owner),
-      journal_slot_(env.journal) {}
+      journal_slot_(env.journal),
+      waits_(waits) {}
 
 cNotify::~cNotify() {
   // A request waiting for its next try was accepted and tried: the journal
@@ -123,6 +124,7 @@ void cNotify::ArmTimer() {
 void cNotify::UnloadForm() {
   // A request cancelled before its run is not run after a restart either.
   if (pending_) journal_slot_.Clear();
+  retry_wait_.Cancel();
   NotesTimer = nullptr;
   mfrmNotes.reset();
   pending_ = false;

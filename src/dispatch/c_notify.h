@@ -16,6 +16,7 @@
 
 #include "automation/dispatch_object.h"
 #include "automation/timer.h"
+#include "automation/timer_queue.h"
 #include "automation/variant.h"
 #include "config/delivery_policy.h"
 #include "contract/contract.h"
@@ -39,9 +40,11 @@ class cNotify {
  public:
   // `deliveries`, when given, counts the runs in progress on the apartment.
   // `path` and `owner` name the object and its creator in the journal.
+  // `waits`, the apartment's queue on `context`, wakes a request for its
+  // next try; without it the object keeps a queue of its own.
   cNotify(const ServerEnvironment& env, GMainContext* context,
           std::atomic<int>* deliveries = nullptr, std::string_view path = {},
-          std::string_view owner = {});
+          std::string_view owner = {}, TimerQueue* waits = nullptr);
   ~cNotify();  // cancels an undispatched request
   cNotify(const cNotify&) = delete;
   cNotify& operator=(const cNotify&) = delete;
@@ -97,6 +100,20 @@ class cNotify {
   // object then has no request. False when none waits.
   bool HandOverWaitingRequest(RequestRecord& record, uint64_t& key,
                               std::shared_ptr<DispatchObject>& callback);
+
+  // Told each time a request comes to wait for its next try.
+  void SetWaitListener(std::function<void()> listener) { wait_listener_ = std::move(listener); }
+  // What the object keeps between runs beyond its journal record, for a
+  // holder that sets the object aside while its request waits.
+  struct BetweenRuns {
+    GatewayStates gateway_states;
+    DeliveryPolicy policy;
+  };
+  BetweenRuns TakeBetweenRuns() { return {std::move(gateway_states_), policy_}; }
+  void PutBetweenRuns(BetweenRuns kept) {
+    gateway_states_ = std::move(kept.gateway_states);
+    policy_ = std::move(kept.policy);
+  }
 
  private:
   Variant Submit(std::string_view procedure, const Variant& lvarNotes, const Variant& lvarEmail,
@@ -165,6 +182,12 @@ class cNotify {
   int64_t next_try_unix_ms_ = 0;
   std::string earlier_failures_;
   WaitingMark waiting_mark_{env_.health};  // set while the next try is set
+  // While the next try waits, the request has no form: one entry in the
+  // apartment's queue stands for it.
+  TimerQueue* waits_;
+  std::unique_ptr<TimerQueue> own_waits_;
+  TimerQueue::Handle retry_wait_;
+  std::function<void()> wait_listener_;
 };
 
 }  // namespace qz

@@ -31,9 +31,12 @@ void cNotify::NotesTimer_Timer() {
   if (tries_ > 0 && UnixMsNow() < next_try_unix_ms_) return ArmRetryTimer();
   pending_ = false;
   waiting_mark_.Set(false);
+  retry_wait_.Cancel();
   DeliveryInProgress delivering(deliveries_);
   // No second tick while a channel waits: the run is made once per request.
   if (NotesTimer) NotesTimer->SetEnabled(false);
+  // A retry comes without a form (it waited in the queue): it gets a fresh one.
+  if (!mfrmNotes) mfrmNotes = std::make_unique<frmNotes>(context_, env_.registry);
 
   if (tries_ == 0) policy_ = ReadDeliveryPolicy(env_.folder);
   if (policy_.retries() && HoldForCoolDown()) return;
@@ -218,16 +221,16 @@ bool cNotify::ScheduleRetry(std::string& failures, TriedRequest& tried) {
 }
 
 void cNotify::ArmRetryTimer() {
-  if (!mfrmNotes) {
-    mfrmNotes = std::make_unique<frmNotes>(context_, env_.registry);
-    NotesTimer = &mfrmNotes->Timer1;
-    NotesTimer->SetHandler([this] { NotesTimer_Timer(); });
-  }
-  const int64_t wait = std::max<int64_t>(1, next_try_unix_ms_ - UnixMsNow());
-  NotesTimer->SetInterval(static_cast<unsigned>(std::min<int64_t>(wait, INT32_MAX)));
-  NotesTimer->SetEnabled(true);
+  // The form and its timer go while the request waits, which may be hours:
+  // one entry in the queue costs far less, and the queue's single timer
+  // wakes no one before a due time.
+  NotesTimer = nullptr;
+  mfrmNotes.reset();
+  if (!waits_) waits_ = (own_waits_ = std::make_unique<TimerQueue>(context_)).get();
+  retry_wait_ = waits_->Add(next_try_unix_ms_, [this] { NotesTimer_Timer(); });
   pending_ = true;
   waiting_mark_.Set(true);
+  if (wait_listener_) wait_listener_();
 }
 
 void cNotify::CallBack(std::string_view outcome) {

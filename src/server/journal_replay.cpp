@@ -1,5 +1,6 @@
 #include "server/journal_replay.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <string>
@@ -13,7 +14,6 @@
 #include "server/server_log.h"
 
 namespace qz {
-namespace {}  // namespace
 
 std::shared_ptr<DispatchObject> KeptCallback(GDBusConnection* connection,
                                              const RequestRecord& record) {
@@ -31,40 +31,133 @@ std::shared_ptr<DispatchObject> KeptCallback(GDBusConnection* connection,
                                         record.callback_uid);
 }
 
-void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectCalls& objects,
-                   const std::string& folder) {
-  std::vector<RequestJournal::Leftover> leftovers = journal.TakeOverEarlierRuns();
-  std::vector<std::pair<uint64_t, RequestRecord>> runs;
-  size_t failed = 0;
-  const int keep_days = ReadDeliveryPolicy(folder).keep_failed_days;
-  for (auto& [key, payload] : leftovers) {
+namespace {
+
+// Records read, or requests started, per dispatch of the replay's source.
+constexpr size_t kReplaySortSlice = 2000;
+constexpr size_t kReplayRunSlice = 64;
+
+const TakingUp kReplaying{"replaying", "replayed request done", " (replayed)"};
+
+void RunReplayed(ObjectCalls& objects, GDBusConnection* connection, uint64_t key,
+                 RequestRecord record) {
+  std::shared_ptr<DispatchObject> callback = KeptCallback(connection, record);
+  ResumeOnOwnObject(objects, connection, key, std::move(record), std::move(callback), kReplaying);
+}
+
+}  // namespace
+
+JournalReplay::JournalReplay(RequestJournal& journal, GDBusConnection* connection,
+                             ObjectCalls& objects, const std::string& folder, GatewayHealth* health)
+    : journal_(journal),
+      connection_(connection),
+      objects_(objects),
+      health_(health),
+      keep_days_(ReadDeliveryPolicy(folder).keep_failed_days),
+      leftovers_(journal.TakeOverEarlierRuns()),
+      waiting_(g_main_context_default()) {
+  if (leftovers_.empty()) {
+    slicing_ = false;
+    return;
+  }
+  // Below the calls' priority: a call waits for one slice at most.
+  slice_.reset(g_idle_source_new());
+  g_source_set_priority(slice_.get(), G_PRIORITY_DEFAULT_IDLE);
+  g_source_set_callback(slice_.get(), &JournalReplay::OnSlice, this, nullptr);
+  g_source_attach(slice_.get(), g_main_context_default());
+}
+
+JournalReplay::~JournalReplay() = default;
+
+gboolean JournalReplay::OnSlice(gpointer data) {
+  auto* self = static_cast<JournalReplay*>(data);
+  // A stop leaves what is not started in the journal for the next run.
+  if (!self->objects_.stopping() && (self->Sort() || self->RunDue())) return G_SOURCE_CONTINUE;
+  self->slicing_ = false;
+  self->leftovers_ = {};
+  self->due_ = {};
+  self->slice_.reset();
+  if (self->Done()) self->objects_.ReplayQuiet();
+  return G_SOURCE_REMOVE;
+}
+
+bool JournalReplay::Sort() {
+  if (sorted_ == leftovers_.size()) return false;
+  const int64_t now = UnixMsNow();
+  for (size_t end = std::min(leftovers_.size(), sorted_ + kReplaySortSlice); sorted_ < end;
+       ++sorted_) {
+    auto& [key, payload] = leftovers_[sorted_];
     RequestRecord record;
     try {
       record = DecodeRequest(payload);
     } catch (const std::exception& e) {
       ServerLog("journal: entry " + std::to_string(key) + " cannot be read (" + e.what() +
-                "): left in " + journal.file_path());
+                "): left in " + journal_.file_path());
       continue;
     }
     // A request that gave up is kept, not run again, until it expires.
-    if (!record.failed) {
-      runs.emplace_back(key, std::move(record));
-    } else if (FailedExpired(record, UnixMsNow(), keep_days)) {
-      journal.Remove(key);
+    if (record.failed) {
+      if (FailedExpired(record, now, keep_days_)) {
+        journal_.Remove(key);
+      } else {
+        journal_.HoldFailed(key, std::move(payload));
+        ++failed_;
+      }
+    } else if (record.tries > 0 && record.next_try_unix_ms > now) {
+      // Kept as it is in the journal, which is far smaller than an object.
+      waiting_.Schedule(record.next_try_unix_ms,
+                        [this, key = key, kept = std::move(payload)] { TakeUp(key, kept); });
+      waiting_marks_.emplace_back(health_);
+      waiting_marks_.back().Set(true);
     } else {
-      journal.HoldFailed(key, std::move(payload));
-      ++failed;
+      due_.emplace_back(key, std::move(record));
     }
+    payload = std::string();
   }
-  if (failed) ServerLog("journal: keeping " + std::to_string(failed) + " failed requests");
-  if (runs.empty()) return;
-  ServerLog("journal: replaying " + std::to_string(runs.size()) +
-            " requests an earlier run accepted and did not finish");
-  for (auto& [key, record] : runs) {
-    std::shared_ptr<DispatchObject> callback = KeptCallback(connection, record);
-    ResumeOnOwnObject(objects, connection, key, std::move(record), std::move(callback),
-                      {"replaying", "replayed request done", " (replayed)"});
-  }
+  if (sorted_ < leftovers_.size()) return true;
+  if (failed_) ServerLog("journal: keeping " + std::to_string(failed_) + " failed requests");
+  Summary();
+  return true;
+}
+
+void JournalReplay::Summary() const {
+  const size_t total = due_.size() + waiting_.size();
+  if (total == 0) return;
+  std::string line =
+      "journal: replaying " + std::to_string(total) +
+      " requests an earlier run accepted and did not finish: " + std::to_string(due_.size()) +
+      " due now, " + std::to_string(waiting_.size()) + " waiting";
+  if (auto next = waiting_.NextDue()) line += ", next at " + UtcTime(*next);
+  ServerLog(line);
+}
+
+bool JournalReplay::RunDue() {
+  if (started_ == due_.size()) return false;
+  for (size_t end = std::min(due_.size(), started_ + kReplayRunSlice); started_ < end; ++started_)
+    RunReplayed(objects_, connection_, due_[started_].first, std::move(due_[started_].second));
+  return started_ < due_.size();
+}
+
+void JournalReplay::TakeUp(uint64_t key, const std::string& payload) {
+  waiting_marks_.pop_back();
+  // At a stop, or without the bus, the entry stays for the next run, as a
+  // waiting object's does.
+  if (g_dbus_connection_is_closed(connection_)) return;
+  objects_.TakeUnlessStopping([&] {
+    try {
+      RunReplayed(objects_, connection_, key, DecodeRequest(payload));
+    } catch (const std::exception& e) {
+      ServerLog("journal: entry " + std::to_string(key) + " cannot be read (" + e.what() +
+                "): left in " + journal_.file_path());
+    }
+  });
+  if (Done()) objects_.ReplayQuiet();
+}
+
+void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectCalls& objects,
+                   const std::string& folder) {
+  objects.KeepReplay(
+      std::make_unique<JournalReplay>(journal, connection, objects, folder, objects.env().health));
 }
 
 void ResumeOnOwnObject(ObjectCalls& objects, GDBusConnection* connection, uint64_t key,

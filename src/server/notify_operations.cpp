@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dispatch/c_notify.h"
+#include "dispatch/notify_holder.h"
 #include "server/secret_blanking.h"
 #include "server/served_classes.h"
 #include "server/served_object.h"
@@ -16,8 +17,8 @@ using W = WireType;
 class NotifyObject final : public ServedObject {
  public:
   explicit NotifyObject(const ObjectSeat& seat)
-      : notify_(seat.env, seat.context, seat.deliveries, seat.path, seat.owner) {}
-  cNotify& notify() { return notify_; }
+      : notify_(seat.env, seat.context, seat.deliveries, seat.path, seat.owner, seat.waits) {}
+  cNotify& notify() { return notify_.Get(); }
 
   bool HasPendingWork() const override { return notify_.HasPendingRequest(); }
   std::string PendingWorkName() const override {
@@ -25,14 +26,12 @@ class NotifyObject final : public ServedObject {
   }
   bool ResumeRequest(const RequestRecord& record, uint64_t key,
                      std::shared_ptr<DispatchObject> callback) override {
-    notify_.ResumeRequest(record, key, std::move(callback));
+    notify_.Get().ResumeRequest(record, key, std::move(callback));
     return true;
   }
   // A request waiting for a retry is not tried early: the journal keeps it
   // for the next run, and the stop need not wait for a peer that is down.
-  void FinishPendingWork() override {
-    if (!notify_.WaitsForRetry()) notify_.NotesTimer_Timer();
-  }
+  void FinishPendingWork() override { notify_.FinishPendingWork(); }
   void SetOutcomeSink(OutcomeSink sink) override { notify_.SetOutcomeListener(std::move(sink)); }
   std::optional<WaitingRequest> HandOverWaitingRequest() override {
     WaitingRequest waiting;
@@ -42,7 +41,7 @@ class NotifyObject final : public ServedObject {
   }
 
  private:
-  cNotify notify_;
+  NotifyHolder notify_;
 };
 
 cNotify& Notify(ServedObject& object) { return static_cast<NotifyObject&>(object).notify(); }

@@ -59,8 +59,20 @@ ObjectCalls::ObjectCalls(GDBusConnection* connection, const ServerOptions& optio
 }
 
 ObjectCalls::~ObjectCalls() {
+  replay_.reset();  // its work refers to this
   g_dbus_connection_signal_unsubscribe(connection_.get(), owner_subscription_);
   for (auto& entry : table_.RemoveAll()) entry->apartment->Call([&] { entry->object.reset(); });
+}
+
+bool ObjectCalls::Idle() const {
+  return table_.size() == 0 && live_objects_ == 0 && creating_ == 0 &&
+         (!replay_ || replay_->Done());
+}
+
+void ObjectCalls::KeepReplay(std::unique_ptr<JournalReplay> replay) { replay_ = std::move(replay); }
+
+void ObjectCalls::ReplayQuiet() {
+  if (!stopping_ && object_gone_) object_gone_();
 }
 
 void ObjectCalls::OnMain(Work work) { PostToContext(main_context_.get(), std::move(work)); }
@@ -108,8 +120,9 @@ void ObjectCalls::OnNameOwnerChanged(GVariant* parameters) {
 
 void ObjectCalls::MakeObject(ObjectEntry& entry) {
   Apartment& apartment = *entry.apartment;
-  entry.object = entry.description->make(
-      ObjectSeat{env_, apartment.context(), &apartment.deliveries(), entry.path, entry.owner});
+  entry.object =
+      entry.description->make(ObjectSeat{env_, apartment.context(), &apartment.deliveries(),
+                                         entry.path, entry.owner, &apartment.waits()});
 }
 
 // The sink lives in the object, which the entry owns: the entry outlives it.

@@ -31,6 +31,8 @@
 
 namespace qz {
 
+class JournalReplay;
+
 class ObjectCalls {
  public:
   // `env` names what every object uses; what it refers to, `admission` and
@@ -55,8 +57,9 @@ class ObjectCalls {
       std::string_view path, const std::function<bool(const ObjectEntry&)>& visible) const {
     return table_.ChildrenOf(path, visible);
   }
-  // No object in the table, none still being destroyed and none being made.
-  bool Idle() const { return table_.size() == 0 && live_objects_ == 0 && creating_ == 0; }
+  // No object in the table, none still being destroyed and none being made,
+  // and no request of the journal's replay left to take up. Main thread.
+  bool Idle() const;
   // Any thread: hands a CreateObject call to the main thread unless the
   // stop is decided, in one step with the check, so an idle exit cannot be
   // decided while it waits there. False (the call untouched) when stopping.
@@ -87,6 +90,13 @@ class ObjectCalls {
   void MakeObject(ObjectEntry& entry);  // the entry's apartment thread
   // Any thread: drops the table's reference of such an object, which goes.
   void ReleaseUnowned(const ObjectEntry& entry, std::string_view why);
+
+  // Main thread: keeps the journal's replay, which takes up its requests
+  // from the main loop, for the server's life.
+  void KeepReplay(std::unique_ptr<JournalReplay> replay);
+  // Told by the replay when it may have left the server idle.
+  void ReplayQuiet();
+  const ServerEnvironment& env() const { return env_; }
 
   // Main thread, for the server's lifetime.
   // `check` runs on the main thread whenever an object went while the
@@ -130,7 +140,8 @@ class ObjectCalls {
   ObjectTable table_;
   PendingWork pending_;  // accepted requests whose run has not ended
   guint owner_subscription_ = 0;
-  std::function<void()> object_gone_;  // main thread
+  std::function<void()> object_gone_;      // main thread
+  std::unique_ptr<JournalReplay> replay_;  // main thread
 
   std::atomic<int> live_objects_{0};
   std::atomic<int> creating_{0};  // CreateObject calls taken, not yet run

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "automation/dispatch_object.h"
+#include "automation/timer_queue.h"
 #include "dispatch/dispatch_trace.h"
 #include "dispatch/request_record.h"
 #include "dispatch/server_environment.h"
@@ -59,6 +60,7 @@ struct ObjectSeat {
   std::atomic<int>* deliveries;  // the apartment's count of runs in progress
   std::string_view path = {};    // the object's, and its creator's unique name
   std::string_view owner = {};
+  TimerQueue* waits = nullptr;  // the apartment's; retries wait there
 };
 
 }  // namespace qz

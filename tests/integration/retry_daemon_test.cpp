@@ -36,6 +36,7 @@ namespace qz::testing {
 namespace {
 
 using ::testing::AllOf;
+using ::testing::ContainsRegex;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -303,9 +304,13 @@ TEST(Retries, RetriesWaitingAtAKillOrStopAreSentOnceAfterTheRestartAndNotBeforeD
     }
     ASSERT_EQ(due.size(), size_t{kRequests});
 
-    Daemon restarted(bus, folder.path(), {"--linger", "120"});
+    // A short linger: requests still waiting for their time keep the
+    // daemon from leaving idle before it has sent them.
+    Daemon restarted(bus, folder.path(), {"--linger", "1"});
     ASSERT_TRUE(Eventually([&] { return Count(sim, "recv", "SEND") >= kRequests; }, 120s))
         << restarted.Log();
+    EXPECT_THAT(restarted.Log(), ContainsRegex("journal: replaying 50 requests [^\n]*: [0-9]+ due "
+                                               "now, [0-9]+ waiting"));
     std::multiset<std::string> sent;
     for (const auto& e : sim.Events()) {
       if (e.kind != "recv" || !e.text.starts_with("MESSAGE \"")) continue;
@@ -316,6 +321,38 @@ TEST(Retries, RetriesWaitingAtAKillOrStopAreSentOnceAfterTheRestartAndNotBeforeD
     for (const auto& [id, when] : due) EXPECT_EQ(sent.count(id), 1u) << id;
     EXPECT_EQ(Count(sim, "recv", "SEND"), size_t{kRequests});
     EXPECT_THAT(restarted.Log(), Not(HasSubstr("try 3 of 3")));
+  }
+}
+
+// A request waiting for its next try is still its object's: a new request
+// on the object replaces it, and the object released meanwhile hands it,
+// tries and all, to an object of its own.
+TEST(Retries, AWaitingRequestStaysItsObjectsUntilReplacedOrReleased) {
+  PrivateBus bus;
+  ProgramFolder folder;
+  folder.UseSnpp(FreeLoopbackPort(), 5);  // nothing listens: each try fails for now
+  UseDelivery(folder, "Attempts=3\nFirstRetry=3600\nMaxDelay=3600\nBreakAfter=0\n");
+  Daemon daemon(bus, folder.path(), {"--linger", "60"});
+  Client client(bus);
+  const struct {
+    const char* id;
+    bool release;  // else replaced
+    const char* line;
+  } cases[] = {
+      {"W-1", false, "request W-1: waiting for try 2, replaced by request W-1b on the same object"},
+      {"W-2", true, "taking over request W-2 \\(.*, waiting for try 2\\)"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = client.Create(), id = c.id;
+    ASSERT_TRUE(SendRequest(client, path, c.id, "disk full").ok()) << daemon.Log();
+    ASSERT_TRUE(daemon.Logged("request " + id + ": try 1 of 3: ", 60s)) << daemon.Log();
+    if (c.release)
+      EXPECT_TRUE(client.Call(path, kDispatch, "Release", nullptr).ok());
+    else
+      EXPECT_TRUE(SendRequest(client, path, (id + "b").c_str(), "disk full").ok());
+    EXPECT_TRUE(
+        daemon.Logged(c.release ? "taking over request " + id : "replaced by request", 60s));
+    EXPECT_THAT(daemon.Log(), ContainsRegex(c.line));
   }
 }
 

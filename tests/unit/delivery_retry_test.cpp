@@ -1,15 +1,18 @@
 // Retries of what failed: the [Delivery] policy as read, the delay
 // schedule, the breaker that holds back tries to a gateway that is down,
 // the narrowing of a request to what is left after a try, the journal
-// record that carries a waiting retry, and the ledger of recent sends
-// behind the throttles and the duplicate window.
+// record that carries a waiting retry, the queue whose one timer wakes
+// the waiting retries, and the ledger of recent sends behind the
+// throttles and the duplicate window.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "automation/timer_queue.h"
 #include "automation/variant_codec.h"
 #include "config/delivery_policy.h"
 #include "diagnostics/gateway_health.h"
@@ -104,6 +107,66 @@ TEST(RetrySchedule, RandomJitterSpreadsOverTheWholeBand) {
   }
   EXPECT_LT(low, -0.5);
   EXPECT_GT(high, 0.5);
+}
+
+// Runs what the context has ready, a bounded number of rounds, never waiting.
+void RunReady(GMainContext* context) {
+  for (int round = 0; round < 1000; ++round) g_main_context_iteration(context, FALSE);
+}
+
+// Entries are due `due_s` seconds from now (the past: due already); the
+// ones listed in `cancel` are cancelled before the context runs.
+TEST(TimerQueue, RunsWhatIsDueInDueOrderAndNothingEarlyOrCancelled) {
+  const struct {
+    const char* why;
+    std::vector<int> due_s;
+    std::vector<size_t> cancel;
+    const char* ran;
+    size_t left;
+  } cases[] = {
+      {"by due time, ties in the order added", {-3, -5, -3, -4}, {}, "1302", 0},
+      {"one not due yet waits", {-1, 3600, -2}, {}, "20", 1},
+      {"a cancelled one never runs", {-2, -1, -3}, {0}, "21", 0},
+      {"cancelling the earliest leaves the rest due", {-9, -1}, {0}, "1", 0},
+      {"cancelling the one not due leaves nothing", {3600}, {0}, "", 0},
+  };
+  MainContextPtr context(g_main_context_new());
+  for (const auto& c : cases) {
+    const int64_t now = g_get_real_time() / 1000;
+    std::string ran;
+    TimerQueue queue(context.get());
+    std::vector<TimerQueue::Handle> handles;
+    for (size_t i = 0; i < c.due_s.size(); ++i)
+      handles.push_back(queue.Add(now + c.due_s[i] * 1000, [&ran, i] { ran += char('0' + i); }));
+    for (size_t i : c.cancel) handles[i].Cancel();
+    RunReady(context.get());
+    EXPECT_EQ(ran, c.ran) << c.why;
+    EXPECT_EQ(queue.size(), c.left) << c.why;
+    EXPECT_EQ(queue.NextDue().has_value(), c.left > 0) << c.why;
+  }
+}
+
+// Many entries due at once leave room for other work between them; work
+// may add entries, and may end the queue itself (its owner going).
+TEST(TimerQueue, ManyDueAtOnceLetOtherWorkInAndWorkMayChangeTheQueue) {
+  MainContextPtr context(g_main_context_new());
+  const int64_t past = g_get_real_time() / 1000 - 1000;
+  auto queue = std::make_unique<TimerQueue>(context.get());
+  std::string ran;
+  for (int i = 0; i < 500; ++i) queue->Schedule(past, [&ran] { ran += 'q'; });
+  PostToContext(context.get(), [&ran] { ran += 'P'; });
+  queue->Schedule(past, [&] { queue->Schedule(past, [&ran] { ran += 'a'; }); });
+  RunReady(context.get());
+  EXPECT_EQ(std::count(ran.begin(), ran.end(), 'q'), 500);
+  EXPECT_LT(ran.find('P'), ran.rfind('q')) << "the posted work waited for every due entry";
+  EXPECT_EQ(ran.back(), 'a');
+
+  ran.clear();
+  queue->Schedule(past, [&] { queue.reset(); });
+  queue->Schedule(past, [&ran] { ran += 'x'; });
+  RunReady(context.get());
+  EXPECT_EQ(queue, nullptr);
+  EXPECT_EQ(ran, "") << "work ran from a queue already gone";
 }
 
 // Arrays in a short notation: "[[a,-]]" (a "-" is Empty); Shape prints them back.
