@@ -331,7 +331,8 @@ TEST(Retries, AWaitingRequestStaysItsObjectsUntilReplacedOrReleased) {
   PrivateBus bus;
   ProgramFolder folder;
   folder.UseSnpp(FreeLoopbackPort(), 5);  // nothing listens: each try fails for now
-  UseDelivery(folder, "Attempts=3\nFirstRetry=3600\nMaxDelay=3600\nBreakAfter=0\n");
+  UseDelivery(folder,
+              "Attempts=3\nFirstRetry=3600\nMaxDelay=3600\nBreakAfter=0\nGiveUpAfter=86400\n");
   Daemon daemon(bus, folder.path(), {"--linger", "60"});
   Client client(bus);
   const struct {
