@@ -20,8 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (!fault.path.starts_with("$") || fault.detail.empty()) {
       __builtin_trap();
     }
-    if (!qz::ParseGatewayTestBody(body, limits, fault) && !fault.path.starts_with("$"))
-      __builtin_trap();
   }
   return 0;
 }
