@@ -53,7 +53,6 @@ std::string Repeat(std::string_view part, size_t times) {
   return text;
 }
 
-
 TEST(RequestJson, RefusalsNameThePlaceOfTheFault) {
   const JsonBodyLimits limits{.elements = 10000, .depth = 32, .bytes = 1 << 20};
   const Refusal cases[] = {
@@ -75,8 +74,9 @@ TEST(RequestJson, RefusalsNameThePlaceOfTheFault) {
       {"a callback that is no web address", R"({"groups":[],"callback":"file:///etc/passwd"})",
        "$.callback", "http"},
       {"invalid UTF-8", "{\"groups\":[],\"testId\":\"\xff\"}", "$", "UTF-8"},
-      {"10,000 groups pass the element limit", R"({"groups":[)" + Repeat(R"({"messages":["m"]},)", 9999) + R"({"messages":[]}]})", "$.groups[5000]",
-       "more than 10000 array elements"},
+      {"10,000 groups pass the element limit",
+       R"({"groups":[)" + Repeat(R"({"messages":["m"]},)", 9999) + R"({"messages":[]}]})",
+       "$.groups[5000]", "more than 10000 array elements"},
       {"nested too deep", R"({"groups":[{"messages":[)" + Repeat("[", 40) + "]}]}",
        "$.groups[0].messages[0]" + Repeat("[0]", 28), "more than 32"},
       {"deep objects count too", Repeat(R"({"x":)", 33) + "1" + Repeat("}", 33),
