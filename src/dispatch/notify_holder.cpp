@@ -75,6 +75,10 @@ std::string_view NotifyHolder::TestId() const {
   return asleep_ ? std::string_view(asleep_->test_id) : notify_->TestId();
 }
 
+bool NotifyHolder::WaitsForRetry() const { return asleep_ || notify_->WaitsForRetry(); }
+
+uint64_t NotifyHolder::JournalKey() const { return asleep_ ? asleep_->key : notify_->JournalKey(); }
+
 void NotifyHolder::FinishPendingWork() {
   if (asleep_ || notify_->WaitsForRetry()) return;
   notify_->NotesTimer_Timer();

@@ -34,6 +34,8 @@ class NotifyHolder {
 
   bool HasPendingRequest() const;
   std::string_view TestId() const;
+  bool WaitsForRetry() const;
+  uint64_t JournalKey() const;  // of the pending request; 0 for none
   // Runs the pending request now, unless it waits for its next try.
   void FinishPendingWork();
   void SetOutcomeListener(cNotify::OutcomeListener listener);

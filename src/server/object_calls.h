@@ -97,6 +97,10 @@ class ObjectCalls {
   // Told by the replay when it may have left the server idle.
   void ReplayQuiet();
   const ServerEnvironment& env() const { return env_; }
+  // Main thread, before serving: also hears the outcome of every run of a
+  // bus caller's object, on that object's apartment (the HTTP event feed).
+  using OutcomeObserver = std::function<void(const ObjectEntry& entry, const DispatchTrace& trace)>;
+  void ObserveOutcomes(OutcomeObserver observer) { outcome_observer_ = std::move(observer); }
 
   // Main thread, for the server's lifetime.
   // `check` runs on the main thread whenever an object went while the
@@ -142,6 +146,7 @@ class ObjectCalls {
   guint owner_subscription_ = 0;
   std::function<void()> object_gone_;      // main thread
   std::unique_ptr<JournalReplay> replay_;  // main thread
+  OutcomeObserver outcome_observer_;       // set before serving, read on apartments
 
   std::atomic<int> live_objects_{0};
   std::atomic<int> creating_{0};  // CreateObject calls taken, not yet run
