@@ -66,8 +66,14 @@ std::optional<AlertRoute> AlertRoutes::Find(std::string_view name) {
   auto value = [&](std::string_view key) {
     return std::string(ini::FindValue(text_, name, key).value_or(""));
   };
-  AlertRoute route{RouteRecipients(value("Emails")), RouteRecipients(value("Pagers")),
-                   value("Subject"), value("Text"), kDefaultRepeatWindow};
+  AlertRoute route{RouteRecipients(value("Emails")),
+                   RouteRecipients(value("Pagers")),
+                   value("Subject"),
+                   value("Text"),
+                   kDefaultRepeatWindow,
+                   value("SmtpServer"),
+                   value("MailFrom"),
+                   value("Profile")};
   if (auto window = ini::FindValue(text_, name, "RepeatWindow")) {
     route.repeat_window = RouteRepeatWindow(*window);
   }

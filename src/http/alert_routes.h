@@ -24,6 +24,11 @@ struct AlertRoute {
   std::string subject;                                        // template; mail goes only with one
   std::string text;                                           // template of each alert's message
   std::chrono::seconds repeat_window = kDefaultRepeatWindow;  // 0: no repeat check
+  // How mail leaves, as a request names it: an SMTP server and sender, or
+  // a mail profile.
+  std::string smtp_server;
+  std::string mail_from;
+  std::string profile;
 };
 
 class AlertRoutes {

@@ -77,6 +77,9 @@ NotificationRequest AlertRequest(std::string_view route_name, const AlertRoute& 
   request.test_id = "alertmanager/" + std::string(route_name);
   if (!route.subject.empty())
     request.subject = RenderAlertTemplate(route.subject, payload, nullptr);
+  request.smtp_server = route.smtp_server;
+  request.mail_from = route.mail_from;
+  request.profile = route.profile;
   for (const AlertmanagerAlert& alert : payload.alerts) {
     request.groups.push_back(
         {{RenderAlertTemplate(route.text, payload, &alert)}, {route.emails}, {route.pagers}});
