@@ -15,7 +15,7 @@ ExitStatus RunAs(GDBusConnection* connection, const GlobalOptions& global, const
   return Run(connection, global, std::get<C>(command), console);
 }
 
-const std::array<CommandEntry, 8> kCommands = {{
+const std::array<CommandEntry, 9> kCommands = {{
     {"send", "hand the server a notification request", kSendHelp, ParseSend,
      RunAs<SendCommand, RunSend>},
     {"settings", "show, read or change the gateway settings", kSettingsHelp, ParseSettings,
@@ -32,6 +32,8 @@ const std::array<CommandEntry, 8> kCommands = {{
      ParseJournal, RunAs<JournalCommand, RunJournal>, /*offline=*/true},
     {"status", "what the server is doing: requests, journal, gateways, limits", kStatusHelp,
      ParseStatus, RunAs<StatusCommand, RunStatus>},
+    {"tokens", "add, list or remove the bearer tokens of the HTTP API", kTokensHelp, ParseTokens,
+     RunAs<TokensCommand, RunTokens>, /*offline=*/true},
 }};
 
 }  // namespace
