@@ -60,10 +60,10 @@ TEST(AlertmanagerPeer, AnAlertIsPagedAndMailedOnceHoweverOftenItComes) {
                              "--cluster.listen-address=", "--storage.path=" + am.File("data"),
                              "--config.file=" + am.File("am.yml")},
                             am / "am.log");
-  const std::string alert = R"([{"labels":{"alertname":"DiskFull","host":"db1"},)"
-                            R"("annotations":{"summary":"disk full"}}])";
   // curl tries again while Alertmanager starts.
-  ASSERT_THAT(AlertCurl({"--retry", "20", "--retry-connrefused", "--retry-delay", "1", "-d", alert,
+  ASSERT_THAT(AlertCurl({"--retry", "20", "--retry-connrefused", "--retry-delay", "1", "-d",
+                         R"([{"labels":{"alertname":"DiskFull","host":"db1"},)"
+                         R"("annotations":{"summary":"disk full"}}])",
                          am_url + "/api/v2/alerts", "-H", "Content-Type: application/json"}),
               ::testing::EndsWith(" 200"))
       << am.Read("am.log");
