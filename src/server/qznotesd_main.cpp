@@ -28,6 +28,7 @@
 #include "dispatch/request_journal.h"
 #include "dispatch/retry_schedule.h"
 #include "gateways/gateway_table.h"
+#include "http/alertmanager_receiver.h"
 #include "http/front_door.h"
 #include "http/metrics_endpoint.h"
 #include "http/request_api.h"
@@ -274,11 +275,15 @@ int main(int argc, char** argv) {
     qz::TokenStore tokens(folder + "/" + std::string(qz::kTokensFileName), report);
     // The request API's way to the objects; it outlives the listener calling it.
     std::optional<qz::FrontDoorPort> door_port;
+    std::optional<qz::AlertmanagerReceiver> alert_receiver;  // calls door_port
     qz::HttpListener front_door;
     if (!options->listen.empty()) {
       door_port.emplace(objects, admission, connection.get(), env);
       qz::AddRequestApi(front_door, *door_port,
                         {served.limits.elements, served.limits.depth, served.limits.pending_bytes});
+      alert_receiver.emplace(*door_port, folder + "/" + std::string(qz::kAlertRoutesFileName));
+      front_door.AddRoute("POST", std::string(qz::kAlertmanagerRoute), qz::Needs(qz::Right::kSend),
+                          alert_receiver->Handler());
       if (!options->tls_cert.empty()) {
         qz::ObjectPtr<GTlsCertificate> certificate = LoadTls(*options);
         if (!certificate) return 1;
