@@ -23,7 +23,7 @@ struct GlobalOptions {
   // test-gateway and watch only).
   std::string url;
   std::string token_file;  // the bearer token, one line, readable by its owner alone
-  std::string cacert;      // a CA to trust besides the system's
+  std::string cacert;      // the CA that signed the server's certificate, instead of the system's
   bool insecure = false;   // no certificate check at all; only when asked by name
 };
 

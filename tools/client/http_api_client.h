@@ -19,7 +19,7 @@ namespace qz::client {
 struct ApiTarget {
   std::string url;  // the server's base URL, without a final '/'
   std::string token;
-  std::string cacert;  // empty: the system's CAs
+  std::string cacert;  // the CA to check the server against; empty: the system's
   bool insecure = false;
 };
 
