@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "http/http_listener.h"
+#include "http/http_answer.h"
 
 namespace qz {
 

@@ -3,8 +3,168 @@
 #include <charconv>
 
 #include "automation/context_post.h"
+#include "http/token_store.h"
 
 namespace qz {
+
+struct HttpListener::Route {
+  std::string method;
+  std::vector<std::string> segments;  // "{}" captures one
+  Access access;
+  Handler page;         // AddHandler
+  ApiHandler handler;   // AddRoute
+  StreamOpener opener;  // AddStream
+};
+
+struct HttpListener::Match {
+  const Route* route = nullptr;
+  std::vector<std::string> captures;
+  std::string allow;  // when the path is known but not with this method
+};
+
+namespace {
+
+constexpr unsigned kStreamKeepAliveSeconds = 15;
+constexpr std::string_view kKeepAliveComment = ": keep-alive\n\n";
+
+std::vector<std::string> PathSegments(std::string_view path) {
+  std::vector<std::string> segments;
+  if (!path.empty() && path.front() == '/') path.remove_prefix(1);
+  while (true) {
+    const size_t slash = path.find('/');
+    segments.emplace_back(path.substr(0, slash));
+    if (slash == std::string_view::npos) return segments;
+    path.remove_prefix(slash + 1);
+  }
+}
+
+void Answer(SoupServerMessage* message, const HttpAnswer& answer) {
+  soup_server_message_set_status(message, answer.status, nullptr);
+  soup_server_message_set_response(message, answer.content_type.c_str(), SOUP_MEMORY_COPY,
+                                   answer.body.data(), answer.body.size());
+}
+
+void SetHeader(SoupServerMessage* message, const char* name, const std::string& value) {
+  soup_message_headers_replace(soup_server_message_get_response_headers(message), name,
+                               value.c_str());
+}
+
+// The token of "Authorization: Bearer TOKEN"; empty when there is none.
+std::string_view BearerToken(const char* header) {
+  if (!header) return {};
+  std::string_view text(header);
+  constexpr std::string_view kScheme = "bearer ";
+  if (text.size() <= kScheme.size() ||
+      g_ascii_strncasecmp(text.data(), kScheme.data(), kScheme.size()) != 0)
+    return {};
+  text.remove_prefix(kScheme.size());
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+// A refused body: the connection is taken from the server, answered and
+// closed, so that nothing more of the body is read.
+struct Farewell {
+  ObjectPtr<GIOStream> stream;
+  std::string bytes;
+};
+
+void FarewellWritten(GObject* out, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<Farewell> farewell(static_cast<Farewell*>(data));
+  g_output_stream_write_all_finish(G_OUTPUT_STREAM(out), result, nullptr, nullptr);
+  g_io_stream_close_async(farewell->stream.get(), G_PRIORITY_DEFAULT, nullptr, nullptr, nullptr);
+}
+
+void AnswerAndClose(SoupServerMessage* message, const HttpAnswer& answer) {
+  auto farewell = std::make_unique<Farewell>();
+  farewell->stream.reset(soup_server_message_steal_connection(message));
+  if (!farewell->stream) return;
+  farewell->bytes = "HTTP/1.1 " + std::to_string(answer.status) + " " +
+                    soup_status_get_phrase(answer.status) +
+                    "\r\nContent-Type: " + answer.content_type +
+                    "\r\nContent-Length: " + std::to_string(answer.body.size()) +
+                    "\r\nConnection: close\r\n\r\n" + answer.body;
+  GOutputStream* out = g_io_stream_get_output_stream(farewell->stream.get());
+  const std::string& bytes = farewell->bytes;
+  g_output_stream_write_all_async(out, bytes.data(), bytes.size(), G_PRIORITY_DEFAULT, nullptr,
+                                  &FarewellWritten, farewell.release());
+}
+
+HttpAnswer TooLarge() {
+  return Problem(413, "Content Too Large",
+                 "the request body is over " + std::to_string(kMaxRequestBody) + " bytes");
+}
+
+// A chunked body is measured as it arrives.
+void OnBodyChunk(SoupServerMessage* message, GBytes*, gpointer) {
+  if (soup_server_message_get_request_body(message)->length > static_cast<goffset>(kMaxRequestBody))
+    AnswerAndClose(message, TooLarge());
+}
+
+// Ties a value's life to a message's signal handler: `Hold` gives the
+// signal's user data, the destroy notify takes it back.
+template <typename T>
+gpointer Hold(std::shared_ptr<T> value) {
+  return std::make_unique<std::shared_ptr<T>>(std::move(value)).release();
+}
+template <typename T>
+void Release(gpointer data, GClosure*) {
+  std::unique_ptr<std::shared_ptr<T>>(static_cast<std::shared_ptr<T>*>(data));
+}
+
+// A call waiting for its handler's answer; the message is held until it is
+// finished, and only touched on the listener's context.
+struct PendingAnswer {
+  ObjectPtr<SoupServerMessage> message;
+  bool answered = false;
+
+  static void OnFinished(SoupServerMessage*, gpointer data) {
+    (*static_cast<std::shared_ptr<PendingAnswer>*>(data))->message.reset();
+  }
+};
+
+// A streamed answer while its client stays. A client of a stream sends
+// nothing more, so anything readable on its socket (an end, a TLS alert) is
+// the client going; the paused answer would not notice that by itself.
+struct OpenStream {
+  ObjectPtr<SoupServerMessage> message;
+  std::shared_ptr<void> subscription;
+  SourcePtr keep_alive;
+  SourcePtr hang_up;
+
+  void Write(std::string_view chunk) {
+    if (!message) return;
+    soup_message_body_append(soup_server_message_get_response_body(message.get()), SOUP_MEMORY_COPY,
+                             chunk.data(), chunk.size());
+    soup_server_message_unpause(message.get());
+  }
+  void Drop() {
+    keep_alive.reset();
+    hang_up.reset();
+    std::shared_ptr<void> gone = std::move(subscription);
+  }
+  static gboolean KeepAlive(gpointer data) {
+    static_cast<OpenStream*>(data)->Write(kKeepAliveComment);
+    return G_SOURCE_CONTINUE;
+  }
+  static gboolean HungUp(GSocket*, GIOCondition, gpointer data) {
+    auto& stream = *static_cast<OpenStream*>(data);
+    if (stream.message) {
+      soup_message_body_complete(soup_server_message_get_response_body(stream.message.get()));
+      soup_server_message_unpause(stream.message.get());
+    }
+    stream.Drop();
+    return G_SOURCE_REMOVE;
+  }
+  static void OnFinished(SoupServerMessage*, gpointer data) {
+    OpenStream& stream = **static_cast<std::shared_ptr<OpenStream>*>(data);
+    stream.message.reset();
+    stream.Drop();
+  }
+};
+
+}  // namespace
 
 std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   const size_t colon = text.rfind(':');
@@ -26,52 +186,141 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   return address;
 }
 
+bool IsLoopback(const ListenAddress& address) {
+  ObjectPtr<GInetAddress> numeric(g_inet_address_new_from_string(address.host.c_str()));
+  return numeric && g_inet_address_get_is_loopback(numeric.get());
+}
+
+HttpListener::HttpListener() = default;
+
 HttpListener::~HttpListener() {
   if (!thread_.joinable()) return;
   PostToContext(context_.get(), [loop = loop_.get()] { g_main_loop_quit(loop); });
   thread_.join();
-  // Nobody iterates the context now; its sources go with the server.
+  // Nobody iterates the context now; its sources go with the server, and
+  // open streams drop their subscriptions as their connections close.
   g_main_context_push_thread_default(context_.get());
   soup_server_disconnect(server_.get());
   server_.reset();
   g_main_context_pop_thread_default(context_.get());
 }
 
-void HttpListener::AddHandler(std::string path, Handler handler) {
-  handlers_.insert_or_assign(std::move(path), std::move(handler));
+void HttpListener::AddHandler(std::string path, Handler handler, Access access) {
+  routes_.push_back({"GET", PathSegments(path), access, std::move(handler), {}, {}});
+}
+
+void HttpListener::AddRoute(std::string method, std::string pattern, Access access,
+                            ApiHandler handler) {
+  routes_.push_back({std::move(method), PathSegments(pattern), access, {}, std::move(handler), {}});
+}
+
+void HttpListener::AddStream(std::string pattern, Access access, StreamOpener opener) {
+  routes_.push_back({"GET", PathSegments(pattern), access, {}, {}, std::move(opener)});
+}
+
+HttpListener::Match HttpListener::Find(std::string_view method, std::string_view path) const {
+  const std::vector<std::string> segments = PathSegments(path);
+  Match match;
+  for (const Route& route : routes_) {
+    if (route.segments.size() != segments.size()) continue;
+    std::vector<std::string> captures;
+    bool same = true;
+    for (size_t i = 0; same && i < segments.size(); ++i) {
+      if (route.segments[i] == "{}" && !segments[i].empty())
+        captures.push_back(segments[i]);
+      else
+        same = route.segments[i] == segments[i];
+    }
+    if (!same) continue;
+    if (route.method == method || (route.page && method == SOUP_METHOD_HEAD)) {
+      match.route = &route;
+      match.captures = std::move(captures);
+      return match;
+    }
+    if (match.allow.find(route.method) == std::string::npos)
+      match.allow += (match.allow.empty() ? "" : ", ") + route.method;
+  }
+  return match;
+}
+
+std::optional<HttpAnswer> HttpListener::Admit(SoupServerMessage* message, const Access& access,
+                                              ApiCaller& caller) {
+  if (!access.needs_token) return std::nullopt;
+  auto refuse = [&](HttpAnswer answer, std::string_view why) {
+    if (report_)
+      if (auto line = refusals_.Line("http client " + caller.peer, why)) report_(*line);
+    return answer;
+  };
+  const std::string_view token = BearerToken(soup_message_headers_get_one(
+      soup_server_message_get_request_headers(message), "Authorization"));
+  std::optional<TokenStore::Grant> grant;
+  if (!token.empty() && tokens_) grant = tokens_->Find(token);
+  if (!grant) {
+    SetHeader(message, "WWW-Authenticate", "Bearer");
+    const bool none = token.empty();
+    return refuse(
+        Problem(401, "Unauthorized",
+                none ? "this call needs an Authorization: Bearer token" : "the token is not valid"),
+        none ? "refused: no bearer token" : "refused: a token that is not valid");
+  }
+  caller.token = grant->name;
+  caller.rights = grant->rights;
+  const unsigned missing = access.rights & ~grant->rights;
+  if (missing == 0) return std::nullopt;
+  const std::string rights = RightsText(missing);
+  return refuse(
+      Problem(403, "Forbidden", "the token " + grant->name + " lacks the right " + rights),
+      "refused: token " + grant->name + " lacks the right " + rights);
 }
 
 Status HttpListener::Start(const ListenAddress& address, std::string& bound) {
-  ObjectPtr<GInetAddress> host(g_inet_address_new_from_string(address.host.c_str()));
-  if (!host) return Status::InvalidArgument("not a numeric address: " + address.host);
-  ObjectPtr<GSocketAddress> wanted(g_inet_socket_address_new(host.get(), address.port));
-  ErrorPtr error;
-  ObjectPtr<GSocket> socket(g_socket_new(g_inet_address_get_family(host.get()),
-                                         G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP,
-                                         ErrorSlot(error)));
-  if (!socket || !g_socket_bind(socket.get(), wanted.get(), TRUE, ErrorSlot(error)) ||
-      !g_socket_listen(socket.get(), ErrorSlot(error)))
-    return Status::IoError(ErrorText(error));
-  ObjectPtr<GSocketAddress> local(g_socket_get_local_address(socket.get(), ErrorSlot(error)));
-  if (!local) return Status::IoError(ErrorText(error));
+  std::vector<std::string> names;
+  Status status = Start(std::vector<ListenAddress>{address}, names);
+  if (status.ok()) bound = names.front();
+  return status;
+}
+
+Status HttpListener::Start(const std::vector<ListenAddress>& addresses,
+                           std::vector<std::string>& bound) {
+  std::vector<ObjectPtr<GSocket>> sockets;
+  for (const ListenAddress& address : addresses) {
+    ObjectPtr<GInetAddress> host(g_inet_address_new_from_string(address.host.c_str()));
+    if (!host) return Status::InvalidArgument("not a numeric address: " + address.host);
+    ObjectPtr<GSocketAddress> wanted(g_inet_socket_address_new(host.get(), address.port));
+    ErrorPtr error;
+    ObjectPtr<GSocket> socket(g_socket_new(g_inet_address_get_family(host.get()),
+                                           G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP,
+                                           ErrorSlot(error)));
+    if (!socket || !g_socket_bind(socket.get(), wanted.get(), TRUE, ErrorSlot(error)) ||
+        !g_socket_listen(socket.get(), ErrorSlot(error)))
+      return Status::IoError(address.host + ": " + ErrorText(error));
+    ObjectPtr<GSocketAddress> local(g_socket_get_local_address(socket.get(), ErrorSlot(error)));
+    if (!local) return Status::IoError(ErrorText(error));
+    const guint16 port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(local.get()));
+    const bool v6 = address.host.find(':') != std::string::npos;
+    bound.push_back((v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(port));
+    sockets.push_back(std::move(socket));
+  }
 
   context_.reset(g_main_context_new());
   loop_.reset(g_main_loop_new(context_.get(), FALSE));
   // The server's sources go to the context current while it listens.
   g_main_context_push_thread_default(context_.get());
-  server_.reset(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "server-header", "qznotesd", nullptr)));
-  for (const auto& [path, handler] : handlers_)
-    soup_server_add_handler(server_.get(), path.c_str(), &HttpListener::OnRequest, this, nullptr);
-  const bool listening = soup_server_listen_socket(server_.get(), socket.get(),
-                                                   SoupServerListenOptions{}, ErrorSlot(error));
+  server_.reset(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "server-header", "qznotesd",
+                                         "tls-certificate", tls_.get(), nullptr)));
+  soup_server_add_early_handler(server_.get(), nullptr, &HttpListener::OnHeaders, this, nullptr);
+  soup_server_add_handler(server_.get(), nullptr, &HttpListener::OnRequest, this, nullptr);
+  ErrorPtr error;
+  const auto options = tls_ ? SOUP_SERVER_LISTEN_HTTPS : SoupServerListenOptions{};
+  bool listening = true;
+  for (const ObjectPtr<GSocket>& socket : sockets)
+    listening = listening &&
+                soup_server_listen_socket(server_.get(), socket.get(), options, ErrorSlot(error));
   g_main_context_pop_thread_default(context_.get());
   if (!listening) {
     server_.reset();
     return Status::IoError(ErrorText(error));
   }
-  const guint16 port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(local.get()));
-  const bool v6 = address.host.find(':') != std::string::npos;
-  bound = (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(port);
   thread_ = std::thread([context = context_.get(), loop = loop_.get()] {
     g_main_context_push_thread_default(context);
     g_main_loop_run(loop);
@@ -80,26 +329,97 @@ Status HttpListener::Start(const ListenAddress& address, std::string& bound) {
   return {};
 }
 
+void HttpListener::OnHeaders(SoupServer*, SoupServerMessage* message, const char*, GHashTable*,
+                             gpointer) {
+  SoupMessageHeaders* headers = soup_server_message_get_request_headers(message);
+  if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH &&
+      soup_message_headers_get_content_length(headers) > static_cast<goffset>(kMaxRequestBody)) {
+    AnswerAndClose(message, TooLarge());
+    return;
+  }
+  g_signal_connect(message, "got-chunk", G_CALLBACK(&OnBodyChunk), nullptr);
+}
+
 void HttpListener::OnRequest(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*,
-                             gpointer self) {
-  const auto& handlers = static_cast<HttpListener*>(self)->handlers_;
-  // A handler is called for its path's subpaths too; only the path itself is served.
-  const auto found = handlers.find(std::string_view(path));
-  if (found == handlers.end()) {
-    soup_server_message_set_status(message, SOUP_STATUS_NOT_FOUND, nullptr);
+                             gpointer data) {
+  HttpListener& self = *static_cast<HttpListener*>(data);
+  const std::string method = soup_server_message_get_method(message);
+  Match match = self.Find(method, path);
+  if (!match.route) {
+    if (match.allow.empty()) {
+      Answer(message, Problem(404, "Not Found", std::string("no such path: ") + path));
+    } else {
+      SetHeader(message, "Allow", match.allow);
+      Answer(message, Problem(405, "Method Not Allowed", path + (" takes " + match.allow)));
+    }
     return;
   }
-  const std::string_view method = soup_server_message_get_method(message);
-  if (method != SOUP_METHOD_GET && method != SOUP_METHOD_HEAD) {
-    soup_message_headers_replace(soup_server_message_get_response_headers(message), "Allow",
-                                 "GET, HEAD");
-    soup_server_message_set_status(message, SOUP_STATUS_METHOD_NOT_ALLOWED, nullptr);
+  const Route& route = *match.route;
+  ApiCall call{method, path, std::move(match.captures), {}, {}};
+  if (const char* peer = soup_server_message_get_remote_host(message)) call.caller.peer = peer;
+  if (std::optional<HttpAnswer> refusal = self.Admit(message, route.access, call.caller)) {
+    Answer(message, *refusal);
     return;
   }
-  const HttpAnswer answer = found->second();
-  soup_server_message_set_status(message, answer.status, nullptr);
-  soup_server_message_set_response(message, answer.content_type.c_str(), SOUP_MEMORY_COPY,
-                                   answer.body.data(), answer.body.size());
+  if (route.page) {
+    Answer(message, route.page());
+    return;
+  }
+  SoupMessageBody* body = soup_server_message_get_request_body(message);
+  if (body->length > 0) {
+    GBytes* flat = soup_message_body_flatten(body);
+    gsize size = 0;
+    const auto* bytes = static_cast<const char*>(g_bytes_get_data(flat, &size));
+    call.body.assign(bytes, size);
+    g_bytes_unref(flat);
+  }
+  MainContextPtr context(g_main_context_ref(self.context_.get()));
+
+  if (route.opener) {
+    soup_server_message_set_status(message, 200, nullptr);
+    SoupMessageHeaders* headers = soup_server_message_get_response_headers(message);
+    soup_message_headers_set_encoding(headers, SOUP_ENCODING_CHUNKED);
+    soup_message_headers_replace(headers, "Content-Type", "text/event-stream");
+    soup_message_headers_replace(headers, "Cache-Control", "no-cache");
+    soup_message_body_set_accumulate(soup_server_message_get_response_body(message), FALSE);
+    auto stream = std::make_shared<OpenStream>();
+    stream->message = Ref(message);
+    stream->keep_alive.reset(g_timeout_source_new_seconds(kStreamKeepAliveSeconds));
+    g_source_set_callback(stream->keep_alive.get(), &OpenStream::KeepAlive, stream.get(), nullptr);
+    g_source_attach(stream->keep_alive.get(), self.context_.get());
+    stream->hang_up.reset(
+        g_socket_create_source(soup_server_message_get_socket(message),
+                               static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), nullptr));
+    g_source_set_callback(stream->hang_up.get(), G_SOURCE_FUNC(&OpenStream::HungUp), stream.get(),
+                          nullptr);
+    g_source_attach(stream->hang_up.get(), self.context_.get());
+    g_signal_connect_data(message, "finished", G_CALLBACK(&OpenStream::OnFinished), Hold(stream),
+                          &Release<OpenStream>, GConnectFlags{});
+    ChunkSink sink = [context = std::shared_ptr<GMainContext>(std::move(context)),
+                      weak = std::weak_ptr<OpenStream>(stream)](std::string chunk) {
+      PostToContext(context.get(), [weak, chunk = std::move(chunk)] {
+        if (auto open = weak.lock()) open->Write(chunk);
+      });
+    };
+    stream->subscription = route.opener(call, std::move(sink));
+    return;
+  }
+
+  auto pending = std::make_shared<PendingAnswer>();
+  pending->message = Ref(message);
+  g_signal_connect_data(message, "finished", G_CALLBACK(&PendingAnswer::OnFinished), Hold(pending),
+                        &Release<PendingAnswer>, GConnectFlags{});
+  soup_server_message_pause(message);
+  ApiReply reply = [context = std::shared_ptr<GMainContext>(std::move(context)),
+                    pending](HttpAnswer answer) {
+    PostToContext(context.get(), [pending, answer = std::move(answer)] {
+      if (!pending->message || pending->answered) return;
+      pending->answered = true;
+      Answer(pending->message.get(), answer);
+      soup_server_message_unpause(pending->message.get());
+    });
+  };
+  route.handler(std::move(call), std::move(reply));
 }
 
 }  // namespace qz

@@ -57,9 +57,10 @@ double ProcessStartSeconds() {
 
 }  // namespace
 
-void AddMetricsEndpoint(HttpListener& listener, MetricsSources sources) {
+void AddMetricsEndpoint(HttpListener& listener, MetricsSources sources, Access access) {
   listener.AddHandler(
-      std::string(kMetricsPath), [sources = std::move(sources), start = ProcessStartSeconds()] {
+      std::string(kMetricsPath),
+      [sources = std::move(sources), start = ProcessStartSeconds()] {
         SampledMetrics sampled;
         if (sources.pending) sampled.pending = sources.pending();
         if (sources.failed) sampled.failed = sources.failed();
@@ -73,7 +74,8 @@ void AddMetricsEndpoint(HttpListener& listener, MetricsSources sources) {
         sampled.open_fds = OpenDescriptors();
         sampled.start_time_seconds = start;
         return HttpAnswer{200, std::string(kMetricsContentType), sources.metrics.Render(sampled)};
-      });
+      },
+      access);
 }
 
 }  // namespace qz

@@ -25,7 +25,8 @@ struct MetricsSources {
 inline constexpr std::string_view kMetricsPath = "/metrics";
 inline constexpr std::string_view kMetricsContentType = "text/plain; version=0.0.4";
 
-// Serves GET /metrics on `listener` (before it starts).
-void AddMetricsEndpoint(HttpListener& listener, MetricsSources sources);
+// Serves GET /metrics on `listener` (before it starts), to callers with `access`.
+void AddMetricsEndpoint(HttpListener& listener, MetricsSources sources,
+                        Access access = kPublicAccess);
 
 }  // namespace qz

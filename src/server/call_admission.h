@@ -10,12 +10,12 @@
 #include <string_view>
 
 #include "diagnostics/metrics.h"
+#include "diagnostics/refusal_log.h"
 #include "platform/holders.h"
 #include "server/caller_ledger.h"
 #include "server/caller_uids.h"
 #include "server/class_table.h"
 #include "server/limits.h"
-#include "server/refusal_log.h"
 
 namespace qz {
 

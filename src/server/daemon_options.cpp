@@ -19,6 +19,9 @@ struct OptionText {
   gchar* linger = nullptr;
   gchar* seat = nullptr;
   gchar* metrics_listen = nullptr;
+  gchar** listen = nullptr;
+  gchar* tls_cert = nullptr;
+  gchar* tls_key = nullptr;
   gint apartments = 4;
   gint user_share = -1;  // not given: half the apartments
   gint grace = 30;
@@ -26,9 +29,12 @@ struct OptionText {
   gboolean system = FALSE;
   gboolean version = FALSE;
   gboolean no_journal = FALSE;
+  gboolean listen_insecure = FALSE;
   // The parser allocates what it stores in the fields above.
   ~OptionText() {
-    for (gchar* held : {address, folder, linger, seat, metrics_listen}) CharPtr{held};
+    for (gchar* held : {address, folder, linger, seat, metrics_listen, tls_cert, tls_key})
+      CharPtr{held};
+    StrvPtr{listen};
   }
 
   static std::array<gint64, std::size(kLimitRows)> DefaultLimits() {
@@ -55,6 +61,32 @@ bool ParseWhole(std::string_view text, long max, long& out) {
   if (s.empty() || *end || value < 0 || value > max) return false;
   out = value;
   return true;
+}
+
+// The HTTP front door's options: tokens cross the network in the clear
+// unless TLS carries them, so only loopback goes without it unless asked.
+Status TakeFrontDoor(const OptionText& text, DaemonOptions& options) {
+  for (gchar** item = text.listen; item && *item; ++item) {
+    std::optional<ListenAddress> address = ParseListenAddress(*item);
+    if (!address)
+      return Status::InvalidArgument(
+          "--listen takes a numeric ADDRESS:PORT, such as 127.0.0.1:8443 or [::1]:8443");
+    options.listen.push_back(std::move(*address));
+  }
+  if (text.tls_cert) options.tls_cert = text.tls_cert;
+  if (text.tls_key) options.tls_key = text.tls_key;
+  options.listen_insecure = text.listen_insecure;
+  if (options.tls_cert.empty() != options.tls_key.empty())
+    return Status::InvalidArgument("--tls-cert and --tls-key go together");
+  if (!options.tls_cert.empty() && options.listen.empty())
+    return Status::InvalidArgument("--tls-cert needs --listen");
+  if (options.tls_cert.empty() && !options.listen_insecure)
+    for (const ListenAddress& address : options.listen)
+      if (!IsLoopback(address))
+        return Status::InvalidArgument("--listen " + address.host +
+                                       " is not a loopback address: give --tls-cert and "
+                                       "--tls-key, or --listen-insecure");
+  return {};
 }
 
 }  // namespace
@@ -97,6 +129,16 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& s
   entries.push_back({"metrics-listen", 0, 0, G_OPTION_ARG_STRING, &text.metrics_listen,
                      "Serve Prometheus metrics at http://ADDRESS:PORT/metrics (none by default)",
                      "ADDRESS:PORT"});
+  entries.push_back({"listen", 0, 0, G_OPTION_ARG_STRING_ARRAY, &text.listen,
+                     "Serve the HTTP API at ADDRESS:PORT (repeatable; none by default)",
+                     "ADDRESS:PORT"});
+  entries.push_back({"tls-cert", 0, 0, G_OPTION_ARG_FILENAME, &text.tls_cert,
+                     "Serve --listen over HTTPS with this PEM certificate (with --tls-key)",
+                     "FILE"});
+  entries.push_back({"tls-key", 0, 0, G_OPTION_ARG_FILENAME, &text.tls_key,
+                     "The PEM private key of --tls-cert", "FILE"});
+  entries.push_back({"listen-insecure", 0, 0, G_OPTION_ARG_NONE, &text.listen_insecure,
+                     "Allow --listen on an address that is not loopback without TLS", nullptr});
   entries.push_back(
       {"version", 0, 0, G_OPTION_ARG_NONE, &text.version, "Print the version and exit", nullptr});
   entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
@@ -164,6 +206,8 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& s
       return std::nullopt;
     }
   }
+  status = TakeFrontDoor(text, options);
+  if (!status.ok()) return std::nullopt;
   if (text.seat) {
     if (std::optional<SeatMode> mode = ParseSeatMode(text.seat)) {
       options.seat = *mode;

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "http/http_listener.h"
 #include "platform/seat_override.h"
@@ -20,6 +21,12 @@ struct DaemonOptions {
   bool show_version = false;
   bool journal = true;  // --no-journal: accepted requests are not kept across a crash
   std::optional<ListenAddress> metrics_listen;  // none: no metrics are served or counted
+  // The HTTP front door: none by default. An address that is not loopback
+  // needs TLS or listen_insecure.
+  std::vector<ListenAddress> listen;
+  std::string tls_cert;  // with tls_key: HTTPS on every --listen address
+  std::string tls_key;
+  bool listen_insecure = false;
 };
 
 // Parses argv (program name first). Nothing: the command line is wrong and

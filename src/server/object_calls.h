@@ -19,6 +19,7 @@
 
 #include "automation/apartment_pool.h"
 #include "automation/context_post.h"
+#include "diagnostics/refusal_log.h"
 #include "dispatch/server_environment.h"
 #include "platform/holders.h"
 #include "server/call_admission.h"
@@ -26,7 +27,6 @@
 #include "server/caller_uids.h"
 #include "server/object_table.h"
 #include "server/pending_work.h"
-#include "server/refusal_log.h"
 #include "server/server_options.h"
 
 namespace qz {

@@ -8,11 +8,15 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "automation/component_registry.h"
+#include "automation/context_post.h"
 #include "components/callback_service.h"
 #include "components/callback_worker.h"
+#include "components/json_text.h"
 #include "components/system_bus_address.h"
 #include "config/program_folder.h"
 #include "config/settings_groups.h"
@@ -20,10 +24,13 @@
 #include "diagnostics/metrics.h"
 #include "dispatch/delivery_ledger.h"
 #include "dispatch/journal_file.h"
+#include "dispatch/journal_listing.h"
 #include "dispatch/request_journal.h"
 #include "dispatch/retry_schedule.h"
 #include "gateways/gateway_table.h"
+#include "http/front_door.h"
 #include "http/metrics_endpoint.h"
+#include "http/token_store.h"
 #include "platform/holders.h"
 #include "platform/registry_store.h"
 #include "platform/seat_override.h"
@@ -64,11 +71,83 @@ std::string BusText(const qz::DaemonOptions& options) {
 // names and the limit options.
 std::unique_ptr<qz::Metrics> MakeMetrics(const qz::DaemonOptions& options,
                                          const qz::GatewayTable& gateways) {
-  if (!options.metrics_listen) return nullptr;
+  if (!options.metrics_listen && options.listen.empty()) return nullptr;
   qz::Metrics::Labels labels{{gateways.smtp.name, gateways.profile.name}, {}, QZ_VERSION};
   for (const qz::PagingGateway& gateway : gateways.paging) labels.gateways.push_back(gateway.name);
   for (const qz::LimitRow& row : qz::kLimitRows) labels.limits.emplace_back(row.option);
   return std::make_unique<qz::Metrics>(std::move(labels));
+}
+
+// The status view as JSON, as `qznotes status --json` prints it:
+// dictionaries as objects, other containers as arrays.
+void AppendVariantJson(std::string& out, GVariant* value) {
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE_VARIANT)) {
+    qz::VariantPtr inner(g_variant_get_variant(value));
+    return AppendVariantJson(out, inner.get());
+  }
+  const bool object = g_variant_is_of_type(value, G_VARIANT_TYPE("a{s*}"));
+  switch (g_variant_classify(value)) {
+    case G_VARIANT_CLASS_BOOLEAN:
+      out += g_variant_get_boolean(value) ? "true" : "false";
+      return;
+    case G_VARIANT_CLASS_STRING:
+      out += qz::JsonString(g_variant_get_string(value, nullptr));
+      return;
+    case G_VARIANT_CLASS_INT32:
+      out += std::to_string(g_variant_get_int32(value));
+      return;
+    case G_VARIANT_CLASS_UINT32:
+      out += std::to_string(g_variant_get_uint32(value));
+      return;
+    case G_VARIANT_CLASS_INT64:
+      out += std::to_string(g_variant_get_int64(value));
+      return;
+    case G_VARIANT_CLASS_UINT64:
+      out += std::to_string(g_variant_get_uint64(value));
+      return;
+    default:
+      break;
+  }
+  if (!g_variant_is_container(value)) {
+    out += "null";
+    return;
+  }
+  out += object ? '{' : '[';
+  for (gsize k = 0, n = g_variant_n_children(value); k < n; ++k) {
+    if (k > 0) out += ',';
+    qz::VariantPtr item(g_variant_get_child_value(value, k));
+    if (!object) {
+      AppendVariantJson(out, item.get());
+      continue;
+    }
+    qz::VariantPtr key(g_variant_get_child_value(item.get(), 0));
+    qz::VariantPtr entry(g_variant_get_child_value(item.get(), 1));
+    out += qz::JsonString(g_variant_get_string(key.get(), nullptr)) + ":";
+    AppendVariantJson(out, entry.get());
+  }
+  out += object ? '}' : ']';
+}
+
+qz::HttpAnswer StatusJson(const qz::StatusSources* sources, const std::string& folder) {
+  if (!sources) return qz::Problem(503, "Service Unavailable", "the server is not serving yet");
+  qz::StatusFacts facts = qz::GatherStatus(*sources);
+  if (sources->env.journal) facts.journal_bytes = qz::JournalDiskBytes(folder);
+  qz::VariantPtr reply = qz::Own(qz::StatusReply(facts));
+  qz::VariantPtr dict(g_variant_get_child_value(reply.get(), 0));
+  std::string json;
+  AppendVariantJson(json, dict.get());
+  return {200, "application/json", json + "\n"};
+}
+
+// Reads the certificate and key of --tls-cert and --tls-key; none and a
+// logged reason when they cannot be used.
+qz::ObjectPtr<GTlsCertificate> LoadTls(const qz::DaemonOptions& options) {
+  qz::ErrorPtr error;
+  qz::ObjectPtr<GTlsCertificate> certificate(g_tls_certificate_new_from_files(
+      options.tls_cert.c_str(), options.tls_key.c_str(), qz::ErrorSlot(error)));
+  if (!certificate)
+    qz::ServerLog(std::string("cannot use --tls-cert/--tls-key: ") + qz::ErrorText(error));
+  return certificate;
 }
 
 }  // namespace
@@ -167,15 +246,17 @@ int main(int argc, char** argv) {
     // Metrics are served before the status view is, so that it names their address.
     std::vector<std::string> listeners = {BusText(*options)};
     qz::HttpListener metrics_listener;
-    if (metrics) {
-      qz::AddMetricsEndpoint(
-          metrics_listener,
-          {.metrics = *metrics,
-           .health = &health,
-           .pending = [&objects] { return static_cast<int64_t>(objects.UnfinishedWork().size()); },
-           .failed =
-               [&journal] { return journal ? static_cast<int64_t>(journal->FailedCount()) : 0; },
-           .program_folder = journal ? folder : std::string()});
+    std::optional<qz::MetricsSources> metrics_sources;
+    if (metrics)
+      metrics_sources.emplace(qz::MetricsSources{
+          .metrics = *metrics,
+          .health = &health,
+          .pending = [&objects] { return static_cast<int64_t>(objects.UnfinishedWork().size()); },
+          .failed =
+              [&journal] { return journal ? static_cast<int64_t>(journal->FailedCount()) : 0; },
+          .program_folder = journal ? folder : std::string()});
+    if (metrics && options->metrics_listen) {
+      qz::AddMetricsEndpoint(metrics_listener, *metrics_sources);
       std::string bound;
       const qz::Status listening = metrics_listener.Start(*options->metrics_listen, bound);
       if (!listening.ok()) {
@@ -185,8 +266,48 @@ int main(int argc, char** argv) {
       listeners.push_back("http://" + bound + std::string(qz::kMetricsPath));
       qz::ServerLog("metrics: serving " + listeners.back());
     }
+    // The front door answers /v1/status on the main thread, once the
+    // status view exists and until it goes.
+    auto door_status = std::make_shared<const qz::StatusSources*>(nullptr);
+    qz::TokenStore tokens(folder + "/" + std::string(qz::kTokensFileName), report);
+    qz::HttpListener front_door;
+    if (!options->listen.empty()) {
+      if (!options->tls_cert.empty()) {
+        qz::ObjectPtr<GTlsCertificate> certificate = LoadTls(*options);
+        if (!certificate) return 1;
+        front_door.UseTls(std::move(certificate));
+      }
+      front_door.UseTokens(&tokens);
+      front_door.UseReport(report);
+      front_door.AddRoute(
+          "GET", "/v1/health", qz::kPublicAccess, [&objects](qz::ApiCall, qz::ApiReply reply) {
+            const bool stopping = objects.stopping();
+            reply({stopping ? 503u : 200u, "application/json",
+                   stopping ? "{\"status\":\"stopping\"}\n" : "{\"status\":\"serving\"}\n"});
+          });
+      front_door.AddRoute("GET", "/v1/status", qz::Needs(qz::Right::kRead),
+                          [door_status, folder](qz::ApiCall, qz::ApiReply reply) {
+                            qz::PostToContext(g_main_context_default(),
+                                              [door_status, folder, reply] {
+                                                reply(StatusJson(*door_status, folder));
+                                              });
+                          });
+      if (metrics)
+        qz::AddMetricsEndpoint(front_door, *metrics_sources, qz::Needs(qz::Right::kRead));
+      std::vector<std::string> bound;
+      const qz::Status listening = front_door.Start(options->listen, bound);
+      if (!listening.ok()) {
+        qz::ServerLog("cannot serve http: " + listening.message());
+        return 1;
+      }
+      for (const std::string& address : bound) {
+        listeners.push_back((options->tls_cert.empty() ? "http://" : "https://") + address);
+        qz::ServerLog("http: serving " + listeners.back());
+      }
+    }
     const qz::StatusSources status_sources{
         env, served, objects, std::move(listeners), connection.get(), started_unix_ms};
+    *door_status = &status_sources;
     qz::CallRouter router(connection.get(), served, env, admission, uids, objects, lifetime,
                           &status_sources);
     qz::ServiceWatchdog watchdog(g_main_context_default(), objects.pool(), [&status_sources] {
@@ -194,6 +315,7 @@ int main(int argc, char** argv) {
     });
     status = lifetime.Run();
     deadline = lifetime.StopDeadline();
+    *door_status = nullptr;
   }
   // A run finished while the server wound down may have queued one more;
   // the stop's own grace bounds this wait too.

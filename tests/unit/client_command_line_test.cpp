@@ -137,7 +137,7 @@ TEST(ClientCommandLine, WhatEachCommandLineAsksFor) {
 
 TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
   const std::string kCommands =
-      " (send, settings, call, test-gateway, profiles, watch, journal, status, help)";
+      " (send, settings, call, test-gateway, profiles, watch, journal, status, tokens, help)";
   const std::string kGroups =
       "terminal-short, terminal, gateways, sms, terminal-ex, snpp, gateways-ex, sms-ex";
   const std::string kSeconds = "--timeout takes whole seconds from 1 to 86400";

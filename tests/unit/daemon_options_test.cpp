@@ -55,16 +55,35 @@ TEST(DaemonOptions, ValuesAndDefaults) {
 }
 
 TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
-  for (const char* word :
-       {"--folder=", "--folder", "--linger=-1", "--linger=soon", "--linger=86401", "--apartments=0",
-        "--apartments=999", "--user-share=0", "--user-share=257", "--shutdown-grace=-5",
-        "--seat=maybe", "--bogus", "stray", "--max-objects=0", "--max-depth=65",
-        "--max-elements=-1", "--max-pending-bytes=x", "--metrics-listen=::1:1",
-        "--metrics-listen=localhost:1"}) {
+  for (const char* word : {"--folder=",
+                           "--folder",
+                           "--linger=-1",
+                           "--linger=soon",
+                           "--linger=86401",
+                           "--apartments=0",
+                           "--apartments=999",
+                           "--user-share=0",
+                           "--user-share=257",
+                           "--shutdown-grace=-5",
+                           "--seat=maybe",
+                           "--bogus",
+                           "stray",
+                           "--max-objects=0",
+                           "--max-depth=65",
+                           "--max-elements=-1",
+                           "--max-pending-bytes=x",
+                           "--metrics-listen=::1:1",
+                           "--metrics-listen=localhost:1",
+                           "--listen=localhost:1",
+                           "--listen=0.0.0.0:1",
+                           "--tls-cert=c.pem"}) {
     Status error;
     EXPECT_FALSE(Parse({word}, error)) << word;
     EXPECT_FALSE(error.ok()) << word;
   }
+  Status error;  // beyond loopback only by consent
+  EXPECT_TRUE(Parse({"--listen=0.0.0.0:1", "--listen=[::1]:2", "--listen-insecure"}, error))
+      << error.message();
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "diagnostics/refusal_log.h"
 #include "platform/holders.h"
 #include "server/caller_ledger.h"
-#include "server/refusal_log.h"
 
 namespace qz {
 namespace {

@@ -20,6 +20,7 @@ Command ParseCall(OptionSet& options, CommandWords words);
 Command ParseTestGateway(OptionSet& options, CommandWords words);
 Command ParseProfiles(OptionSet& options, CommandWords words);
 Command ParseWatch(OptionSet& options, CommandWords words);
+Command ParseTokens(OptionSet& options, CommandWords words);
 Command ParseJournal(OptionSet& options, CommandWords words);
 Command ParseStatus(OptionSet& options, CommandWords words);
 

@@ -21,7 +21,7 @@ ExitStatus RunRemoteAs(const GlobalOptions& global, const Command& command, Cons
   return Run(global, std::get<C>(command), console);
 }
 
-const std::array<CommandEntry, 8> kCommands = {{
+const std::array<CommandEntry, 9> kCommands = {{
     {"send", "hand the server a notification request", kSendHelp, ParseSend,
      RunAs<SendCommand, RunSend>, false, RunRemoteAs<SendCommand, RunRemoteSend>},
     {"settings", "show, read or change the gateway settings", kSettingsHelp, ParseSettings,
@@ -40,6 +40,8 @@ const std::array<CommandEntry, 8> kCommands = {{
     {"status", "what the server is doing: requests, journal, gateways, limits", kStatusHelp,
      ParseStatus, RunAs<StatusCommand, RunStatus>, false,
      RunRemoteAs<StatusCommand, RunRemoteStatus>},
+    {"tokens", "add, list or remove the bearer tokens of the HTTP API", kTokensHelp, ParseTokens,
+     RunAs<TokensCommand, RunTokens>, /*offline=*/true},
 }};
 
 }  // namespace

@@ -102,6 +102,17 @@ struct JournalCommand {
   bool all = false;                   // kRetry --all
 };
 
+// The HTTP API's bearer tokens in the program folder's QzTokens.ini; like
+// the journal, works on the file, not the bus.
+struct TokensCommand {
+  enum class Action { kList, kAdd, kRemove };
+  Action action = Action::kList;
+  std::string name;                   // kAdd, kRemove
+  unsigned rights = 0;                // kAdd: --rights
+  bool system = false;                // the system daemon's folder (--system)
+  std::optional<std::string> folder;  // --folder
+};
+
 // What the server is doing now (its Status answer).
 struct StatusCommand {};
 
@@ -111,9 +122,9 @@ struct HelpCommand {
   std::string topic;  // "" or a command's name
 };
 
-using Command =
-    std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand,
-                 TestGatewayCommand, ProfilesCommand, WatchCommand, JournalCommand, StatusCommand>;
+using Command = std::variant<HelpCommand, VersionCommand, SendCommand, SettingsCommand, CallCommand,
+                             TestGatewayCommand, ProfilesCommand, WatchCommand, JournalCommand,
+                             StatusCommand, TokensCommand>;
 
 struct Invocation {
   GlobalOptions global;

@@ -232,6 +232,30 @@ or no failed request has that ID; 2 usage or bus errors, or a journal folder
 that cannot be read.
 )txt";
 
+const std::string_view kTokensHelp =
+    R"txt(Usage: qznotes tokens [list] [--folder DIR] [--system]
+       qznotes tokens add NAME --rights RIGHTS
+       qznotes tokens remove NAME
+
+The bearer tokens that the daemon's HTTP API (qznotesd --listen) accepts, in
+QzTokens.ini in the program folder. Only a hash of each token is kept.
+
+list     each token's name and rights (default)
+add      makes a new random token NAME with RIGHTS (comma-separated: send,
+         test, read, settings, journal) and prints it once: keep it, it
+         cannot be shown again
+remove   withdraws the token NAME; the daemon stops accepting it at once
+
+  --folder DIR   the program folder (default: with --system the system
+                 daemon's; else the one of the daemon on the bus; else
+                 QZNOTES_FOLDER, else the folder of the installed programs)
+
+The file is created with mode 0600; the daemon refuses every token while
+anyone but its own user may read it. Exit status: 0 done; 1 no token of that
+name, or a token of that name exists already; 2 usage errors, or a file that
+cannot be read or written.
+)txt";
+
 const std::string_view kWatchHelp = R"txt(Usage: qznotes watch [--json] [--count N]
 
 Prints the server's Delivered signal after each dispatch run, live: the test

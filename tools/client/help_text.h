@@ -14,6 +14,7 @@ extern const std::string_view kCallHelp;
 // Built from the gateway table at its first use.
 std::string_view TestGatewayHelp();
 extern const std::string_view kProfilesHelp;
+extern const std::string_view kTokensHelp;
 extern const std::string_view kStatusHelp;
 extern const std::string_view kWatchHelp;
 extern const std::string_view kJournalHelp;

@@ -26,6 +26,8 @@ ExitStatus RunProfiles(GDBusConnection* connection, const GlobalOptions& global,
 ExitStatus RunWatch(GDBusConnection* connection, const GlobalOptions& global,
                     const WatchCommand& watch, Console console);
 // No bus: `connection` is null (the table marks the command offline).
+ExitStatus RunTokens(GDBusConnection* connection, const GlobalOptions& global,
+                     const TokensCommand& tokens, Console console);
 ExitStatus RunJournal(GDBusConnection* connection, const GlobalOptions& global,
                       const JournalCommand& journal, Console console);
 ExitStatus RunStatus(GDBusConnection* connection, const GlobalOptions& global,

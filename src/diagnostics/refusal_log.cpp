@@ -1,4 +1,4 @@
-#include "server/refusal_log.h"
+#include "diagnostics/refusal_log.h"
 
 namespace qz {
 
