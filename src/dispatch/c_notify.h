@@ -84,6 +84,8 @@ class cNotify {
   // A try failed for now and the next one is due later: a stop leaves such
   // a request in the journal rather than trying it at once.
   bool WaitsForRetry() const { return pending_ && tries_ > 0; }
+  // The journal entry of the pending request; 0 for none.
+  uint64_t JournalKey() const { return journal_slot_.key(); }
   // The test identifier of the latest request.
   std::string_view TestId() const { return mstrTestID; }
 

@@ -29,6 +29,8 @@ class JournalSlot {
   void KeepFailed(const RequestRecord& record);
   // Lets go of the entry without ending it: the next run replays it, or
   // another slot adopts it. Answers its key.
+  // The entry held now; 0 for none.
+  uint64_t key() const { return held_ ? key_ : 0; }
   uint64_t Release() {
     held_ = false;
     return key_;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,6 +92,25 @@ struct SubmitResult {
   std::string text;       // the operation's answer text, or why it was refused
 };
 
+// One channel step of a request's run: which group, which channel, to whom,
+// and why it failed when it did.
+struct RequestStep {
+  long group = 0;
+  std::string channel;
+  std::string recipients;
+  bool delivered = false;
+  std::string reason;
+};
+
+// What became of a request the door accepted.
+struct RequestState {
+  std::string id;
+  std::string test_id;
+  std::string state;    // "pending", "retrying", "delivered", "undeliverable"
+  std::string outcome;  // the run's outcome text, once it ended
+  std::vector<RequestStep> steps;
+};
+
 // What the server offers the door. Every method may be called from the
 // listener's thread and must not wait there for deliveries or the bus.
 // The request API adds what else it needs (states, events, gateway tests).
@@ -101,6 +121,26 @@ class RequestPort {
   // `done` gets the answer once the request is in the journal (or refused).
   virtual void Submit(NotificationRequest request, const ApiCaller& caller,
                       std::function<void(SubmitResult)> done) = 0;
+  // The state of request `id`, or nothing when there is no such request or
+  // `caller` may not read it (its own requests; any with kRead).
+  virtual void Lookup(std::string id, const ApiCaller& caller,
+                      std::function<void(std::optional<RequestState>)> done) {
+    (void)id, (void)caller;
+    done(std::nullopt);
+  }
+  // Every run that ends from now on and that `caller` may read goes to
+  // `watcher`, from any thread, until the answer is dropped.
+  using OutcomeWatcher = std::function<void(const RequestState& ended)>;
+  virtual std::shared_ptr<void> WatchOutcomes(const ApiCaller& caller, OutcomeWatcher watcher) {
+    (void)caller, (void)watcher;
+    return nullptr;
+  }
+  // Runs gvarTestGateway: `done` gets 200 with its answer text, or a refusal.
+  virtual void TestGateway(int16_t index, std::string number, const ApiCaller& caller,
+                           std::function<void(SubmitResult)> done) {
+    (void)index, (void)number, (void)caller;
+    done({501, {}, "no gateway test here"});
+  }
 };
 
 }  // namespace qz

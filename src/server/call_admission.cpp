@@ -44,6 +44,16 @@ std::optional<CallerLedger::Ticket> CallAdmission::AdmitObject(GDBusMessage* cal
   return std::move(admission.ticket);
 }
 
+CallerLedger::Admission CallAdmission::AdmitNamed(std::string_view caller, bool request,
+                                                  size_t bytes) {
+  CallerLedger::Admission admission = ledger_.Admit(caller, request, bytes);
+  if (!admission.refused) return admission;
+  if (metrics_) metrics_->Refused(static_cast<size_t>(*admission.refused));
+  if (auto line = refusals_.Line(caller, LimitMessage(limits_, *admission.refused)))
+    ServerLog(*line);
+  return admission;
+}
+
 void CallAdmission::RefuseOverLimit(GDBusMessage* call, Limit limit) {
   const char* sender = g_dbus_message_get_sender(call);
   const char* member = g_dbus_message_get_member(call);

@@ -38,6 +38,10 @@ class CallAdmission {
   // answered LimitsExceeded).
   std::optional<CallerLedger::Ticket> AdmitObject(GDBusMessage* call);
   void RefuseOverLimit(GDBusMessage* call, Limit limit);
+  // The same for a caller of another boundary, named "http:TOKEN", held to
+  // a connection's limits as a user of its own; a refusal is counted and
+  // logged here, and answered by the caller.
+  CallerLedger::Admission AdmitNamed(std::string_view caller, bool request, size_t bytes);
   // The caller left the bus.
   void Forget(std::string_view caller) {
     refusals_.Forget(caller);

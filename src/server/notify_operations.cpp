@@ -23,6 +23,8 @@ class NotifyObject final : public ServedObject {
   std::string PendingWorkName() const override {
     return "request " + std::string(notify_.TestId());
   }
+  uint64_t PendingJournalKey() const override { return notify_.JournalKey(); }
+  bool WaitsForRetry() const override { return notify_.WaitsForRetry(); }
   bool ResumeRequest(const RequestRecord& record, uint64_t key,
                      std::shared_ptr<DispatchObject> callback) override {
     notify_.ResumeRequest(record, key, std::move(callback));

@@ -117,6 +117,7 @@ void ObjectCalls::ReportOutcomes(ObjectEntry& entry) {
   entry.object->SetOutcomeSink([this, &entry](const DispatchTrace& trace) {
     pending_.Ended(entry.path);
     ReportDelivery(connection_.get(), ShortPath(entry.path), trace, {}, entry.owner, entry.path);
+    if (outcome_observer_) outcome_observer_(entry, trace);
     ReturnTicket(entry.request, *entry.apartment);  // the run has ended
   });
 }
@@ -236,6 +237,7 @@ void ObjectCalls::RunOnTransientObject(MessagePtr call, const ClassDescription& 
           pending_.Ended(entry->path);
           ReportDelivery(connection_.get(), ShortPath(entry->path), trace, {}, entry->owner,
                          entry->path);
+          if (outcome_observer_) outcome_observer_(*entry, trace);
           ReturnTicket(entry->request, *entry->apartment);
           ReleaseUnowned(*entry, "one-shot work done");
         });

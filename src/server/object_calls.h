@@ -88,6 +88,11 @@ class ObjectCalls {
   // Any thread: drops the table's reference of such an object, which goes.
   void ReleaseUnowned(const ObjectEntry& entry, std::string_view why);
 
+  // Main thread, before serving: also hears the outcome of every run of a
+  // bus caller's object, on that object's apartment (the HTTP event feed).
+  using OutcomeObserver = std::function<void(const ObjectEntry& entry, const DispatchTrace& trace)>;
+  void ObserveOutcomes(OutcomeObserver observer) { outcome_observer_ = std::move(observer); }
+
   // Main thread, for the server's lifetime.
   // `check` runs on the main thread whenever an object went while the
   // server was not stopping.
@@ -131,6 +136,7 @@ class ObjectCalls {
   PendingWork pending_;  // accepted requests whose run has not ended
   guint owner_subscription_ = 0;
   std::function<void()> object_gone_;  // main thread
+  OutcomeObserver outcome_observer_;   // set before serving, read on apartments
 
   std::atomic<int> live_objects_{0};
   std::atomic<int> creating_{0};  // CreateObject calls taken, not yet run

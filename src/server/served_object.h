@@ -28,6 +28,10 @@ class ServedObject {
   virtual bool HasPendingWork() const { return false; }
   // Names the pending work in log lines ("request T-42").
   virtual std::string PendingWorkName() const { return {}; }
+  // The journal entry of the pending work (0: none), and whether that work
+  // waits for its next try.
+  virtual uint64_t PendingJournalKey() const { return 0; }
+  virtual bool WaitsForRetry() const { return false; }
   // Does the pending work now rather than when it is due (server stopping).
   virtual void FinishPendingWork() {}
   // `sink` receives what was done each time accepted work ends.
