@@ -107,8 +107,9 @@ ChannelStep StepFromJson(JsonNode* node) {
   JsonObject* object = json_node_get_object(node);
   step.group = static_cast<long>(json_object_get_int_member_with_default(object, "group", 0));
   step.channel = Member(object, "channel");
-  step.addressed = json_object_has_member(object, "recipients");
   step.recipients = Member(object, "recipients");
+  // The API words a step without recipients (loading the settings) so.
+  step.addressed = !step.recipients.empty();
   step.delivered = json_object_get_boolean_member_with_default(object, "delivered", FALSE);
   step.reason = Member(object, "reason");
   return step;
