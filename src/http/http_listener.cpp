@@ -27,7 +27,7 @@ namespace {
 constexpr unsigned kStreamKeepAliveSeconds = 15;
 constexpr std::string_view kKeepAliveComment = ": keep-alive\n\n";
 
-std::vector<std::string> PathSegments(std::string_view path) {
+std::vector<std::string> RoutePathSegments(std::string_view path) {
   std::vector<std::string> segments;
   if (!path.empty() && path.front() == '/') path.remove_prefix(1);
   while (true) {
@@ -38,13 +38,13 @@ std::vector<std::string> PathSegments(std::string_view path) {
   }
 }
 
-void Answer(SoupServerMessage* message, const HttpAnswer& answer) {
+void AnswerMessage(SoupServerMessage* message, const HttpAnswer& answer) {
   soup_server_message_set_status(message, answer.status, nullptr);
   soup_server_message_set_response(message, answer.content_type.c_str(), SOUP_MEMORY_COPY,
                                    answer.body.data(), answer.body.size());
 }
 
-void SetHeader(SoupServerMessage* message, const char* name, const std::string& value) {
+void SetResponseHeader(SoupServerMessage* message, const char* name, const std::string& value) {
   soup_message_headers_replace(soup_server_message_get_response_headers(message), name,
                                value.c_str());
 }
@@ -102,14 +102,14 @@ void OnBodyChunk(SoupServerMessage* message, GBytes*, gpointer) {
     AnswerAndClose(message, TooLarge());
 }
 
-// Ties a value's life to a message's signal handler: `Hold` gives the
+// Ties a value's life to a message's signal handler: `HoldForSignal` gives the
 // signal's user data, the destroy notify takes it back.
 template <typename T>
-gpointer Hold(std::shared_ptr<T> value) {
+gpointer HoldForSignal(std::shared_ptr<T> value) {
   return std::make_unique<std::shared_ptr<T>>(std::move(value)).release();
 }
 template <typename T>
-void Release(gpointer data, GClosure*) {
+void ReleaseFromSignal(gpointer data, GClosure*) {
   std::unique_ptr<std::shared_ptr<T>>(static_cast<std::shared_ptr<T>*>(data));
 }
 
@@ -127,7 +127,9 @@ struct PendingAnswer {
 // A streamed answer while its client stays. A client of a stream sends
 // nothing more, so anything readable on its socket (an end, a TLS alert) is
 // the client going; the paused answer would not notice that by itself.
-struct OpenStream {
+}  // namespace
+
+struct HttpListener::OpenStream {
   ObjectPtr<SoupServerMessage> message;
   std::shared_ptr<void> subscription;
   SourcePtr keep_alive;
@@ -148,6 +150,10 @@ struct OpenStream {
     static_cast<OpenStream*>(data)->Write(kKeepAliveComment);
     return G_SOURCE_CONTINUE;
   }
+  void End() {
+    message.reset();
+    Drop();
+  }
   static gboolean HungUp(GSocket*, GIOCondition, gpointer data) {
     auto& stream = *static_cast<OpenStream*>(data);
     if (stream.message) {
@@ -158,13 +164,9 @@ struct OpenStream {
     return G_SOURCE_REMOVE;
   }
   static void OnFinished(SoupServerMessage*, gpointer data) {
-    OpenStream& stream = **static_cast<std::shared_ptr<OpenStream>*>(data);
-    stream.message.reset();
-    stream.Drop();
+    (*static_cast<std::shared_ptr<OpenStream>*>(data))->End();
   }
 };
-
-}  // namespace
 
 std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
   const size_t colon = text.rfind(':');
@@ -197,29 +199,31 @@ HttpListener::~HttpListener() {
   if (!thread_.joinable()) return;
   PostToContext(context_.get(), [loop = loop_.get()] { g_main_loop_quit(loop); });
   thread_.join();
-  // Nobody iterates the context now; its sources go with the server, and
-  // open streams drop their subscriptions as their connections close.
+  // Nobody iterates the context now; its sources go with the server.
   g_main_context_push_thread_default(context_.get());
+  for (const std::weak_ptr<OpenStream>& weak : streams_)
+    if (std::shared_ptr<OpenStream> stream = weak.lock()) stream->End();
   soup_server_disconnect(server_.get());
   server_.reset();
   g_main_context_pop_thread_default(context_.get());
 }
 
 void HttpListener::AddHandler(std::string path, Handler handler, Access access) {
-  routes_.push_back({"GET", PathSegments(path), access, std::move(handler), {}, {}});
+  routes_.push_back({"GET", RoutePathSegments(path), access, std::move(handler), {}, {}});
 }
 
 void HttpListener::AddRoute(std::string method, std::string pattern, Access access,
                             ApiHandler handler) {
-  routes_.push_back({std::move(method), PathSegments(pattern), access, {}, std::move(handler), {}});
+  routes_.push_back(
+      {std::move(method), RoutePathSegments(pattern), access, {}, std::move(handler), {}});
 }
 
 void HttpListener::AddStream(std::string pattern, Access access, StreamOpener opener) {
-  routes_.push_back({"GET", PathSegments(pattern), access, {}, {}, std::move(opener)});
+  routes_.push_back({"GET", RoutePathSegments(pattern), access, {}, {}, std::move(opener)});
 }
 
 HttpListener::Match HttpListener::Find(std::string_view method, std::string_view path) const {
-  const std::vector<std::string> segments = PathSegments(path);
+  const std::vector<std::string> segments = RoutePathSegments(path);
   Match match;
   for (const Route& route : routes_) {
     if (route.segments.size() != segments.size()) continue;
@@ -256,7 +260,7 @@ std::optional<HttpAnswer> HttpListener::Admit(SoupServerMessage* message, const 
   std::optional<TokenStore::Grant> grant;
   if (!token.empty() && tokens_) grant = tokens_->Find(token);
   if (!grant) {
-    SetHeader(message, "WWW-Authenticate", "Bearer");
+    SetResponseHeader(message, "WWW-Authenticate", "Bearer");
     const bool none = token.empty();
     return refuse(
         Problem(401, "Unauthorized",
@@ -347,10 +351,10 @@ void HttpListener::OnRequest(SoupServer*, SoupServerMessage* message, const char
   Match match = self.Find(method, path);
   if (!match.route) {
     if (match.allow.empty()) {
-      Answer(message, Problem(404, "Not Found", std::string("no such path: ") + path));
+      AnswerMessage(message, Problem(404, "Not Found", std::string("no such path: ") + path));
     } else {
-      SetHeader(message, "Allow", match.allow);
-      Answer(message, Problem(405, "Method Not Allowed", path + (" takes " + match.allow)));
+      SetResponseHeader(message, "Allow", match.allow);
+      AnswerMessage(message, Problem(405, "Method Not Allowed", path + (" takes " + match.allow)));
     }
     return;
   }
@@ -358,11 +362,11 @@ void HttpListener::OnRequest(SoupServer*, SoupServerMessage* message, const char
   ApiCall call{method, path, std::move(match.captures), {}, {}};
   if (const char* peer = soup_server_message_get_remote_host(message)) call.caller.peer = peer;
   if (std::optional<HttpAnswer> refusal = self.Admit(message, route.access, call.caller)) {
-    Answer(message, *refusal);
+    AnswerMessage(message, *refusal);
     return;
   }
   if (route.page) {
-    Answer(message, route.page());
+    AnswerMessage(message, route.page());
     return;
   }
   SoupMessageBody* body = soup_server_message_get_request_body(message);
@@ -393,29 +397,31 @@ void HttpListener::OnRequest(SoupServer*, SoupServerMessage* message, const char
     g_source_set_callback(stream->hang_up.get(), G_SOURCE_FUNC(&OpenStream::HungUp), stream.get(),
                           nullptr);
     g_source_attach(stream->hang_up.get(), self.context_.get());
-    g_signal_connect_data(message, "finished", G_CALLBACK(&OpenStream::OnFinished), Hold(stream),
-                          &Release<OpenStream>, GConnectFlags{});
+    g_signal_connect_data(message, "finished", G_CALLBACK(&OpenStream::OnFinished),
+                          HoldForSignal(stream), &ReleaseFromSignal<OpenStream>, GConnectFlags{});
     ChunkSink sink = [context = std::shared_ptr<GMainContext>(std::move(context)),
                       weak = std::weak_ptr<OpenStream>(stream)](std::string chunk) {
       PostToContext(context.get(), [weak, chunk = std::move(chunk)] {
         if (auto open = weak.lock()) open->Write(chunk);
       });
     };
+    std::erase_if(self.streams_, [](const auto& weak) { return weak.expired(); });
+    self.streams_.push_back(stream);
     stream->subscription = route.opener(call, std::move(sink));
     return;
   }
 
   auto pending = std::make_shared<PendingAnswer>();
   pending->message = Ref(message);
-  g_signal_connect_data(message, "finished", G_CALLBACK(&PendingAnswer::OnFinished), Hold(pending),
-                        &Release<PendingAnswer>, GConnectFlags{});
+  g_signal_connect_data(message, "finished", G_CALLBACK(&PendingAnswer::OnFinished),
+                        HoldForSignal(pending), &ReleaseFromSignal<PendingAnswer>, GConnectFlags{});
   soup_server_message_pause(message);
   ApiReply reply = [context = std::shared_ptr<GMainContext>(std::move(context)),
                     pending](HttpAnswer answer) {
     PostToContext(context.get(), [pending, answer = std::move(answer)] {
       if (!pending->message || pending->answered) return;
       pending->answered = true;
-      Answer(pending->message.get(), answer);
+      AnswerMessage(pending->message.get(), answer);
       soup_server_message_unpause(pending->message.get());
     });
   };

@@ -74,6 +74,7 @@ class HttpListener {
  private:
   struct Route;
   struct Match;
+  struct OpenStream;
 
   Match Find(std::string_view method, std::string_view path) const;
   // The call's caller, or the refusal (401, 403) to answer instead.
@@ -86,6 +87,9 @@ class HttpListener {
                         GHashTable* query, gpointer self);
 
   std::vector<Route> routes_;  // read-only once started
+  // Dropped when the listener goes, should a client still be there; touched
+  // on the listener's thread only.
+  std::vector<std::weak_ptr<OpenStream>> streams_;
   TokenStore* tokens_ = nullptr;
   ObjectPtr<GTlsCertificate> tls_;
   std::function<void(std::string_view)> report_;

@@ -55,8 +55,8 @@ std::string RightsJson(unsigned rights) {
   return "[" + json + "]";
 }
 
-ExitStatus Problem(Console console, const GlobalOptions& global, ExitStatus exit,
-                   std::string_view message) {
+ExitStatus TokensProblem(Console console, const GlobalOptions& global, ExitStatus exit,
+                         std::string_view message) {
   ReportProblem(console, global.json, exit == kExitFailed ? "refused" : "file", message);
   return exit;
 }
@@ -69,24 +69,25 @@ ExitStatus RunTokens(GDBusConnection*, const GlobalOptions& global, const Tokens
   try {
     folder = TokensFolder(global, command);
   } catch (const std::exception& e) {
-    return Problem(console, global, kExitUsage, e.what());
+    return TokensProblem(console, global, kExitUsage, e.what());
   }
   const std::string file = folder + "/" + std::string(kTokensFileName);
   UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir) return Problem(console, global, kExitUsage, "cannot open the folder " + folder);
+  if (!dir) return TokensProblem(console, global, kExitUsage, "cannot open the folder " + folder);
   Status status;
   // Writers of the file take turns; a reader needs no lock (replacements are whole).
   const bool writes = command.action != TokensCommand::Action::kList;
   std::optional<FileLock> lock =
       writes ? FileLock::Acquire(dir.get(), kTokensFileName, kLockWait, status) : std::nullopt;
-  if (writes && !lock) return Problem(console, global, kExitUsage, file + ": " + status.message());
+  if (writes && !lock)
+    return TokensProblem(console, global, kExitUsage, file + ": " + status.message());
   std::vector<TokenEntry> entries;
   struct stat st {};
   if (::stat(file.c_str(), &st) == 0) {
     if (std::optional<std::string> fault = TokenFileFault(st))
       ReportWarning(console, global.json, file + ": the daemon refuses it: " + *fault);
     std::optional<std::string> text = ReadFileText(file.c_str());
-    if (!text) return Problem(console, global, kExitUsage, "cannot read " + file);
+    if (!text) return TokensProblem(console, global, kExitUsage, "cannot read " + file);
     entries = ParseTokenFile(*text);
   }
   auto named = std::find_if(entries.begin(), entries.end(),
@@ -108,15 +109,15 @@ ExitStatus RunTokens(GDBusConnection*, const GlobalOptions& global, const Tokens
   std::string token;
   if (command.action == TokensCommand::Action::kAdd) {
     if (named != entries.end())
-      return Problem(console, global, kExitFailed,
-                     "a token named " + command.name + " exists already (remove it first)");
+      return TokensProblem(console, global, kExitFailed,
+                           "a token named " + command.name + " exists already (remove it first)");
     std::optional<std::string> made = NewToken();
-    if (!made) return Problem(console, global, kExitUsage, "no random bytes from the kernel");
+    if (!made) return TokensProblem(console, global, kExitUsage, "no random bytes from the kernel");
     token = std::move(*made);
     entries.push_back({command.name, TokenHash(token), command.rights});
   } else {
     if (named == entries.end())
-      return Problem(console, global, kExitFailed, "no token named " + command.name);
+      return TokensProblem(console, global, kExitFailed, "no token named " + command.name);
     entries.erase(named);
   }
   struct stat like {};
@@ -125,7 +126,8 @@ ExitStatus RunTokens(GDBusConnection*, const GlobalOptions& global, const Tokens
   like.st_gid = getegid();
   status =
       ReplaceFileContentsAt(dir.get(), std::string(kTokensFileName), TokenFileText(entries), like);
-  if (!status.ok()) return Problem(console, global, kExitUsage, file + ": " + status.message());
+  if (!status.ok())
+    return TokensProblem(console, global, kExitUsage, file + ": " + status.message());
 
   if (command.action == TokensCommand::Action::kRemove) {
     if (global.json) console.out << "{\"removed\":" << Quoted(command.name) << "}\n";
