@@ -11,12 +11,12 @@ namespace {
 
 constexpr std::string_view kApiJsonType = "application/json";
 
-HttpAnswer JsonAnswer(unsigned status, std::string body) {
+HttpAnswer ApiJsonAnswer(unsigned status, std::string body) {
   return {status, std::string(kApiJsonType), std::move(body) + "\n"};
 }
 
 // The title of a refusal the port answered, by its status.
-std::string_view RefusalTitle(unsigned status) {
+std::string_view ApiRefusalTitle(unsigned status) {
   switch (status) {
     case 403:
       return "forbidden";
@@ -31,34 +31,34 @@ std::string_view RefusalTitle(unsigned status) {
   }
 }
 
-HttpAnswer BodyRefusal(const BodyFault& fault) {
+HttpAnswer ApiBodyRefusal(const BodyFault& fault) {
   return Problem(400, "invalid request body", fault.detail, fault.path);
 }
 
-void PostRequest(RequestPort& port, const JsonBodyLimits& limits, ApiCall call, ApiReply reply) {
+void ApiPostRequest(RequestPort& port, const JsonBodyLimits& limits, ApiCall call, ApiReply reply) {
   BodyFault fault;
   std::optional<NotificationRequest> request = ParseRequestBody(call.body, limits, fault);
-  if (!request) return reply(BodyRefusal(fault));
+  if (!request) return reply(ApiBodyRefusal(fault));
   port.Submit(std::move(*request), call.caller, [reply = std::move(reply)](SubmitResult result) {
     if (result.status != 202)
-      return reply(Problem(result.status, RefusalTitle(result.status), result.text));
-    reply(JsonAnswer(
+      return reply(Problem(result.status, ApiRefusalTitle(result.status), result.text));
+    reply(ApiJsonAnswer(
         202, "{\"id\":" + JsonString(result.id) + ",\"status\":" + JsonString(result.text) + "}"));
   });
 }
 
-void GetRequest(RequestPort& port, ApiCall call, ApiReply reply) {
+void ApiGetRequest(RequestPort& port, ApiCall call, ApiReply reply) {
   std::string id = call.captures.empty() ? std::string() : call.captures[0];
   port.Lookup(
       std::move(id), call.caller, [reply = std::move(reply)](std::optional<RequestState> state) {
         if (!state)
           return reply(
               Problem(404, "no such request", "no request of this id that this token may read"));
-        reply(JsonAnswer(200, RequestStateJson(*state)));
+        reply(ApiJsonAnswer(200, RequestStateJson(*state)));
       });
 }
 
-void TestGateway(RequestPort& port, const JsonBodyLimits& limits, ApiCall call, ApiReply reply) {
+void ApiTestGateway(RequestPort& port, const JsonBodyLimits& limits, ApiCall call, ApiReply reply) {
   const std::string_view index_text = call.captures.empty() ? "" : call.captures[0];
   int16_t index = 0;
   const auto [end, error] =
@@ -67,12 +67,12 @@ void TestGateway(RequestPort& port, const JsonBodyLimits& limits, ApiCall call, 
     return reply(Problem(404, "no such gateway", "a gateway is named by a 16-bit number"));
   BodyFault fault;
   std::optional<std::string> number = ParseGatewayTestBody(call.body, limits, fault);
-  if (!number) return reply(BodyRefusal(fault));
+  if (!number) return reply(ApiBodyRefusal(fault));
   port.TestGateway(
       index, std::move(*number), call.caller, [reply = std::move(reply)](SubmitResult result) {
         if (result.status != 200)
-          return reply(Problem(result.status, RefusalTitle(result.status), result.text));
-        reply(JsonAnswer(200, "{\"answer\":" + JsonString(result.text) + "}"));
+          return reply(Problem(result.status, ApiRefusalTitle(result.status), result.text));
+        reply(ApiJsonAnswer(200, "{\"answer\":" + JsonString(result.text) + "}"));
       });
 }
 
@@ -97,19 +97,23 @@ std::string RequestStateJson(const RequestState& state) {
 void AddRequestApi(HttpListener& listener, RequestPort& port, const JsonBodyLimits& limits) {
   listener.AddRoute("POST", "/v1/requests", Needs(Right::kSend),
                     [&port, limits](ApiCall call, ApiReply reply) {
-                      PostRequest(port, limits, std::move(call), std::move(reply));
+                      ApiPostRequest(port, limits, std::move(call), std::move(reply));
                     });
   listener.AddRoute("GET", "/v1/requests/{}", kAnyToken, [&port](ApiCall call, ApiReply reply) {
-    GetRequest(port, std::move(call), std::move(reply));
+    ApiGetRequest(port, std::move(call), std::move(reply));
   });
   listener.AddRoute("POST", "/v1/gateways/{}/test", Needs(Right::kTest),
                     [&port, limits](ApiCall call, ApiReply reply) {
-                      TestGateway(port, limits, std::move(call), std::move(reply));
+                      ApiTestGateway(port, limits, std::move(call), std::move(reply));
                     });
   listener.AddStream("/v1/events", kAnyToken, [&port](const ApiCall& call, ChunkSink sink) {
-    return port.WatchOutcomes(call.caller, [sink = std::move(sink)](const RequestState& ended) {
+    auto watch = port.WatchOutcomes(call.caller, [sink](const RequestState& ended) {
       sink("event: delivered\ndata: " + RequestStateJson(ended) + "\n\n");
     });
+    // A comment at once: the client sees the stream open, and knows that
+    // every outcome from now on reaches it.
+    sink(": watching\n\n");
+    return watch;
   });
 }
 

@@ -15,11 +15,11 @@ struct RequestBodyFault {
   BodyFault fault;
 };
 
-[[noreturn]] void FailAt(std::string path, std::string detail) {
+[[noreturn]] void BodyFailAt(std::string path, std::string detail) {
   throw RequestBodyFault{{std::move(path), std::move(detail)}};
 }
 
-std::string Indexed(std::string_view path, size_t index) {
+std::string BodyIndexed(std::string_view path, size_t index) {
   return std::string(path) + "[" + std::to_string(index) + "]";
 }
 
@@ -27,9 +27,9 @@ std::string Indexed(std::string_view path, size_t index) {
 // built, so a hostile body costs one pass, not a million nodes or a deep
 // recursion in the parser. Syntax is the parser's business; this only
 // tracks enough (strings, brackets, keys, commas) to name the place.
-class ShapeScan {
+class BodyShapeScan {
  public:
-  explicit ShapeScan(const JsonBodyLimits& limits) : limits_(limits) {}
+  explicit BodyShapeScan(const JsonBodyLimits& limits) : limits_(limits) {}
 
   void Run(std::string_view text) {
     bool in_string = false;
@@ -65,8 +65,8 @@ class ShapeScan {
         case '{':
           ValueStarts();
           if (frames_.size() >= limits_.depth)
-            FailAt(Path(),
-                   "more than " + std::to_string(limits_.depth) + " arrays and objects nested");
+            BodyFailAt(Path(),
+                       "more than " + std::to_string(limits_.depth) + " arrays and objects nested");
           frames_.emplace_back().array = c == '[';
           break;
         case ']':
@@ -105,13 +105,13 @@ class ShapeScan {
     if (frames_.empty() || !frames_.back().array || frames_.back().has_item) return;
     frames_.back().has_item = true;
     if (++elements_ > limits_.elements)
-      FailAt(Path(), "more than " + std::to_string(limits_.elements) + " array elements");
+      BodyFailAt(Path(), "more than " + std::to_string(limits_.elements) + " array elements");
   }
 
   std::string Path() const {
     std::string path = "$";
     for (const Frame& frame : frames_)
-      path = frame.array ? Indexed(path, frame.index) : path + "." + frame.key;
+      path = frame.array ? BodyIndexed(path, frame.index) : path + "." + frame.key;
     return path;
   }
 
@@ -122,83 +122,83 @@ class ShapeScan {
   std::string captured_;
 };
 
-JsonNode* ParseTree(std::string_view body, const JsonBodyLimits& limits,
-                    ObjectPtr<JsonParser>& parser) {
+JsonNode* ParseBodyTree(std::string_view body, const JsonBodyLimits& limits,
+                        ObjectPtr<JsonParser>& parser) {
   if (body.size() > limits.bytes)
-    FailAt("$", "the body is " + std::to_string(body.size()) + " bytes, more than " +
-                    std::to_string(limits.bytes));
+    BodyFailAt("$", "the body is " + std::to_string(body.size()) + " bytes, more than " +
+                        std::to_string(limits.bytes));
   if (!g_utf8_validate(body.data(), static_cast<gssize>(body.size()), nullptr))
-    FailAt("$", "the body is not valid UTF-8");
-  ShapeScan(limits).Run(body);
+    BodyFailAt("$", "the body is not valid UTF-8");
+  BodyShapeScan(limits).Run(body);
   parser.reset(json_parser_new());
   ErrorPtr error;
   if (!json_parser_load_from_data(parser.get(), body.data(), static_cast<gssize>(body.size()),
                                   ErrorSlot(error)))
-    FailAt("$", std::string("malformed JSON: ") + ErrorText(error));
+    BodyFailAt("$", std::string("malformed JSON: ") + ErrorText(error));
   JsonNode* root = json_parser_get_root(parser.get());
-  if (!root || !JSON_NODE_HOLDS_OBJECT(root)) FailAt("$", "expected an object");
+  if (!root || !JSON_NODE_HOLDS_OBJECT(root)) BodyFailAt("$", "expected an object");
   return root;
 }
 
-std::string Text(JsonNode* node, const std::string& path) {
+std::string BodyText(JsonNode* node, const std::string& path) {
   if (!JSON_NODE_HOLDS_VALUE(node) || json_node_get_value_type(node) != G_TYPE_STRING)
-    FailAt(path, "expected a string");
+    BodyFailAt(path, "expected a string");
   return json_node_get_string(node);
 }
 
-JsonArray* ArrayAt(JsonNode* node, const std::string& path) {
-  if (!JSON_NODE_HOLDS_ARRAY(node)) FailAt(path, "expected an array");
+JsonArray* BodyArrayAt(JsonNode* node, const std::string& path) {
+  if (!JSON_NODE_HOLDS_ARRAY(node)) BodyFailAt(path, "expected an array");
   return json_node_get_array(node);
 }
 
-std::vector<std::string> Texts(JsonNode* node, const std::string& path) {
-  JsonArray* array = ArrayAt(node, path);
+std::vector<std::string> BodyTexts(JsonNode* node, const std::string& path) {
+  JsonArray* array = BodyArrayAt(node, path);
   std::vector<std::string> texts;
   for (guint i = 0; i < json_array_get_length(array); ++i)
-    texts.push_back(Text(json_array_get_element(array, i), Indexed(path, i)));
+    texts.push_back(BodyText(json_array_get_element(array, i), BodyIndexed(path, i)));
   return texts;
 }
 
 // Each member in turn to `take`, which answers false for a name it does not know.
-void Members(
+void BodyMembers(
     JsonNode* node, const std::string& path,
     const std::function<bool(const char* name, JsonNode* value, const std::string& at)>& take) {
-  if (!JSON_NODE_HOLDS_OBJECT(node)) FailAt(path, "expected an object");
+  if (!JSON_NODE_HOLDS_OBJECT(node)) BodyFailAt(path, "expected an object");
   JsonObject* object = json_node_get_object(node);
   std::unique_ptr<GList, decltype(&g_list_free)> names(json_object_get_members(object),
                                                        g_list_free);
   for (GList* item = names.get(); item; item = item->next) {
     const char* name = static_cast<const char*>(item->data);
     const std::string at = path + "." + name;
-    if (!take(name, json_object_get_member(object, name), at)) FailAt(at, "unknown field");
+    if (!take(name, json_object_get_member(object, name), at)) BodyFailAt(at, "unknown field");
   }
 }
 
 // One list per message, or one flat list that every message gets.
-std::vector<std::vector<std::string>> Recipients(JsonNode* node, const std::string& path,
-                                                 size_t messages) {
-  JsonArray* array = ArrayAt(node, path);
+std::vector<std::vector<std::string>> BodyRecipients(JsonNode* node, const std::string& path,
+                                                     size_t messages) {
+  JsonArray* array = BodyArrayAt(node, path);
   const guint length = json_array_get_length(array);
   const bool flat = length == 0 || !JSON_NODE_HOLDS_ARRAY(json_array_get_element(array, 0));
-  if (flat) return std::vector<std::vector<std::string>>(messages, Texts(node, path));
+  if (flat) return std::vector<std::vector<std::string>>(messages, BodyTexts(node, path));
   if (length != messages)
-    FailAt(path, std::to_string(length) + " recipient lists for " + std::to_string(messages) +
-                     " messages");
+    BodyFailAt(path, std::to_string(length) + " recipient lists for " + std::to_string(messages) +
+                         " messages");
   std::vector<std::vector<std::string>> lists;
   for (guint k = 0; k < length; ++k)
-    lists.push_back(Texts(json_array_get_element(array, k), Indexed(path, k)));
+    lists.push_back(BodyTexts(json_array_get_element(array, k), BodyIndexed(path, k)));
   return lists;
 }
 
-NotificationGroup Group(JsonNode* node, const std::string& path) {
+NotificationGroup BodyGroup(JsonNode* node, const std::string& path) {
   NotificationGroup group;
   JsonNode* emails = nullptr;
   JsonNode* pagers = nullptr;
   bool has_messages = false;
-  Members(node, path, [&](const char* name, JsonNode* value, const std::string& at) {
+  BodyMembers(node, path, [&](const char* name, JsonNode* value, const std::string& at) {
     const std::string_view field = name;
     if (field == "messages") {
-      group.messages = Texts(value, at);
+      group.messages = BodyTexts(value, at);
       has_messages = true;
     } else if (field == "emails") {
       emails = value;
@@ -209,24 +209,24 @@ NotificationGroup Group(JsonNode* node, const std::string& path) {
     }
     return true;
   });
-  if (!has_messages) FailAt(path + ".messages", "missing");
+  if (!has_messages) BodyFailAt(path + ".messages", "missing");
   const size_t count = group.messages.size();
-  group.emails = emails ? Recipients(emails, path + ".emails", count)
+  group.emails = emails ? BodyRecipients(emails, path + ".emails", count)
                         : std::vector<std::vector<std::string>>(count);
-  group.pagers = pagers ? Recipients(pagers, path + ".pagers", count)
+  group.pagers = pagers ? BodyRecipients(pagers, path + ".pagers", count)
                         : std::vector<std::vector<std::string>>(count);
   return group;
 }
 
-NotificationRequest Request(JsonNode* root) {
+NotificationRequest BodyRequest(JsonNode* root) {
   NotificationRequest request;
   bool has_groups = false;
-  Members(root, "$", [&](const char* name, JsonNode* value, const std::string& at) {
+  BodyMembers(root, "$", [&](const char* name, JsonNode* value, const std::string& at) {
     const std::string_view field = name;
     if (field == "groups") {
-      JsonArray* groups = ArrayAt(value, at);
+      JsonArray* groups = BodyArrayAt(value, at);
       for (guint i = 0; i < json_array_get_length(groups); ++i)
-        request.groups.push_back(Group(json_array_get_element(groups, i), Indexed(at, i)));
+        request.groups.push_back(BodyGroup(json_array_get_element(groups, i), BodyIndexed(at, i)));
       has_groups = true;
       return true;
     }
@@ -236,30 +236,30 @@ NotificationRequest Request(JsonNode* root) {
         {"smtpServer", &request.smtp_server}, {"callback", &request.callback}};
     for (const auto& [known, target] : texts)
       if (field == known) {
-        *target = Text(value, at);
+        *target = BodyText(value, at);
         return true;
       }
     return false;
   });
-  if (!has_groups) FailAt("$.groups", "missing");
+  if (!has_groups) BodyFailAt("$.groups", "missing");
   const std::string_view callback = request.callback;
   if (!callback.empty() && !callback.starts_with("http://") && !callback.starts_with("https://"))
-    FailAt("$.callback", "expected an http:// or https:// URL");
+    BodyFailAt("$.callback", "expected an http:// or https:// URL");
   return request;
 }
 
-Variant TextArray(const std::vector<std::string>& texts) {
+Variant ArgTextArray(const std::vector<std::string>& texts) {
   std::vector<Variant> items(texts.begin(), texts.end());
   return Variant::Array(std::move(items));
 }
 
 // Level 1 the groups, level 2 each group's messages, level 3 each message's list.
-Variant RecipientArray(const NotificationRequest& request,
-                       std::vector<std::vector<std::string>> NotificationGroup::*lists) {
+Variant ArgRecipientArray(const NotificationRequest& request,
+                          std::vector<std::vector<std::string>> NotificationGroup::*lists) {
   std::vector<Variant> groups;
   for (const NotificationGroup& group : request.groups) {
     std::vector<Variant> per_message;
-    for (const auto& list : group.*lists) per_message.push_back(TextArray(list));
+    for (const auto& list : group.*lists) per_message.push_back(ArgTextArray(list));
     groups.push_back(Variant::Array(std::move(per_message)));
   }
   return Variant::Array(std::move(groups));
@@ -272,7 +272,7 @@ std::optional<NotificationRequest> ParseRequestBody(std::string_view body,
                                                     BodyFault& fault) {
   try {
     ObjectPtr<JsonParser> parser;
-    return Request(ParseTree(body, limits, parser));
+    return BodyRequest(ParseBodyTree(body, limits, parser));
   } catch (RequestBodyFault& refused) {
     fault = std::move(refused.fault);
     return std::nullopt;
@@ -284,13 +284,13 @@ std::optional<std::string> ParseGatewayTestBody(std::string_view body, const Jso
   try {
     ObjectPtr<JsonParser> parser;
     std::optional<std::string> number;
-    Members(ParseTree(body, limits, parser), "$",
-            [&](const char* name, JsonNode* value, const std::string& at) {
-              if (std::string_view(name) != "number") return false;
-              number = Text(value, at);
-              return true;
-            });
-    if (!number) FailAt("$.number", "missing");
+    BodyMembers(ParseBodyTree(body, limits, parser), "$",
+                [&](const char* name, JsonNode* value, const std::string& at) {
+                  if (std::string_view(name) != "number") return false;
+                  number = BodyText(value, at);
+                  return true;
+                });
+    if (!number) BodyFailAt("$.number", "missing");
     return number;
   } catch (RequestBodyFault& refused) {
     fault = std::move(refused.fault);
@@ -300,12 +300,13 @@ std::optional<std::string> ParseGatewayTestBody(std::string_view body, const Jso
 
 std::vector<Variant> RequestArguments(const NotificationRequest& request) {
   std::vector<Variant> notes;
-  for (const NotificationGroup& group : request.groups) notes.push_back(TextArray(group.messages));
+  for (const NotificationGroup& group : request.groups)
+    notes.push_back(ArgTextArray(group.messages));
   const Variant prefer_smtp(request.smtp_server.empty() ? "" : "True");
   std::vector<Variant> args;
   args.push_back(Variant::Array(std::move(notes)));
-  args.push_back(RecipientArray(request, &NotificationGroup::emails));
-  args.push_back(RecipientArray(request, &NotificationGroup::pagers));
+  args.push_back(ArgRecipientArray(request, &NotificationGroup::emails));
+  args.push_back(ArgRecipientArray(request, &NotificationGroup::pagers));
   args.push_back(
       Variant::Array({Variant(request.subject), Variant(request.mail_from),
                       Variant(request.profile), Variant(request.smtp_server), prefer_smtp}));

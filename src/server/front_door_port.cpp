@@ -18,12 +18,12 @@
 namespace qz {
 namespace {
 
-constexpr std::string_view kAsynchAnswer = "Notes Server: Asynch mode";
+constexpr std::string_view kDoorAsynchAnswer = "Notes Server: Asynch mode";
 constexpr std::string_view kDoorMessageSent = "Message Sent";
 
 // "42-" and 128 random bits: the journal key names the entry in the
 // journal's listing; the rest keeps other tokens from guessing it.
-std::string NewRequestId(uint64_t journal_key) {
+std::string NewDoorRequestId(uint64_t journal_key) {
   unsigned char bytes[16] = {};
   size_t got = 0;
   while (got < sizeof bytes) {
@@ -39,7 +39,7 @@ std::string NewRequestId(uint64_t journal_key) {
   return id;
 }
 
-RequestState EndedState(std::string id, const DispatchTrace& trace) {
+RequestState DoorEndedState(std::string id, const DispatchTrace& trace) {
   RequestState state{std::move(id),
                      trace.test_id,
                      trace.outcome == kDoorMessageSent ? "delivered" : "undeliverable",
@@ -68,12 +68,16 @@ struct FrontDoorPort::Book {
   };
   // Drops its watcher; the book's lock makes sure it is never told after.
   struct Watch {
-    std::shared_ptr<Book> book;
-    std::list<Watcher>::iterator at;
+    Watch(std::shared_ptr<Book> watched, std::list<Watcher>::iterator watcher)
+        : book(std::move(watched)), at(watcher) {}
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
     ~Watch() {
       std::lock_guard lock(book->mutex);
       book->watchers.erase(at);
     }
+    std::shared_ptr<Book> book;
+    std::list<Watcher>::iterator at;
   };
 
   void Ended(const std::string& token, RequestState state) {
@@ -110,7 +114,7 @@ FrontDoorPort::FrontDoorPort(ObjectCalls& objects, CallAdmission& admission,
       env_(env),
       book_(std::make_shared<Book>()) {
   objects_.ObserveOutcomes([book = book_](const ObjectEntry& entry, const DispatchTrace& trace) {
-    book->Ended({}, EndedState("bus:" + std::string(ShortPath(entry.path)), trace));
+    book->Ended({}, DoorEndedState("bus:" + std::string(ShortPath(entry.path)), trace));
   });
 }
 
@@ -147,12 +151,12 @@ void FrontDoorPort::Submit(NotificationRequest request, const ApiCaller& caller,
     const std::string text = result.Text();
     ServerLog(who + ": SendMessageCallBackEx " + args[5].Text() + ": " + text + " (http " + token +
               ")");
-    if (text != kAsynchAnswer || !entry->object->HasPendingWork()) {
+    if (text != kDoorAsynchAnswer || !entry->object->HasPendingWork()) {
       objects.ReleaseUnowned(*entry, "http request not accepted");
       return done({422, {}, text});
     }
     if (metrics) metrics->Accepted(Boundary::kHttp);
-    const std::string id = NewRequestId(entry->object->PendingJournalKey());
+    const std::string id = NewDoorRequestId(entry->object->PendingJournalKey());
     {
       std::lock_guard lock(book->mutex);
       book->requests[id] = {token, args[5].Text(), entry, std::nullopt};
@@ -161,7 +165,7 @@ void FrontDoorPort::Submit(NotificationRequest request, const ApiCaller& caller,
     entry->object->SetOutcomeSink(
         [&objects, connection, book, entry, id, token, who](const DispatchTrace& trace) {
           ReportDelivery(connection, who, trace, " (http)");
-          book->Ended(token, EndedState(id, trace));
+          book->Ended(token, DoorEndedState(id, trace));
           ReturnTicket(entry->request, *entry->apartment);
           objects.ReleaseUnowned(*entry, "http request done");
         });
@@ -196,9 +200,13 @@ void FrontDoorPort::Lookup(std::string id, const ApiCaller& caller,
 
 std::shared_ptr<void> FrontDoorPort::WatchOutcomes(const ApiCaller& caller,
                                                    OutcomeWatcher watcher) {
-  std::lock_guard lock(book_->mutex);
-  book_->watchers.push_front({caller.token, caller.Has(Right::kRead), std::move(watcher)});
-  return std::make_shared<Book::Watch>(Book::Watch{book_, book_->watchers.begin()});
+  std::list<Book::Watcher>::iterator at;
+  {
+    std::lock_guard lock(book_->mutex);
+    at = book_->watchers.insert(book_->watchers.end(),
+                                {caller.token, caller.Has(Right::kRead), std::move(watcher)});
+  }
+  return std::make_shared<Book::Watch>(book_, at);
 }
 
 void FrontDoorPort::TestGateway(int16_t index, std::string number, const ApiCaller& caller,

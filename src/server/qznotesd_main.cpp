@@ -30,6 +30,7 @@
 #include "gateways/gateway_table.h"
 #include "http/front_door.h"
 #include "http/metrics_endpoint.h"
+#include "http/request_api.h"
 #include "http/token_store.h"
 #include "platform/holders.h"
 #include "platform/registry_store.h"
@@ -38,6 +39,7 @@
 #include "server/call_router.h"
 #include "server/caller_uids.h"
 #include "server/daemon_options.h"
+#include "server/front_door_port.h"
 #include "server/heap_trim.h"
 #include "server/object_calls.h"
 #include "server/server_lifetime.h"
@@ -270,8 +272,13 @@ int main(int argc, char** argv) {
     // status view exists and until it goes.
     auto door_status = std::make_shared<const qz::StatusSources*>(nullptr);
     qz::TokenStore tokens(folder + "/" + std::string(qz::kTokensFileName), report);
+    // The request API's way to the objects; it outlives the listener calling it.
+    std::optional<qz::FrontDoorPort> door_port;
     qz::HttpListener front_door;
     if (!options->listen.empty()) {
+      door_port.emplace(objects, admission, connection.get(), env);
+      qz::AddRequestApi(front_door, *door_port,
+                        {served.limits.elements, served.limits.depth, served.limits.pending_bytes});
       if (!options->tls_cert.empty()) {
         qz::ObjectPtr<GTlsCertificate> certificate = LoadTls(*options);
         if (!certificate) return 1;
