@@ -82,8 +82,10 @@ ExitStatus AwaitDelivery(EventStream& events, const std::string& id, const std::
     if (event.name != "delivered") continue;
     const std::optional<Delivery> delivery = DeliveryFromJson(event.data);
     if (!delivery || delivery->id != id) continue;
-    PrintSendAnswer(console, global.json, answer, test_id, &delivery->outcome);
-    const ExitStatus status = ExitForCallback(delivery->outcome);
+    // The callback a bus client gets carries the outcome so.
+    const std::string message = "QzNotes: " + delivery->outcome;
+    PrintSendAnswer(console, global.json, answer, test_id, &message);
+    const ExitStatus status = ExitForCallback(message);
     if (status == kExitOk) return status;
     for (const std::string& line : delivery->details)
       if (!line.ends_with(": delivered")) ReportProblem(console, global.json, "step", line);
