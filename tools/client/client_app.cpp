@@ -26,6 +26,7 @@ ExitStatus RunClient(std::span<const std::string_view> words, Console console) {
   }
   const CommandEntry* entry = FindCommand(inv.command_name);
   if (!entry) return kExitUsage;  // the parser names only commands of the table
+  if (!inv.global.url.empty()) return entry->run_remote(inv.global, inv.command, console);
   if (entry->offline) return entry->run(nullptr, inv.global, inv.command, console);
   ErrorPtr error;
   ConnectionPtr connection = OpenBus(inv.global, error);

@@ -57,6 +57,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> words) {
   }
   inv.command_name = entry->name;
   parsed.error = options.status().message();
+  if (parsed.error.empty()) parsed.error = RemoteOptionsError(inv.global, *entry);
   return parsed;
 }
 

@@ -24,11 +24,17 @@ struct CommandEntry {
   ExitStatus (*run)(GDBusConnection* connection, const GlobalOptions& global,
                     const Command& command, Console console);
   bool offline = false;  // runs without the bus (reads the program folder)
+  // With --url: the same command over the server's HTTP API; null for the
+  // commands only the bus offers.
+  ExitStatus (*run_remote)(const GlobalOptions& global, const Command& command,
+                           Console console) = nullptr;
 };
 
 std::span<const CommandEntry> AllCommands();
 const CommandEntry* FindCommand(std::string_view name);
 // "send, settings, call, ..., help" for messages.
 std::string CommandNames();
+// Why the remote options cannot go with this command line; empty when they can.
+std::string RemoteOptionsError(const GlobalOptions& global, const CommandEntry& entry);
 
 }  // namespace qz::client

@@ -19,6 +19,12 @@ struct GlobalOptions {
   std::string address;  // with kAddress
   std::string destination = kBusName;
   bool json = false;
+  // --url: the server's HTTP API instead of the bus (send, status,
+  // test-gateway and watch only).
+  std::string url;
+  std::string token_file;  // the bearer token, one line, readable by its owner alone
+  std::string cacert;      // the CA that signed the server's certificate, instead of the system's
+  bool insecure = false;   // no certificate check at all; only when asked by name
 };
 
 struct Message {

@@ -27,8 +27,19 @@ Bus options (before or among a command's options):
   --json           print results, and errors on standard error, as JSON
   --version        print the version and exit
 
+A remote server, over its HTTP API instead of the bus (send, status,
+test-gateway and watch; the same output and exit statuses):
+  --url URL           the server's API, e.g. https://host:8443
+  --token-file FILE   the bearer token alone on one line; refused when
+                      anyone but its owner may read the file (chmod 600)
+  --cacert FILE       check the server's certificate against this CA (PEM)
+                      instead of the system's
+  --insecure          do not check the server's certificate at all: anyone
+                      on the way can read the token (for tests only)
+
 Exit status: 0 success; 1 the server refused, failed to deliver, answered
-false or raised an error; 2 usage error, bus failure or no callback in time.
+false or raised an error; 2 usage error, bus failure, no answer from --url
+or no callback in time.
 Warnings about a request that will not do what it seems to go to standard
 error.
 )txt";
@@ -110,6 +121,10 @@ mode", else 1. With --wait, prints the callback's message; exit 0 for
 2 when no callback came in time. After an undeliverable outcome, each failed
 step of the run and its reason follow on standard error, as the Delivered
 signal the server sends the request's creator gives them.
+
+With --url: --callback-host takes the http(s) URL the server calls back;
+--wait follows the server's event stream; --prefer-smtp is not offered
+(the server chooses the mail route) and --hold is not needed.
 )txt";
 
 const std::string_view kSettingsHelp = R"txt(Usage: qznotes settings [show]

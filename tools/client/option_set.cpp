@@ -39,6 +39,16 @@ void OptionSet::AddGlobalOptions() {
     global_.destination = std::move(value);
   });
   Flag("json", 0, [this] { global_.json = true; });
+  auto text = [this](const char* option, std::string& field) {
+    return [this, option, &field](std::string value) {
+      if (value.empty()) return Fail(std::string("--") + option + " needs a value");
+      field = std::move(value);
+    };
+  };
+  Value("url", 0, text("url", global_.url));
+  Value("token-file", 0, text("token-file", global_.token_file));
+  Value("cacert", 0, text("cacert", global_.cacert));
+  Flag("insecure", 0, [this] { global_.insecure = true; });
 }
 
 void OptionSet::Flag(const char* long_name, char short_name, FlagHandler handler) {

@@ -5,6 +5,7 @@
 
 #include "client/quoted_string.h"
 #include "client/runners.h"
+#include "client/server_views.h"
 #include "client/value_json.h"
 #include "diagnostics/gateway_health.h"
 #include "platform/holders.h"
@@ -123,6 +124,13 @@ void PrintForPeople(GVariant* s, std::ostream& out) {
 
 }  // namespace
 
+void PrintStatus(GVariant* status, bool json, std::ostream& out) {
+  if (!json) return PrintForPeople(status, out);
+  std::string text;
+  AppendStatusJson(text, status);
+  out << text << '\n';
+}
+
 ExitStatus RunStatus(GDBusConnection* connection, const GlobalOptions& global, const StatusCommand&,
                      Console console) {
   ErrorPtr error;
@@ -142,13 +150,7 @@ ExitStatus RunStatus(GDBusConnection* connection, const GlobalOptions& global, c
     return ReportFailure(error.get(), global, console);
   }
   VariantPtr status(g_variant_get_child_value(reply.get(), 0));
-  if (global.json) {
-    std::string json;
-    AppendStatusJson(json, status.get());
-    console.out << json << '\n';
-  } else {
-    PrintForPeople(status.get(), console.out);
-  }
+  PrintStatus(status.get(), global.json, console.out);
   return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 
 #include "client/quoted_string.h"
 #include "client/runners.h"
+#include "client/server_views.h"
 #include "contract/contract.h"
 #include "platform/holders.h"
 
@@ -36,23 +37,10 @@ void Print(Watch& watch, GVariant* parameters) {
   GVariantIter* raw_details = nullptr;
   g_variant_get(parameters, "(&s&sas)", &test_id, &outcome, &raw_details);
   VariantIterPtr details(raw_details);
-  std::string line;
+  std::vector<std::string> lines;
   const char* detail = nullptr;
-  if (watch.json) {
-    line = "{\"testId\":" + Quoted(test_id) + ",\"outcome\":" + Quoted(outcome) + ",\"details\":[";
-    bool first = true;
-    while (g_variant_iter_next(details.get(), "&s", &detail)) {
-      if (!first) line.push_back(',');
-      first = false;
-      AppendQuoted(line, detail);
-    }
-    line.append("]}\n");
-  } else {
-    line = Plain(test_id) + ": " + Plain(outcome) + "\n";
-    while (g_variant_iter_next(details.get(), "&s", &detail))
-      line.append("  ").append(Plain(detail)).append("\n");
-  }
-  watch.console.out << line << std::flush;
+  while (g_variant_iter_next(details.get(), "&s", &detail)) lines.emplace_back(detail);
+  watch.console.out << DeliveryText(watch.json, test_id, outcome, lines) << std::flush;
 }
 
 void OnDelivered(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
@@ -79,6 +67,22 @@ void OnClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
 }
 
 }  // namespace
+
+std::string DeliveryText(bool json, std::string_view test_id, std::string_view outcome,
+                         const std::vector<std::string>& details) {
+  std::string text;
+  if (json) {
+    text = "{\"testId\":" + Quoted(test_id) + ",\"outcome\":" + Quoted(outcome) + ",\"details\":[";
+    for (size_t k = 0; k < details.size(); ++k) {
+      if (k > 0) text.push_back(',');
+      AppendQuoted(text, details[k]);
+    }
+    return text + "]}\n";
+  }
+  text = Plain(test_id) + ": " + Plain(outcome) + "\n";
+  for (const std::string& detail : details) text.append("  ").append(Plain(detail)).append("\n");
+  return text;
+}
 
 ExitStatus RunWatch(GDBusConnection* connection, const GlobalOptions& global,
                     const WatchCommand& command, Console console) {
