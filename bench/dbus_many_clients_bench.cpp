@@ -9,7 +9,12 @@
 // nobody makes 200 one-shot calls, each its own connection with one request
 // for a tarpit SMTP server, past its --max-user-pending of 50; meanwhile
 // root's settings reads must each be answered within 100 ms (p50/p99/max
-// and over_100ms).
+// and over_100ms). With 30 MiB requests the reads start once the daemon
+// answered the first of them (flood_wait_s); bus_p99_ms/bus_max_ms are the
+// bus's own round trip meanwhile, failed_reads the reads the bus refused
+// (its queue to the daemon full) or that timed out. The bus keeps one queue
+// per destination and writes at most a socket buffer of it per turn of its
+// loop, so a read waits behind the large requests queued before it there.
 //
 //   build/default/dbus_many_clients_bench
 #include <benchmark/benchmark.h>
