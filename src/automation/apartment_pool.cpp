@@ -41,8 +41,13 @@ size_t ChooseSeat(std::span<const SeatView> apartments, bool may_grow, size_t sh
   const size_t occupied = static_cast<size_t>(
       std::count_if(apartments.begin(), apartments.end(), [](const SeatView& v) { return v.own; }));
   const bool confined = share > 0 && occupied >= share;
-  auto load = [](const SeatView& v) {
-    return std::tuple(v.delivering, v.objects > v.own, v.objects);
+  // A user's object goes first where no other user's object is: their calls
+  // would wait behind its work, where its own wait only behind a delivery.
+  // Without a share (no user known) the idle apartments come first.
+  auto load = [share](const SeatView& v) {
+    const bool others = v.objects > v.own;
+    return share > 0 ? std::tuple(others, v.delivering, v.objects)
+                     : std::tuple(v.delivering, others, v.objects);
   };
   size_t chosen = apartments.size();
   for (size_t i = 0; i < apartments.size(); ++i) {

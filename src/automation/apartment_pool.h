@@ -1,9 +1,10 @@
 // A bounded pool of apartments. A new object is seated in an apartment that
 // holds no object yet while the pool may grow, otherwise in the one with no
-// delivery in progress and the fewest objects, so a slow gateway holds back
-// only the objects of its own apartment. The objects of one user occupy at
-// most a share of the apartments, so one user's stuck deliveries cannot
-// hold back everyone else's. Safe from any thread.
+// other user's object, no delivery in progress and the fewest objects, so a
+// slow gateway holds back only the objects of its own apartment. The
+// objects of one user occupy at most a share of the apartments, so one
+// user's stuck deliveries cannot hold back everyone else's. Safe from any
+// thread.
 #pragma once
 
 #include <cstddef>
@@ -27,9 +28,10 @@ struct SeatView {
 // Where a user's new object goes: an index into `apartments`, or
 // apartments.size() for a new apartment (only when `may_grow`). Once the
 // user's objects occupy `share` apartments (0: no limit) only those are
-// chosen from. The choice falls on an apartment with no delivery in
-// progress, then on one no other user's object occupies, then on the fewest
-// objects; an empty apartment is taken before a new one.
+// chosen from. The choice falls on an apartment no other user's object
+// occupies, then on one with no delivery in progress (without a share: the
+// other way round), then on the fewest objects; an empty apartment is taken
+// before a new one.
 size_t ChooseSeat(std::span<const SeatView> apartments, bool may_grow, size_t share);
 
 // How many apartments one user's objects may occupy in a pool of

@@ -15,6 +15,10 @@ CallAdmission::CallAdmission(GDBusConnection* connection, const Limits& limits,
       ledger_(limits_),
       metrics_(metrics) {}
 
+bool CallAdmission::UserUnknown(const char* sender) const {
+  return uids_ && sender && !uids_->Cached(sender);
+}
+
 CallerLedger::UserOf CallAdmission::UserOf(const char* sender) const {
   if (!uids_ || !sender) return {};
   return [this, sender] { return uids_->Cached(sender); };
@@ -30,6 +34,10 @@ std::optional<CallerLedger::Ticket> CallAdmission::Admit(GDBusMessage* call, con
     return std::nullopt;
   }
   const char* sender = g_dbus_message_get_sender(call);
+  if (UserUnknown(sender)) {
+    RefuseOverLimit(call, Limit::kUserPending);
+    return std::nullopt;
+  }
   const size_t bytes = body ? g_variant_get_size(body) : 0;
   CallerLedger::Admission admission =
       ledger_.Admit(sender ? sender : "", op.request, bytes, UserOf(sender));
@@ -39,6 +47,10 @@ std::optional<CallerLedger::Ticket> CallAdmission::Admit(GDBusMessage* call, con
 
 std::optional<CallerLedger::Ticket> CallAdmission::AdmitObject(GDBusMessage* call) {
   const char* sender = g_dbus_message_get_sender(call);
+  if (UserUnknown(sender)) {
+    RefuseOverLimit(call, Limit::kUserObjects);
+    return std::nullopt;
+  }
   CallerLedger::Admission admission = ledger_.AdmitObject(sender ? sender : "", UserOf(sender));
   if (admission.refused) RefuseOverLimit(call, *admission.refused);
   return std::move(admission.ticket);

@@ -23,7 +23,8 @@ class CallAdmission {
  public:
   // `uids`, which must outlive this, names the user of each connection;
   // none (the session bus): every connection is a user of its own. A
-  // caller's user must be known by its first call (CallerUids::WhenKnown).
+  // caller's user must be known by its first call (CallerUids::WhenKnown);
+  // one the bus could not name is refused.
   // `metrics`, when given, counts the refusals; it must outlive this.
   CallAdmission(GDBusConnection* connection, const Limits& limits, const CallerUids* uids = nullptr,
                 Metrics* metrics = nullptr);
@@ -52,6 +53,10 @@ class CallAdmission {
 
  private:
   CallerLedger::UserOf UserOf(const char* sender) const;
+  // The bus could not name the caller's user (it was too busy to answer,
+  // or the caller left): its calls cannot be held to that user's limits,
+  // nor its objects seated within that user's share, so they are refused.
+  bool UserUnknown(const char* sender) const;
 
   ConnectionPtr connection_;
   const Limits limits_;

@@ -41,7 +41,8 @@ CallRouter::CallRouter(GDBusConnection* connection, const ServerOptions& options
       objects_(objects),
       lifetime_(lifetime),
       status_(status),
-      main_context_(g_main_context_ref(g_main_context_default())) {
+      main_context_(g_main_context_ref(g_main_context_default())),
+      trimmer_(main_context_.get()) {
   filter_id_ = g_dbus_connection_add_filter(connection_.get(), &CallRouter::Filter, this, nullptr);
 }
 
@@ -53,9 +54,10 @@ GDBusMessage* CallRouter::Filter(GDBusConnection*, GDBusMessage* message, gboole
                                  gpointer self) {
   if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)
     return message;
-  TrimWhenFreed(message);
+  auto* router = static_cast<CallRouter*>(self);
+  router->trimmer_.TrimWhenFreed(message);
   MessagePtr call(message);
-  static_cast<CallRouter*>(self)->Route(call);
+  router->Route(call);
   return call.release();  // null when a handler took it over
 }
 

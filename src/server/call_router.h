@@ -19,6 +19,7 @@
 #include "platform/holders.h"
 #include "server/call_admission.h"
 #include "server/caller_uids.h"
+#include "server/heap_trim.h"
 #include "server/object_calls.h"
 #include "server/server_lifetime.h"
 #include "server/server_options.h"
@@ -67,6 +68,7 @@ class CallRouter {
   ServerLifetime& lifetime_;
   const StatusSources* const status_;
   MainContextPtr main_context_;
+  HeapTrimmer trimmer_;  // large calls are trimmed after on the main loop
   guint filter_id_ = 0;
 };
 

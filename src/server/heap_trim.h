@@ -6,6 +6,7 @@
 #include <gio/gio.h>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 
 #include "automation/apartment.h"
@@ -26,10 +27,26 @@ void KeepHeapThresholdsFixed();
 // Apartment thread.
 void ReturnTicket(std::optional<CallerLedger::Ticket>& ticket, Apartment& apartment);
 
-// Trims the heap once `message` is freed, when its body is large. GDBus
-// parsed it into many small blocks that stay in the allocator's free lists
-// after they are freed; a refused call has no ticket that would trim
-// afterwards. Any thread.
-void TrimWhenFreed(GDBusMessage* message);
+// Trims the heap on a main loop when it is otherwise idle; any number of
+// requests before the trim runs make one trim. A trim walks every arena
+// under its lock: on the GDBus worker it held up every caller's next call,
+// and a flood of large calls made one trim per call. Safe from any thread;
+// copies share the pending trim.
+class HeapTrimmer {
+ public:
+  explicit HeapTrimmer(GMainContext* context);
+
+  void Request() const;
+  // Requests a trim once `message` is freed, when its body is large. GDBus
+  // parsed it into many small blocks that stay in the allocator's free
+  // lists after they are freed; a refused call has no ticket that would
+  // trim afterwards.
+  void TrimWhenFreed(GDBusMessage* message) const;
+
+  struct State;  // shared with the pending trim and the messages that will ask for one
+
+ private:
+  std::shared_ptr<State> state_;
+};
 
 }  // namespace qz

@@ -161,9 +161,9 @@ void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectC
 }
 
 void ResumeOnOwnObject(ObjectCalls& objects, GDBusConnection* connection, uint64_t key,
-                       RequestRecord record, std::shared_ptr<DispatchObject> callback,
-                       TakingUp how) {
-  auto entry = objects.AddUnowned(NotifyClass());
+                       RequestRecord record, std::shared_ptr<DispatchObject> callback, TakingUp how,
+                       std::optional<uid_t> user) {
+  auto entry = objects.AddUnowned(NotifyClass(), user);
   entry->apartment->Post([&objects, connection, entry, key, record = std::move(record),
                           callback = std::move(callback), how = std::move(how)] {
     objects.MakeObject(*entry);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,9 +83,9 @@ struct TakingUp {
 };
 
 // Any thread: runs `record`, kept under `key`, on an object of its own that
-// goes once its run has ended.
+// goes once its run has ended, seated as an object of `user` when known.
 void ResumeOnOwnObject(ObjectCalls& objects, GDBusConnection* connection, uint64_t key,
-                       RequestRecord record, std::shared_ptr<DispatchObject> callback,
-                       TakingUp how);
+                       RequestRecord record, std::shared_ptr<DispatchObject> callback, TakingUp how,
+                       std::optional<uid_t> user = std::nullopt);
 
 }  // namespace qz

@@ -152,8 +152,9 @@ void ObjectCalls::CreateObject(GDBusMessage* call) {
       return admission_.RefuseOverLimit(call, *passed);
     std::optional<CallerLedger::Ticket> seat = admission_.AdmitObject(call);
     if (!seat) return;
-    auto entry = table_.Add(*description, sender ? sender : "",
-                            pool_.Assign(Occupant(sender ? sender : "")));
+    const std::optional<uid_t> user = Occupant(sender ? sender : "");
+    auto entry = table_.Add(*description, sender ? sender : "", pool_.Assign(user));
+    entry->user = user;
     entry->seat = std::move(seat);
     ++live_objects_;
     if (sender) ReleaseIfCreatorGone(entry->owner);
@@ -219,6 +220,7 @@ std::optional<uid_t> ObjectCalls::Occupant(const std::string& caller) const {
 std::shared_ptr<ObjectEntry> ObjectCalls::AddUnowned(const ClassDescription& description,
                                                      std::optional<uid_t> user) {
   auto entry = table_.Add(description, "", pool_.Assign(user));
+  entry->user = user;
   ++live_objects_;
   return entry;
 }
@@ -361,7 +363,7 @@ void ObjectCalls::Destroy(std::shared_ptr<ObjectEntry> entry, std::string_view w
       if (auto waiting = entry->object->HandOverWaitingRequest())
         ResumeOnOwnObject(*this, connection_.get(), waiting->key, std::move(waiting->record),
                           std::move(waiting->callback),
-                          {"taking over", "taken-over request done", " (taken over)"});
+                          {"taking over", "taken-over request done", " (taken over)"}, entry->user);
     entry->object.reset();  // an undispatched request goes with it
     pending_.Ended(entry->path);
     ReturnTicket(entry->request, *entry->apartment);

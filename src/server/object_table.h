@@ -27,6 +27,9 @@ struct ObjectEntry {
   std::string owner;  // unique bus name of the creating connection
   const ClassDescription* description;
   std::shared_ptr<Apartment> apartment;  // the object's seat
+  // Whose object it is (on the system bus): a request it hands over is
+  // seated within the same user's share, away from other users' objects.
+  std::optional<uint32_t> user;
   std::unique_ptr<ServedObject> object;  // apartment thread only
   uint32_t refs = 1;                     // guarded by the table
   // The accepted request waiting for its run, counted against its caller

@@ -110,6 +110,7 @@ TEST(ApartmentPool, ChoosesWithinTheUsersShare) {
          "at its share: not even an idle one"},
         {Vs{{true, 2, 2}, {true, 1, 1}, {false, 0, 0}}, false, 2, 1, "busy, but its own"},
         {Vs{{false, 1, 0}, {false, 3, 3}}, false, 2, 1, "away from other users' objects"},
+        {Vs{{false, 1, 0}, {true, 1, 1}}, false, 2, 1, "its own busy one before another's"},
         {Vs{{true, 4, 4}, {true, 4, 4}, {false, 0, 0}}, false, 0, 2, "no share: anywhere"}})
     EXPECT_EQ(ChooseSeat(apartments, may_grow, share), chosen) << why;
 }
