@@ -103,7 +103,9 @@ TEST(AlertmanagerReceiver, RepeatsWithinTheWindowAreAnsweredAndNotSent) {
     receiver.Handle({"POST", "/v1/alertmanager/" + route, {route}, body, {}},
                     [&](HttpAnswer answer) { answered = std::move(answer); });
     EXPECT_EQ(answered.status, status) << route << " +" << later << "s " << body;
-    if (later == 59) EXPECT_EQ(answered.body, "{\"status\":\"repeat\"}\n");
+    if (later == 59) {
+      EXPECT_EQ(answered.body, "{\"status\":\"repeat\"}\n");
+    }
     EXPECT_EQ(port.sent.size(), sent) << route << " +" << later << "s " << body;
   }
   // One group per alert, each with its own message and the route's recipients.
