@@ -59,7 +59,8 @@ void ApiGetRequest(RequestPort& port, ApiCall call, ApiReply reply) {
 }
 
 void ApiTestGateway(RequestPort& port, const JsonBodyLimits& limits, ApiCall call, ApiReply reply) {
-  const std::string_view index_text = call.captures.empty() ? "" : call.captures[0];
+  const std::string_view index_text =
+      call.captures.empty() ? std::string_view() : std::string_view(call.captures[0]);
   int16_t index = 0;
   const auto [end, error] =
       std::from_chars(index_text.data(), index_text.data() + index_text.size(), index);

@@ -16,10 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   const qz::AlertmanagerPayload& payload = *parsed.payload;
-  qz::AlertRoute route{{"a@example.org"},
-                       {"1001"},
-                       "{{ .Status }} {{ .CommonLabels.alertname }}",
-                       "{{ .Labels.instance }} {{ .Annotations.summary }} {{ .StartsAt }}"};
+  qz::AlertRoute route;
+  route.emails = {"a@example.org"};
+  route.pagers = {"1001"};
+  route.subject = "{{ .Status }} {{ .CommonLabels.alertname }}";
+  route.text = "{{ .Labels.instance }} {{ .Annotations.summary }} {{ .StartsAt }}";
   for (const auto& [name, text] : payload.common_annotations) route.text += text;
   const qz::NotificationRequest request = qz::AlertRequest("fuzz", route, payload);
   if (request.groups.size() != payload.alerts.size()) __builtin_trap();
