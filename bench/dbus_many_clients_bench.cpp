@@ -15,6 +15,9 @@
 // (its queue to the daemon full) or that timed out. The bus keeps one queue
 // per destination and writes at most a socket buffer of it per turn of its
 // loop, so a read waits behind the large requests queued before it there.
+// hwm_MiB is the daemon's peak: calls waiting for the bus to name their
+// user count against --max-total-pending-bytes, so the 30 MiB flood stays
+// near that total plus the copies of the few requests admitted.
 //
 //   build/default/dbus_many_clients_bench
 #include <benchmark/benchmark.h>

@@ -6,6 +6,13 @@
 #include "server/server_log.h"
 
 namespace qz {
+namespace {
+
+// Apart from the connection's own entry, which is seated with its user once
+// the bus named it; no bus name holds a blank.
+std::string WaitingCallerKey(std::string_view caller) { return "waiting " + std::string(caller); }
+
+}  // namespace
 
 CallAdmission::CallAdmission(GDBusConnection* connection, const Limits& limits,
                              const CallerUids* uids, Metrics* metrics)
@@ -54,6 +61,19 @@ std::optional<CallerLedger::Ticket> CallAdmission::AdmitObject(GDBusMessage* cal
   CallerLedger::Admission admission = ledger_.AdmitObject(sender ? sender : "", UserOf(sender));
   if (admission.refused) RefuseOverLimit(call, *admission.refused);
   return std::move(admission.ticket);
+}
+
+std::optional<CallerLedger::Ticket> CallAdmission::AdmitWaiting(GDBusMessage* call) {
+  GVariant* body = g_dbus_message_get_body(call);
+  const char* sender = g_dbus_message_get_sender(call);
+  CallerLedger::Admission admission =
+      AdmitWaitingBytes(sender ? sender : "", body ? g_variant_get_size(body) : 0);
+  if (admission.refused) RefuseOverLimit(call, *admission.refused);
+  return std::move(admission.ticket);
+}
+
+CallerLedger::Admission CallAdmission::AdmitWaitingBytes(std::string_view caller, size_t bytes) {
+  return ledger_.Admit(WaitingCallerKey(caller), false, bytes);
 }
 
 CallerLedger::Admission CallAdmission::AdmitNamed(std::string_view caller, bool request,

@@ -38,11 +38,21 @@ class CallAdmission {
   // nothing when its user or all callers hold their most (and `call` was
   // answered LimitsExceeded).
   std::optional<CallerLedger::Ticket> AdmitObject(GDBusMessage* call);
+  // The ticket a call holds while it waits for the bus to name its caller's
+  // user (CallerUids::WhenKnown), or nothing when it passes a limit and was
+  // answered LimitsExceeded. No user's limit can count it yet, so its bytes
+  // count against its connection's and all callers' pending bytes; many
+  // connections of one user cannot hold more than the total meanwhile. The
+  // ticket goes before the call is admitted as its user's.
+  std::optional<CallerLedger::Ticket> AdmitWaiting(GDBusMessage* call);
   void RefuseOverLimit(GDBusMessage* call, Limit limit);
   // The same for a caller of another boundary, named "http:TOKEN", held to
   // a connection's limits as a user of its own; a refusal is counted and
   // logged here, and answered by the caller.
   CallerLedger::Admission AdmitNamed(std::string_view caller, bool request, size_t bytes);
+  // The count of AdmitWaiting for `caller`'s call of `bytes`; a refusal is
+  // neither counted nor answered.
+  CallerLedger::Admission AdmitWaitingBytes(std::string_view caller, size_t bytes);
   // The caller left the bus.
   void Forget(std::string_view caller) {
     refusals_.Forget(caller);

@@ -95,12 +95,7 @@ void CallRouter::Route(MessagePtr& held) {
     return;
   }
   std::string name(sender);
-  if (auto uid = uids_.Cached(name)) {
-    RouteBelowFactory(std::move(held), *uid == 0);
-    return;
-  }
-  // The bus has to be asked, which this thread never waits for.
-  uids_.WhenKnown(name, [this, name, call = std::move(held)]() mutable {
+  OnceUserKnown(call, [this, name, call = std::move(held)]() mutable {
     auto uid = uids_.Cached(name);
     RouteBelowFactory(std::move(call), uid && *uid == 0);
   });
@@ -194,8 +189,15 @@ void CallRouter::AnswerJournal(GDBusMessage* call) {
 
 void CallRouter::OnceUserKnown(GDBusMessage* call, Work then) {
   const char* sender = g_dbus_message_get_sender(call);
-  if (!system_bus_ || !sender) return then();
-  uids_.WhenKnown(sender, std::move(then));
+  if (!system_bus_ || !sender || uids_.Cached(sender)) return then();
+  // The bus has to be asked, which this thread never waits for; meanwhile
+  // the call's bytes count against the limits that need no user.
+  std::optional<CallerLedger::Ticket> waiting = admission_.AdmitWaiting(call);
+  if (!waiting) return;  // refused: `then` lets the call go unrun
+  uids_.WhenKnown(sender, [waiting = std::move(waiting), then = std::move(then)]() mutable {
+    waiting.reset();  // before `then` counts the call as its user's
+    then();
+  });
 }
 
 void CallRouter::RouteObjectCall(MessagePtr call, std::shared_ptr<ObjectEntry> entry,

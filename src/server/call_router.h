@@ -51,7 +51,8 @@ class CallRouter {
                        const char* member);
   // Runs `then` once the caller's Unix user is known on the system bus (at
   // once elsewhere), since the pool seats a user's objects within its share.
-  // The worker thread never waits for it.
+  // The worker thread never waits for it. A call refused while it waits
+  // (CallAdmission::AdmitWaiting) was answered, and `then` is dropped.
   void OnceUserKnown(GDBusMessage* call, Work then);
   // Main thread, once the caller's user is known: the Journal interface.
   void AnswerJournal(GDBusMessage* call);

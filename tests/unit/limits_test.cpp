@@ -4,6 +4,7 @@
 
 #include "diagnostics/refusal_log.h"
 #include "platform/holders.h"
+#include "server/call_admission.h"
 #include "server/caller_ledger.h"
 
 namespace qz {
@@ -124,6 +125,16 @@ TEST(CallerLedger, UsersAndAllCallersHaveLimitsOfTheirOwn) {
   ledger.Forget(":1.1");  // its tickets still count for its user until they go
   held.clear();
   EXPECT_EQ(ledger.UserUsage(7).journal_bytes + ledger.TotalUsage().pending_bytes, 0u);
+}
+
+// Bytes of calls waiting for the bus to name their user count towards all
+// callers' limit, apart from the connection's own calls.
+TEST(CallAdmission, CallsWaitingForTheirUserCountApartAndTowardsTheTotal) {
+  CallAdmission admission(nullptr, {.pending_bytes = 10, .total_pending_bytes = 20});
+  const auto waiting = admission.AdmitWaitingBytes(":1.1", 8);
+  const auto own = admission.AdmitNamed(":1.1", false, 10);
+  EXPECT_TRUE(waiting.ticket && own.ticket);
+  EXPECT_EQ(admission.AdmitWaitingBytes(":1.2", 3).refused, Limit::kTotalPendingBytes);
 }
 
 TEST(RefusalLog, OneLinePerCallerAndWindowThenTheCountOfTheRest) {
