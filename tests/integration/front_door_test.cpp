@@ -3,6 +3,8 @@
 // SoupServer; then qznotesd itself over TLS with tokens that `qznotes
 // tokens` made, and every refusal the door answers.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -90,6 +92,106 @@ TEST(FrontDoor, RoutesAnswerLateFromAnyThreadAndStreamsEndWithTheirClient) {
   EXPECT_NE(stream.head.find("text/event-stream"), std::string::npos) << stream.head;
   EXPECT_EQ(stream.body, "data: one\n\n");
   EXPECT_TRUE(Eventually([&] { return dropped.load(); }, 10s)) << "the subscription stayed";
+}
+
+// A client socket to 127.0.0.1:`port` that has sent `bytes`; -1 when refused.
+int ConnectAndSend(uint16_t port, const std::string& bytes) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = LoopbackAddress(port);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// What the server sent on `fd` until it closed (`closed`) or `enough` holds,
+// waiting at most 30 s for each read.
+std::string Received(int fd, bool& closed, std::string_view enough = {}) {
+  std::string text;
+  closed = false;
+  pollfd readable{fd, POLLIN, 0};
+  char buffer[1024];
+  while (!closed && (enough.empty() || text.find(enough) == std::string::npos) &&
+         poll(&readable, 1, 30000) == 1) {
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    closed = n <= 0;
+    if (n > 0) text.append(buffer, static_cast<size_t>(n));
+  }
+  return text;
+}
+
+TEST(FrontDoor, QuietConnectionsAreClosedAndTheCapHoldsStreamsToo) {
+  HttpListener listener;
+  listener.UseConnectionLimits({.idle_seconds = 1, .headers_seconds = 1, .max_connections = 3});
+  listener.AddHandler("/v1/health", [] { return HttpAnswer{200, "text/plain", "up"}; });
+  listener.AddStream("/v1/ticks", kPublicAccess, [](const ApiCall&, ChunkSink sink) {
+    sink(": open\n\n");
+    return std::make_shared<int>();
+  });
+  std::string bound;
+  ASSERT_TRUE(listener.Start({"127.0.0.1", 0}, bound).ok());
+  const auto port = static_cast<uint16_t>(std::stoi(bound.substr(bound.rfind(':') + 1)));
+  const std::string health = "GET /v1/health HTTP/1.1\r\nHost: t\r\n\r\n";
+  const std::string ticks = "GET /v1/ticks HTTP/1.1\r\nHost: t\r\n\r\n";
+  bool closed = false;
+  // A stream is no idle connection: it outlives the quiet ones below.
+  const int first_stream = ConnectAndSend(port, ticks);
+  ASSERT_NE(Received(first_stream, closed, ": open").find(": open"), std::string::npos);
+
+  struct Row {
+    const char* why;
+    std::string sends;
+    std::string answer;  // before the server closes
+  };
+  for (const Row& row : std::vector<Row>{
+           {"a new connection that sends nothing", "", ""},
+           {"a kept connection, quiet after its answer", health, "200 OK"},
+           {"headers that never end", "GET /v1/health HTTP/1.1\r\nHost:", ""},
+       }) {
+    const int fd = ConnectAndSend(port, row.sends);
+    const std::string got = Received(fd, closed);
+    EXPECT_TRUE(closed) << row.why;
+    if (row.answer.empty())
+      EXPECT_EQ(got, "") << row.why;
+    else
+      EXPECT_NE(got.find(row.answer), std::string::npos) << row.why << got;
+    close(fd);
+  }
+  char peek = 0;  // 0: the server closed it
+  EXPECT_NE(recv(first_stream, &peek, 1, MSG_DONTWAIT | MSG_PEEK), 0) << "the stream was closed";
+
+  // Three streams fill the cap (the quiet ones may take a moment to be let
+  // go): one more connection is answered 503 or closed before its request,
+  // and one more goes through once a stream has gone.
+  std::vector<int> streams = {first_stream};
+  for (int more = 0; more < 2; ++more) {
+    int fd = -1;
+    EXPECT_TRUE(Eventually(
+        [&] {
+          if (fd >= 0) close(fd);
+          fd = ConnectAndSend(port, ticks);
+          return Received(fd, closed, ": open").find(": open") != std::string::npos;
+        },
+        10s));
+    streams.push_back(fd);
+  }
+  const int over = ConnectAndSend(port, health);
+  const std::string refused = Received(over, closed);
+  EXPECT_TRUE(refused.empty() || refused.starts_with("HTTP/1.1 503")) << refused;
+  EXPECT_TRUE(closed);
+  close(over);
+  close(streams.back());
+  EXPECT_TRUE(Eventually(
+      [&] {
+        const int fd = ConnectAndSend(port, health);
+        const bool answered = Received(fd, closed, "up").find("200 OK") != std::string::npos;
+        close(fd);
+        return answered;
+      },
+      10s));
+  for (int fd : streams) close(fd);
 }
 
 // qznotesd serving HTTPS on loopback with a throwaway certificate, and two

@@ -52,6 +52,17 @@ TEST(DaemonOptions, ValuesAndDefaults) {
   EXPECT_EQ(all->metrics_listen->host, "::1");
   EXPECT_EQ(all->metrics_listen->port, 9469);
   EXPECT_TRUE(Parse({"--version"}, error)->show_version);
+
+  // HTTP callers are no bus activity: a daemon that listens never lingers out.
+  auto door = Parse(
+      {"--linger=120", "--listen=127.0.0.1:0", "--http-idle-timeout=5", "--http-max-connections=7"},
+      error);
+  ASSERT_TRUE(door) << error;
+  EXPECT_FALSE(door->server.linger_seconds);
+  EXPECT_EQ(door->http_connections.idle_seconds, 5u);
+  EXPECT_EQ(door->http_connections.max_connections, 7u);
+  EXPECT_EQ(none->http_connections.idle_seconds, 60u);
+  EXPECT_EQ(none->http_connections.max_connections, 4096u);
 }
 
 TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
@@ -76,7 +87,9 @@ TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
                            "--metrics-listen=localhost:1",
                            "--listen=localhost:1",
                            "--listen=0.0.0.0:1",
-                           "--tls-cert=c.pem"}) {
+                           "--tls-cert=c.pem",
+                           "--http-idle-timeout=0",
+                           "--http-max-connections=0"}) {
     Status error;
     EXPECT_FALSE(Parse({word}, error)) << word;
     EXPECT_FALSE(error.ok()) << word;
