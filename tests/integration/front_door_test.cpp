@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <atomic>
 #include <regex>
 #include <thread>
@@ -94,33 +95,27 @@ TEST(FrontDoor, RoutesAnswerLateFromAnyThreadAndStreamsEndWithTheirClient) {
   EXPECT_TRUE(Eventually([&] { return dropped.load(); }, 10s)) << "the subscription stayed";
 }
 
-// A client socket to 127.0.0.1:`port` that has sent `bytes`; -1 when refused.
-int ConnectAndSend(uint16_t port, const std::string& bytes) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = LoopbackAddress(port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {
-    close(fd);
-    return -1;
+// A client that sent `request` to 127.0.0.1:`port`: what the server sent
+// until it closed or sent `until`, waiting at most 30 s for each read.
+struct RawClient {
+  RawClient(uint16_t port, const std::string& request, std::string_view until = {}) {
+    sockaddr_in address = LoopbackAddress(port);
+    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    pollfd readable{fd, POLLIN, 0};
+    char buffer[1024];
+    while (!closed && (until.empty() || got.find(until) == std::string::npos) &&
+           poll(&readable, 1, 30000) == 1) {
+      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      closed = n <= 0;
+      got.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    }
   }
-  return fd;
-}
-
-// What the server sent on `fd` until it closed (`closed`) or `enough` holds,
-// waiting at most 30 s for each read.
-std::string Received(int fd, bool& closed, std::string_view enough = {}) {
-  std::string text;
-  closed = false;
-  pollfd readable{fd, POLLIN, 0};
-  char buffer[1024];
-  while (!closed && (enough.empty() || text.find(enough) == std::string::npos) &&
-         poll(&readable, 1, 30000) == 1) {
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    closed = n <= 0;
-    if (n > 0) text.append(buffer, static_cast<size_t>(n));
-  }
-  return text;
-}
+  ~RawClient() { close(fd); }
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  bool closed = false;
+  std::string got;
+};
 
 TEST(FrontDoor, QuietConnectionsAreClosedAndTheCapHoldsStreamsToo) {
   HttpListener listener;
@@ -135,63 +130,34 @@ TEST(FrontDoor, QuietConnectionsAreClosedAndTheCapHoldsStreamsToo) {
   const auto port = static_cast<uint16_t>(std::stoi(bound.substr(bound.rfind(':') + 1)));
   const std::string health = "GET /v1/health HTTP/1.1\r\nHost: t\r\n\r\n";
   const std::string ticks = "GET /v1/ticks HTTP/1.1\r\nHost: t\r\n\r\n";
-  bool closed = false;
   // A stream is no idle connection: it outlives the quiet ones below.
-  const int first_stream = ConnectAndSend(port, ticks);
-  ASSERT_NE(Received(first_stream, closed, ": open").find(": open"), std::string::npos);
-
-  struct Row {
-    const char* why;
-    std::string sends;
-    std::string answer;  // before the server closes
+  std::vector<std::unique_ptr<RawClient>> streams;
+  auto open_stream = [&] {
+    streams.push_back(std::make_unique<RawClient>(port, ticks, ": open"));
+    if (streams.back()->got.find(": open") != std::string::npos) return true;
+    streams.pop_back();
+    return false;
   };
-  for (const Row& row : std::vector<Row>{
+  ASSERT_TRUE(open_stream());
+  for (const auto& [why, sends, answer] : std::vector<std::array<std::string, 3>>{
            {"a new connection that sends nothing", "", ""},
-           {"a kept connection, quiet after its answer", health, "200 OK"},
-           {"headers that never end", "GET /v1/health HTTP/1.1\r\nHost:", ""},
-       }) {
-    const int fd = ConnectAndSend(port, row.sends);
-    const std::string got = Received(fd, closed);
-    EXPECT_TRUE(closed) << row.why;
-    if (row.answer.empty())
-      EXPECT_EQ(got, "") << row.why;
-    else
-      EXPECT_NE(got.find(row.answer), std::string::npos) << row.why << got;
-    close(fd);
+           {"a kept connection, quiet after its answer", health, "HTTP/1.1 200"}}) {
+    const RawClient quiet(port, sends);
+    EXPECT_EQ(std::pair(quiet.closed, quiet.got.substr(0, 12)), std::pair(true, answer)) << why;
   }
   char peek = 0;  // 0: the server closed it
-  EXPECT_NE(recv(first_stream, &peek, 1, MSG_DONTWAIT | MSG_PEEK), 0) << "the stream was closed";
+  EXPECT_NE(recv(streams[0]->fd, &peek, 1, MSG_DONTWAIT | MSG_PEEK), 0) << "the stream was closed";
 
   // Three streams fill the cap (the quiet ones may take a moment to be let
   // go): one more connection is answered 503 or closed before its request,
   // and one more goes through once a stream has gone.
-  std::vector<int> streams = {first_stream};
-  for (int more = 0; more < 2; ++more) {
-    int fd = -1;
-    EXPECT_TRUE(Eventually(
-        [&] {
-          if (fd >= 0) close(fd);
-          fd = ConnectAndSend(port, ticks);
-          return Received(fd, closed, ": open").find(": open") != std::string::npos;
-        },
-        10s));
-    streams.push_back(fd);
-  }
-  const int over = ConnectAndSend(port, health);
-  const std::string refused = Received(over, closed);
-  EXPECT_TRUE(refused.empty() || refused.starts_with("HTTP/1.1 503")) << refused;
-  EXPECT_TRUE(closed);
-  close(over);
-  close(streams.back());
+  while (streams.size() < 3) ASSERT_TRUE(Eventually(open_stream, 10s));
+  const RawClient over(port, health);
+  EXPECT_TRUE(over.closed && (over.got.empty() || over.got.starts_with("HTTP/1.1 503")))
+      << over.got;
+  streams.pop_back();
   EXPECT_TRUE(Eventually(
-      [&] {
-        const int fd = ConnectAndSend(port, health);
-        const bool answered = Received(fd, closed, "up").find("200 OK") != std::string::npos;
-        close(fd);
-        return answered;
-      },
-      10s));
-  for (int fd : streams) close(fd);
+      [&] { return RawClient(port, health, "up").got.starts_with("HTTP/1.1 200"); }, 10s));
 }
 
 // qznotesd serving HTTPS on loopback with a throwaway certificate, and two
