@@ -1,6 +1,10 @@
 #include "http/http_listener.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <charconv>
+#include <mutex>
 
 #include "automation/context_post.h"
 #include "http/token_store.h"
@@ -25,6 +29,8 @@ struct HttpListener::Match {
 namespace {
 
 constexpr unsigned kStreamKeepAliveSeconds = 15;
+// Set on the first request of a connection past the cap.
+constexpr const char* kOverCapMark = "qz-over-cap";
 constexpr std::string_view kKeepAliveComment = ": keep-alive\n\n";
 
 std::vector<std::string> RoutePathSegments(std::string_view path) {
@@ -135,10 +141,9 @@ struct HttpListener::OpenStream {
   SourcePtr keep_alive;
   SourcePtr hang_up;
 
-  void Write(std::string_view chunk) {
+  void Write(GBytes* chunk) {
     if (!message) return;
-    soup_message_body_append(soup_server_message_get_response_body(message.get()), SOUP_MEMORY_COPY,
-                             chunk.data(), chunk.size());
+    soup_message_body_append_bytes(soup_server_message_get_response_body(message.get()), chunk);
     soup_server_message_unpause(message.get());
   }
   void Drop() {
@@ -147,7 +152,9 @@ struct HttpListener::OpenStream {
     std::shared_ptr<void> gone = std::move(subscription);
   }
   static gboolean KeepAlive(gpointer data) {
-    static_cast<OpenStream*>(data)->Write(kKeepAliveComment);
+    static GBytes* const comment =
+        g_bytes_new_static(kKeepAliveComment.data(), kKeepAliveComment.size());
+    static_cast<OpenStream*>(data)->Write(comment);
     return G_SOURCE_CONTINUE;
   }
   void End() {
@@ -166,6 +173,83 @@ struct HttpListener::OpenStream {
   static void OnFinished(SoupServerMessage*, gpointer data) {
     (*static_cast<std::shared_ptr<OpenStream>*>(data))->End();
   }
+};
+
+// One outcome goes to every subscriber at once: the sinks queue it here and
+// only the first of a burst wakes the listener, which writes them all in
+// one pass, one buffer for each run of equal chunks.
+struct HttpListener::Outbox {
+  std::mutex mutex;
+  std::vector<std::pair<std::weak_ptr<OpenStream>, std::string>> queued;
+
+  static void Queue(const std::shared_ptr<Outbox>& outbox, GMainContext* context,
+                    std::weak_ptr<OpenStream> stream, std::string chunk) {
+    bool first = false;
+    {
+      std::lock_guard lock(outbox->mutex);
+      first = outbox->queued.empty();
+      outbox->queued.emplace_back(std::move(stream), std::move(chunk));
+    }
+    if (first) PostToContext(context, [outbox] { outbox->WriteQueued(); });
+  }
+  void WriteQueued() {
+    std::vector<std::pair<std::weak_ptr<OpenStream>, std::string>> taken;
+    {
+      std::lock_guard lock(mutex);
+      taken.swap(queued);
+    }
+    std::unique_ptr<GBytes, void (*)(GBytes*)> shared(nullptr, &g_bytes_unref);
+    const std::string* shared_text = nullptr;
+    for (auto& [weak, chunk] : taken) {
+      std::shared_ptr<OpenStream> open = weak.lock();
+      if (!open) continue;
+      if (!shared_text || *shared_text != chunk) {
+        shared.reset(g_bytes_new(chunk.data(), chunk.size()));
+        shared_text = &chunk;
+      }
+      open->Write(shared.get());
+    }
+  }
+};
+
+// A connection soup serves, known by its socket while soup holds it. Only
+// the wait for a request's headers has a deadline; once they are in, the
+// answer may take as long as its handler (or stream) does.
+// Soup tells no one when a kept connection ends between requests, so an
+// entry also goes when its deadline closes it: none outlives a quiet spell.
+struct HttpListener::Connection {
+  HttpListener* listener;
+  GSocket* socket;  // held below: a closed one has no descriptor to reuse
+  uint64_t serial;  // tells this connection from a later one on the same socket
+  SourcePtr deadline;
+  ObjectPtr<GSocket> held = Ref(socket);
+
+  void Await(unsigned seconds) {
+    deadline.reset(g_timeout_source_new_seconds(seconds));
+    g_source_set_callback(deadline.get(), &Connection::TimedOut, this, nullptr);
+    g_source_attach(deadline.get(), listener->context_.get());
+  }
+  // Soup sees the end of its input and lets the connection go.
+  static gboolean TimedOut(gpointer data) {
+    auto* connection = static_cast<Connection*>(data);
+    ::shutdown(g_socket_get_fd(connection->socket), SHUT_RDWR);
+    connection->listener->connections_.erase(connection->socket);  // and its deadline
+    return G_SOURCE_REMOVE;
+  }
+  // Each request's message is told when its connection goes.
+  struct Key {
+    HttpListener* listener;
+    GSocket* socket;
+    uint64_t serial;
+  };
+  static void Gone(SoupServerMessage*, gpointer data) {
+    const Key& key = *static_cast<Key*>(data);
+    auto& open = key.listener->connections_;
+    if (auto found = open.find(key.socket);
+        found != open.end() && found->second->serial == key.serial)
+      open.erase(found);
+  }
+  static void ForgetKey(gpointer data, GClosure*) { std::unique_ptr<Key>(static_cast<Key*>(data)); }
 };
 
 std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
@@ -193,7 +277,7 @@ bool IsLoopback(const ListenAddress& address) {
   return numeric && g_inet_address_get_is_loopback(numeric.get());
 }
 
-HttpListener::HttpListener() = default;
+HttpListener::HttpListener() : outbox_(std::make_shared<Outbox>()) {}
 
 HttpListener::~HttpListener() {
   if (!thread_.joinable()) return;
@@ -203,6 +287,7 @@ HttpListener::~HttpListener() {
   g_main_context_push_thread_default(context_.get());
   for (const std::weak_ptr<OpenStream>& weak : streams_)
     if (std::shared_ptr<OpenStream> stream = weak.lock()) stream->End();
+  connections_.clear();
   soup_server_disconnect(server_.get());
   server_.reset();
   g_main_context_pop_thread_default(context_.get());
@@ -295,6 +380,8 @@ Status HttpListener::Start(const std::vector<ListenAddress>& addresses,
     ObjectPtr<GSocket> socket(g_socket_new(g_inet_address_get_family(host.get()),
                                            G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP,
                                            ErrorSlot(error)));
+    // GIO's default backlog of 10 makes a burst of clients wait out SYN retries.
+    if (socket) g_socket_set_listen_backlog(socket.get(), SOMAXCONN);
     if (!socket || !g_socket_bind(socket.get(), wanted.get(), TRUE, ErrorSlot(error)) ||
         !g_socket_listen(socket.get(), ErrorSlot(error)))
       return Status::IoError(address.host + ": " + ErrorText(error));
@@ -312,6 +399,10 @@ Status HttpListener::Start(const std::vector<ListenAddress>& addresses,
   g_main_context_push_thread_default(context_.get());
   server_.reset(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "server-header", "qznotesd",
                                          "tls-certificate", tls_.get(), nullptr)));
+  g_signal_connect(server_.get(), "request-started", G_CALLBACK(&HttpListener::OnRequestStarted),
+                   this);
+  g_signal_connect(server_.get(), "request-finished", G_CALLBACK(&HttpListener::OnRequestFinished),
+                   this);
   soup_server_add_early_handler(server_.get(), nullptr, &HttpListener::OnHeaders, this, nullptr);
   soup_server_add_handler(server_.get(), nullptr, &HttpListener::OnRequest, this, nullptr);
   ErrorPtr error;
@@ -333,8 +424,57 @@ Status HttpListener::Start(const std::vector<ListenAddress>& addresses,
   return {};
 }
 
+void HttpListener::OnRequestStarted(SoupServer*, SoupServerMessage* message, gpointer data) {
+  HttpListener& self = *static_cast<HttpListener*>(data);
+  GSocket* socket = soup_server_message_get_socket(message);
+  if (!socket) return;
+  auto known = self.connections_.find(socket);
+  if (known != self.connections_.end()) {
+    known->second->Await(self.limits_.idle_seconds);
+    g_signal_connect_data(message, "disconnected", G_CALLBACK(&Connection::Gone),
+                          new Connection::Key{&self, socket, known->second->serial},
+                          &Connection::ForgetKey, GConnectFlags{});
+    return;
+  }
+  if (self.connections_.size() >= self.limits_.max_connections) {
+    if (self.report_)
+      if (auto line = self.refusals_.Line(
+              "http listener",
+              "refused a connection: " + std::to_string(self.connections_.size()) + " open"))
+        self.report_(*line);
+    // Headers already in are answered 503; otherwise the connection is
+    // closed once soup has set it up (closed under it, it complains).
+    g_object_set_data(G_OBJECT(message), kOverCapMark, message);
+    PostToContext(self.context_.get(),
+                  [held = Ref(socket)] { ::shutdown(g_socket_get_fd(held.get()), SHUT_RDWR); });
+    return;
+  }
+  auto connection = std::make_unique<Connection>(Connection{&self, socket, ++self.serial_, {}});
+  connection->Await(std::min(self.limits_.headers_seconds, self.limits_.idle_seconds));
+  g_signal_connect_data(message, "disconnected", G_CALLBACK(&Connection::Gone),
+                        new Connection::Key{&self, socket, connection->serial},
+                        &Connection::ForgetKey, GConnectFlags{});
+  self.connections_.emplace(socket, std::move(connection));
+}
+
+void HttpListener::OnRequestFinished(SoupServer*, SoupServerMessage* message, gpointer data) {
+  HttpListener& self = *static_cast<HttpListener*>(data);
+  if (GSocket* socket = soup_server_message_get_socket(message))
+    if (auto known = self.connections_.find(socket); known != self.connections_.end())
+      known->second->Await(self.limits_.idle_seconds);
+}
+
 void HttpListener::OnHeaders(SoupServer*, SoupServerMessage* message, const char*, GHashTable*,
-                             gpointer) {
+                             gpointer data) {
+  HttpListener& self = *static_cast<HttpListener*>(data);
+  if (g_object_get_data(G_OBJECT(message), kOverCapMark)) {
+    AnswerAndClose(message, Problem(503, "Service Unavailable",
+                                    "too many connections are open; try again later"));
+    return;
+  }
+  if (GSocket* socket = soup_server_message_get_socket(message))
+    if (auto known = self.connections_.find(socket); known != self.connections_.end())
+      known->second->deadline.reset();
   SoupMessageHeaders* headers = soup_server_message_get_request_headers(message);
   if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH &&
       soup_message_headers_get_content_length(headers) > static_cast<goffset>(kMaxRequestBody)) {
@@ -400,10 +540,9 @@ void HttpListener::OnRequest(SoupServer*, SoupServerMessage* message, const char
     g_signal_connect_data(message, "finished", G_CALLBACK(&OpenStream::OnFinished),
                           HoldForSignal(stream), &ReleaseFromSignal<OpenStream>, GConnectFlags{});
     ChunkSink sink = [context = std::shared_ptr<GMainContext>(std::move(context)),
+                      outbox = self.outbox_,
                       weak = std::weak_ptr<OpenStream>(stream)](std::string chunk) {
-      PostToContext(context.get(), [weak, chunk = std::move(chunk)] {
-        if (auto open = weak.lock()) open->Write(chunk);
-      });
+      Outbox::Queue(outbox, context.get(), weak, std::move(chunk));
     };
     std::erase_if(self.streams_, [](const auto& weak) { return weak.expired(); });
     self.streams_.push_back(stream);

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "diagnostics/refusal_log.h"
@@ -39,6 +40,15 @@ bool IsLoopback(const ListenAddress& address);
 
 // Bodies above this are refused (413) before they are read.
 inline constexpr size_t kMaxRequestBody = 1024 * 1024;
+
+// How long a connection may keep the listener waiting for a request, and
+// how many may be open at once (event streams included), so that sockets
+// nobody uses cannot pile up without bound.
+struct ConnectionLimits {
+  unsigned idle_seconds = 60;     // between one answer and the next request's headers
+  unsigned headers_seconds = 10;  // from a new connection to its first request's headers
+  size_t max_connections = 4096;  // more are closed as they come
+};
 
 class HttpListener {
  public:
@@ -65,6 +75,7 @@ class HttpListener {
   void UseTls(ObjectPtr<GTlsCertificate> certificate) { tls_ = std::move(certificate); }
   // Where refusals are told, at most one line per client address and 10 s.
   void UseReport(std::function<void(std::string_view)> report) { report_ = std::move(report); }
+  void UseConnectionLimits(const ConnectionLimits& limits) { limits_ = limits; }
 
   // Binds each address and serves from now on. On success `bound` names the
   // address and port in use (the port the kernel chose for port 0).
@@ -75,12 +86,19 @@ class HttpListener {
   struct Route;
   struct Match;
   struct OpenStream;
+  struct Outbox;
+  struct Connection;
 
   Match Find(std::string_view method, std::string_view path) const;
   // The call's caller, or the refusal (401, 403) to answer instead.
   std::optional<HttpAnswer> Admit(SoupServerMessage* message, const Access& access,
                                   ApiCaller& caller);
 
+  // A request begins on a new or a kept connection; past the cap a new
+  // connection is closed at once.
+  static void OnRequestStarted(SoupServer* server, SoupServerMessage* message, gpointer self);
+  // An answer is out: the connection may wait for its next request, idle.
+  static void OnRequestFinished(SoupServer* server, SoupServerMessage* message, gpointer self);
   static void OnHeaders(SoupServer* server, SoupServerMessage* message, const char* path,
                         GHashTable* query, gpointer self);
   static void OnRequest(SoupServer* server, SoupServerMessage* message, const char* path,
@@ -90,6 +108,14 @@ class HttpListener {
   // Dropped when the listener goes, should a client still be there; touched
   // on the listener's thread only.
   std::vector<std::weak_ptr<OpenStream>> streams_;
+  // Chunks for the streams, from any thread, written in one pass on the
+  // listener's thread.
+  std::shared_ptr<Outbox> outbox_;
+  // Open connections by socket; an entry goes when soup lets its socket go.
+  // Touched on the listener's thread only.
+  std::unordered_map<GSocket*, std::unique_ptr<Connection>> connections_;
+  uint64_t serial_ = 0;
+  ConnectionLimits limits_;
   TokenStore* tokens_ = nullptr;
   ObjectPtr<GTlsCertificate> tls_;
   std::function<void(std::string_view)> report_;

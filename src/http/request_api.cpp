@@ -1,7 +1,9 @@
 #include "http/request_api.h"
 
 #include <charconv>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "components/json_text.h"
@@ -77,6 +79,86 @@ void ApiTestGateway(RequestPort& port, const JsonBodyLimits& limits, ApiCall cal
       });
 }
 
+// The subscribers of GET /v1/events, grouped by what they may read: one
+// watch on the port per group, and each outcome formatted once for all of
+// its group's streams. Safe from any thread. The port's lock is taken
+// before this one (the port tells under its lock), never after.
+class EventSubscribers : public std::enable_shared_from_this<EventSubscribers> {
+ public:
+  explicit EventSubscribers(RequestPort& port) : port_(port) {}
+
+  std::shared_ptr<void> Subscribe(const ApiCaller& caller, ChunkSink sink) {
+    // Tokens with read see every outcome; the others their own token's.
+    std::string group = caller.Has(Right::kRead) ? "*" : "=" + caller.token;
+    uint64_t watch_id = 0;
+    {
+      std::lock_guard lock(mutex_);
+      watch_id = ++last_id_;
+    }
+    std::shared_ptr<void> watch = port_.WatchOutcomes(
+        caller, [weak = weak_from_this(), group, watch_id](const RequestState& ended) {
+          if (auto self = weak.lock()) self->Tell(group, watch_id, ended);
+        });
+    uint64_t id = 0;
+    {
+      std::lock_guard lock(mutex_);
+      Group& members = groups_[group];
+      if (!members.watch) {
+        members.watch = std::exchange(watch, nullptr);
+        members.watch_id = watch_id;
+      }
+      id = ++last_id_;
+      members.sinks.emplace(id, sink);
+    }
+    watch.reset();  // another subscriber's watch already serves the group
+    // A comment at once: the client sees the stream open, and knows that
+    // every outcome from now on reaches it.
+    sink(": watching\n\n");
+    return std::make_shared<Member>(shared_from_this(), std::move(group), id);
+  }
+
+ private:
+  struct Group {
+    std::shared_ptr<void> watch;
+    uint64_t watch_id = 0;  // only this watch tells the group: no outcome twice
+    std::map<uint64_t, ChunkSink> sinks;
+  };
+  // One subscription; it leaves its group when dropped.
+  struct Member {
+    Member(std::shared_ptr<EventSubscribers> of, std::string in, uint64_t as)
+        : subscribers(std::move(of)), group(std::move(in)), id(as) {}
+    Member(const Member&) = delete;
+    Member& operator=(const Member&) = delete;
+    ~Member() { subscribers->Leave(group, id); }
+    std::shared_ptr<EventSubscribers> subscribers;
+    std::string group;
+    uint64_t id;
+  };
+
+  void Tell(const std::string& group, uint64_t watch_id, const RequestState& ended) {
+    std::lock_guard lock(mutex_);
+    auto found = groups_.find(group);
+    if (found == groups_.end() || found->second.watch_id != watch_id) return;
+    const std::string chunk = "event: delivered\ndata: " + RequestStateJson(ended) + "\n\n";
+    for (auto& [id, sink] : found->second.sinks) sink(chunk);
+  }
+  void Leave(const std::string& group, uint64_t id) {
+    std::shared_ptr<void> unwatched;  // dropped after the lock: it takes the port's
+    std::lock_guard lock(mutex_);
+    auto found = groups_.find(group);
+    if (found == groups_.end()) return;
+    found->second.sinks.erase(id);
+    if (!found->second.sinks.empty()) return;
+    unwatched = std::move(found->second.watch);
+    groups_.erase(found);
+  }
+
+  RequestPort& port_;
+  std::mutex mutex_;
+  std::map<std::string, Group> groups_;
+  uint64_t last_id_ = 0;
+};
+
 }  // namespace
 
 std::string RequestStateJson(const RequestState& state) {
@@ -107,15 +189,11 @@ void AddRequestApi(HttpListener& listener, RequestPort& port, const JsonBodyLimi
                     [&port, limits](ApiCall call, ApiReply reply) {
                       ApiTestGateway(port, limits, std::move(call), std::move(reply));
                     });
-  listener.AddStream("/v1/events", kAnyToken, [&port](const ApiCall& call, ChunkSink sink) {
-    auto watch = port.WatchOutcomes(call.caller, [sink](const RequestState& ended) {
-      sink("event: delivered\ndata: " + RequestStateJson(ended) + "\n\n");
-    });
-    // A comment at once: the client sees the stream open, and knows that
-    // every outcome from now on reaches it.
-    sink(": watching\n\n");
-    return watch;
-  });
+  listener.AddStream("/v1/events", kAnyToken,
+                     [subscribers = std::make_shared<EventSubscribers>(port)](const ApiCall& call,
+                                                                              ChunkSink sink) {
+                       return subscribers->Subscribe(call.caller, std::move(sink));
+                     });
 }
 
 }  // namespace qz

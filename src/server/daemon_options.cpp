@@ -25,6 +25,8 @@ struct OptionText {
   gint apartments = 4;
   gint user_share = -1;  // not given: half the apartments
   gint grace = 30;
+  gint64 http_idle = ConnectionLimits{}.idle_seconds;
+  gint64 http_max_connections = static_cast<gint64>(ConnectionLimits{}.max_connections);
   std::array<gint64, std::size(kLimitRows)> limits = DefaultLimits();
   gboolean system = FALSE;
   gboolean version = FALSE;
@@ -76,6 +78,12 @@ Status TakeFrontDoor(const OptionText& text, DaemonOptions& options) {
   if (text.tls_cert) options.tls_cert = text.tls_cert;
   if (text.tls_key) options.tls_key = text.tls_key;
   options.listen_insecure = text.listen_insecure;
+  if (text.http_idle < 1 || text.http_idle > 86400)
+    return Status::InvalidArgument("--http-idle-timeout takes seconds from 1 to 86400");
+  if (text.http_max_connections < 1 || text.http_max_connections > 1000000)
+    return Status::InvalidArgument("--http-max-connections takes a number from 1 to 1000000");
+  options.http_connections.idle_seconds = static_cast<unsigned>(text.http_idle);
+  options.http_connections.max_connections = static_cast<size_t>(text.http_max_connections);
   if (options.tls_cert.empty() != options.tls_key.empty())
     return Status::InvalidArgument("--tls-cert and --tls-key go together");
   if (!options.tls_cert.empty() && options.listen.empty())
@@ -139,6 +147,14 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& s
                      "The PEM private key of --tls-cert", "FILE"});
   entries.push_back({"listen-insecure", 0, 0, G_OPTION_ARG_NONE, &text.listen_insecure,
                      "Allow --listen on an address that is not loopback without TLS", nullptr});
+  entries.push_back({"http-idle-timeout", 0, 0, G_OPTION_ARG_INT64, &text.http_idle,
+                     "Close an HTTP connection that sends no request for SECONDS (default 60; "
+                     "a new one has at most 10 for its first request's headers)",
+                     "SECONDS"});
+  entries.push_back({"http-max-connections", 0, 0, G_OPTION_ARG_INT64, &text.http_max_connections,
+                     "At most N HTTP connections open at once, event streams included; more are "
+                     "closed as they come (default 4096)",
+                     "N"});
   entries.push_back(
       {"version", 0, 0, G_OPTION_ARG_NONE, &text.version, "Print the version and exit", nullptr});
   entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
@@ -208,6 +224,9 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& s
   }
   status = TakeFrontDoor(text, options);
   if (!status.ok()) return std::nullopt;
+  // HTTP callers are not objects on the bus, so the idle timer cannot see
+  // them: a daemon that listens stays until it is stopped.
+  if (!options.listen.empty()) options.server.linger_seconds = std::nullopt;
   if (text.seat) {
     if (std::optional<SeatMode> mode = ParseSeatMode(text.seat)) {
       options.seat = *mode;

@@ -27,6 +27,7 @@ struct DaemonOptions {
   std::string tls_cert;  // with tls_key: HTTPS on every --listen address
   std::string tls_key;
   bool listen_insecure = false;
+  ConnectionLimits http_connections;  // idle timeout and cap of the --listen connections
 };
 
 // Parses argv (program name first). Nothing: the command line is wrong and

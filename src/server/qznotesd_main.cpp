@@ -3,8 +3,10 @@
 // object shares (gateways, seat check, components) before serving.
 #include <gio/gio.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -153,6 +155,18 @@ qz::ObjectPtr<GTlsCertificate> LoadTls(const qz::DaemonOptions& options) {
   return certificate;
 }
 
+// Each HTTP connection takes a descriptor, and many systems start daemons
+// with a soft limit of 1024: up to the hard limit, as many as the cap needs.
+void RaiseFileLimit(size_t connections) {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return;
+  const rlim_t wanted = static_cast<rlim_t>(connections) + 256;  // the rest of the daemon
+  if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < wanted) {
+    files.rlim_cur = files.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, files.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -291,6 +305,8 @@ int main(int argc, char** argv) {
       }
       front_door.UseTokens(&tokens);
       front_door.UseReport(report);
+      front_door.UseConnectionLimits(options->http_connections);
+      RaiseFileLimit(options->http_connections.max_connections);
       front_door.AddRoute(
           "GET", "/v1/health", qz::kPublicAccess, [&objects](qz::ApiCall, qz::ApiReply reply) {
             const bool stopping = objects.stopping();

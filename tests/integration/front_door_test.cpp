@@ -3,8 +3,11 @@
 // SoupServer; then qznotesd itself over TLS with tokens that `qznotes
 // tokens` made, and every refusal the door answers.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <atomic>
 #include <regex>
 #include <thread>
@@ -90,6 +93,71 @@ TEST(FrontDoor, RoutesAnswerLateFromAnyThreadAndStreamsEndWithTheirClient) {
   EXPECT_NE(stream.head.find("text/event-stream"), std::string::npos) << stream.head;
   EXPECT_EQ(stream.body, "data: one\n\n");
   EXPECT_TRUE(Eventually([&] { return dropped.load(); }, 10s)) << "the subscription stayed";
+}
+
+// A client that sent `request` to 127.0.0.1:`port`: what the server sent
+// until it closed or sent `until`, waiting at most 30 s for each read.
+struct RawClient {
+  RawClient(uint16_t port, const std::string& request, std::string_view until = {}) {
+    sockaddr_in address = LoopbackAddress(port);
+    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    pollfd readable{fd, POLLIN, 0};
+    char buffer[1024];
+    while (!closed && (until.empty() || got.find(until) == std::string::npos) &&
+           poll(&readable, 1, 30000) == 1) {
+      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      closed = n <= 0;
+      got.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    }
+  }
+  ~RawClient() { close(fd); }
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  bool closed = false;
+  std::string got;
+};
+
+TEST(FrontDoor, QuietConnectionsAreClosedAndTheCapHoldsStreamsToo) {
+  HttpListener listener;
+  listener.UseConnectionLimits({.idle_seconds = 1, .headers_seconds = 1, .max_connections = 3});
+  listener.AddHandler("/v1/health", [] { return HttpAnswer{200, "text/plain", "up"}; });
+  listener.AddStream("/v1/ticks", kPublicAccess, [](const ApiCall&, ChunkSink sink) {
+    sink(": open\n\n");
+    return std::make_shared<int>();
+  });
+  std::string bound;
+  ASSERT_TRUE(listener.Start({"127.0.0.1", 0}, bound).ok());
+  const auto port = static_cast<uint16_t>(std::stoi(bound.substr(bound.rfind(':') + 1)));
+  const std::string health = "GET /v1/health HTTP/1.1\r\nHost: t\r\n\r\n";
+  const std::string ticks = "GET /v1/ticks HTTP/1.1\r\nHost: t\r\n\r\n";
+  // A stream is no idle connection: it outlives the quiet ones below.
+  std::vector<std::unique_ptr<RawClient>> streams;
+  auto open_stream = [&] {
+    streams.push_back(std::make_unique<RawClient>(port, ticks, ": open"));
+    if (streams.back()->got.find(": open") != std::string::npos) return true;
+    streams.pop_back();
+    return false;
+  };
+  ASSERT_TRUE(open_stream());
+  for (const auto& [why, sends, answer] : std::vector<std::array<std::string, 3>>{
+           {"a new connection that sends nothing", "", ""},
+           {"a kept connection, quiet after its answer", health, "HTTP/1.1 200"}}) {
+    const RawClient quiet(port, sends);
+    EXPECT_EQ(std::pair(quiet.closed, quiet.got.substr(0, 12)), std::pair(true, answer)) << why;
+  }
+  char peek = 0;  // 0: the server closed it
+  EXPECT_NE(recv(streams[0]->fd, &peek, 1, MSG_DONTWAIT | MSG_PEEK), 0) << "the stream was closed";
+
+  // Three streams fill the cap (the quiet ones may take a moment to be let
+  // go): one more connection is answered 503 or closed before its request,
+  // and one more goes through once a stream has gone.
+  while (streams.size() < 3) ASSERT_TRUE(Eventually(open_stream, 10s));
+  const RawClient over(port, health);
+  EXPECT_TRUE(over.closed && (over.got.empty() || over.got.starts_with("HTTP/1.1 503")))
+      << over.got;
+  streams.pop_back();
+  EXPECT_TRUE(Eventually(
+      [&] { return RawClient(port, health, "up").got.starts_with("HTTP/1.1 200"); }, 10s));
 }
 
 // qznotesd serving HTTPS on loopback with a throwaway certificate, and two

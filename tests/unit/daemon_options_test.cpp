@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace qz {
@@ -52,6 +53,15 @@ TEST(DaemonOptions, ValuesAndDefaults) {
   EXPECT_EQ(all->metrics_listen->host, "::1");
   EXPECT_EQ(all->metrics_listen->port, 9469);
   EXPECT_TRUE(Parse({"--version"}, error)->show_version);
+
+  // HTTP callers are no bus activity: a daemon that listens never lingers out.
+  auto door = Parse(
+      {"--linger=120", "--listen=127.0.0.1:0", "--http-idle-timeout=5", "--http-max-connections=7"},
+      error);
+  ASSERT_TRUE(door) << error;
+  const ConnectionLimits& http = door->http_connections;
+  EXPECT_EQ(std::tuple(door->server.linger_seconds, http.idle_seconds, http.max_connections),
+            std::tuple(std::optional<unsigned>(), 5u, size_t{7}));
 }
 
 TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
@@ -76,7 +86,9 @@ TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
                            "--metrics-listen=localhost:1",
                            "--listen=localhost:1",
                            "--listen=0.0.0.0:1",
-                           "--tls-cert=c.pem"}) {
+                           "--tls-cert=c.pem",
+                           "--http-idle-timeout=0",
+                           "--http-max-connections=0"}) {
     Status error;
     EXPECT_FALSE(Parse({word}, error)) << word;
     EXPECT_FALSE(error.ok()) << word;
