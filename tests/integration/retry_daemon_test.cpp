@@ -36,6 +36,7 @@ namespace qz::testing {
 namespace {
 
 using ::testing::ContainsRegex;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::Pair;
@@ -72,144 +73,131 @@ std::string Tally(const SnppSim& sim) {
          std::to_string(Count(sim, "recv", "SEND")) + " SEND";
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += (text.empty() ? "" : "; ") + line;
-  return text;
+constexpr const char* kSent = "QzNotes: Message Sent";
+
+struct Try {
+  const char* pagers = "1";         // the one group's pager list
+  std::function<void()> back = {};  // run once the retry waits; none: no retry may come
+  const char* outcome = kSent;      // the one callback
+  std::string mail_server = {};     // a mail to oncall@x.org through it too
+  bool release = false;             // the caller releases its object while the retry waits
+};
+
+// T-1 ("db down") sent to a peer failing for now; the caller hears one
+// outcome once. Answers the daemon's log.
+std::string PageWhileDown(const ProgramFolder& folder, const Try& t) {
+  PrivateBus bus;
+  // Margins wide enough for a peer slow to come back on a loaded machine.
+  UseDelivery(folder, "Attempts=10\nFirstRetry=3\nMaxDelay=3\n");
+  Daemon daemon(bus, folder.path(), {"--linger", "60"});
+  Client client(bus);
+  const std::string path = client.Create(),
+                    pagers = std::string("<[<[<[<'") + t.pagers + "'>]>]>]>",
+                    any = "<['Outage', 'ops@x.org', '', '" + t.mail_server + "', 'True']>";
+  EXPECT_TRUE(SendMessage(client, path, "T-1", OneGroup("db down"),
+                          t.mail_server.empty()
+                              ? Marker(0)
+                              : g_variant_new_parsed("<[<[<[<'oncall@x.org'>]>]>]>"),
+                          g_variant_new_parsed(pagers.c_str()),
+                          t.mail_server.empty() ? Marker(0) : g_variant_new_parsed(any.c_str()))
+                  .ok());
+  if (t.back) {
+    EXPECT_TRUE(daemon.Logged("next try in", 60s)) << daemon.Log();
+    t.back();
+  }
+  if (t.release) {
+    EXPECT_EQ(client.Call(path, kDispatch, "Release", nullptr).Print(), "(uint32 0,)");
+  }
+  EXPECT_THAT(client.WaitForCallbacks(1, 90s), ElementsAre(Pair("T-1", t.outcome))) << daemon.Log();
+  EXPECT_EQ(client.WaitForCallbacks(2, 2s).size(), 1u) << "a second outcome came";
+  return daemon.Log();
 }
 
 // Each gateway's real peer failing for now at the first try, and back
 // while the retry waits, takes the page once; a refusal for good is not
-// tried again. Either way the caller hears one outcome once.
+// tried again.
 TEST(Retries, EachPeerTakesThePageOnceWhenBackAndARefusalIsNotTriedAgain) {
-  std::optional<SnppSim> sim;
-  std::optional<SmtpSink> sink;
-  std::optional<KannelGateway> kannel;
-  std::optional<TapSimulator> tap;
-  std::optional<PerlGateway> perl;
-  int perl_port = 0;
-  using Start = std::function<void(const ProgramFolder&)>;
-  const std::string sent = "QzNotes: Message Sent";
-  const struct {
-    const char* why;
-    Start start;                        // the peer, failing, and the settings naming it
-    Start back;                         // once the retry waits; none: no retry may come
-    const char* pagers;                 // the one group's pager list
-    bool mail, release;                 // mail to oncall@x.org too; the object released meanwhile
-    std::string outcome, line;          // the callback; in the daemon's log
-    std::function<std::string()> took;  // what the peer took, in the end
-    std::string took_expected;
-  } cases[] = {
-      {"the SNPP simulator dropping two connections, released while the retry waits",
-       [&](auto& f) {
-         sim.emplace("", "127.0.0.1", std::vector<std::string>{"--fail-first", "2"});
-         f.UseSnpp(sim->port(), 10);
-       },
-       [](auto&) {}, "1", false, true, sent,
-       ": try 2 of 10: page (SNPP) to 1: failed: ", [&] { return Tally(*sim); }, "3 open, 1 SEND"},
-      {"the SNPP simulator refusing for good in RFC 1861 mode",
-       [&](auto& f) {
-         sim.emplace("[*]\nreply PAGE 550 Unknown pager\n");
-         f.UseSnpp(sim->port(), 10);
-         std::ofstream(f.path() / "QzSNPP.ini", std::ios::app) << "Protocol=RFC1861\n";
-       },
-       nullptr, "1", false, false,
-       "QzNotes: Message Undeliverable. See QzNotesLog.log file for details ",
-       ": try 1 of 10: page (SNPP) to 1: refused for good: ", [&] { return Tally(*sim); },
-       "1 open, 0 SEND"},
-      {"Net::SNPP::Server stopped, then started",
-       [&](auto& f) {
-         perl.emplace();
-         perl_port = perl->port();
-         perl.reset();
-         f.UseSnpp(perl_port, 10);
-         std::ofstream(f.path() / "QzSNPP.ini", std::ios::app) << "Protocol=RFC1861\n";
-       },
-       [&](auto&) { perl.emplace(perl_port); }, "5551234", false, false, sent,
-       ": try 1 of 10: page (SNPP) to 5551234: failed: ",
-       [&] { return Joined(perl->Lines("PAGED")); }, "PAGED 5551234 db down"},
-      {"SMTP deferring the mail (451) while the page goes: the retry mails alone",
-       [&](auto& f) {
-         sink.emplace(SinkOptions{{"--defer-data", "1"}});
-         sim.emplace();
-         f.UseSnpp(sim->port(), 10);
-       },
-       [](auto&) {}, "5551234", true, false, sent,
-       ": try 1 of 10: mail (SMTP) to oncall@x.org: failed: ",
-       [&] {
-         return std::to_string(sink->WaitForMails(1, 1s).size()) +
-                std::to_string(Count(*sim, "recv", "SEND"));
-       },
-       "11"},
-      {"Kannel's bearerbox stopped, then started",
-       [&](auto& f) {
-         kannel.emplace();
-         kannel->Stop();
-         SetKey(f, "Default", "Index", "2");
-         SetKey(f, "SMS", "IPAddress", kannel->sendsms_address());
-         SetKey(f, "SMSMapping", "SMSTrailer",
-                std::string("username=") + KannelGateway::kUser +
-                    "&password=" + KannelGateway::kPassword);
-       },
-       [&](auto&) { kannel->Start(); }, "07700900123", false, false, sent,
-       ": try 1 of 10: page (SMS) to 07700900123: failed: ",
-       [&] { return Joined(kannel->Received()); }, "[^;]* db down"},
-      {"the terminal's line busy, then answering",
-       [&](auto& f) {
-         tap.emplace(f.path(), "modem\ndial-first 1 BUSY\n");
-         SetKey(f, "Pager Terminal", "ComPort", tap->link().string());
-         SetKey(f, "Pager Terminal", "Number", "555-1234");
-       },
-       [](auto&) {}, "1001", false, false, sent,
-       ": try 1 of 10: page (pager terminal) to 1001: failed: modem: the line to 5551234 is busy "
-       "(BUSY)",
-       [&] { return tap->Pages(); }, "1001 db down"},
-      {"a terminal that took the first identifier and hung up: the retry pages only the rest",
-       [&](auto& f) {
-         tap.emplace(f.path(), "disconnect-after 1\n");
-         SetKey(f, "Pager Terminal", "ComPort", tap->link().string());
-       },
-       [&](auto& f) {
-         EXPECT_EQ(tap->Pages(), "1001 db down");
-         tap.reset();
-         tap.emplace(f.path(), "");
-       },
-       "1001'>, <'1002", false, false, sent, ": try 1 of 10: ", [&] { return tap->Pages(); },
-       "1002 db down"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.why);
-    PrivateBus bus;
+  const auto nothing = [] {};
+  {
+    SCOPED_TRACE("the SNPP simulator dropping two connections, released while the retry waits");
     ProgramFolder folder;
-    c.start(folder);
-    // Margins wide enough for a peer slow to come back on a loaded machine.
-    UseDelivery(folder, "Attempts=10\nFirstRetry=3\nMaxDelay=3\n");
-    Daemon daemon(bus, folder.path(), {"--linger", "60"});
-    Client client(bus);
-    const std::string path = client.Create(),
-                      pagers = std::string("<[<[<[<'") + c.pagers + "'>]>]>]>",
-                      any = c.mail
-                                ? "<['Outage', 'ops@x.org', '', '" + sink->server() + "', 'True']>"
-                                : "<byte 0>";
-    ASSERT_TRUE(
-        SendMessage(client, path, "T-1", OneGroup("db down"),
-                    c.mail ? g_variant_new_parsed("<[<[<[<'oncall@x.org'>]>]>]>") : Marker(0),
-                    g_variant_new_parsed(pagers.c_str()), g_variant_new_parsed(any.c_str()))
-            .ok())
-        << daemon.Log();
-    if (c.back) {
-      ASSERT_TRUE(daemon.Logged("next try in", 60s)) << daemon.Log();
-      c.back(folder);
-    }
-    if (c.release) {
-      EXPECT_EQ(client.Call(path, kDispatch, "Release", nullptr).Print(), "(uint32 0,)");
-    }
-    EXPECT_THAT(client.WaitForCallbacks(1, 90s), ::testing::ElementsAre(Pair("T-1", c.outcome)))
-        << daemon.Log();
-    EXPECT_EQ(client.WaitForCallbacks(2, 2s).size(), 1u) << "a second outcome came";
-    EXPECT_THAT(daemon.Log(), HasSubstr("request T-1" + c.line));
-    EXPECT_THAT(c.took(), ::testing::MatchesRegex(c.took_expected));
-    sim.reset(), sink.reset(), kannel.reset(), tap.reset(), perl.reset();
+    SnppSim sim("", "127.0.0.1", {"--fail-first", "2"});
+    folder.UseSnpp(sim.port(), 10);
+    EXPECT_THAT(PageWhileDown(folder, {.back = nothing, .release = true}),
+                HasSubstr("request T-1: try 2 of 10: page (SNPP) to 1: failed: "));
+    EXPECT_EQ(Tally(sim), "3 open, 1 SEND");
+  }
+  {
+    SCOPED_TRACE("the SNPP simulator refusing for good in RFC 1861 mode");
+    ProgramFolder folder;
+    SnppSim sim("[*]\nreply PAGE 550 Unknown pager\n");
+    folder.UseSnpp(sim.port(), 10);
+    std::ofstream(folder.path() / "QzSNPP.ini", std::ios::app) << "Protocol=RFC1861\n";
+    EXPECT_THAT(
+        PageWhileDown(folder, {.outcome = "QzNotes: Message Undeliverable. See QzNotesLog.log "
+                                          "file for details "}),
+        HasSubstr("request T-1: try 1 of 10: page (SNPP) to 1: refused for good: "));
+    EXPECT_EQ(Tally(sim), "1 open, 0 SEND");
+  }
+  {
+    SCOPED_TRACE("Net::SNPP::Server stopped, then started");
+    ProgramFolder folder;
+    std::optional<PerlGateway> perl(std::in_place);
+    const int port = perl->port();
+    perl.reset();
+    folder.UseSnpp(port, 10);
+    std::ofstream(folder.path() / "QzSNPP.ini", std::ios::app) << "Protocol=RFC1861\n";
+    EXPECT_THAT(PageWhileDown(folder, {.pagers = "5551234", .back = [&] { perl.emplace(port); }}),
+                HasSubstr("try 1 of 10: page (SNPP) to 5551234: failed: "));
+    EXPECT_THAT(perl->Lines("PAGED"), ElementsAre("PAGED 5551234 db down"));
+  }
+  {
+    SCOPED_TRACE("SMTP deferring the mail (451) while the page goes: the retry mails alone");
+    ProgramFolder folder;
+    SmtpSink sink({{"--defer-data", "1"}});
+    SnppSim sim;
+    folder.UseSnpp(sim.port(), 10);
+    EXPECT_THAT(PageWhileDown(folder, {.back = nothing, .mail_server = sink.server()}),
+                HasSubstr("try 1 of 10: mail (SMTP) to oncall@x.org: failed: "));
+    EXPECT_EQ(sink.WaitForMails(1, 1s).size(), 1u);
+    EXPECT_EQ(Count(sim, "recv", "SEND"), 1u) << sim.Received();
+  }
+  {
+    SCOPED_TRACE("Kannel's bearerbox stopped, then started");
+    ProgramFolder folder;
+    KannelGateway kannel;
+    kannel.Stop();
+    SetKey(folder, "Default", "Index", "2");
+    SetKey(folder, "SMS", "IPAddress", kannel.sendsms_address());
+    SetKey(
+        folder, "SMSMapping", "SMSTrailer",
+        std::string("username=") + KannelGateway::kUser + "&password=" + KannelGateway::kPassword);
+    EXPECT_THAT(PageWhileDown(folder, {.pagers = "07700900123", .back = [&] { kannel.Start(); }}),
+                HasSubstr("try 1 of 10: page (SMS) to 07700900123: failed: "));
+    EXPECT_THAT(kannel.Received(), ElementsAre(::testing::EndsWith(" db down")));
+  }
+  {
+    SCOPED_TRACE("the terminal's line busy, then answering");
+    ProgramFolder folder;
+    TapSimulator tap(folder.path(), "modem\ndial-first 1 BUSY\n");
+    SetKey(folder, "Pager Terminal", "ComPort", tap.link().string());
+    SetKey(folder, "Pager Terminal", "Number", "555-1234");
+    EXPECT_THAT(PageWhileDown(folder, {.pagers = "1001", .back = nothing}),
+                HasSubstr("try 1 of 10: page (pager terminal) to 1001: failed: modem: the line to "
+                          "5551234 is busy (BUSY)"));
+    EXPECT_EQ(tap.Pages(), "1001 db down");
+  }
+  {
+    SCOPED_TRACE("a terminal that took the first identifier and hung up: the retry pages the rest");
+    ProgramFolder folder;
+    std::optional<TapSimulator> tap(std::in_place, folder.path(), "disconnect-after 1\n");
+    SetKey(folder, "Pager Terminal", "ComPort", tap->link().string());
+    PageWhileDown(folder, {.pagers = "1001'>, <'1002", .back = [&] {
+                             EXPECT_EQ(tap->Pages(), "1001 db down");
+                             tap.reset();
+                             tap.emplace(folder.path(), "");
+                           }});
+    EXPECT_EQ(tap->Pages(), "1002 db down");
   }
 }
 
