@@ -28,28 +28,41 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
+// The policy in one line: attempts, the delays and BreakAfter, KeepFailed,
+// the throttle caps, ThrottleMail and the duplicate window.
+std::string PolicyText(const DeliveryPolicy& p) {
+  std::string text = std::to_string(p.attempts);
+  for (seconds s : {p.first_retry, p.max_delay, p.give_up_after})
+    text += " " + std::to_string(s.count());
+  text += " b" + std::to_string(p.break_after) + " k" + std::to_string(p.keep_failed_days) + " [";
+  for (const ThrottleCap& cap : p.gates.caps)
+    text += std::to_string(cap.count) + "/" + std::to_string(cap.window.count()) + " ";
+  return text + "] " + std::to_string(p.gates.throttle_mail) + " " +
+         std::to_string(p.gates.suppress_for.count());
+}
+
 TEST(DeliveryPolicy, ReadsTheSectionAndKeepsDefaultsForAnythingElse) {
-  const struct {
-    const char* ini;
-    int attempts, first, max, give_up;
-  } cases[] = {
-      {"", 1, 30, 900, 3600},
-      {"[Delivery]\nAttempts=5\nFirstRetry=10\nMaxDelay=60\nGiveUpAfter=600\n", 5, 10, 60, 600},
-      {"[Delivery]\nAttempts= 4 \n", 4, 30, 900, 3600},
-      {"[Delivery]\nAttempts=\n", 1, 30, 900, 3600},
-      {"[Delivery]\nAttempts=five\nFirstRetry=-3\nMaxDelay=12x\nGiveUpAfter=0\n", 1, 30, 900, 3600},
-      {"[Delivery]\nAttempts=1000\nGiveUpAfter=99999999999\n", 1, 30, 900, 3600},
-      {"[Default]\nAttempts=5\n", 1, 30, 900, 3600},
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "1 30 900 3600 b5 k7 [] 0 0"},
+      {"[Delivery]\nAttempts=5\nFirstRetry=10\nMaxDelay=60\nGiveUpAfter=600\nBreakAfter=2\n"
+       "KeepFailed=0\n",
+       "5 10 60 600 b2 k0 [] 0 0"},
+      {"[Delivery]\nAttempts= 4 \n", "4 30 900 3600 b5 k7 [] 0 0"},
+      {"[Delivery]\nAttempts=\nFirstRetry=-3\nMaxDelay=12x\nGiveUpAfter=99999999999\nBreakAfter=x\n"
+       "KeepFailed=367\n",
+       "1 30 900 3600 b5 k7 [] 0 0"},
+      {"[Default]\nAttempts=5\n", "1 30 900 3600 b5 k7 [] 0 0"},
       // A ceiling below the first delay would shorten the first retry.
-      {"[Delivery]\nFirstRetry=600\nMaxDelay=60\n", 1, 600, 600, 3600},
+      {"[Delivery]\nFirstRetry=600\nMaxDelay=60\n", "1 600 600 3600 b5 k7 [] 0 0"},
+      {"[Delivery]\nMaxPerRecipient=5/900\nMaxPerRecipient3= 2/20 \nThrottleMail=1\n"
+       "SuppressDuplicates=60\n",
+       "1 30 900 3600 b5 k7 [5/900 2/20 ] 1 60"},
+      {"[Delivery]\nMaxPerRecipient=5\nMaxPerRecipient2=0/9\nMaxPerRecipient4=3/x\n"
+       "MaxPerRecipient5=1/99999999\nThrottleMail=yes\nSuppressDuplicates=-1\n",
+       "1 30 900 3600 b5 k7 [] 0 0"},
   };
-  for (const auto& c : cases) {
-    const DeliveryPolicy p = ParseDeliveryPolicy(c.ini);
-    EXPECT_EQ(p.attempts, c.attempts) << c.ini;
-    EXPECT_EQ(p.first_retry, seconds(c.first)) << c.ini;
-    EXPECT_EQ(p.max_delay, seconds(c.max)) << c.ini;
-    EXPECT_EQ(p.give_up_after, seconds(c.give_up)) << c.ini;
-  }
+  for (const auto& [ini, policy] : cases)
+    EXPECT_EQ(PolicyText(ParseDeliveryPolicy(ini)), policy) << ini;
 }
 
 TEST(RetrySchedule, DoublesUpToTheCeilingWithJitterAndHonoursRetryAfterUpToIt) {
@@ -60,8 +73,6 @@ TEST(RetrySchedule, DoublesUpToTheCeilingWithJitterAndHonoursRetryAfterUpToIt) {
     double jitter;
     int64_t ms;
   } cases[] = {
-      {1, {}, 0, 30'000},
-      {2, {}, 0, 60'000},
       {3, {}, 0, 120'000},
       {6, {}, 0, 900'000},  // 960 s would pass the ceiling
       {90, {}, 0, 900'000},
@@ -194,8 +205,9 @@ std::string Shape(const Variant& v) {
 }
 
 // Parts of group 0 in a short notation, ';' between them: message k, then
-// ".j" for recipient j (none: the whole message), S sent, T failed for now
-// or P refused for good, the text, then "@j,j" for entries a message took.
+// ".j" for recipient j (none: the whole message), S sent, T failed for now,
+// W held back or P refused for good, the text, then "@j,j" for entries a
+// message took, then "~s" for the seconds the peer asked to wait.
 void AddParts(DeliveryParts& log, std::string_view text) {
   for (size_t at = 0; at < text.size();) {
     const size_t semi = std::min(text.find(';', at), text.size());
@@ -208,6 +220,9 @@ void AddParts(DeliveryParts& log, std::string_view text) {
               : item[0] == 'T' ? PartState::kTransient
               : item[0] == 'W' ? PartState::kWaiting
                                : PartState::kPermanent;
+    if (const size_t wait = item.find('~'); wait != item.npos)
+      p.retry_after = seconds(std::stoi(std::string(item.substr(wait + 1)))),
+      item = item.substr(0, wait);
     if (const size_t sign = item.find('@'); sign != item.npos)
       went = item.substr(sign + 1), item = item.substr(0, sign);
     p.text = item.substr(1);
@@ -270,29 +285,17 @@ TEST(RequestNarrowing, KeepsOnlyWhatFailedForNowPerChannel) {
   // as long as the most patient peer asked.
   Variant email, pager = Arrays("[[[a,b,c]]]");
   TriedRequest tried{.groups = 1, .page = Answers("page", "F")};
-  for (int32_t j : {0, 1, 2})
-    tried.page_parts.Add({.channel = "c",
-                          .message = 0,
-                          .recipient = j,
-                          .state = j == 1 ? PartState::kPermanent : PartState::kTransient,
-                          .retry_after = seconds(j == 2 ? 30 : 120),
-                          .text = "no " + std::to_string(j)});
+  AddParts(tried.page_parts, "0.0Tno 0~120;0.1Pno 1~120;0.2Tno 2~30");
   const Narrowing n = NarrowToFailed(email, pager, tried);
-  EXPECT_EQ(n.unsent, "Page Status: \r\nno 0\r\nno 1\r\nno 2::");
-  EXPECT_EQ(n.retry_after, seconds(120));
+  EXPECT_EQ(std::tuple(n.unsent, n.retry_after),
+            std::tuple("Page Status: \r\nno 0\r\nno 1\r\nno 2::", seconds(120)));
 }
 
 TEST(GatewayBreaker, OpensAfterFailuresInARowCoolsDownDoublingAndClosesOnASuccess) {
-  const struct {
-    int32_t break_after, failures;
-    int64_t ms;
-  } cool[] = {{5, 4, 0},         {5, 5, 30'000}, {5, 6, 60'000}, {5, 10, 900'000},
-              {5, 999, 900'000}, {0, 50, 0},     {1, 1, 30'000}};
-  for (const auto& c : cool)
-    EXPECT_EQ(CoolDownMs({.break_after = c.break_after}, c.failures), c.ms)
-        << c.failures << " of " << c.break_after;
-  EXPECT_EQ(ParseDeliveryPolicy("[Delivery]\nBreakAfter=2\n").break_after, 2);
-  EXPECT_EQ(ParseDeliveryPolicy("[Delivery]\nBreakAfter=x\n").break_after, 5);
+  // The defaults: 30 s doubling to 900 s; BreakAfter=0 never opens it.
+  for (const auto& [after, failures, ms] :
+       {std::tuple{5, 4, 0}, {5, 6, 60'000}, {5, 999, 900'000}, {0, 50, 0}, {1, 1, 30'000}})
+    EXPECT_EQ(CoolDownMs({.break_after = after}, failures), ms) << failures << " of " << after;
 
   // One gateway's story; `held` -1: a new try may go now.
   const BreakerSettings b{.break_after = 2, .first_ms = 1000, .ceiling_ms = 4000};
@@ -347,43 +350,13 @@ TEST(RequestNarrowing, DroppingTheFailedLeavesOnlyTheHeldBackParts) {
                      .mail = Answers("mail", "F"),
                      .page = Answers("page", "S")};
   AddParts(tried.mail_parts, "0.0T451");
-  AddParts(tried.page_parts, "0.0Tbusy;0.2S");
-  tried.page_parts.Add({.channel = "c",
-                        .message = 0,
-                        .recipient = 1,
-                        .state = PartState::kWaiting,
-                        .retry_after = seconds(40),
-                        .text = "throttled (2 in 20 s)"});
+  AddParts(tried.page_parts, "0.0Tbusy;0.2S;0.1Wthrottled~40");
   const Narrowing n = NarrowToFailed(email, pager, tried);
   EXPECT_EQ(n.waiting, seconds(40));
   EXPECT_EQ(Shape(pager), "[[[a,b,-]]]");
   EXPECT_EQ(DropFailed(email, pager, tried), "Mail Status: \r\n451::Page Status: \r\nbusy::");
   EXPECT_EQ(Shape(email), "[-]") << "a channel with nothing left does not open";
   EXPECT_EQ(Shape(pager), "[[[-,b,-]]]");
-}
-
-TEST(DeliveryPolicy, ReadsThrottlesAndTheDuplicateWindow) {
-  const struct {
-    const char *ini, *caps;  // caps as "count/seconds ..."
-    bool mail;
-    int suppress;
-  } cases[] = {
-      {"[Delivery]\nMaxPerRecipient=5/900\nMaxPerRecipient3= 2/20 \nThrottleMail=1\n"
-       "SuppressDuplicates=60\n",
-       "5/900 2/20 ", true, 60},
-      {"[Delivery]\nMaxPerRecipient=5\nMaxPerRecipient2=0/9\nMaxPerRecipient4=3/x\n"
-       "MaxPerRecipient5=1/99999999\nThrottleMail=yes\nSuppressDuplicates=-1\n",
-       "", false, 0},
-  };
-  for (const auto& c : cases) {
-    const DeliveryGates g = ParseDeliveryPolicy(c.ini).gates;
-    std::string caps;
-    for (const ThrottleCap& cap : g.caps)
-      caps += std::to_string(cap.count) + "/" + std::to_string(cap.window.count()) + " ";
-    EXPECT_EQ(std::tuple(caps, g.throttle_mail, g.suppress_for),
-              std::tuple(c.caps, c.mail, seconds(c.suppress)))
-        << c.ini;
-  }
 }
 
 TEST(DeliveryLedger, CapsSendsPerRecipientInSlidingWindows) {
@@ -410,7 +383,9 @@ TEST(DeliveryLedger, CapsSendsPerRecipientInSlidingWindows) {
 TEST(DeliveryLedger, TheDuplicateWindowSurvivesARestartAndStaysSmall) {
   testing::TempFolder folder;
   const int64_t t0 = 1'800'000'000'000;
-  DeliveryLedger(folder.path()).RecordSent("d1", "T 41\n%", seconds(60), t0);
+  DeliveryLedger ledger(folder.path());
+  ledger.RecordSent("d1", "T 41\n%", seconds(60), t0);
+  EXPECT_EQ(ledger.DuplicateOf("d1", seconds(60), t0 + 60'000), std::nullopt) << "in memory";
   for (const auto& [now, first] : {std::pair(t0 + 59'999, std::optional<std::string>("T 41\n%")),
                                    std::pair(t0 + 60'000, std::optional<std::string>())})
     EXPECT_EQ(DeliveryLedger(folder.path()).DuplicateOf("d1", seconds(60), now), first);
