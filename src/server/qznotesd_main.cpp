@@ -18,7 +18,6 @@
 #include "automation/context_post.h"
 #include "components/callback_service.h"
 #include "components/callback_worker.h"
-#include "components/json_text.h"
 #include "components/system_bus_address.h"
 #include "config/program_folder.h"
 #include "config/settings_groups.h"
@@ -26,7 +25,6 @@
 #include "diagnostics/metrics.h"
 #include "dispatch/delivery_ledger.h"
 #include "dispatch/journal_file.h"
-#include "dispatch/journal_listing.h"
 #include "dispatch/request_journal.h"
 #include "dispatch/retry_schedule.h"
 #include "gateways/gateway_table.h"
@@ -49,6 +47,7 @@
 #include "server/server_log.h"
 #include "server/service_watchdog.h"
 #include "server/slice_setting.h"
+#include "server/status_json.h"
 #include "server/status_line.h"
 #include "server/status_view.h"
 
@@ -81,67 +80,6 @@ std::unique_ptr<qz::Metrics> MakeMetrics(const qz::DaemonOptions& options,
   for (const qz::PagingGateway& gateway : gateways.paging) labels.gateways.push_back(gateway.name);
   for (const qz::LimitRow& row : qz::kLimitRows) labels.limits.emplace_back(row.option);
   return std::make_unique<qz::Metrics>(std::move(labels));
-}
-
-// The status view as JSON, as `qznotes status --json` prints it:
-// dictionaries as objects, other containers as arrays.
-void AppendVariantJson(std::string& out, GVariant* value) {
-  if (g_variant_is_of_type(value, G_VARIANT_TYPE_VARIANT)) {
-    qz::VariantPtr inner(g_variant_get_variant(value));
-    return AppendVariantJson(out, inner.get());
-  }
-  const bool object = g_variant_is_of_type(value, G_VARIANT_TYPE("a{s*}"));
-  switch (g_variant_classify(value)) {
-    case G_VARIANT_CLASS_BOOLEAN:
-      out += g_variant_get_boolean(value) ? "true" : "false";
-      return;
-    case G_VARIANT_CLASS_STRING:
-      out += qz::JsonString(g_variant_get_string(value, nullptr));
-      return;
-    case G_VARIANT_CLASS_INT32:
-      out += std::to_string(g_variant_get_int32(value));
-      return;
-    case G_VARIANT_CLASS_UINT32:
-      out += std::to_string(g_variant_get_uint32(value));
-      return;
-    case G_VARIANT_CLASS_INT64:
-      out += std::to_string(g_variant_get_int64(value));
-      return;
-    case G_VARIANT_CLASS_UINT64:
-      out += std::to_string(g_variant_get_uint64(value));
-      return;
-    default:
-      break;
-  }
-  if (!g_variant_is_container(value)) {
-    out += "null";
-    return;
-  }
-  out += object ? '{' : '[';
-  for (gsize k = 0, n = g_variant_n_children(value); k < n; ++k) {
-    if (k > 0) out += ',';
-    qz::VariantPtr item(g_variant_get_child_value(value, k));
-    if (!object) {
-      AppendVariantJson(out, item.get());
-      continue;
-    }
-    qz::VariantPtr key(g_variant_get_child_value(item.get(), 0));
-    qz::VariantPtr entry(g_variant_get_child_value(item.get(), 1));
-    out += qz::JsonString(g_variant_get_string(key.get(), nullptr)) + ":";
-    AppendVariantJson(out, entry.get());
-  }
-  out += object ? '}' : ']';
-}
-
-qz::HttpAnswer StatusJson(const qz::StatusSources* sources, const std::string& folder) {
-  if (!sources) return qz::Problem(503, "Service Unavailable", "the server is not serving yet");
-  qz::StatusFacts facts = qz::GatherStatus(*sources);
-  if (sources->env.journal) facts.journal_bytes = qz::JournalDiskBytes(folder);
-  qz::VariantPtr reply = qz::Own(qz::StatusReply(facts));
-  qz::VariantPtr dict(g_variant_get_child_value(reply.get(), 0));
-  std::string json;
-  AppendVariantJson(json, dict.get());
-  return {200, "application/json", json + "\n"};
 }
 
 // Reads the certificate and key of --tls-cert and --tls-key; none and a
@@ -317,7 +255,7 @@ int main(int argc, char** argv) {
                           [door_status, folder](qz::ApiCall, qz::ApiReply reply) {
                             qz::PostToContext(g_main_context_default(),
                                               [door_status, folder, reply] {
-                                                reply(StatusJson(*door_status, folder));
+                                                reply(qz::StatusJson(*door_status, folder));
                                               });
                           });
       if (metrics)
