@@ -1,7 +1,5 @@
 #include "server/front_door_port.h"
 
-#include <sys/random.h>
-
 #include <deque>
 #include <list>
 #include <mutex>
@@ -9,6 +7,7 @@
 
 #include "automation/run_time_error.h"
 #include "http/request_json.h"
+#include "platform/random_bytes.h"
 #include "server/delivery_report.h"
 #include "server/heap_trim.h"
 #include "server/served_classes.h"
@@ -21,22 +20,19 @@ namespace {
 constexpr std::string_view kDoorAsynchAnswer = "Notes Server: Asynch mode";
 constexpr std::string_view kDoorMessageSent = "Message Sent";
 
-// "42-" and 128 random bits: the journal key names the entry in the
-// journal's listing; the rest keeps other tokens from guessing it.
-std::string NewDoorRequestId(uint64_t journal_key) {
+// 128 random bits in hex: with the journal key in front ("42-..."), a
+// request's id names its journal entry and keeps other tokens from
+// guessing it. None when the kernel gives no random bytes.
+std::optional<std::string> DoorIdSecret() {
   unsigned char bytes[16] = {};
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n > 0) got += static_cast<size_t>(n);
-  }
+  if (!FillRandom(bytes)) return std::nullopt;
   static constexpr char kHexDigits[] = "0123456789abcdef";
-  std::string id = std::to_string(journal_key) + "-";
+  std::string secret;
   for (unsigned char byte : bytes) {
-    id += kHexDigits[byte >> 4];
-    id += kHexDigits[byte & 15];
+    secret += kHexDigits[byte >> 4];
+    secret += kHexDigits[byte & 15];
   }
-  return id;
+  return secret;
 }
 
 RequestState DoorEndedState(std::string id, const DispatchTrace& trace) {
@@ -124,6 +120,8 @@ void FrontDoorPort::Submit(NotificationRequest request, const ApiCaller& caller,
   CallerLedger::Admission admitted = admission_.AdmitNamed(who, true, RequestTextBytes(request));
   if (!admitted.ticket)
     return done({429, {}, LimitMessage(admission_.limits(), *admitted.refused)});
+  std::optional<std::string> secret = DoorIdSecret();
+  if (!secret) return done({503, {}, "no random numbers for the request's id"});
   std::vector<Variant> args = RequestArguments(request);
   // A caller from another machine names SMTP servers as an outsider on the
   // system bus does: only the allowed ones.
@@ -135,8 +133,9 @@ void FrontDoorPort::Submit(NotificationRequest request, const ApiCaller& caller,
   if (!objects_.TakeUnlessStopping([&] { entry = objects_.AddUnowned(NotifyClass()); }))
     return done({503, {}, "the server is stopping"});
   entry->apartment->Post([&objects = objects_, connection = connection_, metrics = env_.metrics,
-                          book = book_, entry, args = std::move(args), token = caller.token,
-                          ticket = std::move(*admitted.ticket), done = std::move(done)]() mutable {
+                          book = book_, entry, args = std::move(args), secret = std::move(*secret),
+                          token = caller.token, ticket = std::move(*admitted.ticket),
+                          done = std::move(done)]() mutable {
     static const Operation& operation = *NotifyClass().FindByName("SendMessageCallBackEx");
     Variant result;
     try {
@@ -156,7 +155,7 @@ void FrontDoorPort::Submit(NotificationRequest request, const ApiCaller& caller,
       return done({422, {}, text});
     }
     if (metrics) metrics->Accepted(Boundary::kHttp);
-    const std::string id = NewDoorRequestId(entry->object->PendingJournalKey());
+    const std::string id = std::to_string(entry->object->PendingJournalKey()) + "-" + secret;
     {
       std::lock_guard lock(book->mutex);
       book->requests[id] = {token, args[5].Text(), entry, std::nullopt};

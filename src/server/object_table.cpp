@@ -1,24 +1,17 @@
 #include "server/object_table.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <set>
 
 #include "automation/run_time_error.h"
+#include "platform/random_bytes.h"
 
 namespace qz {
 namespace {
 
 uint64_t RandomNumber() {
   uint64_t n = 0;
-  auto* bytes = reinterpret_cast<unsigned char*>(&n);
-  for (size_t got = 0; got < sizeof n;) {
-    ssize_t r = getrandom(bytes + got, sizeof n - got, 0);
-    if (r < 0 && errno != EINTR)
-      throw RunTimeError(kErrInternal, "no random numbers", kBoundarySource);
-    if (r > 0) got += static_cast<size_t>(r);
-  }
+  if (!FillRandom({reinterpret_cast<unsigned char*>(&n), sizeof n}))
+    throw RunTimeError(kErrInternal, "no random numbers", kBoundarySource);
   return n;
 }
 

@@ -4,6 +4,7 @@
 
 #include "components/json_text.h"
 #include "dispatch/journal_listing.h"
+#include "dispatch/server_environment.h"
 #include "http/front_door.h"
 #include "platform/holders.h"
 

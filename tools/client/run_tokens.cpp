@@ -2,7 +2,6 @@
 // folder's QzTokens.ini directly. A new token is printed once; the file
 // keeps only its hash.
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 #include "platform/file_io.h"
 #include "platform/file_lock.h"
 #include "platform/holders.h"
+#include "platform/random_bytes.h"
 
 namespace qz::client {
 namespace {
@@ -35,8 +35,7 @@ std::string TokensFolder(const GlobalOptions& global, const TokensCommand& comma
 // 32 bytes from the kernel's generator, base64url without padding.
 std::optional<std::string> NewToken() {
   std::array<unsigned char, kTokenBytes> bytes{};
-  if (getrandom(bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
-    return std::nullopt;
+  if (!FillRandom(bytes)) return std::nullopt;
   CharPtr encoded(g_base64_encode(bytes.data(), bytes.size()));
   std::string token;
   for (const char* c = encoded.get(); *c && *c != '='; ++c)
