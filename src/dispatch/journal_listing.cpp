@@ -13,7 +13,7 @@
 #include "config/delivery_policy.h"
 #include "dispatch/delivery_ledger.h"
 #include "dispatch/journal_file.h"
-#include "dispatch/request_journal.h"
+#include "dispatch/journal_store.h"
 #include "platform/unique_fd.h"
 
 namespace qz {
@@ -168,7 +168,7 @@ JournalClearing ClearJournal(const std::string& program_folder) {
   return result;
 }
 
-std::vector<DeadLetter> DeadLetters(RequestJournal& journal, const std::string& program_folder,
+std::vector<DeadLetter> DeadLetters(JournalStore& journal, const std::string& program_folder,
                                     int64_t now_unix_ms) {
   const int keep_days = ReadDeliveryPolicy(program_folder).keep_failed_days;
   std::vector<DeadLetter> letters;

@@ -55,7 +55,7 @@ JournalClearing ClearJournal(const std::string& program_folder);
 // the folder, so it is for a status or a scrape, not for every request.
 uint64_t JournalDiskBytes(const std::string& program_folder);
 
-class RequestJournal;
+class JournalStore;
 
 // A request that gave up, as a running daemon's journal keeps it.
 struct DeadLetter {
@@ -65,7 +65,7 @@ struct DeadLetter {
 
 // The dead letters of `journal`, oldest failure first, once those kept
 // past [Delivery] KeepFailed of `program_folder` are dropped.
-std::vector<DeadLetter> DeadLetters(RequestJournal& journal, const std::string& program_folder,
+std::vector<DeadLetter> DeadLetters(JournalStore& journal, const std::string& program_folder,
                                     int64_t now_unix_ms);
 // The dead letter's request as a new run: a first try, its callback kept.
 RequestRecord AsNewRun(RequestRecord record, int64_t now_unix_ms);

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "dispatch/request_journal.h"
+#include "dispatch/journal_store.h"
 
 namespace qz {
 
@@ -15,7 +15,7 @@ bool JournalSlot::Keep(const RequestRecord& record) {
   held_ = true;
   if (!kept)
     journal_->ReportFailure("journal: cannot write request " + record.mstrTestID + " of " +
-                            record.object_path + " to " + journal_->file_path() +
+                            record.object_path + " to " + journal_->where() +
                             ": accepted, but lost if the daemon stops before its run");
   return kept;
 }
@@ -33,7 +33,7 @@ void JournalSlot::KeepFailed(const RequestRecord& record) {
   // Ended rather than left waiting: its run must not come again.
   journal_->Remove(key);
   journal_->ReportFailure("journal: cannot keep failed request " + record.mstrTestID + " in " +
-                          journal_->file_path() + ": it is not listed as failed");
+                          journal_->where() + ": it is not listed as failed");
 }
 
 void JournalSlot::Clear() {

@@ -10,11 +10,11 @@
 
 namespace qz {
 
-class RequestJournal;
+class JournalStore;
 
 class JournalSlot {
  public:
-  explicit JournalSlot(RequestJournal* journal) : journal_(journal) {}
+  explicit JournalSlot(JournalStore* journal) : journal_(journal) {}
   ~JournalSlot() = default;  // an entry still kept stays for the next run
   JournalSlot(const JournalSlot&) = delete;
   JournalSlot& operator=(const JournalSlot&) = delete;
@@ -37,7 +37,7 @@ class JournalSlot {
   }
 
  private:
-  RequestJournal* journal_;
+  JournalStore* journal_;
   uint64_t key_ = 0;  // 0: none given out yet
   bool held_ = false;
 };

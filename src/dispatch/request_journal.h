@@ -40,12 +40,13 @@
 #include <vector>
 
 #include "dispatch/journal_file.h"
+#include "dispatch/journal_store.h"
 #include "platform/status.h"
 #include "platform/unique_fd.h"
 
 namespace qz {
 
-class RequestJournal {
+class RequestJournal final : public JournalStore {
  public:
   struct Options {
     uint64_t compact_after_dead_bytes = 1 << 20;  // and more dead than live
@@ -54,7 +55,6 @@ class RequestJournal {
     // ends that could not be written and of damaged files kept aside.
     std::function<void(std::string_view line)> report;
   };
-  using Leftover = std::pair<uint64_t, std::string>;  // key in this run, payload
 
   // The journal of this run in `program_folder`/QzNotesJournal (made
   // owner-only when missing). Null, with `status` saying why, when it cannot
@@ -66,38 +66,39 @@ class RequestJournal {
   }
   // Retries the removals that failed. A file with nothing left in it is
   // removed; one with entries is synced and stays for the next run.
-  ~RequestJournal();
+  ~RequestJournal() override;
   RequestJournal(const RequestJournal&) = delete;
   RequestJournal& operator=(const RequestJournal&) = delete;
 
-  uint64_t NewKey();
+  uint64_t NewKey() override;
   // Records (or replaces) the entry `key`; true once it is durable.
-  bool Put(uint64_t key, std::string_view payload);
+  bool Put(uint64_t key, std::string_view payload) override;
   // Records the entry `key` as a request that gave up (a dead letter):
   // it stays, and is listed by Failed(), until replaced or removed.
-  bool PutFailed(uint64_t key, std::string_view payload);
+  bool PutFailed(uint64_t key, std::string_view payload) override;
   // Counts an entry already in this run's file (taken over) as failed.
-  void HoldFailed(uint64_t key, std::string payload);
+  void HoldFailed(uint64_t key, std::string payload) override;
   // Ends the entry `key`; false when the write failed (it is retried).
-  bool Remove(uint64_t key);
+  bool Remove(uint64_t key) override;
   // From now on entries stay: the server is going away without running
   // them (its bus connection closed), and the next run replays them.
-  void KeepEverything() { keep_everything_ = true; }
+  void KeepEverything() override { keep_everything_ = true; }
 
   // Takes over the files of runs that are gone: their entries move into
   // this run's file (durably, before their files are removed or, if
   // damaged, kept aside) under new keys, which this answers. Replay each,
   // then Remove() it when its run ends.
-  std::vector<Leftover> TakeOverEarlierRuns();
+  std::vector<Leftover> TakeOverEarlierRuns() override;
 
   // Says that a request was accepted without being durable.
-  void ReportFailure(std::string_view line) const {
+  void ReportFailure(std::string_view line) const override {
     if (options_.report) options_.report(line);
   }
 
-  size_t LiveCount() const;
-  size_t FailedCount() const;
-  std::vector<Leftover> Failed() const;  // the dead letters, by key
+  size_t LiveCount() const override;
+  size_t FailedCount() const override;
+  std::vector<Leftover> Failed() const override;  // the dead letters, by key
+  const std::string& where() const override { return path_; }
   const std::string& file_path() const { return path_; }
 
  private:

@@ -18,7 +18,7 @@ class DeliveryLedger;
 struct GatewayTable;
 class Metrics;
 class RegistryStore;
-class RequestJournal;
+class JournalStore;
 class SeatProbe;
 
 struct ServerEnvironment {
@@ -28,7 +28,7 @@ struct ServerEnvironment {
   SeatProbe& seat;
   RegistryStore* registry = nullptr;    // none: registry operations fail as a missing object
   CallbackWorker* callbacks = nullptr;  // HTTP callbacks under way; a stop waits for them
-  RequestJournal* journal = nullptr;    // none: accepted requests are kept in memory only
+  JournalStore* journal = nullptr;      // none: accepted requests are kept in memory only
   // Told of what could not be written as usual (a log entry late or
   // dropped, a settings write refused): a line for the daemon's own log.
   std::function<void(std::string_view line)> report = nullptr;

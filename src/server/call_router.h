@@ -61,7 +61,7 @@ class CallRouter {
   ConnectionPtr connection_;
   const bool system_bus_;
   RegistryStore* const registry_;  // none: the profiles interface is not served either
-  RequestJournal* const journal_;  // none: the Journal interface has nothing to list
+  JournalStore* const journal_;    // none: the Journal interface has nothing to list
   const std::string folder_;
   CallAdmission& admission_;
   CallerUids& uids_;

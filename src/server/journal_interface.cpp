@@ -5,7 +5,7 @@
 
 #include "contract/contract.h"
 #include "dispatch/journal_listing.h"
-#include "dispatch/request_journal.h"
+#include "dispatch/journal_store.h"
 #include "dispatch/retry_schedule.h"
 #include "server/journal_replay.h"
 #include "server/object_calls.h"

@@ -13,14 +13,14 @@
 namespace qz {
 
 class ObjectCalls;
-class RequestJournal;
+class JournalStore;
 
 // The interface's introspection XML, indented for the factory's node.
 std::string_view JournalInterfaceXml();
 
 struct JournalCallScope {
   GDBusConnection* connection;
-  RequestJournal* journal;  // none: there are no dead letters to answer
+  JournalStore* journal;  // none: there are no dead letters to answer
   ObjectCalls& objects;
   const std::string& folder;
 };

@@ -47,7 +47,7 @@ void RunReplayed(ObjectCalls& objects, GDBusConnection* connection, uint64_t key
 
 }  // namespace
 
-JournalReplay::JournalReplay(RequestJournal& journal, GDBusConnection* connection,
+JournalReplay::JournalReplay(JournalStore& journal, GDBusConnection* connection,
                              ObjectCalls& objects, const std::string& folder, GatewayHealth* health)
     : journal_(journal),
       connection_(connection),
@@ -92,7 +92,7 @@ bool JournalReplay::Sort() {
       record = DecodeRequest(payload);
     } catch (const std::exception& e) {
       ServerLog("journal: entry " + std::to_string(key) + " cannot be read (" + e.what() +
-                "): left in " + journal_.file_path());
+                "): left in " + journal_.where());
       continue;
     }
     // A request that gave up is kept, not run again, until it expires.
@@ -148,13 +148,13 @@ void JournalReplay::TakeUp(uint64_t key, const std::string& payload) {
       RunReplayed(objects_, connection_, key, DecodeRequest(payload));
     } catch (const std::exception& e) {
       ServerLog("journal: entry " + std::to_string(key) + " cannot be read (" + e.what() +
-                "): left in " + journal_.file_path());
+                "): left in " + journal_.where());
     }
   });
   if (Done()) objects_.ReplayQuiet();
 }
 
-void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectCalls& objects,
+void ReplayJournal(JournalStore& journal, GDBusConnection* connection, ObjectCalls& objects,
                    const std::string& folder) {
   objects.KeepReplay(
       std::make_unique<JournalReplay>(journal, connection, objects, folder, objects.env().health));

@@ -19,7 +19,7 @@
 
 #include "automation/timer_queue.h"
 #include "diagnostics/gateway_health.h"
-#include "dispatch/request_journal.h"
+#include "dispatch/journal_store.h"
 #include "platform/holders.h"
 #include "server/object_calls.h"
 
@@ -33,7 +33,7 @@ class JournalReplay {
   // KeepFailed of the program folder `folder`. `health` counts the
   // requests waiting for their next try; `journal`, `objects` and `health`
   // must outlive this.
-  JournalReplay(RequestJournal& journal, GDBusConnection* connection, ObjectCalls& objects,
+  JournalReplay(JournalStore& journal, GDBusConnection* connection, ObjectCalls& objects,
                 const std::string& folder, GatewayHealth* health);
   ~JournalReplay();
   JournalReplay(const JournalReplay&) = delete;
@@ -49,12 +49,12 @@ class JournalReplay {
   void TakeUp(uint64_t key, const std::string& payload);
   void Summary() const;
 
-  RequestJournal& journal_;
+  JournalStore& journal_;
   GDBusConnection* connection_;
   ObjectCalls& objects_;
   GatewayHealth* health_;
   int keep_days_;
-  std::vector<RequestJournal::Leftover> leftovers_;
+  std::vector<JournalStore::Leftover> leftovers_;
   size_t sorted_ = 0;
   size_t failed_ = 0;
   std::vector<std::pair<uint64_t, RequestRecord>> due_;
@@ -67,7 +67,7 @@ class JournalReplay {
 
 // Starts the replay of `journal` and hands it to `objects`, which keeps it
 // for the server's life.
-void ReplayJournal(RequestJournal& journal, GDBusConnection* connection, ObjectCalls& objects,
+void ReplayJournal(JournalStore& journal, GDBusConnection* connection, ObjectCalls& objects,
                    const std::string& folder);
 
 // Who hears the outcome of a request kept in the journal when it runs

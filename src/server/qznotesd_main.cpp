@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
   gateways.RegisterComponents(components, folder);
   qz::ConfiguredSeatProbe seat(options->seat);
   qz::RegistryStore registry(folder + "/" + std::string(qz::kRegistryFileName));
-  std::unique_ptr<qz::RequestJournal> journal;
+  std::unique_ptr<qz::JournalStore> journal;
   if (options->journal) {
     qz::Status opened;
     qz::RequestJournal::Options journal_options;

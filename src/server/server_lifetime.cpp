@@ -10,7 +10,7 @@
 
 #include "components/callback_worker.h"
 #include "contract/contract.h"
-#include "dispatch/request_journal.h"
+#include "dispatch/journal_store.h"
 #include "server/journal_replay.h"
 #include "server/server_log.h"
 

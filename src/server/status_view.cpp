@@ -6,7 +6,7 @@
 #include "contract/contract.h"
 #include "dispatch/journal_file.h"
 #include "dispatch/journal_listing.h"
-#include "dispatch/request_journal.h"
+#include "dispatch/journal_store.h"
 #include "dispatch/retry_schedule.h"
 #include "dispatch/server_environment.h"
 #include "server/object_calls.h"
