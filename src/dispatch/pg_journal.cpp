@@ -185,8 +185,7 @@ std::string PgJournal::WithoutPassword(const std::string& url) {
   // password=… as a keyword or a URL parameter.
   for (size_t at = out.find("password="); at != std::string::npos; at = out.find("password=")) {
     const size_t end = std::min(out.find_first_of(" &", at), out.size());
-    const bool first = at == 0 || out[at - 1] == '?' || out[at - 1] == ' ';
-    out.erase(at, end - at + (end < out.size() && first ? 1 : 0));
+    out.erase(at, end - at + (end < out.size() ? 1 : 0));
   }
   while (!out.empty() && (out.back() == '&' || out.back() == ' ' || out.back() == '?'))
     out.pop_back();

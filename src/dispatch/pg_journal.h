@@ -56,18 +56,18 @@ struct FleetDaemon {
 class PgJournal final : public JournalStore {
  public:
   struct Options {
-    std::string name;  // this daemon's in the fleet; empty: "hostname:pid"
+    std::string name{};  // this daemon's in the fleet; empty: "hostname:pid"
     std::chrono::seconds lease{120};
     // What this daemon can send: paging gateway numbers ("0", "1", …) and
     // "mail".
-    std::set<std::string> serves;
+    std::set<std::string> serves{};
     // What a try of `record` needs, in the words of `serves`; a try whose
     // needs this daemon does not all serve is left to the fleet. Unset:
     // nothing (any daemon may run it).
-    std::function<std::vector<std::string>(const RequestRecord&)> needs;
+    std::function<std::vector<std::string>(const RequestRecord&)> needs{};
     // Claim() also takes tries due within this much from now.
     std::chrono::milliseconds claim_ahead{1000};
-    std::function<void(std::string_view line)> report;
+    std::function<void(std::string_view line)> report{};
   };
 
   // Connects to `url` (postgresql://… or keywords), creates or migrates the
