@@ -9,8 +9,9 @@
 //
 // Put() returns after COMMIT. Concurrent Puts go to a writer thread that
 // writes all waiting ones, with the Removes queued meanwhile, in one
-// statement (group commit). A Remove the database did not take is kept and
-// written again with back-off, before anything else once it is back. When the database is out
+// statement (group commit); a Remove waits at most 50 ms for a Put to ride
+// with. A Remove the database did not take is kept and written again with
+// back-off, before anything else once it is back. When the database is out
 // of reach calls fail at once (a connection attempt gives up after 2 s and
 // is tried again with back-off); one line is reported when it goes and one
 // when it comes back.
