@@ -25,10 +25,7 @@ std::string AlertCurl(std::vector<std::string> args) {
 }
 
 TEST(AlertmanagerPeer, AnAlertIsPagedAndMailedOnceHoweverOftenItComes) {
-  if (!std::filesystem::exists(kAlertmanagerPath)) {
-    if (geteuid() == 0) ADD_FAILURE() << kAlertmanagerPath << " is missing (scripts/setup)";
-    GTEST_SKIP() << "no Alertmanager";
-  }
+  if (ToolMissing(kAlertmanagerPath)) GTEST_SKIP() << "no Alertmanager";
   PrivateBus bus;
   ProgramFolder folder;
   SnppSim snpp;

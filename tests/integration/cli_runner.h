@@ -11,12 +11,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/child_process.h"  // Eventually
 #include "support/temp_folder.h"
@@ -122,6 +125,14 @@ inline CliResult RunCli(std::vector<std::string> args) {
 // Any program (an absolute path) as `user`.
 inline CliResult RunAs(const UnixUser& user, std::string program, std::vector<std::string> args) {
   return CliProcess(std::move(args), user, std::move(program)).Wait();
+}
+
+// Whether a peer program a test needs is missing: a failure where the CI
+// installs it (scripts/setup, run as root), else the caller skips.
+inline bool ToolMissing(const std::string& program) {
+  if (std::filesystem::exists(program)) return false;
+  if (geteuid() == 0) ADD_FAILURE() << program << " is missing (scripts/setup installs it)";
+  return true;
 }
 
 }  // namespace qz::testing

@@ -39,12 +39,6 @@ Fetched Curl(const std::string& url, std::vector<std::string> extra = {}) {
   return {std::atoi(run.out.c_str()), scratch.Read("head"), scratch.Read("body")};
 }
 
-bool NoCurl() {
-  if (std::filesystem::exists(kCurl)) return false;
-  if (geteuid() == 0) ADD_FAILURE() << kCurl << " is missing (scripts/setup installs it)";
-  return true;
-}
-
 // A token file with one token per right set, mode 0600.
 std::string WriteTokens(const TempFolder& folder,
                         const std::vector<std::pair<std::string, unsigned>>& tokens) {
@@ -57,7 +51,7 @@ std::string WriteTokens(const TempFolder& folder,
 }
 
 TEST(FrontDoor, RoutesAnswerLateFromAnyThreadAndStreamsEndWithTheirClient) {
-  if (NoCurl()) GTEST_SKIP() << "no curl";
+  if (ToolMissing(kCurl)) GTEST_SKIP() << "no curl";
   TempFolder folder;
   TokenStore tokens(WriteTokens(folder, {{"sender", unsigned(Right::kSend)}}), {});
   HttpListener listener;
@@ -212,7 +206,8 @@ class TlsDaemon {
 };
 
 TEST(FrontDoor, TheDaemonAnswersOverTlsAndRefusesWhatItMust) {
-  if (NoCurl() || !std::filesystem::exists("/usr/bin/openssl")) GTEST_SKIP() << "no curl/openssl";
+  if (ToolMissing(kCurl) || !std::filesystem::exists("/usr/bin/openssl"))
+    GTEST_SKIP() << "no curl/openssl";
   TlsDaemon door;
   const std::string big = door.scratch().Write("big", std::string(2 * 1024 * 1024, 'x'));
   auto bearer = [](const std::string& token) {

@@ -6,18 +6,12 @@
 
 #include <regex>
 
+#include "cli_runner.h"
 #include "daemon_harness.h"
 #include "support/snpp_sim.h"
 
 namespace qz::testing {
 namespace {
-
-// Missing tools fail where the CI installs them (as root), else skip.
-bool ToolMissing(const char* program) {
-  if (std::filesystem::exists(program)) return false;
-  if (geteuid() == 0) ADD_FAILURE() << program << " is missing (scripts/setup installs it)";
-  return true;
-}
 
 // Runs `args` to its end (bounded) and answers its exit status and output.
 std::pair<int, std::string> RunTool(std::vector<std::string> args, const TempFolder& scratch) {
