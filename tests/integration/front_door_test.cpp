@@ -22,23 +22,6 @@ namespace {
 
 constexpr const char* kCurl = "/usr/bin/curl";
 
-struct Fetched {
-  int status = 0;
-  std::string head;  // the answer's status line and headers
-  std::string body;
-};
-
-// One curl run: `extra` are curl's own arguments before the URL.
-Fetched Curl(const std::string& url, std::vector<std::string> extra = {}) {
-  TempFolder scratch;
-  std::vector<std::string> args = {
-      "-sS", "-D", scratch.File("head"), "-o", scratch.File("body"), "-w", "%{http_code}"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  args.push_back(url);
-  const CliResult run = CliProcess(args, std::nullopt, kCurl).Wait(30s);
-  return {std::atoi(run.out.c_str()), scratch.Read("head"), scratch.Read("body")};
-}
-
 // A token file with one token per right set, mode 0600.
 std::string WriteTokens(const TempFolder& folder,
                         const std::vector<std::pair<std::string, unsigned>>& tokens) {
