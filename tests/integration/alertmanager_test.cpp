@@ -18,17 +18,8 @@ namespace {
 
 constexpr const char* kAlertmanagerPath = "/usr/bin/prometheus-alertmanager";
 
-// curl's answer: "STATUS BODY".
-std::string AlertCurl(std::vector<std::string> args) {
-  args.insert(args.begin(), {"-sS", "--max-time", "10", "-w", " %{http_code}"});
-  return CliProcess(args, std::nullopt, "/usr/bin/curl").Wait(60s).out;
-}
-
 TEST(AlertmanagerPeer, AnAlertIsPagedAndMailedOnceHoweverOftenItComes) {
-  if (!std::filesystem::exists(kAlertmanagerPath)) {
-    if (geteuid() == 0) ADD_FAILURE() << kAlertmanagerPath << " is missing (scripts/setup)";
-    GTEST_SKIP() << "no Alertmanager";
-  }
+  if (ToolMissing(kAlertmanagerPath)) GTEST_SKIP() << "no Alertmanager";
   PrivateBus bus;
   ProgramFolder folder;
   SnppSim snpp;
@@ -61,17 +52,21 @@ TEST(AlertmanagerPeer, AnAlertIsPagedAndMailedOnceHoweverOftenItComes) {
                              "--config.file=" + am.File("am.yml")},
                             am / "am.log");
   // curl tries again while Alertmanager starts.
-  ASSERT_THAT(AlertCurl({"--retry", "20", "--retry-connrefused", "--retry-delay", "1", "-d",
-                         R"([{"labels":{"alertname":"DiskFull","host":"db1"},)"
-                         R"("annotations":{"summary":"disk full"}}])",
-                         am_url + "/api/v2/alerts", "-H", "Content-Type: application/json"}),
-              ::testing::EndsWith(" 200"))
+  ASSERT_EQ(
+      Curl(am_url + "/api/v2/alerts",
+           {"--max-time", "10", "--retry", "20", "--retry-connrefused", "--retry-delay", "1", "-d",
+            R"([{"labels":{"alertname":"DiskFull","host":"db1"},)"
+            R"("annotations":{"summary":"disk full"}}])",
+            "-H", "Content-Type: application/json"},
+           60s)
+          .status,
+      200)
       << am.Read("am.log");
   // Both deliveries answered, then one page and one mail.
   EXPECT_TRUE(Eventually(
       [&] {
-        return AlertCurl({am_url + "/metrics"})
-                   .find("alertmanager_notifications_total{integration=\"webhook\"} 2\n") !=
+        return Curl(am_url + "/metrics", {"--max-time", "10"})
+                   .body.find("alertmanager_notifications_total{integration=\"webhook\"} 2\n") !=
                std::string::npos;
       },
       60s))

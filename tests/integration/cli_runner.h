@@ -11,12 +11,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/child_process.h"  // Eventually
 #include "support/temp_folder.h"
@@ -122,6 +126,34 @@ inline CliResult RunCli(std::vector<std::string> args) {
 // Any program (an absolute path) as `user`.
 inline CliResult RunAs(const UnixUser& user, std::string program, std::vector<std::string> args) {
   return CliProcess(std::move(args), user, std::move(program)).Wait();
+}
+
+// One curl run's answer.
+struct Fetched {
+  int status = 0;    // the HTTP status; 0 when none came
+  std::string head;  // the answer's status line and headers
+  std::string body;
+};
+
+// One curl run against loopback: `extra` are curl's own arguments before the URL.
+inline Fetched Curl(const std::string& url, std::vector<std::string> extra = {},
+                    std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+  TempFolder scratch;
+  std::vector<std::string> args = {
+      "-sS", "--noproxy",          "*",  "-D",          scratch.File("head"),
+      "-o",  scratch.File("body"), "-w", "%{http_code}"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  args.push_back(url);
+  const CliResult run = CliProcess(args, std::nullopt, "/usr/bin/curl").Wait(limit);
+  return {std::atoi(run.out.c_str()), scratch.Read("head"), scratch.Read("body")};
+}
+
+// Whether a peer program a test needs is missing: a failure where the CI
+// installs it (scripts/setup, run as root), else the caller skips.
+inline bool ToolMissing(const std::string& program) {
+  if (std::filesystem::exists(program)) return false;
+  if (geteuid() == 0) ADD_FAILURE() << program << " is missing (scripts/setup installs it)";
+  return true;
 }
 
 }  // namespace qz::testing

@@ -378,14 +378,6 @@ TEST(ShutdownDelivery, TerminationRacingRequestsDeliversOrNamesEach) {
   EXPECT_THAT(log, HasSubstr("stopping"));
 }
 
-// The lines `sim` received that start with `prefix`.
-std::multiset<std::string> Received(const SnppSim& sim, std::string_view prefix) {
-  std::multiset<std::string> lines;
-  for (const auto& e : sim.Events())
-    if (e.kind == "recv" && e.text.starts_with(prefix)) lines.insert(e.text);
-  return lines;
-}
-
 // A run stuck on a gateway that stopped answering, and one waiting behind it
 // on the same apartment, are named when the grace runs out of a SIGTERM
 // (a SIGKILL names nothing); either way the next run replays each once, as
@@ -406,8 +398,7 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
       const std::pair<const char*, std::string> runs[] = {{"stuck-1", client.Create()},
                                                           {"behind-2", client.Create()}};
       for (const auto& [id, path] : runs) ASSERT_TRUE(SendRequest(client, path, id, id).ok());
-      ASSERT_TRUE(Eventually([&] { return Received(stall, "PAGE").size() == 1; }, 60s))
-          << daemon.Log();
+      ASSERT_TRUE(Eventually([&] { return stall.Lines("PAGE").size() == 1; }, 60s)) << daemon.Log();
       daemon.Signal(signal);
       EXPECT_EQ(daemon.WaitExit(60s), status) << daemon.Log();
       if (signal == SIGTERM) {
@@ -432,10 +423,9 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
     if (!damaged) replayed.insert("MESSAGE \"behind-2\"");
     folder.UseSnpp(gateway.port(), 300);
     Daemon restarted(bus, folder.path());
-    EXPECT_TRUE(
-        Eventually([&] { return Received(gateway, "SEND").size() == replayed.size(); }, 120s))
+    EXPECT_TRUE(Eventually([&] { return gateway.Lines("SEND").size() == replayed.size(); }, 120s))
         << restarted.Log();
-    EXPECT_EQ(Received(gateway, "MESSAGE"), replayed);
+    EXPECT_EQ(gateway.Lines("MESSAGE"), replayed);
     // Ended, the replayed runs have logged and leave nothing for a later run.
     restarted.Signal(SIGTERM);
     EXPECT_EQ(restarted.WaitExit(60s), 0);
@@ -488,8 +478,7 @@ TEST(ShutdownDelivery, RequestsEndingOnAFullDiskAreNotRunAgain) {
     for (const std::string& id : ids)
       ASSERT_TRUE(SendRequest(client, client.Create(), id.c_str(), id.c_str()).ok())
           << daemon.Log();
-    ASSERT_TRUE(Eventually([&] { return Received(gateway, "SEND").size() == 3; }, 60s))
-        << daemon.Log();
+    ASSERT_TRUE(Eventually([&] { return gateway.Lines("SEND").size() == 3; }, 60s)) << daemon.Log();
     fill();
     // Larger than the journal's spare room: its record needs space there is not.
     const std::string large(1536 * 1024, 'L');
@@ -509,7 +498,7 @@ TEST(ShutdownDelivery, RequestsEndingOnAFullDiskAreNotRunAgain) {
   EXPECT_EQ(restarted.WaitExit(60s), 0);
   EXPECT_THAT(restarted.Log(), Not(HasSubstr("replaying"))) << restarted.Log();
   for (const std::string& id : ids)
-    EXPECT_EQ(Received(gateway, "MESSAGE \"" + id + "\"").size(), 1u) << id;
+    EXPECT_EQ(gateway.Lines("MESSAGE \"" + id + "\"").size(), 1u) << id;
 }
 
 // CreateObject calls made steadily while a termination signal stops the
@@ -613,7 +602,7 @@ TEST(ServiceManager, TheWatchdogIsPingedUntilAnApartmentIsStuckPastEveryTimeOut)
     Client client(bus);
     ASSERT_EQ(SendRequest(client, client.Create(), "T-1", "m").Print(), kAsynch);
     if (!stuck) {
-      ASSERT_TRUE(Eventually([&] { return !Received(stall, "PAGE").empty(); }, 60s));
+      ASSERT_TRUE(Eventually([&] { return !stall.Lines("PAGE").empty(); }, 60s));
     }
     ASSERT_TRUE(hears("STATUS=serving: 1 pending")) << said;
     // Pings may go on until the run reaches the hang; a waiting run's are

@@ -22,29 +22,6 @@ namespace {
 
 constexpr const char* kCurl = "/usr/bin/curl";
 
-struct Fetched {
-  int status = 0;
-  std::string head;  // the answer's status line and headers
-  std::string body;
-};
-
-// One curl run: `extra` are curl's own arguments before the URL.
-Fetched Curl(const std::string& url, std::vector<std::string> extra = {}) {
-  TempFolder scratch;
-  std::vector<std::string> args = {
-      "-sS", "-D", scratch.File("head"), "-o", scratch.File("body"), "-w", "%{http_code}"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  args.push_back(url);
-  const CliResult run = CliProcess(args, std::nullopt, kCurl).Wait(30s);
-  return {std::atoi(run.out.c_str()), scratch.Read("head"), scratch.Read("body")};
-}
-
-bool NoCurl() {
-  if (std::filesystem::exists(kCurl)) return false;
-  if (geteuid() == 0) ADD_FAILURE() << kCurl << " is missing (scripts/setup installs it)";
-  return true;
-}
-
 // A token file with one token per right set, mode 0600.
 std::string WriteTokens(const TempFolder& folder,
                         const std::vector<std::pair<std::string, unsigned>>& tokens) {
@@ -57,7 +34,7 @@ std::string WriteTokens(const TempFolder& folder,
 }
 
 TEST(FrontDoor, RoutesAnswerLateFromAnyThreadAndStreamsEndWithTheirClient) {
-  if (NoCurl()) GTEST_SKIP() << "no curl";
+  if (ToolMissing(kCurl)) GTEST_SKIP() << "no curl";
   TempFolder folder;
   TokenStore tokens(WriteTokens(folder, {{"sender", unsigned(Right::kSend)}}), {});
   HttpListener listener;
@@ -212,7 +189,8 @@ class TlsDaemon {
 };
 
 TEST(FrontDoor, TheDaemonAnswersOverTlsAndRefusesWhatItMust) {
-  if (NoCurl() || !std::filesystem::exists("/usr/bin/openssl")) GTEST_SKIP() << "no curl/openssl";
+  if (ToolMissing(kCurl) || !std::filesystem::exists("/usr/bin/openssl"))
+    GTEST_SKIP() << "no curl/openssl";
   TlsDaemon door;
   const std::string big = door.scratch().Write("big", std::string(2 * 1024 * 1024, 'x'));
   auto bearer = [](const std::string& token) {

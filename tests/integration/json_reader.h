@@ -28,11 +28,6 @@ struct Json {
       if (name == key) return &value;
     return nullptr;
   }
-  std::vector<std::string> Keys() const {
-    std::vector<std::string> keys;
-    for (const auto& m : members) keys.push_back(m.first);
-    return keys;
-  }
 };
 
 class JsonReader {

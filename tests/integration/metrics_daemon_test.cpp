@@ -6,18 +6,12 @@
 
 #include <regex>
 
+#include "cli_runner.h"
 #include "daemon_harness.h"
 #include "support/snpp_sim.h"
 
 namespace qz::testing {
 namespace {
-
-// Missing tools fail where the CI installs them (as root), else skip.
-bool ToolMissing(const char* program) {
-  if (std::filesystem::exists(program)) return false;
-  if (geteuid() == 0) ADD_FAILURE() << program << " is missing (scripts/setup installs it)";
-  return true;
-}
 
 // Runs `args` to its end (bounded) and answers its exit status and output.
 std::pair<int, std::string> RunTool(std::vector<std::string> args, const TempFolder& scratch) {
@@ -57,14 +51,12 @@ TEST(MetricsDaemon, AScrapeCountsTheDeliveryInTheTextFormat) {
     GTEST_SKIP() << "no curl/promtool";
   MetricsDaemon daemon;
   TempFolder scratch;
-  const std::string body = scratch.File("metrics");
-  auto [status, headers] =
-      RunTool({"/usr/bin/curl", "-sS", "-m", "10", "--noproxy", "*", "-o", body, "-D", "-",
-               "http://127.0.0.1:" + daemon.port() + "/metrics"},
-              scratch);
-  ASSERT_EQ(status, 0) << headers << daemon.Log();
-  EXPECT_NE(headers.find("Content-Type: text/plain; version=0.0.4"), std::string::npos) << headers;
-  const std::string scraped = scratch.Read("metrics");
+  const Fetched scrape = Curl("http://127.0.0.1:" + daemon.port() + "/metrics", {"-m", "10"});
+  ASSERT_EQ(scrape.status, 200) << scrape.head << daemon.Log();
+  EXPECT_NE(scrape.head.find("Content-Type: text/plain; version=0.0.4"), std::string::npos)
+      << scrape.head;
+  const std::string& scraped = scrape.body;
+  const std::string body = scratch.Write("metrics", scraped);
   for (const char* line : {
            "qznotes_requests_accepted_total{boundary=\"dbus\"} 1\n",
            "qznotes_deliveries_total{gateway=\"SNPP\",outcome=\"sent\"} 1\n",
@@ -99,12 +91,10 @@ TEST(MetricsDaemon, ARealPrometheusScrapesTheDelivery) {
   std::string answer;
   const bool answered = Eventually(
       [&] {
-        answer =
-            RunTool({"/usr/bin/curl", "-sS", "-m", "5", "--noproxy", "*", "-G", "--data-urlencode",
-                     "query=qznotes_deliveries_total{gateway=\"SNPP\",outcome=\"sent\"}",
-                     "http://" + web + "/api/v1/query"},
-                    scratch)
-                .second;
+        answer = Curl("http://" + web + "/api/v1/query",
+                      {"-m", "5", "-G", "--data-urlencode",
+                       "query=qznotes_deliveries_total{gateway=\"SNPP\",outcome=\"sent\"}"})
+                     .body;
         return answer.find("\"job\":\"qznotes\"") != std::string::npos &&
                answer.find(",\"1\"]") != std::string::npos;
       },

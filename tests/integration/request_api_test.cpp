@@ -36,13 +36,11 @@ struct ApiFetched {
 ApiFetched FetchApi(const std::string& url, const std::string& token,
                     const std::string& body = {}) {
   TempFolder scratch;
-  std::vector<std::string> args{"-sS", "-w", "\n%{http_code}", "-H",
-                                "Authorization: Bearer " + token};
-  if (!body.empty()) args.insert(args.end(), {"--data-binary", "@" + scratch.Write("body", body)});
-  args.push_back(url);
-  const std::string out = CliProcess(args, std::nullopt, kApiCurl).Wait(60s).out;
-  const size_t cut = out.rfind('\n');
-  return {std::atol(out.c_str() + cut + 1), out.substr(0, cut)};
+  std::vector<std::string> extra{"-H", "Authorization: Bearer " + token};
+  if (!body.empty())
+    extra.insert(extra.end(), {"--data-binary", "@" + scratch.Write("body", body)});
+  const Fetched got = Curl(url, extra, 60s);
+  return {got.status, got.body};
 }
 
 // GET /v1/events, written to a file as it arrives, until the holder goes.

@@ -52,12 +52,6 @@ void SetKey(const ProgramFolder& folder, const char* section, const char* key,
       mblnWritePrivateProfileString((folder.path() / "QzNotes.ini").string(), section, key, value));
 }
 
-size_t Count(const SnppSim& sim, std::string_view kind, std::string_view prefix = "") {
-  size_t n = 0;
-  for (const auto& e : sim.Events()) n += e.kind == kind && e.text.starts_with(prefix);
-  return n;
-}
-
 // The texts of the pages the simulator took (MESSAGE "text"), with when.
 std::vector<std::pair<std::string, double>> Messages(const SnppSim& sim) {
   std::vector<std::pair<std::string, double>> sent;
@@ -69,8 +63,8 @@ std::vector<std::pair<std::string, double>> Messages(const SnppSim& sim) {
 
 // Connections opened and pages sent, as "3 open, 1 SEND".
 std::string Tally(const SnppSim& sim) {
-  return std::to_string(Count(sim, "open")) + " open, " +
-         std::to_string(Count(sim, "recv", "SEND")) + " SEND";
+  return std::to_string(sim.Count("open")) + " open, " + std::to_string(sim.Lines("SEND").size()) +
+         " SEND";
 }
 
 constexpr const char* kSent = "QzNotes: Message Sent";
@@ -160,7 +154,7 @@ TEST(Retries, EachPeerTakesThePageOnceWhenBackAndARefusalIsNotTriedAgain) {
     EXPECT_THAT(PageWhileDown(folder, {.back = nothing, .mail_server = sink.server()}),
                 HasSubstr("try 1 of 10: mail (SMTP) to oncall@x.org: failed: "));
     EXPECT_EQ(sink.WaitForMails(1, 1s).size(), 1u);
-    EXPECT_EQ(Count(sim, "recv", "SEND"), 1u) << sim.Received();
+    EXPECT_EQ(sim.Lines("SEND").size(), 1u) << sim.Received();
   }
   {
     SCOPED_TRACE("Kannel's bearerbox stopped, then started");
@@ -234,7 +228,7 @@ TEST(Retries, ABreakerHoldsNewTriesToAGatewayThatIsDownAndStatusShowsIt) {
   EXPECT_THAT(daemon.Log(), HasSubstr("request T-2: gateway SNPP is down; try 1 waits "));
   EXPECT_THAT(daemon.Log(), HasSubstr("gateway SNPP back after "));
   EXPECT_THAT(daemon.Log(), Not(HasSubstr("request T-2: try"))) << "the wait was counted a try";
-  EXPECT_EQ(Count(sim, "recv", "SEND"), 2u) << sim.Received();
+  EXPECT_EQ(sim.Lines("SEND").size(), 2u) << sim.Received();
 
   const CliResult up = status("--json");
   const std::optional<Json> json = JsonReader::Parse(up.out);
@@ -279,7 +273,7 @@ TEST(Retries, RetriesWaitingAtAKillOrStopAreSentOnceAfterTheRestartAndNotBeforeD
       daemon.Signal(signal);
       ASSERT_EQ(daemon.WaitExit(60s), status) << daemon.Log();
     }
-    EXPECT_EQ(Count(sim, "open"), size_t{kRequests}) << "the stop tried a waiting retry";
+    EXPECT_EQ(sim.Count("open"), size_t{kRequests}) << "the stop tried a waiting retry";
     std::map<std::string, int64_t> due;  // by message text
     for (const auto& entry : fs::directory_iterator(folder.path() / kJournalFolderName)) {
       if (entry.path().extension() != kJournalFileSuffix) continue;
@@ -294,7 +288,7 @@ TEST(Retries, RetriesWaitingAtAKillOrStopAreSentOnceAfterTheRestartAndNotBeforeD
     // A short linger: requests still waiting for their time keep the
     // daemon from leaving idle before it has sent them.
     Daemon restarted(bus, folder.path(), {"--linger", "1"});
-    ASSERT_TRUE(Eventually([&] { return Count(sim, "recv", "SEND") >= kRequests; }, 120s))
+    ASSERT_TRUE(Eventually([&] { return sim.Lines("SEND").size() >= kRequests; }, 120s))
         << restarted.Log();
     EXPECT_THAT(restarted.Log(), ContainsRegex("journal: replaying 50 requests [^\n]*: [0-9]+ due "
                                                "now, [0-9]+ waiting"));
@@ -376,8 +370,8 @@ TEST(Retries, RequestsThatGaveUpStayFailedUntilSentAgainOrCleared) {
   EXPECT_EQ(retried.out, "sent 1 failed requests again\n") << retried.Describe();
   EXPECT_THAT(client.WaitForCallbacks(3, 60s).back(), Pair("T-9", "QzNotes: Message Sent"))
       << daemon->Log();
-  EXPECT_EQ(Count(sim, "recv", "SEND"), 1u) << sim.Received();
-  EXPECT_EQ(Count(sim, "open"), 5u) << "a failed request ran at the restart";
+  EXPECT_EQ(sim.Lines("SEND").size(), 1u) << sim.Received();
+  EXPECT_EQ(sim.Count("open"), 5u) << "a failed request ran at the restart";
   EXPECT_EQ(client.Call(kRoot, journal, "Clear", nullptr).Print(), "(uint32 1,)");
   EXPECT_EQ(cli({"clear", "--failed"}).out, "dropped 0 failed requests\n");
   EXPECT_THAT(cli(list_failed).out, ::testing::StartsWith("0 failed requests in "));

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/child_process.h"
@@ -65,15 +67,22 @@ class SnppSim {
     return lines;
   }
 
+  // The lines received that start with `prefix`.
+  std::multiset<std::string> Lines(std::string_view prefix) const {
+    std::multiset<std::string> lines;
+    for (const auto& e : Events())
+      if (e.kind == "recv" && e.text.starts_with(prefix)) lines.insert(e.text);
+    return lines;
+  }
+  // How many events of `kind` the record holds ("open", "close", ...).
+  size_t Count(std::string_view kind) const {
+    const auto events = Events();
+    return size_t(std::count_if(events.begin(), events.end(),
+                                [&](const SimEvent& e) { return e.kind == kind; }));
+  }
   // Waits (bounded) until the record holds `count` events of `kind`.
   bool WaitFor(const std::string& kind, size_t count, std::chrono::milliseconds limit) const {
-    return Eventually(
-        [&] {
-          const auto events = Events();
-          return size_t(std::count_if(events.begin(), events.end(),
-                                      [&](const SimEvent& e) { return e.kind == kind; })) >= count;
-        },
-        limit);
+    return Eventually([&] { return Count(kind) >= count; }, limit);
   }
 
  private:
