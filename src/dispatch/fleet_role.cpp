@@ -5,19 +5,14 @@
 namespace qz {
 namespace {
 
-bool IsRecipient(const Variant& to) { return !to.IsEmpty() && !to.IsNull() && !to.IsArray(); }
-
-// Whether one of the request's groups names a recipient. An array without
-// dimensions names none (its Items() raise).
-bool NamesRecipient(const Variant& groups) {
+// Whether the groups (of messages, of recipients) name a recipient. An
+// array without dimensions names none (its Items() raise).
+bool NamesRecipient(const Variant& value, int depth = 3) {
+  if (!value.IsArray()) return depth < 3 && !value.IsEmpty() && !value.IsNull();
+  if (depth == 0) return false;
   try {
-    if (!groups.IsArray()) return false;
-    for (const Variant& group : groups.Items()) {
-      if (IsRecipient(group)) return true;
-      if (!group.IsArray()) continue;
-      for (const Variant& to : group.Items())
-        if (IsRecipient(to)) return true;
-    }
+    for (const Variant& item : value.Items())
+      if (NamesRecipient(item, depth - 1)) return true;
   } catch (...) {
   }
   return false;

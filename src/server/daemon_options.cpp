@@ -127,6 +127,8 @@ Status TakeFleet(const OptionText& text, DaemonOptions& options) {
       return Status::InvalidArgument("--serves takes a comma list of 0, 1, 2 and mail");
     if (std::find(serves.begin(), serves.end(), name) == serves.end()) serves.push_back(name);
   }
+  if (serves.empty())
+    return Status::InvalidArgument("--serves takes a comma list of 0, 1, 2 and mail");
   options.serves = std::move(serves);
   return {};
 }

@@ -19,7 +19,9 @@ const TakingUp kClaiming{"claiming", "claimed request done", " (claimed)"};
 }  // namespace
 
 std::chrono::milliseconds FleetClaimer::Period(std::chrono::seconds lease) {
-  return std::min<std::chrono::milliseconds>(lease / 4, std::chrono::seconds(5));
+  // In ms before the division: a lease of 3 s claims every 750 ms, not every 0.
+  return std::min<std::chrono::milliseconds>(std::chrono::milliseconds(lease) / 4,
+                                             std::chrono::seconds(5));
 }
 
 FleetClaimer::FleetClaimer(JournalStore& journal, GDBusConnection* connection, ObjectCalls& objects,
@@ -87,14 +89,7 @@ void FleetClaimer::TakeUp(uint64_t key, const std::string& payload) {
   objects_.TakeUnlessStopping([&] {
     try {
       RequestRecord record = DecodeRequest(payload);
-      std::shared_ptr<DispatchObject> callback;
-      if (journal_.AcceptedElsewhere(key)) {
-        if (!record.callback_bus.empty())
-          ServerLog("request " + record.mstrTestID +
-                    ": accepted by another daemon: its D-Bus callback is skipped");
-      } else {
-        callback = KeptCallback(connection_, record);
-      }
+      std::shared_ptr<DispatchObject> callback = KeptCallback(connection_, journal_, key, record);
       ResumeOnOwnObject(objects_, connection_, key, std::move(record), std::move(callback),
                         kClaiming);
     } catch (const std::exception& e) {
