@@ -11,6 +11,7 @@
 #include "dispatch/c_notify.h"
 #include "dispatch/delivery_count.h"
 #include "dispatch/delivery_ledger.h"
+#include "dispatch/journal_store.h"
 #include "dispatch/request_narrowing.h"
 #include "dispatch/retry_schedule.h"
 #include "dispatch/tracing_channels.h"
@@ -228,13 +229,21 @@ bool cNotify::ScheduleRetry(std::string& failures, TriedRequest& tried) {
   earlier_failures_ += left.permanent;
   next_try_unix_ms_ = *due;
   const bool kept = !env_.journal || journal_slot_.Keep(JournalRecord());
-  if (env_.report)
-    env_.report(line + "; next try in " + std::to_string((*due - now + 500) / 1000) + " s");
-  // The store refuses the keep of a try another daemon took meanwhile.
-  if (!kept && lease_ && !lease_->Holds())
-    LetGo("request " + mstrTestID + ": lease lost to another daemon; this run stops");
-  else if (!HandToFleet())
-    ArmRetryTimer();
+  const std::string next =
+      line + "; next try in " + std::to_string((*due - now + 500) / 1000) + " s";
+  // In a fleet the try may leave here: another daemon took it meanwhile (the
+  // store refused the keep), or it was left to one that serves what it needs.
+  if (lease_) {
+    const bool lost = !kept && !lease_->Holds();
+    if (lost || !env_.journal->WaitsHere(journal_slot_.key())) {
+      if (env_.report) env_.report(next);
+      if (!lost) return HandToFleet();
+      LetGo("request " + mstrTestID + ": lease lost to another daemon; this run stops");
+      return true;
+    }
+  }
+  ArmRetryTimer();
+  if (env_.report) env_.report(next);
   return true;
 }
 
