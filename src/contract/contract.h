@@ -45,6 +45,8 @@ inline constexpr char kErrorPrefix[] = "org.qznotes.QzNotes.Error.";
 inline constexpr char kUnknownObjectError[] = "org.freedesktop.DBus.Error.UnknownObject";
 // A call that arrives once the server has decided to stop is not run.
 inline constexpr char kStoppingError[] = "org.qznotes.QzNotes.Error.Stopping";
+// A request the fleet's shared journal cannot keep now is not accepted.
+inline constexpr char kJournalUnavailableError[] = "org.qznotes.QzNotes.Error.JournalUnavailable";
 // A call past one of the caller's limits is not run; the message names it.
 inline constexpr char kLimitsExceededError[] = "org.freedesktop.DBus.Error.LimitsExceeded";
 // An outsider's request that names an SMTP server not allowed is not taken.

@@ -67,6 +67,10 @@ Variant cNotify::Submit(std::string_view procedure, const Variant& lvarNotes,
     ArmTimer();
     KeepInJournal(procedure);
     return Variant("Notes Server: Asynch mode");
+  } catch (const JournalUnavailable&) {
+    // Refused, not accepted: the caller is told so and may try again.
+    UnloadForm();
+    throw;
   } catch (...) {
     CaughtError error = CurrentError();
     gsubDisplayError(error, kNotifySource, procedure);

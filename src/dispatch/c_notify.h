@@ -24,6 +24,7 @@
 #include "diagnostics/logged_text.h"
 #include "diagnostics/metrics.h"
 #include "dispatch/dispatch_trace.h"
+#include "dispatch/fleet_role.h"
 #include "dispatch/frm_notes.h"
 #include "dispatch/journal_slot.h"
 #include "dispatch/request_record.h"
@@ -147,8 +148,15 @@ class cNotify {
   void CallBack(std::string_view outcome);
   void CountCallBack(bool sent) const;  // for the metrics
   void msubWriteLog(std::string_view text);
-  // Makes the request just accepted durable before it is answered.
+  // Makes the request just accepted durable before it is answered; raises
+  // JournalUnavailable when a fleet's store cannot.
   void KeepInJournal(std::string_view procedure);
+  // In a fleet, after a keep: when the try was left to a daemon that serves
+  // what it needs, the object lets go of the request. True when it did.
+  bool HandToFleet();
+  // Ends the run without an outcome, for another daemon to finish: nothing
+  // is logged, called back or written to the journal.
+  void LetGo(std::string_view line);
 
   const ServerEnvironment& env_;
   GMainContext* context_;
@@ -190,6 +198,7 @@ class cNotify {
   std::unique_ptr<TimerQueue> own_waits_;
   TimerQueue::Handle retry_wait_;
   std::function<void()> wait_listener_;
+  std::optional<LeaseWatch> lease_;  // during a run in a fleet
 };
 
 }  // namespace qz

@@ -11,6 +11,7 @@
 #include "dispatch/c_notify.h"
 #include "dispatch/delivery_count.h"
 #include "dispatch/delivery_ledger.h"
+#include "dispatch/journal_store.h"
 #include "dispatch/request_narrowing.h"
 #include "dispatch/retry_schedule.h"
 #include "dispatch/tracing_channels.h"
@@ -41,12 +42,17 @@ void cNotify::NotesTimer_Timer() {
   if (tries_ == 0) policy_ = ReadDeliveryPolicy(env_.folder);
   if (policy_.retries() && HoldForCoolDown()) return;
   ++tries_;
+  // In a fleet the try is this daemon's only while its lease holds.
+  lease_.reset();
+  if (env_.fleet && journal_slot_.key() != 0) lease_.emplace(*env_.journal, journal_slot_.key());
   ChannelCall call = ChannelState();
   DispatchTrace trace;
   TriedRequest tried;
   // Throttles hold parts back for a later try, so they need the parts told too.
   const bool watched = policy_.retries() || (env_.ledger && policy_.gates.any());
   std::string failures = DeliverGroups(call, trace, watched ? &tried : nullptr);
+  if (lease_ && lease_->lost())
+    return LetGo("request " + mstrTestID + ": lease lost to another daemon; this run stops");
   std::optional<RequestRecord> dead_letter;
   if (watched) {
     if (ScheduleRetry(failures, tried)) return;
@@ -113,12 +119,17 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
   };
   std::optional<LedgerGate> mail_gate;
   std::optional<LedgerGate> page_gate;
+  std::optional<LeaseGate> mail_lease;
+  std::optional<LeaseGate> page_lease;
   std::string failures;
   bool paged = false;  // a group no paging channel runs for inherits the last value
   try {
     int32_t last = mvarNotes.UBound();
     if (tried) tried->groups = int64_t{last} + 1;
     for (int64_t i = 0; i <= last; ++i) {
+      // A channel that sends a message to all its recipients at once has
+      // no gate: the lease is also asked before each group.
+      if (lease_ && !lease_->Holds()) break;
       gstrLastError.clear();
       channels.BeginGroup(i);
       if (tried) {
@@ -130,10 +141,12 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
       if (mblnMailEnabled) {
         const MailRoute& route = !mstrProfile.empty() ? gateways.profile : gateways.smtp;
         mailed.name = route.name;
+        DeliveryGate* gate = nullptr;
         if (gated)
-          mail_call.gate = &mail_gate.emplace(*env_.ledger, policy_.gates,
-                                              lane("mail", route.name, policy_.gates.throttle_mail),
-                                              env_.report);
+          gate = &mail_gate.emplace(*env_.ledger, policy_.gates,
+                                    lane("mail", route.name, policy_.gates.throttle_mail),
+                                    env_.report);
+        mail_call.gate = lease_ ? &mail_lease.emplace(*lease_, gate) : gate;
         const size_t told = tried ? tried->mail_parts.parts().size() : 0;
         const DeliveryCount counting(env_.metrics, mail_call.parts);
         mailed.delivered = counting.Done(
@@ -147,9 +160,11 @@ std::string cNotify::DeliverGroups(const ChannelCall& call, DispatchTrace& trace
       for (const PagingGateway& gateway : gateways.paging) {
         if (!EqualsNumber(channels.ReadGateway(call), gateway.number)) continue;
         paging.name = gateway.name;
+        DeliveryGate* gate = nullptr;
         if (gated)
-          page_call.gate = &page_gate.emplace(*env_.ledger, policy_.gates,
-                                              lane("page", gateway.name, true), env_.report);
+          gate = &page_gate.emplace(*env_.ledger, policy_.gates, lane("page", gateway.name, true),
+                                    env_.report);
+        page_call.gate = lease_ ? &page_lease.emplace(*lease_, gate) : gate;
         const DeliveryCount counting(env_.metrics, page_call.parts);
         const bool ready = channels.Initialise(gateway, call);
         if (ready) {
@@ -213,10 +228,22 @@ bool cNotify::ScheduleRetry(std::string& failures, TriedRequest& tried) {
   }
   earlier_failures_ += left.permanent;
   next_try_unix_ms_ = *due;
-  if (env_.journal) journal_slot_.Keep(JournalRecord());
+  const bool kept = !env_.journal || journal_slot_.Keep(JournalRecord());
+  const std::string next =
+      line + "; next try in " + std::to_string((*due - now + 500) / 1000) + " s";
+  // In a fleet the try may leave here: another daemon took it meanwhile (the
+  // store refused the keep), or it was left to one that serves what it needs.
+  if (lease_) {
+    const bool lost = !kept && !lease_->Holds();
+    if (lost || !env_.journal->WaitsHere(journal_slot_.key())) {
+      if (env_.report) env_.report(next);
+      if (!lost) return HandToFleet();
+      LetGo("request " + mstrTestID + ": lease lost to another daemon; this run stops");
+      return true;
+    }
+  }
   ArmRetryTimer();
-  if (env_.report)
-    env_.report(line + "; next try in " + std::to_string((*due - now + 500) / 1000) + " s");
+  if (env_.report) env_.report(next);
   return true;
 }
 

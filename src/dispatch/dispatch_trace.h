@@ -30,6 +30,9 @@ struct DispatchTrace {
   std::string error;             // set when the run itself raised: what it reported
   size_t steps_not_kept = 0;     // past kMaxSteps
   size_t failures_not_kept = 0;  // of those, the ones not delivered
+  // The run ended without an outcome: another daemon of the fleet finishes
+  // the request, so nothing is reported here.
+  bool let_go = false;
 };
 
 // One line per step ("group 0: page (SNPP) to 555: failed: ..."), one for

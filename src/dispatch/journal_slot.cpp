@@ -13,7 +13,8 @@ bool JournalSlot::Keep(const RequestRecord& record) {
   // Even a failed write may leave an earlier request's entry under the key:
   // the next Clear() removes it.
   held_ = true;
-  if (!kept)
+  // A store that refuses instead says so to the caller.
+  if (!kept && !journal_->RefusesWhenNotDurable())
     journal_->ReportFailure("journal: cannot write request " + record.mstrTestID + " of " +
                             record.object_path + " to " + journal_->where() +
                             ": accepted, but lost if the daemon stops before its run");

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "dispatch/request_record.h"
 
@@ -31,9 +32,11 @@ class JournalSlot {
   // another slot adopts it. Answers its key.
   // The entry held now; 0 for none.
   uint64_t key() const { return held_ ? key_ : 0; }
+  // A next request gets an entry of its own: the one let go may be taken
+  // up elsewhere.
   uint64_t Release() {
     held_ = false;
-    return key_;
+    return std::exchange(key_, 0);
   }
 
  private:

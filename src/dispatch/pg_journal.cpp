@@ -368,7 +368,11 @@ bool PgJournal::Remove(uint64_t key) {
     // Written with the next batch, not waited for: the next put's commit
     // carries it.
     std::lock_guard lock(mutex_);
-    if (removing_.empty()) removing_since_ = std::chrono::steady_clock::now();
+    if (removing_.empty()) {
+      removing_since_ = std::chrono::steady_clock::now();
+      // A writer asleep with nothing to do learns when this one is due.
+      wake_writer_.notify_one();
+    }
     removing_.push_back(key);
   }
   std::lock_guard lock(report_mutex_);

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "dispatch/c_notify.h"
+#include "dispatch/journal_store.h"
 #include "dispatch/retry_schedule.h"
 
 namespace qz {
@@ -65,7 +66,41 @@ void cNotify::KeepInJournal(std::string_view procedure) {
   tries_ = 0;
   earlier_failures_.clear();
   if (!env_.journal) return;
-  journal_slot_.Keep(JournalRecord());
+  if (!journal_slot_.Keep(JournalRecord()) && env_.journal->RefusesWhenNotDurable())
+    throw JournalUnavailable("the request journal at " + env_.journal->where() +
+                             " cannot keep the request now: it is not accepted; try again");
+  HandToFleet();
+}
+
+bool cNotify::HandToFleet() {
+  const uint64_t key = journal_slot_.key();
+  if (!env_.fleet || key == 0 || env_.journal->WaitsHere(key)) return false;
+  std::vector<std::string> needs;
+  if (env_.fleet->needs) needs = env_.fleet->needs(JournalRecord());
+  LetGo("request " + mstrTestID + ": handed to the fleet: needs " + FleetNames(needs) +
+        ", this daemon serves " + FleetNames(env_.fleet->serves));
+  return true;
+}
+
+void cNotify::LetGo(std::string_view line) {
+  if (env_.report) env_.report(line);
+  const bool ran = tries_ > 0;
+  journal_slot_.Release();
+  pending_ = false;  // the entry stays for the daemon that takes it
+  UnloadForm();
+  mobjNotify.reset();
+  earlier_failures_.clear();
+  mvarNotes = Variant();
+  mvarEmail = Variant();
+  mvarPager = Variant();
+  // A run in progress ends here; its holder lets the object go.
+  if (ran && outcome_listener_) {
+    DispatchTrace trace;
+    trace.test_id = mstrTestID;
+    trace.outcome = "handed to another daemon";
+    trace.let_go = true;
+    outcome_listener_(trace);
+  }
 }
 
 void cNotify::ResumeRequest(const RequestRecord& r, uint64_t key,

@@ -1,8 +1,8 @@
 // What every object of one server shares: the program folder, the component
 // registry, the gateway table, the seat check, the registry store and the
 // worker that posts HTTP callbacks, the request journal, how each gateway
-// fared lately, the ledger of recent sends. Owned by whoever runs the server
-// (the daemon, a test, the demonstration); it outlives every object.
+// fared lately, the ledger of recent sends, the daemon's part in a fleet. Owned by whoever runs the
+// server (the daemon, a test, the demonstration); it outlives every object.
 #pragma once
 
 #include <functional>
@@ -15,6 +15,7 @@ class CallbackWorker;
 class ComponentRegistry;
 class GatewayHealth;
 class DeliveryLedger;
+struct FleetRole;
 struct GatewayTable;
 class Metrics;
 class RegistryStore;
@@ -36,6 +37,8 @@ struct ServerEnvironment {
   Metrics* metrics = nullptr;       // none: nothing is counted
   // What was sent lately, for throttles and duplicates; none: both are off.
   DeliveryLedger* ledger = nullptr;
+  // The daemon's part in a fleet sharing `journal`; none: it runs alone.
+  const FleetRole* fleet = nullptr;
 };
 
 }  // namespace qz

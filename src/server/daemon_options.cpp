@@ -1,5 +1,6 @@
 #include "server/daemon_options.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +23,9 @@ struct OptionText {
   gchar** listen = nullptr;
   gchar* tls_cert = nullptr;
   gchar* tls_key = nullptr;
+  gchar* journal = nullptr;
+  gchar* serves = nullptr;
+  gint64 lease = 120;
   gint apartments = 4;
   gint user_share = -1;  // not given: half the apartments
   gint grace = 30;
@@ -34,7 +38,8 @@ struct OptionText {
   gboolean listen_insecure = FALSE;
   // The parser allocates what it stores in the fields above.
   ~OptionText() {
-    for (gchar* held : {address, folder, linger, seat, metrics_listen, tls_cert, tls_key})
+    for (gchar* held :
+         {address, folder, linger, seat, metrics_listen, tls_cert, tls_key, journal, serves})
       CharPtr{held};
     StrvPtr{listen};
   }
@@ -97,6 +102,37 @@ Status TakeFrontDoor(const OptionText& text, DaemonOptions& options) {
   return {};
 }
 
+// A fleet's options: --journal names the shared database; --serves and
+// --lease only mean something with it.
+Status TakeFleet(const OptionText& text, DaemonOptions& options) {
+  if (text.journal) {
+    const std::string_view url = text.journal;
+    if (!url.starts_with("postgresql://") && !url.starts_with("postgres://"))
+      return Status::InvalidArgument("--journal takes a postgresql:// or postgres:// URL");
+    if (text.no_journal)
+      return Status::InvalidArgument("--journal and --no-journal exclude each other");
+    options.journal_url = url;
+  }
+  if ((text.serves || text.lease != 120) && options.journal_url.empty())
+    return Status::InvalidArgument("--serves and --lease need --journal postgresql://...");
+  if (text.lease < 2 || text.lease > 86400)
+    return Status::InvalidArgument("--lease takes seconds from 2 to 86400");
+  options.lease_seconds = static_cast<unsigned>(text.lease);
+  if (!text.serves) return {};
+  std::vector<std::string> serves;
+  StrvPtr items(g_strsplit(text.serves, ",", -1));
+  for (gchar** item = items.get(); *item; ++item) {
+    const std::string name = g_strstrip(*item);
+    if (name != "0" && name != "1" && name != "2" && name != "mail")
+      return Status::InvalidArgument("--serves takes a comma list of 0, 1, 2 and mail");
+    if (std::find(serves.begin(), serves.end(), name) == serves.end()) serves.push_back(name);
+  }
+  if (serves.empty())
+    return Status::InvalidArgument("--serves takes a comma list of 0, 1, 2 and mail");
+  options.serves = std::move(serves);
+  return {};
+}
+
 }  // namespace
 
 std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& status) {
@@ -134,6 +170,18 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& s
   entries.push_back(
       {"no-journal", 0, 0, G_OPTION_ARG_NONE, &text.no_journal,
        "Keep no request journal: requests accepted but not yet run are lost in a crash", nullptr});
+  entries.push_back({"journal", 0, 0, G_OPTION_ARG_STRING, &text.journal,
+                     "Keep the journal in the PostgreSQL database at URL, shared with the other "
+                     "daemons of a fleet (postgresql://...)",
+                     "URL"});
+  entries.push_back({"serves", 0, 0, G_OPTION_ARG_STRING, &text.serves,
+                     "With --journal: the gateways this daemon runs tries for, a comma list of "
+                     "0, 1, 2 and mail (default: those its settings configure)",
+                     "LIST"});
+  entries.push_back({"lease", 0, 0, G_OPTION_ARG_INT64, &text.lease,
+                     "With --journal: seconds a try stays with a daemon that stopped answering "
+                     "before another takes it (default 120)",
+                     "SECONDS"});
   entries.push_back({"metrics-listen", 0, 0, G_OPTION_ARG_STRING, &text.metrics_listen,
                      "Serve Prometheus metrics at http://ADDRESS:PORT/metrics (none by default)",
                      "ADDRESS:PORT"});
@@ -224,6 +272,10 @@ std::optional<DaemonOptions> ParseDaemonOptions(int argc, char** argv, Status& s
   }
   status = TakeFrontDoor(text, options);
   if (!status.ok()) return std::nullopt;
+  status = TakeFleet(text, options);
+  if (!status.ok()) return std::nullopt;
+  // Tries come from the fleet at any time: a daemon in one stays until stopped.
+  if (!options.journal_url.empty()) options.server.linger_seconds = std::nullopt;
   // HTTP callers are not objects on the bus, so the idle timer cannot see
   // them: a daemon that listens stays until it is stopped.
   if (!options.listen.empty()) options.server.linger_seconds = std::nullopt;

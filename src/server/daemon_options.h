@@ -28,6 +28,11 @@ struct DaemonOptions {
   std::string tls_key;
   bool listen_insecure = false;
   ConnectionLimits http_connections;  // idle timeout and cap of the --listen connections
+  // A fleet: the journal in a PostgreSQL database shared with other daemons.
+  std::string journal_url;  // --journal postgresql://...; empty: the file journal
+  // --serves: "mail", "0", "1", "2"; none: what the daemon's settings configure.
+  std::optional<std::vector<std::string>> serves;
+  unsigned lease_seconds = 120;  // --lease: how long a try stays a silent daemon's
 };
 
 // Parses argv (program name first). Nothing: the command line is wrong and

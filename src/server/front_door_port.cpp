@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "automation/run_time_error.h"
+#include "dispatch/fleet_role.h"
 #include "http/request_json.h"
 #include "platform/random_bytes.h"
 #include "server/delivery_report.h"
@@ -142,6 +143,10 @@ void FrontDoorPort::Submit(NotificationRequest request, const ApiCaller& caller,
       objects.MakeObject(*entry);
       DeliveryInProgress busy(&entry->apartment->deliveries());
       result = operation.run(*entry->object, args);
+    } catch (const JournalUnavailable& e) {
+      objects.ReleaseUnowned(*entry, "http request refused");
+      ServerLog("http " + token + ": SendMessageCallBackEx: refused: " + e.what());
+      return done({503, {}, e.what()});
     } catch (...) {
       objects.ReleaseUnowned(*entry, "http request failed");
       return done({500, {}, "the request could not be run"});
@@ -150,11 +155,17 @@ void FrontDoorPort::Submit(NotificationRequest request, const ApiCaller& caller,
     const std::string text = result.Text();
     ServerLog(who + ": SendMessageCallBackEx " + args[5].Text() + ": " + text + " (http " + token +
               ")");
-    if (text != kDoorAsynchAnswer || !entry->object->HasPendingWork()) {
+    if (text != kDoorAsynchAnswer) {
       objects.ReleaseUnowned(*entry, "http request not accepted");
       return done({422, {}, text});
     }
     if (metrics) metrics->Accepted(Boundary::kHttp);
+    // Accepted and left to another daemon of the fleet, which runs it: this
+    // one cannot tell how it ends.
+    if (!entry->object->HasPendingWork()) {
+      objects.ReleaseUnowned(*entry, "http request handed to the fleet");
+      return done({202, "fleet-" + secret, text});
+    }
     const std::string id = std::to_string(entry->object->PendingJournalKey()) + "-" + secret;
     {
       std::lock_guard lock(book->mutex);

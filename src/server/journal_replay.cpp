@@ -31,6 +31,15 @@ std::shared_ptr<DispatchObject> KeptCallback(GDBusConnection* connection,
                                         record.callback_uid);
 }
 
+std::shared_ptr<DispatchObject> KeptCallback(GDBusConnection* connection, JournalStore& journal,
+                                             uint64_t key, const RequestRecord& record) {
+  if (!journal.AcceptedElsewhere(key)) return KeptCallback(connection, record);
+  if (!record.callback_bus.empty())
+    ServerLog("request " + record.mstrTestID +
+              ": accepted by another daemon: its D-Bus callback is skipped");
+  return nullptr;
+}
+
 namespace {
 
 // Records read, or requests started, per dispatch of the replay's source.
@@ -39,9 +48,9 @@ constexpr size_t kReplayRunSlice = 64;
 
 const TakingUp kReplaying{"replaying", "replayed request done", " (replayed)"};
 
-void RunReplayed(ObjectCalls& objects, GDBusConnection* connection, uint64_t key,
-                 RequestRecord record) {
-  std::shared_ptr<DispatchObject> callback = KeptCallback(connection, record);
+void RunReplayed(ObjectCalls& objects, GDBusConnection* connection, JournalStore& journal,
+                 uint64_t key, RequestRecord record) {
+  std::shared_ptr<DispatchObject> callback = KeptCallback(connection, journal, key, record);
   ResumeOnOwnObject(objects, connection, key, std::move(record), std::move(callback), kReplaying);
 }
 
@@ -134,7 +143,8 @@ void JournalReplay::Summary() const {
 bool JournalReplay::RunDue() {
   if (started_ == due_.size()) return false;
   for (size_t end = std::min(due_.size(), started_ + kReplayRunSlice); started_ < end; ++started_)
-    RunReplayed(objects_, connection_, due_[started_].first, std::move(due_[started_].second));
+    RunReplayed(objects_, connection_, journal_, due_[started_].first,
+                std::move(due_[started_].second));
   return started_ < due_.size();
 }
 
@@ -145,7 +155,7 @@ void JournalReplay::TakeUp(uint64_t key, const std::string& payload) {
   if (g_dbus_connection_is_closed(connection_)) return;
   objects_.TakeUnlessStopping([&] {
     try {
-      RunReplayed(objects_, connection_, key, DecodeRequest(payload));
+      RunReplayed(objects_, connection_, journal_, key, DecodeRequest(payload));
     } catch (const std::exception& e) {
       ServerLog("journal: entry " + std::to_string(key) + " cannot be read (" + e.what() +
                 "): left in " + journal_.where());

@@ -74,6 +74,10 @@ void ReplayJournal(JournalStore& journal, GDBusConnection* connection, ObjectCal
 // again: none for a unique connection name of an earlier bus life.
 std::shared_ptr<DispatchObject> KeptCallback(GDBusConnection* connection,
                                              const RequestRecord& record);
+// The same for the entry `key` of `journal`: none when another daemon of a
+// fleet accepted it, on a bus this daemon cannot reach.
+std::shared_ptr<DispatchObject> KeptCallback(GDBusConnection* connection, JournalStore& journal,
+                                             uint64_t key, const RequestRecord& record);
 
 // How the log names a request taken up on an object of its own.
 struct TakingUp {

@@ -4,6 +4,7 @@
 
 #include "automation/names.h"
 #include "diagnostics/metrics.h"
+#include "dispatch/fleet_role.h"
 #include "server/call_arguments.h"
 #include "server/callback_reference.h"
 #include "server/caller_identity.h"
@@ -330,6 +331,10 @@ void ObjectCalls::ExecuteOperation(ObjectEntry& entry, GDBusMessage* call, const
     if (stopping_ && entry.object->HasPendingWork()) entry.object->FinishPendingWork();
   } catch (const RunTimeError& e) {
     fail(e, {});
+  } catch (const JournalUnavailable& e) {
+    ServerLog(std::string(ShortPath(entry.path)) + ": " + std::string(op.name) +
+              ": refused: " + e.what());
+    SendErrorNamed(connection_.get(), call, kJournalUnavailableError, e.what());
   } catch (...) {
     // Nothing of ours threw it: the caller gets error 51, the log what it was.
     fail(RunTimeError(kErrInternal, kBoundarySource), " (" + ThrownText() + ")");

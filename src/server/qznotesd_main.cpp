@@ -24,7 +24,9 @@
 #include "diagnostics/gateway_health.h"
 #include "diagnostics/metrics.h"
 #include "dispatch/delivery_ledger.h"
+#include "dispatch/fleet_role.h"
 #include "dispatch/journal_file.h"
+#include "dispatch/pg_journal.h"
 #include "dispatch/request_journal.h"
 #include "dispatch/retry_schedule.h"
 #include "gateways/gateway_table.h"
@@ -40,6 +42,8 @@
 #include "server/call_router.h"
 #include "server/caller_uids.h"
 #include "server/daemon_options.h"
+#include "server/fleet_claimer.h"
+#include "server/fleet_settings.h"
 #include "server/front_door_port.h"
 #include "server/heap_trim.h"
 #include "server/object_calls.h"
@@ -169,7 +173,25 @@ int main(int argc, char** argv) {
   qz::ConfiguredSeatProbe seat(options->seat);
   qz::RegistryStore registry(folder + "/" + std::string(qz::kRegistryFileName));
   std::unique_ptr<qz::JournalStore> journal;
-  if (options->journal) {
+  std::optional<qz::FleetRole> fleet;
+  if (!options->journal_url.empty()) {
+    fleet = qz::MakeFleetRole(folder, options->serves);
+    qz::Status opened;
+    qz::PgJournal::Options fleet_options;
+    fleet_options.lease = std::chrono::seconds(options->lease_seconds);
+    fleet_options.serves = {fleet->serves.begin(), fleet->serves.end()};
+    fleet_options.needs = fleet->needs;
+    fleet_options.report = [](std::string_view line) { qz::ServerLog(line); };
+    journal = qz::PgJournal::Open(options->journal_url, std::move(fleet_options), opened);
+    if (!journal) {
+      qz::ServerLog("cannot open the fleet's journal at " +
+                    qz::PgJournal::WithoutPassword(options->journal_url) + ": " + opened.message());
+      return 1;
+    }
+    qz::ServerLog("fleet: journal at " + journal->where() + ", serving " +
+                  qz::FleetNames(fleet->serves) + ", lease " +
+                  std::to_string(options->lease_seconds) + " s");
+  } else if (options->journal) {
     qz::Status opened;
     qz::RequestJournal::Options journal_options;
     journal_options.report = [](std::string_view line) { qz::ServerLog(line); };
@@ -189,15 +211,20 @@ int main(int argc, char** argv) {
     qz::DeliveryLedger ledger(
         journal ? folder + "/" + std::string(qz::kJournalFolderName) : std::string(), report);
     qz::GatewayHealth health;
-    const qz::ServerEnvironment env{folder,    components,      gateways,      seat,
-                                    &registry, &http_callbacks, journal.get(), report,
-                                    &health,   metrics.get(),   &ledger};
+    const qz::ServerEnvironment env{
+        folder,        components, gateways, seat,          &registry, &http_callbacks,
+        journal.get(), report,     &health,  metrics.get(), &ledger,   fleet ? &*fleet : nullptr};
     const qz::ServerOptions& served = options->server;
     qz::CallerUids uids(connection.get(), g_main_context_default());
     qz::CallAdmission admission(connection.get(), served.limits,
                                 served.system_bus ? &uids : nullptr, metrics.get());
     qz::ObjectCalls objects(connection.get(), served, env, admission, uids);
     qz::ServerLifetime lifetime(connection.get(), served, env, objects);
+    // Claims from the main loop once it runs, after the replay took over.
+    std::optional<qz::FleetClaimer> claimer;
+    if (fleet)
+      claimer.emplace(*journal, connection.get(), objects,
+                      std::chrono::seconds(options->lease_seconds));
     // Metrics are served before the status view is, so that it names their address.
     std::vector<std::string> listeners = {BusText(*options)};
     qz::HttpListener metrics_listener;

@@ -53,6 +53,11 @@ TEST(DaemonOptions, ValuesAndDefaults) {
   EXPECT_EQ(all->metrics_listen->host, "::1");
   EXPECT_EQ(all->metrics_listen->port, 9469);
   EXPECT_TRUE(Parse({"--version"}, error)->show_version);
+  // A daemon in a fleet takes tries at any time: it never lingers out.
+  auto fleet = Parse({"--journal=postgres://db", "--serves= mail,2,mail", "--lease=3"}, error);
+  ASSERT_TRUE(fleet) << error;
+  EXPECT_EQ(std::tuple(*fleet->serves, fleet->lease_seconds, fleet->server.linger_seconds),
+            std::tuple(std::vector<std::string>{"mail", "2"}, 3u, std::optional<unsigned>()));
 
   // HTTP callers are no bus activity: a daemon that listens never lingers out.
   auto door = Parse(
@@ -88,10 +93,17 @@ TEST(DaemonOptions, BadCommandLinesAreRefusedWithAReason) {
                            "--listen=0.0.0.0:1",
                            "--tls-cert=c.pem",
                            "--http-idle-timeout=0",
-                           "--http-max-connections=0"}) {
+                           "--http-max-connections=0",
+                           "--journal=mysql://db",
+                           "--serves=1",
+                           "--lease=60"}) {
     Status error;
     EXPECT_FALSE(Parse({word}, error)) << word;
     EXPECT_FALSE(error.ok()) << word;
+  }
+  for (const char* fleet : {"--no-journal", "--serves=1,3", "--serves=", "--lease=1"}) {
+    Status error;
+    EXPECT_FALSE(Parse({"--journal=postgres://db", fleet}, error)) << fleet;
   }
   Status error;  // beyond loopback only by consent
   EXPECT_TRUE(Parse({"--listen=0.0.0.0:1", "--listen=[::1]:2", "--listen-insecure"}, error))

@@ -1,0 +1,48 @@
+// In a fleet: takes up the tries other daemons left to it (handed to the
+// fleet, or held by a daemon that stopped answering) and runs each as a
+// replayed one. A timer on the main loop claims every quarter of the lease
+// (at most 5 s), and once at start, after the replay took over the earlier
+// runs; a claim that comes back full goes on at once, a short one waits
+// for the next tick. Main thread only.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "automation/timer_queue.h"
+#include "dispatch/journal_store.h"
+#include "platform/holders.h"
+#include "server/object_calls.h"
+
+namespace qz {
+
+class FleetClaimer {
+ public:
+  // `journal`, `connection` and `objects` must outlive this.
+  FleetClaimer(JournalStore& journal, GDBusConnection* connection, ObjectCalls& objects,
+               std::chrono::seconds lease);
+  ~FleetClaimer();
+  FleetClaimer(const FleetClaimer&) = delete;
+  FleetClaimer& operator=(const FleetClaimer&) = delete;
+
+  static std::chrono::milliseconds Period(std::chrono::seconds lease);
+
+ private:
+  static gboolean OnTick(gpointer self);
+  static gboolean OnMore(gpointer self);
+  void ClaimMore();
+  bool ClaimBatch();  // true when the batch came back full
+  void TakeUp(uint64_t key, const std::string& payload);
+
+  JournalStore& journal_;
+  GDBusConnection* connection_;
+  ObjectCalls& objects_;
+  TimerQueue waiting_;  // claimed tries whose time has not come
+  SourcePtr tick_;
+  SourcePtr more_;  // the claim at start, and one more after a full batch
+};
+
+}  // namespace qz
