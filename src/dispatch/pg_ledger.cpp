@@ -13,6 +13,7 @@ namespace {
 
 // Two daemons starting together make the tables one after the other.
 constexpr const char* kLedgerTablesSql =
+    "SET client_min_messages TO warning;"
     "BEGIN;"
     "SELECT pg_advisory_xact_lock(hashtextextended('qznotes ledger tables', 0));"
     "CREATE TABLE IF NOT EXISTS qznotes_sends (recipient text NOT NULL, sent_ms bigint NOT NULL,"
@@ -125,8 +126,8 @@ std::optional<SendLedger::Hold> PgLedger::Take(const std::string& recipient,
 void PgLedger::GiveBack(const std::string& recipient, int64_t taken_ms) {
   std::lock_guard lock(mutex_);
   if (PgConnection* db = Ready()) {
-    const PgResult given =
-        db->ExecParams(kLedgerGiveBackSql, LedgerParams{recipient, std::to_string(taken_ms), daemon_});
+    const PgResult given = db->ExecParams(
+        kLedgerGiveBackSql, LedgerParams{recipient, std::to_string(taken_ms), daemon_});
     if (!given.ok()) Failed("give a send back", given.error());
   }
 }
@@ -137,8 +138,8 @@ std::optional<std::string> PgLedger::DuplicateOf(const std::string& digest,
   std::lock_guard lock(mutex_);
   PgConnection* db = Ready();
   if (!db) return std::nullopt;
-  const PgResult found = db->ExecParams(kLedgerDuplicateSql,
-                                        LedgerParams{digest, std::to_string(oldest)});
+  const PgResult found =
+      db->ExecParams(kLedgerDuplicateSql, LedgerParams{digest, std::to_string(oldest)});
   if (!found.ok()) {
     Failed("look for a duplicate", found.error());
     return std::nullopt;

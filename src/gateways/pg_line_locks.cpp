@@ -34,14 +34,14 @@ std::unique_ptr<LineHold> PgLineLocks::Hold(const std::string& line,
     return nullptr;
   }
   using std::chrono::milliseconds;
-  const auto left = std::chrono::duration_cast<milliseconds>(
-      deadline - std::chrono::steady_clock::now());
+  const auto left =
+      std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
   // lock_timeout 0 would wait for ever.
   const std::string timeout = std::to_string(std::max<int64_t>(1, left.count())) + "ms";
   const std::vector<std::optional<std::string>> timeout_param = {timeout};
   const std::vector<std::optional<std::string>> line_param = {line};
-  PgResult set = connection->ExecParams("SELECT set_config('lock_timeout', $1, false)",
-                                        timeout_param);
+  PgResult set =
+      connection->ExecParams("SELECT set_config('lock_timeout', $1, false)", timeout_param);
   PgResult locked = set.ok() ? connection->ExecParams(kLineLockSql, line_param) : std::move(set);
   if (locked.ok()) return std::make_unique<PgLineHold>(std::move(connection));
   why = locked.sqlstate() == kLockNotAvailable ? "busy: another daemon of the fleet is using it"
