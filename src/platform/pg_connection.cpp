@@ -83,6 +83,9 @@ std::unique_ptr<PgConnection> PgConnection::Open(const std::string& conninfo, St
     status = Status::IoError("out of memory connecting to the database");
     return nullptr;
   }
+  // The server's notices ("already exists, skipping") are not errors.
+  PQsetNoticeProcessor(
+      connection->connection_.get(), [](void*, const char*) {}, nullptr);
   if (!connection->Connected()) {
     status = Status::IoError(connection->error());
     return nullptr;
