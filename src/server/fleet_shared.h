@@ -6,7 +6,6 @@
 // thread; the view's queries share one connection in turn.
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,13 +20,12 @@
 namespace qz {
 
 class PgConnection;
+class PgJournal;
 
 class FleetShared {
  public:
-  // `conninfo`: the fleet's database; `daemon`: this daemon's name there
-  // (empty: "hostname:pid"); `lease`: how long a silent daemon still counts
-  // as alive.
-  FleetShared(std::string conninfo, std::string daemon, std::chrono::seconds lease,
+  // `conninfo`: the database of `journal`, the fleet's journal.
+  FleetShared(std::string conninfo, const PgJournal& journal,
               std::function<void(std::string_view line)> report);
   ~FleetShared();
 
@@ -39,7 +37,7 @@ class FleetShared {
 
  private:
   const std::string conninfo_;
-  const std::chrono::seconds lease_;
+  const PgJournal& journal_;
   PgLedger ledger_;
   PgLineLocks line_locks_;
   std::mutex mutex_;

@@ -25,6 +25,7 @@
 #include "diagnostics/metrics.h"
 #include "dispatch/delivery_ledger.h"
 #include "dispatch/journal_file.h"
+#include "dispatch/pg_journal.h"
 #include "dispatch/request_journal.h"
 #include "dispatch/retry_schedule.h"
 #include "gateways/gateway_table.h"
@@ -193,9 +194,8 @@ int main(int argc, char** argv) {
     // A fleet keeps its throttles, duplicates and serial lines in its database.
     std::unique_ptr<qz::FleetShared> fleet;
     qz::SendLedger* sends = &ledger;
-    if (journal && journal->RefusesWhenNotDurable()) {
-      fleet = std::make_unique<qz::FleetShared>(journal->where(), std::string(),
-                                                std::chrono::seconds(120), report);
+    if (const auto* shared = dynamic_cast<const qz::PgJournal*>(journal.get())) {
+      fleet = std::make_unique<qz::FleetShared>(shared->where(), *shared, report);
       qz::RegisterTerminalPager(components, folder, &fleet->line_locks());
       sends = &fleet->ledger();
     }
