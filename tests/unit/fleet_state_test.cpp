@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <latch>
 #include <thread>
 
@@ -31,64 +32,43 @@ class FleetState : public ::testing::Test {
 
 TEST_F(FleetState, ACapAndTheDuplicateWindowHoldAcrossDaemons) {
   PgLedger a(cluster_.conninfo(), "a", nullptr), b(cluster_.conninfo(), "b", nullptr);
-  const std::vector<ThrottleCap> caps{{2, seconds(60)}};
   const int64_t t0 = 1'800'000'000'000;
-  enum Act { kTake, kGiveBack, kRecord, kDuplicate };
+  // Each step answers how long the send waits ("go": not at all), or who sent the text.
+  auto take = [&](PgLedger& by, int64_t at) {
+    const auto hold = by.Take("SNPP 555", {{2, seconds(60)}}, at);
+    return hold ? std::to_string(hold->wait_ms) : "go";
+  };
+  a.RecordSent("d1", "T-1", seconds(60), t0);
+  auto first = [&](int64_t at) { return b.DuplicateOf("d1", seconds(60), at).value_or("none"); };
   const struct {
     const char* why;
-    PgLedger& by;
-    Act act;
-    int64_t at;
-    std::optional<int64_t> held_ms;                // kTake: how long it waits
-    std::optional<std::string> duplicate_of = {};  // kDuplicate
+    std::function<std::string()> step;
+    const char* answer;
   } steps[] = {
-      {"a takes the first slot", a, kTake, t0, std::nullopt},
-      {"b takes the second", b, kTake, t0 + 1'000, std::nullopt},
-      {"a is held until its first send leaves", a, kTake, t0 + 2'000, 58'000},
-      {"b is held as well", b, kTake, t0 + 3'000, 57'000},
-      {"b's send did not go", b, kGiveBack, t0 + 1'000, std::nullopt},
-      {"so a may send again", a, kTake, t0 + 4'000, std::nullopt},
-      {"a's first send left the window", b, kTake, t0 + 60'000, std::nullopt},
-      {"a sends a text", a, kRecord, t0, std::nullopt},
-      {"b sees it in the window", b, kDuplicate, t0 + 59'999, std::nullopt, "T-1"},
-      {"and not after it", b, kDuplicate, t0 + 60'000, std::nullopt, std::nullopt},
+      {"a takes the first slot", [&] { return take(a, t0); }, "go"},
+      {"b takes the second", [&] { return take(b, t0 + 1'000); }, "go"},
+      {"a waits for its first send to leave", [&] { return take(a, t0 + 2'000); }, "58000"},
+      {"b's send did not go, so a may send",
+       [&] { return b.GiveBack("SNPP 555", t0 + 1'000), take(a, t0 + 4'000); }, "go"},
+      {"a's first send left the window", [&] { return take(b, t0 + 60'000); }, "go"},
+      {"a's text is in b's window", [&] { return first(t0 + 59'999); }, "T-1"},
+      {"and not after it", [&] { return first(t0 + 60'000); }, "none"},
   };
-  for (const auto& s : steps) {
-    switch (s.act) {
-      case kTake: {
-        const auto hold = s.by.Take("SNPP 555", caps, s.at);
-        EXPECT_EQ(hold ? std::optional(hold->wait_ms) : std::nullopt, s.held_ms) << s.why;
-        break;
-      }
-      case kGiveBack:
-        s.by.GiveBack("SNPP 555", s.at);
-        break;
-      case kRecord:
-        s.by.RecordSent("d1", "T-1", seconds(60), s.at);
-        break;
-      case kDuplicate:
-        EXPECT_EQ(s.by.DuplicateOf("d1", seconds(60), s.at), s.duplicate_of) << s.why;
-        break;
-    }
-  }
+  for (const auto& s : steps) EXPECT_EQ(s.step(), s.answer) << s.why;
 }
 
 TEST_F(FleetState, DaemonsTakingAtOnceNeverPassTheCap) {
-  constexpr int kDaemons = 6;
-  std::vector<std::unique_ptr<PgLedger>> ledgers;
-  for (int i = 0; i < kDaemons; ++i)
-    ledgers.push_back(
-        std::make_unique<PgLedger>(cluster_.conninfo(), "d" + std::to_string(i), nullptr));
-  for (auto& ledger : ledgers)  // tables made before the race
-    ASSERT_EQ(ledger->DuplicateOf("warm", seconds(1), 0), std::nullopt);
+  const std::vector<const char*> names = {"a", "b", "c", "d", "e", "f"};
   std::atomic<int> taken = 0;
-  std::latch start(kDaemons);  // all at once, so their counts overlap
+  std::latch start(static_cast<ptrdiff_t>(names.size()));  // all at once, so counts overlap
   std::vector<std::jthread> threads;
-  for (auto& ledger : ledgers)
-    threads.emplace_back([&, l = ledger.get()] {
+  for (const char* name : names)
+    threads.emplace_back([&, name] {
+      PgLedger ledger(cluster_.conninfo(), name, nullptr);
+      (void)ledger.DuplicateOf("warm", seconds(1), 0);  // connected, tables made
       start.arrive_and_wait();
       for (int k = 0; k < 3; ++k)
-        if (!l->Take("SMS 777", {{2, seconds(60)}}, 1'800'000'000'000 + k)) ++taken;
+        if (!ledger.Take("SMS 777", {{2, seconds(60)}}, 1'800'000'000'000 + k)) ++taken;
     });
   threads.clear();
   EXPECT_EQ(taken, 2);
@@ -100,64 +80,38 @@ TEST_F(FleetState, ALineHasOneHolderInTheFleet) {
   std::string why;
   auto held = a.Hold("/dev/ttyS0", soon(), why);
   ASSERT_TRUE(held) << why;
-  const struct {
-    const char* why;
-    const char* line;
-    bool let_go_first, had;
-  } cases[] = {
-      {"held by another daemon: busy", "/dev/ttyS0", false, false},
-      {"another line is free", "5551234", false, true},
-      {"free once its holder lets go", "/dev/ttyS0", true, true},
-  };
-  for (const auto& c : cases) {
-    if (c.let_go_first) held.reset();
-    why.clear();
-    const auto other = b.Hold(c.line, soon(), why);
-    EXPECT_EQ(other != nullptr, c.had) << c.why;
-    EXPECT_EQ(why.find("busy") != std::string::npos, !c.had) << c.why << ": " << why;
-  }
+  EXPECT_FALSE(b.Hold("/dev/ttyS0", soon(), why)) << "held by another daemon";
+  EXPECT_NE(why.find("busy"), std::string::npos) << why;
+  EXPECT_TRUE(b.Hold("5551234", soon(), why)) << "another line is free: " << why;
+  held.reset();
+  EXPECT_TRUE(b.Hold("/dev/ttyS0", soon(), why)) << "free once its holder lets go: " << why;
 }
 
-// A line held elsewhere: the pager fails as on a busy line, before it
-// touches the device (which does not exist here).
+// A line held elsewhere: the pager fails as on a busy line, naming the line
+// as the fleet knows it, before it touches the device (there is none here).
 TEST(TerminalLines, ThePagerAsksForItsLineBeforeOpeningIt) {
   struct HeldElsewhere : LineLocks {
-    std::unique_ptr<LineHold> Hold(const std::string& line, std::chrono::steady_clock::time_point,
+    std::unique_ptr<LineHold> Hold(const std::string&, std::chrono::steady_clock::time_point,
                                    std::string& why) override {
-      asked = line;
-      why = "busy";
-      return nullptr;
+      return why = "busy", nullptr;
     }
-    std::string asked;
-  };
-  const struct {
-    const char* why;
-    const char* number;
-    const char* line;
-  } cases[] = {
-      {"a direct line is its device", "", "/dev/qz-nowhere"},
-      {"a dialled terminal is its number", "555 1234", "5551234"},
-  };
-  for (const auto& c : cases) {
+  } locks;
+  for (const auto& [number, line] :
+       {std::pair("", "/dev/qz-nowhere"), std::pair("555 1234", "5551234")}) {
     testing::TempFolder folder;
-    folder.Write(
-        "QzNotes.ini",
-        std::string("[Pager Terminal]\nSettings=9600,N,8,1\nComPort=/dev/qz-nowhere\nNumber=") +
-            c.number + "\n");
-    HeldElsewhere locks;
+    folder.Write("QzNotes.ini", std::string("[Pager Terminal]\nSettings=9600,N,8,1\n") +
+                                    "ComPort=/dev/qz-nowhere\nNumber=" + number + "\n");
     TerminalPager pager(folder.path(), &locks);
     pager.SetProperty("PagerID", Variant::Array({Variant("42")}));
-    pager.SetProperty("Message", Variant("hi"));
-    std::string failure;
     try {
       pager.CallMethod("SendPage", {});
+      ADD_FAILURE() << "it paged";
     } catch (const RunTimeError& e) {
-      failure = e.description();
+      EXPECT_EQ(e.description().rfind("line " + std::string(line) + ": busy; not accepted: 42", 0),
+                0u)
+          << e.description();
     }
-    EXPECT_EQ(locks.asked, c.line) << c.why;
-    EXPECT_EQ(failure.rfind("line " + std::string(c.line) + ": busy; not accepted: 42", 0), 0u)
-        << c.why << ": " << failure;
-    EXPECT_EQ(pager.LastFailureKind(), FailureKind::kTransient) << c.why;
+    EXPECT_EQ(pager.LastFailureKind(), FailureKind::kTransient);
   }
 }
 

@@ -76,8 +76,10 @@ void Line(std::ostream& out, std::string_view label, std::string_view value) {
   out << padded << value << '\n';
 }
 
-// A fleet's daemons and what none of them can take; nothing for a daemon alone.
-void PrintFleet(GVariant* s, std::ostream& out, int64_t now) {
+}  // namespace
+
+void PrintFleet(GVariant* s, std::ostream& out) {
+  const int64_t now = Int(s, "now_ms");
   VariantPtr fleet(g_variant_lookup_value(s, "fleet", G_VARIANT_TYPE_VARDICT));
   if (!fleet) return;
   VariantPtr daemons(g_variant_lookup_value(fleet.get(), "daemons", G_VARIANT_TYPE_VARDICT));
@@ -110,6 +112,8 @@ void PrintFleet(GVariant* s, std::ostream& out, int64_t now) {
   for (const auto& [label, value] : lines) Line(out, label, value);
 }
 
+namespace {
+
 void PrintForPeople(GVariant* s, std::ostream& out) {
   const int64_t now = Int(s, "now_ms");
   Line(out, "version", Text(s, "version"));
@@ -134,7 +138,7 @@ void PrintForPeople(GVariant* s, std::ostream& out) {
     while (g_variant_iter_next(&iter, "{&st}", &name, &value))
       Line(out, std::string("limit ") + name, std::to_string(value));
   }
-  PrintFleet(s, out, now);
+  PrintFleet(s, out);
   VariantPtr gateways(g_variant_lookup_value(s, "gateways", G_VARIANT_TYPE_VARDICT));
   if (!gateways || g_variant_n_children(gateways.get()) == 0) {
     Line(out, "gateways", "none tried yet");
