@@ -44,6 +44,7 @@ constexpr std::array<const char*, 2> kLedgerSweepSql = {
 constexpr int64_t kLedgerSweepEveryMs = 5 * 60'000;
 constexpr int64_t kLedgerKeepAtLeastMs = 24 * 3'600'000;
 constexpr size_t kLedgerRequestChars = 256;
+constexpr std::chrono::seconds kLedgerRetryConnect{5};
 
 using LedgerParams = std::vector<std::optional<std::string>>;
 
@@ -56,16 +57,17 @@ PgLedger::PgLedger(std::string conninfo, std::string daemon,
 PgLedger::~PgLedger() = default;
 
 PgConnection* PgLedger::Ready() {
-  if (!connection_) {
+  if (!connection_ || !connection_->Connected()) {
+    // Each try may take a connect time-out: sends do not wait for it every time.
+    const auto now = std::chrono::steady_clock::now();
+    if (now < retry_at_) return nullptr;
     Status status;
-    connection_ = PgConnection::Open(conninfo_, status);
-    if (!connection_) {
-      Failed("connect", status.message());
+    if (!connection_) connection_ = PgConnection::Open(conninfo_, status);
+    if (!connection_ || (!connection_->Connected() && !connection_->Reset())) {
+      retry_at_ = now + kLedgerRetryConnect;
+      Failed("connect", connection_ ? connection_->error() : status.message());
       return nullptr;
     }
-  } else if (!connection_->Connected() && !connection_->Reset()) {
-    Failed("connect", connection_->error());
-    return nullptr;
   }
   if (!tables_made_) {
     const PgResult made = connection_->Exec(kLedgerTablesSql);

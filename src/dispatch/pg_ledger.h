@@ -3,10 +3,12 @@
 // across every daemon. A Take is one transaction under an advisory lock on
 // the recipient, so two daemons never both take the last slot. Old rows are
 // swept now and then. When the database is out of reach nothing is held
-// back or suppressed (one line says so): the page is not lost for a count.
+// back or suppressed (one line says so): the page is not lost for a count;
+// a new connection is tried at most every few seconds.
 // Safe from any thread; calls share one connection in turn.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,6 +47,7 @@ class PgLedger final : public SendLedger {
   const std::function<void(std::string_view)> report_;
   std::mutex mutex_;
   std::unique_ptr<PgConnection> connection_;
+  std::chrono::steady_clock::time_point retry_at_{};  // no connecting before
   bool tables_made_ = false;
   bool troubled_ = false;
   int64_t next_sweep_ms_ = 0;
