@@ -46,7 +46,7 @@ constexpr const char* kPgSchemaLockSql = "SELECT pg_advisory_lock(7140251903)";
 constexpr const char* kPgSchemaUnlockSql = "SELECT pg_advisory_unlock(7140251903)";
 
 // One statement for a whole batch, so a batch costs one round trip. Puts
-// and removes never share a key (the batch keeps the last change of each).
+// and removes never share a key (a put supersedes a removal in its batch).
 // A row another live daemon holds is left alone: its put is refused.
 // $1 keys, $2 payloads (hex), $3 needs (comma-separated), $4 due (Unix ms,
 // 0: now), $5 failed, $6 owned here, $7 this daemon, $8 lease seconds,
@@ -74,12 +74,8 @@ put AS (
 gone AS (
   DELETE FROM qznotes_requests
   WHERE key = ANY($9::bigint[]) AND (owner = $7 OR owner IS NULL)
-  RETURNING key),
-held AS (
-  SELECT key FROM qznotes_requests
-  WHERE key = ANY($9::bigint[]) AND owner <> $7)
-SELECT 'p', key, owned FROM put
-UNION ALL SELECT 'h', key, false FROM held
+  RETURNING key)
+SELECT key, owned FROM put
 )sql";
 
 // $1 this daemon, $2 keys it holds, $3 lease seconds, $4 serves, $5 host,
@@ -132,6 +128,7 @@ constexpr const char* kPgFailedSql =
 
 constexpr auto kPgBackoffFirst = std::chrono::milliseconds(250);
 constexpr auto kPgBackoffMost = std::chrono::milliseconds(5000);
+constexpr auto kPgRemoveDelay = std::chrono::milliseconds(50);
 
 std::string PgHostName() {
   char host[256] = {};
@@ -367,8 +364,15 @@ bool PgJournal::PutFailed(uint64_t key, std::string_view payload) {
 
 bool PgJournal::Remove(uint64_t key) {
   if (keep_everything_) return true;
-  Op op{.kind = OpKind::kRemove, .key = key};
-  return Submit(op);
+  {
+    // Written with the next batch, not waited for: the next put's commit
+    // carries it.
+    std::lock_guard lock(mutex_);
+    if (removing_.empty()) removing_since_ = std::chrono::steady_clock::now();
+    removing_.push_back(key);
+  }
+  std::lock_guard lock(report_mutex_);
+  return reachable_;
 }
 
 bool PgJournal::Submit(Op& op) {
@@ -383,51 +387,51 @@ bool PgJournal::Submit(Op& op) {
 void PgJournal::WriterLoop() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    const auto retry_due = [&] {
-      return !unremoved_.empty() && std::chrono::steady_clock::now() >= retry_removes_at_;
-    };
-    if (pending_.empty() && !retry_due()) {
-      if (stopping_) break;
-      if (unremoved_.empty()) {
-        wake_writer_.wait(lock);
-      } else {
-        wake_writer_.wait_until(lock, retry_removes_at_);
-      }
+    // Removals wait a little for a put's commit to carry them.
+    const auto now = std::chrono::steady_clock::now();
+    const bool removals_due =
+        !removing_.empty() && (stopping_ || now >= removing_since_ + kPgRemoveDelay);
+    const bool retry_due = !unremoved_.empty() && now >= retry_removes_at_;
+    if (pending_.empty() && !removals_due && !retry_due) {
+      if (stopping_ && removing_.empty()) break;
+      auto until = std::chrono::steady_clock::time_point::max();
+      if (!unremoved_.empty()) until = retry_removes_at_;
+      if (!removing_.empty()) until = std::min(until, removing_since_ + kPgRemoveDelay);
+      wake_writer_.wait_until(lock, until);
       continue;
     }
     std::vector<Op*> batch = std::exchange(pending_, {});
     // Removals that failed before go first, with whatever is waiting.
-    std::vector<uint64_t> retries;
-    if (retry_due() || !batch.empty()) retries.assign(unremoved_.begin(), unremoved_.end());
+    std::vector<uint64_t> removes;
+    if (retry_due || !batch.empty()) removes.assign(unremoved_.begin(), unremoved_.end());
+    removes.insert(removes.end(), removing_.begin(), removing_.end());
+    removing_.clear();
     lock.unlock();
-    WriteBatch(batch, retries);
+    WriteBatch(batch, removes);
     lock.lock();
     written_.notify_all();
   }
   // The last chance for removals the database did not take.
-  std::vector<uint64_t> retries(unremoved_.begin(), unremoved_.end());
-  if (retries.empty()) return;
+  std::vector<uint64_t> removes(unremoved_.begin(), unremoved_.end());
+  if (removes.empty()) return;
   lock.unlock();
   std::vector<Op*> none;
-  WriteBatch(none, retries);
+  WriteBatch(none, removes);
 }
 
-void PgJournal::WriteBatch(std::vector<Op*>& batch, std::vector<uint64_t>& retries) {
-  // The last change of each key is written; earlier ones share its outcome.
+void PgJournal::WriteBatch(std::vector<Op*>& batch, const std::vector<uint64_t>& removing) {
+  // The last put of each key is written; earlier ones share its outcome.
   std::map<uint64_t, Op*> last;
   for (Op* op : batch) last[op->key] = op;
   std::vector<Op*> puts;
+  for (auto& entry : last) puts.push_back(entry.second);
+  // A put supersedes a removal of its key in the same batch (a slot puts
+  // again under the key it cleared).
   std::vector<uint64_t> removes;
-  for (auto& [key, op] : last) {
-    if (op->kind == OpKind::kRemove) {
-      removes.push_back(key);
-    } else {
-      puts.push_back(op);
-    }
-  }
-  // A removal retried is superseded by a newer change of its key.
-  for (uint64_t key : retries)
+  for (uint64_t key : removing)
     if (!last.contains(key)) removes.push_back(key);
+  std::sort(removes.begin(), removes.end());
+  removes.erase(std::unique(removes.begin(), removes.end()), removes.end());
 
   const auto text = [](const auto& value) { return std::to_string(value); };
   PgParams params = {
@@ -440,19 +444,13 @@ void PgJournal::WriteBatch(std::vector<Op*>& batch, std::vector<uint64_t>& retri
       options_.name,
       LeaseSeconds(),
       JoinKeys(removes)};
-  PgResult result =
-      Run(write_link_, [&](PgConnection& db) { return db.ExecParams(kPgBatchSql, params); });
+  PgResult result = Run(write_link_, [&](PgConnection& db) {
+    return db.ExecPrepared("qz_batch", kPgBatchSql, params);
+  });
 
   std::unordered_map<uint64_t, bool> put_owned;
-  std::unordered_set<uint64_t> held_elsewhere;
-  for (int row = 0; row < result.rows(); ++row) {
-    const uint64_t key = static_cast<uint64_t>(result.Int(row, 1));
-    if (result.value(row, 0) == "p") {
-      put_owned[key] = result.value(row, 2) == "t";
-    } else {
-      held_elsewhere.insert(key);
-    }
-  }
+  for (int row = 0; row < result.rows(); ++row)
+    put_owned[static_cast<uint64_t>(result.Int(row, 0))] = result.value(row, 1) == "t";
 
   std::lock_guard lock(mutex_);
   for (const Op* op : puts) unremoved_.erase(op->key);
@@ -484,17 +482,11 @@ void PgJournal::WriteBatch(std::vector<Op*>& batch, std::vector<uint64_t>& retri
     }
   }
   for (Op* op : batch) {
-    Op* written = last.contains(op->key) ? last[op->key] : op;
-    Outcome outcome = Outcome::kNotWritten;
-    if (result.ok() && written->kind == OpKind::kRemove) {
-      outcome = held_elsewhere.contains(op->key) ? Outcome::kRefused : Outcome::kOwned;
-    } else if (result.ok()) {
-      const auto found = put_owned.find(written->key);
-      outcome = found == put_owned.end() ? Outcome::kRefused
-                : found->second          ? Outcome::kOwned
-                                         : Outcome::kLeft;
-    }
-    op->outcome = outcome;
+    const auto found = put_owned.find(op->key);
+    op->outcome = !result.ok()               ? Outcome::kNotWritten
+                  : found == put_owned.end() ? Outcome::kRefused
+                  : found->second            ? Outcome::kOwned
+                                             : Outcome::kLeft;
   }
 }
 

@@ -7,15 +7,16 @@
 // serves what they need, one daemon per row (SELECT … FOR UPDATE SKIP
 // LOCKED).
 //
-// Put() returns after COMMIT. Concurrent Puts and Removes go to a writer
-// thread that writes all waiting ones in one statement (group commit). A
-// Remove the database did not take is kept and written again with back-off,
-// before anything else once the database is back. When the database is out
+// Put() returns after COMMIT. Concurrent Puts go to a writer thread that
+// writes all waiting ones, with the Removes queued meanwhile, in one
+// statement (group commit); a Remove waits at most 50 ms for a Put to ride
+// with. A Remove the database did not take is kept and written again with
+// back-off, before anything else once it is back. When the database is out
 // of reach calls fail at once (a connection attempt gives up after 2 s and
 // is tried again with back-off); one line is reported when it goes and one
 // when it comes back.
 //
-// Round trips: Put/PutFailed/Remove share one per batch; NewKey one per
+// Round trips: Puts and Removes share one per batch; NewKey one per
 // block of 1024 keys; Claim and StillHolds (once the last renewal is older
 // than two thirds of the lease) one; TakeOverEarlierRuns two; counts,
 // listings, Daemons, Unclaimable and Holder one each; renewal one per third
@@ -88,8 +89,9 @@ class PgJournal final : public JournalStore {
   bool PutFailed(uint64_t key, std::string_view payload) override;
   void HoldFailed(uint64_t /*key*/, std::string /*payload*/) override {}  // already in the table
   // Ends an entry this daemon owns, or one nobody owns (a dead letter, a
-  // try left to the fleet); false when another daemon holds it or the write
-  // failed (then it is retried).
+  // try left to the fleet); one another daemon holds stays. Written with
+  // the next batch without waiting for it (a lost removal repeats a run);
+  // false when the database is out of reach (it is retried).
   bool Remove(uint64_t key) override;
   // Stops removing and releases this daemon's rows, so the fleet claims
   // them at once.
@@ -134,7 +136,7 @@ class PgJournal final : public JournalStore {
     std::chrono::steady_clock::time_point retry_at;
     std::chrono::milliseconds backoff{0};
   };
-  enum class OpKind { kPut, kPutFailed, kRemove };
+  enum class OpKind { kPut, kPutFailed };
   enum class Outcome { kWaiting, kOwned, kLeft, kRefused, kNotWritten };
   struct Op {
     OpKind kind = OpKind::kPut;
@@ -152,7 +154,7 @@ class PgJournal final : public JournalStore {
   Status Migrate();
   bool Submit(Op& op);
   void WriterLoop();
-  void WriteBatch(std::vector<Op*>& batch, std::vector<uint64_t>& retries);
+  void WriteBatch(std::vector<Op*>& batch, const std::vector<uint64_t>& removing);
   void LeaseLoop();
   bool Renew();
   PgResult Query(const std::string& sql, std::vector<std::optional<std::string>> params) const;
@@ -180,7 +182,9 @@ class PgJournal final : public JournalStore {
   std::condition_variable wake_writer_;
   std::condition_variable written_;
   std::condition_variable wake_lease_;
-  std::vector<Op*> pending_;
+  std::vector<Op*> pending_;        // puts waiting for the writer
+  std::vector<uint64_t> removing_;  // removals not sent yet
+  std::chrono::steady_clock::time_point removing_since_;
   std::set<uint64_t> unremoved_;  // removals not written yet
   std::chrono::steady_clock::time_point retry_removes_at_;
   std::chrono::milliseconds retry_backoff_{0};

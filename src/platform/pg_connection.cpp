@@ -115,10 +115,25 @@ PgResult PgConnection::ExecParams(const std::string& sql,
                            values.data(), nullptr, nullptr, /*resultFormat=*/0));
 }
 
+PgResult PgConnection::ExecPrepared(const std::string& name, const std::string& sql,
+                                    std::span<const std::optional<std::string>> params) {
+  if (!prepared_.contains(name)) {
+    PgResult prepared = Take(PQprepare(connection_.get(), name.c_str(), sql.c_str(), 0, nullptr));
+    if (!prepared.ok()) return prepared;
+    prepared_.insert(name);
+  }
+  std::vector<const char*> values;
+  values.reserve(params.size());
+  for (const auto& param : params) values.push_back(param ? param->c_str() : nullptr);
+  return Take(PQexecPrepared(connection_.get(), name.c_str(), static_cast<int>(values.size()),
+                             values.data(), nullptr, nullptr, /*resultFormat=*/0));
+}
+
 bool PgConnection::Connected() const { return PQstatus(connection_.get()) == CONNECTION_OK; }
 
 bool PgConnection::Reset() {
   PQreset(connection_.get());
+  prepared_.clear();  // a new session
   return Connected();
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -55,6 +56,10 @@ class PgConnection {
   PgResult Exec(const std::string& sql);
   // `params` as $1, $2, …: text, or NULL for nullopt.
   PgResult ExecParams(const std::string& sql, std::span<const std::optional<std::string>> params);
+  // As ExecParams, for a statement prepared once per connection under
+  // `name` (planned once, not at each call).
+  PgResult ExecPrepared(const std::string& name, const std::string& sql,
+                        std::span<const std::optional<std::string>> params);
   bool Connected() const;
   // Connects again after the server went away; true once connected.
   bool Reset();
@@ -73,6 +78,7 @@ class PgConnection {
   PgResult Take(PGresult* result);
 
   std::unique_ptr<PGconn, Finish> connection_;
+  std::set<std::string> prepared_;
 };
 
 // Hex text of `bytes`, for decode($n, 'hex').
