@@ -143,6 +143,12 @@ std::string Metrics::Render(const SampledMetrics& sampled) const {
     AppendFamily(out, request_gauges[i].first, "gauge", request_gauges[i].second);
     AppendSample(out, request_gauges[i].first, "", std::to_string(request_values[i]));
   }
+  if (sampled.fleet_unclaimable) {
+    constexpr std::string_view kUnclaimable = "qznotes_fleet_unclaimable_tries";
+    AppendFamily(out, kUnclaimable, "gauge",
+                 "Tries overdue by a lease that no live daemon of the fleet serves.");
+    AppendSample(out, kUnclaimable, "", std::to_string(*sampled.fleet_unclaimable));
+  }
 
   constexpr std::string_view kUp = "qznotes_gateway_up";
   AppendFamily(out, kUp, "gauge", "1 when the gateway's last try succeeded.");

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,11 +28,12 @@ enum class CallbackKind : uint8_t { kDbus, kHttp };
 
 // What a scrape reads at its own time rather than counts.
 struct SampledMetrics {
-  int64_t pending = 0;                    // accepted requests whose run has not ended
-  int64_t retrying = 0;                   // of those, waiting for their next try
-  int64_t failed = 0;                     // dead letters
-  int64_t journal_bytes = 0;              // the request journal's files
-  std::vector<GatewayReport> gateways{};  // how each gateway fared lately
+  int64_t pending = 0;                         // accepted requests whose run has not ended
+  int64_t retrying = 0;                        // of those, waiting for their next try
+  int64_t failed = 0;                          // dead letters
+  int64_t journal_bytes = 0;                   // the request journal's files
+  std::optional<int64_t> fleet_unclaimable{};  // in a fleet: tries no live daemon serves
+  std::vector<GatewayReport> gateways{};       // how each gateway fared lately
   int64_t resident_bytes = 0;
   int64_t open_fds = 0;
   double start_time_seconds = 0;  // Unix time the process started

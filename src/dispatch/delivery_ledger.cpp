@@ -74,9 +74,9 @@ DeliveryLedger::DeliveryLedger(std::string folder,
                                std::function<void(std::string_view line)> report)
     : folder_(std::move(folder)), report_(std::move(report)) {}
 
-std::optional<DeliveryLedger::Hold> DeliveryLedger::Take(const std::string& recipient,
-                                                         const std::vector<ThrottleCap>& caps,
-                                                         int64_t now_ms) {
+std::optional<SendLedger::Hold> DeliveryLedger::Take(const std::string& recipient,
+                                                     const std::vector<ThrottleCap>& caps,
+                                                     int64_t now_ms) {
   int64_t longest = 0;
   for (const ThrottleCap& cap : caps) longest = std::max(longest, WindowMs(cap.window));
   std::lock_guard lock(mutex_);
@@ -88,16 +88,7 @@ std::optional<DeliveryLedger::Hold> DeliveryLedger::Take(const std::string& reci
   }
   std::deque<int64_t>& times = sends_[recipient];
   while (!times.empty() && times.front() <= now_ms - longest) times.pop_front();
-  std::optional<Hold> hold;
-  for (const ThrottleCap& cap : caps) {
-    const int64_t window = WindowMs(cap.window);
-    const auto inside = std::upper_bound(times.begin(), times.end(), now_ms - window);
-    const auto count = times.end() - inside;
-    if (count < cap.count) continue;
-    // The send that must leave the window before one more fits in it.
-    const int64_t frees = *(inside + (count - cap.count)) + window;
-    if (!hold || frees - now_ms > hold->wait_ms) hold = Hold{frees - now_ms, cap};
-  }
+  const std::optional<Hold> hold = CapsHold(times, caps, now_ms);
   if (!hold) times.insert(std::upper_bound(times.begin(), times.end(), now_ms), now_ms);
   if (times.empty()) sends_.erase(recipient);
   return hold;

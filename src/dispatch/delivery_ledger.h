@@ -1,6 +1,6 @@
-// What a server has sent lately, for the [Delivery] throttles and the
-// duplicate window: per gateway and recipient the times of recent sends,
-// and per gateway, recipient and text who sent it last. One per server,
+// What one server has sent lately (SendLedger): per gateway and recipient
+// the times of recent sends, and per gateway, recipient and text who sent
+// it last, in memory. One per server,
 // shared by every object (ServerEnvironment); entries that left their
 // window are dropped. The duplicate window survives a restart: each send
 // is appended to a small file in the journal folder and synced, and the
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "config/delivery_policy.h"
+#include "dispatch/send_ledger.h"
 #include "gateways/delivery_gate.h"
 
 namespace qz {
@@ -28,28 +29,19 @@ namespace qz {
 // The file of the duplicate window, beside the request journal's files.
 inline constexpr std::string_view kRecentSendsFile = "recent-sends";
 
-class DeliveryLedger {
+class DeliveryLedger final : public SendLedger {
  public:
-  struct Hold {
-    int64_t wait_ms = 0;  // until a send to the recipient is within every cap
-    ThrottleCap cap;      // the cap that holds it longest
-  };
   // `folder`: where the duplicate window is kept; empty: in memory only.
   explicit DeliveryLedger(std::string folder,
                           std::function<void(std::string_view line)> report = nullptr);
 
-  // Takes a send to `recipient` at `now_ms` when every cap allows one;
-  // otherwise takes nothing and says how long it must wait.
   std::optional<Hold> Take(const std::string& recipient, const std::vector<ThrottleCap>& caps,
-                           int64_t now_ms);
-  // Gives back what Take took at `taken_ms`: the send did not go.
-  void GiveBack(const std::string& recipient, int64_t taken_ms);
-
-  // The request that sent `digest` less than `window` before `now_ms`.
+                           int64_t now_ms) override;
+  void GiveBack(const std::string& recipient, int64_t taken_ms) override;
   std::optional<std::string> DuplicateOf(const std::string& digest, std::chrono::seconds window,
-                                         int64_t now_ms);
+                                         int64_t now_ms) override;
   void RecordSent(const std::string& digest, std::string_view request, std::chrono::seconds window,
-                  int64_t now_ms);
+                  int64_t now_ms) override;
 
  private:
   struct Sent {
@@ -85,7 +77,7 @@ class LedgerGate final : public DeliveryGate {
     std::string also_same = {};
     bool throttled = true;
   };
-  LedgerGate(DeliveryLedger& ledger, const DeliveryGates& gates, Lane lane,
+  LedgerGate(SendLedger& ledger, const DeliveryGates& gates, Lane lane,
              std::function<void(std::string_view line)> report)
       : ledger_(ledger), gates_(gates), lane_(std::move(lane)), report_(std::move(report)) {}
 
@@ -96,7 +88,7 @@ class LedgerGate final : public DeliveryGate {
   std::optional<std::string> Recipient(const Variant& to) const;
   std::string Digest(const std::string& recipient, const std::string& text) const;
 
-  DeliveryLedger& ledger_;
+  SendLedger& ledger_;
   const DeliveryGates& gates_;
   const Lane lane_;
   const std::function<void(std::string_view)> report_;

@@ -14,13 +14,13 @@ namespace qz {
 class CallbackWorker;
 class ComponentRegistry;
 class GatewayHealth;
-class DeliveryLedger;
 struct FleetRole;
 struct GatewayTable;
 class Metrics;
 class RegistryStore;
 class JournalStore;
 class SeatProbe;
+class SendLedger;
 
 struct ServerEnvironment {
   std::string folder;
@@ -36,7 +36,7 @@ struct ServerEnvironment {
   GatewayHealth* health = nullptr;  // told how each gateway fared; none: nobody keeps count
   Metrics* metrics = nullptr;       // none: nothing is counted
   // What was sent lately, for throttles and duplicates; none: both are off.
-  DeliveryLedger* ledger = nullptr;
+  SendLedger* ledger = nullptr;
   // The daemon's part in a fleet sharing `journal`; none: it runs alone.
   const FleetRole* fleet = nullptr;
 };

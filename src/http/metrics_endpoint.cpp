@@ -64,6 +64,7 @@ void AddMetricsEndpoint(HttpListener& listener, MetricsSources sources, Access a
         SampledMetrics sampled;
         if (sources.pending) sampled.pending = sources.pending();
         if (sources.failed) sampled.failed = sources.failed();
+        if (sources.unclaimable) sampled.fleet_unclaimable = sources.unclaimable();
         if (!sources.program_folder.empty())
           sampled.journal_bytes = static_cast<int64_t>(JournalDiskBytes(sources.program_folder));
         if (sources.health) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "diagnostics/gateway_health.h"
@@ -19,7 +20,9 @@ struct MetricsSources {
   const GatewayHealth* health = nullptr;  // none: no gateway is reported
   std::function<int64_t()> pending = {};  // none: 0
   std::function<int64_t()> failed = {};   // none: 0
-  std::string program_folder = {};        // whose journal is measured; empty: no journal
+  // In a fleet: tries no live daemon serves (nothing when it cannot say); none: not shown.
+  std::function<std::optional<int64_t>()> unclaimable = {};
+  std::string program_folder = {};  // whose journal is measured; empty: no journal
 };
 
 inline constexpr std::string_view kMetricsPath = "/metrics";

@@ -9,6 +9,7 @@
 
 #include "http/front_door.h"
 #include "platform/file_io.h"
+#include "platform/holders.h"
 #include "platform/ini_syntax.h"
 #include "platform/trim.h"
 #include "platform/unique_fd.h"

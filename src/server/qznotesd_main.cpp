@@ -30,6 +30,7 @@
 #include "dispatch/request_journal.h"
 #include "dispatch/retry_schedule.h"
 #include "gateways/gateway_table.h"
+#include "gateways/terminal/terminal_pager.h"
 #include "http/alertmanager_receiver.h"
 #include "http/front_door.h"
 #include "http/metrics_endpoint.h"
@@ -44,6 +45,7 @@
 #include "server/daemon_options.h"
 #include "server/fleet_claimer.h"
 #include "server/fleet_settings.h"
+#include "server/fleet_shared.h"
 #include "server/front_door_port.h"
 #include "server/heap_trim.h"
 #include "server/object_calls.h"
@@ -210,10 +212,18 @@ int main(int argc, char** argv) {
     // The duplicate window is kept with the journal, or in memory without one.
     qz::DeliveryLedger ledger(
         journal ? folder + "/" + std::string(qz::kJournalFolderName) : std::string(), report);
+    // A fleet keeps its throttles, duplicates and serial lines in its database.
+    std::unique_ptr<qz::FleetShared> fleet_state;
+    qz::SendLedger* sends = &ledger;
+    if (const auto* shared = dynamic_cast<const qz::PgJournal*>(journal.get())) {
+      fleet_state = std::make_unique<qz::FleetShared>(options->journal_url, *shared, report);
+      qz::RegisterTerminalPager(components, folder, &fleet_state->line_locks());
+      sends = &fleet_state->ledger();
+    }
     qz::GatewayHealth health;
     const qz::ServerEnvironment env{
         folder,        components, gateways, seat,          &registry, &http_callbacks,
-        journal.get(), report,     &health,  metrics.get(), &ledger,   fleet ? &*fleet : nullptr};
+        journal.get(), report,     &health,  metrics.get(), sends,     fleet ? &*fleet : nullptr};
     const qz::ServerOptions& served = options->server;
     qz::CallerUids uids(connection.get(), g_main_context_default());
     qz::CallAdmission admission(connection.get(), served.limits,
@@ -237,6 +247,11 @@ int main(int argc, char** argv) {
           .failed =
               [&journal] { return journal ? static_cast<int64_t>(journal->FailedCount()) : 0; },
           .program_folder = journal ? folder : std::string()});
+    if (metrics_sources && fleet_state)
+      metrics_sources->unclaimable = [&fleet_state]() -> std::optional<int64_t> {
+        if (auto facts = fleet_state->Facts()) return facts->unclaimable;
+        return std::nullopt;
+      };
     if (metrics && options->metrics_listen) {
       qz::AddMetricsEndpoint(metrics_listener, *metrics_sources);
       std::string bound;
@@ -298,8 +313,9 @@ int main(int argc, char** argv) {
         qz::ServerLog("http: serving " + listeners.back());
       }
     }
-    const qz::StatusSources status_sources{
+    qz::StatusSources status_sources{
         env, served, objects, std::move(listeners), connection.get(), started_unix_ms};
+    if (fleet_state) status_sources.fleet = [&fleet_state] { return fleet_state->Facts(); };
     *door_status = &status_sources;
     qz::CallRouter router(connection.get(), served, env, admission, uids, objects, lifetime,
                           &status_sources);

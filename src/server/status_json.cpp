@@ -67,6 +67,7 @@ HttpAnswer StatusJson(const StatusSources* sources, const std::string& folder) {
   if (!sources) return Problem(503, "Service Unavailable", "the server is not serving yet");
   StatusFacts facts = GatherStatus(*sources);
   if (sources->env.journal) facts.journal_bytes = JournalDiskBytes(folder);
+  if (sources->fleet) facts.fleet = sources->fleet();
   VariantPtr reply = Own(StatusReply(facts));
   VariantPtr dict(g_variant_get_child_value(reply.get(), 0));
   std::string json;

@@ -38,6 +38,28 @@ GVariant* GatewayVariant(const GatewayReport& g) {
   return g_variant_builder_end(&d);
 }
 
+GVariant* FleetVariant(const FleetFacts& fleet) {
+  GVariantBuilder daemons;
+  g_variant_builder_init(&daemons, G_VARIANT_TYPE_VARDICT);
+  for (const FleetDaemonFacts& daemon : fleet.daemons) {
+    GVariantBuilder d;
+    g_variant_builder_init(&d, G_VARIANT_TYPE_VARDICT);
+    GVariantBuilder serves;
+    g_variant_builder_init(&serves, G_VARIANT_TYPE_STRING_ARRAY);
+    for (const std::string& s : daemon.serves) g_variant_builder_add(&serves, "s", s.c_str());
+    Add(d, "serves", g_variant_builder_end(&serves));
+    Add(d, "seen_ms", g_variant_new_int64(daemon.seen_unix_ms));
+    Add(d, "alive", g_variant_new_boolean(daemon.alive));
+    Add(d, "holds", g_variant_new_uint32(daemon.holds));
+    Add(daemons, daemon.name.c_str(), g_variant_builder_end(&d));
+  }
+  GVariantBuilder f;
+  g_variant_builder_init(&f, G_VARIANT_TYPE_VARDICT);
+  Add(f, "daemons", g_variant_builder_end(&daemons));
+  Add(f, "unclaimable", g_variant_new_uint32(fleet.unclaimable));
+  return g_variant_builder_end(&f);
+}
+
 }  // namespace
 
 StatusFacts GatherStatus(const StatusSources& sources) {
@@ -89,6 +111,7 @@ GVariant* StatusReply(const StatusFacts& f) {
   g_variant_builder_init(&gateways, G_VARIANT_TYPE_VARDICT);
   for (const GatewayReport& g : f.gateways) Add(gateways, g.gateway.c_str(), GatewayVariant(g));
   Add(d, "gateways", g_variant_builder_end(&gateways));
+  if (f.fleet) Add(d, "fleet", FleetVariant(*f.fleet));
   return g_variant_new("(a{sv})", &d);
 }
 
@@ -105,6 +128,7 @@ void AnswerStatusCall(GDBusConnection* connection, GDBusMessage* call,
     return SendErrorNamed(connection, call, kInvalidArgsError, "Status takes no arguments");
   StatusFacts facts = GatherStatus(sources);
   if (sources.env.journal) facts.journal_bytes = JournalDiskBytes(sources.env.folder);
+  if (sources.fleet) facts.fleet = sources.fleet();
   SendReply(connection, call, StatusReply(facts));
 }
 

@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,19 @@ class ObjectCalls;
 struct ServerEnvironment;
 struct ServerOptions;
 
+// What a fleet of daemons sharing one journal database looks like.
+struct FleetDaemonFacts {
+  std::string name;
+  std::vector<std::string> serves;  // "0", "1", "2", "mail"
+  int64_t seen_unix_ms = 0;         // its last sign of life
+  bool alive = false;               // seen within a lease
+  uint32_t holds = 0;               // tries it holds now
+};
+struct FleetFacts {
+  std::vector<FleetDaemonFacts> daemons;  // by name
+  uint32_t unclaimable = 0;               // tries no live daemon serves
+};
+
 // Where the facts come from; every reference outlives the server.
 struct StatusSources {
   const ServerEnvironment& env;
@@ -32,6 +47,8 @@ struct StatusSources {
   std::vector<std::string> listeners;  // the bus first ("D-Bus session bus"), then any URL
   GDBusConnection* connection = nullptr;
   int64_t started_unix_ms = 0;
+  // In a fleet: asks its database (only for the Status answer); none alone.
+  std::function<std::optional<FleetFacts>()> fleet = nullptr;
 };
 
 struct StatusFacts {
@@ -48,6 +65,7 @@ struct StatusFacts {
   std::vector<std::string> listeners;
   Limits limits;
   std::vector<GatewayReport> gateways;
+  std::optional<FleetFacts> fleet;  // only in the Status answer, and in a fleet
 };
 
 StatusFacts GatherStatus(const StatusSources& sources);

@@ -12,6 +12,7 @@
 
 #include "cli_runner.h"
 #include "daemon_harness.h"
+#include "http/front_door.h"
 #include "http/token_store.h"
 #include "support/snpp_sim.h"
 

@@ -221,6 +221,11 @@ retry ID|--all   the running daemon sends one (or all) again as a new
                  request, with the same callback and the [Delivery] of now
 clear --failed   the running daemon drops them
 
+When the daemon on the bus keeps its journal in a fleet's database
+(qznotesd --journal postgresql://...), list ends with the fleet's daemons
+and the tries none of them can claim, and list --failed shows the fleet's
+failed requests as that daemon reads them from the database.
+
   --folder DIR   the program folder (default: with --system the system
                  daemon's; else the one of the daemon on the bus; else
                  QZNOTES_FOLDER, else the folder of the installed programs)

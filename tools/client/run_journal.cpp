@@ -5,6 +5,7 @@
 #include "client/daemon_folder.h"
 #include "client/runners.h"
 #include "client/server_object.h"
+#include "client/server_views.h"
 #include "client/user_report.h"
 #include "config/delivery_policy.h"
 #include "config/program_folder.h"
@@ -41,6 +42,63 @@ size_t Groups(const RequestRecord& r) {
   }
 }
 
+// The log entry's failures on one line.
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
+// The running daemon's status when it is one of a fleet, whose journal is
+// its database rather than the folder's files; null otherwise. Never
+// starts a daemon for a look.
+VariantPtr FleetStatus(const GlobalOptions& global, const JournalCommand& command) {
+  if (command.folder) return nullptr;
+  if (global.bus == BusKind::kSession) {
+    CharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    if (!address || g_str_has_prefix(address.get(), "autolaunch:")) return nullptr;
+  }
+  ErrorPtr error;
+  ConnectionPtr connection = OpenBus(global, error);
+  if (!connection) return nullptr;
+  VariantPtr reply(
+      g_dbus_connection_call_sync(connection.get(), global.destination.c_str(), kFactoryPath,
+                                  kStatusInterface, "Status", nullptr, G_VARIANT_TYPE("(a{sv})"),
+                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, 25'000, nullptr, nullptr));
+  if (!reply) return nullptr;
+  VariantPtr status(g_variant_get_child_value(reply.get(), 0));
+  VariantPtr fleet(g_variant_lookup_value(status.get(), "fleet", G_VARIANT_TYPE_VARDICT));
+  return fleet ? std::move(status) : nullptr;
+}
+
+// A fleet's dead letters, as its daemon lists them from the database.
+ExitStatus ListFleetFailed(const GlobalOptions& global, Console console) {
+  ErrorPtr error;
+  ConnectionPtr connection = OpenBus(global, error);
+  VariantPtr reply = connection ? CallMethod(connection.get(), global.destination, kFactoryPath,
+                                             kJournalInterface, "List", nullptr, error)
+                                : nullptr;
+  if (!reply) return ReportFailure(error.get(), global, console);
+  if (!g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(a(ssxxs))"))) {
+    ReportProblem(console, global.json, "answer",
+                  std::string("List answered ") + g_variant_get_type_string(reply.get()));
+    return kExitUsage;
+  }
+  VariantPtr rows(g_variant_get_child_value(reply.get(), 0));
+  GVariantIter iter;
+  g_variant_iter_init(&iter, rows.get());
+  const char *id = nullptr, *test_id = nullptr, *reasons = nullptr;
+  gint64 accepted = 0, failed = 0;
+  size_t total = 0;
+  while (g_variant_iter_next(&iter, "(&s&sxx&s)", &id, &test_id, &accepted, &failed, &reasons)) {
+    console.out << id << "  " << test_id << "  accepted " << UtcTime(accepted) << "  failed "
+                << UtcTime(failed) << "  " << OneLine(reasons) << "\n";
+    ++total;
+  }
+  console.out << total << " failed requests in the fleet's database\n";
+  return kExitOk;
+}
+
 ExitStatus List(const std::string& folder, Console console) {
   Status status;
   auto listing = ListJournal(folder, status);
@@ -68,13 +126,6 @@ ExitStatus List(const std::string& folder, Console console) {
   for (const JournalSkipped& skipped : listing->skipped)
     console.err << "qznotes: skipped " << skipped.name << ": " << skipped.why << "\n";
   return kExitOk;
-}
-
-// The log entry's failures on one line.
-std::string OneLine(std::string text) {
-  for (char& c : text)
-    if (c == '\r' || c == '\n') c = ' ';
-  return text;
 }
 
 ExitStatus ListFailed(const std::string& folder, Console console) {
@@ -160,7 +211,12 @@ ExitStatus RunJournal(GDBusConnection*, const GlobalOptions& global, const Journ
     return kExitFailed;
   }
   if (command.action == JournalCommand::Action::kClear) return Clear(folder, console);
-  return command.failed ? ListFailed(folder, console) : List(folder, console);
+  const VariantPtr fleet = FleetStatus(global, command);
+  if (fleet && command.failed) return ListFleetFailed(global, console);
+  if (command.failed) return ListFailed(folder, console);
+  const ExitStatus listed = List(folder, console);
+  if (fleet) PrintFleet(fleet.get(), console.out);
+  return listed;
 }
 
 }  // namespace qz::client

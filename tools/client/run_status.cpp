@@ -2,6 +2,9 @@
 // local times with how long ago) or, with --json, as one JSON object.
 #include <algorithm>
 #include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "client/quoted_string.h"
 #include "client/runners.h"
@@ -73,6 +76,44 @@ void Line(std::ostream& out, std::string_view label, std::string_view value) {
   out << padded << value << '\n';
 }
 
+}  // namespace
+
+void PrintFleet(GVariant* s, std::ostream& out) {
+  const int64_t now = Int(s, "now_ms");
+  VariantPtr fleet(g_variant_lookup_value(s, "fleet", G_VARIANT_TYPE_VARDICT));
+  if (!fleet) return;
+  VariantPtr daemons(g_variant_lookup_value(fleet.get(), "daemons", G_VARIANT_TYPE_VARDICT));
+  std::vector<std::pair<std::string, std::string>> lines;
+  size_t alive = 0;
+  GVariantIter iter;
+  if (daemons) g_variant_iter_init(&iter, daemons.get());
+  const char* name = nullptr;
+  GVariant* raw = nullptr;
+  while (daemons && g_variant_iter_next(&iter, "{&sv}", &name, &raw)) {
+    VariantPtr d(raw);
+    VariantPtr up(g_variant_lookup_value(d.get(), "alive", G_VARIANT_TYPE_BOOLEAN));
+    const bool lives = up && g_variant_get_boolean(up.get());
+    alive += lives;
+    std::string serves;
+    if (VariantPtr list{g_variant_lookup_value(d.get(), "serves", G_VARIANT_TYPE("as"))})
+      for (gsize k = 0, n = g_variant_n_children(list.get()); k < n; ++k) {
+        VariantPtr item(g_variant_get_child_value(list.get(), k));
+        serves += (k ? "," : "") + std::string(g_variant_get_string(item.get(), nullptr));
+      }
+    lines.emplace_back(std::string("daemon ") + name,
+                       std::string(lives ? "alive" : "gone") + ", serves " +
+                           (serves.empty() ? "nothing" : serves) + ", holds " +
+                           std::to_string(Int(d.get(), "holds")) + " tries, seen " +
+                           When(Int(d.get(), "seen_ms"), now));
+  }
+  Line(out, "fleet",
+       std::to_string(lines.size()) + " daemons, " + std::to_string(alive) + " alive, " +
+           std::to_string(Int(fleet.get(), "unclaimable")) + " tries nobody can claim");
+  for (const auto& [label, value] : lines) Line(out, label, value);
+}
+
+namespace {
+
 void PrintForPeople(GVariant* s, std::ostream& out) {
   const int64_t now = Int(s, "now_ms");
   Line(out, "version", Text(s, "version"));
@@ -97,6 +138,7 @@ void PrintForPeople(GVariant* s, std::ostream& out) {
     while (g_variant_iter_next(&iter, "{&st}", &name, &value))
       Line(out, std::string("limit ") + name, std::to_string(value));
   }
+  PrintFleet(s, out);
   VariantPtr gateways(g_variant_lookup_value(s, "gateways", G_VARIANT_TYPE_VARDICT));
   if (!gateways || g_variant_n_children(gateways.get()) == 0) {
     Line(out, "gateways", "none tried yet");

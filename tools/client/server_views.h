@@ -14,6 +14,9 @@ namespace qz::client {
 
 // The server's status (a{sv}) for people, or as one JSON object.
 void PrintStatus(GVariant* status, bool json, std::ostream& out);
+// Its fleet part for people: each daemon and the tries nobody can claim;
+// nothing when the server runs alone.
+void PrintFleet(GVariant* status, std::ostream& out);
 
 // One delivery as `watch` prints it: "ID: OUTCOME" and a line per detail,
 // or one JSON object {"testId","outcome","details"}; ends with a line break.

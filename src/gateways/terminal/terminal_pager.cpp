@@ -87,6 +87,7 @@ int32_t TerminalPager::SendPage() {
   if (recipients.empty()) return 0;
 
   const std::chrono::seconds page_timeout(timeout_);
+  std::unique_ptr<LineHold> held;  // let go after the line is closed
   std::optional<tap::SerialLine> line;
   std::optional<tap::TerminalLink> link;
   std::optional<tap::HayesModem> modem;
@@ -97,6 +98,16 @@ int32_t TerminalPager::SendPage() {
   std::string failure;
   try {
     const tap::TerminalSettings settings = tap::ReadTerminalSettings(folder_);
+    if (locks_) {
+      // Daemons elsewhere reach the same terminal by its number; a direct
+      // line is known by its device.
+      const std::string& name = settings.number.empty() ? settings.device : settings.number;
+      std::string why;
+      held = locks_->Hold(name, Clock::now() + page_timeout, why);
+      if (!held)
+        throw RunTimeError(tap::kErrTerminal, "line " + name + ": " + why,
+                           std::string(kTerminalPagerProgId));
+    }
     // A second caller on the same line waits for the first up to one page's time.
     line.emplace(tap::SerialLine::Open(settings.device, settings.line, settings.hand_shaking,
                                        Clock::now() + page_timeout));
@@ -144,9 +155,9 @@ int32_t TerminalPager::SendPage() {
                      std::string(kTerminalPagerProgId));
 }
 
-void RegisterTerminalPager(ComponentRegistry& registry, std::string folder) {
-  registry.Register(kTerminalPagerProgId, [folder = std::move(folder)](std::string_view) {
-    return std::make_shared<TerminalPager>(folder);
+void RegisterTerminalPager(ComponentRegistry& registry, std::string folder, LineLocks* locks) {
+  registry.Register(kTerminalPagerProgId, [folder = std::move(folder), locks](std::string_view) {
+    return std::make_shared<TerminalPager>(folder, locks);
   });
 }
 

@@ -12,6 +12,7 @@
 #include "automation/component_registry.h"
 #include "automation/dispatch_object.h"
 #include "gateways/delivery_parts.h"
+#include "gateways/line_locks.h"
 #include "gateways/terminal/tap_limits.h"
 
 namespace qz {
@@ -20,7 +21,9 @@ inline constexpr std::string_view kTerminalPagerProgId = "QzTerminal.cPager";
 
 class TerminalPager : public DispatchObject {
  public:
-  explicit TerminalPager(std::string folder) : folder_(std::move(folder)) {}
+  // `locks`: asked for the line before it is opened; none: not asked.
+  explicit TerminalPager(std::string folder, LineLocks* locks = nullptr)
+      : folder_(std::move(folder)), locks_(locks) {}
 
   Variant GetProperty(std::string_view name) override;
   void SetProperty(std::string_view name, const Variant& value) override;
@@ -42,6 +45,7 @@ class TerminalPager : public DispatchObject {
   int32_t SendPage();
 
   std::string folder_;
+  LineLocks* const locks_;
   Variant pager_ids_ = Variant::NoDimensions();
   std::string message_;
   int16_t timeout_ = tap::kDefaultPageTimeout;
@@ -49,7 +53,9 @@ class TerminalPager : public DispatchObject {
   std::vector<int32_t> accepted_entries_;
 };
 
-// Registers the component for the server whose program folder is `folder`.
-void RegisterTerminalPager(ComponentRegistry& registry, std::string folder);
+// Registers the component for the server whose program folder is `folder`
+// (again: the last registration counts).
+void RegisterTerminalPager(ComponentRegistry& registry, std::string folder,
+                           LineLocks* locks = nullptr);
 
 }  // namespace qz
