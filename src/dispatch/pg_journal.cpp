@@ -128,7 +128,7 @@ constexpr const char* kPgFailedSql =
 
 constexpr auto kPgBackoffFirst = std::chrono::milliseconds(250);
 constexpr auto kPgBackoffMost = std::chrono::milliseconds(5000);
-constexpr auto kPgRemoveDelay = std::chrono::milliseconds(50);
+constexpr auto kPgRemoveDelay = std::chrono::milliseconds(10);
 
 std::string PgHostName() {
   char host[256] = {};

@@ -9,7 +9,7 @@
 //
 // Put() returns after COMMIT. Concurrent Puts go to a writer thread that
 // writes all waiting ones, with the Removes queued meanwhile, in one
-// statement (group commit); a Remove waits at most 50 ms for a Put to ride
+// statement (group commit); a Remove waits at most 10 ms for a Put to ride
 // with. A Remove the database did not take is kept and written again with
 // back-off, before anything else once it is back. When the database is out
 // of reach calls fail at once (a connection attempt gives up after 2 s and
