@@ -62,6 +62,9 @@ class JournalStore {
   // it serves, and held by no live daemon. Each is this daemon's until its
   // run ends or its lease runs out. None for a single daemon's store.
   virtual std::vector<Leftover> Claim(size_t /*at_most*/) { return {}; }
+  // Tries due for a while that no live daemon serves the gateways of:
+  // they wait, never dropped, until one does.
+  virtual size_t Unclaimable() const { return 0; }
   // Whether a try kept with Put() waits here for its due time; false when
   // it was left to a daemon that serves what it needs.
   virtual bool WaitsHere(uint64_t /*key*/) const { return true; }

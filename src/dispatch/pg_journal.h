@@ -116,7 +116,7 @@ class PgJournal final : public JournalStore {
   const std::string& name() const { return options_.name; }
   std::vector<FleetDaemon> Daemons() const;  // by name
   // Live tries due more than a lease ago that no live daemon serves.
-  size_t Unclaimable() const;
+  size_t Unclaimable() const override;
   // The daemon holding `key` under an unexpired lease; nullopt for none.
   std::optional<std::string> Holder(uint64_t key) const;
 

@@ -49,6 +49,7 @@ void FleetClaimer::ClaimMore() {
 
 gboolean FleetClaimer::OnTick(gpointer data) {
   auto* self = static_cast<FleetClaimer*>(data);
+  if (++self->ticks_ % 4 == 0) self->CountUnclaimable();
   // While batches come back full the idle source claims; the tick waits.
   if (!self->more_ && self->ClaimBatch()) self->ClaimMore();
   return G_SOURCE_CONTINUE;
@@ -81,6 +82,15 @@ bool FleetClaimer::ClaimBatch() {
       TakeUp(key, payload);
   }
   return claimed.size() == kClaimBatch;
+}
+
+void FleetClaimer::CountUnclaimable() {
+  const size_t count = journal_.Unclaimable();
+  if (count == unclaimable_) return;
+  unclaimable_ = count;
+  ServerLog(count == 0 ? std::string("fleet: every due try has a daemon serving it again")
+                       : "fleet: " + std::to_string(count) +
+                             " due tries wait for a gateway no live daemon serves; they are kept");
 }
 
 void FleetClaimer::TakeUp(uint64_t key, const std::string& payload) {

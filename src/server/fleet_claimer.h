@@ -3,7 +3,8 @@
 // replayed one. A timer on the main loop claims every quarter of the lease
 // (at most 5 s), and once at start, after the replay took over the earlier
 // runs; a claim that comes back full goes on at once, a short one waits
-// for the next tick. Main thread only.
+// for the next tick. Every fourth tick it counts the tries no live daemon
+// can claim and says so when that count changes. Main thread only.
 #pragma once
 
 #include <gio/gio.h>
@@ -36,6 +37,7 @@ class FleetClaimer {
   void ClaimMore();
   bool ClaimBatch();  // true when the batch came back full
   void TakeUp(uint64_t key, const std::string& payload);
+  void CountUnclaimable();
 
   JournalStore& journal_;
   GDBusConnection* connection_;
@@ -43,6 +45,8 @@ class FleetClaimer {
   TimerQueue waiting_;  // claimed tries whose time has not come
   SourcePtr tick_;
   SourcePtr more_;  // the claim at start, and one more after a full batch
+  unsigned ticks_ = 0;
+  size_t unclaimable_ = 0;  // at the last count
 };
 
 }  // namespace qz

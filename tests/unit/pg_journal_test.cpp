@@ -129,6 +129,9 @@ TEST_F(PgJournalTest, TryNeedingWhatThisDaemonLacksIsLeftToOneThatServesIt) {
                                  : c.waits_here ? std::optional<std::string>("mail-only")
                                                 : std::nullopt);
   }
+  // Once long due, the try nobody serves is counted, and only that one.
+  ASSERT_TRUE(Sql("UPDATE qznotes_requests SET due = now() - interval '1 hour'").ok());
+  EXPECT_EQ(pager->Unclaimable(), 1u);
   const std::vector<FleetDaemon> fleet = mail->Daemons();
   ASSERT_EQ(fleet.size(), 2u);
   EXPECT_EQ(fleet[0].name + fleet[0].serves[0] + fleet[1].name + fleet[1].serves[0],
