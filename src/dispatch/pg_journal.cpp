@@ -94,28 +94,16 @@ SELECT key FROM r
 )sql";
 
 // $1 this daemon, $2 serves, $3 lease seconds, $4 claim ahead (s), $5 at
-// most. Rows held by a live daemon or that it cannot send are skipped, and
-// so are rows another claim has locked right now.
+// most (NULL: all), $6 a start taking over: due or not, with this daemon's
+// own rows of a run before. Rows held by a live daemon or that it cannot
+// send are skipped, and so are rows another claim has locked right now.
 constexpr const char* kPgClaimSql = R"sql(
 WITH c AS (
   SELECT key FROM qznotes_requests
-  WHERE NOT failed AND (owner IS NULL OR lease_until < now()) AND needs <@ $2::text[]
-    AND due <= now() + make_interval(secs => $4)
-  ORDER BY due LIMIT $5
-  FOR UPDATE SKIP LOCKED)
-UPDATE qznotes_requests r
-SET owner = $1, lease_until = now() + make_interval(secs => $3), updated = now()
-FROM c WHERE r.key = c.key
-RETURNING r.key, r.payload, r.accepted_by
-)sql";
-
-// As kPgClaimSql, due or not, with this daemon's own rows of a run before.
-constexpr const char* kPgTakeOverSql = R"sql(
-WITH c AS (
-  SELECT key FROM qznotes_requests
-  WHERE NOT failed AND (owner IS NULL OR lease_until < now() OR owner = $1)
+  WHERE NOT failed AND (owner IS NULL OR lease_until < now() OR ($6 AND owner = $1))
     AND needs <@ $2::text[]
-  ORDER BY due
+    AND ($6 OR due <= now() + make_interval(secs => $4))
+  ORDER BY due LIMIT $5
   FOR UPDATE SKIP LOCKED)
 UPDATE qznotes_requests r
 SET owner = $1, lease_until = now() + make_interval(secs => $3), updated = now()
@@ -567,8 +555,8 @@ bool PgJournal::WaitsHere(uint64_t key) const {
   return !left_.contains(key);
 }
 
-std::vector<PgJournal::Leftover> PgJournal::ClaimRows(const std::string& sql, PgParams params) {
-  PgResult claimed = Query(sql, std::move(params));
+std::vector<PgJournal::Leftover> PgJournal::ClaimRows(PgParams params) {
+  PgResult claimed = Query(kPgClaimSql, std::move(params));
   std::vector<Leftover> rows;
   std::lock_guard lock(mutex_);
   for (int row = 0; row < claimed.rows(); ++row) {
@@ -587,13 +575,13 @@ std::vector<PgJournal::Leftover> PgJournal::ClaimRows(const std::string& sql, Pg
 std::vector<PgJournal::Leftover> PgJournal::Claim(size_t at_most) {
   if (at_most == 0 || keep_everything_) return {};
   const double ahead_s = std::chrono::duration<double>(options_.claim_ahead).count();
-  return ClaimRows(kPgClaimSql, {options_.name, ServesArray(), LeaseSeconds(),
-                                 std::to_string(ahead_s), std::to_string(at_most)});
+  return ClaimRows({options_.name, ServesArray(), LeaseSeconds(), std::to_string(ahead_s),
+                    std::to_string(at_most), "f"});
 }
 
 std::vector<PgJournal::Leftover> PgJournal::TakeOverEarlierRuns() {
   std::vector<Leftover> rows =
-      ClaimRows(kPgTakeOverSql, {options_.name, ServesArray(), LeaseSeconds()});
+      ClaimRows({options_.name, ServesArray(), LeaseSeconds(), "0", std::nullopt, "t"});
   std::vector<Leftover> failed = Failed();
   rows.insert(rows.end(), std::make_move_iterator(failed.begin()),
               std::make_move_iterator(failed.end()));

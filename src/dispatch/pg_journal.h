@@ -158,8 +158,8 @@ class PgJournal final : public JournalStore {
   void LeaseLoop();
   bool Renew();
   PgResult Query(const std::string& sql, std::vector<std::optional<std::string>> params) const;
-  std::vector<Leftover> ClaimRows(const std::string& sql,
-                                  std::vector<std::optional<std::string>> params);
+  // Claims by kPgClaimSql's parameters.
+  std::vector<Leftover> ClaimRows(std::vector<std::optional<std::string>> params);
   void Hold(uint64_t key);
   std::string LeaseSeconds() const { return std::to_string(options_.lease.count()); }
   std::string ServesArray() const;
