@@ -106,7 +106,9 @@ struct RequestStep {
 struct RequestState {
   std::string id;
   std::string test_id;
-  std::string state;    // "pending", "retrying", "delivered", "undeliverable"
+  // "pending", "retrying", "delivered", "undeliverable", "handed-off" (to
+  // another daemon of the fleet)
+  std::string state;
   std::string outcome;  // the run's outcome text, once it ended
   std::vector<RequestStep> steps;
 };

@@ -20,6 +20,10 @@ namespace {
 
 constexpr std::string_view kDoorAsynchAnswer = "Notes Server: Asynch mode";
 constexpr std::string_view kDoorMessageSent = "Message Sent";
+// A request left to another daemon of the fleet: this one cannot tell how it ends.
+constexpr std::string_view kHandedOffText =
+    "handed to a daemon of the fleet that serves its gateways; its outcome is in that daemon's "
+    "log";
 
 // 128 random bits in hex: with the journal key in front ("42-..."), a
 // request's id names its journal entry and keeps other tokens from
@@ -164,7 +168,18 @@ void FrontDoorPort::Submit(NotificationRequest request, const ApiCaller& caller,
     // one cannot tell how it ends.
     if (!entry->object->HasPendingWork()) {
       objects.ReleaseUnowned(*entry, "http request handed to the fleet");
-      return done({202, "fleet-" + secret, text});
+      const std::string id = "fleet-" + secret;
+      {
+        std::lock_guard lock(book->mutex);
+        book->requests[id] = {
+            token,
+            args[5].Text(),
+            {},
+            RequestState{id, args[5].Text(), "handed-off", std::string(kHandedOffText), {}}};
+        book->ended.emplace_back(id, std::chrono::steady_clock::now());
+        book->Prune();
+      }
+      return done({202, id, text});
     }
     const std::string id = std::to_string(entry->object->PendingJournalKey()) + "-" + secret;
     {

@@ -7,11 +7,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <fstream>
 #include <iostream>
 #include <map>
+#include <regex>
 #include <thread>
 
+#include "cli_runner.h"
 #include "daemon_harness.h"
+#include "http/token_store.h"
+#include "json_reader.h"
 #include "platform/pg_connection.h"
 #include "support/pg_cluster.h"
 #include "support/snpp_sim.h"
@@ -131,6 +136,34 @@ TEST_F(Fleet, ADatabaseStoppedUnderLoadLosesNothingAcceptedAndRefusesCleanly) {
                   cluster.url() + " cannot keep the request now: it is not accepted; try again");
   const auto sent = AllSent(sim, accepted);
   for (const auto& id : accepted) EXPECT_TRUE(sent.contains(id)) << id << "\n" << daemon.Log();
+}
+
+TEST_F(Fleet, ARequestPostedToADaemonThatDoesNotServeItIsHandedOnAndSaysSo) {
+  PrivateBus other_bus;
+  ProgramFolder other_folder;
+  other_folder.UseSnpp(sim.port(), 10);
+  std::ofstream(other_folder.path() / std::string(kTokensFileName)) << TokenFileText(
+      {{"ops", TokenHash("ops"),
+        static_cast<unsigned>(Right::kSend) | static_cast<unsigned>(Right::kRead)}});
+  chmod((other_folder.path() / std::string(kTokensFileName)).c_str(), 0600);
+  Daemon serving(bus, folder.path(), Args("30"));
+  std::vector<std::string> args = Args("30");
+  args.insert(args.end(), {"--serves", "mail", "--listen", "127.0.0.1:0"});
+  Daemon mail_only(other_bus, other_folder.path(), args);
+  std::smatch api;
+  const std::string log = mail_only.Logged("http: serving", 10s) ? mail_only.Log() : "";
+  ASSERT_TRUE(std::regex_search(log, api, std::regex(R"(serving (http://127\.0\.0\.1:\d+))")));
+  const std::vector<std::string> bearer = {"-H", "Authorization: Bearer ops"};
+  std::vector<std::string> post = bearer;
+  post.insert(post.end(), {"--data", R"({"testId":"H-1","groups":[{"messages":["H-1"],)"
+                                     R"("pagers":["5551234"]}]})"});
+  const Fetched posted = Curl(api[1].str() + "/v1/requests", post);
+  ASSERT_EQ(posted.status, 202) << posted.body << mail_only.Log();
+  const std::optional<Json> id = JsonReader::Parse(posted.body);
+  ASSERT_TRUE(id && id->Find("id")) << posted.body;
+  const Fetched state = Curl(api[1].str() + "/v1/requests/" + id->Find("id")->text, bearer);
+  EXPECT_THAT(state.body, ::testing::HasSubstr(R"("state":"handed-off")")) << state.body;
+  EXPECT_EQ(AllSent(sim, {"H-1"})["H-1"].size(), 1u) << serving.Log();
 }
 
 }  // namespace
