@@ -72,11 +72,19 @@ std::string PgResult::Bytes(int row, int column) const {
 
 std::unique_ptr<PgConnection> PgConnection::Open(const std::string& conninfo, Status& status,
                                                  int connect_timeout_s) {
-  // The timeout comes first: a connect_timeout in `conninfo`, expanded in
-  // place of dbname, overrides it.
+  // The defaults come first: the same keywords in `conninfo`, expanded in
+  // place of dbname, override them. Over TCP a server that vanished without
+  // closing (a dead host, a partition) is noticed within about half a
+  // minute, so no call waits on it for the kernel's own minutes.
   const std::string timeout = std::to_string(connect_timeout_s);
-  const char* keywords[] = {"connect_timeout", "dbname", nullptr};
-  const char* values[] = {timeout.c_str(), conninfo.c_str(), nullptr};
+  const char* keywords[] = {"connect_timeout",
+                            "keepalives_idle",
+                            "keepalives_interval",
+                            "keepalives_count",
+                            "tcp_user_timeout",
+                            "dbname",
+                            nullptr};
+  const char* values[] = {timeout.c_str(), "10", "5", "3", "20000", conninfo.c_str(), nullptr};
   auto connection = std::make_unique<PgConnection>(
       Made{}, PQconnectdbParams(keywords, values, /*expand_dbname=*/1));
   if (!connection->connection_) {
