@@ -3,7 +3,9 @@
 // replayed one. A timer on the main loop claims every quarter of the lease
 // (at most 5 s), and once at start, after the replay took over the earlier
 // runs; a claim that comes back full goes on at once, a short one waits
-// for the next tick. Main thread only.
+// for the next tick, or for the first lease of another daemon to run out
+// when that comes sooner (a dead daemon's tries go out soon after its
+// lease). Main thread only.
 #pragma once
 
 #include <gio/gio.h>
@@ -33,16 +35,20 @@ class FleetClaimer {
  private:
   static gboolean OnTick(gpointer self);
   static gboolean OnMore(gpointer self);
+  static gboolean OnLeaseEnd(gpointer self);
   void ClaimMore();
-  bool ClaimBatch();  // true when the batch came back full
+  void ClaimAtNextLeaseEnd();  // after a short batch
+  bool ClaimBatch();           // true when the batch came back full
   void TakeUp(uint64_t key, const std::string& payload);
 
   JournalStore& journal_;
   GDBusConnection* connection_;
   ObjectCalls& objects_;
   TimerQueue waiting_;  // claimed tries whose time has not come
+  std::chrono::milliseconds period_;
   SourcePtr tick_;
-  SourcePtr more_;  // the claim at start, and one more after a full batch
+  SourcePtr lease_end_;  // a claim as the first lease of another daemon runs out
+  SourcePtr more_;       // the claim at start, and one more after a full batch
 };
 
 }  // namespace qz
