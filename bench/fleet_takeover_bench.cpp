@@ -10,12 +10,13 @@
 //                            lease that ends sooner
 //   worst_after_lease_ms     the largest of them
 //   claimed_after_expiry_ms  the row's lease end, as the database had it at
-//                            the kill, to B's claim of it (B's claim tick)
+//                            the kill, to B's claim of it (how long B's
+//                            claimer waited)
 //   sent_after_claim_ms      B's claim to its SEND (B's dispatch tick and
 //                            the page itself)
 //   claim_period_ms          how often B claims with this lease
 //
-//   build/default/fleet_takeover_bench
+//   build/bench/fleet_takeover_bench
 #include <benchmark/benchmark.h>
 #include <signal.h>
 
@@ -23,6 +24,8 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "integration/daemon_harness.h"
 #include "platform/pg_connection.h"
@@ -79,7 +82,7 @@ std::optional<Takeover> KillAndTakeOver(const PgCluster& cluster, PgConnection& 
   folder.UseSnpp(sim.port(), 60);
   other_folder.UseSnpp(sim.port(), 60);
   Daemon taker(other_bus, other_folder.path(), args);
-  std::optional<Daemon> killed(std::in_place, bus, folder.path(), args);
+  Daemon killed(bus, folder.path(), args);
   Client client(bus);
   if (!SendRequestEx(client, kRoot, "takeover", "").ok()) return why = "not accepted", std::nullopt;
   const auto held = FirstSend(sim, 0, 30s);
@@ -91,7 +94,7 @@ std::optional<Takeover> KillAndTakeOver(const PgCluster& cluster, PgConnection& 
   if (!Eventually([&] { return db.Exec(kTakeoverRowSql).Int(0, 0) != put.Int(0, 0); },
                   std::chrono::seconds(kTakeoverLeaseSeconds)))
     return why = "the daemon did not renew its lease", std::nullopt;
-  killed->Signal(SIGKILL);
+  killed.Signal(SIGKILL);
   const double kill_ms = WallMsNow();
   const PgResult at_kill = db.Exec(kTakeoverRowSql);
   if (at_kill.rows() != 1) return why = "the row cannot be read", std::nullopt;
