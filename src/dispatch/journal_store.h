@@ -8,7 +8,9 @@
 // Safe from any thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,6 +67,10 @@ class JournalStore {
   // Tries due for a while that no live daemon serves the gateways of:
   // they wait, never dropped, until one does.
   virtual size_t Unclaimable() const { return 0; }
+  // How soon the first lease another daemon holds on a try this daemon
+  // serves runs out, so a claim can come back just then; nullopt when no
+  // such lease runs (always, for a single daemon's store).
+  virtual std::optional<std::chrono::milliseconds> NextLeaseEnd() { return std::nullopt; }
   // Whether a try kept with Put() waits here for its due time; false when
   // it was left to a daemon that serves what it needs.
   virtual bool WaitsHere(uint64_t /*key*/) const { return true; }

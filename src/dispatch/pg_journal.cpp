@@ -111,6 +111,13 @@ FROM c WHERE r.key = c.key
 RETURNING r.key, r.payload, r.accepted_by
 )sql";
 
+// $1 this daemon, $2 serves. Milliseconds (rounded up) until the first
+// lease of another daemon on a row this one may claim runs out; NULL for none.
+constexpr const char* kPgNextLeaseEndSql = R"sql(
+SELECT ceil(extract(epoch FROM min(lease_until) - now()) * 1000)::bigint FROM qznotes_requests
+WHERE NOT failed AND owner <> $1 AND lease_until >= now() AND needs <@ $2::text[]
+)sql";
+
 constexpr const char* kPgFailedSql =
     "SELECT key, payload FROM qznotes_requests WHERE failed ORDER BY key";
 
@@ -577,6 +584,13 @@ std::vector<PgJournal::Leftover> PgJournal::Claim(size_t at_most) {
   const double ahead_s = std::chrono::duration<double>(options_.claim_ahead).count();
   return ClaimRows({options_.name, ServesArray(), LeaseSeconds(), std::to_string(ahead_s),
                     std::to_string(at_most), "f"});
+}
+
+std::optional<std::chrono::milliseconds> PgJournal::NextLeaseEnd() {
+  if (keep_everything_) return std::nullopt;
+  PgResult next = Query(kPgNextLeaseEndSql, {options_.name, ServesArray()});
+  if (next.rows() != 1 || next.value(0, 0).empty()) return std::nullopt;
+  return std::chrono::milliseconds(std::max<int64_t>(0, next.Int(0, 0)));
 }
 
 std::vector<PgJournal::Leftover> PgJournal::TakeOverEarlierRuns() {

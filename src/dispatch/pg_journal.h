@@ -17,8 +17,8 @@
 // when it comes back.
 //
 // Round trips: Puts and Removes share one per batch; NewKey one per
-// block of 1024 keys; Claim and StillHolds (once the last renewal is older
-// than two thirds of the lease) one; TakeOverEarlierRuns two; counts,
+// block of 1024 keys; Claim, NextLeaseEnd and StillHolds (once the last
+// renewal is older than two thirds of the lease) one; TakeOverEarlierRuns two; counts,
 // listings, Daemons, Unclaimable and Holder one each; renewal one per third
 // of a lease. Safe from any thread.
 #pragma once
@@ -111,6 +111,7 @@ class PgJournal final : public JournalStore {
   bool StillHolds(uint64_t key) override;
   bool AcceptedElsewhere(uint64_t key) const override;
   std::vector<Leftover> Claim(size_t at_most) override;
+  std::optional<std::chrono::milliseconds> NextLeaseEnd() override;
   bool WaitsHere(uint64_t key) const override;
 
   const std::string& name() const { return options_.name; }

@@ -14,6 +14,7 @@ namespace qz {
 namespace {
 
 constexpr size_t kClaimBatch = 64;
+constexpr guint kLeaseEndMarginMs = 10;
 const TakingUp kClaiming{"claiming", "claimed request done", " (claimed)"};
 
 }  // namespace
@@ -29,8 +30,9 @@ FleetClaimer::FleetClaimer(JournalStore& journal, GDBusConnection* connection, O
     : journal_(journal),
       connection_(connection),
       objects_(objects),
-      waiting_(g_main_context_default()) {
-  tick_.reset(g_timeout_source_new(static_cast<guint>(Period(lease).count())));
+      waiting_(g_main_context_default()),
+      period_(Period(lease)) {
+  tick_.reset(g_timeout_source_new(static_cast<guint>(period_.count())));
   g_source_set_callback(tick_.get(), &FleetClaimer::OnTick, this, nullptr);
   g_source_attach(tick_.get(), g_main_context_default());
   // Once the main loop runs, which is after the replay took its entries.
@@ -51,7 +53,11 @@ gboolean FleetClaimer::OnTick(gpointer data) {
   auto* self = static_cast<FleetClaimer*>(data);
   if (++self->ticks_ % 4 == 0) self->CountUnclaimable();
   // While batches come back full the idle source claims; the tick waits.
-  if (!self->more_ && self->ClaimBatch()) self->ClaimMore();
+  if (self->more_) return G_SOURCE_CONTINUE;
+  if (self->ClaimBatch())
+    self->ClaimMore();
+  else
+    self->ClaimAtNextLeaseEnd();
   return G_SOURCE_CONTINUE;
 }
 
@@ -59,7 +65,26 @@ gboolean FleetClaimer::OnMore(gpointer data) {
   auto* self = static_cast<FleetClaimer*>(data);
   if (self->ClaimBatch()) return G_SOURCE_CONTINUE;
   self->more_.reset();
+  self->ClaimAtNextLeaseEnd();
   return G_SOURCE_REMOVE;
+}
+
+gboolean FleetClaimer::OnLeaseEnd(gpointer data) {
+  auto* self = static_cast<FleetClaimer*>(data);
+  self->lease_end_.reset();
+  OnTick(data);
+  return G_SOURCE_REMOVE;
+}
+
+void FleetClaimer::ClaimAtNextLeaseEnd() {
+  lease_end_.reset();
+  if (objects_.stopping()) return;
+  const std::optional<std::chrono::milliseconds> next = journal_.NextLeaseEnd();
+  if (!next || *next >= period_) return;  // the tick comes first
+  // A little after: the lease must have ended by the database's clock too.
+  lease_end_.reset(g_timeout_source_new(static_cast<guint>(next->count()) + kLeaseEndMarginMs));
+  g_source_set_callback(lease_end_.get(), &FleetClaimer::OnLeaseEnd, this, nullptr);
+  g_source_attach(lease_end_.get(), g_main_context_default());
 }
 
 bool FleetClaimer::ClaimBatch() {

@@ -3,8 +3,10 @@
 // replayed one. A timer on the main loop claims every quarter of the lease
 // (at most 5 s), and once at start, after the replay took over the earlier
 // runs; a claim that comes back full goes on at once, a short one waits
-// for the next tick. Every fourth tick it counts the tries no live daemon
-// can claim and says so when that count changes. Main thread only.
+// for the next tick, or for the first lease of another daemon to run out
+// when that comes sooner (a dead daemon's tries go out soon after its
+// lease). Every fourth tick it counts the tries no live daemon can claim
+// and says so when that count changes. Main thread only.
 #pragma once
 
 #include <gio/gio.h>
@@ -34,8 +36,10 @@ class FleetClaimer {
  private:
   static gboolean OnTick(gpointer self);
   static gboolean OnMore(gpointer self);
+  static gboolean OnLeaseEnd(gpointer self);
   void ClaimMore();
-  bool ClaimBatch();  // true when the batch came back full
+  void ClaimAtNextLeaseEnd();  // after a short batch
+  bool ClaimBatch();           // true when the batch came back full
   void TakeUp(uint64_t key, const std::string& payload);
   void CountUnclaimable();
 
@@ -43,8 +47,10 @@ class FleetClaimer {
   GDBusConnection* connection_;
   ObjectCalls& objects_;
   TimerQueue waiting_;  // claimed tries whose time has not come
+  std::chrono::milliseconds period_;
   SourcePtr tick_;
-  SourcePtr more_;  // the claim at start, and one more after a full batch
+  SourcePtr lease_end_;  // a claim as the first lease of another daemon runs out
+  SourcePtr more_;       // the claim at start, and one more after a full batch
   unsigned ticks_ = 0;
   size_t unclaimable_ = 0;  // at the last count
 };

@@ -2,7 +2,8 @@
 // journal and one SNPP simulator: the pages of a daemon killed in flight go
 // out from the other, each once but for those in progress at the kill; a
 // database stopped under load loses nothing accepted, and what comes
-// meanwhile is refused with a D-Bus error of its own.
+// meanwhile is refused with a D-Bus error of its own; two daemons that dial
+// one paging terminal through modems of their own never call it at once.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,15 +12,19 @@
 #include <iostream>
 #include <map>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "cli_runner.h"
+#include "config/profile_string.h"
 #include "daemon_harness.h"
 #include "http/token_store.h"
 #include "json_reader.h"
 #include "platform/pg_connection.h"
 #include "support/pg_cluster.h"
 #include "support/snpp_sim.h"
+#include "tap_sim_process.h"
 
 namespace qz::testing {
 namespace {
@@ -164,6 +169,51 @@ TEST_F(Fleet, ARequestPostedToADaemonThatDoesNotServeItIsHandedOnAndSaysSo) {
   const Fetched state = Curl(api[1].str() + "/v1/requests/" + id->Find("id")->text, bearer);
   EXPECT_THAT(state.body, ::testing::HasSubstr(R"("state":"handed-off")")) << state.body;
   EXPECT_EQ(AllSent(sim, {"H-1"})["H-1"].size(), 1u) << serving.Log();
+}
+
+// Each daemon has a modem of its own (a simulator on its own
+// pseudo-terminal, so no device lock is shared) and both dial the same
+// number: only the fleet's lock on the line keeps their calls apart. Calls
+// are slow enough (1200 bit/s) that two sessions begun together overlap.
+TEST_F(Fleet, TwoDaemonsDialingOneTerminalNeverCallItAtOnce) {
+  PrivateBus other_bus;
+  ProgramFolder other_folder;
+  TapSimulator modem(folder.path(), "modem\nbaud 1200\n"),
+      other_modem(other_folder.path(), "modem\nbaud 1200\n");
+  for (const auto& [at, line] : {std::pair{&folder, &modem}, {&other_folder, &other_modem}}) {
+    const std::string ini = (at->path() / "QzNotes.ini").string();
+    for (const auto& [key, value] :
+         {std::pair<const char*, std::string>{"ComPort", line->link()}, {"Number", "555-1234"}})
+      ASSERT_TRUE(mblnWritePrivateProfileString(ini, "Pager Terminal", key, value));
+    ASSERT_TRUE(mblnWritePrivateProfileString(ini, "Default", "Index", "0"));
+  }
+  Daemon daemon(bus, folder.path(), Args("30")), other(other_bus, other_folder.path(), Args("30"));
+  Client client(bus), other_client(other_bus);
+  std::set<std::string> ids;
+  for (int n = 0; n < 3; ++n)
+    for (auto [prefix, to] : {std::pair{"A-", &client}, {"B-", &other_client}}) {
+      ids.insert(prefix + std::to_string(n));
+      ASSERT_EQ(Request(*to, prefix + std::to_string(n)).Text(), "Notes Server: Asynch mode");
+    }
+  std::set<std::string> arrived;
+  Eventually(
+      [&] {
+        std::istringstream pages(modem.Pages() + "; " + other_modem.Pages());
+        arrived.clear();
+        for (std::string page; std::getline(pages, page, ';');)
+          if (const size_t blank = page.rfind(' '); blank != std::string::npos)
+            arrived.insert(page.substr(blank + 1));
+        return arrived == ids;
+      },
+      120s);
+  EXPECT_EQ(arrived, ids) << daemon.Log() << other.Log();
+  auto calls = modem.Calls();
+  std::ranges::copy(other_modem.Calls(), std::back_inserter(calls));
+  std::ranges::sort(calls);
+  ASSERT_GE(calls.size(), 2u);
+  for (size_t n = 1; n < calls.size(); ++n)
+    EXPECT_LE(calls[n - 1].second, calls[n].first)
+        << "calls " << n - 1 << " and " << n << " overlap";
 }
 
 }  // namespace

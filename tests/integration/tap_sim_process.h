@@ -1,16 +1,19 @@
 // The terminal simulator as a test peer: started with a script in a scratch
 // folder, its line linked there, waited for (bounded), stopped and reaped by
-// the destructor. Its record of accepted pages is read back as pairs.
+// the destructor. Its record of accepted pages is read back as pairs, its
+// record of calls as their wall-clock spans.
 // Used from the test's own thread.
 #pragma once
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/child_process.h"
@@ -21,12 +24,16 @@ class TapSimulator {
  public:
   // `folder` holds the link, the script, the record and the simulator's log.
   TapSimulator(const std::filesystem::path& folder, const std::string& script)
-      : link_(folder / "tap-line"), record_(folder / "tap-record.txt") {
+      : link_(folder / "tap-line"),
+        record_(folder / "tap-record.txt"),
+        calls_(folder / "tap-calls.txt") {
     const auto script_file = folder / "tap-script.txt";
     std::ofstream(record_, std::ios::trunc).flush();
+    std::ofstream(calls_, std::ios::trunc).flush();
     std::ofstream(script_file) << script;
     process_.emplace(std::vector<std::string>{QZ_TAP_SIM_PATH, "--link", link_.string(), "--script",
-                                              script_file.string(), "--record", record_.string()},
+                                              script_file.string(), "--record", record_.string(),
+                                              "--calls", calls_.string()},
                      folder / "tap-sim.log");
     for (int i = 0; i < 500 && !std::filesystem::is_symlink(link_) && process_->Running(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -46,8 +53,22 @@ class TapSimulator {
     return pages;
   }
 
+  // Each call as milliseconds since 1970 from its beginning to its end; a
+  // call not yet ended lasts for ever.
+  std::vector<std::pair<double, double>> Calls() const {
+    std::ifstream in(calls_);
+    std::vector<std::pair<double, double>> calls;
+    std::string word;
+    for (double ms = 0; in >> word >> ms;)
+      if (word == "begin")
+        calls.emplace_back(ms, std::numeric_limits<double>::infinity());
+      else if (!calls.empty())
+        calls.back().second = ms;
+    return calls;
+  }
+
  private:
-  std::filesystem::path link_, record_;
+  std::filesystem::path link_, record_, calls_;
   std::optional<ChildProcess> process_;
 };
 

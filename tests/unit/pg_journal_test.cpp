@@ -86,6 +86,9 @@ TEST_F(PgJournalTest, TryPassesToOneDaemonOnlyOnceItsOwnersLeaseRunsOut) {
     const uint64_t key = a->NewKey();
     ASSERT_TRUE(a->Put(key, Payload("t1")));
     EXPECT_TRUE(b->Claim(10).empty() && c->Claim(10).empty());
+    // Others may claim it once a's lease (2 s, renewed) ends; a has none to wait for.
+    EXPECT_THAT(b->NextLeaseEnd(), ::testing::Optional(::testing::Le(std::chrono::seconds(2))));
+    EXPECT_EQ(a->NextLeaseEnd(), std::nullopt);
     if (owner_stops) a.reset();
     Leftovers claimed;
     ASSERT_TRUE(Eventually(
@@ -132,6 +135,8 @@ TEST_F(PgJournalTest, TryNeedingWhatThisDaemonLacksIsLeftToOneThatServesIt) {
   // Once long due, the try nobody serves is counted, and only that one.
   ASSERT_TRUE(Sql("UPDATE qznotes_requests SET due = now() - interval '1 hour'").ok());
   EXPECT_EQ(pager->Unclaimable(), 1u);
+  // Its own try, one it does not serve, one nobody holds: no lease to wait for.
+  EXPECT_EQ(mail->NextLeaseEnd(), std::nullopt);
   const std::vector<FleetDaemon> fleet = mail->Daemons();
   ASSERT_EQ(fleet.size(), 2u);
   EXPECT_EQ(fleet[0].name + fleet[0].serves[0] + fleet[1].name + fleet[1].serves[0],

@@ -3,12 +3,14 @@
 // without hardware.
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "pty_line.h"
 #include "sim_script.h"
@@ -19,12 +21,16 @@ namespace {
 volatile sig_atomic_t g_stop = 0;  // set by SIGTERM / SIGINT only
 
 constexpr const char* kUsage =
-    "usage: qznotes-tap-sim --link PATH [--script FILE] [--record FILE] [--baud N]\n"
+    "usage: qznotes-tap-sim --link PATH [--script FILE] [--record FILE]\n"
+    "                       [--calls FILE] [--baud N]\n"
     "  --link PATH     make PATH a symbolic link to the simulated terminal's line;\n"
     "                  point ComPort of [Pager Terminal] in QzNotes.ini at it\n"
     "  --script FILE   how the modem and the terminal behave (directives below)\n"
     "  --record FILE   append every accepted page as a line: ID, TAB, text\n"
     "                  (control characters and \\ written as \\xHH)\n"
+    "  --calls FILE    append a line as each call begins and as it ends: 'begin'\n"
+    "                  or 'end', TAB, milliseconds since 1970 (from CONNECT, or a\n"
+    "                  direct line's first CR, until either side hangs up)\n"
     "  --baud N        carry the line at N bit/s (overrides the script's baud)\n"
     "Runs until SIGTERM or SIGINT, serving one call after another.\n\n";
 
@@ -45,7 +51,7 @@ std::string Escaped(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string link, script_file, record_file, baud_text;
+  std::string link, script_file, record_file, calls_file, baud_text;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
@@ -58,6 +64,8 @@ int main(int argc, char** argv) {
       script_file = argv[++i];
     } else if (a == "--record" && has_value) {
       record_file = argv[++i];
+    } else if (a == "--calls" && has_value) {
+      calls_file = argv[++i];
     } else if (a == "--baud" && has_value) {
       baud_text = argv[++i];
     } else {
@@ -101,19 +109,28 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
 
-  std::ofstream record;
-  if (!record_file.empty()) {
-    record.open(record_file, std::ios::app);
-    if (!record) {
-      std::cerr << "qznotes-tap-sim: cannot write " << record_file << "\n";
+  std::ofstream record, calls;
+  for (auto [stream, file] : {std::pair{&record, &record_file}, {&calls, &calls_file}}) {
+    if (file->empty()) continue;
+    stream->open(*file, std::ios::app);
+    if (!*stream) {
+      std::cerr << "qznotes-tap-sim: cannot write " << *file << "\n";
       return 2;
     }
   }
   try {
     qz::tapsim::PtyLine line(link, script->baud);
-    qz::tapsim::TerminalSim terminal(*script, [&](const std::string& id, const std::string& page) {
-      if (record.is_open()) record << Escaped(id) << '\t' << Escaped(page) << std::endl;
-    });
+    qz::tapsim::TerminalSim terminal(
+        *script,
+        [&](const std::string& id, const std::string& page) {
+          if (record.is_open()) record << Escaped(id) << '\t' << Escaped(page) << std::endl;
+        },
+        [&](bool begun) {
+          using namespace std::chrono;
+          // Wall-clock time, so the records of two simulators line up.
+          const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch());
+          if (calls.is_open()) calls << (begun ? "begin\t" : "end\t") << ms.count() << std::endl;
+        });
     std::cerr << "qznotes-tap-sim: terminal on " << line.device() << ", linked at " << link << "\n";
     line.Serve(terminal, g_stop);
     std::cerr << "qznotes-tap-sim: stopped after " << terminal.pages() << " pages\n";

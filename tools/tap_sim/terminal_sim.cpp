@@ -8,8 +8,8 @@ namespace qz::tapsim {
 
 using namespace qz::tap;
 
-TerminalSim::TerminalSim(SimScript script, PageSink accepted)
-    : script_(std::move(script)), accepted_(std::move(accepted)) {
+TerminalSim::TerminalSim(SimScript script, PageSink accepted, CallSink calls)
+    : script_(std::move(script)), accepted_(std::move(accepted)), calls_(std::move(calls)) {
   state_ = script_.modem ? State::kCommand : State::kWake;
 }
 
@@ -30,7 +30,12 @@ void TerminalSim::Feed(std::string_view bytes) {
     if (!Gone()) Byte(c);
 }
 
+void TerminalSim::OnCall(bool on) {
+  if (std::exchange(on_call_, on) != on && calls_) calls_(on);
+}
+
 void TerminalSim::EndCall(bool hang_up) {
+  OnCall(false);
   line_.clear();
   transaction_.clear();
   if (script_.modem) {
@@ -67,6 +72,7 @@ void TerminalSim::Byte(char c) {
     case State::kWake:
       if (std::exchange(eot_cr_, false) && c == '\r') return;  // the CR after EOT
       if (c == '\r') {
+        OnCall(true);  // a direct line's call is its first CR; a modem's began at CONNECT
         if (!script_.get_nbr.empty()) {
           Say(script_.get_nbr);
           state_ = State::kPromptId;
@@ -150,13 +156,17 @@ void TerminalSim::CommandLine(const std::string& line) {
   if (upper.find("E0") != std::string::npos) command_echo_ = false;
   if (upper.find("E1") != std::string::npos) command_echo_ = true;
   if (upper == "ATZ") command_echo_ = true;
+  if (upper.starts_with("ATH")) OnCall(false);
   const size_t dial = upper.find('D');
   if (dial != std::string::npos) {
     const std::string& result =
         dials_++ < script_.dial_first_count ? script_.dial_first_result : script_.dial_result;
     if (result.empty()) return;
     Say("\r\n" + result + "\r\n");
-    if (result.starts_with("CONNECT")) state_ = State::kWake;
+    if (result.starts_with("CONNECT")) {
+      state_ = State::kWake;
+      OnCall(true);
+    }
     return;
   }
   Say("\r\nOK\r\n");

@@ -16,7 +16,10 @@ class TerminalSim {
  public:
   // `accepted` is told each page the terminal took: identifier and text.
   using PageSink = std::function<void(const std::string& id, const std::string& text)>;
-  TerminalSim(SimScript script, PageSink accepted);
+  // `calls`, when set, is told each call's beginning (true) and end (false):
+  // from CONNECT, or the first CR of a direct line, until either side hangs up.
+  using CallSink = std::function<void(bool begun)>;
+  TerminalSim(SimScript script, PageSink accepted, CallSink calls = nullptr);
 
   // Takes bytes from the line; answers are appended to what Output() holds.
   void Feed(std::string_view bytes);
@@ -37,10 +40,12 @@ class TerminalSim {
   bool PageTaken(const std::string& id, const std::string& text);
   bool Gone() const;  // silent for good after its pages
   void EndCall(bool hang_up);
+  void OnCall(bool on);  // tells calls_ of a change
   void Say(std::string_view text);
 
   SimScript script_;
   PageSink accepted_;
+  CallSink calls_;
   State state_;
   std::string out_;
   std::string line_;         // the command, log-on or block being received
@@ -48,6 +53,7 @@ class TerminalSim {
   std::string last_naked_;   // the block NAKed on its first sending
   std::string prompt_id_;
   bool command_echo_ = true;
+  bool on_call_ = false;
   bool eot_cr_ = false;  // the CR that follows a log-off's EOT is not a new call
   int plus_ = 0;         // "+" in a row while on line
   int pages_ = 0;
