@@ -71,15 +71,53 @@ std::string_view BearerToken(const char* header) {
 
 // A refused body: the connection is taken from the server, answered and
 // closed, so that nothing more of the body is read.
+// An answer given before the request's body was read (it is too large, or
+// the server is full). Closing at once, with the body's rest unread, makes
+// the kernel reset the connection, and a client still sending loses the
+// answer; so what comes is read and dropped for a while (a lingering
+// close), up to a bound, before the connection goes.
 struct Farewell {
   ObjectPtr<GIOStream> stream;
   std::string bytes;
+  ObjectPtr<GCancellable> cancel{g_cancellable_new()};  // cancelled at the deadline
+  SourcePtr deadline;
+  goffset drained = 0;
 };
+
+constexpr goffset kFarewellDrainMost = goffset{8} << 20;
+constexpr guint kFarewellDrainMs = 2000;
+
+void CloseFarewell(std::unique_ptr<Farewell> farewell) {
+  g_io_stream_close_async(farewell->stream.get(), G_PRIORITY_DEFAULT, nullptr, nullptr, nullptr);
+}
+
+void FarewellDrained(GObject* in, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<Farewell> farewell(static_cast<Farewell*>(data));
+  const gssize skipped = g_input_stream_skip_finish(G_INPUT_STREAM(in), result, nullptr);
+  if (skipped <= 0 || (farewell->drained += skipped) >= kFarewellDrainMost)
+    return CloseFarewell(std::move(farewell));
+  GCancellable* cancel = farewell->cancel.get();
+  g_input_stream_skip_async(G_INPUT_STREAM(in), 64 * 1024, G_PRIORITY_DEFAULT, cancel,
+                            &FarewellDrained, farewell.release());
+}
 
 void FarewellWritten(GObject* out, GAsyncResult* result, gpointer data) {
   std::unique_ptr<Farewell> farewell(static_cast<Farewell*>(data));
-  g_output_stream_write_all_finish(G_OUTPUT_STREAM(out), result, nullptr, nullptr);
-  g_io_stream_close_async(farewell->stream.get(), G_PRIORITY_DEFAULT, nullptr, nullptr, nullptr);
+  if (!g_output_stream_write_all_finish(G_OUTPUT_STREAM(out), result, nullptr, nullptr))
+    return CloseFarewell(std::move(farewell));
+  farewell->deadline.reset(g_timeout_source_new(kFarewellDrainMs));
+  g_source_set_callback(
+      farewell->deadline.get(),
+      [](gpointer cancel) {
+        g_cancellable_cancel(G_CANCELLABLE(cancel));
+        return G_SOURCE_REMOVE;
+      },
+      g_object_ref(farewell->cancel.get()), g_object_unref);
+  g_source_attach(farewell->deadline.get(), g_main_context_get_thread_default());
+  GInputStream* in = g_io_stream_get_input_stream(farewell->stream.get());
+  GCancellable* cancel = farewell->cancel.get();
+  g_input_stream_skip_async(in, 64 * 1024, G_PRIORITY_DEFAULT, cancel, &FarewellDrained,
+                            farewell.release());
 }
 
 void AnswerAndClose(SoupServerMessage* message, const HttpAnswer& answer) {
