@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "automation/context_post.h"
 #include "dispatch/request_record.h"
 #include "dispatch/retry_schedule.h"
 #include "server/journal_replay.h"
@@ -35,63 +36,74 @@ FleetClaimer::FleetClaimer(JournalStore& journal, GDBusConnection* connection, O
   tick_.reset(g_timeout_source_new(static_cast<guint>(period_.count())));
   g_source_set_callback(tick_.get(), &FleetClaimer::OnTick, this, nullptr);
   g_source_attach(tick_.get(), g_main_context_default());
-  // Once the main loop runs, which is after the replay took its entries.
-  ClaimMore();
+  worker_ = std::thread([this] { WorkerLoop(); });
+  // Its answer comes once the main loop runs, which is after the replay
+  // took its entries.
+  Ask(false);
 }
 
-FleetClaimer::~FleetClaimer() = default;
-
-void FleetClaimer::ClaimMore() {
-  // Below the calls' priority, as the replay's slices.
-  more_.reset(g_idle_source_new());
-  g_source_set_priority(more_.get(), G_PRIORITY_DEFAULT_IDLE);
-  g_source_set_callback(more_.get(), &FleetClaimer::OnMore, this, nullptr);
-  g_source_attach(more_.get(), g_main_context_default());
+FleetClaimer::~FleetClaimer() {
+  *alive_ = false;
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  asked_.notify_one();
+  worker_.join();
 }
 
 gboolean FleetClaimer::OnTick(gpointer data) {
   auto* self = static_cast<FleetClaimer*>(data);
-  if (++self->ticks_ % 4 == 0) self->CountUnclaimable();
-  // While batches come back full the idle source claims; the tick waits.
-  if (self->more_) return G_SOURCE_CONTINUE;
-  if (self->ClaimBatch())
-    self->ClaimMore();
-  else
-    self->ClaimAtNextLeaseEnd();
+  self->Ask(++self->ticks_ % 4 == 0);
   return G_SOURCE_CONTINUE;
-}
-
-gboolean FleetClaimer::OnMore(gpointer data) {
-  auto* self = static_cast<FleetClaimer*>(data);
-  if (self->ClaimBatch()) return G_SOURCE_CONTINUE;
-  self->more_.reset();
-  self->ClaimAtNextLeaseEnd();
-  return G_SOURCE_REMOVE;
 }
 
 gboolean FleetClaimer::OnLeaseEnd(gpointer data) {
   auto* self = static_cast<FleetClaimer*>(data);
   self->lease_end_.reset();
-  OnTick(data);
+  self->Ask(false);
   return G_SOURCE_REMOVE;
 }
 
-void FleetClaimer::ClaimAtNextLeaseEnd() {
-  lease_end_.reset();
+void FleetClaimer::Ask(bool count_unclaimable) {
   if (objects_.stopping()) return;
-  const std::optional<std::chrono::milliseconds> next = journal_.NextLeaseEnd();
-  if (!next || *next >= period_) return;  // the tick comes first
-  // A little after: the lease must have ended by the database's clock too.
-  lease_end_.reset(g_timeout_source_new(static_cast<guint>(next->count()) + kLeaseEndMarginMs));
-  g_source_set_callback(lease_end_.get(), &FleetClaimer::OnLeaseEnd, this, nullptr);
-  g_source_attach(lease_end_.get(), g_main_context_default());
+  {
+    std::lock_guard lock(mutex_);
+    count_wanted_ = count_wanted_ || count_unclaimable;
+    if (under_way_) return;  // the count rides with the next round
+    under_way_ = wanted_ = true;
+  }
+  asked_.notify_one();
 }
 
-bool FleetClaimer::ClaimBatch() {
-  if (objects_.stopping()) return false;
-  std::vector<JournalStore::Leftover> claimed = journal_.Claim(kClaimBatch);
+void FleetClaimer::WorkerLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    asked_.wait(lock, [this] { return stop_ || wanted_; });
+    if (stop_) return;
+    wanted_ = false;
+    const bool count = std::exchange(count_wanted_, false);
+    lock.unlock();
+    Round round;
+    round.claimed = journal_.Claim(kClaimBatch);
+    round.full = round.claimed.size() == kClaimBatch;
+    if (!round.full) round.next_lease_end = journal_.NextLeaseEnd();
+    if (count) round.unclaimable = journal_.Unclaimable();
+    PostToContext(g_main_context_default(),
+                  [this, alive = alive_, round = std::move(round)]() mutable {
+                    if (*alive) Finish(std::move(round));
+                  });
+    lock.lock();
+  }
+}
+
+void FleetClaimer::Finish(Round round) {
+  {
+    std::lock_guard lock(mutex_);
+    under_way_ = false;
+  }
   const int64_t now = UnixMsNow();
-  for (auto& [key, payload] : claimed) {
+  for (auto& [key, payload] : round.claimed) {
     RequestRecord record;
     try {
       record = DecodeRequest(payload);
@@ -106,16 +118,21 @@ bool FleetClaimer::ClaimBatch() {
     else
       TakeUp(key, payload);
   }
-  return claimed.size() == kClaimBatch;
-}
-
-void FleetClaimer::CountUnclaimable() {
-  const size_t count = journal_.Unclaimable();
-  if (count == unclaimable_) return;
-  unclaimable_ = count;
-  ServerLog(count == 0 ? std::string("fleet: every due try has a daemon serving it again")
-                       : "fleet: " + std::to_string(count) +
-                             " due tries wait for a gateway no live daemon serves; they are kept");
+  if (round.unclaimable && *round.unclaimable != unclaimable_) {
+    unclaimable_ = *round.unclaimable;
+    ServerLog(unclaimable_ == 0
+                  ? std::string("fleet: every due try has a daemon serving it again")
+                  : "fleet: " + std::to_string(unclaimable_) +
+                        " due tries wait for a gateway no live daemon serves; they are kept");
+  }
+  if (round.full) return Ask(false);
+  lease_end_.reset();
+  const auto next = round.next_lease_end;
+  if (!next || *next >= period_) return;  // the tick comes first
+  // A little after: the lease must have ended by the database's clock too.
+  lease_end_.reset(g_timeout_source_new(static_cast<guint>(next->count()) + kLeaseEndMarginMs));
+  g_source_set_callback(lease_end_.get(), &FleetClaimer::OnLeaseEnd, this, nullptr);
+  g_source_attach(lease_end_.get(), g_main_context_default());
 }
 
 void FleetClaimer::TakeUp(uint64_t key, const std::string& payload) {
