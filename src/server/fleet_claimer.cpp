@@ -104,19 +104,15 @@ void FleetClaimer::Finish(Round round) {
   }
   const int64_t now = UnixMsNow();
   for (auto& [key, payload] : round.claimed) {
-    RequestRecord record;
-    try {
-      record = DecodeRequest(payload);
-    } catch (const std::exception& e) {
-      ServerLog("fleet: entry " + std::to_string(key) + " cannot be read (" + e.what() +
-                "): left in " + journal_.where());
-      continue;
-    }
-    if (record.tries > 0 && record.next_try_unix_ms > now)
-      waiting_.Schedule(record.next_try_unix_ms,
-                        [this, key = key, kept = std::move(payload)] { TakeUp(key, kept); });
+    std::optional<RequestRecord> record = ReadKept(journal_, key, payload, "fleet");
+    if (!record) continue;
+    // A waiting try is kept as its bytes, which are smaller, until its time.
+    if (record->tries > 0 && record->next_try_unix_ms > now)
+      waiting_.Schedule(record->next_try_unix_ms, [this, key = key, kept = std::move(payload)] {
+        if (auto due = ReadKept(journal_, key, kept, "fleet")) TakeUp(key, std::move(*due));
+      });
     else
-      TakeUp(key, payload);
+      TakeUp(key, std::move(*record));
   }
   if (round.unclaimable && *round.unclaimable != unclaimable_) {
     unclaimable_ = *round.unclaimable;
@@ -135,19 +131,13 @@ void FleetClaimer::Finish(Round round) {
   g_source_attach(lease_end_.get(), g_main_context_default());
 }
 
-void FleetClaimer::TakeUp(uint64_t key, const std::string& payload) {
+void FleetClaimer::TakeUp(uint64_t key, RequestRecord record) {
   // At a stop the entry stays in the database for another daemon.
   if (g_dbus_connection_is_closed(connection_)) return;
   objects_.TakeUnlessStopping([&] {
-    try {
-      RequestRecord record = DecodeRequest(payload);
-      std::shared_ptr<DispatchObject> callback = KeptCallback(connection_, journal_, key, record);
-      ResumeOnOwnObject(objects_, connection_, key, std::move(record), std::move(callback),
-                        kClaiming);
-    } catch (const std::exception& e) {
-      ServerLog("fleet: entry " + std::to_string(key) + " cannot be read (" + e.what() +
-                "): left in " + journal_.where());
-    }
+    std::shared_ptr<DispatchObject> callback = KeptCallback(connection_, journal_, key, record);
+    ResumeOnOwnObject(objects_, connection_, key, std::move(record), std::move(callback),
+                      kClaiming);
   });
 }
 

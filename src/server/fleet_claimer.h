@@ -25,6 +25,7 @@
 
 #include "automation/timer_queue.h"
 #include "dispatch/journal_store.h"
+#include "dispatch/request_record.h"
 #include "platform/holders.h"
 #include "server/object_calls.h"
 
@@ -56,7 +57,7 @@ class FleetClaimer {
   void Ask(bool count_unclaimable);  // a round, unless one is under way
   void WorkerLoop();
   void Finish(Round round);  // main thread
-  void TakeUp(uint64_t key, const std::string& payload);
+  void TakeUp(uint64_t key, RequestRecord record);
 
   JournalStore& journal_;
   GDBusConnection* connection_;

@@ -15,6 +15,17 @@
 
 namespace qz {
 
+std::optional<RequestRecord> ReadKept(const JournalStore& journal, uint64_t key,
+                                      std::string_view payload, std::string_view who) {
+  try {
+    return DecodeRequest(payload);
+  } catch (const std::exception& e) {
+    ServerLog(std::string(who) + ": entry " + std::to_string(key) + " cannot be read (" + e.what() +
+              "): left in " + journal.where());
+    return std::nullopt;
+  }
+}
+
 std::shared_ptr<DispatchObject> KeptCallback(GDBusConnection* connection,
                                              const RequestRecord& record) {
   // A unique connection name belongs to the earlier run's bus life: the
@@ -96,14 +107,9 @@ bool JournalReplay::Sort() {
   for (size_t end = std::min(leftovers_.size(), sorted_ + kReplaySortSlice); sorted_ < end;
        ++sorted_) {
     auto& [key, payload] = leftovers_[sorted_];
-    RequestRecord record;
-    try {
-      record = DecodeRequest(payload);
-    } catch (const std::exception& e) {
-      ServerLog("journal: entry " + std::to_string(key) + " cannot be read (" + e.what() +
-                "): left in " + journal_.where());
-      continue;
-    }
+    std::optional<RequestRecord> read = ReadKept(journal_, key, payload, "journal");
+    if (!read) continue;
+    RequestRecord& record = *read;
     // A request that gave up is kept, not run again, until it expires.
     if (record.failed) {
       if (FailedExpired(record, now, keep_days_)) {

@@ -70,6 +70,11 @@ class JournalReplay {
 void ReplayJournal(JournalStore& journal, GDBusConnection* connection, ObjectCalls& objects,
                    const std::string& folder);
 
+// The request kept under `key`, or none after a daemon line saying why it
+// cannot be read (`who`: "journal", "fleet") and that it stays where it is.
+std::optional<RequestRecord> ReadKept(const JournalStore& journal, uint64_t key,
+                                      std::string_view payload, std::string_view who);
+
 // Who hears the outcome of a request kept in the journal when it runs
 // again: none for a unique connection name of an earlier bus life.
 std::shared_ptr<DispatchObject> KeptCallback(GDBusConnection* connection,
