@@ -9,7 +9,7 @@ namespace qz {
 bool JournalSlot::Keep(const RequestRecord& record) {
   if (!journal_) return true;
   if (key_ == 0) key_ = journal_->NewKey();
-  bool kept = journal_->Put(key_, EncodeRequest(record));
+  bool kept = journal_->PutRecord(key_, EncodeRequest(record), record);
   // Even a failed write may leave an earlier request's entry under the key:
   // the next Clear() removes it.
   held_ = true;

@@ -18,6 +18,8 @@
 
 namespace qz {
 
+struct RequestRecord;
+
 class JournalStore {
  public:
   using Leftover = std::pair<uint64_t, std::string>;  // key, payload
@@ -27,6 +29,11 @@ class JournalStore {
   virtual uint64_t NewKey() = 0;
   // Records (or replaces) the entry `key`; true once it is durable.
   virtual bool Put(uint64_t key, std::string_view payload) = 0;
+  // As Put, with the record `payload` encodes: a store that files an entry
+  // by what it holds reads that here rather than decoding the bytes again.
+  virtual bool PutRecord(uint64_t key, std::string_view payload, const RequestRecord& /*record*/) {
+    return Put(key, payload);
+  }
   // Records the entry `key` as a request that gave up (a dead letter):
   // it stays, and is listed by Failed(), until replaced or removed.
   virtual bool PutFailed(uint64_t key, std::string_view payload) = 0;

@@ -332,21 +332,28 @@ uint64_t PgJournal::NewKey() {
 }
 
 bool PgJournal::Put(uint64_t key, std::string_view payload) {
-  if (key == 0) return false;
-  Op op{.kind = OpKind::kPut, .key = key, .payload_hex = PgHex(payload)};
   try {
-    const RequestRecord record = DecodeRequest(payload);
-    op.due_unix_ms = record.next_try_unix_ms;
-    std::vector<std::string> needs;
-    if (options_.needs) needs = options_.needs(record);
-    for (const std::string& need : needs) {
+    return PutRecord(key, payload, DecodeRequest(payload));
+  } catch (const std::exception&) {
+    // Bytes no daemon can read: kept here, due now, for whoever lists them.
+    if (key == 0) return false;
+    Op op{.kind = OpKind::kPut, .key = key, .payload_hex = PgHex(payload)};
+    return Submit(op);
+  }
+}
+
+bool PgJournal::PutRecord(uint64_t key, std::string_view payload, const RequestRecord& record) {
+  if (key == 0) return false;
+  Op op{.kind = OpKind::kPut,
+        .key = key,
+        .payload_hex = PgHex(payload),
+        .due_unix_ms = record.next_try_unix_ms};
+  if (options_.needs)
+    for (const std::string& need : options_.needs(record)) {
       if (!op.needs.empty()) op.needs += ',';
       op.needs += need;
       op.own = op.own && options_.serves.contains(need);
     }
-  } catch (const std::exception&) {
-    // Bytes no daemon can read: kept here, due now, for whoever lists them.
-  }
   return Submit(op);
 }
 
@@ -603,15 +610,9 @@ std::vector<PgJournal::Leftover> PgJournal::TakeOverEarlierRuns() {
 }
 
 size_t PgJournal::LiveCount() const {
-  PgResult counted = Query(
-      "SELECT count(*) FILTER (WHERE NOT failed), count(*) FILTER (WHERE failed) "
-      "FROM qznotes_requests",
-      {});
+  PgResult counted = Query("SELECT count(*) FROM qznotes_requests WHERE NOT failed", {});
   std::lock_guard lock(query_mutex_);
-  if (counted.ok()) {
-    live_count_ = static_cast<size_t>(counted.Int(0, 0));
-    failed_count_ = static_cast<size_t>(counted.Int(0, 1));
-  }
+  if (counted.ok()) live_count_ = static_cast<size_t>(counted.Int(0, 0));
   return live_count_;
 }
 
@@ -633,13 +634,15 @@ std::vector<PgJournal::Leftover> PgJournal::Failed() const {
 std::vector<FleetDaemon> PgJournal::Daemons() const {
   PgResult listed = Query(
       "SELECT name, array_to_string(serves, ','), "
-      "(extract(epoch FROM seen) * 1000)::bigint, seen > now() - make_interval(secs => $1) "
-      "FROM qznotes_daemons ORDER BY name",
+      "(extract(epoch FROM seen) * 1000)::bigint, seen > now() - make_interval(secs => $1), "
+      "(SELECT count(*) FROM qznotes_requests r WHERE NOT r.failed AND r.owner = d.name "
+      "AND r.lease_until > now()) "
+      "FROM qznotes_daemons d ORDER BY name",
       {LeaseSeconds()});
   std::vector<FleetDaemon> daemons;
   for (int row = 0; row < listed.rows(); ++row)
     daemons.push_back({listed.value(row, 0), SplitNeeds(listed.value(row, 1)), listed.Int(row, 2),
-                       listed.value(row, 3) == "t"});
+                       listed.value(row, 3) == "t", static_cast<uint32_t>(listed.Int(row, 4))});
   return daemons;
 }
 

@@ -52,6 +52,7 @@ struct FleetDaemon {
   std::vector<std::string> serves;
   int64_t seen_unix_ms = 0;
   bool alive = false;  // seen within a lease
+  uint32_t holds = 0;  // tries it holds under a lease that has not run out
 };
 
 class PgJournal final : public JournalStore {
@@ -86,6 +87,7 @@ class PgJournal final : public JournalStore {
   // are served elsewhere; false when another live daemon holds it or the
   // database did not take it.
   bool Put(uint64_t key, std::string_view payload) override;
+  bool PutRecord(uint64_t key, std::string_view payload, const RequestRecord& record) override;
   bool PutFailed(uint64_t key, std::string_view payload) override;
   void HoldFailed(uint64_t /*key*/, std::string /*payload*/) override {}  // already in the table
   // Ends an entry this daemon owns, or one nobody owns (a dead letter, a

@@ -3,12 +3,10 @@
 // window), the pager terminal's line locks, and the fleet as the status
 // answer and the metrics show it. Made only when the journal is a fleet's;
 // a daemon alone keeps all of this to itself as before. Safe from any
-// thread; the view's queries share one connection in turn.
+// thread; the view asks through the journal's own connection.
 #pragma once
 
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,7 +17,6 @@
 
 namespace qz {
 
-class PgConnection;
 class PgJournal;
 
 class FleetShared {
@@ -36,12 +33,9 @@ class FleetShared {
   std::optional<FleetFacts> Facts();
 
  private:
-  const std::string conninfo_;
   const PgJournal& journal_;
   PgLedger ledger_;
   PgLineLocks line_locks_;
-  std::mutex mutex_;
-  std::unique_ptr<PgConnection> connection_;
 };
 
 }  // namespace qz

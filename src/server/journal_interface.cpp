@@ -52,7 +52,7 @@ void RetryFailed(const JournalCallScope& scope, GDBusMessage* call, std::string_
       const std::string failed_id = letter.record.failed_id;
       RequestRecord run = AsNewRun(std::move(letter.record), UnixMsNow());
       // Durable as a request to run before it runs: a crash now repeats it.
-      if (!scope.journal->Put(letter.key, EncodeRequest(run))) {
+      if (!scope.journal->PutRecord(letter.key, EncodeRequest(run), run)) {
         ServerLog("journal: cannot send failed request " + failed_id + " again: not written");
         continue;
       }

@@ -142,6 +142,8 @@ TEST_F(PgJournalTest, TryNeedingWhatThisDaemonLacksIsLeftToOneThatServesIt) {
   EXPECT_EQ(fleet[0].name + fleet[0].serves[0] + fleet[1].name + fleet[1].serves[0],
             "mail-onlymailpager-11");
   EXPECT_TRUE(fleet[0].alive && fleet[1].alive);
+  // Each holds the one try it wrote or claimed; the one nobody serves is nobody's.
+  EXPECT_EQ(std::pair(fleet[0].holds, fleet[1].holds), std::pair(1u, 1u));
 }
 
 TEST_F(PgJournalTest, ConcurrentPutsAreAllDurableAndKeptEntriesPassOnAtOnce) {
