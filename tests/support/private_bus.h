@@ -7,6 +7,7 @@
 #pragma once
 
 #include <gio/gio.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -31,6 +32,10 @@ using BusConnection = std::unique_ptr<GDBusConnection, GObjectUnref>;
 // a name or call anything but the bus itself unless a policy file says so.
 struct SystemType {
   std::vector<std::string> policy_files;  // included as the system bus includes system.d
+  // Served by dbus-broker (Debian's dbus-broker package) instead of
+  // dbus-daemon: it accounts queued messages per user, where dbus-daemon
+  // keeps one queue per destination.
+  bool broker = false;
 };
 
 class PrivateBus {
@@ -70,7 +75,10 @@ class PrivateBus {
     for (const std::string& policy : system.policy_files)
       out << "<include>" << policy << "</include>\n";
     out << "</busconfig>\n";
-    Start(out);
+    if (system.broker)
+      StartBroker(out);
+    else
+      Start(out);
   }
   PrivateBus(const PrivateBus&) = delete;
   PrivateBus& operator=(const PrivateBus&) = delete;
@@ -131,7 +139,50 @@ class PrivateBus {
     if (address_.empty()) throw std::runtime_error("dbus-daemon printed no address");
   }
 
+  // dbus-broker-launch takes its listening socket the way systemd hands it
+  // over, and logs to the journal's socket: where no journald listens, a
+  // stand-in takes the lines and drops them.
+  void StartBroker(std::ofstream& out) {
+    constexpr const char* kJournal = "/run/systemd/journal/socket";
+    constexpr const char* kJournalStandIn =
+        "import os,socket,sys\n"
+        "s=socket.socket(socket.AF_UNIX,socket.SOCK_DGRAM)\n"
+        "s.bind(sys.argv[1])\n"
+        "os.chmod(sys.argv[1],0o666)\n"
+        "while s.recv(65536): pass\n";
+    if (!out.flush()) throw std::runtime_error("cannot write the bus configuration");
+    if (!std::filesystem::exists("/usr/bin/dbus-broker-launch"))
+      throw std::runtime_error("no dbus-broker-launch (Debian package dbus-broker)");
+    if (!std::filesystem::exists(kJournal)) {
+      std::filesystem::create_directories(std::filesystem::path(kJournal).parent_path());
+      journal_.emplace(
+          std::vector<std::string>{"/usr/bin/python3", "-c", kJournalStandIn, kJournal},
+          folder_.File("journal.log"));
+      journal_path_.path = kJournal;
+      Eventually([&] { return std::filesystem::exists(kJournal); }, std::chrono::seconds(10));
+    }
+    const std::string socket = folder_.File("system_bus_socket");
+    daemon_.emplace(std::vector<std::string>{"/usr/bin/systemd-socket-activate", "-E",
+                                             "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + socket, "-l",
+                                             socket, "/usr/bin/dbus-broker-launch", "--scope",
+                                             "system", "--config-file", folder_.File("bus.conf")},
+                    folder_.File("dbus-daemon.log"));
+    if (!Eventually([&] { return std::filesystem::exists(socket); }, std::chrono::seconds(30)))
+      throw std::runtime_error("dbus-broker did not listen");
+    std::filesystem::permissions(socket, std::filesystem::perms(0666));
+    address_ = "unix:path=" + socket;
+  }
+
+  struct RemovedFile {
+    std::string path;
+    ~RemovedFile() {
+      if (!path.empty()) unlink(path.c_str());
+    }
+  };
+
   TempFolder folder_;
+  RemovedFile journal_path_;  // unlinked after the stand-in below is gone
+  std::optional<ChildProcess> journal_;
   std::optional<ChildProcess> daemon_;  // stopped before its folder goes
   std::string address_;
 };
