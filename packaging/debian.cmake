@@ -42,6 +42,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # systemd-tmpfiles hands the program folder to the daemon's user.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, dbus, glib-networking, systemd | systemd-standalone-tmpfiles")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "dbus-broker")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst"
     "${CMAKE_CURRENT_SOURCE_DIR}/debian/prerm"
