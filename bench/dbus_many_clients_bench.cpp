@@ -15,7 +15,7 @@
 // (its queue to the daemon full) or that timed out. The bus keeps one queue
 // per destination and writes at most a socket buffer of it per turn of its
 // loop, so a read waits behind the large requests queued before it there.
-// With QZ_BENCH_BUS=dbus-broker (Debian package dbus-broker; as root) the
+// With QZ_TEST_BUS=dbus-broker (Debian package dbus-broker; as root) the
 // same runs on dbus-broker, which accounts what each user has queued for a
 // peer: the flood waits in the broker and other users' reads go past it.
 // hwm_MiB is the daemon's peak: calls waiting for the bus to name their
@@ -25,7 +25,6 @@
 //   build/default/dbus_many_clients_bench
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <string_view>
 
 #include "bench_bus.h"
@@ -218,11 +217,9 @@ void BM_OtherUserWhileOneIsAtItsLimits(benchmark::State& state) {
   testing::ProgramFolder folder;
   std::ofstream(folder.path() / "QzNotes.ini", std::ios::app)
       << "\n[Mail]\nAllowedServers=" << tarpit.server() << "\n";
-  // QZ_BENCH_BUS=dbus-broker measures the same on dbus-broker.
-  const char* implementation = getenv("QZ_BENCH_BUS");
-  const bool broker = implementation && std::string_view(implementation) == "dbus-broker";
-  BenchBus bus(testing::SystemType{
-      {std::string(QZ_SOURCE_DIR) + "/packaging/org.qznotes.QzNotes.conf"}, broker});
+  const bool broker = testing::BrokerWanted();
+  BenchBus bus(
+      testing::SystemType{{std::string(QZ_SOURCE_DIR) + "/packaging/org.qznotes.QzNotes.conf"}});
   // Small requests fill the pending count; large ones the pending bytes.
   const size_t size = static_cast<size_t>(state.range(0));
   std::vector<std::string> options = {"--system", "--linger", "60"};

@@ -40,16 +40,21 @@ bool NameNotServed(const GError* error) {
          name == "org.freedesktop.DBus.Error.NameHasNoOwner";
 }
 
-// No bus at the address, or no session bus at all: a failure to connect
-// rather than an answer of a bus.
-// The bus itself turned the call away by its policy; the server's own
-// refusals (an SMTP server not allowed) carry the same error name.
+// The bus itself turned the call away by its policy: dbus-daemon says
+// "Rejected send message", dbus-broker "Sender is not authorized to send
+// message". The server's own refusals (an SMTP server not allowed) carry the
+// same error name.
 bool PolicyRefused(const GError* error) {
   CharPtr remote(g_dbus_error_get_remote_error(error));
-  return remote && std::string_view(remote.get()) == "org.freedesktop.DBus.Error.AccessDenied" &&
-         std::string_view(error->message).find("Rejected send message") != std::string_view::npos;
+  if (!remote || std::string_view(remote.get()) != "org.freedesktop.DBus.Error.AccessDenied")
+    return false;
+  const std::string_view text(error->message);
+  return text.find("Rejected send message") != std::string_view::npos ||
+         text.find("Sender is not authorized to send message") != std::string_view::npos;
 }
 
+// No bus at the address, or no session bus at all: a failure to connect
+// rather than an answer of a bus.
 bool NoBus(const GError* error) {
   if (g_dbus_error_is_remote_error(error)) return false;
   return error->domain == G_IO_ERROR || error->domain == G_DBUS_ERROR ||
