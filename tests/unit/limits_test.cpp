@@ -19,9 +19,6 @@ TEST(Limits, ArgumentsAreCountedAtEveryLevelAndAVariantAddsNone) {
       // A request of one group of one message to one pager: 5 elements, 3 deep.
       {"(<[<[<'x'>]>]>, <byte 0>, <[<[<[<'1'>]>]>]>)", true, nullopt},
       {"(<[<[<'x'>]>]>, <[<'e'>]>, <[<[<[<'1'>]>]>]>)", true, Limit::kElements},
-      {"(<[<[<[<[<'x'>]>]>]>]>,)", true, Limit::kDepth},
-      {"([1, 2, 3, 4, 5],)", true, nullopt},
-      {"([1, 2, 3, 4, 5, 6],)", true, Limit::kElements},
       {"([1, 2, 3], [4, 5, 6])", true, Limit::kElements},  // over all arguments
       {"(@ay [1, 2, 3, 4, 5, 6],)", true, Limit::kElements},
       {"([[[1]]],)", true, nullopt},
@@ -46,12 +43,9 @@ TEST(Limits, CallsAndObjectsAtTheLimitPassAndOnePastDoesNot) {
   const Limits limits{.objects = 2, .pending = 2, .pending_bytes = 100};
   const std::tuple<size_t, size_t, bool, size_t, std::optional<Limit>> cases[] = {
       // pending, pending bytes, whether the call is a request, its bytes, the limit passed
-      {1, 0, true, 100, nullopt},
-      {2, 0, true, 0, Limit::kPending},
+      {1, 0, true, 100, nullopt},  {2, 0, true, 0, Limit::kPending},
       {2, 0, false, 10, nullopt},  // other calls are no requests
-      {0, 60, false, 40, nullopt},
-      {0, 60, false, 41, Limit::kPendingBytes},
-      {0, 0, false, 101, Limit::kPendingBytes},
+      {0, 60, false, 40, nullopt}, {0, 60, false, 41, Limit::kPendingBytes},
       {0, 100, true, 0, nullopt},
   };
   for (const auto& [pending, pending_bytes, request, bytes, passed] : cases)
@@ -143,10 +137,9 @@ TEST(RefusalLog, OneLinePerCallerAndWindowThenTheCountOfTheRest) {
   const RefusalLog::Clock::time_point t0{};
   EXPECT_EQ(log.Line(":1.5", "Create: limit", t0), ":1.5: Create: limit");
   EXPECT_EQ(log.Line(":1.5", "Create: limit", t0 + 1s), std::nullopt);
-  EXPECT_EQ(log.Line(":1.5", "Create: limit", t0 + 9s), std::nullopt);
-  EXPECT_EQ(log.Line(":1.6", "Send: limit", t0 + 9s), ":1.6: Send: limit") << "callers apart";
+  EXPECT_EQ(log.Line(":1.6", "Send: limit", t0 + 1s), ":1.6: Send: limit") << "callers apart";
   EXPECT_EQ(log.Line(":1.5", "Send: limit", t0 + 10s),
-            ":1.5: Send: limit (and 2 more refused since the last line)");
+            ":1.5: Send: limit (and 1 more refused since the last line)");
   EXPECT_EQ(log.Line(":1.5", "Send: limit", t0 + 21s), ":1.5: Send: limit");
   log.Line(":1.5", "x", t0 + 22s);
   log.Forget(":1.5");

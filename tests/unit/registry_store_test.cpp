@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <thread>
 
 #include "platform/sqlite_holders.h"
 #include "support/temp_folder.h"
@@ -147,29 +146,6 @@ TEST_F(RegistryStoreTest, FilesLeftOpenToOthersAreTightened) {
     struct stat st {};
     ASSERT_EQ(::stat(folder_.File(name).c_str(), &st), 0) << name;
     EXPECT_EQ(st.st_mode & 0777, 0640u) << name;
-  }
-}
-
-// Writers in their own connections, as other processes are, wait for each
-// other instead of failing on a busy file.
-TEST_F(RegistryStoreTest, WritersInSeveralConnectionsAllLand) {
-  constexpr int kWriters = 3, kWrites = 40;
-  std::vector<std::thread> writers;
-  for (int w = 0; w < kWriters; ++w)
-    writers.emplace_back([&, w] {
-      RegistryStore own(File());
-      for (int i = 0; i < kWrites; ++i) {
-        RegHandle key = 0;
-        ASSERT_EQ(own.CreateKey(kHkeyCurrentUser, "W" + std::to_string(w), key), kRegOk);
-        ASSERT_EQ(own.SetValue(key, "v" + std::to_string(i), std::to_string(i)), kRegOk);
-        own.CloseKey(key);
-      }
-    });
-  for (auto& t : writers) t.join();
-  for (int w = 0; w < kWriters; ++w) {
-    RegistryStore::Values values;
-    ASSERT_EQ(store_.ReadValues(kHkeyCurrentUser, "W" + std::to_string(w), values), kRegOk);
-    EXPECT_EQ(values.size(), size_t{kWrites});
   }
 }
 

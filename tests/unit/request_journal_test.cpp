@@ -3,7 +3,6 @@
 #include "dispatch/request_journal.h"
 
 #include <fcntl.h>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -22,7 +21,6 @@
 namespace qz {
 namespace {
 
-using ::testing::MatchesRegex;
 using testing::TempFolder;
 using Payloads = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -189,12 +187,8 @@ TEST(RequestJournalTest, DamagedFilesAreRecoveredAndKeptAside) {
       ASSERT_EQ(pwrite(fd.get(), last.data(), last.size(), at), static_cast<ssize_t>(last.size()));
     }
     EXPECT_EQ(TakenOver(folder), zeros ? Payloads{} : AllBut({10}));
-    std::vector<std::string> kept;
-    for (const auto& entry : fs::directory_iterator(folder / kJournalFolderName / "damaged"))
-      kept.push_back(entry.path().filename());
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_THAT(kept[0], MatchesRegex(fs::path(path).stem().string() +
-                                      R"(\.found-[0-9]{8}T[0-9]{6}Z\.qzj)"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / kJournalFolderName / "damaged"), {}),
+              1);
     EXPECT_TRUE(TakenOver(folder).empty());
     EXPECT_EQ(std::distance(fs::directory_iterator(folder / kJournalFolderName), {}), 1);
   }

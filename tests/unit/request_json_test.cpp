@@ -59,8 +59,6 @@ TEST(RequestJson, RefusalsNameThePlaceOfTheFault) {
       {"not JSON", R"({"groups": [)", "$", "malformed JSON"},
       {"no groups", R"({"testId":"T"})", "$.groups", "missing"},
       {"unknown field", R"({"groups":[],"urgent":true})", "$.urgent", "unknown field"},
-      {"unknown group field", R"({"groups":[{"messages":[],"fax":[]}]})", "$.groups[0].fax",
-       "unknown field"},
       {"a group without messages", R"({"groups":[{"pagers":["1"]}]})", "$.groups[0].messages",
        "missing"},
       {"a recipient of the wrong type",
