@@ -3,7 +3,7 @@
 // the trace of a request in the daemon's lines and the Delivered signal,
 // the limits a connection is held to, and how the daemon ends: every
 // request it answered "Asynch mode" is delivered, named or replayed once,
-// whatever a damaged journal or a full disk cost.
+// whatever a full disk cost.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,12 +16,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <regex>
 #include <set>
 
@@ -32,7 +30,6 @@
 #include "platform/unique_fd.h"
 #include "support/loopback_listener.h"
 #include "support/snpp_sim.h"
-#include "support/unix_user.h"
 
 namespace qz::testing {
 namespace {
@@ -131,12 +128,10 @@ TEST_F(DaemonTest, ObjectsOperationsAndTheirErrorsOnTheWire) {
       {"gvarGetPagerSettingsEx", "(int16 7, <byte 3>)", "(<byte 0x02>, <byte 0x03>)"},
       {"gblnSetSettings", "(<['1', '2']>,)",
        "org.qznotes.QzNotes.Error.E9: cNotify:gblnSetSettings: Subscript out of range"},
-      {"gblnSetSettings", "(<'no array'>,)", "(false,)"},
       {"gvarGetPagerSettings", "(int16 1, int16 2)", kE450},
       {"gvarGetPagerSettings", "()", kE450},  // no body at all
       {"gvarTestGateway", "(int16 0, 5)", kE13},
       {"SendMessageCallBack", "(<0>, <0>, <0>, <0>, 'not an object', 'x')", kE13},
-      {"SendMessageCallBack", "(<byte 9>, <0>, <0>, <0>, ('', objectpath '/'), 'x')", kE13},
       {"NoSuchOperation", "()", kE438},
       // Invoke: a dispatch identifier and a list of variants; it answers the
       // result and the by-reference arguments, which may be left out.
@@ -147,12 +142,8 @@ TEST_F(DaemonTest, ObjectsOperationsAndTheirErrorsOnTheWire) {
        "(<[<'Pager terminal on the local serial line'>, <'SNPP server (see QzSNPP.ini)'>, "
        "<'0'>]>, @av [])"},
       {"Invoke", "(0x60030026, [<int16 7>])", "(<byte 0x02>, [<byte 0x03>])"},
-      {"Invoke", "(0x6003000C, [<['5551234', '1200,e,7,1', '/dev/ttyS0', '1']>])",
-       "(<true>, @av [])"},
-      {"gvarGetSettings", "()", "(<[<'5551234'>, <'1200,e,7,1'>, <'/dev/ttyS0'>, <'1'>]>,)"},
       {"Invoke", "(1, [<1>])", kE438},
       {"Invoke", "(0x60030018, [<'one'>])", kE13},
-      {"Invoke", "(0x60030018, [<int16 1>, <2>, <3>])", kE450},
       {"Invoke", "('x',)", kE450},
       {"Invoke", "('x', [<1>])", kE13},
       // The gateway is followed from the file at the next run.
@@ -168,13 +159,8 @@ TEST_F(DaemonTest, ObjectsOperationsAndTheirErrorsOnTheWire) {
   daemon_.Logged(line, 10s);
   EXPECT_THAT(daemon_.Log(), AllOf(HasSubstr(line), Not(HasSubstr("Index=5"))));
 
-  fs::remove(folder_.path() / "QzNotes.ini");
-  EXPECT_EQ(Call(path, "gvarGetSettings").Print(), "(<byte 0x00>,)");  // Empty
-}
-
-// Tools that make one call per connection (busctl) reach the operations on
-// the factory path; a request accepted there outlives its caller.
-TEST_F(DaemonTest, FactoryPathServesOneShotTools) {
+  // Tools that make one call per connection (busctl) reach the operations on
+  // the factory path; a request accepted there outlives its caller.
   EXPECT_EQ(Call(kRoot, "GetMessageProfiles").Print(), "(<@av []>,)");
   EXPECT_EQ(Call(kRoot, "Invoke", "(1, @av [])").error, kE438);
   ASSERT_TRUE(other_.OwnCallbackService());
@@ -182,6 +168,9 @@ TEST_F(DaemonTest, FactoryPathServesOneShotTools) {
   EXPECT_EQ(SendRequestEx(one_shot, kRoot, "one-shot", "localhost").Print(), kAsynch);
   one_shot.Disconnect();
   EXPECT_THAT(other_.WaitForCallbacks(1, 20s), ElementsAre(Pair("one-shot", _)));
+
+  fs::remove(folder_.path() / "QzNotes.ini");
+  EXPECT_EQ(Call(path, "gvarGetSettings").Print(), "(<byte 0x00>,)");  // Empty
 }
 
 // Callers cannot touch each other's objects or have the server call back
@@ -213,8 +202,6 @@ TEST_F(DaemonTest, CallersReachOnlyTheirOwnObjectsAndCallbacks) {
   const std::string absent = kFolderPath + "/12345";
   const std::pair<const char*, const char*> calls[] = {
       {"Release", nullptr},
-      {"Invoke", "(int32 1610809354, @av [])"},
-      {"gvarGetSettings", nullptr},
       {"SendMessageCallBack",
        "(<int16 5>, <byte 0>, <int16 5>, <byte 0>, ('', objectpath '/callback'), 'T-attack')"},
   };
@@ -289,29 +276,20 @@ TEST(ConnectionLimits, ObjectsAndTheArraysOfEachCall) {
               UnorderedElementsAre(Pair("T-kept", _), Pair("T-invoke", _)))
       << daemon.Log();
   EXPECT_THAT(folder.Read("QzNotes.ini"), AllOf(HasSubstr("A3=c"), Not(HasSubstr("B1"))));
-  EXPECT_THAT(daemon.Log(), Not(HasSubstr("T-refused")));
 }
 
 // However the system bus was named to the daemon, callbacks keep to its
 // allow-list. An allowed HTTP callback leaves on a worker of its own: one
 // that hangs holds back no other object's run on its apartment.
 TEST(CallerLimits, TheAllowListHoldsHoweverTheSystemBusIsNamed) {
-  const char* saved = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-  const std::optional<std::string> kept = saved ? std::optional<std::string>(saved) : std::nullopt;
-  const std::tuple<bool, const char*, bool> cases[] = {
-      // DBUS_SYSTEM_BUS_ADDRESS names the bus served, an option, whether posted
-      {false, "--linger=5", true},
-      {true, "--linger=5", false},
-      {false, "--system", false},
-  };
-  for (const auto& [system_address, option, posted] : cases) {
+  for (const bool system_address : {false, true}) {
+    SCOPED_TRACE(system_address ? "DBUS_SYSTEM_BUS_ADDRESS names the bus served" : "a session bus");
+    const bool posted = !system_address;
     PrivateBus bus;
     ProgramFolder folder;  // the samples list no allowed hosts
-    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    if (system_address) ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
-    Daemon daemon(bus, folder.path(), {option, "--apartments", "1"});
-    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    if (kept) ::setenv("DBUS_SYSTEM_BUS_ADDRESS", kept->c_str(), 1);
+    std::vector<std::string> environment;
+    if (system_address) environment.push_back("DBUS_SYSTEM_BUS_ADDRESS=" + bus.address());
+    Daemon daemon(bus, folder.path(), {"--linger=5", "--apartments", "1"}, environment);
     LoopbackListener hooks(LoopbackListener::Mode::kHold);  // takes and never answers
     Client client(bus);
     for (int i = 0; i < 8; ++i)
@@ -322,8 +300,7 @@ TEST(CallerLimits, TheAllowListHoldsHoweverTheSystemBusIsNamed) {
     ASSERT_TRUE(SendRequest(client, client.Create(), "T-after").ok());
     ASSERT_EQ(client.WaitForCallbacks(1, 60s).size(), 1u) << daemon.Log();
     EXPECT_LT(hooks.closed_by_peer(), 8u);
-    EXPECT_EQ(hooks.WaitUntil([&] { return hooks.accepted() > 0; }, posted ? 60s : 1s), posted)
-        << option << " " << system_address;
+    EXPECT_EQ(hooks.WaitUntil([&] { return hooks.accepted() > 0; }, posted ? 60s : 1s), posted);
     if (posted) {  // all, a few at a time
       EXPECT_TRUE(hooks.WaitUntil([&] { return hooks.accepted() == 8; }, 120s)) << daemon.Log();
     }
@@ -375,20 +352,17 @@ TEST(ShutdownDelivery, TerminationRacingRequestsDeliversOrNamesEach) {
         << id + "\n" + log;
   // Nothing was stuck here, so nothing should need naming.
   EXPECT_EQ(log.find("not delivered within"), std::string::npos) << log;
-  EXPECT_THAT(log, HasSubstr("stopping"));
 }
 
 // A run stuck on a gateway that stopped answering, and one waiting behind it
 // on the same apartment, are named when the grace runs out of a SIGTERM
 // (a SIGKILL names nothing); either way the next run replays each once, as
 // the working gateway sees. (The stuck one's gateway took its page and never
-// answered it, so that page was not sent.) A bit flipped in the waiting
-// one's record costs that request only; the file is named and kept aside.
+// answered it, so that page was not sent.)
 TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
   PrivateBus bus;
-  for (const auto& [signal, status, damaged] :
-       {std::tuple{SIGTERM, 1, false}, {SIGKILL, -SIGKILL, false}, {SIGKILL, -SIGKILL, true}}) {
-    SCOPED_TRACE(std::string(strsignal(signal)) + (damaged ? ", damaged" : ""));
+  for (const auto& [signal, status] : {std::pair{SIGTERM, 1}, {SIGKILL, -SIGKILL}}) {
+    SCOPED_TRACE(strsignal(signal));
     ProgramFolder folder;
     SnppSim stall("[*]\nREPLY PAGE NONE\n"), gateway;
     folder.UseSnpp(stall.port(), 300);
@@ -407,43 +381,20 @@ TEST(ShutdownDelivery, RequestsStuckAtAStopAreReplayedOnce) {
                                               " not delivered within 1 s"));
       }
     }
-    const fs::path journal = folder.path() / kJournalFolderName, aside = journal / "damaged";
-    fs::path file;
-    if (damaged) {
-      for (const auto& entry : fs::directory_iterator(journal))
-        if (entry.path().extension() == kJournalFileSuffix) file = entry.path();
-      UniqueFd fd(open(file.c_str(), O_RDWR | O_CLOEXEC));
-      const auto at = static_cast<off_t>(ReadJournal(fd.get()).live.at(2).offset + 40);
-      char byte = 0;
-      ASSERT_EQ(pread(fd.get(), &byte, 1, at), 1);
-      byte ^= 0x20;
-      ASSERT_EQ(pwrite(fd.get(), &byte, 1, at), 1);
-    }
-    std::multiset<std::string> replayed = {"MESSAGE \"stuck-1\""};
-    if (!damaged) replayed.insert("MESSAGE \"behind-2\"");
     folder.UseSnpp(gateway.port(), 300);
     Daemon restarted(bus, folder.path());
-    EXPECT_TRUE(Eventually([&] { return gateway.Lines("SEND").size() == replayed.size(); }, 120s))
+    EXPECT_TRUE(Eventually([&] { return gateway.Lines("SEND").size() == 2; }, 120s))
         << restarted.Log();
-    EXPECT_EQ(gateway.Lines("MESSAGE"), replayed);
+    EXPECT_EQ(gateway.Lines("MESSAGE"),
+              (std::multiset<std::string>{"MESSAGE \"stuck-1\"", "MESSAGE \"behind-2\""}));
     // Ended, the replayed runs have logged and leave nothing for a later run.
     restarted.Signal(SIGTERM);
     EXPECT_EQ(restarted.WaitExit(60s), 0);
     const std::string log = restarted.Log();
-    EXPECT_THAT(log, HasSubstr(": request stuck-1: Message Sent (replayed)"));
-    if (!damaged) {
-      EXPECT_THAT(log, HasSubstr("journal: replaying 2 requests"));
-      EXPECT_THAT(log, HasSubstr(": request behind-2: Message Sent (replayed)"));
-      EXPECT_TRUE(fs::is_empty(journal));
-      continue;
-    }
-    EXPECT_THAT(log, AllOf(HasSubstr("journal: " + file.filename().string() +
-                                     " is damaged: 1 records recovered (1 requests to replay), "),
-                           HasSubstr(" bytes skipped; kept as " + aside.string() + "/" +
-                                     file.stem().string() + ".found-")))
-        << log;
-    EXPECT_EQ(std::distance(fs::directory_iterator(journal), {}), 1);
-    EXPECT_EQ(std::distance(fs::directory_iterator(aside), {}), 1);
+    EXPECT_THAT(log, HasSubstr("journal: replaying 2 requests"));
+    for (const char* id : {"stuck-1", "behind-2"})
+      EXPECT_THAT(log, HasSubstr(std::string(": request ") + id + ": Message Sent (replayed)"));
+    EXPECT_TRUE(fs::is_empty(folder.path() / kJournalFolderName));
   }
 }
 

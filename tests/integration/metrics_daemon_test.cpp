@@ -13,45 +13,26 @@
 namespace qz::testing {
 namespace {
 
-// Runs `args` to its end (bounded) and answers its exit status and output.
-std::pair<int, std::string> RunTool(std::vector<std::string> args, const TempFolder& scratch) {
-  ChildProcess process(std::move(args), scratch / "run.out");
-  const int status = process.WaitExit(30s);
-  return {status, process.Output()};
-}
-
-// qznotesd serving metrics on a port of its choosing, after one page went
-// through the SNPP simulator.
-class MetricsDaemon {
- public:
-  MetricsDaemon() {
-    folder_.UseSnpp(snpp_.port(), 5);
-    EXPECT_TRUE(daemon_.Logged("metrics: serving http://127.0.0.1:", 10s)) << daemon_.Log();
-    std::smatch port;
-    const std::string log = daemon_.Log();
-    if (std::regex_search(log, port, std::regex(R"(serving http://127\.0\.0\.1:(\d+)/metrics)")))
-      port_ = port[1];
-    Client client(bus_);
-    EXPECT_TRUE(SendRequest(client, client.Create(), "M-1").ok());
-    EXPECT_EQ(client.WaitForCallbacks(1, 60s).size(), 1u) << daemon_.Log();
-  }
-  const std::string& port() const { return port_; }
-  std::string Log() const { return daemon_.Log(); }
-
- private:
-  PrivateBus bus_;
-  ProgramFolder folder_;
-  SnppSim snpp_;
-  Daemon daemon_{bus_, folder_.path(), {"--metrics-listen", "127.0.0.1:0", "--linger", "60"}};
-  std::string port_;
-};
-
-TEST(MetricsDaemon, AScrapeCountsTheDeliveryInTheTextFormat) {
+TEST(MetricsDaemon, AScrapeCountsTheDeliveryInTheTextFormatAndPrometheusReadsIt) {
   if (ToolMissing("/usr/bin/curl") || ToolMissing("/usr/bin/promtool"))
     GTEST_SKIP() << "no curl/promtool";
-  MetricsDaemon daemon;
+  PrivateBus bus;
+  ProgramFolder folder;
+  SnppSim snpp;
+  folder.UseSnpp(snpp.port(), 5);
+  Daemon daemon(bus, folder.path(), {"--metrics-listen", "127.0.0.1:0", "--linger", "60"});
+  ASSERT_TRUE(daemon.Logged("metrics: serving http://127.0.0.1:", 10s)) << daemon.Log();
+  std::smatch serving;
+  const std::string log = daemon.Log();
+  ASSERT_TRUE(
+      std::regex_search(log, serving, std::regex(R"(serving http://127\.0\.0\.1:(\d+)/metrics)")));
+  const std::string port = serving[1];
+  Client client(bus);
+  ASSERT_TRUE(SendRequest(client, client.Create(), "M-1").ok());
+  ASSERT_EQ(client.WaitForCallbacks(1, 60s).size(), 1u) << daemon.Log();
+
   TempFolder scratch;
-  const Fetched scrape = Curl("http://127.0.0.1:" + daemon.port() + "/metrics", {"-m", "10"});
+  const Fetched scrape = Curl("http://127.0.0.1:" + port + "/metrics", {"-m", "10"});
   ASSERT_EQ(scrape.status, 200) << scrape.head << daemon.Log();
   EXPECT_NE(scrape.head.find("Content-Type: text/plain; version=0.0.4"), std::string::npos)
       << scrape.head;
@@ -65,16 +46,11 @@ TEST(MetricsDaemon, AScrapeCountsTheDeliveryInTheTextFormat) {
            "qznotes_requests_pending 0\n",
        })
     EXPECT_NE(scraped.find(line), std::string::npos) << line << scraped;
-  auto [checked, said] =
-      RunTool({"/bin/sh", "-c", "/usr/bin/promtool check metrics < " + body}, scratch);
-  EXPECT_EQ(checked, 0) << said << scraped;
-}
+  ChildProcess promtool({"/bin/sh", "-c", "/usr/bin/promtool check metrics < " + body},
+                        scratch / "promtool.out");
+  EXPECT_EQ(promtool.WaitExit(30s), 0) << promtool.Output() << scraped;
 
-TEST(MetricsDaemon, ARealPrometheusScrapesTheDelivery) {
-  if (ToolMissing("/usr/bin/curl") || ToolMissing("/usr/bin/prometheus"))
-    GTEST_SKIP() << "no prometheus";
-  MetricsDaemon daemon;
-  TempFolder scratch;
+  if (ToolMissing("/usr/bin/prometheus")) GTEST_SKIP() << "no prometheus";
   const std::string web = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
   const std::string config =
       scratch.Write("prometheus.yml",
@@ -82,7 +58,7 @@ TEST(MetricsDaemon, ARealPrometheusScrapesTheDelivery) {
                     "scrape_configs:\n"
                     "  - job_name: qznotes\n"
                     "    static_configs: [{targets: ['127.0.0.1:" +
-                        daemon.port() + "']}]\n");
+                        port + "']}]\n");
   std::filesystem::create_directory(scratch / "data");
   ChildProcess prometheus(
       {"/usr/bin/prometheus", "--config.file=" + config,

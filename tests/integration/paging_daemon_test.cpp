@@ -2,17 +2,13 @@
 // settings and the real gateway components, the terminal simulator on a
 // pseudo-terminal as the pager terminal (gateway 0), the SNPP simulator (1)
 // and Kannel with its fake SMS centre (2); asked over the bus and from the
-// client. Last, gateway 1 in the opt-in RFC 1861 mode against a real
-// Net::SNPP::Server.
-#include <gmock/gmock.h>
+// client. (The opt-in RFC 1861 mode meets a real Net::SNPP::Server in the
+// retry tests.)
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 #include "cli_runner.h"
 #include "config/profile_string.h"
 #include "daemon_harness.h"
-#include "rfc1861_gateway.h"
 #include "support/kannel_gateway.h"
 #include "support/snpp_sim.h"
 #include "tap_sim_process.h"
@@ -32,8 +28,7 @@ TEST(PagingDaemon, GatewayTestPagesTheTestMessageAndAnswersWhatHappened) {
   ASSERT_TRUE(mblnWritePrivateProfileString(
       ini, "SMSMapping", "SMSTrailer",
       std::string("username=") + KannelGateway::kUser + "&password=" + KannelGateway::kPassword));
-  std::ofstream(folder.path() / "QzSNPP.ini")
-      << "[SNPP Paging Service]\nTCPPort=" << snpp.port() << "\nHostName=127.0.0.1\nTimeout=5\n";
+  folder.UseSnpp(snpp.port(), 5);
   Daemon daemon(bus, folder.path(), {"--linger", "60"});
   Client client(bus);
 
@@ -79,20 +74,6 @@ TEST(PagingDaemon, GatewayTestPagesTheTestMessageAndAnswersWhatHappened) {
   EXPECT_EQ(snpp.Received(), "1 PAGE \"5551234\"; 1 MESSAGE \"" + test + "\"; 1 SEND; " +
                                  "2 PAGE \"5551234\"; 2 MESSAGE \"" + test + "\"; 2 SEND");
   EXPECT_EQ(folder.Read("QzNotesLog.log"), "") << "the gateway test is no request";
-
-  PerlGateway perl;
-  std::ofstream(folder.path() / "QzSNPP.ini")
-      << "[SNPP Paging Service]\nTCPPort=" << perl.port()
-      << "\nHostName=127.0.0.1\nTimeout=5\nProtocol=RFC1861\n";
-  Answer a = client.Call(client.Create(), kNotify, "gvarTestGateway",
-                         g_variant_new("(ns)", int16_t{1}, "5551234"), 120000);
-  EXPECT_EQ(a.Text(), "250 Message Sent Successfully\r\n") << a.Print() << daemon.Log();
-  EXPECT_THAT(perl.Lines("PAGED"), ::testing::ElementsAre("PAGED 5551234 " + test));
-  const auto commands = perl.Lines("LOG debug processing command");
-  ASSERT_FALSE(commands.empty());
-  EXPECT_THAT(commands.front(), ::testing::HasSubstr("'PAGE 5551234'")) << "no quotation marks";
-  EXPECT_THAT(commands.back(), ::testing::HasSubstr("'QUIT"))
-      << "QUIT before the connection closes";
 }
 
 }  // namespace
