@@ -54,7 +54,6 @@ TEST(ClientCall, ReadsEachWordForItsParameterType) {
       {"5551234", "s", "'5551234'", "a number word is a string for a string"},
       {"'quoted'", "s", "'quoted'", "GVariant string literal loses its quotes"},
       {"[unclosed", "s", "'[unclosed'", "text that is no literal stays as typed"},
-      {"", "s", "''", "the empty string"},
       {"1", "v", "<1>", "a Variant takes a bare number as 32-bit"},
       {"localhost", "v", "<'localhost'>", "a word that is no GVariant text is a string"},
       {"[]", "v", "<@av []>", "empty array needs no type"},
@@ -63,7 +62,6 @@ TEST(ClientCall, ReadsEachWordForItsParameterType) {
       {"empty", "v", "<byte 0x00>", "Empty marker"},
       {"null", "v", "<byte 0x01>", "Null marker"},
       {"NoDim", "v", "<byte 0x02>", "no-dimensions marker, any letter case"},
-      {"missing", "v", "<byte 0x03>", "Missing marker"},
       {"x", "n", "", "a word is no 16-bit number"},
       {"1 2", "n", "", "trailing text after a value is not ignored"},
       {"empty", "n", "", "markers fit only Variant parameters"},
@@ -125,7 +123,6 @@ TEST(ClientCall, BuildsTheParametersOfANamedCallOrOfInvoke) {
       {&ex, false, {"1"}, "(int16 1, <byte 0x03>)"},
       {&gateway, false, {"2"}, ""},  // a string parameter cannot be left out
       {&gateway, false, {"2", "x", "y"}, ""},
-      {&gateway, false, {"two", "x"}, ""},
       {&gateway, true, {"2", "5551234"}, "(1610809357, [<int16 2>, <'5551234'>])"},
       // Every word is a Variant, and extra words go out so the server can refuse them.
       {nullptr, true, {"2", "missing", "'x'"}, "(77, [<2>, <byte 0x03>, <'x'>])"},
@@ -168,7 +165,6 @@ TEST(ClientCall, EveryKindAsTextAndJson) {
       {"<int16 -32768>", "-32768", "-32768"},
       {"<0.1>", "0.1", "0.1"},
       {"<true>", "True", "true"},
-      {"<false>", "False", "false"},
       {"<('', objectpath '/')>", "Nothing", "{\"kind\":\"Object\",\"bus\":\"\",\"path\":\"/\"}"},
       {"<(':1.4', objectpath '/cb')>", "Object(\":1.4\", /cb)",
        "{\"kind\":\"Object\",\"bus\":\":1.4\",\"path\":\"/cb\"}"},
@@ -235,7 +231,6 @@ TEST(ClientCall, TestGatewayExitsByTheGatewaysAnswer) {
   } cases[] = {
       {0, "Message Sent", kExitOk},
       {1, "250 Message Sent OK\r\n", kExitOk},
-      {1, "550 Error, Invalid Pager ID\r\n", kExitOk},  // a reply of the server
       {1, "250", kExitOk},
       {1, "Failure to Connect to SNPP Server at host", kExitFailed},
       {1, "2500 no code", kExitFailed},
