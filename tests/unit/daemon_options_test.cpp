@@ -50,7 +50,6 @@ TEST(DaemonOptions, ValuesAndDefaults) {
                        size_t{3}, 90u, SeatMode::kPresent, std::string("unix:path=/x"),
                        std::string("::1"), uint16_t{9469}));
   EXPECT_EQ(LimitValues(all->server.limits), std::vector<size_t>({3, 4, 5, 6, 7, 8}));
-  EXPECT_TRUE(Parse({"--version"}, error)->show_version);
   // A daemon in a fleet takes tries at any time: it never lingers out.
   auto fleet = Parse({"--journal=postgres://db", "--serves= mail,2,mail", "--lease=3"}, error);
   ASSERT_TRUE(fleet) << error;
