@@ -1,7 +1,8 @@
 // What qznotes puts on the wire and how it prints what comes back: call's
 // argument words read for their parameter types, the operations read from
-// the daemon's type information, the daemon's values
-// as text and JSON, settings groups, and the exit status of a gateway test.
+// the daemon's type information with the answers they pair, the daemon's
+// values as text and JSON, settings groups, and the exit status of a
+// gateway test.
 #include <gtest/gtest.h>
 
 #include "support/variant_text.h"
@@ -77,7 +78,7 @@ TEST(ClientCall, ReadsEachWordForItsParameterType) {
   }
 }
 
-TEST(ClientCall, ReadsOperationsAndTheirIdentifiers) {
+TEST(ClientCall, ReadsOperationsAndBuildsTheirCallsAndAnswers) {
   const auto ops = Operations();
   const Operation* ex = FindByName(ops, "GVARGETPAGERSETTINGSEX");  // late-bound names ignore case
   ASSERT_NE(ex, nullptr);
@@ -92,33 +93,29 @@ TEST(ClientCall, ReadsOperationsAndTheirIdentifiers) {
   EXPECT_NE(ReadOperations("<node><oops", "x").error, "");
   EXPECT_NE(ReadOperations(kXml, "org.qznotes.QzNotes._cPager").error, "");
 
-  struct Case {
+  const struct {
     const char* text;
     std::optional<int32_t> id;
-  } cases[] = {
+  } ids[] = {
       {"0x6003000A", 0x6003000A}, {"0X6003000a", 0x6003000A},
       {"1610809354", 0x6003000A}, {"-1", -1},
       {"0xFFFFFFFF", -1},         {"0x", std::nullopt},
       {"0x1G", std::nullopt},     {"gvarGetSettings", std::nullopt},
       {"", std::nullopt},         {"0x100000000", std::nullopt},  // more than 32 bits
   };
-  for (const auto& c : cases) EXPECT_EQ(ParseDispId(c.text), c.id) << c.text;
-}
-
-TEST(ClientCall, BuildsTheParametersOfANamedCallOrOfInvoke) {
-  const auto ops = Operations();
+  for (const auto& c : ids) EXPECT_EQ(ParseDispId(c.text), c.id) << c.text;
+  // The parameters of a named call or of Invoke.
   const Operation& gateway = *FindByName(ops, "gvarTestGateway");
-  const Operation& ex = *FindByName(ops, "gvarGetPagerSettingsEx");
   using Words = std::vector<std::string>;
-  struct Case {
+  const struct {
     const Operation* op;  // nullptr: an identifier the interface does not list
     bool invoke;
     Words words;
     const char* parameters;  // "" for a refusal
-  } cases[] = {
+  } calls[] = {
       {&gateway, false, {"2", "+15551234"}, "(int16 2, '+15551234')"},
       // Trailing Variant parameters left out are sent as Missing.
-      {&ex, false, {"1"}, "(int16 1, <byte 0x03>)"},
+      {ex, false, {"1"}, "(int16 1, <byte 0x03>)"},
       {&gateway, false, {"2"}, ""},  // a string parameter cannot be left out
       {&gateway, false, {"2", "x", "y"}, ""},
       {&gateway, true, {"2", "5551234"}, "(1610809357, [<int16 2>, <'5551234'>])"},
@@ -126,7 +123,7 @@ TEST(ClientCall, BuildsTheParametersOfANamedCallOrOfInvoke) {
       {nullptr, true, {"2", "missing", "'x'"}, "(77, [<2>, <byte 0x03>, <'x'>])"},
       {nullptr, true, {}, "(77, @av [])"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : calls) {
     const BuiltArguments built = c.invoke
                                      ? InvokeArguments(c.op, c.op ? *c.op->dispid : 77, c.words)
                                      : NamedCallArguments(*c.op, c.words);
@@ -134,11 +131,7 @@ TEST(ClientCall, BuildsTheParametersOfANamedCallOrOfInvoke) {
     EXPECT_EQ(built.error.empty(), built.parameters != nullptr) << built.error;
   }
   EXPECT_NE(NamedCallArguments(gateway, Words{"two", "x"}).error.find("Index"), std::string::npos);
-}
-
-TEST(ClientCall, AnswersPairByReferenceValuesWithNames) {
-  const auto ops = Operations();
-  const Operation* ex = FindByName(ops, "gvarGetPagerSettingsEx");
+  // Answers pair by-reference values with their names, or their places.
   CallAnswer named = AnswerOfNamedCall(*ex, Value("(<['TCPPort=444']>, <byte 3>)").get());
   EXPECT_EQ(AnswerText(named), "[0] \"TCPPort=444\"\nlvarParams: Missing\n");
   EXPECT_EQ(AnswerJson(named),

@@ -125,7 +125,6 @@ TEST(ClientCommandLine, WhatEachCommandLineAsksFor) {
       {"call --class qznotes.CPAGER SendPage --json -1", "cPager.SendPage(--json, -1)"},
       {"call -- -x", "cNotify.-x()"},
       {"call --list", "list cNotify"},
-      {"call -l qznotes.cpager", "list cPager"},
       {"test-gateway --timeout 90 2 +15551234", "test 2 +15551234 timeout=90"},
       {"--json test-gateway 0 -- -5", "json test 0 -5 timeout=0"},
       {"test-gateway -1 x", "test -1 x timeout=0"},
@@ -291,7 +290,7 @@ TEST(ClientRemote, TokenFileIsOneLineReadableByItsOwnerAlone) {
   EXPECT_TRUE(ReadTokenFile(folder.File("none")).error.starts_with("cannot read the token file"));
 }
 
-TEST(ClientRemote, RequestBodyListsEachMessagesRecipientsInParallel) {
+TEST(ClientRemote, RequestBodyListsRecipientsInParallelAndEventsSplitAtBlankLines) {
   const std::pair<std::string, std::string> cases[] = {
       {"send --test-id T -m a -p 1 -p 2 -m b -e x@y -s S -g -m c",
        R"({"testId":"T","groups":[{"messages":["a","b"],"emails":[[],["x@y"]],"pagers":[["1","2"],[]]},)"
@@ -306,9 +305,7 @@ TEST(ClientRemote, RequestBodyListsEachMessagesRecipientsInParallel) {
     const auto& send = std::get<SendCommand>(parsed.invocation.command);
     EXPECT_EQ(RequestJson(send, send.test_id), body) << line;
   }
-}
-
-TEST(ClientRemote, EventStreamSplitsAtBlankLinesWhereverChunksEnd) {
+  // The server's event stream splits at blank lines wherever chunks end.
   EventReader reader;
   for (std::string_view chunk :
        {": keep-alive\n\nevent: deliv", "ered\r\ndata: {\"a\":\r\ndata:1}\r",

@@ -40,7 +40,7 @@ using testing::List;
 
 constexpr FailureKind T = FailureKind::kTransient, P = FailureKind::kPermanent;
 
-TEST(FailureSorting, ReplyCodesOfEachGateway) {
+TEST(FailureSorting, ReplyCodesOfEachGatewayAndTheWaitsPeersAskFor) {
   const std::tuple<const char*, FailureKind (*)(int), int, FailureKind> cases[] = {
       {"smtp", SmtpReplyKind, 421, T}, {"smtp", SmtpReplyKind, 550, P},
       {"smtp", SmtpReplyKind, 0, T},  // no reply: the server was not reached
@@ -51,19 +51,17 @@ TEST(FailureSorting, ReplyCodesOfEachGateway) {
   const std::pair<long, FailureKind> http[] = {{400, P}, {408, T}, {429, T}, {499, P},
                                                {500, T}, {200, T}, {0, T}};
   for (const auto& [status, kind] : http) EXPECT_EQ(HttpStatusKind(status), kind) << status;
-}
 
-TEST(FailureSorting, RetryAfterInSecondsOrAsADate) {
-  // Wed, 21 Oct 2015 07:28:00 GMT
+  // Retry-After in seconds or as a date; now is 90 s before Wed, 21 Oct 2015 07:28:00 GMT.
   const auto now = std::chrono::system_clock::from_time_t(1445412480) - 90s;
-  const std::pair<const char*, std::optional<std::chrono::seconds>> cases[] = {
+  const std::pair<const char*, std::optional<std::chrono::seconds>> waits[] = {
       {"120", 120s},
       {" 0 ", 0s},
       {"Wed, 21 Oct 2015 07:28:00 GMT", 90s},
       {"Wednesday, 21-Oct-15 07:28:00 GMT", 90s},
       {"Wed, 21 Oct 2015 07:00:00 GMT", 0s},  // already past
   };
-  for (const auto& [value, wait] : cases) EXPECT_EQ(RetryAfter(value, now), wait) << value;
+  for (const auto& [value, wait] : waits) EXPECT_EQ(RetryAfter(value, now), wait) << value;
   for (const char* unusable : {"", "-5", "soon", "99999999999999999999999"})
     EXPECT_EQ(RetryAfter(unusable, now), std::nullopt) << unusable;
 }
@@ -176,7 +174,7 @@ TEST(DeliveryPolicy, ReadsTheSectionAndKeepsDefaultsForAnythingElse) {
     EXPECT_EQ(PolicyText(ParseDeliveryPolicy(ini)), policy) << ini;
 }
 
-TEST(RetrySchedule, DoublesUpToTheCeilingWithJitterAndHonoursRetryAfterUpToIt) {
+TEST(RetrySchedule, DoublesUpToTheCeilingHonoursRetryAfterUpToItAndStopsWhenUsedUp) {
   const DeliveryPolicy p{.attempts = 100};  // 30 s doubling to 900 s
   const struct {
     int tries;
@@ -193,24 +191,23 @@ TEST(RetrySchedule, DoublesUpToTheCeilingWithJitterAndHonoursRetryAfterUpToIt) {
   for (const auto& c : cases)
     EXPECT_EQ(RetryDelay(p, c.tries, c.retry_after, c.jitter), milliseconds(c.ms))
         << c.tries << " tries, jitter " << c.jitter;
-}
 
-TEST(RetrySchedule, NoTryStartsOnceTheTriesAreUsedOrTheRequestIsTooOld) {
-  const DeliveryPolicy p{.attempts = 3};
+  // No try starts once the tries are used or the request is too old.
+  const DeliveryPolicy three{.attempts = 3};
   const int64_t accepted = 1'000'000;
   const struct {
     int tries;
     int64_t now;
     std::optional<int64_t> due;
-  } cases[] = {
+  } dues[] = {
       {1, accepted, accepted + 30'000},
       {2, accepted + 40'000, accepted + 100'000},
       {3, accepted + 40'000, std::nullopt},
       {1, accepted + 3'570'000, std::nullopt},  // due exactly at the give-up time
       {1, accepted + 3'569'999, accepted + 3'599'999},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(NextTryDue(p, c.tries, accepted, c.now, std::nullopt, 0), c.due) << c.tries;
+  for (const auto& c : dues)
+    EXPECT_EQ(NextTryDue(three, c.tries, accepted, c.now, std::nullopt, 0), c.due) << c.tries;
 }
 
 // Runs what the context has ready, a bounded number of rounds, never waiting.
@@ -220,7 +217,7 @@ void RunReady(GMainContext* context) {
 
 // Entries are due `due_s` seconds from now (the past: due already); the
 // ones listed in `cancel` are cancelled before the context runs.
-TEST(TimerQueue, RunsWhatIsDueInDueOrderAndNothingEarlyOrCancelled) {
+TEST(TimerQueue, RunsWhatIsDueInOrderNothingEarlyOrCancelledAndLetsOtherWorkIn) {
   const struct {
     const char* why;
     std::vector<int> due_s;
@@ -244,16 +241,13 @@ TEST(TimerQueue, RunsWhatIsDueInDueOrderAndNothingEarlyOrCancelled) {
       handles.push_back(queue.Add(now + c.due_s[i] * 1000, [&ran, i] { ran += char('0' + i); }));
     for (size_t i : c.cancel) handles[i].Cancel();
     RunReady(context.get());
-    EXPECT_EQ(ran, c.ran) << c.why;
-    EXPECT_EQ(queue.size(), c.left) << c.why;
-    EXPECT_EQ(queue.NextDue().has_value(), c.left > 0) << c.why;
+    EXPECT_EQ(std::tuple(ran, queue.size(), queue.NextDue().has_value()),
+              std::tuple(std::string(c.ran), c.left, c.left > 0))
+        << c.why;
   }
-}
 
-// Many entries due at once leave room for other work between them; work
-// may add entries, and may end the queue itself (its owner going).
-TEST(TimerQueue, ManyDueAtOnceLetOtherWorkInAndWorkMayChangeTheQueue) {
-  MainContextPtr context(g_main_context_new());
+  // Many entries due at once leave room for other work between them; work
+  // may add entries, and may end the queue itself (its owner going).
   const int64_t past = g_get_real_time() / 1000 - 1000;
   auto queue = std::make_unique<TimerQueue>(context.get());
   std::string ran;
@@ -400,7 +394,6 @@ TEST(GatewayBreaker, OpensAfterFailuresInARowCoolsDownDoublingAndClosesOnASucces
     int64_t held;
   } story[] = {
       {kFail, 0, "", -1},
-      {kAsk, 50, "", -1},
       {kFail, 100, "gateway SNPP down after 2 failures in a row: refused", -1},
       {kAsk, 500, "", 1100},
       {kAsk, 1100, "", -1},      // the probe goes
@@ -526,7 +519,7 @@ TEST(DeliveryLedger, AGateHoldsBackSuppressesOrLetsGoPerLane) {
   }
 }
 
-TEST(RequestRecord, ARetryRecordRoundTripsAndOlderLayoutsStillRead) {
+TEST(RequestRecord, ARetryRecordRoundTripsOlderLayoutsStillReadAndAFailedOneExpires) {
   RequestRecord r;
   r.mstrTestID = "T-42", r.mvarPager = Arrays("[[[-,5551234]]]"), r.callback_uid = 7;
   const std::string untried = EncodeRequest(r);
@@ -561,9 +554,8 @@ TEST(RequestRecord, ARetryRecordRoundTripsAndOlderLayoutsStillRead) {
       std::tuple(gone.failed, gone.failed_id, gone.failed_unix_ms, gone.failed_reasons, gone.tries),
       std::tuple(true, r.failed_id, r.failed_unix_ms, r.failed_reasons, 2));
   EXPECT_THROW(DecodeRequest(dead.substr(0, dead.size() - 1)), ByteCodecError);
-}
 
-TEST(RequestRecord, AFailedRequestExpiresKeepDaysAfterItFailed) {
+  // It expires KeepFailed days after it failed.
   constexpr int64_t kDay = 86'400'000, kFailedAt = 1'800'000'000'000;
   const struct {
     bool failed;
@@ -577,7 +569,6 @@ TEST(RequestRecord, AFailedRequestExpiresKeepDaysAfterItFailed) {
       {false, kFailedAt + 30 * kDay, 7, false},
   };
   for (const auto& c : cases) {
-    RequestRecord r;
     r.failed = c.failed, r.failed_unix_ms = kFailedAt;
     EXPECT_EQ(FailedExpired(r, c.now, c.keep_days), c.expired)
         << c.failed << " " << (c.now - kFailedAt) << " ms, " << c.keep_days << " days";
