@@ -11,22 +11,11 @@
 #include <vector>
 
 #include "automation/apartment_pool.h"
-#include "automation/run_time_error.h"
 
 namespace qz {
 namespace {
 
 using namespace std::chrono_literals;
-
-TEST(Apartment, CallRunsOnItsThreadAndPassesResultsAndErrors) {
-  Apartment apartment("qz-test");
-  EXPECT_FALSE(apartment.IsCurrent());
-  EXPECT_TRUE(apartment.Call([&] { return apartment.IsCurrent(); }));
-  EXPECT_EQ(apartment.Call([] { return 41 + 1; }), 42);
-  EXPECT_THROW(apartment.Call([]() -> int { throw RunTimeError(5); }), RunTimeError);
-  // Nested calls from the thread itself run inline instead of deadlocking.
-  EXPECT_EQ(apartment.Call([&] { return apartment.Call([] { return 7; }); }), 7);
-}
 
 // Posters on other threads race the apartment emptying its inbox: every
 // post runs once and before the shutdown, each poster's in its own order,

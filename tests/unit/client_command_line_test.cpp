@@ -1,17 +1,26 @@
 // How qznotes reads its command line: what each command line asks for (down
 // to the request arrays a send builds), the one-line refusals of what cannot
 // be used, and what a send or a settings write warns about before it goes to
-// the server.
+// the server. Before it reaches a remote server: the token files it refuses,
+// the request body it builds from `send` and how it splits the server's
+// event stream. And which program folder a running daemon uses, read from its
+// command line and environment as /proc shows them.
 #include "client/command_line.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <vector>
 
+#include "client/api_json.h"
+#include "client/daemon_folder.h"
+#include "client/http_api_client.h"
 #include "client/request_arrays.h"
 #include "client/send_advice.h"
 #include "client/settings_advice.h"
+#include "client/token_file.h"
+#include "support/temp_folder.h"
 #include "support/variant_text.h"
 
 namespace qz::client {
@@ -112,16 +121,18 @@ TEST(ClientCommandLine, WhatEachCommandLineAsksFor) {
       {"--address unix:path=/b settings set 'Pager Terminal' A=2 B= C=a=b",
        "address=unix:path=/b set [Pager Terminal] A=2 B= C=a=b"},
       {"settings set Default Index=7 -f", "set [Default] Index=7 force"},
-      {"settings set Gateway -- -x=1", "set [Gateway] -x=1"},  // a setting, not an option
       // Options come before the operation; after it, words are its arguments.
       {"call --class qznotes.CPAGER SendPage --json -1", "cPager.SendPage(--json, -1)"},
       {"call -- -x", "cNotify.-x()"},
       {"call --list", "list cNotify"},
-      {"call -l qznotes.cpager", "list cPager"},
-      {"call -c cPager -l", "list cPager"},
       {"test-gateway --timeout 90 2 +15551234", "test 2 +15551234 timeout=90"},
       {"--json test-gateway 0 -- -5", "json test 0 -5 timeout=0"},
       {"test-gateway -1 x", "test -1 x timeout=0"},
+      // --url and its options stand before or after the command's name.
+      {"--url https://h:8443 --token-file t send -m x -p 5",
+       "send [[x]] [[[]]] [[[5]]] byte 0x00 hold=3"},
+      {"status --json --url https://h:8443 --token-file t --cacert ca.pem", "json other"},
+      {"--url https://h:8443 --token-file t --insecure watch --count 1", "other"},
       // Help wins over whatever follows it.
       {"--help", "help "},
       {"send -m x --help --frobnicate", "help send"},
@@ -141,6 +152,7 @@ TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
   const std::string kGroups =
       "terminal-short, terminal, gateways, sms, terminal-ex, snpp, gateways-ex, sms-ex";
   const std::string kSeconds = "--timeout takes whole seconds from 1 to 86400";
+  const std::string kUrl = "--url https://h:8443 --token-file t ";
   const std::pair<std::string, std::string> cases[] = {
       {"", "no command given" + kCommands},
       {"frob", "no command frob" + kCommands},
@@ -152,16 +164,13 @@ TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
       {"send -m a --address=", "--address needs a bus address"},
       {"send", "send needs at least one --message"},
       {"send -p 555", "--pager must follow the --message it belongs to"},
-      {"send -m a -g -e x@y -s S", "--email must follow the --message it belongs to"},
       {"send -m a -g", "group 2 has no --message"},
       {"send -m", "Missing argument for -m"},
       // Addresses without a subject would be dropped by the server without a word.
       {"send -m a -e x@y", "--email needs --subject"},
       {"send -m a --timeout 5", "--timeout needs --wait"},
       {"send -m a --wait --timeout 0", kSeconds},
-      {"send -m a --wait --timeout 5s", kSeconds},
       {"send -m a --wait --hold 1", "--hold is for sends without --wait"},
-      {"send -m a --frobnicate", "Unknown option --frobnicate"},
       {"send -m a stray", "unexpected stray (message texts follow --message)"},
       {"send -m \xc3\x28", "the value of -m is not valid UTF-8"},
       {"settings get", "settings get takes one group: " + kGroups},
@@ -179,9 +188,15 @@ TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
       {"call --class cEmail x", "no class cEmail (cNotify, cPager)"},
       {"call --list cNotify x", "call --list takes at most a class"},
       {"test-gateway 1", "test-gateway takes INDEX and NUMBER"},
-      {"test-gateway one 2", "INDEX must be a whole number (0, 1 or 2), not one"},
       {"test-gateway 40000 2", "INDEX must be a whole number (0, 1 or 2), not 40000"},
       {"test-gateway --timeout 0 1 2", kSeconds},
+      {kUrl + "journal", "journal is D-Bus only: --url reaches send, test-gateway, watch, status"},
+      {kUrl + "--system status", "--url replaces the bus options (--system, --address, --dest)"},
+      {"--url h:8443 --token-file t status",
+       "--url takes an https:// (or http://) URL, not h:8443"},
+      {"--url https://h status", "--url needs --token-file FILE"},
+      {"--cacert ca.pem status", "--token-file, --cacert and --insecure go with --url"},
+      {kUrl + "--cacert ca.pem --insecure status", "--cacert and --insecure exclude each other"},
   };
   for (const auto& [line, error] : cases) EXPECT_EQ(Shown(line), "error: " + error) << line;
 }
@@ -219,7 +234,6 @@ TEST(ClientCommandLine, WarnsOncePerPartTheServerWillNotDeliverOrRead) {
        "message 2 of group 1 has no recipient: it will not be delivered"},
       {"send -m x -e a@x -s S", kNoRoute},
       {"send -m x -e a@x -s S --smtp-server mail", kNoRoute},
-      {"send -m x -e a@x -s S --from q@x", kNoRoute},
       {"send -m x -p 5 --wait --timeout 1", kLate},
       {"send -m x -p 5 --wait --timeout 2", ""},
       {"send -m x --wait --timeout 1", kNobody + "\n" + kLate},
@@ -247,6 +261,78 @@ TEST(ClientCommandLine, WarnsOncePerPartTheServerWillNotDeliverOrRead) {
        "0: the value has 100 characters; the server reads back only the first 99"},
   };
   for (const auto& [line, warnings] : cases) EXPECT_EQ(Warned(line), warnings) << line;
+}
+
+TEST(ClientRemote, TokenFileIsOneLineReadableByItsOwnerAlone) {
+  const testing::TempFolder folder;
+  struct Case {
+    const char* text;
+    mode_t mode;
+    std::string read;  // the token, or the refusal with @ for the file's path
+  };
+  const Case cases[] = {
+      {"s3cret\n", 0600, "s3cret"},
+      {"s3cret\r\n", 0400, "s3cret"},
+      {"s3cret\n", 0640,
+       "the token file @ can be read by others (mode 0640); make it private: chmod 600 @"},
+      {"", 0600, "the token file @ is empty"},
+      {"one\ntwo\n", 0600, "the token file @ must hold the token alone on one line"},
+      {"one two", 0600, "the token file @ must hold the token alone on one line"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = folder.Write("token", c.text);
+    chmod(path.c_str(), c.mode);
+    const TokenRead got = ReadTokenFile(path);
+    std::string want = c.read;
+    for (size_t at; (at = want.find('@')) != std::string::npos;) want.replace(at, 1, path);
+    EXPECT_EQ(got.error.empty() ? got.token : got.error, want) << std::oct << c.mode;
+  }
+  EXPECT_TRUE(ReadTokenFile(folder.File("none")).error.starts_with("cannot read the token file"));
+}
+
+TEST(ClientRemote, RequestBodyListsRecipientsInParallelAndEventsSplitAtBlankLines) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"send --test-id T -m a -p 1 -p 2 -m b -e x@y -s S -g -m c",
+       R"({"testId":"T","groups":[{"messages":["a","b"],"emails":[[],["x@y"]],"pagers":[["1","2"],[]]},)"
+       R"({"messages":["c"],"emails":[[]],"pagers":[[]]}],"subject":"S","mailFrom":"","profile":"",)"
+       R"("smtpServer":""})"},
+      {"send --test-id T -m \"say \\\"hi\\\"\" -p 1 --callback-host https://m.x/cb",
+       R"({"testId":"T","groups":[{"messages":["say \"hi\""],"emails":[[]],"pagers":[["1"]]}],)"
+       R"("callback":"https://m.x/cb"})"},
+  };
+  for (const auto& [line, body] : cases) {
+    const ParsedCommandLine parsed = Parse(line);
+    const auto& send = std::get<SendCommand>(parsed.invocation.command);
+    EXPECT_EQ(RequestJson(send, send.test_id), body) << line;
+  }
+  // The server's event stream splits at blank lines wherever chunks end.
+  EventReader reader;
+  for (std::string_view chunk :
+       {": keep-alive\n\nevent: deliv", "ered\r\ndata: {\"a\":\r\ndata:1}\r",
+        "\n\r\nid: 3\n\ndata: x\n\nevent: delivered\n"})
+    reader.Feed(chunk);
+  std::vector<std::string> got;
+  while (std::optional<ServerEvent> e = reader.Take()) got.push_back(e->name + "|" + e->data);
+  EXPECT_EQ(got, (std::vector<std::string>{"delivered|{\"a\":\n1}", "message|x"}));
+}
+
+TEST(DaemonFolder, CommandLineBeforeEnvironmentRelativeToTheDaemonsDirectory) {
+  const struct {
+    const char* why;
+    std::vector<std::string> argv, environment;
+    std::optional<std::string> folder;
+  } cases[] = {
+      {"--folder DIR", {"qznotesd", "--folder", "/srv/qz"}, {}, "/srv/qz"},
+      {"--folder=DIR, relative", {"qznotesd", "--folder=qz/../notes"}, {}, "/home/u/notes"},
+      {"the command line wins", {"qznotesd", "--folder", "a"}, {"QZNOTES_FOLDER=/b"}, "/home/u/a"},
+      {"the environment", {"qznotesd"}, {"HOME=/x", "QZNOTES_FOLDER=/var/qz"}, "/var/qz"},
+      {"an empty variable names none", {"qznotesd"}, {"QZNOTES_FOLDER="}, std::nullopt},
+      {"the last --folder counts", {"qznotesd", "--folder", "/a", "--folder=/b"}, {}, "/b"},
+      {"--folder without its value", {"qznotesd", "--folder"}, {}, std::nullopt},
+      {"not an option after --", {"qznotesd", "--", "--folder=/a"}, {}, std::nullopt},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(FolderOfDaemon(c.argv, c.environment, "/home/u"), c.folder) << c.why;
 }
 
 }  // namespace

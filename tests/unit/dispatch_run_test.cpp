@@ -2,12 +2,19 @@
 // callback and what the run reports of itself (DispatchTrace); the gateway
 // test, which runs the row of its index and answers by its rules; and a
 // gateway added as one row from a test, run and tested like the built-in
-// ones with what its initialisation step keeps in the object.
+// ones with what its initialisation step keeps in the object; an object's
+// try in a fleet, against a shared store that is down, leaving the try to
+// another daemon or losing its lease mid-run; and the profile listing
+// through cRegistry, the one use the server makes of it.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "dispatch/journal_store.h"
 #include "dispatch_fixture.h"
+#include "gateways/channel_frame.h"
+#include "gateways/mail/c_registry.h"
+#include "gateways/mail/mail_profile.h"
 
 namespace qz::testing {
 namespace {
@@ -154,27 +161,18 @@ TEST_F(DispatchTest, TraceOfManyGroupsKeepsItsFirstStepsAndCountsTheRest) {
 // A channel handed nobody in a group sent nothing: the trace names no step
 // for it unless it failed, which has a reason worth reading.
 TEST_F(DispatchTest, TraceNamesNoDeliveryToNobody) {
-  const struct {
-    const char *why, *failing, *trace;
-  } cases[] = {
-      {"mail to a group without addresses, a page to a group without pagers", "",
-       "group 0: mail (SMTP) to a@example.org: delivered\n"
-       "group 1: page (SNPP) to 101: delivered\n"},
-      {"a failure to nobody still shows", "snpp",
-       "group 0: mail (SMTP) to a@example.org: delivered\n"
-       "group 0: page (SNPP) to (none): failed: down\n"
-       "group 1: page (SNPP) to 101: failed: down\n"},
-  };
+  // Mail to a group without addresses, a page to a group without pagers.
   emails_ = List({List({List({Variant("a@example.org")})}), Variant()});
   pagers_ = List({List({List({})}), List({List({Variant("101")})})});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.why);
-    Fresh();
-    if (*c.failing) channels_.failures[c.failing] = "down";
-    channels_.read_gateway = [](auto&) { return Variant("1"); };
-    Run(Options("s|f@example.org||mail|True"));
-    EXPECT_EQ(Traced(), c.trace);
-  }
+  channels_.read_gateway = [](auto&) { return Variant("1"); };
+  const std::string mail = "group 0: mail (SMTP) to a@example.org: delivered\n";
+  Run(Options("s|f@example.org||mail|True"));
+  EXPECT_EQ(Traced(), mail + "group 1: page (SNPP) to 101: delivered\n");
+  channels_.failures["snpp"] = "down";  // a failure to nobody still shows
+  Run(Options("s|f@example.org||mail|True"));
+  EXPECT_EQ(Traced(), mail +
+                          "group 0: page (SNPP) to (none): failed: down\n"
+                          "group 1: page (SNPP) to 101: failed: down\n");
 }
 
 TEST_F(DispatchTest, GatewayTestRunsTheRowOfItsIndexAndAnswersByItsRules) {
@@ -185,17 +183,13 @@ TEST_F(DispatchTest, GatewayTestRunsTheRowOfItsIndexAndAnswersByItsRules) {
     // channels: those that ran.
     const char *fails, *status, *earlier, *channels, *answer;
   } cases[] = {
-      {0, nullptr, "", "", "pager", "Message Sent"},
       {2, nullptr, "", "", "sms-init sms", "Message Sent"},
       {2, "left by the loader", "", "", "sms-init", "Failed to initialize SMS Settings"},
       {1, nullptr, "250 Message Sent OK\r\n", "", "snpp", "250 Message Sent OK\r\n"},
-      {1, "Wrong Gateway", "Wrong Gateway", "", "snpp", "Wrong Gateway"},
       {1, nullptr, "250 OK", "Connection error.\r\n", "snpp", "Connection error.\r\n"},
       {1, "", "550 Error", "", "snpp", "550 Error"},
       {9, nullptr, "", "", "", "Test Failed"},  // no status left from the test before
       {0, "Port busy.\r\n", "", "", "pager", "Port busy.\r\n"},
-      {3, nullptr, "", "left by an earlier failure", "", "left by an earlier failure"},
-      {1, "", "", "", "snpp", "Test Failed"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer);
@@ -271,6 +265,95 @@ TEST_F(DispatchTest, AGatewayAddedAsOneRowIsRunAndTested) {
   EXPECT_EQ(notify_->gvarTestGateway(3, " 555 ").Text(), "Message Sent");
   EXPECT_EQ(notify_->gvarTestGateway(3, " 555 ").Text(), "Failed to initialize bell Settings");
   EXPECT_EQ(rung, "m0 to 100, load 1; This is Alert Test Message to  555 , load 3; ");
+}
+
+struct FleetStore final : JournalStore {
+  uint64_t NewKey() override { return 1; }
+  bool Put(uint64_t, std::string_view) override { return !down; }
+  bool PutFailed(uint64_t, std::string_view) override { return true; }
+  void HoldFailed(uint64_t, std::string) override {}
+  bool Remove(uint64_t) override { return ++removes > 0; }
+  void KeepEverything() override {}
+  std::vector<Leftover> TakeOverEarlierRuns() override { return {}; }
+  void ReportFailure(std::string_view) const override {}
+  size_t LiveCount() const override { return 0; }
+  size_t FailedCount() const override { return 0; }
+  std::vector<Leftover> Failed() const override { return {}; }
+  const std::string& where() const override { return where_; }
+  bool RefusesWhenNotDurable() const override { return true; }
+  bool StillHolds(uint64_t) override { return holds-- > 0; }
+  bool WaitsHere(uint64_t) const override { return waits_here; }
+  bool down = false, waits_here = true;
+  int holds = 0, removes = 0;
+  std::string where_ = "postgresql:///fleet";
+};
+
+TEST_F(DispatchTest, AFleetsTryIsRefusedHandedOffOrStoppedWhenItsLeaseIsLost) {
+  struct Row {
+    bool down, waits_here;
+    int holds;  // lease checks answered yes: the group's, then one a recipient
+    std::vector<std::string> paged;
+    int removes, callbacks;  // and log entries
+    std::string line;
+  } rows[] = {
+      {true, true, 9, {}, 1, 0, "refused: the request journal at postgresql:///fleet"},
+      {false, false, 9, {}, 0, 0, "request t1: handed to the fleet: needs 0, this daemon serves 2"},
+      {false, true, 2, {"100"}, 0, 0, "request t1: lease lost to another daemon; this run stops"},
+      {false, true, 9, {"100", "101"}, 1, 1, ""},
+  };
+  FleetStore store;
+  FleetRole role{{"2"}, [](const RequestRecord& r) { return TryNeeds(r, "0"); }};
+  std::vector<std::string> paged, lines;
+  env_.journal = &store;
+  env_.report = [&](std::string_view line) { lines.emplace_back(line); };
+  env_.fleet = &role;
+  pagers_ = List({List({List({Variant("100"), Variant("101")})})});
+  notes_ = List({List({Variant("m0")})});
+  channels_.paging.at(0).channel = [&](const ChannelCall& c, const Variant& n, const Variant& to) {
+    return RunChannel({.procedure = "pager",
+                       .deliver = [&](const std::string&, const Variant& one) -> Refusal {
+                         paged.push_back(one.Text());  // and fails, for the log
+                         return Failure{.text = "down " + one.Text()};
+                       },
+                       .gate = c.gate},
+                      n, to);
+  };
+  for (const Row& row : rows) {
+    Fresh();
+    std::tie(store.down, store.waits_here, store.holds, store.removes) =
+        std::tuple(row.down, row.waits_here, row.holds, 0);
+    paged.clear();
+    lines = {""};
+    auto callback = std::make_shared<RecordingCallback>();
+    try {
+      Send(Variant(), callback);
+    } catch (const JournalUnavailable& e) {
+      lines.back() = std::string("refused: ") + e.what();
+    }
+    notify_->NotesTimer_Timer();
+    EXPECT_EQ(paged, row.paged) << row.line;
+    EXPECT_EQ(std::tuple(store.removes, callback->calls.size()),
+              std::tuple(row.removes, size_t(row.callbacks)))
+        << row.line;
+    EXPECT_EQ(lines.back().substr(0, row.line.size()), row.line);
+    EXPECT_EQ(Logged("down 100"), row.callbacks > 0) << row.line;
+  }
+}
+
+TEST_F(DispatchTest, GetMessageProfilesListsTheUsersProfileKeyAndADamagedStoreFindsNothing) {
+  RegistryStore store(folder_.File("QzRegistry.db"));
+  auto listing = [&](RegistryStore& store) {
+    ServerEnvironment env{folder_.path(), components_, channels_, seat_, &store};
+    return cNotify(env, context_.get()).GetMessageProfiles();
+  };
+  EXPECT_EQ(listing(store), Variant::Array({})) << "no profile key: an array with no elements";
+  for (const auto& [root, name] :
+       {std::pair(kHkeyCurrentUser, "Ops"), std::pair(kHkeyCurrentUser, "Mail Desk"),
+        std::pair(kHkeyLocalMachine, "Other")})
+    ASSERT_EQ(store.ReplaceValues(root, std::string(kMessageProfilesKey) + name, {}), kRegOk);
+  EXPECT_EQ(listing(store), Variant::Array({Variant("Mail Desk"), Variant("Ops")}));
+  RegistryStore broken(folder_.Write("broken.db", std::string(8192, 'x')));
+  EXPECT_EQ(listing(broken), Variant::Array({}));
 }
 
 }  // namespace

@@ -34,9 +34,8 @@ struct ChannelUse {
 class ScriptedChannels : public GatewayTable {
  public:
   ScriptedChannels() : GatewayTable(BuiltInGateways()) {
-    paging.at(0).channel = Scripted("pager");
-    paging.at(1).channel = Scripted("snpp");
-    paging.at(2).channel = Scripted("sms");
+    for (size_t i = 0; const char* name : {"pager", "snpp", "sms"})
+      paging.at(i++).channel = Scripted(name);
     paging.at(2).initialise = [this](const ChannelCall& c) {
       return Scripted("sms-init")(c, {}, {});
     };
