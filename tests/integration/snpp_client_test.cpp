@@ -197,7 +197,7 @@ TEST_F(SnppChannel, GroupOutcomes) {
 
 // A failed connection is the failure: its stripped status is also the text.
 TEST_F(SnppChannel, ConnectFailuresSayWhy) {
-  SnppSim silent("greeting none\n"), late("greeting-delay 8000\n");
+  SnppSim silent("greeting none\n");
   const std::string nobody = std::to_string(FreeLoopbackPort());  // nobody listens there
   const std::string not_listening = "Wrong Gateway. SNPP Server is not listening on port ";
   const struct {
@@ -205,7 +205,6 @@ TEST_F(SnppChannel, ConnectFailuresSayWhy) {
     bool waits_out;  // the whole connect limit passes
   } cases[] = {
       {silent.PortText(), "127.0.0.1", not_listening + silent.PortText(), true},
-      {late.PortText(), "127.0.0.1", not_listening + late.PortText(), true},
       {nobody, "127.0.0.1", "Failure to Connect to SNPP Server at 127.0.0.1", false},
       {silent.PortText(), "", "Failure to Connect to SNPP Server at", false},
       {"abc", "127.0.0.1", "Type mismatch", false},
