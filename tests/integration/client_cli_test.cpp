@@ -119,7 +119,6 @@ TEST_F(ClientCli, SettingsCallAndJournalPrintTheAnswerAndExitByIt) {
        R"({"error":{"kind":"usage","message":"cNotify has no operation NoSuchOperation",)"
        R"("hint":"qznotes call --list cNotify lists them"}})"
        "\n"},
-      {"call gvarGetPagerSettings not-a-number", 2, "", StartsWith("qznotes: ")},
       {"send -m x -e ops@example.org", 2, "",
        "qznotes: --email needs --subject\n(qznotes --help lists the commands)\n"},
       {"--json --dest org.qznotes.Nobody settings", 2, "",

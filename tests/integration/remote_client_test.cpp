@@ -23,7 +23,6 @@ class RemoteClient : public ::testing::Test {
     // A file per token, named as the token; "reader" may not send.
     for (const char* name : {"all", "reader"})
       chmod(keys_.Write(name, daemon_.token(name) + "\n").c_str(), 0600);
-    chmod(keys_.Write("loose", daemon_.token("all") + "\n").c_str(), 0644);
   }
 
   // `token` names a token file; `trusted` passes the certificate as the CA.
@@ -71,8 +70,6 @@ TEST_F(RemoteClient, RefusalsSayWhy) {
   };
   const Case cases[] = {
       {"reader", "send -m x -p 555", 1, StartsWith("qznotes: the server refused: 403 ")},
-      {"loose", "status", 2,
-       HasSubstr("can be read by others (mode 0644); make it private: chmod 600 ")},
       {"all", "status", 2, HasSubstr("certificate"), false},
   };
   for (const Case& c : cases) {
