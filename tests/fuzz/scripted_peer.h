@@ -4,7 +4,7 @@
 // up. The code under test runs unchanged on the real descriptor.
 #pragma once
 
-#include <netinet/in.h>
+#include <fuzzer/FuzzedDataProvider.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,12 +15,21 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "support/child_process.h"
 
 namespace qz::fuzz {
 
 // How long the peer waits for the other side before saying its next piece.
 inline constexpr int kPeerQuietMs = 2;
 inline constexpr int kPeerRounds = 64;  // bounds the reads of one wait
+
+// At most `count` pieces of up to `length` bytes each, as the input runs.
+inline std::vector<std::string> Pieces(FuzzedDataProvider& input, size_t count, size_t length) {
+  std::vector<std::string> pieces;
+  while (input.remaining_bytes() > 0 && pieces.size() < count)
+    pieces.push_back(input.ConsumeRandomLengthString(length));
+  return pieces;
+}
 
 // Reads what the other side says until it has been quiet for kPeerQuietMs.
 inline void HearOut(int fd) {
@@ -50,17 +59,7 @@ inline void PlayChunks(int fd, const std::vector<std::string>& chunks) {
 // error at once rather than waiting out its deadline on a quiet socket.
 class ScriptedServer {
  public:
-  ScriptedServer() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    auto* raw = reinterpret_cast<sockaddr*>(&address);
-    if (!listener_ || ::bind(listener_.get(), raw, sizeof address) != 0 ||
-        ::listen(listener_.get(), 4) != 0 || ::getsockname(listener_.get(), raw, &length) != 0)
-      __builtin_trap();
-    port_ = ntohs(address.sin_port);
-  }
+  ScriptedServer() : listener_(testing::ListenOnLoopback(4, port_)) {}
   int port() const { return port_; }
 
   // Answers the next connection with `chunks` while `client` runs here.
@@ -79,8 +78,8 @@ class ScriptedServer {
   }
 
  private:
-  UniqueFd listener_;
-  int port_ = 0;
+  uint16_t port_ = 0;
+  UniqueFd listener_;  // after port_, which it sets
 };
 
 }  // namespace qz::fuzz

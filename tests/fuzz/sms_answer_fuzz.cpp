@@ -21,9 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool post = input.ConsumeBool();
   const std::string response = input.ConsumeRandomLengthString(32);
   const std::string retry_after = input.ConsumeRandomLengthString(48);
-  std::vector<std::string> answer;
-  while (input.remaining_bytes() > 0 && answer.size() < 8)
-    answer.push_back(input.ConsumeRandomLengthString(2048));
+  std::vector<std::string> answer = qz::fuzz::Pieces(input, 8, 2048);
 
   const auto now = std::chrono::system_clock::now();
   const auto wait = qz::RetryAfter(retry_after, now);

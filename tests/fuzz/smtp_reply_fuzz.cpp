@@ -11,9 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static qz::fuzz::ScriptedServer server;
   FuzzedDataProvider input(data, size);
-  std::vector<std::string> replies;
-  while (input.remaining_bytes() > 0 && replies.size() < 16)
-    replies.push_back(input.ConsumeRandomLengthString(512));
+  std::vector<std::string> replies = qz::fuzz::Pieces(input, 16, 512);
 
   server.Serve(replies, [&] {
     const std::string to[] = {"pager@example.org"};

@@ -14,9 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static qz::fuzz::ScriptedServer server;
   FuzzedDataProvider input(data, size);
   const bool rfc1861 = input.ConsumeBool();
-  std::vector<std::string> replies;
-  while (input.remaining_bytes() > 0 && replies.size() < 16)
-    replies.push_back(input.ConsumeRandomLengthString(512));
+  const std::vector<std::string> replies = qz::fuzz::Pieces(input, 16, 512);
 
   for (const std::string& reply : replies) {
     qz::MatchExactReply(reply);

@@ -49,9 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   const auto dialogue = static_cast<Dialogue>(input.ConsumeIntegralInRange<int>(0, 2));
   const bool echo = input.ConsumeBool();
-  std::vector<std::string> said;
-  while (input.remaining_bytes() > 0 && said.size() < 16)
-    said.push_back(input.ConsumeRandomLengthString(300));
+  const std::vector<std::string> said = qz::fuzz::Pieces(input, 16, 300);
   for (const std::string& text : said) DialFailureText(text, "5551234");
 
   qz::UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));

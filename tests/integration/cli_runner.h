@@ -4,17 +4,14 @@
 // Unix user (support/unix_user.h). Use from one thread.
 #pragma once
 
-#include <fcntl.h>
+#include <glib.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/child_process.h"  // Eventually
+#include "support/child_process.h"
 #include "support/temp_folder.h"
 #include "support/unix_user.h"
 
@@ -45,79 +42,49 @@ class CliProcess {
   // another program than the client (e.g. gdbus), run the same way.
   explicit CliProcess(std::vector<std::string> args,
                       const std::optional<UnixUser>& user = std::nullopt,
-                      std::string program = QZ_CLIENT_PATH) {
-    args.insert(args.begin(), std::move(program));
-    if (user) args = AsUser(*user, std::move(args));
-    // The client must never reach the user's own buses: only what a test
-    // names with --address is there.
-    std::vector<std::string> env = {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir_.File("none"),
-                                    "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + dir_.File("none")};
-    for (char** e = environ; *e; ++e) {
-      const std::string_view entry(*e);
-      if (!entry.starts_with("DBUS_SESSION_BUS_ADDRESS=") &&
-          !entry.starts_with("DBUS_SYSTEM_BUS_ADDRESS="))
-        env.emplace_back(entry);
-    }
-    const std::string out = dir_.File("stdout"), err = dir_.File("stderr");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int spawned = posix_spawn(&pid_, args[0].c_str(), &actions, nullptr,
-                                    Pointers(args).data(), Pointers(env).data());
-    posix_spawn_file_actions_destroy(&actions);
-    // A constructor that throws runs no destructor: there is no child to stop.
-    if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
-  }
-  ~CliProcess() { Stop(); }
-  CliProcess(const CliProcess&) = delete;
-  CliProcess& operator=(const CliProcess&) = delete;
+                      std::string program = QZ_CLIENT_PATH)
+      : process_(Command(std::move(args), user, std::move(program), dir_.File("none")),
+                 dir_ / "stdout", {.err = dir_ / "stderr"}) {}
 
   // What the client has written to standard error so far, while it runs
   // (a long-running command announcing that it is ready).
   std::string ErrSoFar() const { return dir_.Read("stderr"); }
 
   // Sends `signal` to the client while it runs.
-  void Signal(int signal) {
-    if (pid_ > 0) kill(pid_, signal);
-  }
+  void Signal(int signal) { process_.Signal(signal); }
 
   // The outcome once the client ended; a client still running at `limit`
   // is killed and reported as kTimedOut, so a hang fails instead of stalling.
   CliResult Wait(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
-    CliResult result;
-    int status = 0;
-    pid_t done = 0;
-    if (pid_ > 0) Eventually([&] { return (done = waitpid(pid_, &status, WNOHANG)) != 0; }, limit);
-    if (done == pid_) {
-      result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-      pid_ = -1;
-    }
-    Stop();  // still running at `limit`, or not ours to wait for
-    result.out = dir_.Read("stdout");
-    result.err = dir_.Read("stderr");
-    return result;
+    const int status = process_.WaitExit(limit);
+    process_.Signal(SIGKILL);  // still running at `limit`
+    process_.WaitExit(limit);
+    return {status, dir_.Read("stdout"), dir_.Read("stderr")};
   }
 
  private:
-  void Stop() {
-    if (const pid_t pid = std::exchange(pid_, -1); pid > 0 && kill(pid, SIGKILL) == 0)
-      waitpid(pid, nullptr, 0);
-  }
-  // posix_spawn's argument vector: the strings' own buffers, then null.
-  static std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (std::string& t : texts) pointers.push_back(t.data());
-    pointers.push_back(nullptr);
-    return pointers;
+  // The client must never reach the user's own buses: only what a test
+  // names with --address is there.
+  static std::vector<std::string> Command(std::vector<std::string> args,
+                                          const std::optional<UnixUser>& user, std::string program,
+                                          const std::string& nowhere) {
+    args.insert(args.begin(), {"/usr/bin/env", "DBUS_SESSION_BUS_ADDRESS=unix:path=" + nowhere,
+                               "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + nowhere, std::move(program)});
+    return user ? AsUser(*user, std::move(args)) : args;
   }
 
   TempFolder dir_;
-  pid_t pid_ = -1;
+  ChildProcess process_;  // stopped before its folder goes
 };
+
+// The words of `command`, quoted as a shell would read them.
+inline std::vector<std::string> ShellWords(const std::string& command) {
+  char** argv = nullptr;
+  EXPECT_TRUE(g_shell_parse_argv(command.c_str(), nullptr, &argv, nullptr)) << command;
+  std::vector<std::string> words(argv, argv + (argv ? g_strv_length(argv) : 0));
+  g_strfreev(argv);
+  return words;
+}
 
 // One run of the client, start to end.
 inline CliResult RunCli(std::vector<std::string> args) {

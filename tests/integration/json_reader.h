@@ -12,16 +12,13 @@
 
 namespace qz::testing {
 
+// Scalars keep their value, objects their members; arrays read as null.
 struct Json {
-  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
-  Kind kind = Kind::kNull;
   bool boolean = false;
   double number = 0;
-  std::string text;  // kString
-  std::vector<Json> items;
+  std::string text;
   std::vector<std::pair<std::string, Json>> members;
 
-  bool Is(Kind k) const { return kind == k; }
   // The member named `key` of an object; null when absent or not an object.
   const Json* Find(std::string_view key) const {
     for (const auto& [name, value] : members)
@@ -49,7 +46,6 @@ class JsonReader {
     Json out;
     const GType type = JSON_NODE_HOLDS_VALUE(node) ? json_node_get_value_type(node) : G_TYPE_NONE;
     if (JSON_NODE_HOLDS_OBJECT(node)) {
-      out.kind = Json::Kind::kObject;
       JsonObject* object = json_node_get_object(node);
       GList* names = json_object_get_members(object);  // in document order
       for (GList* n = names; n; n = n->next) {
@@ -57,18 +53,12 @@ class JsonReader {
         out.members.emplace_back(name, From(json_object_get_member(object, name)));
       }
       g_list_free(names);
-    } else if (JSON_NODE_HOLDS_ARRAY(node)) {
-      out.kind = Json::Kind::kArray;
-      JsonArray* array = json_node_get_array(node);
-      for (guint i = 0; i < json_array_get_length(array); ++i)
-        out.items.push_back(From(json_array_get_element(array, i)));
+    } else if (type == G_TYPE_BOOLEAN) {
+      out.boolean = json_node_get_boolean(node);
+    } else if (type == G_TYPE_STRING) {
+      out.text = json_node_get_string(node);
     } else if (type != G_TYPE_NONE) {
-      out.kind = type == G_TYPE_BOOLEAN  ? Json::Kind::kBool
-                 : type == G_TYPE_STRING ? Json::Kind::kString
-                                         : Json::Kind::kNumber;
-      out.boolean = type == G_TYPE_BOOLEAN && json_node_get_boolean(node);
-      if (type == G_TYPE_STRING) out.text = json_node_get_string(node);
-      if (out.Is(Json::Kind::kNumber)) out.number = json_node_get_double(node);
+      out.number = json_node_get_double(node);
     }
     return out;
   }

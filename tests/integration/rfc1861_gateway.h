@@ -5,10 +5,8 @@
 #pragma once
 
 #include <chrono>
-#include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
@@ -24,27 +22,24 @@ class PerlGateway {
       : process_(
             {"/usr/bin/perl", std::string(QZ_SOURCE_DIR) + "/tests/integration/rfc1861_gateway.pl",
              folder_.File("port"), folder_.File("record"), "300", std::to_string(port)},
-            folder_ / "output") {
-    for (int i = 0; i < 1000 && port_ == 0 && process_.Running(); ++i) {
-      std::ifstream in(folder_.File("port"));
-      if (!(in >> port_)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
+            folder_ / "output"),
+        port_(WaitForPortFile(folder_ / "port", process_, std::chrono::seconds(20))) {}
   int port() const { return port_; }
-  // Lines of the record that start with `prefix`, waiting (bounded) for `count` "END" lines.
+  // Lines of the record that start with `prefix`, waiting (bounded) for `ends` "END" lines.
   std::vector<std::string> Lines(const std::string& prefix, int ends = 1) const {
     std::vector<std::string> found;
-    for (int i = 0; i < 500; ++i) {
-      found.clear();
-      int seen = 0;
-      std::istringstream lines(folder_.Read("record"));
-      for (std::string line; std::getline(lines, line);) {
-        seen += line == "END";
-        if (line.rfind(prefix, 0) == 0) found.push_back(line);
-      }
-      if (seen >= ends) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    Eventually(
+        [&] {
+          found.clear();
+          int seen = 0;
+          std::istringstream lines(folder_.Read("record"));
+          for (std::string line; std::getline(lines, line);) {
+            seen += line == "END";
+            if (line.starts_with(prefix)) found.push_back(line);
+          }
+          return seen >= ends;
+        },
+        std::chrono::seconds(10));
     return found;
   }
 

@@ -129,8 +129,5 @@ done
 
 # scripts/setup installs lintian; no error and no warning passes.
 lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
-if [[ $failures -ne 0 ]]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
+[[ $failures -eq 0 ]] || { echo "$failures check(s) failed"; exit 1; }
 echo "all checks passed"

@@ -43,8 +43,5 @@ in_synopsis qznotesd.8 $("$bin/qznotesd" --help | grep -o -- '--[a-z][a-z-]*' | 
 # shellcheck disable=SC2046
 in_synopsis qznotes.1 $("$bin/qznotes" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z-]*\).*/\1/p')
 
-if [[ $failures -ne 0 ]]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
+[[ $failures -eq 0 ]] || { echo "$failures check(s) failed"; exit 1; }
 echo "all checks passed"

@@ -57,8 +57,5 @@ expect "${shown[@]}" "run: qznotes exited 1 (0: Message Sent, 1: undeliverable, 
 [[ $(grep -c '^  | 550 5.1.1 <gone@example.org>' <<<"$output") -eq 2 ]] ||
   fail "the log should hold two refusals of gone@example.org"
 
-if [[ $failures -ne 0 ]]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
+[[ $failures -eq 0 ]] || { echo "$failures check(s) failed"; exit 1; }
 echo "all checks passed"

@@ -84,25 +84,45 @@ inline bool WaitListening(uint16_t port, std::chrono::milliseconds limit) {
   return Eventually([&] { return Listening(port); }, limit);
 }
 
+// How a child's standard streams and start are set up besides its arguments.
+struct SpawnSetup {
+  std::filesystem::path err = {};  // standard error; empty: with standard output
+  char** env = environ;
+  std::filesystem::path dir = {};  // where it starts; empty: here
+  bool append = false;             // to its output files instead of replacing them
+};
+
+// Starts `args` (an absolute program path first) with standard input from
+// /dev/null and standard output to `out`; throws when it cannot.
+inline pid_t Spawn(std::vector<std::string> args, const std::filesystem::path& out,
+                   const SpawnSetup& setup = {}) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int mode = O_WRONLY | O_CREAT | (setup.append ? O_APPEND : O_TRUNC);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!setup.dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, setup.dir.c_str());
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), mode, 0644);
+  if (setup.err.empty())
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  else
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, setup.err.c_str(), mode, 0644);
+  pid_t pid = -1;
+  const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), setup.env);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) throw std::runtime_error("cannot start " + args[0]);
+  return pid;
+}
+
 class ChildProcess {
  public:
   static constexpr int kRunning = -1000;
 
-  ChildProcess(std::vector<std::string> args, std::filesystem::path output)
-      : output_(std::move(output)) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    const int failed = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) throw std::runtime_error("cannot start " + args[0]);
-  }
+  ChildProcess(std::vector<std::string> args, std::filesystem::path output,
+               const SpawnSetup& setup = {})
+      : output_(std::move(output)), pid_(Spawn(std::move(args), output_, setup)) {}
   ~ChildProcess() { Stop(); }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

@@ -6,26 +6,23 @@
 // thread.
 #pragma once
 
-#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/temp_folder.h"
 #include "support/unix_user.h"
-
-extern char** environ;
 
 namespace qz::testing {
 
@@ -110,23 +107,13 @@ class PgCluster {
     if (geteuid() == 0)
       args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=" + std::to_string(server_uid_),
                                  "--regid=" + std::to_string(server_gid_), "--clear-groups", "--"});
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const std::string log = folder_.File("tools.log");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, folder_.path().c_str());
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    pid_t pid = 0;
-    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (failed != 0 || waitpid(pid, &status, 0) != pid) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    try {
+      ChildProcess tool(std::move(args), folder_.File("tools.log"),
+                        {.dir = folder_.path(), .append = true});
+      return tool.WaitExit(std::chrono::minutes(10)) == 0;
+    } catch (const std::runtime_error&) {  // it could not be started
+      return false;
+    }
   }
 
   TempFolder folder_;

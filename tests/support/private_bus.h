@@ -97,9 +97,8 @@ class PrivateBus {
   // A new registered connection; throws when the bus can't be reached.
   BusConnection Connect() const {
     std::string why;
-    GDBusConnection* connection = TryConnect(&why);
-    if (!connection) throw std::runtime_error("connect to private bus: " + why);
-    return BusConnection(connection);
+    if (GDBusConnection* connection = TryConnect(&why)) return BusConnection(connection);
+    throw std::runtime_error("connect to private bus: " + why);
   }
 
   // A new registered connection, or null with `why` set.

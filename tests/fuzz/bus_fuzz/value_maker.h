@@ -81,31 +81,21 @@ class ValueMaker {
   }
 
   std::string Text() {
-    switch (Below(9)) {
-      case 0:
-        return "";
-      case 1:
-        return "QzNotes.cNotify";
-      case 2:
-        if (long_texts_ == 0) return "x";
-        --long_texts_;
-        return std::string(1 + Below(70000), static_cast<char>('a' + Below(26)));
-      case 3:
-        return "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x9f";
-      case 4:
-        return "line\r\nInjected: 1\r\n.\r\n";
-      case 5:
-        return "%s%n%x";
-      case 6:
-        return std::to_string(static_cast<int64_t>(random_()));
-      case 7:
-        return OneIn(2) ? paths[Below(paths.size())] : names[Below(names.size())];
-      default: {
-        std::string text(Below(40), ' ');
-        for (char& c : text) c = static_cast<char>(1 + Below(126));
-        return text;
-      }
+    // Empty, a name the server knows, non-ASCII, a header injection, a format string.
+    static const char* const kFixed[] = {"", "QzNotes.cNotify",
+                                         "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x9f",
+                                         "line\r\nInjected: 1\r\n.\r\n", "%s%n%x"};
+    const uint64_t kind = Below(9);
+    if (kind < std::size(kFixed)) return kFixed[kind];
+    if (kind == 5 && long_texts_ > 0) {
+      --long_texts_;
+      return std::string(1 + Below(70000), static_cast<char>('a' + Below(26)));
     }
+    if (kind == 6) return std::to_string(static_cast<int64_t>(random_()));
+    if (kind == 7) return OneIn(2) ? paths[Below(paths.size())] : names[Below(names.size())];
+    std::string text(Below(40), ' ');
+    for (char& c : text) c = static_cast<char>(1 + Below(126));
+    return text;
   }
 
  private:
@@ -129,38 +119,23 @@ class ValueMaker {
     return OneIn(3) ? static_cast<T>(random_()) : bounds[Below(std::size(bounds))];
   }
   GVariant* Basic(const GVariantType* type) {
-    switch (g_variant_type_peek_string(type)[0]) {
-      case 'b':
-        return g_variant_new_boolean(OneIn(2));
-      case 'y':
-        return g_variant_new_byte(Number<uint8_t>());
-      case 'n':
-        return g_variant_new_int16(Number<int16_t>());
-      case 'q':
-        return g_variant_new_uint16(Number<uint16_t>());
-      case 'i':
-        return g_variant_new_int32(Number<int32_t>());
-      case 'u':
-        return g_variant_new_uint32(Number<uint32_t>());
-      case 'x':
-        return g_variant_new_int64(Number<int64_t>());
-      case 't':
-        return g_variant_new_uint64(Number<uint64_t>());
-      case 'h':
-        return g_variant_new_handle(0);
-      case 'd': {
-        const double doubles[] = {0, -0.0, 1e308, -1e308, NAN, INFINITY, 32767.5, 2.5};
-        return g_variant_new_double(doubles[Below(std::size(doubles))]);
-      }
-      case 'o':
-        return g_variant_new_object_path(paths[Below(paths.size())].c_str());
-      case 'g':
-        return g_variant_new_signature(OneIn(2) ? "a{sv}" : "");
-      default: {
-        const std::string text = Text();
-        return g_variant_new_string(text.c_str());
-      }
+    const char kind = g_variant_type_peek_string(type)[0];
+    if (kind == 'b') return g_variant_new_boolean(OneIn(2));
+    if (kind == 'y') return g_variant_new_byte(Number<uint8_t>());
+    if (kind == 'n') return g_variant_new_int16(Number<int16_t>());
+    if (kind == 'q') return g_variant_new_uint16(Number<uint16_t>());
+    if (kind == 'i') return g_variant_new_int32(Number<int32_t>());
+    if (kind == 'u') return g_variant_new_uint32(Number<uint32_t>());
+    if (kind == 'x') return g_variant_new_int64(Number<int64_t>());
+    if (kind == 't') return g_variant_new_uint64(Number<uint64_t>());
+    if (kind == 'h') return g_variant_new_handle(0);
+    if (kind == 'o') return g_variant_new_object_path(paths[Below(paths.size())].c_str());
+    if (kind == 'g') return g_variant_new_signature(OneIn(2) ? "a{sv}" : "");
+    if (kind == 'd') {
+      const double doubles[] = {0, -0.0, 1e308, -1e308, NAN, INFINITY, 32767.5, 2.5};
+      return g_variant_new_double(doubles[Below(std::size(doubles))]);
     }
+    return g_variant_new_string(Text().c_str());
   }
 
   std::mt19937_64 random_;
