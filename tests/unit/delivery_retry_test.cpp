@@ -468,6 +468,7 @@ TEST(DeliveryLedger, TheDuplicateWindowSurvivesARestartAndStaysSmall) {
   const int64_t t0 = 1'800'000'000'000;
   DeliveryLedger ledger(folder.path());
   ledger.RecordSent("d1", "T 41\n%", seconds(60), t0);
+  EXPECT_EQ(ledger.DuplicateOf("d1", seconds(60), t0 + 60'000), std::nullopt) << "in memory";
   for (const auto& [now, first] : {std::pair(t0 + 59'999, std::optional<std::string>("T 41\n%")),
                                    std::pair(t0 + 60'000, std::optional<std::string>())})
     EXPECT_EQ(DeliveryLedger(folder.path()).DuplicateOf("d1", seconds(60), now), first);
