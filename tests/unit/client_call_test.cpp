@@ -61,7 +61,6 @@ TEST(ClientCall, ReadsEachWordForItsParameterType) {
       {"[]", "as", "@as []", "empty array for a typed array parameter"},
       {"<'x'>", "v", "<'x'>", "an explicit variant is the wrapping itself"},
       {"empty", "v", "<byte 0x00>", "Empty marker"},
-      {"null", "v", "<byte 0x01>", "Null marker"},
       {"NoDim", "v", "<byte 0x02>", "no-dimensions marker, any letter case"},
       {"x", "n", "", "a word is no 16-bit number"},
       {"1 2", "n", "", "trailing text after a value is not ignored"},
@@ -145,8 +144,6 @@ TEST(ClientCall, EveryKindAsTextAndJson) {
     const char *value, *text, *json;  // value: GVariant text of what the daemon answers
   } cases[] = {
       {"<byte 0>", "Empty", "{\"kind\":\"Empty\"}"},
-      {"<byte 1>", "Null", "{\"kind\":\"Null\"}"},
-      {"<byte 2>", "NoDimensions", "{\"kind\":\"NoDimensions\"}"},
       {"<byte 3>", "Missing", "{\"kind\":\"Missing\"}"},
       {"<byte 9>", "9", "9"},  // not a marker: just a number
       {"<0.1>", "0.1", "0.1"},

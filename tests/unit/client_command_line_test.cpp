@@ -132,18 +132,11 @@ TEST(ClientCommandLine, WhatEachCommandLineAsksFor) {
       {"--url https://h:8443 --token-file t send -m x -p 5",
        "send [[x]] [[[]]] [[[5]]] byte 0x00 hold=3"},
       {"status --json --url https://h:8443 --token-file t --cacert ca.pem", "json other"},
-      {"--url https://h:8443 --token-file t --insecure watch --count 1", "other"},
       // Help wins over whatever follows it.
       {"--help", "help "},
       {"send -m x --help --frobnicate", "help send"},
   };
   for (const auto& [line, shown] : cases) EXPECT_EQ(Shown(line), shown) << line;
-  // Each element in its own Variant, as the server reads them; the mail
-  // options all five or none (the server reads 1 to 4 whenever 0 is set).
-  const RequestArrays a = BuildRequestArrays(
-      std::get<SendCommand>(Parse("send -m a -e x@y -s S -m b").invocation.command));
-  EXPECT_EQ(testing::PrintedVariant(a.email.get()), "<[<[<[<'x@y'>]>, <@av []>]>]>");
-  EXPECT_EQ(testing::PrintedVariant(a.any.get()), "<[<'S'>, <''>, <''>, <''>, <'False'>]>");
 }
 
 TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
@@ -189,7 +182,6 @@ TEST(ClientCommandLine, RefusalsSayWhatIsWrong) {
       {"call --list cNotify x", "call --list takes at most a class"},
       {"test-gateway 1", "test-gateway takes INDEX and NUMBER"},
       {"test-gateway 40000 2", "INDEX must be a whole number (0, 1 or 2), not 40000"},
-      {"test-gateway --timeout 0 1 2", kSeconds},
       {kUrl + "journal", "journal is D-Bus only: --url reaches send, test-gateway, watch, status"},
       {kUrl + "--system status", "--url replaces the bus options (--system, --address, --dest)"},
       {"--url h:8443 --token-file t status",

@@ -1,11 +1,8 @@
 // The dispatch run: which channels run for each group, the log entry, the
 // callback and what the run reports of itself (DispatchTrace); the gateway
-// test, which runs the row of its index and answers by its rules; and a
-// gateway added as one row from a test, run and tested like the built-in
-// ones with what its initialisation step keeps in the object; an object's
+// test, which runs the row of its index and answers by its rules; an object's
 // try in a fleet, against a shared store that is down, leaving the try to
-// another daemon or losing its lease mid-run; and the profile listing
-// through cRegistry, the one use the server makes of it.
+// another daemon or losing its lease mid-run.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -13,8 +10,6 @@
 #include "dispatch/journal_store.h"
 #include "dispatch_fixture.h"
 #include "gateways/channel_frame.h"
-#include "gateways/mail/c_registry.h"
-#include "gateways/mail/mail_profile.h"
 
 namespace qz::testing {
 namespace {
@@ -239,34 +234,6 @@ TEST_F(DispatchTest, ARetryWaitsUntilDueAndItsOutcomeKeepsEarlierRefusals) {
   EXPECT_TRUE(Logged(" Page Status: \r\n550::\r\n")) << Log();
 }
 
-// What a gateway keeps between calls is a type of its own.
-struct BellState {
-  int loads = 0;
-};
-
-TEST_F(DispatchTest, AGatewayAddedAsOneRowIsRunAndTested) {
-  std::string rung;
-  channels_.paging.push_back(
-      {.number = 3,
-       .name = "bell",
-       .initialise = [](const ChannelCall& call) { return ++call.kept.Get<BellState>().loads % 2; },
-       .channel =
-           [&](const ChannelCall& call, const Variant& notes, const Variant& pagers) {
-             rung += notes.At(0).Text() + " to " + pagers.At(0).At(0).Text() + ", load " +
-                     std::to_string(call.kept.Get<BellState>().loads) + "; ";
-             return true;
-           }});
-  channels_.read_gateway = [](auto&) { return Variant("3"); };
-  Run();
-  EXPECT_EQ(Traced(),
-            "group 0: page (bell) to 100: delivered\n"
-            "group 1: loading bell settings: failed: (no reason given)\n"
-            "group 1: page (bell) to 101: delivered\n");
-  EXPECT_EQ(notify_->gvarTestGateway(3, " 555 ").Text(), "Message Sent");
-  EXPECT_EQ(notify_->gvarTestGateway(3, " 555 ").Text(), "Failed to initialize bell Settings");
-  EXPECT_EQ(rung, "m0 to 100, load 1; This is Alert Test Message to  555 , load 3; ");
-}
-
 struct FleetStore final : JournalStore {
   uint64_t NewKey() override { return 1; }
   bool Put(uint64_t, std::string_view) override { return !down; }
@@ -338,22 +305,6 @@ TEST_F(DispatchTest, AFleetsTryIsRefusedHandedOffOrStoppedWhenItsLeaseIsLost) {
     EXPECT_EQ(lines.back().substr(0, row.line.size()), row.line);
     EXPECT_EQ(Logged("down 100"), row.callbacks > 0) << row.line;
   }
-}
-
-TEST_F(DispatchTest, GetMessageProfilesListsTheUsersProfileKeyAndADamagedStoreFindsNothing) {
-  RegistryStore store(folder_.File("QzRegistry.db"));
-  auto listing = [&](RegistryStore& store) {
-    ServerEnvironment env{folder_.path(), components_, channels_, seat_, &store};
-    return cNotify(env, context_.get()).GetMessageProfiles();
-  };
-  EXPECT_EQ(listing(store), Variant::Array({})) << "no profile key: an array with no elements";
-  for (const auto& [root, name] :
-       {std::pair(kHkeyCurrentUser, "Ops"), std::pair(kHkeyCurrentUser, "Mail Desk"),
-        std::pair(kHkeyLocalMachine, "Other")})
-    ASSERT_EQ(store.ReplaceValues(root, std::string(kMessageProfilesKey) + name, {}), kRegOk);
-  EXPECT_EQ(listing(store), Variant::Array({Variant("Mail Desk"), Variant("Ops")}));
-  RegistryStore broken(folder_.Write("broken.db", std::string(8192, 'x')));
-  EXPECT_EQ(listing(broken), Variant::Array({}));
 }
 
 }  // namespace

@@ -198,9 +198,6 @@ TEST(TerminalSettings, ReadAfreshFromTheProgramFolder) {
   EXPECT_EQ(read(), "5551234|1200|/dev/ttyS1|2|echo|prompts|000000");
   folder.Write("QzNotes.ini", "[Pager Terminal]\nSettings=9600,N,8,1\nComPort=/dev/x\nGetNote=M\n");
   EXPECT_THAT(read(), HasSubstr("GetNote=\"M\" is set without its partner"));
-  folder.Write("QzNotes.ini",
-               "[Pager Terminal]\nSettings=9600,N,8,1\nComPort=/dev/x\nPassword=a\n");
-  EXPECT_EQ(read(), "|9600|/dev/x|0||tap|a");
 }
 
 // Each component the channel makes (one lives at a time) adds one page to
