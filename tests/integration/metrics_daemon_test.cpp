@@ -1,8 +1,7 @@
 // The metrics listener end to end: qznotesd pages once through the SNPP
-// simulator; the scrape counts it and passes promtool, and a real Prometheus
-// scraping the daemon answers the delivery through its own query API.
+// simulator; the scrape counts it and passes promtool, Prometheus's own
+// check of the text format.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <regex>
 
@@ -13,7 +12,7 @@
 namespace qz::testing {
 namespace {
 
-TEST(MetricsDaemon, AScrapeCountsTheDeliveryInTheTextFormatAndPrometheusReadsIt) {
+TEST(MetricsDaemon, AScrapeCountsTheDeliveryInTheTextFormat) {
   if (ToolMissing("/usr/bin/curl") || ToolMissing("/usr/bin/promtool"))
     GTEST_SKIP() << "no curl/promtool";
   PrivateBus bus;
@@ -37,7 +36,7 @@ TEST(MetricsDaemon, AScrapeCountsTheDeliveryInTheTextFormatAndPrometheusReadsIt)
   EXPECT_NE(scrape.head.find("Content-Type: text/plain; version=0.0.4"), std::string::npos)
       << scrape.head;
   const std::string& scraped = scrape.body;
-  const std::string body = scratch.Write("metrics", scraped);
+  const std::string file = scratch.Write("metrics", scraped);
   for (const char* line : {
            "qznotes_requests_accepted_total{boundary=\"dbus\"} 1\n",
            "qznotes_deliveries_total{gateway=\"SNPP\",outcome=\"sent\"} 1\n",
@@ -46,36 +45,9 @@ TEST(MetricsDaemon, AScrapeCountsTheDeliveryInTheTextFormatAndPrometheusReadsIt)
            "qznotes_requests_pending 0\n",
        })
     EXPECT_NE(scraped.find(line), std::string::npos) << line << scraped;
-  ChildProcess promtool({"/bin/sh", "-c", "/usr/bin/promtool check metrics < " + body},
+  ChildProcess promtool({"/bin/sh", "-c", "/usr/bin/promtool check metrics < " + file},
                         scratch / "promtool.out");
   EXPECT_EQ(promtool.WaitExit(30s), 0) << promtool.Output() << scraped;
-
-  if (ToolMissing("/usr/bin/prometheus")) GTEST_SKIP() << "no prometheus";
-  const std::string web = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
-  const std::string config =
-      scratch.Write("prometheus.yml",
-                    "global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
-                    "scrape_configs:\n"
-                    "  - job_name: qznotes\n"
-                    "    static_configs: [{targets: ['127.0.0.1:" +
-                        port + "']}]\n");
-  std::filesystem::create_directory(scratch / "data");
-  ChildProcess prometheus(
-      {"/usr/bin/prometheus", "--config.file=" + config,
-       "--storage.tsdb.path=" + scratch.File("data"), "--web.listen-address=" + web},
-      scratch / "prometheus.out");
-  std::string answer;
-  const bool answered = Eventually(
-      [&] {
-        answer = Curl("http://" + web + "/api/v1/query",
-                      {"-m", "5", "-G", "--data-urlencode",
-                       "query=qznotes_deliveries_total{gateway=\"SNPP\",outcome=\"sent\"}"})
-                     .body;
-        return answer.find("\"job\":\"qznotes\"") != std::string::npos &&
-               answer.find(",\"1\"]") != std::string::npos;
-      },
-      90s);
-  EXPECT_TRUE(answered) << answer << prometheus.Output();
 }
 
 }  // namespace
