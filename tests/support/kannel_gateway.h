@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
