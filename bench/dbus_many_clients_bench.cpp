@@ -25,8 +25,6 @@
 //   build/default/dbus_many_clients_bench
 #include <benchmark/benchmark.h>
 
-#include <string_view>
-
 #include "bench_bus.h"
 #include "integration/cli_runner.h"
 #include "integration/daemon_harness.h"
@@ -217,7 +215,7 @@ void BM_OtherUserWhileOneIsAtItsLimits(benchmark::State& state) {
   testing::ProgramFolder folder;
   std::ofstream(folder.path() / "QzNotes.ini", std::ios::app)
       << "\n[Mail]\nAllowedServers=" << tarpit.server() << "\n";
-  const bool broker = testing::BrokerWanted();
+  const std::string bus_kind = testing::BrokerWanted() ? "dbus-broker" : "dbus-daemon";
   BenchBus bus(
       testing::SystemType{{std::string(QZ_SOURCE_DIR) + "/packaging/org.qznotes.QzNotes.conf"}});
   // Small requests fill the pending count; large ones the pending bytes.
@@ -275,12 +273,11 @@ void BM_OtherUserWhileOneIsAtItsLimits(benchmark::State& state) {
         latency_ms.push_back(
             std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
       else if (failed++ == 0)  // counted apart: a refusal by the bus is fast, but no answer
-        state.SetLabel(std::string(broker ? "dbus-broker" : "dbus-daemon") +
-                       "; first failed read: " + read.error + " " + read.message);
+        state.SetLabel(bus_kind + "; first failed read: " + read.error + " " + read.message);
       g_usleep(20000);
     }
   }
-  if (failed == 0) state.SetLabel(broker ? "dbus-broker" : "dbus-daemon");
+  if (failed == 0) state.SetLabel(bus_kind);
   state.counters["flood_wait_s"] = flood_wait_s;
   state.counters["bus_p99_ms"] = Quantile(bus_ms, 0.99);
   state.counters["bus_max_ms"] = Quantile(bus_ms, 1.0);

@@ -234,6 +234,34 @@ TEST_F(DispatchTest, ARetryWaitsUntilDueAndItsOutcomeKeepsEarlierRefusals) {
   EXPECT_TRUE(Logged(" Page Status: \r\n550::\r\n")) << Log();
 }
 
+// What a gateway keeps between calls is a type of its own.
+struct BellState {
+  int loads = 0;
+};
+
+TEST_F(DispatchTest, AGatewayAddedAsOneRowIsRunAndTested) {
+  std::string rung;
+  channels_.paging.push_back(
+      {.number = 3,
+       .name = "bell",
+       .initialise = [](const ChannelCall& call) { return ++call.kept.Get<BellState>().loads % 2; },
+       .channel =
+           [&](const ChannelCall& call, const Variant& notes, const Variant& pagers) {
+             rung += notes.At(0).Text() + " to " + pagers.At(0).At(0).Text() + ", load " +
+                     std::to_string(call.kept.Get<BellState>().loads) + "; ";
+             return true;
+           }});
+  channels_.read_gateway = [](auto&) { return Variant("3"); };
+  Run();
+  EXPECT_EQ(Traced(),
+            "group 0: page (bell) to 100: delivered\n"
+            "group 1: loading bell settings: failed: (no reason given)\n"
+            "group 1: page (bell) to 101: delivered\n");
+  EXPECT_EQ(notify_->gvarTestGateway(3, " 555 ").Text(), "Message Sent");
+  EXPECT_EQ(notify_->gvarTestGateway(3, " 555 ").Text(), "Failed to initialize bell Settings");
+  EXPECT_EQ(rung, "m0 to 100, load 1; This is Alert Test Message to  555 , load 3; ");
+}
+
 struct FleetStore final : JournalStore {
   uint64_t NewKey() override { return 1; }
   bool Put(uint64_t, std::string_view) override { return !down; }
